@@ -1,0 +1,76 @@
+#pragma once
+
+#include "app/runtime/CancellationToken.h"
+#include "platform/MainActor.h"
+#include "platform/SerialQueue.h"
+
+#include <atomic>
+#include <coroutine>
+#include <memory>
+
+namespace Plovander {
+
+// co_await sleepFor(actor, delay, token): suspends for `delay` of the actor's time. Resumes on the
+// main actor with true when the time passed, or false as soon as the token is cancelled.
+class SleepAwaiter {
+public:
+    SleepAwaiter(Platform::MainActor& actor, Platform::MainActor::Duration delay, CancellationToken token)
+        : actor_(actor), delay_(delay), token_(std::move(token)) {}
+
+    bool await_ready() const { return token_.isCancelled(); }
+    void await_suspend(std::coroutine_handle<> waiting);
+    bool await_resume();
+
+private:
+    struct Wait {
+        std::coroutine_handle<> waiting;
+        std::atomic<bool> resumed{false};
+        bool elapsed = false;
+        void resumeOnce(bool didElapse);
+    };
+
+    Platform::MainActor& actor_;
+    Platform::MainActor::Duration delay_;
+    CancellationToken token_;
+    std::shared_ptr<Wait> wait_;
+    CancellationToken::Registration registration_ = 0;
+};
+
+inline SleepAwaiter sleepFor(Platform::MainActor& actor, Platform::MainActor::Duration delay,
+                             CancellationToken token = {}) {
+    return SleepAwaiter(actor, delay, std::move(token));
+}
+
+// co_await resumeOn(actor): continues on the main actor (at once when already there).
+class MainActorHop {
+public:
+    explicit MainActorHop(Platform::MainActor& actor) : actor_(actor) {}
+    bool await_ready() const { return actor_.isCurrent(); }
+    void await_suspend(std::coroutine_handle<> waiting) {
+        actor_.post([waiting] { waiting.resume(); });
+    }
+    void await_resume() const {}
+
+private:
+    Platform::MainActor& actor_;
+};
+
+inline MainActorHop resumeOn(Platform::MainActor& actor) { return MainActorHop(actor); }
+
+// co_await resumeOn(queue): continues on a serial queue (at once when already there).
+class SerialQueueHop {
+public:
+    explicit SerialQueueHop(Platform::SerialQueue& queue) : queue_(queue) {}
+    bool await_ready() const { return queue_.isCurrent(); }
+    void await_suspend(std::coroutine_handle<> waiting) {
+        queue_.async([waiting] { waiting.resume(); });
+    }
+    void await_resume() const {}
+
+private:
+    Platform::SerialQueue& queue_;
+};
+
+inline SerialQueueHop resumeOn(Platform::SerialQueue& queue) { return SerialQueueHop(queue); }
+
+} // namespace Plovander

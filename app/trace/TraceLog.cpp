@@ -1,0 +1,201 @@
+#include "app/trace/TraceLog.h"
+
+#include "app/shell/Settings.h"
+#include "platform/SerialQueue.h"
+#include "platform/UserDefaults.h"
+#include "platform/linux/PrivateFiles.h"
+#include "platform/linux/XdgDirectories.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace Plovander {
+namespace {
+
+std::string_view boolText(bool value) { return value ? "true" : "false"; }
+
+// Appends to standard error and the trace file. Touched only on the trace queue.
+class TraceSink {
+public:
+    void configure(TraceLog::Configuration configuration) {
+        closeFile();
+        configuration_ = std::move(configuration);
+    }
+
+    void write(const std::string& line) {
+        if (configuration_.toStandardError) writeAll(STDERR_FILENO, line);
+        if (configuration_.file.empty() || !openFile()) return;
+        struct stat status {};
+        if (::fstat(fd_, &status) == 0 &&
+            static_cast<std::uintmax_t>(status.st_size) + line.size() > TraceLog::maximumFileBytes) {
+            if (::ftruncate(fd_, 0) != 0) return;
+        }
+        writeAll(fd_, line);
+    }
+
+private:
+    bool openFile() {
+        if (fd_ >= 0) return true;
+        try {
+            Platform::Linux::PrivateFiles::ensureDirectory(configuration_.file.parent_path());
+        } catch (const std::system_error&) {
+            return false;
+        }
+        fd_ = ::open(configuration_.file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) ::fchmod(fd_, 0600);
+        return fd_ >= 0;
+    }
+
+    void closeFile() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    static void writeAll(int fd, std::string_view text) {
+        while (!text.empty()) {
+            const ssize_t written = ::write(fd, text.data(), text.size());
+            if (written <= 0) return;
+            text.remove_prefix(static_cast<std::size_t>(written));
+        }
+    }
+
+    TraceLog::Configuration configuration_;
+    int fd_ = -1;
+};
+
+struct Trace {
+    std::atomic<bool> on{false};
+    Platform::SerialQueue queue{"dev.tessaloy.trace"};
+    TraceSink sink;
+};
+
+Trace& trace() {
+    static Trace instance;
+    return instance;
+}
+
+// Appends `text` with every control character (C0, DEL, C1, line and paragraph separators) turned
+// into "?", so a device-supplied name cannot start a second line.
+void appendSanitized(std::string& out, std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const auto third = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0;
+        if (byte < 0x20 || byte == 0x7F) {
+            out += '?';
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            out += '?';
+            i += 1;
+        } else if (byte == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9)) {
+            out += '?';
+            i += 2;
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+}
+
+} // namespace
+
+TraceLog::Configuration TraceLog::configurationFrom(const Platform::UserDefaults& defaults,
+                                                    const std::function<const char*(const char*)>& environment) {
+    Configuration configuration;
+    const char* switched = environment("TESSALOY_TRACE");
+    configuration.enabled =
+        (switched && std::string_view(switched) == "1") || defaults.boolean(Settings::trace).value_or(false);
+    const char* file = environment("TESSALOY_TRACE_FILE");
+    configuration.file = file && file[0] ? std::filesystem::path(file) : defaultFile();
+    return configuration;
+}
+
+std::filesystem::path TraceLog::defaultFile() {
+    return Platform::Linux::XdgDirectories::stateHome() / "tessaloy" / "trace.log";
+}
+
+void TraceLog::configure(Configuration configuration) {
+    Trace& state = trace();
+    const bool enabled = configuration.enabled;
+    state.queue.sync([&] { state.sink.configure(std::move(configuration)); });
+    state.on = enabled;
+}
+
+bool TraceLog::isOn() { return trace().on.load(std::memory_order_relaxed); }
+
+std::string TraceLog::line(std::chrono::system_clock::time_point time, std::string_view message) {
+    const auto sinceMidnight = time.time_since_epoch() % std::chrono::days(1);
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(sinceMidnight).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", static_cast<int>(milliseconds / 3'600'000),
+                  static_cast<int>(milliseconds / 60'000 % 60), static_cast<int>(milliseconds / 1000 % 60),
+                  static_cast<int>(milliseconds % 1000));
+    std::string result = "[tessaloy] ";
+    result += stamp;
+    result += ' ';
+    appendSanitized(result, message);
+    result += '\n';
+    return result;
+}
+
+void TraceLog::message(std::string_view text) {
+    if (!isOn()) return;
+    const std::string whole = line(std::chrono::system_clock::now(), text);
+    Trace& state = trace();
+    state.queue.sync([&] { state.sink.write(whole); });
+}
+
+void TraceLog::awaitingApproval() { message("awaiting approval"); }
+
+void TraceLog::inputLockTapRefused(int tapIndex) {
+    message([&] { return "local input lock: tap " + std::to_string(tapIndex) + " was refused"; });
+}
+
+void TraceLog::couldNotPreventIdleSleep(std::string_view reason) {
+    message([&] { return "could not prevent idle sleep: " + std::string(reason); });
+}
+
+void TraceLog::pastedImage(std::uint64_t bytes) {
+    message([&] { return "pasted an image from the device, " + std::to_string(bytes) + " bytes"; });
+}
+
+void TraceLog::receivedFile(std::uint64_t bytes) {
+    message([&] { return "received a file from the device, " + std::to_string(bytes) + " bytes"; });
+}
+
+void TraceLog::askedForScreenRecording(bool answer) {
+    message([&] { return "asked macOS for screen recording, answer=" + std::string(boolText(answer)); });
+}
+
+void TraceLog::screenRecordingGranted(bool granted, bool alreadyAsked) {
+    message([&] {
+        return "screen recording granted=" + std::string(boolText(granted)) +
+               " alreadyAsked=" + std::string(boolText(alreadyAsked));
+    });
+}
+
+void TraceLog::couldNotStartUpdatedCopy(const std::exception& error) {
+    message([&] { return "couldn't start the updated copy: " + std::string(error.what()); });
+}
+
+void TraceLog::updateCheckFailed(const std::exception& error) {
+    message([&] { return "update check failed: " + std::string(error.what()); });
+}
+
+void TraceLog::updateFailed(std::string_view failureDescription) {
+    message([&] { return "update failed: " + std::string(failureDescription); });
+}
+
+void TraceLog::updateFailedError(const std::exception& error) {
+    message([&] { return "update failed: " + std::string(error.what()); });
+}
+
+void TraceLog::updaterMessage(const std::function<std::string()>& text) {
+    message([&] { return text(); });
+}
+
+void TraceLog::updateStoppedNoLongerAllowed() { message("update stopped: no longer allowed"); }
+
+} // namespace Plovander

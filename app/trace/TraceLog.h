@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <concepts>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace Platform {
+class UserDefaults;
+}
+
+namespace Plovander {
+
+// The process-wide diagnostic trace. When it is on, each message becomes one line
+// "[tessaloy] HH:MM:SS.mmm message" (UTC) on standard error and at the end of the trace file. Lines
+// are written on the queue "dev.tessaloy.trace" while the caller waits. When it is off nothing is
+// built and nothing is written.
+class TraceLog {
+public:
+    struct Configuration {
+        bool enabled = false;
+        std::filesystem::path file;
+        bool toStandardError = true;
+    };
+
+    // The file is emptied before a line that would take it past this size.
+    static constexpr std::uintmax_t maximumFileBytes = 5 * 1024 * 1024;
+
+    // On when TESSALOY_TRACE is "1" or the setting is true; the file from TESSALOY_TRACE_FILE, else
+    // the user's state folder.
+    static Configuration configurationFrom(const Platform::UserDefaults& defaults,
+                                           const std::function<const char*(const char*)>& environment);
+    static std::filesystem::path defaultFile();
+
+    static void configure(Configuration configuration);
+    static bool isOn();
+
+    // The whole line for `message` at `time`, control characters replaced so it stays one line.
+    static std::string line(std::chrono::system_clock::time_point time, std::string_view message);
+
+    static void message(std::string_view text);
+    // Builds the text only when tracing is on.
+    template <typename Build>
+    requires std::invocable<Build&>
+    static void message(Build&& build) {
+        if (isOn()) message(std::string_view(build()));
+    }
+
+    static void awaitingApproval();
+    static void inputLockTapRefused(int tapIndex);
+    static void couldNotPreventIdleSleep(std::string_view reason);
+    static void pastedImage(std::uint64_t bytes);
+    static void receivedFile(std::uint64_t bytes);
+    static void askedForScreenRecording(bool answer);
+    static void screenRecordingGranted(bool granted, bool alreadyAsked);
+    static void couldNotStartUpdatedCopy(const std::exception& error);
+    static void updateCheckFailed(const std::exception& error);
+    static void updateFailed(std::string_view failureDescription);
+    static void updateFailedError(const std::exception& error);
+    static void updaterMessage(const std::function<std::string()>& text);
+    static void updateStoppedNoLongerAllowed();
+};
+
+} // namespace Plovander

@@ -1,0 +1,40 @@
+#include "platform/linux/QtMainActor.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace Platform::Linux {
+
+QtMainActor::QtMainActor() : context_(new QObject) {}
+
+// Work still queued for the context is dropped with it.
+QtMainActor::~QtMainActor() { delete context_; }
+
+void QtMainActor::post(std::function<void()> work) {
+    QMetaObject::invokeMethod(context_, std::move(work), Qt::QueuedConnection);
+}
+
+ScheduledCall QtMainActor::after(Duration delay, std::function<void()> work) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    const double wanted = std::ceil(std::clamp(delay.count() * 1000.0, 0.0, double(std::numeric_limits<int>::max())));
+    const auto milliseconds = static_cast<int>(wanted);
+    auto fire = [cancelled, work = std::move(work)] {
+        if (!cancelled->load()) work();
+    };
+    // QTimer must be armed from the context's own thread.
+    post([context = context_, milliseconds, fire = std::move(fire)]() mutable {
+        QTimer::singleShot(milliseconds, Qt::PreciseTimer, context, std::move(fire));
+    });
+    return ScheduledCall(cancelled);
+}
+
+MainActor::Date QtMainActor::now() const { return std::chrono::system_clock::now(); }
+
+bool QtMainActor::isCurrent() const { return QThread::currentThread() == context_->thread(); }
+
+} // namespace Platform::Linux

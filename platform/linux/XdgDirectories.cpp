@@ -1,0 +1,37 @@
+#include "platform/linux/XdgDirectories.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace Platform::Linux {
+namespace {
+
+std::filesystem::path fromVariable(const char* name, const std::filesystem::path& fallback) {
+    const char* value = std::getenv(name);
+    if (value && value[0] == '/') return value;
+    return fallback;
+}
+
+} // namespace
+
+std::filesystem::path XdgDirectories::home() {
+    if (const char* value = std::getenv("HOME"); value && value[0] == '/') return value;
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/";
+}
+
+std::filesystem::path XdgDirectories::configHome() { return fromVariable("XDG_CONFIG_HOME", home() / ".config"); }
+
+std::filesystem::path XdgDirectories::dataHome() { return fromVariable("XDG_DATA_HOME", home() / ".local/share"); }
+
+std::filesystem::path XdgDirectories::stateHome() { return fromVariable("XDG_STATE_HOME", home() / ".local/state"); }
+
+std::filesystem::path XdgDirectories::cacheHome() { return fromVariable("XDG_CACHE_HOME", home() / ".cache"); }
+
+std::filesystem::path XdgDirectories::runtimeDir() {
+    return fromVariable("XDG_RUNTIME_DIR", std::filesystem::temp_directory_path());
+}
+
+} // namespace Platform::Linux

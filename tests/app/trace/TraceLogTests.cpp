@@ -1,0 +1,152 @@
+#include "app/trace/TraceLog.h"
+#include "tests/support/MemoryUserDefaults.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Plovander::TraceLog;
+
+std::string contents(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class TraceLogTest : public ::testing::Test {
+protected:
+    void SetUp() override { TraceLog::configure({.enabled = true, .file = file, .toStandardError = false}); }
+    void TearDown() override { TraceLog::configure({}); }
+
+    Testing::TemporaryDirectory folder;
+    std::filesystem::path file = folder / "logs" / "trace.log";
+};
+
+TEST(TraceLine, IsPrefixedWithTheUtcTimeOfDay) {
+    const std::chrono::system_clock::time_point time(std::chrono::seconds(1'767'225'600) + 13h + 4min + 5s + 678ms);
+    EXPECT_EQ(TraceLog::line(time, "awaiting approval"), "[tessaloy] 13:04:05.678 awaiting approval\n");
+    EXPECT_EQ(TraceLog::line(std::chrono::system_clock::time_point(std::chrono::seconds(1'767'225'600)), ""),
+              "[tessaloy] 00:00:00.000 \n");
+}
+
+TEST(TraceLine, ControlCharactersCannotStartASecondLine) {
+    const auto time = std::chrono::system_clock::time_point(std::chrono::seconds(0));
+    EXPECT_EQ(TraceLog::line(time, "name=Eve\n[tessaloy] 00:00:00.000 forged\r\t\x7f"),
+              "[tessaloy] 00:00:00.000 name=Eve?[tessaloy] 00:00:00.000 forged???\n");
+    // NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR; other UTF-8 passes through.
+    EXPECT_EQ(TraceLog::line(time, "a\u0085b\u2028c\u2029d é"), "[tessaloy] 00:00:00.000 a?b?c?d é\n");
+}
+
+TEST(TraceSwitch, IsOnThroughTheEnvironmentOrTheSetting) {
+    Testing::MemoryUserDefaults defaults;
+    std::map<std::string, std::string> environment;
+    auto lookup = [&](const char* name) -> const char* {
+        const auto found = environment.find(name);
+        return found == environment.end() ? nullptr : found->second.c_str();
+    };
+
+    EXPECT_FALSE(TraceLog::configurationFrom(defaults, lookup).enabled);
+    environment["TESSALOY_TRACE"] = "true";
+    EXPECT_FALSE(TraceLog::configurationFrom(defaults, lookup).enabled);
+    environment["TESSALOY_TRACE"] = "1";
+    EXPECT_TRUE(TraceLog::configurationFrom(defaults, lookup).enabled);
+    environment.erase("TESSALOY_TRACE");
+    defaults.setBoolean("TessaloyTrace", true);
+    EXPECT_TRUE(TraceLog::configurationFrom(defaults, lookup).enabled);
+
+    EXPECT_EQ(TraceLog::configurationFrom(defaults, lookup).file, TraceLog::defaultFile());
+    environment["TESSALOY_TRACE_FILE"] = "/tmp/elsewhere.log";
+    EXPECT_EQ(TraceLog::configurationFrom(defaults, lookup).file, "/tmp/elsewhere.log");
+}
+
+TEST_F(TraceLogTest, AppendsOnePrivateLinePerMessage) {
+    TraceLog::message("first");
+    TraceLog::awaitingApproval();
+    TraceLog::receivedFile(1024);
+    TraceLog::screenRecordingGranted(true, false);
+
+    const std::regex expected(
+        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} first\n"
+        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} awaiting approval\n"
+        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} received a file from the device, 1024 bytes\n"
+        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} screen recording granted=true alreadyAsked=false\n");
+    EXPECT_TRUE(std::regex_match(contents(file), expected)) << contents(file);
+
+    struct stat status {};
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(TraceLogTest, FixedWritersWriteTheirLines) {
+    TraceLog::inputLockTapRefused(1);
+    TraceLog::couldNotPreventIdleSleep("-536870199");
+    TraceLog::pastedImage(77);
+    TraceLog::askedForScreenRecording(false);
+    TraceLog::couldNotStartUpdatedCopy(std::runtime_error("no such file"));
+    TraceLog::updateCheckFailed(std::runtime_error("timed out"));
+    TraceLog::updateFailed("the download was damaged");
+    TraceLog::updateFailedError(std::runtime_error("disk full"));
+    TraceLog::updaterMessage([] { return std::string("Plovander is up to date"); });
+    TraceLog::updateStoppedNoLongerAllowed();
+
+    std::istringstream lines(contents(file));
+    std::vector<std::string> messages;
+    for (std::string line; std::getline(lines, line);) messages.push_back(line.substr(24));
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "local input lock: tap 1 was refused",
+                            "could not prevent idle sleep: -536870199",
+                            "pasted an image from the device, 77 bytes",
+                            "asked macOS for screen recording, answer=false",
+                            "couldn't start the updated copy: no such file",
+                            "update check failed: timed out",
+                            "update failed: the download was damaged",
+                            "update failed: disk full",
+                            "Plovander is up to date",
+                            "update stopped: no longer allowed",
+                        }));
+}
+
+TEST_F(TraceLogTest, WhenOffNothingIsBuiltOrWritten) {
+    TraceLog::configure({.enabled = false, .file = file, .toStandardError = false});
+    bool built = false;
+    TraceLog::message([&] {
+        built = true;
+        return std::string("never");
+    });
+    TraceLog::updaterMessage([&] {
+        built = true;
+        return std::string("never");
+    });
+    TraceLog::awaitingApproval();
+    EXPECT_FALSE(built);
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(TraceLogTest, EmptiesTheFileBeforeItGrowsPastFiveMebibytes) {
+    std::filesystem::create_directories(file.parent_path());
+    const std::string line = TraceLog::line(std::chrono::system_clock::now(), "fits exactly");
+    {
+        std::ofstream filler(file, std::ios::binary);
+        filler << std::string(TraceLog::maximumFileBytes - line.size(), 'x');
+    }
+    TraceLog::message("fits exactly");
+    EXPECT_EQ(std::filesystem::file_size(file), TraceLog::maximumFileBytes);
+
+    TraceLog::message("one too many");
+    const std::string now = contents(file);
+    EXPECT_EQ(now.find('x'), std::string::npos);
+    EXPECT_NE(now.find("one too many"), std::string::npos);
+    EXPECT_EQ(std::count(now.begin(), now.end(), '\n'), 1);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+#include "platform/SerialQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using Platform::SerialQueue;
+
+TEST(SerialQueue, RunsWorkOneAtATimeInOrder) {
+    SerialQueue queue("dev.tessaloy.test");
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    for (int i = 0; i < 200; ++i) {
+        queue.async([&, i] {
+            if (running.fetch_add(1) != 0) overlapped = true;
+            order.push_back(i);
+            running.fetch_sub(1);
+        });
+    }
+    queue.sync([] {});
+    ASSERT_EQ(order.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(SerialQueue, SyncReturnsTheResultAndKnowsItsQueue) {
+    SerialQueue queue("dev.tessaloy.test");
+    SerialQueue other("dev.tessaloy.other");
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_TRUE(queue.sync([&] { return queue.isCurrent() && !other.isCurrent(); }));
+    EXPECT_EQ(queue.sync([&] { return queue.sync([] { return 7; }); }), 7);
+}
+
+TEST(SerialQueue, SyncPassesExceptionsBack) {
+    SerialQueue queue("dev.tessaloy.test");
+    EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+#include "platform/linux/SettingsUserDefaults.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using Platform::UserDefaults;
+using Platform::Linux::SettingsUserDefaults;
+
+std::string contents(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(SettingsUserDefaults, KeepsValuesAcrossInstances) {
+    Testing::TemporaryDirectory folder;
+    const auto file = folder / "tessaloy" / "plovander.conf";
+    {
+        SettingsUserDefaults defaults(file, {});
+        defaults.setBoolean("TessaloyAllowRemoteControl", false);
+        defaults.setInteger("TessaloyListenPort", 55900);
+        defaults.setText("TessaloyRelay", "relay.example 443 a b");
+    }
+    SettingsUserDefaults reopened(file, {});
+    EXPECT_EQ(reopened.boolean("TessaloyAllowRemoteControl"), false);
+    EXPECT_EQ(reopened.integer("TessaloyListenPort"), 55900);
+    EXPECT_EQ(reopened.text("TessaloyRelay"), "relay.example 443 a b");
+    EXPECT_EQ(reopened.boolean("TessaloyConnect"), std::nullopt);
+}
+
+TEST(SettingsUserDefaults, LaunchArgumentOverridesAreNeverWritten) {
+    Testing::TemporaryDirectory folder;
+    const auto file = folder / "plovander.conf";
+    SettingsUserDefaults defaults(file, UserDefaults::parseLaunchArguments({"-TessaloyTrace", "YES"}));
+    defaults.setInteger("TessaloyListenPort", 1234);
+
+    EXPECT_EQ(defaults.boolean("TessaloyTrace"), true);
+    EXPECT_EQ(contents(file).find("TessaloyTrace"), std::string::npos);
+    EXPECT_NE(contents(file).find("TessaloyListenPort"), std::string::npos);
+    EXPECT_EQ(SettingsUserDefaults(file, {}).boolean("TessaloyTrace"), std::nullopt);
+}
+
+} // namespace

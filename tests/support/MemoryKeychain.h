@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/Keychain.h"
+
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace Testing {
+
+// Keychain items in memory. `failNextWrite` and `failReads` let tests see how callers handle a
+// keychain that refuses.
+class MemoryKeychain final : public Platform::Keychain {
+public:
+    std::optional<Bytes> read(std::string_view service, std::string_view account) const override {
+        std::lock_guard guard(lock_);
+        if (failReads) throw Platform::KeychainError(Platform::KeychainError::Kind::unreadable, "refused for the test");
+        const auto found = items_.find(key(service, account));
+        if (found == items_.end()) return std::nullopt;
+        return found->second;
+    }
+
+    void write(std::string_view service, std::string_view account, const Bytes& data) override {
+        std::lock_guard guard(lock_);
+        if (std::exchange(failNextWrite, false)) {
+            throw Platform::KeychainError(Platform::KeychainError::Kind::writeFailed, "refused for the test");
+        }
+        items_[key(service, account)] = data;
+        ++writes;
+    }
+
+    bool remove(std::string_view service, std::string_view account) override {
+        std::lock_guard guard(lock_);
+        return items_.erase(key(service, account)) > 0;
+    }
+
+    bool failNextWrite = false;
+    bool failReads = false;
+    int writes = 0;
+
+private:
+    static std::pair<std::string, std::string> key(std::string_view service, std::string_view account) {
+        return {std::string(service), std::string(account)};
+    }
+
+    mutable std::mutex lock_;
+    std::map<std::pair<std::string, std::string>, Bytes> items_;
+};
+
+} // namespace Testing
