@@ -1,0 +1,28 @@
+#include "net/channel/PairingOffer.h"
+
+#include "net/channel/RandomBytes.h"
+
+namespace TessaloyNet {
+
+const char* nameOf(PairingOfferRejection rejection) noexcept {
+    switch (rejection) {
+        case PairingOfferRejection::expired:
+            return "expired";
+        case PairingOfferRejection::attemptsExhausted:
+            return "attemptsExhausted";
+        case PairingOfferRejection::alreadyUsed:
+            return "alreadyUsed";
+    }
+    return "unknown";
+}
+
+PairingOffer::PairingOffer(PairingCode code, Date createdAt)
+    : code(std::move(code)), salt(randomBytes(saltBytes)), createdAt(createdAt) {}
+
+void PairingOffer::validate(Date date) const {
+    if (consumed) throw Rejection(PairingOfferRejection::alreadyUsed);
+    if (attempts >= maximumAttempts) throw Rejection(PairingOfferRejection::attemptsExhausted);
+    if (date >= createdAt + lifetime) throw Rejection(PairingOfferRejection::expired);
+}
+
+} // namespace TessaloyNet
