@@ -4,9 +4,12 @@ namespace TessaloyCore {
 
 const char* nameOf(QualityMode mode) noexcept {
     switch (mode) {
-        case QualityMode::full: return "full";
-        case QualityMode::saver: return "saver";
-        case QualityMode::balanced: return "balanced";
+        case QualityMode::full:
+            return "full";
+        case QualityMode::saver:
+            return "saver";
+        case QualityMode::balanced:
+            return "balanced";
     }
     return "unknown";
 }
