@@ -134,23 +134,4 @@ TEST(IncomingTransfer, VerifyNeedsEveryByteAndTheRightDigest) {
     EXPECT_NO_THROW(transfer.verify(right));
 }
 
-TEST(IncomingTransfer, CopiesContinueIndependently) {
-    IncomingTransfer first(offerOf(TransferPurpose::file, 2));
-    Sink sink;
-    first.receive(0, Bytes{1}, sink.write());
-    IncomingTransfer second = first;
-    first.receive(1, Bytes{2}, sink.write());
-    second.receive(1, Bytes{3}, sink.write());
-    EXPECT_NO_THROW(first.verify(digestOf({1, 2})));
-    EXPECT_NO_THROW(second.verify(digestOf({1, 3})));
-}
-
-TEST(IncomingTransfer, ErrorsNameTheirCases) {
-    EXPECT_STREQ(nameOf(ReceiveCase::tooLarge), "tooLarge");
-    EXPECT_STREQ(nameOf(ReceiveCase::unexpectedOffset), "unexpectedOffset");
-    EXPECT_STREQ(nameOf(ReceiveCase::exceedsOffer), "exceedsOffer");
-    EXPECT_STREQ(nameOf(ReceiveCase::incomplete), "incomplete");
-    EXPECT_STREQ(IncomingTransfer::ReceiveError(ReceiveCase::digestMismatch).caseName(), "digestMismatch");
-}
-
 } // namespace

@@ -193,11 +193,4 @@ TEST(TransferMessage, OfferSizeIsNotComparedWithItsPurpose) {
     EXPECT_EQ(TransferMessage::decode(huge.packet()), huge);
 }
 
-TEST(TransferMessage, ErrorsNameTheirCases) {
-    EXPECT_STREQ(TransferMessage::MessageError(TransferMessageError::invalidOffer).caseName(), "invalidOffer");
-    EXPECT_STREQ(nameOf(TransferMessageError::invalidChunk), "invalidChunk");
-    EXPECT_STREQ(nameOf(TransferMessageError::invalidDigest), "invalidDigest");
-    EXPECT_STREQ(TransferMessage::Error(CodecProblem::unknownTag).caseName(), "unknownTag");
-}
-
 } // namespace
