@@ -84,47 +84,4 @@ void ByteReader::expectEnd() const {
     if (remaining() != 0) fail(CodecProblem::trailingBytes);
 }
 
-bool isValidUtf8(std::string_view text) noexcept {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t scalar = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            scalar = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            scalar = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            scalar = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            scalar = scalar << 6 | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && scalar < 0x800) || (length == 4 && scalar < 0x10000);
-        const bool surrogate = scalar >= 0xD800 && scalar <= 0xDFFF;
-        if (overlong || surrogate || scalar > 0x10FFFF) return false;
-        i += length;
-    }
-    return true;
-}
-
-std::size_t scalarCount(std::string_view text) noexcept {
-    std::size_t count = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
-
 } // namespace TessaloyCore

@@ -2,6 +2,7 @@
 
 #include "core/Bytes.h"
 #include "core/CodecError.h"
+#include "core/Utf8.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,10 +49,5 @@ private:
     ByteView bytes_;
     std::size_t offset_ = 0;
 };
-
-// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool isValidUtf8(std::string_view text) noexcept;
-// The number of Unicode scalar values in well-formed UTF-8.
-std::size_t scalarCount(std::string_view text) noexcept;
 
 } // namespace TessaloyCore

@@ -1,5 +1,7 @@
 #include "core/TransferOffer.h"
 
+#include "core/Utf8.h"
+
 #include <string_view>
 
 namespace TessaloyCore {
@@ -7,81 +9,17 @@ namespace {
 
 constexpr char32_t replacementCharacter = 0xFFFD;
 
-// The length of the well-formed UTF-8 sequence at the start of `text` and its scalar, or 0 when
-// the first byte does not start one.
-std::size_t decodeOne(std::string_view text, char32_t& scalar) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    char32_t value = 0;
-    if (lead < 0x80) {
-        scalar = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[k]);
-        if ((next & 0xC0) != 0x80) return 0;
-        value = value << 6 | (next & 0x3F);
-    }
-    const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-    const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-    if (overlong || surrogate || value > 0x10FFFF) return 0;
-    scalar = value;
-    return length;
-}
-
 // Each byte that does not start a well-formed sequence becomes one U+FFFD.
 std::u32string scalarsOf(std::string_view text) {
     std::u32string scalars;
     scalars.reserve(text.size());
     while (!text.empty()) {
         char32_t scalar = 0;
-        const std::size_t length = decodeOne(text, scalar);
+        const std::size_t length = decodeUtf8Scalar(text, scalar);
         scalars.push_back(length == 0 ? replacementCharacter : scalar);
         text.remove_prefix(length == 0 ? 1 : length);
     }
     return scalars;
-}
-
-std::size_t utf8Length(char32_t scalar) {
-    if (scalar < 0x80) return 1;
-    if (scalar < 0x800) return 2;
-    if (scalar < 0x10000) return 3;
-    return 4;
-}
-
-void appendUtf8(std::string& text, char32_t scalar) {
-    switch (utf8Length(scalar)) {
-        case 1:
-            text.push_back(static_cast<char>(scalar));
-            break;
-        case 2:
-            text.push_back(static_cast<char>(0xC0 | scalar >> 6));
-            text.push_back(static_cast<char>(0x80 | (scalar & 0x3F)));
-            break;
-        case 3:
-            text.push_back(static_cast<char>(0xE0 | scalar >> 12));
-            text.push_back(static_cast<char>(0x80 | (scalar >> 6 & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (scalar & 0x3F)));
-            break;
-        default:
-            text.push_back(static_cast<char>(0xF0 | scalar >> 18));
-            text.push_back(static_cast<char>(0x80 | (scalar >> 12 & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (scalar >> 6 & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (scalar & 0x3F)));
-            break;
-    }
 }
 
 // Control characters, path separators, and the formatting characters that can make a name read
