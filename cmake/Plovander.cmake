@@ -1,8 +1,11 @@
 # Shared build settings and the helper that turns one source folder into one library.
 
 add_library(plovander_options INTERFACE)
-target_compile_options(plovander_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor
+target_compile_options(plovander_options INTERFACE -Wall -Wextra -Wpedantic -Wnon-virtual-dtor
                                                    -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(plovander_options INTERFACE -Wshadow=local)
+endif()
 target_compile_definitions(plovander_options INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED QT_NO_KEYWORDS)
 if(PLOVANDER_WERROR)
   target_compile_options(plovander_options INTERFACE -Werror)
