@@ -155,9 +155,10 @@ TEST(InputEventCodec, ALongerPayloadHasTrailingBytes) {
 
 TEST(InputEventCodec, RefusesUnknownTagsAndOtherPacketKinds) {
     for (const std::uint8_t tag : {0, 10, 255}) EXPECT_EQ(decodingProblem(Bytes{tag}), CodecProblem::unknownTag);
-    const Bytes releaseAll{9};
-    for (const auto kind : {WirePacket::Kind::session, WirePacket::Kind::ping, WirePacket::Kind::transfer}) {
-        EXPECT_EQ(problemOf([&] { InputEvent::decode(WirePacket(kind, releaseAll)); }), CodecProblem::wrongKind);
+    for (const Bytes& payload : {Bytes{9}, Bytes{}}) {
+        for (const auto kind : {WirePacket::Kind::session, WirePacket::Kind::ping, WirePacket::Kind::transfer}) {
+            EXPECT_EQ(problemOf([&] { InputEvent::decode(WirePacket(kind, payload)); }), CodecProblem::wrongKind);
+        }
     }
 }
 
