@@ -5,7 +5,7 @@
 
 namespace TessaloyNet {
 
-// Helpers for names typed by people or taken from peers. All expect well-formed UTF-8
+// Text functions for names typed by people or taken from peers. All expect well-formed UTF-8
 // (TessaloyCore::isValidUtf8).
 
 // The first `maximum` Unicode scalar values of `text` (all of it when it is shorter).
