@@ -1,0 +1,185 @@
+#include "net/channel/PairedDeviceStore.h"
+
+#include "core/ByteReader.h"
+#include "core/Encoding.h"
+#include "net/channel/P256PublicKey.h"
+#include "net/channel/PairingLimits.h"
+#include "net/channel/SelfSignedCertificate.h"
+#include "net/channel/UnicodeText.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace TessaloyNet {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using TessaloyCore::Bytes;
+using TessaloyCore::ByteView;
+using Date = PairedDeviceStore::Date;
+using Error = PairedDeviceStore::Error;
+
+// Dates within this many seconds of 1970 convert to the clock's nanoseconds without overflow.
+constexpr double dateLimitSeconds = 9.0e9;
+
+[[noreturn]] void corrupt() { throw Error(PairedDeviceStoreProblem::corruptItem); }
+
+// Whole seconds and their fraction convert separately, so that a date with a short fraction (as a
+// date written by this store has after reading) survives the double exactly.
+double secondsOf(Date date) {
+    const auto whole = std::chrono::floor<std::chrono::seconds>(date.time_since_epoch());
+    const auto fraction = std::chrono::duration<double>(date.time_since_epoch() - whole);
+    return static_cast<double>(whole.count()) + fraction.count();
+}
+
+Date dateOf(const Json& value) {
+    if (!value.is_number()) corrupt();
+    const double seconds = value.get<double>();
+    if (!std::isfinite(seconds) || std::fabs(seconds) > dateLimitSeconds) corrupt();
+    const double whole = std::floor(seconds);
+    const auto fraction = std::chrono::round<Date::duration>(std::chrono::duration<double>(seconds - whole));
+    return Date(std::chrono::seconds(static_cast<std::int64_t>(whole)) + fraction);
+}
+
+PairedDevice deviceOf(const Json& entry) {
+    if (!entry.is_object()) corrupt();
+    const auto key = entry.find("publicKey");
+    const auto name = entry.find("name");
+    const auto pairedAt = entry.find("pairedAt");
+    const auto lastSeenAt = entry.find("lastSeenAt");
+    if (key == entry.end() || !key->is_string() || name == entry.end() || !name->is_string() ||
+        pairedAt == entry.end()) {
+        corrupt();
+    }
+    auto publicKey = TessaloyCore::decodeBase64(key->get_ref<const std::string&>());
+    if (!publicKey || publicKey->size() != P256PublicKey::x963Bytes) corrupt();
+
+    PairedDevice device{std::move(*publicKey), name->get<std::string>(), dateOf(*pairedAt), std::nullopt};
+    if (lastSeenAt != entry.end() && !lastSeenAt->is_null()) device.lastSeenAt = dateOf(*lastSeenAt);
+    return device;
+}
+
+Json jsonOf(const PairedDevice& device) {
+    return Json{{"publicKey", TessaloyCore::base64(device.publicKey)},
+                {"name", device.name},
+                {"pairedAt", secondsOf(device.pairedAt)},
+                {"lastSeenAt", device.lastSeenAt ? Json(secondsOf(*device.lastSeenAt)) : Json(nullptr)}};
+}
+
+// The stored device with this key, compared in constant time.
+std::vector<PairedDevice>::iterator findDevice(std::vector<PairedDevice>& devices, ByteView publicKey) {
+    return std::find_if(devices.begin(), devices.end(), [&](const PairedDevice& device) {
+        return SelfSignedCertificate::matches(device.publicKey, publicKey);
+    });
+}
+
+} // namespace
+
+const char* nameOf(PairedDeviceStoreProblem problem) noexcept {
+    switch (problem) {
+        case PairedDeviceStoreProblem::corruptItem:
+            return "corruptItem";
+        case PairedDeviceStoreProblem::invalidKey:
+            return "invalidKey";
+        case PairedDeviceStoreProblem::invalidName:
+            return "invalidName";
+    }
+    return "unknown";
+}
+
+std::vector<PairedDevice> PairedDeviceStore::load() const {
+    const auto stored = keychain_.read(keychainService, keychainAccount);
+    if (!stored) return {};
+    const Json list = Json::parse(stored->begin(), stored->end(), nullptr, false);
+    if (list.is_discarded() || !list.is_array()) corrupt();
+    std::vector<PairedDevice> devices;
+    devices.reserve(list.size());
+    for (const Json& entry : list) devices.push_back(deviceOf(entry));
+    return devices;
+}
+
+void PairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
+    Json list = Json::array();
+    for (const PairedDevice& device : devices) list.push_back(jsonOf(device));
+    std::string text;
+    try {
+        text = list.dump();
+    } catch (const Json::exception&) {
+        throw Error(PairedDeviceStoreProblem::invalidName);
+    }
+    keychain_.write(keychainService, keychainAccount, Bytes(text.begin(), text.end()));
+}
+
+bool PairedDeviceStore::add(const PairedDevice& device) {
+    if (!P256PublicKey::isValidX963(device.publicKey)) throw Error(PairedDeviceStoreProblem::invalidKey);
+    if (!TessaloyCore::isValidUtf8(device.name)) throw Error(PairedDeviceStoreProblem::invalidName);
+    std::lock_guard guard(lock_);
+    std::vector<PairedDevice> devices = load();
+    if (const auto known = findDevice(devices, device.publicKey); known != devices.end()) {
+        *known = device;
+    } else if (devices.size() >= PairingLimits::devicesPerMac) {
+        return false;
+    } else {
+        devices.push_back(device);
+    }
+    save(devices);
+    return true;
+}
+
+bool PairedDeviceStore::remove(ByteView publicKey) {
+    std::lock_guard guard(lock_);
+    std::vector<PairedDevice> devices = load();
+    const auto end = std::remove_if(devices.begin(), devices.end(), [&](const PairedDevice& device) {
+        return SelfSignedCertificate::matches(device.publicKey, publicKey);
+    });
+    if (end == devices.end()) return false;
+    devices.erase(end, devices.end());
+    save(devices);
+    return true;
+}
+
+void PairedDeviceStore::rename(ByteView publicKey, std::string_view name) {
+    if (!TessaloyCore::isValidUtf8(name)) throw Error(PairedDeviceStoreProblem::invalidName);
+    const std::string_view trimmed = trimmingWhitespace(name);
+    if (trimmed.empty()) return;
+    std::lock_guard guard(lock_);
+    std::vector<PairedDevice> devices = load();
+    const auto known = findDevice(devices, publicKey);
+    if (known == devices.end()) return;
+    known->name = std::string(leadingScalars(trimmed, maximumNameCharacters));
+    save(devices);
+}
+
+void PairedDeviceStore::markSeen(ByteView publicKey, Date at) {
+    std::lock_guard guard(lock_);
+    std::vector<PairedDevice> devices = load();
+    const auto known = findDevice(devices, publicKey);
+    if (known == devices.end()) return;
+    known->lastSeenAt = at;
+    save(devices);
+}
+
+std::vector<PairedDevice> PairedDeviceStore::all() const {
+    std::lock_guard guard(lock_);
+    return load();
+}
+
+std::optional<PairedDevice> PairedDeviceStore::device(ByteView publicKey) const {
+    std::lock_guard guard(lock_);
+    std::vector<PairedDevice> devices = load();
+    const auto known = findDevice(devices, publicKey);
+    if (known == devices.end()) return std::nullopt;
+    return std::move(*known);
+}
+
+bool PairedDeviceStore::isTrusted(ByteView publicKey) const noexcept {
+    try {
+        return device(publicKey).has_value();
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace TessaloyNet

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/Bytes.h"
+#include "core/CaseError.h"
+#include "net/channel/PairedDevice.h"
+#include "platform/Keychain.h"
+
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace TessaloyNet {
+
+// corruptItem: the stored item is not the JSON list this store writes. invalidKey, invalidName: a
+// device that the store refuses to write, because it could not be read back.
+enum class PairedDeviceStoreProblem { corruptItem, invalidKey, invalidName };
+const char* nameOf(PairedDeviceStoreProblem problem) noexcept;
+
+// The trust store: the phones this Mac admits without a code, kept as one Keychain item holding a
+// JSON array of {"publicKey": base64, "name", "pairedAt": seconds since 1970, "lastSeenAt": seconds
+// or null}. Every call reads the item afresh under the store's lock, so concurrent changes from the
+// main actor and the listener's queues never lose one another. A stored item that cannot be read is
+// reported (KeychainError, or Error corruptItem) and never written over: it may be the only record
+// of the user's paired phones.
+class PairedDeviceStore {
+public:
+    using Date = PairedDevice::Date;
+    using Error = TessaloyCore::CaseError<PairedDeviceStoreProblem>;
+
+    static constexpr std::string_view keychainService = "dev.tessaloy.paired";
+    static constexpr std::string_view keychainAccount = "paired-mac-v1";
+    static constexpr std::size_t maximumNameCharacters = 64;
+
+    // `keychain` must outlive the store.
+    explicit PairedDeviceStore(Platform::Keychain& keychain) : keychain_(keychain) {}
+
+    // Stores the device. A device whose key is already stored is replaced in place; a new one is
+    // refused, returning false and changing nothing, once PairingLimits::devicesPerMac devices are
+    // stored. Throws Error for a key that is not a P-256 point or a name that is not UTF-8.
+    bool add(const PairedDevice& device);
+    // Forgets the device with this key; false when there was none.
+    bool remove(TessaloyCore::ByteView publicKey);
+    // Sets the name to `name` without surrounding white space, cut to its first 64 characters
+    // (Unicode scalar values). Nothing left, or no such device: no change, no error. Throws Error
+    // invalidName for text that is not UTF-8.
+    void rename(TessaloyCore::ByteView publicKey, std::string_view name);
+    // Records when the device last connected; nothing happens for an unknown key.
+    void markSeen(TessaloyCore::ByteView publicKey, Date at);
+
+    // In the stored order.
+    std::vector<PairedDevice> all() const;
+    std::optional<PairedDevice> device(TessaloyCore::ByteView publicKey) const;
+    // False also when the store cannot be read: an unreadable store trusts nobody.
+    bool isTrusted(TessaloyCore::ByteView publicKey) const noexcept;
+
+    // Every method above throws the Keychain's KeychainError, and Error corruptItem for an item
+    // that cannot be read.
+
+private:
+    // Both with lock_ held.
+    std::vector<PairedDevice> load() const;
+    void save(const std::vector<PairedDevice>& devices);
+
+    Platform::Keychain& keychain_;
+    mutable std::mutex lock_;
+};
+
+} // namespace TessaloyNet
