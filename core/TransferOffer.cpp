@@ -1,5 +1,6 @@
 #include "core/TransferOffer.h"
 
+#include "core/UnicodeText.h"
 #include "core/Utf8.h"
 
 #include <string_view>
@@ -32,12 +33,6 @@ bool isRemoved(char32_t c) {
     return control || separator || bidirectional;
 }
 
-// Unicode White_Space, without the control characters removed before.
-bool isWhiteSpace(char32_t c) {
-    return c == U' ' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-           c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
 } // namespace
 
 std::string TransferOffer::safeFileName() const {
@@ -48,11 +43,11 @@ std::string TransferOffer::safeFileName() const {
 
     std::size_t start = 0;
     while (start < scalars.size() &&
-           (scalars[start] == U'.' || scalars[start] == U'-' || isWhiteSpace(scalars[start]))) {
+           (scalars[start] == U'.' || scalars[start] == U'-' || isUnicodeWhiteSpace(scalars[start]))) {
         ++start;
     }
     std::size_t end = scalars.size();
-    while (end > start && isWhiteSpace(scalars[end - 1])) --end;
+    while (end > start && isUnicodeWhiteSpace(scalars[end - 1])) --end;
     if (start == end) return "Received file";
 
     std::size_t bytes = 0;

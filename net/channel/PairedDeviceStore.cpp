@@ -2,10 +2,10 @@
 
 #include "core/ByteReader.h"
 #include "core/Encoding.h"
+#include "core/UnicodeText.h"
 #include "net/channel/P256PublicKey.h"
 #include "net/channel/PairingLimits.h"
 #include "net/channel/SelfSignedCertificate.h"
-#include "net/channel/UnicodeText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -142,13 +142,13 @@ bool PairedDeviceStore::remove(ByteView publicKey) {
 
 void PairedDeviceStore::rename(ByteView publicKey, std::string_view name) {
     if (!TessaloyCore::isValidUtf8(name)) throw Error(PairedDeviceStoreProblem::invalidName);
-    const std::string_view trimmed = trimmingWhitespace(name);
+    const std::string_view trimmed = TessaloyCore::trimmingWhitespace(name);
     if (trimmed.empty()) return;
     std::lock_guard guard(lock_);
     std::vector<PairedDevice> devices = load();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
-    known->name = std::string(leadingScalars(trimmed, maximumNameCharacters));
+    known->name = std::string(TessaloyCore::leadingScalars(trimmed, maximumNameCharacters));
     save(devices);
 }
 

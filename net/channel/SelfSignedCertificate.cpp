@@ -1,9 +1,9 @@
 #include "net/channel/SelfSignedCertificate.h"
 
 #include "core/ByteReader.h"
+#include "core/UnicodeText.h"
 #include "net/channel/CryptoError.h"
 #include "net/channel/RandomBytes.h"
-#include "net/channel/UnicodeText.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -37,7 +37,8 @@ void setValidity(X509* certificate, SelfSignedCertificate::Date now) {
 
 void setNames(X509* certificate, std::string_view displayName) {
     if (!TessaloyCore::isValidUtf8(displayName)) throw CryptoError("the display name is not valid UTF-8");
-    const std::string commonName(leadingScalars(displayName, SelfSignedCertificate::maximumNameCharacters));
+    const std::string commonName(
+        TessaloyCore::leadingScalars(displayName, SelfSignedCertificate::maximumNameCharacters));
     X509_NAME* name = X509_get_subject_name(certificate);
     if (X509_NAME_add_entry_by_NID(name, NID_commonName, V_ASN1_UTF8STRING,
                                    reinterpret_cast<const unsigned char*>(commonName.c_str()),

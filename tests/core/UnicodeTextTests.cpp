@@ -1,11 +1,11 @@
-#include "net/channel/UnicodeText.h"
+#include "core/UnicodeText.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using TessaloyNet::leadingScalars;
-using TessaloyNet::trimmingWhitespace;
+using TessaloyCore::leadingScalars;
+using TessaloyCore::trimmingWhitespace;
 
 TEST(UnicodeText, TrimsOnlyTheEnds) {
     EXPECT_EQ(trimmingWhitespace("  two  words \n"), "two  words");

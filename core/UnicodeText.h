@@ -3,16 +3,19 @@
 #include <cstddef>
 #include <string_view>
 
-namespace TessaloyNet {
+namespace TessaloyCore {
 
 // Text functions for names typed by people or taken from peers. All expect well-formed UTF-8
-// (TessaloyCore::isValidUtf8).
+// (isValidUtf8).
+
+// Unicode White_Space: U+0009...U+000D, U+0085 and the space, no-break, typographic, line and
+// paragraph separators.
+bool isUnicodeWhiteSpace(char32_t scalar) noexcept;
 
 // The first `maximum` Unicode scalar values of `text` (all of it when it is shorter).
 std::string_view leadingScalars(std::string_view text, std::size_t maximum) noexcept;
 
-// `text` without leading and trailing white space and line breaks: U+0009...U+000D, U+0085 and the
-// separators (space, no-break and typographic spaces, line and paragraph separators).
+// `text` without leading and trailing white space and line breaks.
 std::string_view trimmingWhitespace(std::string_view text) noexcept;
 
-} // namespace TessaloyNet
+} // namespace TessaloyCore
