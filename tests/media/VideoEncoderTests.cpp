@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -98,7 +99,8 @@ TEST(VideoEncoderBackend, FallsBackToSoftwareAndSaysWhy) {
               "software encoder libx264 (VAAPI: no render node at " + settings.renderNode + ")");
 }
 
-TEST(VideoEncoderBackend, ThisMachineHasNoVaapiSoTheSoftwareEncodersRun) {
+TEST(VideoEncoderBackend, WithoutVaapiTheSoftwareEncodersRun) {
+    if (std::filesystem::exists(VideoEncoder::Settings{}.renderNode)) GTEST_SKIP() << "this machine has VAAPI";
     const VideoEncoder h264(settingsFor(VideoCodec::h264, 320, 240));
     EXPECT_FALSE(h264.usesHardware());
     EXPECT_EQ(h264.backendDescription().rfind("software encoder libx264 (VAAPI: ", 0), 0u) << h264.backendDescription();
