@@ -1,0 +1,154 @@
+// Per-frame cost of the video encoding path on a changing picture (a moving gradient): the colour
+// conversion alone, and the whole VideoEncoder::encode call (conversion, then the encoder), each
+// with its median and 99th percentile, plus the process CPU time per frame (every encoder thread).
+#include "media/FrameConverter.h"
+#include "media/FramePool.h"
+#include "media/VideoEncoder.h"
+
+#include <benchmark/benchmark.h>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+using TessaloyCore::VideoCodec;
+using TessaloyMedia::VideoEncoder;
+
+double cpuSeconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A diagonal colour gradient that moves a few pixels each frame, captured as BGRX.
+class MovingGradient {
+public:
+    MovingGradient(int width, int height)
+        : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * 4 * height) {}
+
+    void draw(int step) {
+        for (int y = 0; y < height_; ++y) {
+            std::uint8_t* row = pixels_.data() + static_cast<std::size_t>(y) * width_ * 4;
+            for (int x = 0; x < width_; ++x) {
+                const int phase = x + y + step * 4;
+                row[x * 4 + 0] = static_cast<std::uint8_t>(phase);
+                row[x * 4 + 1] = static_cast<std::uint8_t>(phase / 2 + y);
+                row[x * 4 + 2] = static_cast<std::uint8_t>(255 - (phase & 0xFF));
+                row[x * 4 + 3] = 0;
+            }
+        }
+    }
+
+    Platform::FrameView view() const {
+        Platform::FrameView view;
+        view.pixels = pixels_.data();
+        view.width = width_;
+        view.height = height_;
+        view.bytesPerRow = static_cast<std::size_t>(width_) * 4;
+        return view;
+    }
+
+private:
+    int width_;
+    int height_;
+    std::vector<std::uint8_t> pixels_;
+};
+
+// Times `work` per frame, with drawing the next picture left out of both clocks.
+template <typename Work>
+void measureFrames(benchmark::State& state, MovingGradient& picture, Work&& work) {
+    std::vector<double> milliseconds;
+    double drawingCpu = 0;
+    const double processCpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    int step = 0;
+    for (auto _ : state) {
+        const double drawStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        picture.draw(step++);
+        drawingCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - drawStart;
+        const auto start = std::chrono::steady_clock::now();
+        work(step);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(elapsed.count());
+        milliseconds.push_back(elapsed.count() * 1e3);
+    }
+    const double processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart - drawingCpu;
+    std::sort(milliseconds.begin(), milliseconds.end());
+    const auto percentile = [&](double fraction) {
+        return milliseconds[static_cast<std::size_t>(fraction * static_cast<double>(milliseconds.size() - 1))];
+    };
+    state.counters["p50_ms"] = percentile(0.5);
+    state.counters["p99_ms"] = percentile(0.99);
+    state.counters["cpu_ms_per_frame"] = processCpu * 1e3 / static_cast<double>(milliseconds.size());
+}
+
+void conversion(benchmark::State& state) {
+    const auto width = static_cast<int>(state.range(0));
+    const auto height = static_cast<int>(state.range(1));
+    MovingGradient picture(width, height);
+    TessaloyMedia::FramePool pool(width, height, AV_PIX_FMT_YUV420P, 1);
+    TessaloyMedia::FrameConverter converter;
+    measureFrames(state, picture, [&](int) { converter.convert(picture.view(), pool.acquire()); });
+}
+
+void encode(benchmark::State& state, VideoCodec codec) {
+    const auto width = static_cast<int>(state.range(0));
+    const auto height = static_cast<int>(state.range(1));
+    VideoEncoder::Settings settings;
+    settings.codec = codec;
+    settings.width = width;
+    settings.height = height;
+    settings.framesPerSecond = 30;
+    settings.bitrate = width >= 1'920 ? 8'000'000 : 4'000'000;
+    settings.keyframeIntervalSeconds = 4;
+    settings.threads = static_cast<int>(state.range(2));
+    VideoEncoder encoder(settings);
+    MovingGradient picture(width, height);
+    std::size_t bytes = 0;
+    measureFrames(state, picture, [&](int step) {
+        for (const auto& output : encoder.encode(picture.view(), static_cast<std::uint64_t>(step) * 33'333, false)) {
+            if (const auto* frame = std::get_if<VideoEncoder::EncodedFrame>(&output)) {
+                bytes += frame->packet.payload().size();
+            }
+        }
+    });
+    state.counters["kbit_per_frame"] = static_cast<double>(bytes) * 8 / 1e3 / static_cast<double>(state.iterations());
+}
+
+void x264(benchmark::State& state) { encode(state, VideoCodec::h264); }
+void x265(benchmark::State& state) { encode(state, VideoCodec::hevc); }
+
+} // namespace
+
+BENCHMARK(conversion)
+    ->ArgNames({"width", "height"})
+    ->Args({1'920, 1'080})
+    ->Args({1'280, 720})
+    ->Iterations(300)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(x264)
+    ->ArgNames({"width", "height", "threads"})
+    ->Args({1'920, 1'080, 2})
+    ->Args({1'920, 1'080, 4})
+    ->Args({1'280, 720, 2})
+    ->Iterations(300)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(x265)
+    ->ArgNames({"width", "height", "threads"})
+    ->Args({1'920, 1'080, 2})
+    ->Args({1'920, 1'080, 4})
+    ->Args({1'280, 720, 2})
+    ->Iterations(150)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

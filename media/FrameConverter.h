@@ -1,0 +1,32 @@
+#pragma once
+
+#include "media/FFmpegHandles.h"
+#include "platform/FrameView.h"
+
+namespace TessaloyMedia {
+
+// The one colour conversion of the encoding path: reads a captured BGRX picture in place and
+// writes the encoder's frame (any size, any swscale output format), scaling as needed, with the
+// BT.709 limited-range coefficients that the encoders signal. Confined to the encoder's queue.
+class FrameConverter {
+public:
+    static constexpr int maximumSide = 16'384;
+
+    // Throws MediaError invalidInput when the view cannot be a picture: no pixels, a side outside
+    // 1...maximumSide, or a row stride that is not a whole number of 4-byte pixels covering the width.
+    static void check(const Platform::FrameView& view);
+
+    // Writes the picture into `destination`, which has its size, format and buffers. Throws
+    // MediaError invalidInput for a view that fails check(), encodeFailed when swscale refuses.
+    void convert(const Platform::FrameView& view, AVFrame& destination);
+
+private:
+    SwsContextPtr context_;
+    int sourceWidth_ = 0;
+    int sourceHeight_ = 0;
+    int destinationWidth_ = 0;
+    int destinationHeight_ = 0;
+    int destinationFormat_ = -1;
+};
+
+} // namespace TessaloyMedia
