@@ -131,6 +131,22 @@ double measuredFrequency(const std::vector<float>& samples, int channels, int ch
     return (crossings - 1) * sampleRate / (lastCrossing - firstCrossing);
 }
 
+// Holds handlers up until opened; opens on destruction, so a failed assertion never leaves the queue
+// stuck.
+class Gate {
+public:
+    ~Gate() { open(); }
+    std::shared_future<void> opened() const { return opened_; }
+    void open() {
+        if (!std::exchange(open_, true)) promise_.set_value();
+    }
+
+private:
+    std::promise<void> promise_;
+    std::shared_future<void> opened_ = promise_.get_future().share();
+    bool open_ = false;
+};
+
 class PulseAudioCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -139,8 +155,10 @@ protected:
 
     Testing::PulseAudioServer server;
     Platform::SerialQueue queue{"dev.tessaloy.capture-audio"};
-    std::unique_ptr<AudioCapture> capture = AudioCapture::create(queue, server.server());
     Recorder recorder{queue};
+    Recorder second{queue};
+    // Last, so it stops before anything its handlers use goes away.
+    std::unique_ptr<AudioCapture> capture = AudioCapture::create(queue, server.server());
 };
 
 TEST_F(PulseAudioCaptureTest, CapturesAPlayedToneAtItsFrequency) {
@@ -172,7 +190,6 @@ TEST_F(PulseAudioCaptureTest, StopIsFinalAndCaptureStartsAgainInAnotherFormat) {
     EXPECT_EQ(recorder.chunksNow(), atStop);
     capture->stop();
 
-    Recorder second(queue);
     capture->start({24000, 1}, second.handlers());
     server.playTone(1000.0, 300ms, 48000, 2);
     ASSERT_TRUE(second.waitUntil([](const Recorder& r) { return r.loudFrames() >= 24000 * 24 / 100; }));
@@ -186,7 +203,6 @@ TEST_F(PulseAudioCaptureTest, StopIsFinalAndCaptureStartsAgainInAnotherFormat) {
 TEST_F(PulseAudioCaptureTest, StartWhileRunningReplacesTheRunningCapture) {
     capture->start({48000, 2}, recorder.handlers());
     ASSERT_TRUE(recorder.waitUntil([](const Recorder& r) { return r.chunks() >= 1; }));
-    Recorder second(queue);
     capture->start({48000, 1}, second.handlers());
     const std::size_t firstChunks = recorder.chunksNow();
     ASSERT_TRUE(second.waitUntil([](const Recorder& r) { return r.chunks() >= 3; }));
@@ -195,36 +211,39 @@ TEST_F(PulseAudioCaptureTest, StartWhileRunningReplacesTheRunningCapture) {
 }
 
 TEST_F(PulseAudioCaptureTest, StopCalledFromItsOwnHandlerReturns) {
-    std::promise<void> stopped;
-    bool once = false;
-    capture->start({48000, 2}, recorder.handlers([&](const AudioBufferView&) {
-        if (std::exchange(once, true)) return;
-        capture->stop();
-        stopped.set_value();
-    }));
-    ASSERT_EQ(stopped.get_future().wait_for(patience), std::future_status::ready);
+    auto stopped = std::make_shared<std::promise<void>>();
+    auto stoppedOnce = stopped->get_future();
+    capture->start({48000, 2}, recorder.handlers(
+                                   [this, stopped, once = std::make_shared<std::once_flag>()](const AudioBufferView&) {
+                                       std::call_once(*once, [&] {
+                                           capture->stop();
+                                           stopped->set_value();
+                                       });
+                                   }));
+    ASSERT_EQ(stoppedOnce.wait_for(patience), std::future_status::ready);
     queue.sync([] {});
     EXPECT_EQ(recorder.chunksNow(), 1u);
 }
 
 TEST_F(PulseAudioCaptureTest, ASlowQueueDropsOldChunksAndKeepsTheBacklogBounded) {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    capture->start({48000, 2}, recorder.handlers([released](const AudioBufferView&) { released.wait(); }));
+    Gate release;
+    capture->start({48000, 2},
+                   recorder.handlers([released = release.opened()](const AudioBufferView&) { released.wait(); }));
     ASSERT_TRUE(recorder.waitUntil([](const Recorder& r) { return r.chunks() >= 1; }));
 
     // The queue is stuck in the first chunk while the server keeps recording.
     const auto deadline = Clock::now() + patience;
-    while (capture->droppedChunks() < 2 * PulseAudioCapture::maximumPendingChunks && Clock::now() < deadline) {
+    while (capture->droppedChunks() < 3 * PulseAudioCapture::maximumPendingChunks && Clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
     }
     const auto dropped = capture->droppedChunks();
-    ASSERT_GE(dropped, 2 * PulseAudioCapture::maximumPendingChunks);
+    ASSERT_GE(dropped, 3 * PulseAudioCapture::maximumPendingChunks);
     const std::size_t beforeRelease = recorder.chunksNow();
-    release.set_value();
+    release.open();
     capture->stop();
-    // The backlog, plus the few chunks recorded while stop() was shutting the stream.
-    EXPECT_LE(recorder.chunksNow() - beforeRelease, PulseAudioCapture::maximumPendingChunks + 8);
+    // The backlog, plus what was recorded while stop() shut the stream; an unbounded backlog would
+    // hand over every chunk recorded while the queue was stuck, more than four times the bound.
+    EXPECT_LE(recorder.chunksNow() - beforeRelease, 2 * PulseAudioCapture::maximumPendingChunks);
     EXPECT_GE(capture->droppedChunks(), dropped);
 }
 
