@@ -1,0 +1,325 @@
+#include "platform/linux/AvahiServiceAdvertiser.h"
+
+#include "platform/SerialQueue.h"
+#include "platform/linux/CallbackGate.h"
+
+#include <avahi-common/alternative.h>
+#include <avahi-common/error.h>
+#include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace Platform::Linux {
+namespace {
+
+std::string notAvailableText(int error) {
+    return std::string("Service discovery is not available: ") + avahi_strerror(error);
+}
+std::string failedText(int error) { return std::string("Could not advertise the service: ") + avahi_strerror(error); }
+
+// Owns an AvahiStringList.
+struct StringList {
+    AvahiStringList* list = nullptr;
+    explicit StringList(const ServiceAdvertiser::TxtRecord& txt) {
+        // avahi prepends, so add from the back to keep the order given.
+        for (auto it = txt.rbegin(); it != txt.rend(); ++it) {
+            list = avahi_string_list_add_pair(list, it->first.c_str(), it->second.c_str());
+        }
+    }
+    ~StringList() { avahi_string_list_free(list); }
+    StringList(const StringList&) = delete;
+    StringList& operator=(const StringList&) = delete;
+};
+
+std::string alternativeName(const std::string& name) {
+    char* alternative = avahi_alternative_service_name(name.c_str());
+    std::string result = alternative ? alternative : name + " #2";
+    avahi_free(alternative);
+    return result;
+}
+
+} // namespace
+
+// The state handler and the gate that shuts it off; shared with reports waiting on the queue.
+struct AvahiServiceAdvertiser::Delivery {
+    StateHandler onState;
+    CallbackGate gate;
+};
+
+AvahiServiceAdvertiser::AvahiServiceAdvertiser(SerialQueue& queue, StateHandler onState)
+    : queue_(queue), delivery_(std::make_shared<Delivery>()) {
+    delivery_->onState = std::move(onState);
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    poll_ = avahi_threaded_poll_new();
+    const AvahiPoll* api = poll_ ? avahi_threaded_poll_get(poll_) : nullptr;
+    if (!api || !api->watch_new(api, wakeFd_, AVAHI_WATCH_IN, &AvahiServiceAdvertiser::onWake, this) ||
+        avahi_threaded_poll_start(poll_) < 0) {
+        if (poll_) avahi_threaded_poll_free(poll_);
+        ::close(wakeFd_);
+        throw std::runtime_error("could not start the service discovery poll thread");
+    }
+}
+
+AvahiServiceAdvertiser::~AvahiServiceAdvertiser() {
+    delivery_->gate.close();
+    avahi_threaded_poll_stop(poll_);
+    // Closing the connection is enough: the daemon withdraws what a departed client published.
+    if (client_) avahi_client_free(client_);
+    avahi_threaded_poll_free(poll_);
+    ::close(wakeFd_);
+}
+
+void AvahiServiceAdvertiser::advertise(Service service) {
+    {
+        std::lock_guard guard(lock_);
+        wanted_.service = std::move(service);
+        ++wanted_.generation;
+    }
+    wake();
+}
+
+void AvahiServiceAdvertiser::updateTxtRecord(TxtRecord txt) {
+    {
+        std::lock_guard guard(lock_);
+        if (!wanted_.service) return;
+        wanted_.service->txt = std::move(txt);
+        ++wanted_.txtGeneration;
+    }
+    wake();
+}
+
+void AvahiServiceAdvertiser::withdraw() {
+    {
+        std::lock_guard guard(lock_);
+        wanted_.service.reset();
+        ++wanted_.generation;
+    }
+    wake();
+}
+
+std::string AvahiServiceAdvertiser::fittedName(std::string name) {
+    if (name.size() <= maximumNameBytes) return name;
+    std::size_t end = maximumNameBytes;
+    // Back off over continuation bytes (10xxxxxx) to the start of the character that does not fit.
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    name.resize(end);
+    return name;
+}
+
+std::optional<std::string> AvahiServiceAdvertiser::txtProblem(const TxtRecord& txt) {
+    for (const auto& [key, value] : txt) {
+        bool printable = !key.empty();
+        for (const char c : key) printable = printable && c >= 0x20 && c <= 0x7E && c != '=';
+        if (!printable) return "Invalid TXT record key \"" + key + "\"";
+        if (key.size() + 1 + value.size() > maximumTxtEntryBytes) {
+            return "TXT record entry \"" + key + "\" is longer than " + std::to_string(maximumTxtEntryBytes) + " bytes";
+        }
+    }
+    return std::nullopt;
+}
+
+void AvahiServiceAdvertiser::wake() {
+    const std::uint64_t one = 1;
+    // Only fails when the counter is full, and then a wake is pending anyway.
+    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void AvahiServiceAdvertiser::onWake(AvahiWatch*, int fd, AvahiWatchEvent, void* userdata) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
+    static_cast<AvahiServiceAdvertiser*>(userdata)->apply();
+}
+
+void AvahiServiceAdvertiser::apply() {
+    Wanted wanted;
+    {
+        std::lock_guard guard(lock_);
+        wanted = wanted_;
+    }
+    if (wanted.generation != appliedGeneration_) {
+        appliedGeneration_ = wanted.generation;
+        appliedTxtGeneration_ = wanted.txtGeneration;
+        resetGroup();
+        current_ = std::move(wanted.service);
+        if (current_) currentName_ = fittedName(current_->name);
+        publish();
+        return;
+    }
+    if (current_ && wanted.service && wanted.txtGeneration != appliedTxtGeneration_) {
+        appliedTxtGeneration_ = wanted.txtGeneration;
+        current_->txt = std::move(wanted.service->txt);
+        updateTxt();
+    }
+}
+
+void AvahiServiceAdvertiser::publish() {
+    if (!current_) return;
+    if (const auto problem = txtProblem(current_->txt)) {
+        report(Failed{"Could not advertise the service: " + *problem});
+        return;
+    }
+    // A client that comes up at once publishes from its state callback, inside ensureClient().
+    if (!ensureClient() || groupFilled_ || avahi_client_get_state(client_) != AVAHI_CLIENT_S_RUNNING) return;
+    if (!group_) {
+        group_ = avahi_entry_group_new(client_, &AvahiServiceAdvertiser::onGroupState, this);
+        if (!group_) {
+            report(Failed{failedText(avahi_client_errno(client_))});
+            return;
+        }
+    }
+    // Each conflict with a service of this host yields the next alternative name.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const StringList txt(current_->txt);
+        const int error = avahi_entry_group_add_service_strlst(
+            group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), currentName_.c_str(),
+            current_->type.c_str(), nullptr, nullptr, current_->port, txt.list);
+        if (error == AVAHI_ERR_COLLISION) {
+            currentName_ = alternativeName(currentName_);
+            continue;
+        }
+        if (error < 0 || (avahi_entry_group_commit(group_) < 0)) {
+            const int code = error < 0 ? error : avahi_client_errno(client_);
+            avahi_entry_group_reset(group_);
+            report(Failed{failedText(code)});
+            return;
+        }
+        groupFilled_ = true;
+        return;
+    }
+    report(Failed{failedText(AVAHI_ERR_COLLISION)});
+}
+
+bool AvahiServiceAdvertiser::ensureClient() {
+    if (client_) return true;
+    int error = 0;
+    // NO_FAIL: with the bus up but no daemon, the client waits for the daemon to appear.
+    AvahiClient* client = avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL,
+                                           &AvahiServiceAdvertiser::onClientState, this, &error);
+    if (!client) {
+        // It may have called back with the client it then freed.
+        client_ = nullptr;
+        group_ = nullptr;
+        groupFilled_ = false;
+        report(NotAvailable{notAvailableText(error)});
+        return false;
+    }
+    client_ = client;
+    return true;
+}
+
+void AvahiServiceAdvertiser::updateTxt() {
+    if (const auto problem = txtProblem(current_->txt)) {
+        report(Failed{"Could not advertise the service: " + *problem});
+        return;
+    }
+    // Not published yet: publish() takes the new record when the daemon is ready.
+    if (!group_ || !groupFilled_) return;
+    const StringList txt(current_->txt);
+    const int error =
+        avahi_entry_group_update_service_txt_strlst(group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                                    currentName_.c_str(), current_->type.c_str(), nullptr, txt.list);
+    if (error < 0) report(Failed{failedText(error)});
+}
+
+void AvahiServiceAdvertiser::resetGroup() {
+    if (group_ && groupFilled_) avahi_entry_group_reset(group_);
+    groupFilled_ = false;
+}
+
+void AvahiServiceAdvertiser::dropClient() {
+    // Freeing the client frees its groups.
+    if (client_) avahi_client_free(client_);
+    client_ = nullptr;
+    group_ = nullptr;
+    groupFilled_ = false;
+}
+
+void AvahiServiceAdvertiser::report(State state) {
+    const Reported kind = std::holds_alternative<Registered>(state) ? Reported::registered
+                          : std::holds_alternative<Failed>(state)   ? Reported::failed
+                                                                    : Reported::notAvailable;
+    // Unavailability is said once, until something else happens.
+    if (kind == Reported::notAvailable && reported_ == Reported::notAvailable) return;
+    reported_ = kind;
+    queue_.async([delivery = delivery_, state = std::move(state)] {
+        delivery->gate.run([&] {
+            if (delivery->onState) delivery->onState(state);
+        });
+    });
+}
+
+void AvahiServiceAdvertiser::onClientState(AvahiClient* client, AvahiClientState state, void* userdata) {
+    auto& self = *static_cast<AvahiServiceAdvertiser*>(userdata);
+    // Also called from within avahi_client_new(), before client_ is set.
+    self.client_ = client;
+    switch (state) {
+        case AVAHI_CLIENT_S_RUNNING:
+            self.publish();
+            break;
+        case AVAHI_CLIENT_S_REGISTERING:
+        case AVAHI_CLIENT_S_COLLISION:
+            // The daemon is (re)establishing its host name; publish again once it runs.
+            self.resetGroup();
+            break;
+        case AVAHI_CLIENT_CONNECTING:
+            self.report(NotAvailable{notAvailableText(AVAHI_ERR_NO_DAEMON)});
+            break;
+        case AVAHI_CLIENT_FAILURE: {
+            const int error = avahi_client_errno(client);
+            if (error == AVAHI_ERR_DISCONNECTED) {
+                self.report(NotAvailable{notAvailableText(error)});
+                // The client cannot be freed from its own callback: start over from the poll loop.
+                const AvahiPoll* api = avahi_threaded_poll_get(self.poll_);
+                timeval now{};
+                api->timeout_new(api, &now, &AvahiServiceAdvertiser::onReconnect, &self);
+            } else {
+                self.report(Failed{failedText(error)});
+            }
+            break;
+        }
+    }
+}
+
+void AvahiServiceAdvertiser::onReconnect(AvahiTimeout* timeout, void* userdata) {
+    auto& self = *static_cast<AvahiServiceAdvertiser*>(userdata);
+    avahi_threaded_poll_get(self.poll_)->timeout_free(timeout);
+    self.dropClient();
+    self.publish();
+}
+
+void AvahiServiceAdvertiser::onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata) {
+    auto& self = *static_cast<AvahiServiceAdvertiser*>(userdata);
+    switch (state) {
+        case AVAHI_ENTRY_GROUP_ESTABLISHED:
+            self.report(Registered{self.currentName_});
+            break;
+        case AVAHI_ENTRY_GROUP_COLLISION:
+            // Another host holds the name: take the next alternative.
+            self.currentName_ = alternativeName(self.currentName_);
+            avahi_entry_group_reset(group);
+            self.groupFilled_ = false;
+            self.group_ = group;
+            self.publish();
+            break;
+        case AVAHI_ENTRY_GROUP_FAILURE:
+            self.report(Failed{failedText(avahi_client_errno(avahi_entry_group_get_client(group)))});
+            break;
+        case AVAHI_ENTRY_GROUP_UNCOMMITED:
+        case AVAHI_ENTRY_GROUP_REGISTERING:
+            break;
+    }
+}
+
+} // namespace Platform::Linux
+
+std::unique_ptr<Platform::ServiceAdvertiser> Platform::ServiceAdvertiser::create(SerialQueue& queue,
+                                                                                 StateHandler onState) {
+    return std::make_unique<Linux::AvahiServiceAdvertiser>(queue, std::move(onState));
+}
