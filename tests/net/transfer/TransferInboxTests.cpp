@@ -120,14 +120,6 @@ protected:
     std::vector<Failure> failed;
 };
 
-TEST_F(TransferInboxTest, DefaultsAreTheDocumentedLimits) {
-    const TransferInbox::Limits limits;
-    EXPECT_EQ(limits.maximumActive, 8);
-    EXPECT_EQ(limits.maximumDeclaredBytes, 2 * gibibyte);
-    EXPECT_EQ(limits.idleTimeout.count(), 60.0);
-    EXPECT_EQ(TransferInbox(work).limits, limits);
-}
-
 TEST_F(TransferInboxTest, AcceptedOfferOpensAPrivateWorkFileNamedByAUuid) {
     ASSERT_FALSE(std::filesystem::exists(work));
     inbox.handle(TransferMessage::offer(offerOf(1, 10)));
@@ -219,15 +211,6 @@ TEST_F(TransferInboxTest, DeclaredBytesMayFillTheCapExactly) {
     EXPECT_EQ(started.back(), 2u);
 }
 
-TEST_F(TransferInboxTest, CustomDeclaredCapAtItsBoundary) {
-    inbox.limits.maximumDeclaredBytes = 100;
-    inbox.handle(TransferMessage::offer(offerOf(1, 60)));
-    inbox.handle(TransferMessage::offer(offerOf(2, 41)));
-    inbox.handle(TransferMessage::offer(offerOf(3, 40)));
-    EXPECT_EQ(started, (std::vector<std::uint32_t>{1, 3}));
-    EXPECT_EQ(failed, (std::vector<Failure>{{2, Reason::tooLarge}}));
-}
-
 TEST_F(TransferInboxTest, NinthActiveTransferIsRefusedButAnActiveIdMayBeReplaced) {
     for (std::uint32_t id = 1; id <= 8; ++id) receive(id, pattern(4), 2);
     ASSERT_EQ(started.size(), 8u);
@@ -276,14 +259,6 @@ TEST_F(TransferInboxTest, ChunkOutOfOrderEndsTheTransfer) {
 
     inbox.handle(chunk(7, 4, pattern(4)));
     EXPECT_EQ(replies.size(), 1u) << "the id is no longer active";
-}
-
-TEST_F(TransferInboxTest, RepeatedChunkEndsTheTransfer) {
-    inbox.handle(TransferMessage::offer(offerOf(7, 10)));
-    inbox.handle(chunk(7, 0, pattern(4)));
-    inbox.handle(chunk(7, 0, pattern(4)));
-    EXPECT_EQ(failed, (std::vector<Failure>{{7, Reason::failed}}));
-    EXPECT_TRUE(filesIn(work).empty());
 }
 
 TEST_F(TransferInboxTest, ChunkLongerThanWhatRemainsEndsTheTransfer) {
