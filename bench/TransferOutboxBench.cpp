@@ -1,0 +1,131 @@
+// Transfer throughput on this machine: a 256 MiB file through TransferOutbox::nextPacket() in
+// 65,536-byte chunks (read, SHA-256, encode, frame), the same volume through TransferInbox (write
+// to a private work file, SHA-256, fsync at the finish), and both joined through the wire decoder.
+#include "core/FileTransferSource.h"
+#include "core/OutgoingTransfer.h"
+#include "core/Sha256.h"
+#include "core/TransferMessage.h"
+#include "net/transfer/TransferInbox.h"
+#include "net/transfer/TransferOutbox.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using namespace TessaloyCore;
+
+constexpr std::uint64_t volume = 256ull * 1024 * 1024;
+constexpr std::size_t chunkSize = 65'536;
+
+Bytes chunkPattern() {
+    Bytes bytes(chunkSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
+    return bytes;
+}
+
+// A private folder holding the 256 MiB source file, removed at exit.
+class Workspace {
+public:
+    Workspace() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "plovander-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary folder");
+        folder_ = pattern;
+        const Bytes chunk = chunkPattern();
+        std::ofstream file(source(), std::ios::binary);
+        for (std::uint64_t written = 0; written < volume; written += chunk.size()) {
+            file.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+        }
+    }
+    ~Workspace() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::filesystem::path source() const { return folder_ / "source.bin"; }
+    std::filesystem::path incoming() const { return folder_ / "TessaloyIncoming"; }
+
+private:
+    std::filesystem::path folder_;
+};
+
+const Workspace& workspace() {
+    static const Workspace shared;
+    return shared;
+}
+
+std::unique_ptr<OutgoingTransfer> fileTransfer() {
+    auto source = std::make_unique<FileTransferSource>(workspace().source());
+    const TransferOffer offer{1, TransferPurpose::file, "source.bin", "application/octet-stream", source->size()};
+    return std::make_unique<OutgoingTransfer>(offer, std::move(source), chunkSize);
+}
+
+// Receives into the inbox; completed files are deleted at once, as the host moves them away.
+struct Receiver {
+    TessaloyNet::TransferInbox inbox{workspace().incoming()};
+    bool complete = false;
+
+    Receiver() {
+        inbox.onComplete = [this](const TransferOffer&, const std::filesystem::path& file) {
+            complete = true;
+            std::filesystem::remove(file);
+        };
+    }
+};
+
+void outboxNextPacket(benchmark::State& state) {
+    workspace();
+    for (auto _ : state) {
+        TessaloyNet::TransferOutbox outbox;
+        outbox.enqueue(fileTransfer());
+        std::uint64_t bytes = 0;
+        while (auto packet = outbox.nextPacket()) bytes += packet->payload().size();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
+}
+BENCHMARK(outboxNextPacket)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void inboxHandle(benchmark::State& state) {
+    workspace();
+    const Bytes data = chunkPattern();
+    Sha256 running;
+    for (std::uint64_t offset = 0; offset < volume; offset += chunkSize) running.update(data);
+    const auto digest = running.digest();
+
+    for (auto _ : state) {
+        Receiver receiver;
+        receiver.inbox.handle(TransferMessage::offer({1, TransferPurpose::file, "source.bin", "", volume}));
+        TransferMessage chunk = TransferMessage::chunk(1, 0, data);
+        for (std::uint64_t offset = 0; offset < volume; offset += chunkSize) {
+            std::get<TransferMessage::Chunk>(chunk.value).offset = offset;
+            receiver.inbox.handle(chunk);
+        }
+        receiver.inbox.handle(TransferMessage::finish(1, Bytes(digest.begin(), digest.end())));
+        if (!receiver.complete) state.SkipWithError("the transfer did not complete");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
+}
+BENCHMARK(inboxHandle)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void outboxThroughWireIntoInbox(benchmark::State& state) {
+    workspace();
+    for (auto _ : state) {
+        TessaloyNet::TransferOutbox outbox;
+        outbox.enqueue(fileTransfer());
+        Receiver receiver;
+        while (auto packet = outbox.nextPacket()) receiver.inbox.handle(TransferMessage::decode(*packet));
+        if (!receiver.complete) state.SkipWithError("the transfer did not complete");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
+}
+BENCHMARK(outboxThroughWireIntoInbox)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+} // namespace
+
+BENCHMARK_MAIN();

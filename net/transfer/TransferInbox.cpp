@@ -1,0 +1,286 @@
+#include "net/transfer/TransferInbox.h"
+
+#include "net/channel/RandomBytes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace TessaloyNet {
+namespace {
+
+using TessaloyCore::TransferCancelReason;
+using TessaloyCore::TransferMessage;
+using TessaloyCore::TransferOffer;
+
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int code) {
+    throw std::system_error(code, std::generic_category(), what + " " + path.string());
+}
+
+// Missing folders are made private to this user: they hold what the device sends.
+void ensureDirectory(const std::filesystem::path& directory) {
+    if (directory.empty()) return;
+    struct stat status {};
+    if (::stat(directory.c_str(), &status) == 0) {
+        if (!S_ISDIR(status.st_mode)) fail("not a folder:", directory, ENOTDIR);
+        return;
+    }
+    if (directory.has_parent_path() && directory.parent_path() != directory) ensureDirectory(directory.parent_path());
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) fail("could not create", directory, errno);
+}
+
+// A random (version 4) UUID in its canonical upper-case form.
+std::string randomUuid() {
+    TessaloyCore::Bytes bytes = randomBytes(16);
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+} // namespace
+
+TransferInbox::FileCalls TransferInbox::FileCalls::system() {
+    return FileCalls{
+        [](const char* path, int flags, unsigned mode) { return ::open(path, flags, static_cast<mode_t>(mode)); },
+        [](int descriptor, const std::uint8_t* data, std::size_t count) -> long {
+            return ::write(descriptor, data, count);
+        },
+        [](int descriptor) { return ::fsync(descriptor); },
+        [](int descriptor) { return ::close(descriptor); },
+    };
+}
+
+TransferInbox::TransferInbox(std::filesystem::path directory) : directory_(std::move(directory)) {}
+
+TransferInbox::~TransferInbox() {
+    for (auto& [id, entry] : active_) {
+        if (entry.descriptor >= 0 && fileCalls.close) fileCalls.close(entry.descriptor);
+    }
+}
+
+void TransferInbox::handle(const TransferMessage& message) {
+    std::visit(
+        [this](const auto& value) {
+            using Case = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Case, TransferMessage::Offer>) {
+                begin(value.offer);
+            } else if constexpr (std::is_same_v<Case, TransferMessage::Chunk>) {
+                append(value);
+            } else if constexpr (std::is_same_v<Case, TransferMessage::Finish>) {
+                finish(value);
+            } else {
+                abort(value.id, value.reason, false);
+            }
+        },
+        message.value);
+}
+
+void TransferInbox::cancel(std::uint32_t id) { abort(id, TransferCancelReason::cancelled, true); }
+
+void TransferInbox::cancelAll() {
+    std::vector<std::uint32_t> ids;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& [id, entry] : active_) ids.push_back(id);
+    }
+    for (const std::uint32_t id : ids) {
+        auto entry = takeOut(id);
+        if (!entry) continue;
+        discard(*entry);
+        reportFailed(entry->transfer.offer(), TransferCancelReason::failed);
+    }
+}
+
+void TransferInbox::expireIdle() {
+    const Date current = now();
+    const std::chrono::duration<double> timeout = limits.idleTimeout;
+    std::vector<std::uint32_t> ids;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& [id, entry] : active_) {
+            // Compared in seconds, so that an infinite or NaN time-out simply never expires.
+            if (std::chrono::duration<double>(current - entry.lastActivity) > timeout) ids.push_back(id);
+        }
+    }
+    for (const std::uint32_t id : ids) {
+        auto entry = takeOut(id);
+        if (!entry) continue;
+        discard(*entry);
+        tell(TransferMessage::cancel(id, TransferCancelReason::failed));
+        reportFailed(entry->transfer.offer(), TransferCancelReason::failed);
+    }
+}
+
+void TransferInbox::begin(const TransferOffer& offer) {
+    if (decide) {
+        if (const auto reason = decide(offer)) return refuse(offer, *reason);
+    }
+    expireIdle();
+
+    std::int64_t others = 0;
+    std::uint64_t declared = 0;
+    bool declaredOverflows = false;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& [id, entry] : active_) {
+            if (id == offer.id) continue;
+            ++others;
+            const std::uint64_t size = entry.transfer.offer().size;
+            if (declared > UINT64_MAX - size) declaredOverflows = true;
+            declared += size;
+        }
+    }
+    if (others >= limits.maximumActive) return refuse(offer, TransferCancelReason::failed);
+    if (declaredOverflows || declared > UINT64_MAX - offer.size ||
+        declared + offer.size > limits.maximumDeclaredBytes) {
+        return refuse(offer, TransferCancelReason::tooLarge);
+    }
+
+    std::optional<TessaloyCore::IncomingTransfer> transfer;
+    try {
+        transfer.emplace(offer);
+    } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
+        return refuse(offer, TransferCancelReason::tooLarge);
+    }
+    std::filesystem::path file;
+    int descriptor = -1;
+    try {
+        ensureDirectory(directory_);
+        std::tie(file, descriptor) = createWorkFile();
+    } catch (const std::exception&) {
+        return refuse(offer, TransferCancelReason::failed);
+    }
+
+    std::optional<Active> replaced;
+    {
+        std::lock_guard guard(lock_);
+        const auto found = active_.find(offer.id);
+        if (found != active_.end()) {
+            replaced = std::move(found->second);
+            active_.erase(found);
+        }
+        active_.emplace(offer.id, Active{std::move(*transfer), file, descriptor, now()});
+    }
+    // The device reused the id: its earlier transfer ends silently.
+    if (replaced) discard(*replaced);
+    if (onStarted) onStarted(offer);
+}
+
+void TransferInbox::append(const TransferMessage::Chunk& chunk) {
+    std::optional<std::pair<TransferOffer, std::uint64_t>> progress;
+    {
+        std::lock_guard guard(lock_);
+        const auto found = active_.find(chunk.id);
+        if (found == active_.end()) return;
+        Active& entry = found->second;
+        try {
+            entry.transfer.receive(chunk.offset, chunk.data,
+                                   [&](TessaloyCore::ByteView data) { writeAll(entry.descriptor, data); });
+            entry.lastActivity = now();
+            progress.emplace(entry.transfer.offer(), entry.transfer.receivedBytes());
+        } catch (const std::exception&) {
+            // Out of order, longer than declared, or not written: handled below, without the lock.
+        }
+    }
+    if (!progress) return abort(chunk.id, TransferCancelReason::failed, true);
+    if (onProgress) onProgress(progress->first, progress->second);
+}
+
+void TransferInbox::finish(const TransferMessage::Finish& finish) {
+    auto entry = takeOut(finish.id);
+    if (!entry) return;
+
+    // A file that did not reach the disk whole is not delivered as if it had.
+    bool stored = fileCalls.fsync(entry->descriptor) == 0;
+    stored = fileCalls.close(entry->descriptor) == 0 && stored;
+    entry->descriptor = -1;
+    bool verified = true;
+    try {
+        entry->transfer.verify(finish.digest);
+    } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
+        verified = false;
+    }
+
+    const TransferOffer& offer = entry->transfer.offer();
+    if (!stored || !verified) {
+        discard(*entry);
+        // The device believes it delivered the transfer; it learns that the Mac discarded it.
+        tell(TransferMessage::cancel(finish.id, TransferCancelReason::failed));
+        return reportFailed(offer, TransferCancelReason::failed);
+    }
+    if (onComplete) onComplete(offer, entry->file);
+}
+
+void TransferInbox::abort(std::uint32_t id, TransferCancelReason reason, bool tellDevice) {
+    auto entry = takeOut(id);
+    if (!entry) return;
+    discard(*entry);
+    if (tellDevice) tell(TransferMessage::cancel(id, reason));
+    reportFailed(entry->transfer.offer(), reason);
+}
+
+void TransferInbox::refuse(const TransferOffer& offer, TransferCancelReason reason) {
+    tell(TransferMessage::cancel(offer.id, reason));
+    reportFailed(offer, reason);
+}
+
+std::optional<TransferInbox::Active> TransferInbox::takeOut(std::uint32_t id) {
+    std::lock_guard guard(lock_);
+    const auto found = active_.find(id);
+    if (found == active_.end()) return std::nullopt;
+    Active entry = std::move(found->second);
+    active_.erase(found);
+    return entry;
+}
+
+std::pair<std::filesystem::path, int> TransferInbox::createWorkFile() {
+    const std::filesystem::path file = directory_ / randomUuid();
+    const int descriptor = fileCalls.open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0) fail("could not create", file, errno);
+    // The creation mode is narrowed by the umask; the file is meant to be exactly owner read-write.
+    ::fchmod(descriptor, 0600);
+    return {file, descriptor};
+}
+
+void TransferInbox::writeAll(int descriptor, TessaloyCore::ByteView data) {
+    while (!data.empty()) {
+        const long written = fileCalls.write(descriptor, data.data(), data.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) throw std::system_error(written < 0 ? errno : EIO, std::generic_category(), "write");
+        data = data.subspan(static_cast<std::size_t>(written));
+    }
+}
+
+void TransferInbox::discard(Active& entry) noexcept {
+    if (entry.descriptor >= 0) fileCalls.close(entry.descriptor);
+    entry.descriptor = -1;
+    std::error_code ignored;
+    std::filesystem::remove(entry.file, ignored);
+}
+
+void TransferInbox::tell(TransferMessage message) {
+    if (reply) reply(std::move(message));
+}
+
+void TransferInbox::reportFailed(const TransferOffer& offer, TransferCancelReason reason) {
+    if (onFailed) onFailed(offer, reason);
+}
+
+} // namespace TessaloyNet

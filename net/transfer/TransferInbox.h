@@ -1,0 +1,115 @@
+#pragma once
+
+#include "core/Bytes.h"
+#include "core/IncomingTransfer.h"
+#include "core/TransferCancelReason.h"
+#include "core/TransferMessage.h"
+#include "core/TransferOffer.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace TessaloyNet {
+
+// Receives the paired device's transfers: admits or refuses each offer, writes its chunks in order
+// into a private work file while hashing them, checks the digest at the finish and hands the
+// complete file over. Every other end of a transfer deletes its partial file.
+//
+// The owner drives it from one thread (the main actor); callbacks run synchronously on that thread
+// and never under the lock, which guards only the active transfers. now() may be called under the
+// lock and must not call into the inbox. Destroying the inbox runs no callback and leaves partial
+// files in place: the owner calls cancelAll() first.
+class TransferInbox {
+public:
+    using Date = std::chrono::system_clock::time_point;
+
+    struct Limits {
+        // An offer is refused while at least this many other transfers are active.
+        std::int64_t maximumActive = 8;
+        // Cap on the declared sizes of all active transfers together, the new offer included.
+        std::uint64_t maximumDeclaredBytes = 2'147'483'648;
+        // A transfer without an accepted chunk for longer is expired at the next accepted offer.
+        std::chrono::duration<double> idleTimeout{60.0};
+
+        friend bool operator==(const Limits&, const Limits&) = default;
+    };
+
+    // The system calls behind the work files, so that a failing disk can be simulated. Each returns
+    // as its POSIX namesake does, with errno set on failure.
+    struct FileCalls {
+        std::function<int(const char* path, int flags, unsigned mode)> open;
+        std::function<long(int descriptor, const std::uint8_t* data, std::size_t count)> write;
+        std::function<int(int descriptor)> fsync;
+        std::function<int(int descriptor)> close;
+
+        static FileCalls system();
+    };
+
+    // Nothing accepts the offer; a reason refuses it.
+    std::function<std::optional<TessaloyCore::TransferCancelReason>(const TessaloyCore::TransferOffer&)> decide =
+        [](const TessaloyCore::TransferOffer&) { return std::nullopt; };
+    // The offer was accepted and its work file is open.
+    std::function<void(const TessaloyCore::TransferOffer&)> onStarted;
+    std::function<void(const TessaloyCore::TransferOffer&, std::uint64_t receivedBytes)> onProgress;
+    // The complete, verified and flushed work file; from then on it belongs to the callee.
+    std::function<void(const TessaloyCore::TransferOffer&, const std::filesystem::path& file)> onComplete;
+    std::function<void(const TessaloyCore::TransferOffer&, TessaloyCore::TransferCancelReason)> onFailed;
+    // A message for the device; only ever a cancel.
+    std::function<void(TessaloyCore::TransferMessage)> reply;
+    // Read at each offer.
+    Limits limits;
+    std::function<Date()> now = [] { return std::chrono::system_clock::now(); };
+    FileCalls fileCalls = FileCalls::system();
+
+    // The directory need not exist yet; it is made, private to this user, at the first offer.
+    explicit TransferInbox(std::filesystem::path directory);
+    ~TransferInbox();
+    TransferInbox(const TransferInbox&) = delete;
+    TransferInbox& operator=(const TransferInbox&) = delete;
+
+    const std::filesystem::path& directory() const noexcept { return directory_; }
+
+    // The one entry for the device's transfer messages.
+    void handle(const TessaloyCore::TransferMessage& message);
+    // The Mac gives up one incoming transfer; the device is told.
+    void cancel(std::uint32_t id);
+    // Ends every active transfer as failed without telling the device.
+    void cancelAll();
+    // Ends, telling the device, every transfer idle for longer than limits.idleTimeout.
+    void expireIdle();
+
+private:
+    struct Active {
+        TessaloyCore::IncomingTransfer transfer;
+        std::filesystem::path file;
+        int descriptor = -1;
+        Date lastActivity;
+    };
+
+    void begin(const TessaloyCore::TransferOffer& offer);
+    void append(const TessaloyCore::TransferMessage::Chunk& chunk);
+    void finish(const TessaloyCore::TransferMessage::Finish& finish);
+    void abort(std::uint32_t id, TessaloyCore::TransferCancelReason reason, bool tellDevice);
+    void refuse(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
+    // Under the lock: the entry for `id`, taken out of `active_`.
+    std::optional<Active> takeOut(std::uint32_t id);
+    // Creates the private, empty work file; throws std::system_error.
+    std::pair<std::filesystem::path, int> createWorkFile();
+    void writeAll(int descriptor, TessaloyCore::ByteView data);
+    // Closes the handle and deletes the file, ignoring failures of either.
+    void discard(Active& entry) noexcept;
+    void tell(TessaloyCore::TransferMessage message);
+    void reportFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
+
+    const std::filesystem::path directory_;
+    std::mutex lock_;
+    std::map<std::uint32_t, Active> active_;
+};
+
+} // namespace TessaloyNet
