@@ -39,7 +39,9 @@ void WireDecoder::feed(ByteView bytes, const OnPacket& onPacket) {
 std::span<std::uint8_t> WireDecoder::writableSpace() {
     rethrowIfFailed();
     if (!current_) return std::span(header_).subspan(headerFilled_);
-    if (payload_.size() != current_->payloadLength) payload_.resize(current_->payloadLength);
+    if (payload_.size() == payloadFilled_) {
+        payload_.resize(std::min<std::size_t>(current_->payloadLength, payloadFilled_ + maximumWritableSpace));
+    }
     return std::span(payload_).subspan(payloadFilled_);
 }
 
@@ -50,10 +52,7 @@ std::optional<WirePacket> WireDecoder::commit(std::size_t count) {
         headerFilled_ += count;
         headerBytesArrived();
     } else {
-        const std::size_t length = current_->payloadLength;
-        if (payload_.size() != length || count > length - payloadFilled_) {
-            throw std::out_of_range("commit beyond the space handed out");
-        }
+        if (count > payload_.size() - payloadFilled_) throw std::out_of_range("commit beyond the space handed out");
         payloadFilled_ += count;
     }
     return takeCompletedPacket();
@@ -88,12 +87,11 @@ void WireDecoder::fail(const WireError& error) {
 }
 
 void WireDecoder::appendPayload(ByteView bytes) {
-    if (payload_.size() == payloadFilled_) {
-        // Capacity was reserved from the header: one copy, no reallocation, no zero-filling.
-        payload_.insert(payload_.end(), bytes.begin(), bytes.end());
-    } else {
-        std::memcpy(payload_.data() + payloadFilled_, bytes.data(), bytes.size());
-    }
+    // First into what is left of a space handed out, then past the end: the capacity was reserved
+    // from the header, so that is one copy, with no reallocation and no zero-filling.
+    const std::size_t intoSpace = std::min(bytes.size(), payload_.size() - payloadFilled_);
+    if (intoSpace > 0) std::memcpy(payload_.data() + payloadFilled_, bytes.data(), intoSpace);
+    payload_.insert(payload_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(intoSpace), bytes.end());
     payloadFilled_ += bytes.size();
 }
 

@@ -15,8 +15,9 @@ namespace TessaloyCore {
 
 // Turns the byte stream of one channel into packets, whatever way the stream is cut.
 //
-// Each payload byte is copied once, from the caller's buffer into the payload of its packet
-// (sized from the header), or not at all when the reader uses writableSpace()/commit().
+// Each payload byte is copied at most once: from the caller's buffer straight into the payload
+// of its packet (whose capacity is reserved from the header), or not at all when the reader reads
+// in place through writableSpace()/commit().
 //
 // A header is refused as soon as the bytes received so far prove it bad (bad magic, another
 // version, an unknown kind, non-zero reserved bytes, a declared length over
@@ -27,6 +28,8 @@ namespace TessaloyCore {
 class WireDecoder {
 public:
     using OnPacket = std::function<void(WirePacket)>;
+
+    static constexpr std::size_t maximumWritableSpace = 64 * 1024;
 
     // Decodes `bytes`, handing each packet they complete to `onPacket` at once, in stream order.
     // Throws WireError at the first bad header; the packets before it have been delivered. An
@@ -39,11 +42,13 @@ public:
     //   std::size_t n = read(socket, space.data(), space.size());
     //   if (auto packet = decoder.commit(n)) deliver(std::move(*packet));
     //
-    // writableSpace() returns the not yet received part of the current header or of the current
-    // payload (never empty, never reaching into the next packet), so a read lands where the bytes
-    // belong. The first call for a payload sizes its vector (zero-filling what has not arrived).
-    // The span stays valid until the next commit() or feed(). Header-sized reads mean one read
-    // per header; a reader of many small packets may prefer its own buffer and feed().
+    // writableSpace() returns the not yet received part of the current header, or the next at
+    // most maximumWritableSpace bytes of the current payload: never empty, never reaching into
+    // the next packet, so a read lands where the bytes belong. Payload space is zero-filled as it
+    // is handed out, a window at a time, so memory is touched only just ahead of the reads. The
+    // span stays valid until the next commit() or feed(); calling writableSpace() again before
+    // commit() returns the same span. Headers are read on their own, one read each; a
+    // reader of many small packets may prefer reading into its own buffer and feed().
     std::span<std::uint8_t> writableSpace();
 
     // Accepts the first `count` bytes of the last writableSpace() as received. Returns the packet
@@ -64,8 +69,8 @@ private:
     std::size_t headerFilled_ = 0;
     // Set from a complete header until its payload is complete.
     std::optional<WirePacket::Header> current_;
-    // Either exactly the bytes received so far (filled by feed), or sized to the whole payload
-    // once writableSpace() handed it out; payloadFilled_ counts what arrived in both cases.
+    // The payload so far, with capacity for all of it: payloadFilled_ bytes received, followed by
+    // the rest of the space writableSpace() handed out, if any.
     Bytes payload_;
     std::size_t payloadFilled_ = 0;
     std::optional<WireError> failure_;

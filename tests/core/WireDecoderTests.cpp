@@ -300,6 +300,35 @@ TEST(WireDecoder, FeedAndWritableSpaceMix) {
     EXPECT_EQ(received, packets);
 }
 
+TEST(WireDecoder, WritableSpaceHandsOutLargePayloadsAWindowAtATime) {
+    const WirePacket packet = packetOf(WirePacket::Kind::videoFrame, 150'000, 3);
+    const Bytes stream = packet.encoded();
+    WireDecoder decoder;
+    decoder.feed(ByteView(stream).first(12), [](WirePacket) { ADD_FAILURE() << "the payload is missing"; });
+
+    auto space = decoder.writableSpace();
+    ASSERT_EQ(space.size(), WireDecoder::maximumWritableSpace);
+    EXPECT_EQ(decoder.writableSpace().data(), space.data());
+    std::copy_n(stream.begin() + 12, 10, space.begin());
+    EXPECT_EQ(decoder.commit(10), std::nullopt);
+    EXPECT_EQ(decoder.writableSpace().size(), WireDecoder::maximumWritableSpace - 10);
+
+    // A feed fills the rest of the window, then goes on past it.
+    const std::size_t fed = 80'000;
+    decoder.feed(ByteView(stream).subspan(22, fed), [](WirePacket) { ADD_FAILURE() << "the payload is incomplete"; });
+    std::size_t offset = 22 + fed;
+    std::optional<WirePacket> received;
+    while (!received) {
+        space = decoder.writableSpace();
+        ASSERT_EQ(space.size(), std::min(WireDecoder::maximumWritableSpace, stream.size() - offset));
+        std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(offset), space.size(), space.begin());
+        offset += space.size();
+        received = decoder.commit(space.size());
+    }
+    EXPECT_EQ(offset, stream.size());
+    EXPECT_EQ(*received, packet);
+}
+
 TEST(WireDecoder, CommitRefusesMoreThanWasHandedOut) {
     WireDecoder decoder;
     EXPECT_THROW((void)decoder.commit(13), std::out_of_range);
