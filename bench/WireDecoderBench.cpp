@@ -1,6 +1,8 @@
 // What the wire decoder costs next to copying the same bytes with memcpy: a stream of packets,
 // cut into reads of random sizes (fixed seed), fed through WireDecoder::feed, read in place
 // through writableSpace()/commit(), or just copied (into one warm buffer, or along a 4 MiB ring).
+// The in-place variant's copy stands for the socket read itself; a feed() reader pays for its own
+// read into its buffer on top of what is measured here.
 #include "core/WireDecoder.h"
 
 #include <benchmark/benchmark.h>
@@ -21,6 +23,7 @@ struct Workload {
     std::size_t packets = 0;
 };
 
+// Fits the last-level cache, as bytes just received would be.
 constexpr std::size_t streamBytes = 16 << 20;
 constexpr std::size_t largestRead = 64 << 10;
 

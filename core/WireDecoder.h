@@ -29,7 +29,7 @@ class WireDecoder {
 public:
     using OnPacket = std::function<void(WirePacket)>;
 
-    static constexpr std::size_t maximumWritableSpace = 64 * 1024;
+    static constexpr std::size_t maximumWritableSpace = 16 * 1024;
 
     // Decodes `bytes`, handing each packet they complete to `onPacket` at once, in stream order.
     // Throws WireError at the first bad header; the packets before it have been delivered. An
@@ -45,10 +45,10 @@ public:
     // writableSpace() returns the not yet received part of the current header, or the next at
     // most maximumWritableSpace bytes of the current payload: never empty, never reaching into
     // the next packet, so a read lands where the bytes belong. Payload space is zero-filled as it
-    // is handed out, a window at a time, so memory is touched only just ahead of the reads. The
-    // span stays valid until the next commit() or feed(); calling writableSpace() again before
-    // commit() returns the same span. Headers are read on their own, one read each; a
-    // reader of many small packets may prefer reading into its own buffer and feed().
+    // is handed out, one window (a TLS record's worth) at a time, so the zeroed memory is still
+    // in cache when the read fills it. The span stays valid until the next commit() or feed();
+    // calling writableSpace() again before commit() returns the same span. Headers are read on their own, one read
+    // each; a reader of many small packets may prefer reading into its own buffer and feed().
     std::span<std::uint8_t> writableSpace();
 
     // Accepts the first `count` bytes of the last writableSpace() as received. Returns the packet
