@@ -40,7 +40,10 @@ WirePacket VideoFrame::packet() const {
 WirePacket VideoFrame::packet(std::uint32_t streamGeneration, bool isKeyframe, bool isRefinement,
                               std::uint64_t presentationMicroseconds, std::span<const ByteView> nalUnits) {
     std::size_t size = fixedBytes;
-    for (const ByteView unit : nalUnits) size += 4 + unit.size();
+    for (const ByteView unit : nalUnits) {
+        if (unit.empty()) throw Error(CodecProblem::invalidValue);
+        size += 4 + unit.size();
+    }
     if (size > WirePacket::maximumPayloadBytes) throw WireError(WireErrorCase::payloadTooLarge);
     ByteWriter writer(size);
     writer.u32(streamGeneration);

@@ -25,7 +25,8 @@ struct VideoFrame {
     WirePacket packet() const;
 
     // Builds the packet straight from views of the encoder's output, copying each NAL unit once.
-    // Throws WireError payloadTooLarge when the frame does not fit in one packet.
+    // Throws Error invalidValue for an empty NAL unit (no decoder would take it), WireError
+    // payloadTooLarge when the frame does not fit in one packet.
     static WirePacket packet(std::uint32_t streamGeneration, bool isKeyframe, bool isRefinement,
                              std::uint64_t presentationMicroseconds, std::span<const ByteView> nalUnits);
 

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/ByteWriter.h"
+#include "core/CodecError.h"
+#include "core/WirePacket.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+
+namespace TessaloyCore {
+
+inline void PrintTo(const WirePacket& packet, std::ostream* out) {
+    *out << nameOf(packet.kind()) << " packet of " << packet.payload().size() << " bytes";
+}
+
+} // namespace TessaloyCore
+
+namespace CodecTesting {
+
+using namespace TessaloyCore;
+
+// The problem `Codec::decode` reports for the packet, or nothing when it decodes.
+template <typename Codec>
+std::optional<CodecProblem> decodeProblem(const WirePacket& packet) {
+    try {
+        (void)Codec::decode(packet);
+    } catch (const CodecError<Codec>& failure) {
+        return failure.value();
+    }
+    return std::nullopt;
+}
+
+template <typename Codec>
+std::optional<CodecProblem> decodeProblem(WirePacket::Kind kind, const Bytes& payload) {
+    return decodeProblem<Codec>(WirePacket(kind, payload));
+}
+
+// The problem the call reports as CodecError<Codec>, or nothing when it succeeds.
+template <typename Codec, typename Call>
+std::optional<CodecProblem> problemOf(Call&& call) {
+    try {
+        call();
+    } catch (const CodecError<Codec>& failure) {
+        return failure.value();
+    }
+    return std::nullopt;
+}
+
+inline Bytes prefix(const Bytes& bytes, std::size_t count) {
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+inline Bytes withTrailingByte(Bytes bytes) {
+    bytes.push_back(0);
+    return bytes;
+}
+
+// A packet of the wrong kind, with a payload that would decode under the right one.
+template <typename Codec>
+void expectRefusesOtherKinds(const WirePacket& good) {
+    for (int raw = 1; raw <= 11; ++raw) {
+        const auto kind = static_cast<WirePacket::Kind>(raw);
+        if (kind == good.kind()) continue;
+        EXPECT_EQ(decodeProblem<Codec>(kind, good.payload()), CodecProblem::wrongKind) << nameOf(kind);
+    }
+}
+
+// Every proper prefix of the payload is truncated, and one extra byte is trailing.
+template <typename Codec>
+void expectEveryPrefixTruncatedAndTrailingRefused(const WirePacket& good) {
+    const Bytes& payload = good.payload();
+    for (std::size_t count = 0; count < payload.size(); ++count) {
+        EXPECT_EQ(decodeProblem<Codec>(good.kind(), prefix(payload, count)), CodecProblem::truncated)
+            << count << " of " << payload.size() << " bytes";
+    }
+    EXPECT_EQ(decodeProblem<Codec>(good.kind(), withTrailingByte(payload)), CodecProblem::trailingBytes);
+}
+
+inline Bytes filled(std::size_t count, std::uint8_t seed = 1) {
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 31 + (i >> 8));
+    return bytes;
+}
+
+} // namespace CodecTesting
