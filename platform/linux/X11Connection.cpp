@@ -15,8 +15,9 @@ namespace {
 class LostConnectionHandler {
 public:
     static LostConnectionHandler& shared() {
-        static LostConnectionHandler handler;
-        return handler;
+        // Never destroyed: queue threads may still use their connections while the process exits.
+        static auto* handler = new LostConnectionHandler;
+        return *handler;
     }
 
     void add(::Display* display) {

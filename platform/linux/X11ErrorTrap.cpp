@@ -12,8 +12,9 @@ namespace Platform::Linux {
 class X11ErrorTrapRegistry {
 public:
     static X11ErrorTrapRegistry& shared() {
-        static X11ErrorTrapRegistry registry;
-        return registry;
+        // Never destroyed: queue threads may still trap while the process exits.
+        static auto* registry = new X11ErrorTrapRegistry;
+        return *registry;
     }
 
     void add(X11ErrorTrap* trap) {

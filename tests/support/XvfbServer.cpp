@@ -2,17 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace Testing {
 namespace {
@@ -23,6 +23,20 @@ constexpr int endTimeoutMilliseconds = 5'000;
 
 std::runtime_error failure(const std::string& what) {
     return std::runtime_error("Xvfb: " + what + ": " + std::strerror(errno));
+}
+
+// The program's path, looked up in PATH before forking.
+std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate = folders.substr(start, end - start) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    throw std::runtime_error(name + " is not installed");
 }
 
 // Reads the display number that Xvfb writes once it accepts connections.
@@ -69,19 +83,31 @@ XvfbServer::XvfbServer(const Options& options) {
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // dup2 leaves the copy open across exec; every other descriptor of ours is close-on-exec.
-    posix_spawn_file_actions_adddup2(&actions, writeEnd, displayFdInChild);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const int spawned = ::posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const std::string program = findProgram("Xvfb");
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls until exec. The server dies with the thread that started it,
+        // so a test that crashes leaves no server behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        if (writeEnd == displayFdInChild) {
+            ::fcntl(writeEnd, F_SETFD, 0);
+        } else {
+            ::dup2(writeEnd, displayFdInChild);
+        }
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    const int forkError = errno;
     ::close(writeEnd);
-    if (spawned != 0) {
+    if (pid_ < 0) {
         ::close(readEnd);
-        errno = spawned;
+        errno = forkError;
         throw failure("cannot start");
     }
     pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));

@@ -9,7 +9,8 @@ namespace Testing {
 
 // A private virtual X server (Xvfb) for one test: it picks a free display number itself and
 // reports it through a pipe, so servers start in parallel without sleeps or fixed numbers. The
-// server is ended and reaped on destruction.
+// server is ended and reaped on destruction, and killed should the thread that started it die first
+// (start it on the test's own thread).
 class XvfbServer {
 public:
     struct Options {
