@@ -57,19 +57,22 @@ enum class Outcome { unchanged, delivered, temporaryFailure, permanentFailure };
 // One start of capture: its connection, picture, damage tracking and timer. Lives on the queue.
 class X11ScreenCapture::Run : public std::enable_shared_from_this<Run> {
 public:
-    Run(const SerialQueue::Executor& executor, const std::string& displayName, const Configuration& configuration,
-        Callbacks callbacks);
+    Run(SerialQueue& queue, const std::string& displayName, const Configuration& configuration, Callbacks callbacks);
     ~Run() { release(); }
 
     void begin();
     // No callback runs after this.
     void end() {
+        queue_.assertCurrent();
         ended_ = true;
         timer_.cancel();
     }
     bool isLive() const { return !ended_; }
     bool setShowsCursor(bool showsCursor);
-    void requestFrame() { frameRequested_ = true; }
+    void requestFrame() {
+        queue_.assertCurrent();
+        frameRequested_ = true;
+    }
 
 private:
     // Throws ScreenCaptureError or X11Error.
@@ -88,7 +91,7 @@ private:
     std::string lostConnection() const { return "lost the connection to the X server \"" + connection_->name() + "\""; }
     void release();
 
-    SerialQueue::Executor executor_;
+    SerialQueue& queue_;
     asio::steady_timer timer_;
     Callbacks callbacks_;
     std::uint32_t displayID_;
@@ -120,10 +123,10 @@ private:
     std::string failure_;
 };
 
-X11ScreenCapture::Run::Run(const SerialQueue::Executor& executor, const std::string& displayName,
-                           const Configuration& configuration, Callbacks callbacks)
-    : executor_(executor),
-      timer_(executor),
+X11ScreenCapture::Run::Run(SerialQueue& queue, const std::string& displayName, const Configuration& configuration,
+                           Callbacks callbacks)
+    : queue_(queue),
+      timer_(queue.executor()),
       callbacks_(std::move(callbacks)),
       displayID_(configuration.displayID),
       interval_(std::chrono::duration_cast<Clock::duration>(
@@ -210,6 +213,7 @@ void X11ScreenCapture::Run::release() {
 }
 
 void X11ScreenCapture::Run::begin() {
+    queue_.assertCurrent();
     for (const auto& note : notes_) {
         if (callbacks_.onNote) callbacks_.onNote(note);
     }
@@ -232,6 +236,7 @@ void X11ScreenCapture::Run::scheduleTick() {
 }
 
 void X11ScreenCapture::Run::tick() {
+    queue_.assertCurrent();
     if (ended_) return;
     const Outcome outcome = captureOnce();
     if (ended_) return release();
@@ -245,6 +250,7 @@ void X11ScreenCapture::Run::tick() {
 }
 
 bool X11ScreenCapture::Run::setShowsCursor(bool showsCursor) {
+    queue_.assertCurrent();
     if (showsCursor && !hasXFixes_) return false;
     if (showsCursor != showsCursor_) forceFrame_ = true;
     showsCursor_ = showsCursor;
@@ -389,7 +395,7 @@ void X11ScreenCapture::start(const Configuration& configuration, Callbacks callb
     queue_.sync([&] {
         if (run_) run_->end();
         run_.reset();
-        auto run = std::make_shared<Run>(queue_.executor(), displayName_, configuration, std::move(callbacks));
+        auto run = std::make_shared<Run>(queue_, displayName_, configuration, std::move(callbacks));
         run_ = run;
         run->begin();
     });
