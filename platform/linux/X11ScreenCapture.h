@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/ScreenCapture.h"
+#include "platform/SerialQueue.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace Platform::Linux {
+
+// Captures one monitor of an X screen: a tick per frame interval on the capture queue reads the
+// pending XDamage and the pointer and, when the monitor's area changed, grabs it through MIT-SHM
+// (XGetImage where the server cannot share memory) and draws the pointer into it.
+//
+// A grab the server refuses (a monitor being resized) is a temporary failure: the tick is skipped
+// and the monitor looked up again; only when grabs keep failing for `failureGrace`, or the
+// connection breaks, or the monitor is gone, does capture stop with `onStopped`.
+class X11ScreenCapture final : public ScreenCapture {
+public:
+    static constexpr std::chrono::seconds failureGrace{2};
+    // How often a running capture looks for changes of its monitor when RandR sends no event.
+    static constexpr std::chrono::seconds displayCheckInterval{1};
+
+    X11ScreenCapture(SerialQueue& queue, std::string displayName);
+    ~X11ScreenCapture() override;
+
+    void start(const Configuration& configuration, Callbacks callbacks) override;
+    void stop() override;
+    bool isRunning() const override;
+    bool setShowsCursor(bool showsCursor) override;
+    void requestFrame() override;
+
+private:
+    class Run;
+
+    SerialQueue& queue_;
+    std::string displayName_;
+    // Touched only on the queue. A tick keeps its run alive while it works, so a run dropped from
+    // inside a callback goes when that callback's tick ends.
+    std::shared_ptr<Run> run_;
+};
+
+} // namespace Platform::Linux
