@@ -1,0 +1,91 @@
+#include "app/shell/ReplacedInstance.h"
+#include "app/shell/SingleInstance.h"
+#include "tests/support/MemoryUserDefaults.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Plovander::ReplacedInstance;
+using Plovander::SingleInstance;
+
+TEST(SingleInstance, TheSecondCopyLearnsTheFirstOnesProcessId) {
+    Testing::TemporaryDirectory folder;
+    const auto lockFile = folder / "tessaloy" / "plovander.lock";
+    auto first = SingleInstance::acquire(lockFile);
+    ASSERT_TRUE(std::holds_alternative<SingleInstance>(first));
+    struct stat status {};
+    ASSERT_EQ(::stat(lockFile.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    const auto second = SingleInstance::acquire(lockFile);
+    ASSERT_TRUE(std::holds_alternative<pid_t>(second));
+    EXPECT_EQ(std::get<pid_t>(second), ::getpid());
+
+    first = pid_t{0}; // releases the lock
+    EXPECT_TRUE(std::holds_alternative<SingleInstance>(SingleInstance::acquire(lockFile)));
+}
+
+TEST(SingleInstance, AReplacedPredecessorDoesNotCount) {
+    Testing::TemporaryDirectory folder;
+    const auto lockFile = folder / "plovander.lock";
+    const auto predecessor = SingleInstance::acquire(lockFile);
+    ASSERT_TRUE(std::holds_alternative<SingleInstance>(predecessor));
+    EXPECT_TRUE(std::holds_alternative<SingleInstance>(SingleInstance::acquire(lockFile, ::getpid())));
+    EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, ::getpid() + 1)));
+}
+
+struct FakeClock {
+    std::chrono::steady_clock::time_point now{};
+    int probes = 0;
+    int sleeps = 0;
+};
+
+std::optional<pid_t> waitWith(Testing::MemoryUserDefaults& defaults, FakeClock& clock, bool alive) {
+    return ReplacedInstance::waitForReplacedInstance(
+        defaults, 4242,
+        [&](pid_t) {
+            ++clock.probes;
+            return alive;
+        },
+        [&](std::chrono::milliseconds interval) {
+            ++clock.sleeps;
+            clock.now += interval;
+        },
+        [&] { return clock.now; });
+}
+
+TEST(ReplacedInstance, NoPredecessorMeansNoWait) {
+    for (const char* value : {"0", "-7", "4242", "4294967296", "twelve"}) {
+        Testing::MemoryUserDefaults defaults;
+        defaults.setText("TessaloyAfterUpdate", value);
+        FakeClock clock;
+        EXPECT_EQ(waitWith(defaults, clock, true), std::nullopt) << value;
+        EXPECT_EQ(clock.probes, 0) << value;
+    }
+}
+
+TEST(ReplacedInstance, AGoneProcessReturnsAfterOneProbe) {
+    Testing::MemoryUserDefaults defaults;
+    defaults.setInteger("TessaloyAfterUpdate", 1234);
+    FakeClock clock;
+    EXPECT_EQ(waitWith(defaults, clock, false), 1234);
+    EXPECT_EQ(clock.probes, 1);
+    EXPECT_EQ(clock.sleeps, 0);
+}
+
+TEST(ReplacedInstance, ALivingProcessIsWaitedForFifteenSeconds) {
+    Testing::MemoryUserDefaults defaults;
+    defaults.setInteger("TessaloyAfterUpdate", 1234);
+    FakeClock clock;
+    EXPECT_EQ(waitWith(defaults, clock, true), 1234);
+    EXPECT_EQ(clock.sleeps, 150);
+    EXPECT_EQ(clock.now.time_since_epoch(), 15s);
+}
+
+} // namespace
