@@ -8,6 +8,7 @@
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -86,6 +87,16 @@ XTestEvents::XTestEvents(SerialQueue& queue, const std::string& displayName, std
         modifierKeycodes_[i] = XKeysymToKeycode(display, modifierKeysyms[i]);
     }
     injectedDevices_ = findInjectedDevices(*connection_);
+    // Changes of the layout: the root window's size (and RandR monitors, announced the same way),
+    // and RandR's screen, CRTC and output notices.
+    XSelectInput(display, connection_->root(), StructureNotifyMask);
+    int randrErrorBase = 0;
+    if (connection_->hasExtension("RANDR") && XRRQueryExtension(display, &randrEventBase_, &randrErrorBase)) {
+        XRRSelectInput(display, connection_->root(),
+                       RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    } else {
+        randrEventBase_ = -1;
+    }
     if (connection_->isBroken()) throw X11Error("lost the connection to the X server \"" + connection_->name() + "\"");
 }
 
@@ -151,6 +162,8 @@ std::optional<Events::Point> XTestEvents::pointerLocation() {
 std::optional<std::vector<Events::Rect>> XTestEvents::activeDisplayBounds() {
     queue_.assertCurrent();
     if (connection_->isBroken()) return std::nullopt;
+    readEvents();
+    if (displayBounds_) return displayBounds_;
     std::vector<ShareableDisplay> displays;
     try {
         X11ErrorTrap trap(connection_->display());
@@ -165,7 +178,8 @@ std::optional<std::vector<Events::Rect>> XTestEvents::activeDisplayBounds() {
         bounds.push_back({double(display.bounds.x), double(display.bounds.y), double(display.bounds.width),
                           double(display.bounds.height)});
     }
-    return bounds;
+    displayBounds_ = std::move(bounds);
+    return displayBounds_;
 }
 
 bool XTestEvents::postMouse(const MouseEvent& event) {
@@ -311,13 +325,19 @@ void XTestEvents::restoreKeyboardMapping() {
 }
 
 void XTestEvents::readEvents() {
-    // Nothing is selected, yet mapping notices arrive for every client; they keep Xlib's copy of
+    // Besides the layout notices, mapping notices arrive for every client: they keep Xlib's copy of
     // the keyboard map current and must not pile up.
     ::Display* display = connection_->display();
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
-        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+        } else if (event.type == ConfigureNotify ||
+                   (randrEventBase_ >= 0 && (event.type == randrEventBase_ + RRScreenChangeNotify ||
+                                             event.type == randrEventBase_ + RRNotify))) {
+            displayBounds_.reset();
+        }
     }
 }
 

@@ -26,6 +26,10 @@ namespace Platform::Linux {
 // unlocked to match the flags of each key press. A character that the keyboard map cannot type
 // borrows a keycode without symbols; the map is put back `mappingHold` after the last such
 // character, so that clients still translate the key with the borrowed symbol when they read it.
+//
+// The monitors are listed again whenever the server announces a change of the screen, its outputs
+// or its monitors; such a notice arrives before the reply to any later request, so after a round
+// trip (reading the pointer) the bounds are those of that moment, without a round trip of their own.
 class XTestEvents final : public Events {
 public:
     static constexpr std::chrono::milliseconds defaultMappingHold{1000};
@@ -38,6 +42,7 @@ public:
     ~XTestEvents() override;
 
     std::optional<Point> pointerLocation() override;
+    // As of the last reply from the server (read the pointer first for the bounds of now).
     std::optional<std::vector<Rect>> activeDisplayBounds() override;
     bool postMouse(const MouseEvent& event) override;
     bool postScroll(std::int32_t vertical, std::int32_t horizontal, Flags flags) override;
@@ -79,6 +84,7 @@ private:
     std::unique_ptr<X11Connection> connection_;
     std::vector<int> injectedDevices_;
     std::chrono::milliseconds mappingHold_;
+    int randrEventBase_ = -1;
     // Shift_L, Control_L and Alt_L; 0 where the keyboard has none.
     std::array<unsigned, 3> modifierKeycodes_{};
 
@@ -88,6 +94,8 @@ private:
     // How many of the device's keys hold each X keycode down (two of its keys may share one).
     std::map<unsigned, int> keyHolds_;
     std::set<unsigned> heldButtons_;
+    // The monitors' bounds until the server announces a change.
+    std::optional<std::vector<Rect>> displayBounds_;
     std::vector<Binding> bindings_;
     std::unique_ptr<asio::steady_timer> restoreTimer_;
     // Dropped when the object goes, so that a timer already due does nothing.
