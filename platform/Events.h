@@ -85,7 +85,8 @@ public:
 
     // Each returns whether the event was posted.
     virtual bool postMouse(const MouseEvent& event) = 0;
-    // Wheel clicks: positive `vertical` scrolls up, positive `horizontal` scrolls left.
+    // Wheel clicks, each a press and release of a wheel button: positive `vertical` scrolls up,
+    // positive `horizontal` scrolls left.
     virtual bool postScroll(std::int32_t vertical, std::int32_t horizontal, Flags flags) = 0;
     // `code` is the device's key code (its ANSI layout's virtual key codes, 0...127).
     virtual bool postKey(std::uint16_t code, bool isDown, Flags flags) = 0;

@@ -21,6 +21,11 @@ using TessaloyCore::ByteView;
 // PNG resolution that makes the rendered picture its size in points at 72 points per inch.
 constexpr double renderedDotsPerMeter = PointerShapeWatcher::renderScale * 72 / 0.0254;
 
+// Truncated toward zero; values no integer holds count as 0.
+std::int64_t truncated(double value) {
+    return std::isfinite(value) && std::fabs(value) < 9.2e18 ? static_cast<std::int64_t>(value) : 0;
+}
+
 void assertOnMainActor(const Platform::MainActor& actor) {
     if (actor.isCurrent()) return;
     std::fprintf(stderr, "PointerShapeWatcher called off the main actor\n");
@@ -105,7 +110,7 @@ std::int64_t PointerShapeWatcher::quickSignature(const Image& image) {
     // The size takes part, as two pictures of different shapes may hold the same pixels.
     auto hash = static_cast<std::int64_t>(std::hash<std::string_view>{}(pixels));
     hash ^= (std::int64_t{image.width} << 32) ^ (std::int64_t{image.height} << 48);
-    return hash ^ static_cast<std::int64_t>(image.hotspotX * 97) ^ static_cast<std::int64_t>(image.hotspotY * 89);
+    return hash ^ truncated(image.hotspotX * 97) ^ truncated(image.hotspotY * 89);
 }
 
 std::optional<Bytes> PointerShapeWatcher::renderPNG(const Image& image) {

@@ -6,6 +6,7 @@
 
 #include <QImage>
 
+#include <limits>
 #include <random>
 
 namespace {
@@ -266,6 +267,11 @@ TEST(PointerShapeSignatureTest, ChangesWithThePictureAndTheHotSpot) {
     changed.width = 24;
     changed.height = 16;
     EXPECT_NE(PointerShapeWatcher::quickSignature(changed), signature);
+    // Hot spots no integer holds still give a signature.
+    changed = arrow;
+    changed.hotspotX = std::numeric_limits<double>::quiet_NaN();
+    changed.hotspotY = 1e300;
+    EXPECT_EQ(PointerShapeWatcher::quickSignature(changed), PointerShapeWatcher::quickSignature(changed));
 }
 
 } // namespace

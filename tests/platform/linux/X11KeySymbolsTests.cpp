@@ -17,40 +17,24 @@ using Platform::Linux::X11KeySymbols;
 using Modifier = X11KeySymbols::Modifier;
 
 TEST(X11KeySymbolsTest, KeyCodesAreThePositionsOfTheANSILayout) {
+    // Letters and digits are not in alphabetical order, nor are the function keys.
     EXPECT_EQ(X11KeySymbols::forKeyCode(0), XK_a);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(1), XK_s);
     EXPECT_EQ(X11KeySymbols::forKeyCode(6), XK_z);
     EXPECT_EQ(X11KeySymbols::forKeyCode(9), XK_v);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(18), XK_1);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(29), XK_0);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(36), XK_Return);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(48), XK_Tab);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(49), XK_space);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(50), XK_grave);
+    EXPECT_EQ(X11KeySymbols::forKeyCode(22), XK_6);
+    EXPECT_EQ(X11KeySymbols::forKeyCode(23), XK_5);
     EXPECT_EQ(X11KeySymbols::forKeyCode(51), XK_BackSpace);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(53), XK_Escape);
     EXPECT_EQ(X11KeySymbols::forKeyCode(117), XK_Delete);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(76), XK_KP_Enter);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(74), XF86XK_AudioMute);
-    const std::vector<std::pair<std::uint16_t, KeySym>> functionKeys{
-        {122, XK_F1}, {120, XK_F2}, {99, XK_F3},  {118, XK_F4},  {96, XK_F5},   {97, XK_F6},
-        {98, XK_F7},  {100, XK_F8}, {101, XK_F9}, {109, XK_F10}, {103, XK_F11}, {111, XK_F12}};
-    for (const auto& [code, keysym] : functionKeys) EXPECT_EQ(X11KeySymbols::forKeyCode(code), keysym) << code;
-    const std::vector<std::pair<std::uint16_t, KeySym>> arrows{
-        {123, XK_Left}, {124, XK_Right}, {125, XK_Down}, {126, XK_Up}};
-    for (const auto& [code, keysym] : arrows) EXPECT_EQ(X11KeySymbols::forKeyCode(code), keysym) << code;
+    EXPECT_EQ(X11KeySymbols::forKeyCode(122), XK_F1);
+    EXPECT_EQ(X11KeySymbols::forKeyCode(120), XK_F2);
+    EXPECT_EQ(X11KeySymbols::forKeyCode(111), XK_F12);
+    EXPECT_EQ(X11KeySymbols::forKeyCode(126), XK_Up);
 }
 
 TEST(X11KeySymbolsTest, CommandIsControlAndOptionIsAlt) {
     EXPECT_EQ(X11KeySymbols::forKeyCode(55), XK_Control_L);
     EXPECT_EQ(X11KeySymbols::forKeyCode(54), XK_Control_R);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(59), XK_Control_L);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(62), XK_Control_R);
     EXPECT_EQ(X11KeySymbols::forKeyCode(58), XK_Alt_L);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(61), XK_Alt_R);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(56), XK_Shift_L);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(60), XK_Shift_R);
-    EXPECT_EQ(X11KeySymbols::forKeyCode(57), XK_Caps_Lock);
     for (const std::uint16_t code : {56, 60}) EXPECT_EQ(X11KeySymbols::modifierOf(code), Modifier::shift);
     for (const std::uint16_t code : {55, 54, 59, 62}) EXPECT_EQ(X11KeySymbols::modifierOf(code), Modifier::control);
     for (const std::uint16_t code : {58, 61}) EXPECT_EQ(X11KeySymbols::modifierOf(code), Modifier::alt);
@@ -91,18 +75,17 @@ TEST(X11KeySymbolsTest, EveryKeyOfTheTableIsOnAnX11Keyboard) {
 }
 
 TEST(X11KeySymbolsTest, CharactersBecomeTheirKeysyms) {
-    EXPECT_EQ(X11KeySymbols::forScalar(U'a'), XK_a);
     EXPECT_EQ(X11KeySymbols::forScalar(U'~'), XK_asciitilde);
     EXPECT_EQ(X11KeySymbols::forScalar(U'\u00E9'), XK_eacute);
-    EXPECT_EQ(X11KeySymbols::forScalar(U'\u00A0'), XK_nobreakspace);
-    EXPECT_EQ(X11KeySymbols::forScalar(U'\u20AC'), 0x10020ACu);
+    EXPECT_EQ(X11KeySymbols::forScalar(U'\u0100'), 0x1000100u);
     EXPECT_EQ(X11KeySymbols::forScalar(U'\U0001F600'), 0x101F600u);
     EXPECT_EQ(X11KeySymbols::forScalar(U'\t'), XK_Tab);
     EXPECT_EQ(X11KeySymbols::forScalar(U'\n'), XK_Return);
     EXPECT_EQ(X11KeySymbols::forScalar(U'\r'), XK_Return);
-    for (const char32_t control : {0x00, 0x07, 0x1B, 0x1F, 0x7F, 0x85, 0x9F, 0x110000}) {
+    for (const char32_t control : {0x00, 0x1F, 0x7F, 0x9F, 0x110000}) {
         EXPECT_EQ(X11KeySymbols::forScalar(control), static_cast<KeySym>(NoSymbol)) << int(control);
     }
+    EXPECT_EQ(X11KeySymbols::forScalar(0xA0), XK_nobreakspace);
 }
 
 TEST(X11KeySymbolsTest, UTF16UnitsBecomeScalars) {
