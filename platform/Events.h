@@ -44,7 +44,7 @@ public:
     // The modifier keys an event is posted with.
     using Flags = TessaloyCore::InputEvent::Modifiers;
 
-    // Numbered as the pointer events of the device's own platform.
+    // A drag is a move while its button is held.
     enum class MouseEventType : std::uint8_t {
         leftMouseDown = 1,
         leftMouseUp = 2,
