@@ -11,8 +11,11 @@ namespace TessaloyNet {
 struct RefusalReason {
     // Admission control: the excess of pending handshakes, in all or from one host.
     static constexpr std::string_view tooManyHandshakes = "Too many connections are being attempted at once.";
-    // Pairing mode: the client's key is not the one derived from the code (a wrong code).
+    // Pairing mode: the client's key is not the one derived from the code, or the device refused the
+    // Mac's derived key: a wrong code either way.
     static constexpr std::string_view pairingCodeMismatch = "The device's certificate does not match the pairing code.";
+    // Trusted mode: the device refused this Mac's key (it was paired with another identity).
+    static constexpr std::string_view macKeyRefused = "Bad certificate: the device does not accept this Mac's key.";
     // Trusted mode: the client's key is not in the trust store.
     static constexpr std::string_view notPaired = "Bad certificate: the device is not paired with this Mac.";
     // The client presented no certificate.

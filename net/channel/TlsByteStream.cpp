@@ -104,6 +104,13 @@ void TlsByteStream::close() noexcept {
 
 std::string TlsByteStream::handshakeFailure(std::error_code error) const {
     if (refusal_) return *refusal_;
+    const auto& refusedByPeer = parameters_.refusedByPeerReason();
+    if (refusedByPeer && (isSslReason(error, SSL_R_SSLV3_ALERT_BAD_CERTIFICATE) ||
+                          isSslReason(error, SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN) ||
+                          isSslReason(error, SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE) ||
+                          isSslReason(error, SSL_R_TLSV1_ALERT_UNKNOWN_CA))) {
+        return *refusedByPeer;
+    }
     if (isSslReason(error, SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE)) {
         return std::string(RefusalReason::certificateRequired);
     }

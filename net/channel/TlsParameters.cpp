@@ -16,6 +16,8 @@ struct TlsParameters::State {
     Side side;
     asio::ssl::context context;
     PeerCheck check;
+    std::function<void()> attemptObserver;
+    std::optional<std::string> refusedByPeer;
 };
 
 namespace {
@@ -50,17 +52,26 @@ int checkPeer(X509_STORE_CTX* store, void* argument) {
     return 0;
 }
 
+int clientHello(SSL*, int*, void* argument) {
+    const auto* observer = static_cast<const std::function<void()>*>(argument);
+    if (*observer) (*observer)();
+    return SSL_CLIENT_HELLO_SUCCESS;
+}
+
 } // namespace
 
 TlsParameters::TlsParameters(Side side, const TlsIdentity& identity, PeerCheck check)
-    : state_(std::make_shared<State>(side)) {
+    : TlsParameters(side, std::move(check)) {
+    identity.install(state_->context.native_handle());
+}
+
+TlsParameters::TlsParameters(Side side, PeerCheck check) : state_(std::make_shared<State>(side)) {
     state_->check = std::move(check);
     SSL_CTX* context = state_->context.native_handle();
     if (SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION) != 1 ||
         SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) != 1) {
         throw CryptoError("could not limit TLS to version 1.3");
     }
-    identity.install(context);
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
     SSL_CTX_set_num_tickets(context, 0);
@@ -73,6 +84,15 @@ TlsParameters::TlsParameters(Side side, const TlsIdentity& identity, PeerCheck c
 TlsParameters::Side TlsParameters::side() const noexcept { return state_->side; }
 
 asio::ssl::context& TlsParameters::context() const noexcept { return state_->context; }
+
+void TlsParameters::observeAttempts(std::function<void()> observer) {
+    state_->attemptObserver = std::move(observer);
+    SSL_CTX_set_client_hello_cb(state_->context.native_handle(), clientHello, &state_->attemptObserver);
+}
+
+void TlsParameters::setRefusedByPeerReason(std::string reason) { state_->refusedByPeer = std::move(reason); }
+
+const std::optional<std::string>& TlsParameters::refusedByPeerReason() const noexcept { return state_->refusedByPeer; }
 
 void TlsParameters::recordRefusal(SSL* ssl, std::optional<std::string>* refusal) {
     SSL_set_ex_data(ssl, refusalSlot(), refusal);

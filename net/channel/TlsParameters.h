@@ -30,9 +30,19 @@ public:
 
     // Throws CryptoError.
     TlsParameters(Side side, const TlsIdentity& identity, PeerCheck check);
+    // Presents no certificate: only a client can do without one, and no server of ours admits it.
+    TlsParameters(Side side, PeerCheck check);
 
     Side side() const noexcept;
     asio::ssl::context& context() const noexcept;
+
+    // Server side: `observer` runs on the connection's queue when a client's hello arrives, that is
+    // once per handshake attempt. Set before the first connection.
+    void observeAttempts(std::function<void()> observer);
+    // The reason to report when the peer refuses this end's certificate (it sends a certificate
+    // alert): in pairing mode a wrong code shows first on the device, which refuses the Mac's key.
+    void setRefusedByPeerReason(std::string reason);
+    const std::optional<std::string>& refusedByPeerReason() const noexcept;
 
     // Makes `ssl` record the refusal of its peer check in `*refusal`, which must outlive the
     // handshake of `ssl`.

@@ -3,6 +3,7 @@
 #include "core/ChannelRole.h"
 #include "core/Ping.h"
 #include "net/channel/RefusalReason.h"
+#include "tests/net/channel/ChannelRecorder.h"
 #include "tests/net/channel/FakeByteStream.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ using TessaloyCore::Ping;
 using TessaloyCore::WirePacket;
 using TessaloyNet::RefusalReason;
 using TessaloyNet::TlsPacketChannel;
+using Testing::ChannelRecorder;
 using Testing::FakeByteStream;
 using Script = FakeByteStream::Script;
 using Kind = WirePacket::Kind;
@@ -35,49 +37,6 @@ std::vector<WirePacket> withoutPings(const std::vector<WirePacket>& packets) {
     }
     return kept;
 }
-
-// What a channel reported, in order.
-class Recorder {
-public:
-    TessaloyNet::PacketChannel::Events events() {
-        return {
-            .ready = [this] { change([&] { ++ready; }); },
-            .packet = [this](WirePacket packet) { change([&] { packets.push_back(std::move(packet)); }); },
-            .closed =
-                [this](const std::optional<std::string>& error) {
-                    change([&] {
-                        ++closedCount;
-                        closedError = error;
-                    });
-                },
-        };
-    }
-    template <typename Predicate>
-    bool waitUntil(Predicate predicate) {
-        std::unique_lock guard(lock);
-        return changed.wait_for(guard, 10s, [&] { return predicate(); });
-    }
-    bool waitForClose() {
-        return waitUntil([&] { return closedCount > 0; });
-    }
-
-    std::mutex lock;
-    std::condition_variable changed;
-    int ready = 0;
-    std::vector<WirePacket> packets;
-    int closedCount = 0;
-    std::optional<std::string> closedError;
-
-private:
-    template <typename Work>
-    void change(Work work) {
-        {
-            std::lock_guard guard(lock);
-            work();
-        }
-        changed.notify_all();
-    }
-};
 
 class TlsPacketChannelTest : public ::testing::Test {
 protected:
@@ -106,7 +65,7 @@ protected:
     }
 
     std::shared_ptr<Script> script = std::make_shared<Script>();
-    Recorder recorder;
+    ChannelRecorder recorder;
     std::shared_ptr<TlsPacketChannel> channel;
 };
 
