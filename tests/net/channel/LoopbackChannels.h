@@ -2,7 +2,7 @@
 
 #include "net/channel/TlsPacketChannel.h"
 #include "platform/SerialQueue.h"
-#include "tests/net/channel/ChannelRecorder.h"
+#include "tests/support/ChannelRecorder.h"
 
 #include <asio/ip/tcp.hpp>
 

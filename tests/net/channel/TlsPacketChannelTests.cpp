@@ -3,8 +3,8 @@
 #include "core/ChannelRole.h"
 #include "core/Ping.h"
 #include "net/channel/RefusalReason.h"
-#include "tests/net/channel/ChannelRecorder.h"
 #include "tests/net/channel/FakeByteStream.h"
+#include "tests/support/ChannelRecorder.h"
 
 #include <gtest/gtest.h>
 
