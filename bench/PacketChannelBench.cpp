@@ -52,6 +52,9 @@ Joined join(const TlsParameters& server, const TlsParameters& client,
     auto serverReady = std::make_shared<std::promise<void>>();
     TlsPacketChannel::Options options;
     options.readTimeout = std::chrono::minutes(10);
+    // The receive budget (240 packets a second) guards the Mac against a device; here it would only
+    // cap the measurement.
+    options.receiveBudget = {.packetsPerSecond = 1e9, .burstPackets = 1e9};
     Joined joined;
     joined.client = TlsPacketChannel::connecting(acceptor.local_endpoint(), client, options);
     joined.client->setEvents(

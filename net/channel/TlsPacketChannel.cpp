@@ -305,7 +305,11 @@ void TlsPacketChannel::flushed() {
     graceTimer_.async_wait([self = shared_from_this()](std::error_code error) {
         if (!error) self->finish(self->closeError_);
     });
-    stream_->shutdown([self = shared_from_this()](std::error_code) { self->finish(self->closeError_); });
+    // close_notify out; the peer's own arrives through the reads (end of stream), or the grace
+    // period ends the wait.
+    stream_->shutdown([self = shared_from_this()](std::error_code error) {
+        if (error) self->finish(self->closeError_);
+    });
 }
 
 void TlsPacketChannel::finish(std::optional<std::string> error) {

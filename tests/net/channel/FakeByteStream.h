@@ -154,6 +154,9 @@ public:
         std::lock_guard guard(script_->lock);
         script_->writtenAtShutdown = script_->written.size();
         script_->post([handler = std::move(handler)] { handler({}); });
+        // The peer answers with its own close_notify.
+        script_->incomingEnd = asio::error::eof;
+        script_->pump();
         script_->changed.notify_all();
     }
     void close() noexcept override {
