@@ -1,0 +1,202 @@
+#pragma once
+
+#include "core/ChannelRole.h"
+#include "core/WirePacket.h"
+#include "net/channel/DeviceIdentity.h"
+#include "net/channel/HandshakeAdmission.h"
+#include "net/channel/PacketChannel.h"
+#include "net/channel/PairedDeviceStore.h"
+#include "net/channel/PairingOffer.h"
+#include "net/channel/RefusalReason.h"
+#include "net/channel/TlsPacketChannel.h"
+#include "platform/SerialQueue.h"
+#include "platform/ServiceAdvertiser.h"
+
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace TessaloyNet {
+
+struct LANHostListenerLimits {
+    HandshakeAdmissionLimits admission{};
+    // To finish TLS and declare the role, from the moment the connection is accepted.
+    std::chrono::milliseconds handshakeDeadline{std::chrono::seconds(5)};
+    TlsPacketChannelOptions channel{};
+};
+
+// The Mac's listener: accepts TCP connections on one port (IPv6 and IPv4), runs the TLS handshake of
+// the mode it was started in, requires each connection to declare its role in its first packet, and
+// hands the authenticated channels to the controller. It may publish the DNS-SD service
+// "_tessaloy._tcp" meanwhile.
+//
+// Modes, chosen by start(): with an offer, pairing mode (TLS identities derived from the offer's
+// code and salt, `attempting` for every handshake attempt, the salt in the TXT record); without
+// one, trusted mode (this Mac's DeviceIdentity, and only clients whose key is in the trust store).
+//
+// Every refused or broken connection ends alone, with its reason in `rejected`; the listener keeps
+// serving. Admission control: see HandshakeAdmission; the excess is refused with
+// RefusalReason::tooManyHandshakes.
+//
+// Threading: runs on its own queue "dev.tessaloy.listener"; `events` is called there, one event at
+// a time, in order. Every method is safe from any thread and returns at once.
+//
+// Lifetime: once stop() has reported `stopped`, no further event comes. Destroying the listener
+// stops it without reporting anything; authenticated channels are closed either way.
+class LANHostListener : public std::enable_shared_from_this<LANHostListener> {
+public:
+    static constexpr const char* queueLabel = "dev.tessaloy.listener";
+    using Limits = LANHostListenerLimits;
+    // The rejection reasons, stable texts (see RefusalReason): tooManyHandshakes,
+    // pairingCodeMismatch (contains "certificate"), notPaired and macKeyRefused (contain "bad
+    // certificate"), certificateRequired, handshakeTooSlow ("did not finish connecting"),
+    // handshakeIncomplete ("did not complete"), handshakeFailedPrefix + the TLS library's text,
+    // firstPacketNotRole, unreadableRole, receiveBudgetExceeded, badHeaderPrefix + the WireError's
+    // case name, readTimeoutPrefix + seconds + readTimeoutSuffix.
+    using Rejection = RefusalReason;
+
+    struct Event {
+        // Listening on `port`; the service is being published when asked for.
+        struct Advertising {
+            std::uint16_t port = 0;
+        };
+        // Pairing mode: a client began a handshake against the code.
+        struct Attempting {};
+        // A connection passed TLS and declared its role. Its packets arrive as `received` from now
+        // on; its end as `peerDisconnected`.
+        struct Authenticated {
+            std::shared_ptr<PacketChannel> channel;
+            std::string peerName;
+            TessaloyCore::ChannelRole role;
+        };
+        struct Rejected {
+            std::string reason;
+        };
+        struct Received {
+            TessaloyCore::WirePacket packet;
+            TessaloyCore::ChannelRole role;
+        };
+        // An authenticated channel closed; no error for a normal close.
+        struct PeerDisconnected {
+            std::optional<std::string> error;
+        };
+        // The last event: stop() was called (no error) or listening failed.
+        struct Stopped {
+            std::optional<std::string> error;
+        };
+        // No DNS-SD daemon answers (or it refused the service): the listener keeps listening,
+        // unannounced. Reported once until the service gets published.
+        struct DiscoveryUnavailable {
+            std::string reason;
+        };
+        using Value = std::variant<Advertising, Attempting, Authenticated, Rejected, Received, PeerDisconnected,
+                                   Stopped, DiscoveryUnavailable>;
+
+        Value value;
+
+        // One line for the trace, the case name with its payload:
+        //   advertising(port: 55801)
+        //   attempting
+        //   authenticated(peerName: "Anna's phone", role: media)
+        //   rejected(reason: "Too many connections are being attempted at once.")
+        //   received(kind: session, role: control, bytes: 12)
+        //   peerDisconnected(error: nil)   or   peerDisconnected(error: "…")
+        //   stopped(error: nil)            or   stopped(error: "…")
+        //   discoveryUnavailable(reason: "…")
+        std::string traceDescription() const;
+    };
+    using EventHandler = std::function<void(Event)>;
+
+    // Makes the advertiser that publishes the service; called on the listener's queue, with that
+    // queue. The product passes Platform::ServiceAdvertiser::create.
+    using AdvertiserFactory = std::function<std::unique_ptr<Platform::ServiceAdvertiser>(
+        Platform::SerialQueue& queue, Platform::ServiceAdvertiser::StateHandler onState)>;
+
+    // `trusted` must outlive the listener and its connections.
+    static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
+                                                   Limits limits = {});
+    ~LANHostListener();
+    LANHostListener(const LANHostListener&) = delete;
+    LANHostListener& operator=(const LANHostListener&) = delete;
+
+    // Starts listening on `port` (0: any free port), in pairing mode with `offer`, in trusted mode
+    // without. `displayName` is this Mac's name in its certificate and DNS-SD service; `hostKey` is
+    // this Mac's long-term identity (its certificate in trusted mode, the TXT "k" in both). With
+    // `advertisesService` the service is published. The pairing keys are derived off the queue
+    // first (PBKDF2); `advertising(port)` follows once listening. A failure to listen is reported
+    // as `stopped(error)`. Only the first call counts.
+    void start(std::optional<PairingOffer> offer, std::string displayName, const DeviceIdentity& hostKey,
+               std::uint16_t port, bool advertisesService, EventHandler events);
+    // Stops accepting, withdraws the service, closes every connection and reports `stopped`.
+    void stop();
+    // Withdraws the service at once, keeps accepting for `acceptanceWindow`, then closes acceptance;
+    // connections already accepted go on.
+    void stopAdvertising(std::chrono::duration<double> acceptanceWindow);
+
+    // The port listened on; 0 until listening.
+    std::uint16_t port() const noexcept { return port_.load(); }
+    // Connections accepted that have not yet authenticated and declared their role.
+    int pendingHandshakes() const noexcept { return pendingHandshakes_.load(); }
+
+private:
+    struct Connection {
+        std::shared_ptr<TlsPacketChannel> channel;
+        HandshakeAdmission::Host host;
+        std::unique_ptr<asio::steady_timer> deadline;
+        std::optional<TessaloyCore::ChannelRole> role;
+    };
+    using ConnectionID = std::uint64_t;
+
+    LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits);
+
+    // The rest runs on the queue.
+    void listen(TlsParameters parameters);
+    bool openAcceptor(std::uint16_t port, std::string& problem);
+    void acceptNext();
+    void accepted(std::error_code error, asio::ip::tcp::socket socket);
+    void advertise();
+    void advertiserState(const Platform::ServiceAdvertiser::State& state);
+    void channelPacket(ConnectionID id, TessaloyCore::WirePacket packet);
+    void channelClosed(ConnectionID id, const std::optional<std::string>& error);
+    void deadlinePassed(ConnectionID id);
+    void refuse(ConnectionID id, std::string reason);
+    void closeAcceptance();
+    void finish(std::optional<std::string> error);
+    void emit(Event::Value value);
+
+    const PairedDeviceStore& trusted_;
+    AdvertiserFactory advertisers_;
+    Limits limits_;
+    Platform::SerialQueue queue_{queueLabel};
+    std::atomic<std::uint16_t> port_{0};
+    std::atomic<int> pendingHandshakes_{0};
+
+    // Queue only.
+    bool started_ = false;
+    bool stopped_ = false;
+    EventHandler events_;
+    std::optional<PairingOffer> offer_;
+    std::string displayName_;
+    std::optional<DeviceIdentity> hostKey_;
+    std::uint16_t requestedPort_ = 0;
+    bool advertisesService_ = false;
+    std::optional<TlsParameters> parameters_;
+    asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer acceptanceTimer_;
+    std::unique_ptr<Platform::ServiceAdvertiser> advertiser_;
+    bool reportedUnavailable_ = false;
+    HandshakeAdmission admission_;
+    std::map<ConnectionID, Connection> connections_;
+    ConnectionID nextID_ = 1;
+};
+
+} // namespace TessaloyNet

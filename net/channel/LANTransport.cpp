@@ -1,0 +1,73 @@
+#include "net/channel/LANTransport.h"
+
+#include "net/channel/RefusalReason.h"
+#include "net/channel/SelfSignedCertificate.h"
+
+#include <atomic>
+
+namespace TessaloyNet {
+namespace {
+
+using TessaloyCore::Bytes;
+using TessaloyCore::ByteView;
+using Side = TlsParameters::Side;
+
+// -1 while unknown, else the MacKind's value.
+std::atomic<int> macKindValue{-1};
+
+TlsParameters::PeerCheck expectingKey(Bytes expected, std::string_view refusal) {
+    return
+        [expected = std::move(expected), refusal = std::string(refusal)](ByteView key) -> std::optional<std::string> {
+            if (SelfSignedCertificate::matches(key, expected)) return std::nullopt;
+            return refusal;
+        };
+}
+
+} // namespace
+
+TlsParameters LANTransport::trustedClientParameters(const DeviceIdentity& identity, std::string_view displayName,
+                                                    ByteView expectedHostKey) {
+    return TlsParameters(
+        Side::client, TlsIdentity(identity.privateKey(), displayName),
+        expectingKey(Bytes(expectedHostKey.begin(), expectedHostKey.end()), RefusalReason::hostKeyMismatch));
+}
+
+TlsParameters LANTransport::pairingClientParameters(const PairingKeys& keys, std::string_view displayName) {
+    return TlsParameters(Side::client, TlsIdentity(keys.device, displayName),
+                         expectingKey(keys.mac.publicKey().x963Representation(), RefusalReason::hostKeyMismatch));
+}
+
+TlsParameters LANTransport::pairingServerParameters(const PairingKeys& keys, std::string_view displayName,
+                                                    std::function<void()> onAttempt) {
+    TlsParameters parameters(
+        Side::server, TlsIdentity(keys.mac, displayName),
+        expectingKey(keys.device.publicKey().x963Representation(), RefusalReason::pairingCodeMismatch));
+    parameters.observeAttempts(std::move(onAttempt));
+    parameters.setRefusedByPeerReason(std::string(RefusalReason::pairingCodeMismatch));
+    return parameters;
+}
+
+TlsParameters LANTransport::trustedServerParameters(const DeviceIdentity& identity, std::string_view displayName,
+                                                    const PairedDeviceStore& trusted) {
+    TlsParameters parameters(Side::server, TlsIdentity(identity.privateKey(), displayName),
+                             [&trusted](ByteView key) -> std::optional<std::string> {
+                                 // isTrusted compares in constant time and trusts nobody when the
+                                 // store cannot be read.
+                                 if (!key.empty() && trusted.isTrusted(key)) return std::nullopt;
+                                 return std::string(RefusalReason::notPaired);
+                             });
+    parameters.setRefusedByPeerReason(std::string(RefusalReason::macKeyRefused));
+    return parameters;
+}
+
+std::optional<TessaloyCore::MacKind> LANTransport::localMacKind() noexcept {
+    const int value = macKindValue.load();
+    if (value < 0) return std::nullopt;
+    return static_cast<TessaloyCore::MacKind>(value);
+}
+
+void LANTransport::setLocalMacKind(std::optional<TessaloyCore::MacKind> kind) noexcept {
+    macKindValue.store(kind ? static_cast<int>(*kind) : -1);
+}
+
+} // namespace TessaloyNet

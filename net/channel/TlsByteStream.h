@@ -1,0 +1,78 @@
+#pragma once
+
+#include "net/channel/ByteStream.h"
+#include "net/channel/TlsParameters.h"
+#include "platform/SerialQueue.h"
+
+#include <openssl/ssl.h>
+#include <asio/ip/tcp.hpp>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace TessaloyNet {
+
+// TLS 1.3 over one TCP connection: OpenSSL reads and writes the non-blocking socket itself, and
+// Asio tells when the socket is ready, on the given queue's executor. Whole packets go to
+// SSL_write at once (as many records as the socket takes), and whatever OpenSSL already holds is
+// read without waiting, so a busy channel stays on its queue's thread instead of going through the
+// event loop record by record. The peer is judged by the parameters' check during the handshake.
+class TlsByteStream final : public ByteStream {
+public:
+    using Executor = Platform::SerialQueue::Executor;
+
+    // Server side, over an accepted connection (which moves onto `executor`).
+    TlsByteStream(const Executor& executor, asio::ip::tcp::socket accepted, TlsParameters parameters);
+    // Client side: connects to `endpoint` as the first step of the handshake.
+    TlsByteStream(const Executor& executor, asio::ip::tcp::endpoint endpoint, TlsParameters parameters);
+    ~TlsByteStream() override;
+
+    void handshake(Handler handler) override;
+    void readSome(std::span<std::uint8_t> space, IoHandler handler) override;
+    void writeSome(WriteBuffers buffers, IoHandler handler) override;
+    void shutdown(Handler handler) override;
+    void close() noexcept override;
+
+    std::optional<TessaloyCore::Bytes> peerPublicKey() const override { return peerPublicKey_; }
+    std::optional<std::string> peerName() const override { return peerName_; }
+    std::string handshakeFailure(std::error_code error) const override;
+
+private:
+    struct SslFree {
+        void operator()(SSL* ssl) const noexcept { SSL_free(ssl); }
+    };
+    enum class Step { done, wantRead, wantWrite, failed };
+
+    void attach();
+    void continueHandshake(Handler handler);
+    void continueRead(IoHandler handler);
+    void continueWrite(IoHandler handler);
+    void continueShutdown(Handler handler);
+    // Classifies the result `result` of an OpenSSL call; sets `error` when it failed.
+    Step step(int result, std::error_code& error);
+    // Waits until the socket can take the step, then runs `retry`; fails `fail` when the wait does.
+    template <typename Retry, typename Fail>
+    void await(Step want, Retry retry, Fail fail);
+    void post(std::function<void()> work);
+
+    TlsParameters parameters_;
+    asio::ip::tcp::socket socket_;
+    std::optional<asio::ip::tcp::endpoint> connectTo_;
+    std::unique_ptr<SSL, SslFree> ssl_;
+    // Written by the peer check during the handshake.
+    std::optional<std::string> refusal_;
+    std::optional<TessaloyCore::Bytes> peerPublicKey_;
+    std::optional<std::string> peerName_;
+
+    // The read under way.
+    std::span<std::uint8_t> readSpace_;
+    // The write under way: OpenSSL must be given the same bytes again after a wait. A packet's
+    // header goes out in one record with the start of its payload, copied here.
+    std::array<std::uint8_t, 16 * 1024> first_{};
+    const std::uint8_t* writeData_ = nullptr;
+    std::size_t writeLength_ = 0;
+};
+
+} // namespace TessaloyNet

@@ -1,0 +1,343 @@
+#include "net/channel/TlsPacketChannel.h"
+
+#include "core/ChannelRole.h"
+#include "core/Ping.h"
+#include "net/channel/RefusalReason.h"
+#include "tests/net/channel/FakeByteStream.h"
+#include "tests/support/ChannelRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using TessaloyCore::Bytes;
+using TessaloyCore::Ping;
+using TessaloyCore::WirePacket;
+using TessaloyNet::RefusalReason;
+using TessaloyNet::TlsPacketChannel;
+using Testing::ChannelRecorder;
+using Testing::FakeByteStream;
+using Script = FakeByteStream::Script;
+using Kind = WirePacket::Kind;
+
+WirePacket numbered(std::uint8_t number, std::size_t size = 3) {
+    return WirePacket(Kind::session, Bytes(size, number));
+}
+
+std::vector<WirePacket> withoutPings(const std::vector<WirePacket>& packets) {
+    std::vector<WirePacket> kept;
+    for (const auto& packet : packets) {
+        if (packet.kind() != Kind::ping) kept.push_back(packet);
+    }
+    return kept;
+}
+
+class TlsPacketChannelTest : public ::testing::Test {
+protected:
+    std::shared_ptr<TlsPacketChannel> open(TlsPacketChannel::Options options = quietOptions()) {
+        auto channel = TlsPacketChannel::over(
+            [this](Platform::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); }, options);
+        channel->setEvents(recorder.events());
+        channel->start();
+        return channel;
+    }
+    bool waitForReady() {
+        return recorder.waitUntil([&] { return recorder.ready > 0; });
+    }
+    // Long ping interval: only the first ping is written.
+    static TlsPacketChannel::Options quietOptions() {
+        TlsPacketChannel::Options options;
+        options.pingInterval = 1h;
+        options.readTimeout = 1h;
+        return options;
+    }
+    void TearDown() override {
+        if (channel) {
+            channel->close();
+            recorder.waitForClose();
+        }
+    }
+
+    std::shared_ptr<Script> script = std::make_shared<Script>();
+    ChannelRecorder recorder;
+    std::shared_ptr<TlsPacketChannel> channel;
+};
+
+TEST_F(TlsPacketChannelTest, DeliversPacketsHoweverTheStreamIsCut) {
+    script->peerKey = Bytes(65, 4);
+    script->peerName = "Phone";
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    EXPECT_EQ(channel->peerPublicKey(), Bytes(65, 4));
+    EXPECT_EQ(channel->peerName(), "Phone");
+
+    const WirePacket big(Kind::videoFrame, Bytes(40'000, 7));
+    Bytes stream = numbered(1).encoded();
+    const Bytes bigBytes = big.encoded();
+    stream.insert(stream.end(), bigBytes.begin(), bigBytes.end());
+    const Bytes third = TessaloyCore::ChannelRole(TessaloyCore::ChannelRole::control).packet().encoded();
+    stream.insert(stream.end(), third.begin(), third.end());
+    // One byte at a time for the first two headers, then the rest in one go.
+    for (std::size_t i = 0; i < 20; ++i) script->deliver(TessaloyCore::ByteView(stream).subspan(i, 1));
+    script->deliver(TessaloyCore::ByteView(stream).subspan(20));
+
+    ASSERT_TRUE(recorder.waitUntil([&] { return recorder.packets.size() == 3; }));
+    EXPECT_EQ(recorder.packets[0], numbered(1));
+    EXPECT_EQ(recorder.packets[1], big);
+    EXPECT_EQ(recorder.packets[2].kind(), Kind::channelRole);
+    EXPECT_EQ(recorder.ready, 1);
+}
+
+TEST_F(TlsPacketChannelTest, AnswersPingsWithTheirTokenAndKeepsThemFromTheEvents) {
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    script->deliver(Ping{.isPong = false, .token = 0xABCDEF}.packet().encoded());
+    script->deliver(numbered(2).encoded());
+    ASSERT_TRUE(recorder.waitUntil([&] { return !recorder.packets.empty(); }));
+    EXPECT_EQ(recorder.packets, std::vector<WirePacket>{numbered(2)});
+
+    ASSERT_TRUE(script->waitUntil([](Script& s) {
+        TessaloyCore::WireDecoder decoder;
+        bool found = false;
+        decoder.feed(s.written, [&](WirePacket packet) {
+            found = found || (packet.kind() == Kind::ping && Ping::decode(packet) == Ping{true, 0xABCDEF});
+        });
+        return found;
+    }));
+}
+
+TEST_F(TlsPacketChannelTest, PongsOfItsPingsBecomeLatencySamples) {
+    auto options = quietOptions();
+    options.pingInterval = 20ms;
+    channel = open(options);
+    ASSERT_TRUE(waitForReady());
+    ASSERT_TRUE(script->waitUntil([](Script& s) {
+        std::size_t complete = 0;
+        TessaloyCore::WireDecoder decoder;
+        decoder.feed(s.written, [&](WirePacket) { ++complete; });
+        return complete >= 3;
+    }));
+    // Answers every ping written so far, plus one token never sent.
+    Bytes answers = Ping{.isPong = true, .token = 42}.packet().encoded();
+    for (const auto& packet : script->packets()) {
+        const Bytes pong = Ping::decode(packet).pong().packet().encoded();
+        answers.insert(answers.end(), pong.begin(), pong.end());
+    }
+    const std::size_t sent = script->packets().size();
+    script->deliver(answers);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (channel->latency().count() < sent && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_EQ(channel->latency().count(), sent);
+    EXPECT_GE(*channel->latency().maximum(), 0.0);
+    EXPECT_LT(*channel->latency().median(), 5.0);
+    EXPECT_TRUE(recorder.packets.empty());
+}
+
+TEST_F(TlsPacketChannelTest, PullsOnlyWhenTheConnectionCanTakeMoreAndSendsDirectPacketsFirst) {
+    script->holdWrites = true;
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    std::atomic<int> asked = 0;
+    std::atomic<int> next = 1;
+    channel->setPacketSource([&]() -> std::optional<WirePacket> {
+        ++asked;
+        if (next > 3) return std::nullopt;
+        return numbered(static_cast<std::uint8_t>(next++));
+    });
+    // The first ping is held in the stream; the source has not been asked yet.
+    ASSERT_TRUE(script->waitUntil([](Script& s) { return s.heldWrites.size() == 1; }));
+    channel->sendDirect(numbered(9));
+    channel->sendDirect(numbered(10));
+    channel->queue().sync([] {});
+    EXPECT_EQ(asked, 0);
+    script->release();
+    ASSERT_TRUE(script->waitUntil([&](Script& s) { return withoutPings(s.writtenPackets()).size() == 5; }));
+    EXPECT_EQ(withoutPings(script->packets()),
+              (std::vector<WirePacket>{numbered(9), numbered(10), numbered(1), numbered(2), numbered(3)}));
+    channel->queue().sync([] {});
+    EXPECT_EQ(asked, 4) << "asked once more, then waits for resumeSending";
+
+    next = 3;
+    channel->resumeSending();
+    ASSERT_TRUE(script->waitUntil([&](Script& s) { return withoutPings(s.writtenPackets()).size() == 6; }));
+    EXPECT_EQ(withoutPings(script->packets()).back(), numbered(3));
+}
+
+TEST_F(TlsPacketChannelTest, DroppableSendsStopAtTheirLimitUntilWritten) {
+    script->holdWrites = true;
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    EXPECT_TRUE(channel->sendDroppable(numbered(1), 2));
+    EXPECT_TRUE(channel->sendDroppable(numbered(2), 2));
+    EXPECT_FALSE(channel->sendDroppable(numbered(3), 2));
+    EXPECT_TRUE(channel->sendDroppable(numbered(4), 3));
+    EXPECT_EQ(channel->droppableInFlight(), 3);
+    script->release();
+    ASSERT_TRUE(script->waitUntil([&](Script& s) { return withoutPings(s.writtenPackets()).size() == 3; }));
+    channel->queue().sync([] {});
+    EXPECT_EQ(channel->droppableInFlight(), 0);
+    EXPECT_EQ(withoutPings(script->packets()), (std::vector<WirePacket>{numbered(1), numbered(2), numbered(4)}));
+    EXPECT_TRUE(channel->sendDroppable(numbered(5), 1));
+}
+
+TEST_F(TlsPacketChannelTest, CloseWritesWhatWasQueuedThenCloseNotify) {
+    script->maximumWrite = 5; // partial writes all along
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    channel->setPacketSource([n = 0]() mutable -> std::optional<WirePacket> {
+        if (n == 2) return std::nullopt;
+        return numbered(static_cast<std::uint8_t>(++n), 20);
+    });
+    channel->sendDirect(numbered(7, 100));
+    channel->sendDirect(numbered(8, 1));
+    channel->close();
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, std::nullopt);
+    const auto sent = withoutPings(script->packets());
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2], numbered(7, 100));
+    EXPECT_EQ(sent.back(), numbered(8, 1));
+    std::lock_guard guard(script->lock);
+    EXPECT_EQ(script->writtenAtShutdown, script->written.size()) << "close_notify after the last packet";
+    EXPECT_TRUE(script->closed);
+    EXPECT_FALSE(channel->sendDroppable(numbered(1), 5));
+    channel.reset();
+}
+
+TEST_F(TlsPacketChannelTest, StopsAtTheFirstFailedWriteAndReportsItOnce) {
+    script->failingWrite = 2;
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    std::atomic<int> asked = 0;
+    channel->setPacketSource([&]() -> std::optional<WirePacket> {
+        ++asked;
+        return numbered(1);
+    });
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, std::error_code(asio::error::broken_pipe).message());
+    channel->sendDirect(numbered(2));
+    channel->close();
+    channel->queue().sync([] {});
+    std::lock_guard guard(script->lock);
+    EXPECT_EQ(script->writes, 3u) << "nothing is written after the failure";
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(recorder.closedCount, 1);
+}
+
+TEST_F(TlsPacketChannelTest, SurvivesItsLastReferenceDroppedInItsOwnCloseEvent) {
+    auto held = std::make_shared<std::shared_ptr<TlsPacketChannel>>();
+    std::promise<void> closed;
+    *held = TlsPacketChannel::over(
+        [this](Platform::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); },
+        quietOptions());
+    (*held)->setEvents(
+        {.ready = nullptr, .packet = nullptr, .closed = [held, &closed](const std::optional<std::string>&) {
+             held->reset();
+             closed.set_value();
+         }});
+    std::weak_ptr<TlsPacketChannel> watcher = *held;
+    (*held)->start();
+    script->failingWrite = 0;
+    ASSERT_EQ(closed.get_future().wait_for(10s), std::future_status::ready);
+    // The channel goes once the stream's last handler has run on its queue.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!watcher.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    EXPECT_TRUE(watcher.expired());
+}
+
+TEST_F(TlsPacketChannelTest, ClosesWhenNothingArrivesWithinTheReadTimeOut) {
+    auto options = quietOptions();
+    options.readTimeout = 150ms;
+    channel = open(options);
+    ASSERT_TRUE(waitForReady());
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, "Nothing was received for 0.15 seconds.");
+}
+
+TEST_F(TlsPacketChannelTest, ClosesWhenThePeerExceedsItsReceiveBudget) {
+    auto options = quietOptions();
+    options.receiveBudget = {.packetsPerSecond = 0.001, .burstPackets = 5};
+    channel = open(options);
+    ASSERT_TRUE(waitForReady());
+    Bytes flood;
+    for (int i = 0; i < 6; ++i) {
+        const Bytes one = numbered(static_cast<std::uint8_t>(i)).encoded();
+        flood.insert(flood.end(), one.begin(), one.end());
+    }
+    script->deliver(flood);
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.packets.size(), 5u);
+    EXPECT_EQ(recorder.closedError, std::string(RefusalReason::receiveBudgetExceeded));
+}
+
+TEST_F(TlsPacketChannelTest, TheDefaultBudgetTakesABurstOf720) {
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    Bytes burst;
+    for (int i = 0; i < 720; ++i) {
+        const Bytes one = numbered(1).encoded();
+        burst.insert(burst.end(), one.begin(), one.end());
+    }
+    script->deliver(burst);
+    ASSERT_TRUE(recorder.waitUntil([&] { return recorder.packets.size() == 720; }));
+    // Refilled at 240 a second: far fewer than 720 come back within the test's time.
+    script->deliver(burst);
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, std::string(RefusalReason::receiveBudgetExceeded));
+    EXPECT_LT(recorder.packets.size(), 1440u);
+}
+
+TEST_F(TlsPacketChannelTest, ClosesOnABadHeaderBeforeItsPayloadArrives) {
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    script->deliver(Bytes{'T', 'S', 'L', 'X'});
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, "The peer sent a bad packet header: badMagic");
+}
+
+TEST_F(TlsPacketChannelTest, ClosesOnADeclaredLengthOverTheLimit) {
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    script->deliver(Bytes{'T', 'S', 'L', 'Y', 1, 2, 0, 0, 0, 0x20, 0, 1});
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, "The peer sent a bad packet header: payloadTooLarge");
+}
+
+TEST_F(TlsPacketChannelTest, AFailedHandshakeClosesWithItsReasonAndNeverGetsReady) {
+    script->handshakeError = asio::error::connection_reset;
+    script->handshakeFailureText = "Connection reset during the handshake";
+    channel = open();
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, "Connection reset during the handshake");
+    EXPECT_EQ(recorder.ready, 0);
+    EXPECT_EQ(channel->peerPublicKey(), std::nullopt);
+}
+
+TEST_F(TlsPacketChannelTest, AnEndFromThePeerIsANormalClose) {
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    script->deliver(numbered(1).encoded());
+    script->deliverEnd();
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, std::nullopt);
+    EXPECT_EQ(recorder.packets.size(), 1u);
+}
+
+TEST_F(TlsPacketChannelTest, CloseWithAnErrorReportsThatError) {
+    channel = open();
+    ASSERT_TRUE(waitForReady());
+    channel->close("Session over");
+    channel->close("again");
+    ASSERT_TRUE(recorder.waitForClose());
+    channel->queue().sync([] {});
+    EXPECT_EQ(recorder.closedError, "Session over");
+    EXPECT_EQ(recorder.closedCount, 1);
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+#include "tests/support/DeviceSimulator.h"
+
+#include "core/Encoding.h"
+#include "net/channel/LANTransport.h"
+#include "net/channel/PairingLink.h"
+#include "platform/SerialQueue.h"
+
+#include <asio/connect.hpp>
+#include <asio/ssl/stream.hpp>
+#include <asio/write.hpp>
+
+#include <stdexcept>
+
+namespace Testing {
+
+using TessaloyCore::Bytes;
+using TessaloyCore::ByteView;
+using TessaloyCore::WirePacket;
+using TessaloyNet::LANTransport;
+using TessaloyNet::TlsPacketChannel;
+using TessaloyNet::TlsParameters;
+
+std::optional<std::string> DeviceSimulator::Connection::waitForClose() {
+    log.waitForClose();
+    std::lock_guard guard(log.lock);
+    return log.closedError;
+}
+
+DeviceSimulator::Connection::~Connection() {
+    if (!channel) return;
+    channel->close();
+    log.waitForClose();
+}
+
+DeviceSimulator::DeviceSimulator(std::string name, TessaloyNet::DeviceIdentity identity)
+    : name_(std::move(name)), identity_(std::move(identity)) {}
+
+DeviceSimulator::~DeviceSimulator() { disconnect(); }
+
+const TessaloyNet::PairingKeys& DeviceSimulator::keysFor(const TessaloyNet::PairingCode& code, ByteView salt) {
+    const std::string key = code.symbols() + TessaloyCore::hexString(salt);
+    auto found = keys_.find(key);
+    if (found == keys_.end()) found = keys_.emplace(key, TessaloyNet::PairingKeys::derive(code, salt)).first;
+    return found->second;
+}
+
+TlsParameters DeviceSimulator::pairingParameters(const TessaloyNet::PairingCode& code, ByteView salt) {
+    return LANTransport::pairingClientParameters(keysFor(code, salt), name_);
+}
+
+TlsParameters DeviceSimulator::trustedParameters() const {
+    if (!macKey_) throw std::logic_error("the simulator has not paired with a Mac");
+    return LANTransport::trustedClientParameters(identity_, name_, *macKey_);
+}
+
+std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::open(const Endpoint& mac, const TlsParameters& parameters,
+                                                                   std::optional<Role> role) {
+    auto connection = std::make_shared<Connection>();
+    connection->channel = TlsPacketChannel::connecting(mac, parameters);
+    connection->channel->setEvents(connection->log.events());
+    if (role) connection->channel->sendDirect(role->packet());
+    connection->channel->start();
+    connection->log.waitUntil([&] { return connection->log.ready > 0 || connection->log.closedCount > 0; });
+    return connection;
+}
+
+void DeviceSimulator::openBoth(const Endpoint& mac, const TlsParameters& parameters) {
+    disconnect();
+    media_ = open(mac, parameters, Role::media);
+    control_ = open(mac, parameters, Role::control);
+}
+
+void DeviceSimulator::pair(const Endpoint& mac, const TessaloyNet::PairingCode& code, ByteView salt) {
+    openBoth(mac, pairingParameters(code, salt));
+    media_->channel->sendDirect(TessaloyNet::PairingExchange(identity_.publicKey(), name_).packet());
+}
+
+bool DeviceSimulator::pair(const Endpoint& mac, std::string_view link) {
+    const auto pairing = TessaloyNet::PairingLink::parse(link);
+    if (!pairing) return false;
+    pair(mac, pairing->code, pairing->salt);
+    return true;
+}
+
+std::optional<TessaloyNet::PairingExchange> DeviceSimulator::awaitMacExchange(std::chrono::milliseconds wait) {
+    if (!media_) return std::nullopt;
+    std::optional<TessaloyNet::PairingExchange> exchange;
+    auto& log = media_->log;
+    std::unique_lock guard(log.lock);
+    log.changed.wait_for(guard, wait, [&] {
+        for (const auto& packet : log.packets) {
+            if (packet.kind() != WirePacket::Kind::pairingExchange) continue;
+            try {
+                exchange = TessaloyNet::PairingExchange::decode(packet);
+                return true;
+            } catch (const TessaloyNet::PairingExchange::Error&) {
+            }
+        }
+        return log.closedCount > 0;
+    });
+    if (exchange) macKey_ = exchange->publicKey();
+    return exchange;
+}
+
+void DeviceSimulator::connect(const Endpoint& mac) { openBoth(mac, trustedParameters()); }
+
+DeviceSimulator::Connection* DeviceSimulator::channel(Role role) {
+    return role == Role::media ? media_.get() : control_.get();
+}
+
+void DeviceSimulator::send(Role role, WirePacket packet) {
+    Connection* connection = channel(role);
+    if (!connection) throw std::logic_error("no channel of that role");
+    connection->channel->sendDirect(std::move(packet));
+}
+
+std::vector<WirePacket> DeviceSimulator::received(Role role, std::size_t count) {
+    Connection* connection = channel(role);
+    if (!connection) return {};
+    connection->log.waitUntil([&] { return connection->log.packets.size() >= count || connection->log.closedCount; });
+    std::lock_guard guard(connection->log.lock);
+    return connection->log.packets;
+}
+
+void DeviceSimulator::disconnect() {
+    media_.reset();
+    control_.reset();
+}
+
+std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::flood(const Endpoint& mac,
+                                                                    const TlsParameters& parameters, Role role,
+                                                                    int count) {
+    auto connection = open(mac, parameters, role);
+    for (int i = 0; i < count; ++i) {
+        connection->channel->sendDirect(WirePacket(WirePacket::Kind::session, Bytes{3}));
+    }
+    return connection;
+}
+
+std::optional<std::string> DeviceSimulator::misbehave(const Endpoint& mac, Misbehaviour misbehaviour,
+                                                      const TlsParameters& parameters) {
+    switch (misbehaviour) {
+        case Misbehaviour::noCertificate: {
+            const TlsParameters bare(TlsParameters::Side::client,
+                                     [](ByteView) { return std::optional<std::string>(); });
+            return open(mac, bare, Role::media)->waitForClose();
+        }
+        case Misbehaviour::nonRoleFirstPacket: {
+            auto connection = open(mac, parameters, std::nullopt);
+            connection->channel->sendDirect(WirePacket(WirePacket::Kind::session, Bytes{3}));
+            return connection->waitForClose();
+        }
+        case Misbehaviour::badMagic:
+        case Misbehaviour::oversizedLength:
+            break;
+    }
+    // Raw bytes inside TLS, on a blocking stream of the test's own.
+    Bytes bytes = misbehaviour == Misbehaviour::badMagic
+                      ? Bytes{'T', 'S', 'L', 'X', 1, 7, 0, 0, 0, 0, 0, 1, 0}
+                      : Bytes{'T', 'S', 'L', 'Y', 1, 2, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    asio::io_context io;
+    asio::ssl::stream<asio::ip::tcp::socket> stream(io, parameters.context());
+    try {
+        stream.lowest_layer().connect(mac);
+        stream.handshake(asio::ssl::stream_base::client);
+        asio::write(stream, asio::buffer(bytes));
+        std::array<std::uint8_t, 256> sink{};
+        for (;;) stream.read_some(asio::buffer(sink));
+    } catch (const std::system_error& error) {
+        return error.code().message();
+    }
+}
+
+std::unique_ptr<asio::ip::tcp::socket> DeviceSimulator::stallHandshake(const Endpoint& mac,
+                                                                       const std::optional<asio::ip::address>& from) {
+    auto socket = std::make_unique<asio::ip::tcp::socket>(Platform::sharedIoContext());
+    socket->open(mac.protocol());
+    if (from) socket->bind(asio::ip::tcp::endpoint(*from, 0));
+    socket->connect(mac);
+    return socket;
+}
+
+} // namespace Testing
