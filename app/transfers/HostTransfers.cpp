@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <type_traits>
 
 namespace Plovander {
@@ -50,13 +51,19 @@ HostTransfers::~HostTransfers() {
     inbox_->cancelAll();
 }
 
+void HostTransfers::requireMainActor() const {
+    if (!actor_.isCurrent()) throw std::logic_error("transfers are driven off the main actor");
+}
+
 void HostTransfers::setFinished(std::vector<Finished> finished) {
+    requireMainActor();
     if (finished == finished_) return;
     finished_ = std::move(finished);
     Q_EMIT finishedChanged();
 }
 
 void HostTransfers::setLastProblem(std::optional<std::string> problem) {
+    requireMainActor();
     if (problem == lastProblem_) return;
     lastProblem_ = std::move(problem);
     Q_EMIT lastProblemChanged();
@@ -75,6 +82,7 @@ void HostTransfers::setActive(std::vector<Activity> active) {
 }
 
 void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender) {
+    requireMainActor();
     detach();
     sender_ = sender;
 
@@ -124,6 +132,7 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
 }
 
 void HostTransfers::detach() {
+    requireMainActor();
     ++generation_;
     // Aborted transfers report through incomingFailed(), which removes their rows.
     abortIncoming(std::nullopt);
@@ -135,6 +144,7 @@ void HostTransfers::detach() {
 }
 
 void HostTransfers::handle(const TransferMessage& message) {
+    requireMainActor();
     // Held for the call, so that a callback that detaches cannot pull the inbox from under it.
     const std::shared_ptr<TessaloyNet::TransferInbox> inbox = inbox_;
     const auto* cancel = std::get_if<TransferMessage::Cancel>(&message.value);
@@ -182,6 +192,7 @@ void HostTransfers::handle(const TransferMessage& message) {
 }
 
 void HostTransfers::cancelAll() {
+    requireMainActor();
     if (const auto sender = sender_.lock()) {
         std::vector<std::uint32_t> outgoing;
         for (const Activity& row : active_) {
@@ -194,6 +205,7 @@ void HostTransfers::cancelAll() {
 }
 
 void HostTransfers::cancel(std::uint32_t id) {
+    requireMainActor();
     if (const auto sender = sender_.lock(); sender && sender->transfers().contains(id)) {
         return sender->transfers().cancel(id, TransferCancelReason::cancelled);
     }
@@ -201,6 +213,7 @@ void HostTransfers::cancel(std::uint32_t id) {
 }
 
 void HostTransfers::cancel(Activity::Key key) {
+    requireMainActor();
     if (!key.isIncoming) {
         if (const auto sender = sender_.lock(); sender && sender->transfers().contains(key.id)) {
             sender->transfers().cancel(key.id, TransferCancelReason::cancelled);

@@ -43,6 +43,7 @@ bool isFolder(const std::filesystem::path& file) {
 } // namespace
 
 void HostTransfers::send(const std::filesystem::path& file) {
+    requireMainActor();
     const std::string name = lastComponent(file);
     if (isFolder(file)) return setLastProblem(name + " is a folder. Compress it first, then send the .zip.");
 
@@ -63,6 +64,7 @@ void HostTransfers::send(const std::filesystem::path& file) {
 }
 
 HostTransfers::PasteboardResult HostTransfers::sendPasteboard() {
+    requireMainActor();
     const std::vector<std::filesystem::path> files = pasteboard_->fileURLs();
     if (!files.empty()) {
         // A folder among them refuses the whole list, files before it included.

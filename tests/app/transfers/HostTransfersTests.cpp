@@ -1,5 +1,7 @@
 #include "tests/app/transfers/HostTransfersFixture.h"
 
+#include <thread>
+
 namespace {
 
 using namespace HostTransfersTesting;
@@ -359,6 +361,30 @@ TEST_F(HostTransfersTest, ChangeSignalsFollowRealChangesOnly) {
     transfers.setFinished({});
     EXPECT_EQ(finishedChanges, 2);
     EXPECT_TRUE(transfers.finished().empty());
+}
+
+TEST_F(HostTransfersTest, OnlyTheMainActorDrivesIt) {
+    std::vector<std::string> refused;
+    std::thread other([&] {
+        const std::vector<std::function<void()>> calls{
+            [&] { transfers.send(directory / "a.txt"); },
+            [&] { transfers.handle(cancelOf(1, Reason::cancelled)); },
+            [&] { transfers.cancelAll(); },
+            [&] { transfers.detach(); },
+            [&] { transfers.setLastProblem("x"); },
+        };
+        for (const auto& call : calls) {
+            try {
+                call();
+            } catch (const std::logic_error& error) {
+                refused.emplace_back(error.what());
+            }
+        }
+    });
+    other.join();
+    EXPECT_EQ(refused.size(), 5u);
+    EXPECT_NE(transfers.inbox(), nullptr);
+    EXPECT_FALSE(transfers.lastProblem());
 }
 
 } // namespace
