@@ -1,0 +1,299 @@
+#include "app/transfers/HostTransfers.h"
+
+#include "app/trace/TraceLog.h"
+#include "net/send/VideoSender.h"
+#include "net/transfer/TransferInbox.h"
+#include "platform/MainActor.h"
+#include "platform/TransferFiles.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <type_traits>
+
+namespace Plovander {
+
+using TessaloyCore::TransferCancelReason;
+using TessaloyCore::TransferMessage;
+using TessaloyCore::TransferOffer;
+
+namespace {
+
+HostTransfers::Finished::Outcome outcomeOf(std::optional<TransferCancelReason> reason) {
+    using Outcome = HostTransfers::Finished::Outcome;
+    if (!reason) return Outcome::done();
+    switch (*reason) {
+        case TransferCancelReason::cancelled:
+            return Outcome::cancelled();
+        case TransferCancelReason::notAllowed:
+            return Outcome::failed("Allow remote control is off");
+        case TransferCancelReason::tooLarge:
+            return Outcome::failed("Too large for your device");
+        case TransferCancelReason::failed:
+            break;
+    }
+    return Outcome::failed("Couldn't be sent");
+}
+
+} // namespace
+
+HostTransfers::HostTransfers(Platform::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
+                             std::shared_ptr<Platform::TransferFiles> files, QObject* parent)
+    : QObject(parent), actor_(actor), pasteboard_(std::move(pasteboard)), files_(std::move(files)) {}
+
+HostTransfers::~HostTransfers() {
+    if (!inbox_) return;
+    // Partial files are deleted; nothing is reported to an object that is going away.
+    inbox_->onFailed = nullptr;
+    inbox_->reply = nullptr;
+    inbox_->cancelAll();
+}
+
+void HostTransfers::requireMainActor() const {
+    if (!actor_.isCurrent()) throw std::logic_error("transfers are driven off the main actor");
+}
+
+void HostTransfers::setFinished(std::vector<Finished> finished) {
+    requireMainActor();
+    if (finished == finished_) return;
+    finished_ = std::move(finished);
+    Q_EMIT finishedChanged();
+}
+
+void HostTransfers::setLastProblem(std::optional<std::string> problem) {
+    requireMainActor();
+    if (problem == lastProblem_) return;
+    lastProblem_ = std::move(problem);
+    Q_EMIT lastProblemChanged();
+}
+
+void HostTransfers::setLastReceived(std::optional<std::filesystem::path> file) {
+    if (file == lastReceived_) return;
+    lastReceived_ = std::move(file);
+    Q_EMIT lastReceivedChanged();
+}
+
+void HostTransfers::setActive(std::vector<Activity> active) {
+    if (active == active_) return;
+    active_ = std::move(active);
+    Q_EMIT activeChanged();
+}
+
+void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender) {
+    requireMainActor();
+    detach();
+    sender_ = sender;
+
+    auto inbox = std::make_shared<TessaloyNet::TransferInbox>(files_->workFolder());
+    try {
+        files_->prepareWorkFolder();
+        workFolderReady_ = true;
+    } catch (const std::exception& error) {
+        // Offers are refused until the folder is private (decide() tries again at each one).
+        workFolderReady_ = false;
+        TraceLog::message([&] { return std::string("the work folder is not private: ") + error.what(); });
+    }
+    // The inbox belongs to this object and is driven only from it, so its callbacks may hold `this`.
+    inbox->decide = [this](const TransferOffer& offer) { return decide(offer); };
+    inbox->reply = [this](TransferMessage message) { reply(std::move(message)); };
+    inbox->onStarted = [this](const TransferOffer& offer) { incomingStarted(offer); };
+    inbox->onProgress = [this](const TransferOffer& offer, std::uint64_t received) {
+        incomingProgress(offer, received);
+    };
+    inbox->onComplete = [this](const TransferOffer& offer, const std::filesystem::path& work) {
+        saveReceived(offer, work);
+    };
+    inbox->onFailed = [this](const TransferOffer& offer, TransferCancelReason reason) {
+        incomingFailed(offer, reason);
+    };
+    // One clock for the whole application, so that idle transfers expire in the actor's time.
+    inbox->now = [&actor = actor_] { return actor.now(); };
+    inbox_ = std::move(inbox);
+
+    if (!sender) return;
+    // Called on the channel's queue (or here): each report only posts its values to the main actor,
+    // where it counts while this object lives and is still attached to this session.
+    const QPointer<HostTransfers> self(this);
+    Platform::MainActor* actor = &actor_;
+    const std::uint64_t generation = generation_;
+    TessaloyNet::TransferOutbox& outbox = sender->transfers();
+    outbox.onProgress = [self, actor, generation](std::uint32_t id, std::uint64_t sent, std::uint64_t total) {
+        actor->post([self, generation, id, sent, total] {
+            if (self && self->generation_ == generation) self->outgoingProgress(id, sent, total);
+        });
+    };
+    outbox.onFinished = [self, actor, generation](std::uint32_t id, std::optional<TransferCancelReason> reason) {
+        actor->post([self, generation, id, reason] {
+            if (self && self->generation_ == generation) self->outgoingFinished(id, reason);
+        });
+    };
+}
+
+void HostTransfers::detach() {
+    requireMainActor();
+    ++generation_;
+    // Aborted transfers report through incomingFailed(), which removes their rows.
+    abortIncoming(std::nullopt);
+    inbox_.reset();
+    sender_.reset();
+    clipboardIDs_.clear();
+    recentlySent_.clear();
+    setActive({});
+}
+
+void HostTransfers::handle(const TransferMessage& message) {
+    requireMainActor();
+    // Held for the call, so that a callback that detaches cannot pull the inbox from under it.
+    const std::shared_ptr<TessaloyNet::TransferInbox> inbox = inbox_;
+    const auto* cancel = std::get_if<TransferMessage::Cancel>(&message.value);
+
+    if (isAllowed()) {
+        if (cancel) {
+            if (const auto sender = sender_.lock(); sender && sender->transfers().contains(cancel->id)) {
+                // Its finished row comes through outgoingFinished().
+                sender->transfers().refused(cancel->id, cancel->reason);
+                return refusalNotice(cancel->reason);
+            }
+            const auto sent = std::find_if(recentlySent_.begin(), recentlySent_.end(),
+                                           [&](const auto& entry) { return entry.first == cancel->id; });
+            if (sent != recentlySent_.end()) {
+                const QUuid rowID = sent->second;
+                recentlySent_.erase(sent);
+                const auto row = std::find_if(finished_.begin(), finished_.end(),
+                                              [&](const Finished& finished) { return finished.id == rowID; });
+                if (row != finished_.end()) {
+                    // The device refused a transfer that was already handed out completely.
+                    std::vector<Finished> finished = finished_;
+                    const auto index = static_cast<std::size_t>(row - finished_.begin());
+                    finished[index] =
+                        Finished{QUuid::createUuid(), row->name,   false, Finished::Outcome::failed("Not received"),
+                                 std::nullopt,        actor_.now()};
+                    setFinished(std::move(finished));
+                    return refusalNotice(cancel->reason);
+                }
+            }
+        }
+        if (inbox) inbox->handle(message);
+        return;
+    }
+
+    if (std::holds_alternative<TransferMessage::Offer>(message.value)) {
+        // decide() refuses it.
+        if (inbox) inbox->handle(message);
+        return;
+    }
+    // The device learns that its transfers went nowhere, except the one it is cancelling itself.
+    if (inbox) abortIncoming(TransferCancelReason::notAllowed, cancel ? std::optional(cancel->id) : std::nullopt);
+    std::vector<Activity> active = active_;
+    std::erase_if(active, [](const Activity& row) { return row.isIncoming; });
+    setActive(std::move(active));
+}
+
+void HostTransfers::cancelAll() {
+    requireMainActor();
+    if (const auto sender = sender_.lock()) {
+        std::vector<std::uint32_t> outgoing;
+        for (const Activity& row : active_) {
+            if (!row.isIncoming) outgoing.push_back(row.id);
+        }
+        for (const std::uint32_t id : outgoing) sender->transfers().cancel(id, TransferCancelReason::notAllowed);
+    }
+    abortIncoming(TransferCancelReason::notAllowed);
+    setActive({});
+}
+
+void HostTransfers::cancel(std::uint32_t id) {
+    requireMainActor();
+    if (const auto sender = sender_.lock(); sender && sender->transfers().contains(id)) {
+        return sender->transfers().cancel(id, TransferCancelReason::cancelled);
+    }
+    if (const auto inbox = inbox_) inbox->cancel(id);
+}
+
+void HostTransfers::cancel(Activity::Key key) {
+    requireMainActor();
+    if (!key.isIncoming) {
+        if (const auto sender = sender_.lock(); sender && sender->transfers().contains(key.id)) {
+            sender->transfers().cancel(key.id, TransferCancelReason::cancelled);
+        }
+        return;
+    }
+    if (const auto inbox = inbox_) inbox->cancel(key.id);
+}
+
+void HostTransfers::reply(TransferMessage message) {
+    if (const auto sender = sender_.lock()) sender->transfers().send(std::move(message));
+}
+
+void HostTransfers::refusalNotice(TransferCancelReason reason) {
+    if (reason == TransferCancelReason::tooLarge) setLastProblem("That was too large for your device to accept.");
+}
+
+void HostTransfers::upsert(Activity row) {
+    std::vector<Activity> active = active_;
+    const auto found = std::find_if(active.begin(), active.end(),
+                                    [&](const Activity& existing) { return existing.key() == row.key(); });
+    if (found != active.end()) {
+        *found = std::move(row);
+    } else {
+        active.push_back(std::move(row));
+    }
+    setActive(std::move(active));
+}
+
+void HostTransfers::removeActivity(Activity::Key key) {
+    std::vector<Activity> active = active_;
+    std::erase_if(active, [&](const Activity& row) { return row.key() == key; });
+    clipboardIDs_.erase(key);
+    setActive(std::move(active));
+}
+
+void HostTransfers::addFinished(Finished row) {
+    std::vector<Finished> finished;
+    finished.reserve(std::min(finished_.size() + 1, finishedLimit));
+    finished.push_back(std::move(row));
+    for (std::size_t i = 0; i < finished_.size() && finished.size() < finishedLimit; ++i) {
+        finished.push_back(finished_[i]);
+    }
+    setFinished(std::move(finished));
+}
+
+double HostTransfers::fraction(std::uint64_t count, std::uint64_t total) {
+    if (total == 0) return 1.0;
+    return std::clamp(static_cast<double>(count) / static_cast<double>(total), 0.0, 1.0);
+}
+
+void HostTransfers::outgoingProgress(std::uint32_t id, std::uint64_t sent, std::uint64_t total) {
+    const Activity::Key key{false, id};
+    const auto row =
+        std::find_if(active_.begin(), active_.end(), [&](const Activity& existing) { return existing.key() == key; });
+    if (row == active_.end()) return;
+    upsert(Activity{id, row->name, false, fraction(sent, total)});
+}
+
+void HostTransfers::outgoingFinished(std::uint32_t id, std::optional<TransferCancelReason> reason) {
+    const Activity::Key key{false, id};
+    const auto row =
+        std::find_if(active_.begin(), active_.end(), [&](const Activity& existing) { return existing.key() == key; });
+    const std::optional<std::string> name = row != active_.end() ? std::optional(row->name) : std::nullopt;
+    const bool wasClipboard = clipboardIDs_.contains(key);
+    removeActivity(key);
+    // Clipboard transfers leave no finished row.
+    if (!name || wasClipboard) return;
+
+    Finished finished{QUuid::createUuid(), *name, false, outcomeOf(reason), std::nullopt, actor_.now()};
+    const QUuid rowID = finished.id;
+    addFinished(std::move(finished));
+    if (!reason) rememberSent(id, rowID);
+}
+
+void HostTransfers::rememberSent(std::uint32_t id, const QUuid& row) {
+    std::erase_if(recentlySent_, [&](const auto& entry) { return entry.first == id; });
+    recentlySent_.emplace_back(id, row);
+    // The oldest goes, never the entry just made.
+    if (recentlySent_.size() > recentlySentLimit) recentlySent_.erase(recentlySent_.begin());
+}
+
+} // namespace Plovander

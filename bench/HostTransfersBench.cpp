@@ -1,0 +1,271 @@
+// File transfer throughput through HostTransfers on this machine, with the real outbox, inbox and
+// media sender on an in-process channel:
+//  - Mac to device: a 256 MiB file from send() to the device side: read and hashed chunk by chunk on
+//    the channel's queue, encoded, framed, decoded by the device's WireDecoder and hashed again, with
+//    the progress reports run on the main actor;
+//  - device to Mac: the same volume as a wire stream cut into 16 KiB reads, decoded, handed to
+//    handle(), written to the private work file, verified and moved into Downloads/Plovander;
+//  - memory: the peak resident size while a 1 GiB sparse file is sent whole, against the size before.
+#include "app/transfers/HostTransfers.h"
+#include "core/Sha256.h"
+#include "core/TransferMessage.h"
+#include "core/WireDecoder.h"
+#include "net/channel/PacketChannel.h"
+#include "net/send/VideoSendQueue.h"
+#include "net/send/VideoSender.h"
+#include "platform/MainActor.h"
+#include "platform/Pasteboard.h"
+#include "platform/SerialQueue.h"
+#include "platform/linux/XdgTransferFiles.h"
+
+#include <benchmark/benchmark.h>
+
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace TessaloyCore;
+using Plovander::HostTransfers;
+
+constexpr std::uint64_t volume = 256ull * 1024 * 1024;
+constexpr std::uint64_t sparseVolume = 1024ull * 1024 * 1024;
+constexpr std::size_t chunkSize = HostTransfers::chunkSize;
+constexpr std::size_t readSize = 16 * 1024;
+
+Bytes chunkPattern() {
+    Bytes bytes(chunkSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
+    return bytes;
+}
+
+// The main actor of this thread: posted work waits until drain().
+class BenchActor final : public Platform::MainActor {
+public:
+    void post(std::function<void()> work) override {
+        std::lock_guard guard(lock_);
+        work_.push_back(std::move(work));
+    }
+    Platform::ScheduledCall after(Duration, std::function<void()>) override {
+        throw std::logic_error("no timers here");
+    }
+    Date now() const override { return std::chrono::system_clock::now(); }
+    bool isCurrent() const override { return std::this_thread::get_id() == owner_; }
+
+    void drain() {
+        for (;;) {
+            std::deque<std::function<void()>> work;
+            {
+                std::lock_guard guard(lock_);
+                work.swap(work_);
+            }
+            if (work.empty()) return;
+            for (auto& item : work) item();
+        }
+    }
+
+private:
+    std::mutex lock_;
+    std::deque<std::function<void()>> work_;
+    const std::thread::id owner_ = std::this_thread::get_id();
+};
+
+// A channel without a socket whose packets go, as bytes, straight into the device's decoder.
+class LoopChannel final : public TessaloyNet::PacketChannel {
+public:
+    Platform::SerialQueue& queue() override { return queue_; }
+    void setEvents(Events) override {}
+    void setPacketSource(PacketSource source) override { source_ = std::move(source); }
+    void resumeSending() override {}
+    void sendDirect(WirePacket) override {}
+    bool sendDroppable(WirePacket, int) override { return false; }
+    void close(std::optional<std::string>) override {}
+    std::optional<Bytes> peerPublicKey() const override { return std::nullopt; }
+    TessaloyNet::LatencySamples latency() const override { return {}; }
+
+    // On the channel's queue: up to `count` packets to the device. Returns whether the finish came.
+    bool pull(std::size_t count) {
+        return queue_.sync([&] {
+            for (std::size_t i = 0; i < count; ++i) {
+                std::optional<WirePacket> packet = source_ ? source_() : std::nullopt;
+                if (!packet) return false;
+                const Bytes wire = packet->encoded();
+                bool finished = false;
+                decoder_.feed(wire, [&](WirePacket received) {
+                    const TransferMessage message = TransferMessage::decode(received);
+                    if (const auto* chunk = std::get_if<TransferMessage::Chunk>(&message.value)) {
+                        deviceDigest_.update(chunk->data);
+                        deviceBytes_ += chunk->data.size();
+                    } else if (std::holds_alternative<TransferMessage::Finish>(message.value)) {
+                        finished = true;
+                    }
+                });
+                if (finished) return true;
+            }
+            return false;
+        });
+    }
+
+    std::uint64_t deviceBytes() const { return deviceBytes_; }
+
+private:
+    Platform::SerialQueue queue_{"dev.tessaloy.channel"};
+    PacketSource source_;
+    WireDecoder decoder_;
+    Sha256 deviceDigest_;
+    std::uint64_t deviceBytes_ = 0;
+};
+
+class NoPasteboard final : public Platform::Pasteboard {
+public:
+    void clearContents() override {}
+    std::optional<std::string> string() const override { return std::nullopt; }
+    void setString(std::string_view) override {}
+    std::vector<std::string> types() const override { return {}; }
+    std::vector<std::filesystem::path> fileURLs() const override { return {}; }
+    std::optional<Bytes> pngImage() const override { return std::nullopt; }
+    std::unique_ptr<Image> makeImage(ByteView) const override { return nullptr; }
+    void writeImage(const Image&) override {}
+    void setData(ByteView, std::string_view) override {}
+};
+
+// A private folder with the 256 MiB file to send, a 1 GiB sparse one, Downloads and the work folder.
+class Workspace {
+public:
+    Workspace() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "plovander-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary folder");
+        folder_ = pattern;
+        const Bytes chunk = chunkPattern();
+        std::ofstream file(source(), std::ios::binary);
+        for (std::uint64_t written = 0; written < volume; written += chunk.size()) {
+            file.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+        }
+        { std::ofstream create(sparse()); }
+        std::filesystem::resize_file(sparse(), sparseVolume);
+    }
+    ~Workspace() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::filesystem::path source() const { return folder_ / "source.bin"; }
+    std::filesystem::path sparse() const { return folder_ / "sparse.bin"; }
+    std::filesystem::path downloads() const { return folder_ / "Downloads"; }
+    std::filesystem::path work() const { return folder_ / "cache" / "TessaloyIncoming"; }
+
+private:
+    std::filesystem::path folder_;
+};
+
+const Workspace& workspace() {
+    static const Workspace shared;
+    return shared;
+}
+
+// One attached session.
+struct Session {
+    BenchActor actor;
+    std::shared_ptr<LoopChannel> channel = std::make_shared<LoopChannel>();
+    std::shared_ptr<TessaloyNet::VideoSender> sender = std::make_shared<TessaloyNet::VideoSender>(
+        channel, std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608));
+    HostTransfers transfers{
+        actor, std::make_shared<NoPasteboard>(),
+        std::make_shared<Platform::Linux::XdgTransferFiles>(workspace().downloads(), workspace().work())};
+
+    Session() {
+        transfers.isAllowed = [] { return true; };
+        sender->attach();
+        transfers.attach(sender);
+    }
+
+    // Sends the file whole, running the main actor between batches as its thread would.
+    bool sendWhole(const std::filesystem::path& file) {
+        transfers.send(file);
+        bool finished = false;
+        while (!finished) {
+            finished = channel->pull(64);
+            actor.drain();
+            if (!finished && transfers.active().empty()) return false;
+        }
+        return !transfers.finished().empty() &&
+               transfers.finished().front().outcome == HostTransfers::Finished::Outcome::done();
+    }
+};
+
+std::size_t residentKibibytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::stoul(line.substr(std::string(field).size()));
+    }
+    return 0;
+}
+
+void macToDevice(benchmark::State& state) {
+    workspace();
+    Session session;
+    for (auto _ : state) {
+        if (!session.sendWhole(workspace().source())) state.SkipWithError("the transfer did not finish");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
+}
+BENCHMARK(macToDevice)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void deviceToMac(benchmark::State& state) {
+    workspace();
+    // The device's side of the wire, made once: offer, chunks, finish.
+    const Bytes chunk = chunkPattern();
+    Sha256 running;
+    Bytes stream = TransferMessage::offer({7, TransferPurpose::file, "received.bin", "", volume}).packet().encoded();
+    stream.reserve(volume + volume / chunkSize * 32 + 1024);
+    for (std::uint64_t offset = 0; offset < volume; offset += chunkSize) {
+        const Bytes wire = TransferMessage::chunk(7, offset, chunk).packet().encoded();
+        stream.insert(stream.end(), wire.begin(), wire.end());
+        running.update(chunk);
+    }
+    const auto digest = running.digest();
+    const Bytes finish = TransferMessage::finish(7, Bytes(digest.begin(), digest.end())).packet().encoded();
+    stream.insert(stream.end(), finish.begin(), finish.end());
+
+    Session session;
+    for (auto _ : state) {
+        WireDecoder decoder;
+        const ByteView all(stream);
+        for (std::size_t at = 0; at < all.size(); at += readSize) {
+            decoder.feed(all.subspan(at, std::min(readSize, all.size() - at)),
+                         [&](WirePacket packet) { session.transfers.handle(TransferMessage::decode(packet)); });
+        }
+        state.PauseTiming();
+        const auto saved = session.transfers.lastReceived();
+        if (!saved || std::filesystem::file_size(*saved) != volume) state.SkipWithError("the file was not saved");
+        if (saved) std::filesystem::remove(*saved);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
+}
+BENCHMARK(deviceToMac)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void sendingAGibibyteKeepsMemoryFlat(benchmark::State& state) {
+    workspace();
+    for (auto _ : state) {
+        Session session;
+        // Resets the peak resident size to the present one.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const std::size_t before = residentKibibytes("VmRSS:");
+        if (!session.sendWhole(workspace().sparse())) state.SkipWithError("the transfer did not finish");
+        const std::size_t peak = residentKibibytes("VmHWM:");
+        state.counters["peakGrowthMiB"] = static_cast<double>(peak - std::min(peak, before)) / 1024.0;
+        state.counters["sentMiB"] = static_cast<double>(session.channel->deviceBytes()) / (1024.0 * 1024.0);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sparseVolume));
+}
+BENCHMARK(sendingAGibibyteKeepsMemoryFlat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

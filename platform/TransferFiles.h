@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace Platform {
+
+// The places and file facilities that transfers need: the user's downloads folder, the private
+// folder of incoming work files, the move of a received file that never replaces anything, the mark
+// of a file that came from elsewhere, and the content type of a file to send. Main thread only.
+class TransferFiles {
+public:
+    // The folders of the current user (XDG download directory, XDG cache directory).
+    static std::unique_ptr<TransferFiles> create();
+
+    virtual ~TransferFiles() = default;
+
+    // The user's downloads folder; it need not exist.
+    virtual std::filesystem::path downloadsFolder() const = 0;
+    // Where incoming transfers write their work files; nothing is made here.
+    virtual std::filesystem::path workFolder() const = 0;
+    // Makes workFolder() if missing and makes sure that only this user can reach it: a real folder
+    // (not a link) owned by this user, mode 0700 (a wider mode is narrowed). Throws
+    // std::system_error when it cannot be made or belongs to someone else.
+    virtual void prepareWorkFolder() const = 0;
+
+    // Moves `file` to `destination` only if nothing exists there, as one atomic claim of the name;
+    // across file systems it copies into a freshly created file and then deletes `file`. Returns
+    // false, changing nothing, when the destination exists. Throws std::system_error for any other
+    // failure, leaving no partial destination behind.
+    virtual bool moveWithoutReplacing(const std::filesystem::path& file,
+                                      const std::filesystem::path& destination) const = 0;
+    // Marks a received file as coming from another device at `now`. Returns false when the file
+    // system refuses the mark.
+    virtual bool setQuarantine(const std::filesystem::path& file, std::chrono::system_clock::time_point now) const = 0;
+    // The type identifier of the file's contents ("public.jpeg"), "public.data" for contents of no
+    // known type, empty when the type cannot be told.
+    virtual std::string contentType(const std::filesystem::path& file) const = 0;
+};
+
+} // namespace Platform
