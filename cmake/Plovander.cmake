@@ -17,16 +17,20 @@ if(PLOVANDER_SANITIZE)
 endif()
 
 # plovander_library(<target> FOLDERS <dir>... [LINK <lib>...])
-# Every .cpp in the folders (not in subfolders named as folders of their own) belongs to the library.
+# Every source and header in the folders (not in subfolders) belongs to the library; listing the
+# headers lets moc follow the observable models as they are added.
 function(plovander_library target)
   cmake_parse_arguments(ARG "" "" "FOLDERS;LINK" ${ARGN})
   set(sources)
+  set(headers)
   foreach(folder IN LISTS ARG_FOLDERS)
     file(GLOB found CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${folder}/*.cpp" "${PROJECT_SOURCE_DIR}/${folder}/*.c")
     list(APPEND sources ${found})
+    file(GLOB found CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${folder}/*.h")
+    list(APPEND headers ${found})
   endforeach()
   if(sources)
-    add_library(${target} STATIC ${sources})
+    add_library(${target} STATIC ${sources} ${headers})
     target_include_directories(${target} PUBLIC "${PROJECT_SOURCE_DIR}")
     target_link_libraries(${target} PUBLIC ${ARG_LINK} PRIVATE plovander_options)
   else()

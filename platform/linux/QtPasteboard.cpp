@@ -104,8 +104,19 @@ std::vector<std::filesystem::path> QtPasteboard::fileURLs() const {
 std::optional<TessaloyCore::Bytes> QtPasteboard::pngImage() const {
     requireThread();
     const QMimeData* contents = clipboard_.mimeData();
-    if (!contents || !contents->hasImage()) return std::nullopt;
-    const QImage image = qvariant_cast<QImage>(contents->imageData());
+    if (!contents) return std::nullopt;
+    QImage image;
+    if (contents->hasImage()) {
+        image = qvariant_cast<QImage>(contents->imageData());
+    } else {
+        // Where the platform does not turn image data into an image itself, decode the bytes.
+        for (const char* type : {"image/png", "image/tiff"}) {
+            if (contents->hasFormat(type)) {
+                image = QImage::fromData(contents->data(type));
+                break;
+            }
+        }
+    }
     if (image.isNull()) return std::nullopt;
     QByteArray png;
     QBuffer buffer(&png);
