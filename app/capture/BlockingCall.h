@@ -12,9 +12,11 @@
 
 namespace Plovander {
 
-// co_await BlockingCall<T>(actor, work): runs `work` on the pool for blocking work and continues on
-// the main actor with its result, or rethrows its exception there. `work` must not touch the
-// awaiting object: it may be gone by the time the work ends (the task then checks and returns).
+// `BlockingCall<T> call(actor, work); co_await call;` runs `work` on the pool for blocking work and
+// continues on the main actor with its result, or rethrows its exception there. `work` must not
+// touch the awaiting object: it may be gone by the time the work ends (the task then checks and
+// returns). Make the call a named local: g++ 12 destroys some temporaries of a co_await operand
+// (lambda init-captures among them) twice.
 template <typename Result>
 class BlockingCall {
 public:

@@ -44,7 +44,8 @@ namespace Plovander {
 //                     2400 of 3000 kbit/s"
 //   queueSummary     "Send queue: 2 of 16 frames, 48 KiB, 3 dropped" (+ ", waiting for a keyframe")
 //   roundTripSummary "Round trip: median 12 ms, p95 30 ms, max 41 ms"
-// Rates are over the report's interval; "of 3000 kbit/s" is the encoder's target.
+// Rates are over the report's interval; "of 3000 kbit/s" is the encoder's target; the queue's
+// dropped frames count over the queue's life. Counters and summaries start again with each capture.
 //
 // Quality ladder (the seam towards the session's own ladder handling): a capture started with a
 // sender and a rung adapts its bitrate within that rung and walks the mode's ladder from that rung

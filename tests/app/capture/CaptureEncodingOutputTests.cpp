@@ -374,16 +374,6 @@ TEST_F(CaptureEncodingOutputTest, UnderPressureTheBitrateFallsToItsMinimumThenTh
     EXPECT_EQ(reports.steps.size(), 1u);
 }
 
-TEST_F(CaptureEncodingOutputTest, WithRoomTheBitrateClimbsTowardsItsMaximum) {
-    makeOutput(VideoCodec::h264, true,
-               CaptureEncodingOutput::Adaptation{{100'000, 800'000, 400'000}, TessaloyCore::QualityLadder(3)});
-    advance(1s);
-    advance(1s);
-    advance(1s);
-    EXPECT_EQ(reports.statistics.back().bitrate, 480'000);
-    EXPECT_TRUE(reports.steps.empty());
-}
-
 TEST_F(CaptureEncodingOutputTest, AfterFinishNothingIsEncodedAndNoTimerIsLeft) {
     makeOutput();
     showSamePicture();

@@ -142,17 +142,6 @@ protected:
     CaptureProbe probe{actor, captureQueue, audioQueue, factories()};
 };
 
-TEST_F(CaptureProbeTest, StartsIdleWithNothingListed) {
-    EXPECT_TRUE(probe.displays().empty());
-    EXPECT_EQ(probe.selectedDisplayID(), 0u);
-    EXPECT_FALSE(probe.isRunning());
-    EXPECT_FALSE(probe.isBusy());
-    EXPECT_FALSE(probe.rung().has_value());
-    EXPECT_FALSE(probe.captureSummary().has_value());
-    EXPECT_TRUE(probe.cursorInVideo());
-    EXPECT_EQ(probe.encodingOutput(), nullptr);
-}
-
 TEST_F(CaptureProbeTest, ListingPublishesTheDisplaysSelectsTheFirstAndSaysWhatNext) {
     int displaysSignals = 0;
     QObject::connect(&probe, &CaptureProbe::displaysChanged, [&] { ++displaysSignals; });
