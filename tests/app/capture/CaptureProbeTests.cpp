@@ -427,6 +427,13 @@ TEST_F(CaptureProbeTest, RestartKeepsTheSenderAndTakesANewRungWithANewerStream) 
     EXPECT_EQ(probe.codec(), VideoCodec::hevc);
     EXPECT_EQ(probe.rung(), other);
 
+    // Another display: everything else as it was.
+    probe.setSelectedDisplayID(12);
+    EXPECT_TRUE(run(probe.restart()));
+    EXPECT_EQ(stream->configurations().back().displayID, 12u);
+    EXPECT_EQ(probe.codec(), VideoCodec::hevc);
+    EXPECT_EQ(probe.status(), "Capturing display 12 as 320x180 at 24 fps, HEVC (libx265).");
+
     run(probe.stop());
     EXPECT_FALSE(run(probe.restart()));
     EXPECT_FALSE(probe.isRunning());
