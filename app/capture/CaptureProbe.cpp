@@ -1,0 +1,591 @@
+#include "app/capture/CaptureProbe.h"
+
+#include "app/capture/BlockingCall.h"
+#include "app/trace/TraceLog.h"
+#include "core/QualityMode.h"
+#include "media/VideoEncoder.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <utility>
+
+namespace Plovander {
+namespace {
+
+using Platform::ShareableDisplay;
+using TessaloyCore::QualityLadder;
+using TessaloyCore::QualityRung;
+using TessaloyCore::VideoCodec;
+using TessaloyMedia::VideoEncoder;
+
+std::string decimal(double value, int precision) {
+    char buffer[48];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    return std::string(buffer, result.ptr);
+}
+
+std::string milliseconds(std::chrono::duration<double> value, int precision) {
+    return decimal(value.count() * 1e3, precision);
+}
+
+std::string size(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+const char* codecLabel(VideoCodec codec) { return codec == VideoCodec::hevc ? "HEVC" : "H.264"; }
+
+std::string displayLabel(const ShareableDisplay& display) {
+    return display.name.empty() ? "display " + std::to_string(display.displayID) : display.name;
+}
+
+// The largest even size within the rung's picture that keeps the display's shape; never larger
+// than the display itself.
+std::pair<int, int> fittedSize(const ShareableDisplay& display, const QualityRung& rung) {
+    const int boxWidth = rung.profile.width;
+    const int boxHeight = rung.profile.height;
+    if (display.width <= 0 || display.height <= 0) return {boxWidth, boxHeight};
+    const double scale =
+        std::min({1.0, static_cast<double>(boxWidth) / display.width, static_cast<double>(boxHeight) / display.height});
+    const auto side = [&](int length) {
+        return std::max(VideoEncoder::minimumSide, static_cast<int>(length * scale)) & ~1;
+    };
+    return {side(display.width), side(display.height)};
+}
+
+ShareableDisplay chooseDisplay(const std::vector<ShareableDisplay>& displays, std::uint32_t displayID) {
+    if (displays.empty()) throw std::runtime_error("there is no display to capture");
+    if (displayID == 0) return displays.front();
+    const auto found = std::find_if(displays.begin(), displays.end(),
+                                    [&](const ShareableDisplay& display) { return display.displayID == displayID; });
+    if (found == displays.end()) {
+        throw std::runtime_error("display " + std::to_string(displayID) + " is not available");
+    }
+    return *found;
+}
+
+std::shared_ptr<Platform::Displays> makeDisplays(const CaptureProbe::DisplaysFactory& factory) {
+    std::string whyNot;
+    std::shared_ptr<Platform::Displays> displays = factory ? factory(&whyNot) : nullptr;
+    if (!displays) throw std::runtime_error(whyNot.empty() ? "no display server answers" : whyNot);
+    return displays;
+}
+
+} // namespace
+
+struct CaptureProbe::Running {
+    std::uint64_t generation = 0;
+    std::shared_ptr<Platform::ScreenCapture> stream;
+    std::shared_ptr<CaptureEncodingOutput> output;
+    Request request;
+    ShareableDisplay display;
+
+    // Blocking: the stream first, so a refusal leaves everything running.
+    void stop(Platform::SerialQueue& captureQueue) const {
+        stream->stop();
+        captureQueue.sync([&] { output->finish(); });
+    }
+};
+
+// Counts the probe busy for as long as it lives; the probe may go first.
+class CaptureProbe::BusyScope {
+public:
+    explicit BusyScope(CaptureProbe& probe) : probe_(&probe) {
+        if (probe.busyOperations_++ == 0) Q_EMIT probe.isBusyChanged();
+    }
+    ~BusyScope() {
+        if (probe_ && --probe_->busyOperations_ == 0) Q_EMIT probe_->isBusyChanged();
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    QPointer<CaptureProbe> probe_;
+};
+
+QualityRung CaptureProbe::encoderTestRung() { return QualityRung::ladder(TessaloyCore::QualityMode::balanced).front(); }
+
+CaptureProbe::CaptureProbe(Platform::MainActor& actor, Platform::SerialQueue& captureQueue,
+                           Platform::SerialQueue& audioQueue, Factories factories, QObject* parent)
+    : QObject(parent),
+      actor_(actor),
+      captureQueue_(captureQueue),
+      factories_(std::move(factories)),
+      audio_(std::make_shared<AudioStreamer>(audioQueue, factories_.audioCapture)),
+      turns_(actor) {}
+
+CaptureProbe::~CaptureProbe() {
+    if (running_) {
+        try {
+            running_->stop(captureQueue_);
+        } catch (const std::exception& error) {
+            TraceLog::message([&] { return std::string("capture did not stop: ") + error.what(); });
+        }
+    }
+    audio_->stop();
+}
+
+void CaptureProbe::assertOnMainActor() const {
+    if (actor_.isCurrent()) return;
+    std::fprintf(stderr, "CaptureProbe used off the main actor\n");
+    std::abort();
+}
+
+std::shared_ptr<CaptureEncodingOutput> CaptureProbe::encodingOutput() const {
+    return running_ ? running_->output : nullptr;
+}
+
+void CaptureProbe::setSelectedDisplayID(std::uint32_t displayID) {
+    assertOnMainActor();
+    if (displayID == selectedDisplayID_) return;
+    selectedDisplayID_ = displayID;
+    Q_EMIT selectedDisplayIDChanged();
+}
+
+QCoro::Task<> CaptureProbe::refreshDisplays() {
+    assertOnMainActor();
+    if (isBusy() || isRunning_) co_return;
+    const QPointer<CaptureProbe> self(this);
+    const BusyScope busy(*this);
+    TurnQueue::Awaiter myTurn = turns_.next();
+    const TurnQueue::Turn turn = co_await myTurn;
+    if (!self) co_return;
+
+    std::vector<ShareableDisplay> listed;
+    try {
+        BlockingCall<std::vector<ShareableDisplay>> listing(
+            actor_, [factory = factories_.displays] { return makeDisplays(factory)->list(); });
+        listed = co_await listing;
+    } catch (const std::exception& error) {
+        if (self) setStatus(cannotList + std::string(error.what()));
+        co_return;
+    }
+    if (!self) co_return;
+    const std::uint32_t first = listed.empty() ? 0 : listed.front().displayID;
+    const bool empty = listed.empty();
+    setDisplays(std::move(listed));
+    setSelectedDisplayID(first);
+    setStatus(empty ? noDisplays : choosePrompt);
+}
+
+QCoro::Task<> CaptureProbe::start(std::optional<VideoDestination> sender, std::optional<QualityRung> rung,
+                                  VideoCodec codec) {
+    std::function<std::optional<Request>()> request = [sender = std::move(sender), rung = std::move(rung),
+                                                       codec]() -> std::optional<Request> {
+        return Request{sender, rung, codec, std::nullopt};
+    };
+    co_await launch(std::move(request));
+}
+
+QCoro::Task<bool> CaptureProbe::restart(std::optional<QualityRung> rung, std::optional<VideoCodec> codec) {
+    std::function<std::optional<Request>()> request = [this, rung = std::move(rung),
+                                                       codec]() -> std::optional<Request> {
+        if (!running_) return std::nullopt;
+        Request again = running_->request;
+        if (rung) {
+            again.rung = rung;
+            again.ladder.reset();
+        }
+        if (codec) again.codec = *codec;
+        return again;
+    };
+    co_return co_await launch(std::move(request));
+}
+
+QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> makeRequest) {
+    assertOnMainActor();
+    const QPointer<CaptureProbe> self(this);
+    const BusyScope busy(*this);
+    TurnQueue::Awaiter myTurn = turns_.next();
+    const TurnQueue::Turn turn = co_await myTurn;
+    if (!self) co_return false;
+    std::optional<Request> request = makeRequest();
+    if (!request) co_return false;
+
+    if (running_) {
+        const std::shared_ptr<Running> old = running_;
+        reportingGeneration_ = 0;
+        std::optional<std::string> failure;
+        try {
+            BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_] {
+                old->stop(*queue);
+                return true;
+            });
+            co_await stopping;
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        if (!self) co_return false;
+        if (failure) {
+            reportingGeneration_ = old->generation;
+            setStatus(couldNotStart + *failure);
+            co_return false;
+        }
+        forget(*old);
+    }
+
+    const QualityRung rung = request->rung.value_or(encoderTestRung());
+    std::optional<CaptureEncodingOutput::Adaptation> adaptation;
+    if (request->destination && request->rung) {
+        if (!request->ladder) {
+            request->ladder = [&] {
+                for (const auto mode : {TessaloyCore::QualityMode::full, TessaloyCore::QualityMode::balanced,
+                                        TessaloyCore::QualityMode::saver}) {
+                    const auto rungs = QualityRung::ladder(mode);
+                    const auto found = std::find(rungs.begin(), rungs.end(), rung);
+                    if (found == rungs.end()) continue;
+                    std::vector<QualityRung> below(found, rungs.end());
+                    const std::size_t count = below.size();
+                    return Ladder{std::move(below), QualityLadder(count)};
+                }
+                return Ladder{{rung}, QualityLadder(1)};
+            }();
+        }
+        TessaloyCore::BitrateController::Limits limits = rung.limits;
+        const auto clampRate = [](std::int64_t rate) {
+            return std::clamp(rate, VideoEncoder::minimumBitrate, VideoEncoder::maximumBitrate);
+        };
+        limits.minimum = clampRate(limits.minimum);
+        limits.maximum = clampRate(std::max(limits.maximum, limits.minimum));
+        limits.start = clampRate(limits.start);
+        adaptation = CaptureEncodingOutput::Adaptation{limits, request->ladder->ladder};
+    }
+
+    const std::uint64_t generation = ++lastCaptureGeneration_;
+    const std::uint32_t displayID = selectedDisplayID_;
+    const bool showsCursor = cursorInVideo_;
+    const std::uint32_t streamGeneration = nextStreamGeneration_;
+    const bool sending = request->destination.has_value();
+    const VideoCodec codec = request->codec;
+    const CaptureEncodingOutput::Events events = outputEvents();
+    auto onStreamStopped = [actor = &actor_, probe = self, generation](const std::string& reason) {
+        actor->post([probe, generation, reason] {
+            if (probe) probe->endRunning(generation, endedOnItsOwn + reason, reason);
+        });
+    };
+
+    struct Launched {
+        std::shared_ptr<Platform::ScreenCapture> stream;
+        std::shared_ptr<CaptureEncodingOutput> output;
+        ShareableDisplay display;
+    };
+    std::optional<Launched> launched;
+    std::string failure;
+    try {
+        BlockingCall<Launched> launching(
+            actor_, [factories = factories_, queue = &captureQueue_, actor = &actor_, audio = audio_,
+                     destination = request->destination, adaptation, rung, codec, displayID, showsCursor,
+                     streamGeneration, generation, events, onStreamStopped, sending] {
+                const ShareableDisplay display = chooseDisplay(makeDisplays(factories.displays)->list(), displayID);
+                std::string whyNot;
+                std::shared_ptr<Platform::ScreenCapture> stream =
+                    factories.screenCapture ? factories.screenCapture(*queue, &whyNot) : nullptr;
+                if (!stream) throw std::runtime_error(whyNot.empty() ? "screen capture is not available" : whyNot);
+
+                VideoEncoder::Settings settings;
+                settings.codec = codec;
+                std::tie(settings.width, settings.height) = fittedSize(display, rung);
+                settings.framesPerSecond = rung.profile.framesPerSecond;
+                settings.bitrate = rung.profile.bitrate;
+                settings.keyframeIntervalSeconds = rung.profile.keyframeIntervalSeconds > 0
+                                                       ? rung.profile.keyframeIntervalSeconds
+                                                       : QualityRung::keyframeIntervalSeconds;
+                settings.streamGeneration = streamGeneration;
+                auto output = std::make_shared<CaptureEncodingOutput>(*queue, *actor, settings, destination, adaptation,
+                                                                      stream, generation, events);
+                stream->start({.displayID = display.displayID,
+                               .framesPerSecond = static_cast<double>(rung.profile.framesPerSecond),
+                               .showsCursor = showsCursor},
+                              {.onFrame = [output](const Platform::FrameView& frame) { output->take(frame); },
+                               .onStopped = onStreamStopped,
+                               .onNote = [](const std::string& line) { TraceLog::message(line); }});
+                output->begin();
+                if (sending) {
+                    try {
+                        audio->start([](const std::string& reason) {
+                            TraceLog::message([&] { return "sound capture stopped: " + reason; });
+                        });
+                    } catch (const std::exception& error) {
+                        // The picture goes on without sound.
+                        TraceLog::message([&] { return std::string("no sound: ") + error.what(); });
+                    }
+                } else {
+                    audio->stop();
+                }
+                return Launched{stream, output, display};
+            });
+        launched = co_await launching;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    // Gone meanwhile: the stream stops as `launched` goes.
+    if (!self) co_return false;
+    if (!launched) {
+        // What replaced a session's capture may have left its sound running.
+        if (audio_->isCapturing()) {
+            try {
+                BlockingCall<bool> silencing(actor_, [audio = audio_] {
+                    audio->stop();
+                    return true;
+                });
+                co_await silencing;
+            } catch (const std::exception&) {
+            }
+            if (!self) co_return false;
+        }
+        setRunning(false);
+        setStatus(couldNotStart + failure);
+        co_return false;
+    }
+
+    TraceLog::message(launched->output->backendDescription());
+    const CaptureEncodingOutput& output = *launched->output;
+    const std::string picture = size(output.width(), output.height()) + " at " +
+                                std::to_string(rung.profile.framesPerSecond) + " fps, " + codecLabel(codec) + " (" +
+                                output.encoderName() + ")";
+    running_ = std::make_shared<Running>(Running{generation, std::move(launched->stream), std::move(launched->output),
+                                                 std::move(*request), launched->display});
+    reportingGeneration_ = generation;
+    if (displayID == 0) setSelectedDisplayID(running_->display.displayID);
+    setCodec(codec);
+    setRung(rung);
+    setCounters(0, 0, 0, 0);
+    setSummaries(std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    setRunning(true);
+    setStatus(sending ? "Capturing " + displayLabel(running_->display) + " as " + picture + "."
+                      : "Testing the encoder on " + displayLabel(running_->display) + ": " + picture +
+                            "; nothing is sent.");
+    co_return true;
+}
+
+QCoro::Task<> CaptureProbe::stop() {
+    assertOnMainActor();
+    const QPointer<CaptureProbe> self(this);
+    const BusyScope busy(*this);
+    TurnQueue::Awaiter myTurn = turns_.next();
+    const TurnQueue::Turn turn = co_await myTurn;
+    if (!self || !running_) co_return;
+    const std::shared_ptr<Running> old = running_;
+    reportingGeneration_ = 0;
+    try {
+        BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_, audio = audio_] {
+            old->stop(*queue);
+            audio->stop();
+            return true;
+        });
+        co_await stopping;
+    } catch (const std::exception& error) {
+        if (!self) co_return;
+        reportingGeneration_ = old->generation;
+        setStatus(couldNotStop + std::string(error.what()));
+        co_return;
+    }
+    if (!self) co_return;
+    forget(*old);
+    setRunning(false);
+    setStatus(stopped);
+}
+
+QCoro::Task<bool> CaptureProbe::setCursorInVideo(bool inVideo) {
+    assertOnMainActor();
+    cursorInVideo_ = inVideo;
+    const QPointer<CaptureProbe> self(this);
+    TurnQueue::Awaiter myTurn = turns_.next();
+    const TurnQueue::Turn turn = co_await myTurn;
+    if (!self || !running_) co_return false;
+    try {
+        BlockingCall<bool> telling(actor_,
+                                   [stream = running_->stream, inVideo] { return stream->setShowsCursor(inVideo); });
+        co_return co_await telling;
+    } catch (const std::exception& error) {
+        TraceLog::message([&] { return std::string("the pointer setting was refused: ") + error.what(); });
+        co_return false;
+    }
+}
+
+void CaptureProbe::forget(const Running& running) {
+    nextStreamGeneration_ = std::max(nextStreamGeneration_, running.output->streamGeneration() + 1);
+    if (running_.get() == &running) running_.reset();
+}
+
+CaptureEncodingOutput::Events CaptureProbe::outputEvents() {
+    const QPointer<CaptureProbe> self(this);
+    CaptureEncodingOutput::Events events;
+    events.onStatistics = [self](const CaptureEncodingOutput::Statistics& statistics) {
+        if (self) self->accept(statistics);
+    };
+    events.onFailure = [self](std::uint64_t generation, const std::string& text) {
+        if (self) self->endRunning(generation, text, text);
+    };
+    events.onQualityStep = [self](std::uint64_t generation, const QualityLadder& ladder) {
+        if (self) self->qualityStepped(generation, ladder);
+    };
+    return events;
+}
+
+void CaptureProbe::endRunning(std::uint64_t generation, std::string status, std::string reason) {
+    if (!running_ || running_->generation != generation) return;
+    static_cast<void>(finishEnded(generation, std::move(status), std::move(reason)));
+}
+
+QCoro::Task<> CaptureProbe::finishEnded(std::uint64_t generation, std::string status, std::string reason) {
+    const QPointer<CaptureProbe> self(this);
+    const BusyScope busy(*this);
+    TurnQueue::Awaiter myTurn = turns_.next();
+    const TurnQueue::Turn turn = co_await myTurn;
+    if (!self || !running_ || running_->generation != generation) co_return;
+    const std::shared_ptr<Running> old = running_;
+    reportingGeneration_ = 0;
+    try {
+        BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_, audio = audio_] {
+            old->stop(*queue);
+            audio->stop();
+            return true;
+        });
+        co_await stopping;
+    } catch (const std::exception& error) {
+        TraceLog::message([&] { return std::string("capture did not stop: ") + error.what(); });
+    }
+    if (!self) co_return;
+    TraceLog::message([&] { return "capture ended: " + reason; });
+    forget(*old);
+    setRunning(false);
+    setStatus(std::move(status));
+    if (onStopped) onStopped(reason);
+}
+
+void CaptureProbe::qualityStepped(std::uint64_t generation, const QualityLadder& ladder) {
+    if (!running_ || running_->generation != generation || !running_->request.ladder) return;
+    Ladder stepped = *running_->request.ladder;
+    if (ladder.rung() >= stepped.rungs.size()) return;
+    stepped.ladder = ladder;
+    const QualityRung rung = stepped.rungs[ladder.rung()];
+    TraceLog::message([&] {
+        return "quality step to " + size(rung.profile.width, rung.profile.height) + " at " +
+               std::to_string(rung.profile.framesPerSecond) + " fps";
+    });
+    static_cast<void>(launch([this, generation, stepped, rung]() -> std::optional<Request> {
+        if (!running_ || running_->generation != generation) return std::nullopt;
+        Request request = running_->request;
+        request.rung = rung;
+        request.ladder = stepped;
+        return request;
+    }));
+}
+
+void CaptureProbe::accept(const CaptureEncodingOutput::Statistics& statistics) {
+    if (!running_ || statistics.captureGeneration != reportingGeneration_) return;
+    setCounters(static_cast<std::int64_t>(statistics.capturedFrames),
+                static_cast<std::int64_t>(statistics.encodedFrames), static_cast<std::int64_t>(statistics.encodedBytes),
+                static_cast<std::int64_t>(statistics.droppedFrames));
+
+    const double seconds = statistics.interval.count();
+    const auto perSecond = [&](std::uint64_t count) {
+        return seconds > 0 ? static_cast<double>(count) / seconds : 0.0;
+    };
+    const ShareableDisplay& display = running_->display;
+    std::string capture = "Capture: " + decimal(perSecond(statistics.intervalCapturedFrames), 1) + " of " +
+                          std::to_string(statistics.framesPerSecond) + " fps from " +
+                          size(display.width, display.height);
+
+    std::string encode = "Encode: " + statistics.encoderName + " " + size(statistics.width, statistics.height) + ", ";
+    if (statistics.meanEncodeTime && statistics.maximumEncodeTime) {
+        encode += milliseconds(*statistics.meanEncodeTime, 1) + " ms per frame (max " +
+                  milliseconds(*statistics.maximumEncodeTime, 1) + " ms)";
+    } else {
+        encode += "no frames";
+    }
+    if (statistics.meanGrabToPacket)
+        encode += ", grab to packet " + milliseconds(*statistics.meanGrabToPacket, 1) + " ms";
+    encode += ", " + decimal(perSecond(statistics.intervalEncodedBytes) * 8 / 1e3, 0) + " of " +
+              std::to_string(statistics.bitrate / 1'000) + " kbit/s";
+
+    std::optional<std::string> queue;
+    if (statistics.queue) {
+        const auto& counters = *statistics.queue;
+        queue = "Send queue: " + std::to_string(counters.queuedFrames) + " of " +
+                std::to_string(statistics.maximumQueuedFrames) + " frames, " +
+                std::to_string(counters.queuedBytes / 1024) + " KiB, " + std::to_string(counters.droppedFrames) +
+                " dropped" + (counters.waitsForKeyframe ? ", waiting for a keyframe" : "");
+    }
+    std::optional<std::string> roundTrip;
+    if (statistics.roundTrip) {
+        roundTrip = "Round trip: median " + milliseconds(statistics.roundTrip->median, 0) + " ms, p95 " +
+                    milliseconds(statistics.roundTrip->percentile95, 0) + " ms, max " +
+                    milliseconds(statistics.roundTrip->maximum, 0) + " ms";
+    }
+    setSummaries(std::move(capture), std::move(encode), std::move(queue), std::move(roundTrip));
+}
+
+void CaptureProbe::setDisplays(std::vector<ShareableDisplay> displays) {
+    if (displays == displays_) return;
+    displays_ = std::move(displays);
+    Q_EMIT displaysChanged();
+}
+
+void CaptureProbe::setRunning(bool running) {
+    if (running == isRunning_) return;
+    isRunning_ = running;
+    Q_EMIT isRunningChanged();
+}
+
+void CaptureProbe::setStatus(std::string status) {
+    if (status == status_) return;
+    status_ = std::move(status);
+    Q_EMIT statusChanged();
+}
+
+void CaptureProbe::setCodec(VideoCodec codec) {
+    if (codec == codec_) return;
+    codec_ = codec;
+    Q_EMIT codecChanged();
+}
+
+void CaptureProbe::setRung(std::optional<QualityRung> rung) {
+    if (rung == rung_) return;
+    rung_ = std::move(rung);
+    Q_EMIT rungChanged();
+}
+
+void CaptureProbe::setCounters(std::int64_t frames, std::int64_t encoded, std::int64_t bytes, std::int64_t dropped) {
+    if (frames != frameCount_) {
+        frameCount_ = frames;
+        Q_EMIT frameCountChanged();
+    }
+    if (encoded != encodedFrameCount_) {
+        encodedFrameCount_ = encoded;
+        Q_EMIT encodedFrameCountChanged();
+    }
+    if (bytes != encodedBytes_) {
+        encodedBytes_ = bytes;
+        Q_EMIT encodedBytesChanged();
+    }
+    if (dropped != droppedFrames_) {
+        droppedFrames_ = dropped;
+        Q_EMIT droppedFramesChanged();
+    }
+}
+
+void CaptureProbe::setSummaries(std::optional<std::string> capture, std::optional<std::string> encode,
+                                std::optional<std::string> queue, std::optional<std::string> roundTrip) {
+    if (capture != captureSummary_) {
+        captureSummary_ = std::move(capture);
+        Q_EMIT captureSummaryChanged();
+    }
+    if (encode != encodeSummary_) {
+        encodeSummary_ = std::move(encode);
+        Q_EMIT encodeSummaryChanged();
+    }
+    if (queue != queueSummary_) {
+        queueSummary_ = std::move(queue);
+        Q_EMIT queueSummaryChanged();
+    }
+    if (roundTrip != roundTripSummary_) {
+        roundTripSummary_ = std::move(roundTrip);
+        Q_EMIT roundTripSummaryChanged();
+    }
+}
+
+} // namespace Plovander

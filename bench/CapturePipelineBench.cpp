@@ -1,0 +1,366 @@
+// The whole video path of a session, per frame, on a private Xvfb: X11ScreenCapture grabs a picture
+// that moves every frame (a scrolling diagonal gradient, full screen), CaptureEncodingOutput converts
+// and encodes it and hands the packets to a VideoSender, and the media channel's queue pulls them.
+//
+// Counters, over every frame of a run (p50 and p99):
+//   capture_*  grab start to the hand-over of the picture (XShm grab, pointer drawn in)
+//   convert_*  the colour conversion alone (BGRX to the encoder's YUV, timed again on a copy of the
+//              work right after the frame was encoded)
+//   encode_*   the encoding output's work per picture minus that conversion: the encoder itself and
+//              the hand-over to the sender
+//   latency_*  grab start to the packet being pulled on the channel's queue (x265's late frames
+//              included)
+//   cpu_ms_per_frame  this process's CPU time per encoded frame, every thread (capture, encoder
+//              threads, channel), without the drawing and the extra conversion; Xvfb's own work is
+//              another process and is not counted
+// Then the screen stops changing: static_frames counts the frames sent after the last change (one
+// refinement frame is expected), static_refinements those marked as refinements.
+#include "app/capture/CaptureEncodingOutput.h"
+#include "bench/VirtualScreen.h"
+#include "core/ByteReader.h"
+#include "core/VideoFrame.h"
+#include "media/FrameConverter.h"
+#include "media/FramePool.h"
+#include "net/channel/PacketChannel.h"
+#include "net/send/VideoSendQueue.h"
+#include "net/send/VideoSender.h"
+#include "platform/Displays.h"
+#include "platform/MainActor.h"
+#include "platform/ScreenCapture.h"
+#include "platform/SerialQueue.h"
+#include "platform/linux/X11Connection.h"
+
+#include <benchmark/benchmark.h>
+#include <asio/steady_timer.hpp>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using TessaloyCore::VideoCodec;
+using TessaloyCore::WirePacket;
+
+double cpuSeconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double percentile(std::vector<double> samples, double fraction) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5)];
+}
+
+// The main actor of the benchmark: its own serial queue and real time.
+class QueueActor final : public Platform::MainActor {
+public:
+    void post(std::function<void()> work) override { queue_.async(std::move(work)); }
+    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
+        Platform::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+        auto timer =
+            std::make_shared<asio::steady_timer>(queue_.executor(), std::chrono::duration_cast<Clock::duration>(delay));
+        timer->async_wait([timer, call, work = std::move(work)](const std::error_code& error) {
+            if (!error && !call.isCancelled()) work();
+        });
+        return call;
+    }
+    Date now() const override { return std::chrono::system_clock::now(); }
+    bool isCurrent() const override { return queue_.isCurrent(); }
+
+private:
+    Platform::SerialQueue queue_{"bench.main"};
+};
+
+// What reaches the media channel: each video frame timed against the start of its grab.
+class TimingChannel final : public TessaloyNet::PacketChannel {
+public:
+    Platform::SerialQueue& queue() override { return queue_; }
+    void setEvents(Events) override {}
+    void setPacketSource(PacketSource source) override {
+        std::lock_guard guard(lock_);
+        source_ = std::move(source);
+    }
+    void resumeSending() override {
+        queue_.async([this] {
+            PacketSource source;
+            {
+                std::lock_guard guard(lock_);
+                source = source_;
+            }
+            while (source) {
+                std::optional<WirePacket> packet = source();
+                if (!packet) break;
+                if (packet->kind() == WirePacket::Kind::videoFrame) take(*packet);
+            }
+        });
+    }
+    void sendDirect(WirePacket) override {}
+    bool sendDroppable(WirePacket, int) override { return true; }
+    void close(std::optional<std::string>) override {}
+    std::optional<TessaloyCore::Bytes> peerPublicKey() const override { return std::nullopt; }
+    TessaloyNet::LatencySamples latency() const override { return {}; }
+
+    void setFirstGrab(Clock::time_point first) {
+        std::lock_guard guard(lock_);
+        firstGrab_ = first;
+    }
+    std::vector<double> latencies() const {
+        std::lock_guard guard(lock_);
+        return latencies_;
+    }
+    std::size_t frames() const {
+        std::lock_guard guard(lock_);
+        return sent_.size();
+    }
+    // Frames grabbed after `moment`, and how many of them are refinements.
+    std::pair<std::size_t, std::size_t> grabbedAfter(Clock::time_point moment) const {
+        std::lock_guard guard(lock_);
+        std::pair<std::size_t, std::size_t> counts;
+        for (const auto& [grabbed, refinement] : sent_) {
+            if (grabbed <= moment) continue;
+            ++counts.first;
+            if (refinement) ++counts.second;
+        }
+        return counts;
+    }
+    void drain() {
+        queue_.sync([] {});
+    }
+
+private:
+    void take(const WirePacket& packet) {
+        // u32 generation, u8 flags (bit 1: refinement), u64 presentation time.
+        TessaloyCore::ByteReader reader(packet.payload());
+        reader.u32();
+        const bool refinement = (reader.u8() & 2) != 0;
+        const auto presentation = std::chrono::microseconds(reader.u64());
+        std::lock_guard guard(lock_);
+        if (!firstGrab_) return;
+        const Clock::time_point grabbed = *firstGrab_ + presentation;
+        sent_.emplace_back(grabbed, refinement);
+        latencies_.push_back(std::chrono::duration<double>(Clock::now() - grabbed).count());
+    }
+
+    Platform::SerialQueue queue_{"dev.tessaloy.channel"};
+    mutable std::mutex lock_;
+    PacketSource source_;
+    std::optional<Clock::time_point> firstGrab_;
+    std::vector<double> latencies_;
+    std::vector<std::pair<Clock::time_point, bool>> sent_;
+};
+
+// Draws a diagonal gradient over the whole screen that moves 4 pixels a frame, as a server-side
+// copy from a pixmap made once, so the client does little per frame.
+class MovingPicture {
+public:
+    MovingPicture(const std::string& displayName, int width, int height)
+        : connection_(Platform::Linux::X11Connection::open(displayName)), width_(width), height_(height) {
+        ::Display* display = connection_->display();
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        window_ = XCreateWindow(display, connection_->root(), 0, 0, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, nullptr,
+                                CWOverrideRedirect, &attributes);
+        XMapRaised(display, window_);
+        const int sourceWidth = width + 256;
+        pixmap_ = XCreatePixmap(display, window_, static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height),
+                                static_cast<unsigned>(DefaultDepth(display, connection_->screen())));
+        gc_ = XCreateGC(display, pixmap_, 0, nullptr);
+        std::vector<char> pixels(static_cast<std::size_t>(sourceWidth) * 4 * static_cast<std::size_t>(height));
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<std::uint8_t*>(pixels.data()) + static_cast<std::size_t>(y) * sourceWidth * 4;
+            for (int x = 0; x < sourceWidth; ++x) {
+                const int phase = x + y;
+                row[x * 4 + 0] = static_cast<std::uint8_t>(phase);
+                row[x * 4 + 1] = static_cast<std::uint8_t>(phase / 2 + y);
+                row[x * 4 + 2] = static_cast<std::uint8_t>(255 - (phase & 0xFF));
+                row[x * 4 + 3] = 0;
+            }
+        }
+        XImage* image =
+            XCreateImage(display, DefaultVisual(display, connection_->screen()), 24, ZPixmap, 0, pixels.data(),
+                         static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height), 32, 0);
+        XPutImage(display, pixmap_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(sourceWidth),
+                  static_cast<unsigned>(height));
+        image->data = nullptr; // the vector owns the pixels
+        XDestroyImage(image);
+        XSync(display, False);
+    }
+    ~MovingPicture() {
+        ::Display* display = connection_->display();
+        XFreeGC(display, gc_);
+        XFreePixmap(display, pixmap_);
+        XDestroyWindow(display, window_);
+        XSync(display, False);
+    }
+
+    void draw(int step) {
+        XCopyArea(connection_->display(), pixmap_, window_, gc_, (step * 4) % 256, 0, static_cast<unsigned>(width_),
+                  static_cast<unsigned>(height_), 0, 0);
+        XSync(connection_->display(), False);
+    }
+
+private:
+    std::unique_ptr<Platform::Linux::X11Connection> connection_;
+    int width_;
+    int height_;
+    ::Window window_ = 0;
+    Pixmap pixmap_ = 0;
+    GC gc_ = nullptr;
+};
+
+// Per-picture timings taken on the capture queue around the encoding output.
+struct FrameTimes {
+    std::vector<double> capture;
+    std::vector<double> convert;
+    std::vector<double> encode;
+    double extraCpu = 0;
+    std::optional<Clock::time_point> firstGrab;
+};
+
+void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) {
+    const Bench::VirtualScreen screen(width, height);
+    MovingPicture picture(screen.name(), width, height);
+    QueueActor actor;
+    Platform::SerialQueue captureQueue("dev.tessaloy.capture");
+    const auto displays = Platform::Displays::create(screen.name())->list();
+    std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
+
+    auto channel = std::make_shared<TimingChannel>();
+    auto sendQueue = std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
+    auto sender = std::make_shared<TessaloyNet::VideoSender>(channel, sendQueue);
+    sender->attach();
+
+    TessaloyMedia::VideoEncoder::Settings settings;
+    settings.codec = codec;
+    settings.width = width;
+    settings.height = height;
+    settings.framesPerSecond = 60;
+    settings.bitrate = width >= 1'920 ? 12'000'000 : 4'000'000;
+    settings.keyframeIntervalSeconds = 10;
+    auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
+        captureQueue, actor, settings, Plovander::VideoDestination{sender, sendQueue, channel}, std::nullopt, stream, 1,
+        Plovander::CaptureEncodingOutput::Events{});
+    state.SetLabel(output->backendDescription());
+
+    FrameTimes times;
+    TessaloyMedia::FramePool pool(width, height, AV_PIX_FMT_YUV420P, 1);
+    TessaloyMedia::FrameConverter converter;
+    stream->start(
+        {.displayID = displays.front().displayID, .framesPerSecond = 60, .showsCursor = true},
+        {.onFrame =
+             [&](const Platform::FrameView& frame) {
+                 const auto handedOver = Clock::now();
+                 if (!times.firstGrab) {
+                     times.firstGrab = frame.captureTime;
+                     channel->setFirstGrab(frame.captureTime);
+                 }
+                 output->take(frame);
+                 const auto encoded = Clock::now();
+                 const double cpuBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+                 converter.convert(frame, pool.acquire());
+                 const std::chrono::duration<double> conversion = Clock::now() - encoded;
+                 times.extraCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+                 times.capture.push_back(std::chrono::duration<double>(handedOver - frame.captureTime).count());
+                 times.convert.push_back(conversion.count());
+                 times.encode.push_back(std::chrono::duration<double>(encoded - handedOver).count() -
+                                        conversion.count());
+             },
+         .onStopped = {},
+         .onNote = {}});
+    output->begin();
+
+    const int frames = codec == VideoCodec::hevc ? 150 : 300;
+    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 30));
+    double drawingCpu = 0;
+    const double processCpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    for (auto _ : state) {
+        auto next = Clock::now();
+        for (int step = 1; step <= frames; ++step) {
+            const double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            picture.draw(step);
+            drawingCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
+            next += interval;
+            std::this_thread::sleep_until(next);
+        }
+        // The last frames through the encoder, then a still screen for three refinement delays.
+        const auto lastChange = Clock::now();
+        std::this_thread::sleep_for(200ms);
+        captureQueue.sync([] {});
+        channel->drain();
+        const double processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart - drawingCpu;
+        std::this_thread::sleep_for(3 * Plovander::CaptureEncodingOutput::refinementDelay);
+        captureQueue.sync([] {});
+        channel->drain();
+        // Grabs of the last change come within a frame interval; any later grab is of a still screen.
+        const auto [stillFrames, stillRefinements] = channel->grabbedAfter(lastChange + 100ms);
+        const std::size_t moving = channel->frames() - stillFrames;
+
+        const double extraCpu = captureQueue.sync([&] { return times.extraCpu; });
+        const auto latencies = channel->latencies();
+        state.SetIterationTime(percentile(latencies, 0.5));
+        const auto samples = captureQueue.sync([&] { return times; });
+        state.counters["frames"] = static_cast<double>(moving);
+        state.counters["capture_p50_ms"] = percentile(samples.capture, 0.5) * 1e3;
+        state.counters["capture_p99_ms"] = percentile(samples.capture, 0.99) * 1e3;
+        state.counters["convert_p50_ms"] = percentile(samples.convert, 0.5) * 1e3;
+        state.counters["convert_p99_ms"] = percentile(samples.convert, 0.99) * 1e3;
+        state.counters["encode_p50_ms"] = percentile(samples.encode, 0.5) * 1e3;
+        state.counters["encode_p99_ms"] = percentile(samples.encode, 0.99) * 1e3;
+        state.counters["latency_p50_ms"] = percentile(latencies, 0.5) * 1e3;
+        state.counters["latency_p99_ms"] = percentile(latencies, 0.99) * 1e3;
+        state.counters["cpu_ms_per_frame"] =
+            (processCpu - extraCpu) * 1e3 / static_cast<double>(std::max<std::size_t>(moving, 1));
+        state.counters["static_frames"] = static_cast<double>(stillFrames);
+        state.counters["static_refinements"] = static_cast<double>(stillRefinements);
+        if (stillFrames != 1 || stillRefinements != 1) {
+            state.SkipWithError("a still screen did not send exactly one refinement frame");
+        }
+    }
+    stream->stop();
+    captureQueue.sync([&] { output->finish(); });
+    channel->drain();
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(pipeline, x264_1920x1080, VideoCodec::h264, 1920, 1080)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pipeline, x264_1280x720, VideoCodec::h264, 1280, 720)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pipeline, x265_1920x1080, VideoCodec::hevc, 1920, 1080)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pipeline, x265_1280x720, VideoCodec::hevc, 1280, 720)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
