@@ -1,56 +1,38 @@
 #include "app/shell/SignalQuitter.h"
+#include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
-#include "platform/linux/SettingsUserDefaults.h"
+#include "app/ui/HostWindow.h"
+#include "platform/linux/LinuxEnvironment.h"
 
+#include <openssl/crypto.h>
 #include <QApplication>
-#include <QLabel>
-#include <QMenu>
-#include <QPushButton>
-#include <QStyle>
-#include <QSystemTrayIcon>
-#include <QVBoxLayout>
-#include <QWidget>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 using namespace Plovander;
 
 int main(int argc, char* argv[]) {
+    // Set up on the main thread, so OpenSSL's own state is not tied to a worker thread.
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Plovander");
-    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setQuitOnLastWindowClosed(true);
     SignalQuitter signalQuitter;
 
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    Platform::Linux::SettingsUserDefaults defaults(Platform::Linux::SettingsUserDefaults::defaultPath(),
-                                                   Platform::UserDefaults::parseLaunchArguments(arguments));
-    TraceLog::configure(TraceLog::configurationFrom(defaults, [](const char* name) { return std::getenv(name); }));
-    TraceLog::message("Plovander started");
+    Platform::Linux::LinuxEnvironment environment(std::vector<std::string>(argv + 1, argv + argc));
+    TraceLog::configure(
+        TraceLog::configurationFrom(environment.userDefaults(), [](const char* name) { return std::getenv(name); }));
+    TraceLog::message("Plovander starting");
 
-    QMenu menu;
-    QObject::connect(menu.addAction("Quit Plovander"), &QAction::triggered, &application, &QApplication::quit);
+    const auto instance =
+        TessaloyHostApp::ensureSingleInstance(environment.userDefaults(), SingleInstance::defaultLockFile());
+    if (!instance) return 0;
 
-    std::unique_ptr<QSystemTrayIcon> tray;
-    std::unique_ptr<QWidget> window;
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray = std::make_unique<QSystemTrayIcon>(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
-        tray->setToolTip("Plovander");
-        tray->setContextMenu(&menu);
-        tray->show();
-    } else {
-        // No tray on this desktop: a small window stands in for the menu-bar extra.
-        window = std::make_unique<QWidget>();
-        window->setWindowTitle("Plovander");
-        auto* layout = new QVBoxLayout(window.get());
-        layout->addWidget(new QLabel("Plovander"));
-        auto* quit = new QPushButton("Quit Plovander");
-        QObject::connect(quit, &QPushButton::clicked, &application, &QApplication::quit);
-        layout->addWidget(quit);
-        window->show();
-    }
+    TessaloyHostApp host(environment, std::make_unique<LoginItemStandIn>());
+    HostWindow window(host.session());
+    window.show();
 
     const int status = QApplication::exec();
     TraceLog::message("Plovander quit");

@@ -30,6 +30,13 @@ std::string_view leadingScalars(std::string_view text, std::size_t maximum) noex
     return text;
 }
 
+std::string_view leadingBytes(std::string_view text, std::size_t maximumBytes) noexcept {
+    if (text.size() <= maximumBytes) return text;
+    std::size_t end = maximumBytes;
+    while (end > 0 && isContinuation(text[end])) --end;
+    return text.substr(0, end);
+}
+
 std::string_view trimmingWhitespace(std::string_view text) noexcept {
     std::size_t begin = 0;
     while (begin < text.size()) {

@@ -15,6 +15,9 @@ bool isUnicodeWhiteSpace(char32_t scalar) noexcept;
 // The first `maximum` Unicode scalar values of `text` (all of it when it is shorter).
 std::string_view leadingScalars(std::string_view text, std::size_t maximum) noexcept;
 
+// The longest start of `text` that holds whole characters and at most `maximumBytes` bytes.
+std::string_view leadingBytes(std::string_view text, std::size_t maximumBytes) noexcept;
+
 // `text` without leading and trailing white space and line breaks.
 std::string_view trimmingWhitespace(std::string_view text) noexcept;
 

@@ -101,6 +101,10 @@ void LANHostListener::stop() {
     });
 }
 
+void LANHostListener::stopAndWait() {
+    queue_.sync([this] { finish(std::nullopt); });
+}
+
 void LANHostListener::stopAdvertising(std::chrono::duration<double> acceptanceWindow) {
     asio::post(queue_.executor(), [weak = weak_from_this(), acceptanceWindow] {
         const auto self = weak.lock();

@@ -24,4 +24,12 @@ TEST(UnicodeText, CutsAtWholeScalarValues) {
     EXPECT_EQ(leadingScalars("abc", 0), "");
 }
 
+TEST(UnicodeText, CutsBytesAtCharacterBoundaries) {
+    EXPECT_EQ(TessaloyCore::leadingBytes("a\u00E9\u540D", 10), "a\u00E9\u540D");
+    EXPECT_EQ(TessaloyCore::leadingBytes("a\u00E9\u540D", 5), "a\u00E9");
+    EXPECT_EQ(TessaloyCore::leadingBytes("a\u00E9\u540D", 6), "a\u00E9\u540D");
+    EXPECT_EQ(TessaloyCore::leadingBytes("\U0001F642", 3), "");
+    EXPECT_EQ(TessaloyCore::leadingBytes("", 0), "");
+}
+
 } // namespace

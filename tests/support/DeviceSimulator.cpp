@@ -45,7 +45,7 @@ const TessaloyNet::PairingKeys& DeviceSimulator::keysFor(const TessaloyNet::Pair
 }
 
 TlsParameters DeviceSimulator::pairingParameters(const TessaloyNet::PairingCode& code, ByteView salt) {
-    return LANTransport::pairingClientParameters(keysFor(code, salt), name_);
+    return LANTransport::pairingClientParameters(keysFor(code, salt), certificateName_.value_or(name_));
 }
 
 TlsParameters DeviceSimulator::trustedParameters() const {

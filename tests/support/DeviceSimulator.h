@@ -58,6 +58,9 @@ public:
     DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
     const std::string& name() const { return name_; }
+    // The name in the device's pairing certificate, which the Mac sees before the device's own
+    // pairing exchange arrives; the device's name unless set.
+    void setCertificateName(std::string name) { certificateName_ = std::move(name); }
     const TessaloyNet::DeviceIdentity& identity() const { return identity_; }
 
     // Pairing mode: media channel, then control channel, then this device's pairing exchange on the
@@ -104,6 +107,7 @@ private:
     void openBoth(const Endpoint& mac, const TessaloyNet::TlsParameters& parameters);
 
     std::string name_;
+    std::optional<std::string> certificateName_;
     TessaloyNet::DeviceIdentity identity_;
     std::optional<TessaloyCore::Bytes> macKey_;
     std::map<std::string, TessaloyNet::PairingKeys> keys_;

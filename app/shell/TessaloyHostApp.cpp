@@ -1,0 +1,53 @@
+#include "app/shell/TessaloyHostApp.h"
+
+#include "app/runtime/TaskHandle.h"
+#include "app/shell/ReplacedInstance.h"
+#include "app/trace/TraceLog.h"
+#include "net/channel/LANTransport.h"
+#include "platform/AudioCapture.h"
+#include "platform/Displays.h"
+#include "platform/MainActor.h"
+#include "platform/ScreenCapture.h"
+
+namespace Plovander {
+
+std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const Platform::UserDefaults& defaults,
+                                                                    const std::filesystem::path& lockFile) {
+    const std::optional<pid_t> predecessor = ReplacedInstance::waitForReplacedInstance(defaults);
+    auto outcome = SingleInstance::acquire(lockFile, predecessor);
+    if (auto* held = std::get_if<SingleInstance>(&outcome)) return std::move(*held);
+    const pid_t other = std::get<pid_t>(outcome);
+    TraceLog::message([&] { return "another copy is running (pid " + std::to_string(other) + "); exiting"; });
+    return std::nullopt;
+}
+
+TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, std::unique_ptr<LoginItem> loginItem,
+                                 StreamingSession::Services services)
+    : environment_(environment), loginItem_(std::move(loginItem)) {
+    loginItem_->migrateFromMainApp();
+    const TessaloyCore::MacKind kind = environment.machineKind();
+    TessaloyNet::LANTransport::setLocalMacKind(kind);
+    TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
+
+    CaptureProbe::Factories factories{
+        .displays = [&environment](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
+            return environment.displays(whyNot);
+        },
+        .screenCapture = [&environment](Platform::SerialQueue& queue, std::string* whyNot)
+            -> std::shared_ptr<Platform::ScreenCapture> { return environment.screenCapture(queue, whyNot); },
+        .audioCapture = [&environment](Platform::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
+            return environment.audioCapture(queue);
+        },
+    };
+    capture_ = std::make_unique<CaptureProbe>(environment.mainActor(), captureQueue_, audioQueue_, factories);
+    session_ = std::make_unique<StreamingSession>(environment, *capture_, std::move(services));
+
+    environment.mainActor().post([this] {
+        // The display server needs no permission to be read, so the answer is always yes.
+        TraceLog::screenRecordingGranted(true, false);
+        TaskHandle::start(
+            [probe = capture_.get()](CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
+    });
+}
+
+} // namespace Plovander

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/capture/CaptureProbe.h"
+#include "app/services/LoginItem.h"
+#include "app/shell/SingleInstance.h"
+#include "app/shell/StreamingSession.h"
+#include "platform/Environment.h"
+#include "platform/SerialQueue.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+namespace Plovander {
+
+// The application: its start-up, in order, and the objects that live until it quits.
+class TessaloyHostApp {
+public:
+    // Steps before anything else runs: waits for a copy that an update replaced, then makes sure
+    // this is the only copy of the user. Returns the lock to hold for the life of the process, or
+    // nothing when another copy runs (it has said so in the trace; exit with status 0).
+    static std::optional<SingleInstance> ensureSingleInstance(const Platform::UserDefaults& defaults,
+                                                              const std::filesystem::path& lockFile);
+
+    // The rest of start-up: the login item, this computer's kind, the capture probe and the
+    // controller, then on the first turn of the main actor the display listing.
+    TessaloyHostApp(Platform::Environment& environment, std::unique_ptr<LoginItem> loginItem,
+                    StreamingSession::Services services = StreamingSession::Services());
+
+    CaptureProbe& capture() { return *capture_; }
+    StreamingSession& session() { return *session_; }
+
+private:
+    Platform::Environment& environment_;
+    std::unique_ptr<LoginItem> loginItem_;
+    Platform::SerialQueue captureQueue_{"dev.tessaloy.capture"};
+    Platform::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
+    std::unique_ptr<CaptureProbe> capture_;
+    std::unique_ptr<StreamingSession> session_;
+};
+
+} // namespace Plovander

@@ -1,0 +1,61 @@
+#include "tests/support/FakeEnvironment.h"
+
+#include "platform/linux/XdgTransferFiles.h"
+#include "tests/support/FakeAudioCapture.h"
+#include "tests/support/FakeCursorImage.h"
+#include "tests/support/FakeDisplays.h"
+#include "tests/support/FakeEvents.h"
+#include "tests/support/FakePasteboard.h"
+#include "tests/support/FakeScreenCapture.h"
+
+namespace Testing {
+
+FakeEnvironment::FakeEnvironment()
+    : displayList{FakeDisplays::display(1, 1920, 1080)},
+      pasteboard_(std::make_shared<FakePasteboard>()),
+      transferFiles_(std::make_shared<Platform::Linux::XdgTransferFiles>(folder / "Downloads", folder / "work")) {}
+
+FakeEnvironment::~FakeEnvironment() = default;
+
+std::unique_ptr<Platform::Displays> FakeEnvironment::displays(std::string* whyNot) {
+    if (displaysFail) {
+        if (whyNot) *whyNot = "no display server for the test";
+        return nullptr;
+    }
+    return std::make_unique<FakeDisplays>(displayList);
+}
+
+std::unique_ptr<Platform::ScreenCapture> FakeEnvironment::screenCapture(Platform::SerialQueue& queue, std::string*) {
+    auto capture = std::make_unique<FakeScreenCapture>(queue);
+    std::lock_guard guard(lock_);
+    screenCaptures_.push_back(capture.get());
+    return capture;
+}
+
+std::unique_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(Platform::SerialQueue& queue) {
+    return std::make_unique<FakeAudioCapture>(queue);
+}
+
+std::unique_ptr<Platform::ServiceAdvertiser> FakeEnvironment::serviceAdvertiser(
+    Platform::SerialQueue& queue, Platform::ServiceAdvertiser::StateHandler onState) {
+    return FakeServiceAdvertiser::factory(advertisements)(queue, std::move(onState));
+}
+
+std::unique_ptr<Platform::Events> FakeEnvironment::events(Platform::SerialQueue&, std::string*) {
+    return std::make_unique<FakeEvents>();
+}
+
+std::unique_ptr<Platform::CursorImage> FakeEnvironment::cursorImage(std::string*) {
+    return std::make_unique<FakeCursorImage>();
+}
+
+std::shared_ptr<Platform::Pasteboard> FakeEnvironment::pasteboard() { return pasteboard_; }
+
+std::shared_ptr<Platform::TransferFiles> FakeEnvironment::transferFiles() { return transferFiles_; }
+
+std::vector<FakeScreenCapture*> FakeEnvironment::screenCaptures() const {
+    std::lock_guard guard(lock_);
+    return screenCaptures_;
+}
+
+} // namespace Testing
