@@ -163,6 +163,9 @@ private:
     void listenerAuthenticated(const ListenerEvent::Authenticated& event);
     void mediaAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel, const std::string& peerName);
     void controlAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
+    // Whether `channel` comes from another device than the session's media channel.
+    bool belongsToAnotherDevice(const TessaloyNet::PacketChannel& channel) const;
+    bool isSessionMedia(const TessaloyNet::PacketChannel& channel) const;
     void listenerStopped(const std::optional<std::string>& error);
     void received(const TessaloyCore::WirePacket& packet, TessaloyCore::ChannelRole role);
     void receivedPairingExchange(const TessaloyCore::WirePacket& packet, TessaloyCore::ChannelRole role);
@@ -238,6 +241,8 @@ private:
     std::shared_ptr<TessaloyNet::PacketChannel> controlChannel_;
     std::shared_ptr<TessaloyNet::VideoSender> sender_;
     VideoDestination destination_;
+    // The key the session's media channel authenticated with; its control channel must match it.
+    std::optional<TessaloyCore::Bytes> sessionPeerKey_;
     std::optional<TessaloyNet::DeviceIdentity> identity_;
     TaskHandle startupTask_;
     TaskHandle expiryTask_;

@@ -7,6 +7,7 @@
 #include "core/InputEvent.h"
 #include "core/TransferMessage.h"
 #include "net/channel/PairingExchange.h"
+#include "net/channel/SelfSignedCertificate.h"
 #include "platform/MainActor.h"
 
 namespace Plovander {
@@ -64,6 +65,8 @@ void StreamingSession::handleListenerEvent(const ListenerEvent& event) {
             } else if constexpr (std::is_same_v<Case, ListenerEvent::Received>) {
                 received(value.packet, value.role);
             } else if constexpr (std::is_same_v<Case, ListenerEvent::PeerDisconnected>) {
+                // A channel that never became part of the session (one that was refused) ends alone.
+                if (value.channel && value.channel != controlChannel_ && !isSessionMedia(*value.channel)) return;
                 stopSharing(value.error ? StopReason::failed(*value.error) : StopReason::peerDisconnected());
             } else if constexpr (std::is_same_v<Case, ListenerEvent::Stopped>) {
                 listenerStopped(value.error);
@@ -85,6 +88,11 @@ void StreamingSession::listenerAuthenticated(const ListenerEvent::Authenticated&
 }
 
 void StreamingSession::controlAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel) {
+    if (belongsToAnotherDevice(*channel)) {
+        TraceLog::message("refused a control channel of another device while a session runs");
+        channel->close("Another device is connected to this Mac.");
+        return;
+    }
     controlChannel_ = channel;
     cursorModeStarting_ = false;
     capture_.audio().setDestination(
@@ -95,12 +103,32 @@ void StreamingSession::controlAuthenticated(const std::shared_ptr<TessaloyNet::P
     sendReachabilityInfo();
 }
 
+bool StreamingSession::isSessionMedia(const TessaloyNet::PacketChannel& channel) const {
+    const auto media = destination_.channel.lock();
+    return media && media.get() == &channel;
+}
+
+bool StreamingSession::belongsToAnotherDevice(const TessaloyNet::PacketChannel& channel) const {
+    if (!sender_) return false;
+    const auto key = channel.peerPublicKey();
+    return !key || !sessionPeerKey_ || !TessaloyNet::SelfSignedCertificate::matches(*key, *sessionPeerKey_);
+}
+
 void StreamingSession::mediaAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel,
                                           const std::string& peerName) {
+    // One session at a time: a second media channel while a session has its sender would leave
+    // that sender streaming with nobody holding it. The newcomer is refused; a device that lost
+    // its connection comes back once the old one has timed out.
+    if (sender_) {
+        TraceLog::message([&] { return "refused a media channel from " + peerName + " while a session runs"; });
+        channel->close("Another device is connected to this Mac.");
+        return;
+    }
     const auto makeSender = [&] {
         auto queue = std::make_shared<TessaloyNet::VideoSendQueue>(pendingFramesLimit, pendingBytesLimit);
         sender_ = std::make_shared<TessaloyNet::VideoSender>(channel, queue);
         destination_ = {sender_, queue, channel};
+        sessionPeerKey_ = channel->peerPublicKey();
     };
     std::optional<TessaloyNet::PairedDevice> known;
     if (const auto key = channel->peerPublicKey()) {

@@ -104,6 +104,7 @@ void StreamingSession::stopSharing(StopReason reason) {
     if (sender_) sender_->stop(end);
     sender_.reset();
     destination_ = {};
+    sessionPeerKey_.reset();
     transfers_->detach();
 
     ladder_ = TessaloyCore::QualityLadder(TessaloyCore::QualityRung::ladder(qualityMode_).size());

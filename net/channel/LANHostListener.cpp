@@ -268,7 +268,7 @@ void LANHostListener::channelClosed(ConnectionID id, const std::optional<std::st
     connections_.erase(found);
     if (stopped_) return;
     if (connection.role) {
-        emit(Event::PeerDisconnected{error});
+        emit(Event::PeerDisconnected{error, connection.channel});
         return;
     }
     admission_.release(connection.host);

@@ -88,6 +88,8 @@ public:
         // An authenticated channel closed; no error for a normal close.
         struct PeerDisconnected {
             std::optional<std::string> error;
+            // The channel that ended, so a controller can tell its session's channels from others.
+            std::shared_ptr<PacketChannel> channel;
         };
         // The last event: stop() was called (no error) or listening failed.
         struct Stopped {

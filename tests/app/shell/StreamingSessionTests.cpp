@@ -258,6 +258,32 @@ TEST_F(StreamingSessionTest, APairedDeviceIsAdmittedWithoutAClickWhileTheMacIsAv
     ASSERT_TRUE(until([&] { return session->phaseDescription() == "Waiting for a paired device."; }));
 }
 
+TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {
+    DeviceSimulator first("First");
+    DeviceSimulator second("Second");
+    for (DeviceSimulator* device : {&first, &second}) {
+        pairAndApprove(*device);
+        ASSERT_TRUE(device->awaitMacExchange());
+        session->stopSharing(StopReason::userStopped());
+        device->disconnect();
+    }
+    session->setListensAutomatically(true);
+    ASSERT_TRUE(until([&] { return session->phaseDescription() == "Waiting for a paired device."; }));
+    first.connect(endpoint());
+    ASSERT_TRUE(until([&] { return session->isSharing(); }));
+
+    // The listener still takes connections for a while after the first device came in.
+    second.connect(endpoint());
+    auto* media = second.channel(Role::media);
+    ASSERT_NE(media, nullptr);
+    EXPECT_TRUE(until([&] { return isClosed(*media); }));
+    environment.actor.runUntilIdle();
+    EXPECT_TRUE(session->isSharing());
+    EXPECT_EQ(session->connectedPeerName(), "First");
+    EXPECT_TRUE(until([&] { return isClosed(*second.channel(Role::control)); }));
+    EXPECT_FALSE(isClosed(*first.channel(Role::media)));
+}
+
 TEST_F(StreamingSessionTest, AnUnknownKeyIsRefusedWhileAvailable) {
     DeviceSimulator paired("Paired");
     pairAndApprove(paired);

@@ -356,7 +356,8 @@ TEST(LANHostListenerEvent, DescribesEachCaseOnOneLine) {
     EXPECT_EQ((Event{Event::Received{session(3), ChannelRole::control}}.traceDescription()),
               "received(kind: session, role: control, bytes: 1)");
     EXPECT_EQ(Event{Event::PeerDisconnected{}}.traceDescription(), "peerDisconnected(error: nil)");
-    EXPECT_EQ(Event{Event::PeerDisconnected{"gone"}}.traceDescription(), "peerDisconnected(error: \"gone\")");
+    const Event gone{Event::PeerDisconnected{.error = "gone", .channel = nullptr}};
+    EXPECT_EQ(gone.traceDescription(), "peerDisconnected(error: \"gone\")");
     EXPECT_EQ(Event{Event::Stopped{}}.traceDescription(), "stopped(error: nil)");
     EXPECT_EQ(Event{Event::DiscoveryUnavailable{"no daemon"}}.traceDescription(),
               "discoveryUnavailable(reason: \"no daemon\")");
