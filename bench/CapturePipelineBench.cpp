@@ -261,8 +261,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
     settings.bitrate = width >= 1'920 ? 12'000'000 : 4'000'000;
     settings.keyframeIntervalSeconds = 10;
     auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
-        captureQueue, actor, settings, Plovander::VideoDestination{sender, sendQueue, channel}, std::nullopt, stream, 1,
-        Plovander::CaptureEncodingOutput::Events{});
+        captureQueue, actor, settings, sender, std::nullopt, stream, 1, Plovander::CaptureEncodingOutput::Events{});
     state.SetLabel(output->backendDescription());
 
     FrameTimes times;

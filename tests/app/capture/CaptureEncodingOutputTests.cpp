@@ -18,7 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Plovander::CaptureEncodingOutput;
-using Plovander::VideoDestination;
 using TessaloyCore::VideoCodec;
 using TessaloyCore::VideoConfiguration;
 using TessaloyCore::VideoFrame;
@@ -59,8 +58,6 @@ protected:
 
     void makeOutput(VideoCodec codec = VideoCodec::h264, bool sending = true,
                     std::optional<CaptureEncodingOutput::Adaptation> adaptation = std::nullopt) {
-        std::optional<VideoDestination> destination;
-        if (sending) destination = VideoDestination{sender, sendQueue, channel};
         CaptureEncodingOutput::Events events;
         events.onStatistics = [this](const CaptureEncodingOutput::Statistics& statistics) {
             EXPECT_TRUE(actor.isCurrent());
@@ -74,8 +71,8 @@ protected:
             EXPECT_EQ(from, generation);
             reports.steps.push_back(ladder.rung());
         };
-        output = std::make_shared<CaptureEncodingOutput>(queue, actor, settingsFor(codec), destination, adaptation,
-                                                         stream, generation, events);
+        output = std::make_shared<CaptureEncodingOutput>(queue, actor, settingsFor(codec), sending ? sender : nullptr,
+                                                         adaptation, stream, generation, events);
         stream->start({.displayID = 1, .framesPerSecond = 30, .showsCursor = true},
                       {.onFrame = [output = output](const Platform::FrameView& frame) { output->take(frame); },
                        .onStopped = {},
