@@ -145,8 +145,28 @@ void CaptureEncodingOutput::pollBacklog() {
 }
 
 void CaptureEncodingOutput::armRefinement() {
+    refinementDueAt_ = actor_.now() + std::chrono::duration_cast<Platform::MainActor::Date::duration>(refinementDelay);
+    // A timer already running looks at the new due time when it fires: re-arming for every picture
+    // would cost the main actor a wake-up per frame.
+    if (refinementArmed_) return;
+    armRefinementTimer(refinementDelay);
+}
+
+void CaptureEncodingOutput::armRefinementTimer(Seconds delay) {
+    refinementArmed_ = true;
+    refinementTimer_ = afterOnQueue(delay, [](CaptureEncodingOutput& output) { output.refinementTimerFired(); });
+}
+
+void CaptureEncodingOutput::cancelRefinement() {
     refinementTimer_.cancel();
-    refinementTimer_ = afterOnQueue(refinementDelay, [](CaptureEncodingOutput& output) { output.refinementDue(); });
+    refinementArmed_ = false;
+}
+
+void CaptureEncodingOutput::refinementTimerFired() {
+    refinementArmed_ = false;
+    const Seconds left = refinementDueAt_ - actor_.now();
+    if (left > Seconds::zero()) return armRefinementTimer(left);
+    refinementDue();
 }
 
 void CaptureEncodingOutput::refinementDue() {
@@ -179,7 +199,7 @@ void CaptureEncodingOutput::encode(const Platform::FrameView& frame) {
 
     deliver(outputs);
     if (refinement) {
-        refinementTimer_.cancel();
+        cancelRefinement();
     } else {
         armRefinement();
     }

@@ -151,6 +151,9 @@ private:
     void hold();
     void pollBacklog();
     void armRefinement();
+    void armRefinementTimer(Seconds delay);
+    void cancelRefinement();
+    void refinementTimerFired();
     void refinementDue();
     void encode(const Platform::FrameView& frame);
     void deliver(std::vector<TessaloyMedia::VideoEncoder::Output>& outputs);
@@ -182,6 +185,9 @@ private:
     bool held_ = false;
     std::uint64_t droppedAtHoldStart_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstCaptureTime_;
+    // The last changed picture's time plus refinementDelay; one timer runs towards it at a time.
+    Platform::MainActor::Date refinementDueAt_;
+    bool refinementArmed_ = false;
     Platform::ScheduledCall refinementTimer_;
     Platform::ScheduledCall pollTimer_;
     Platform::ScheduledCall reportTimer_;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,26 @@ VideoEncoder::Settings settingsFor(VideoCodec codec) {
     return settings;
 }
 
+// The manual actor, counting the calls scheduled on it.
+class CountingActor final : public Platform::MainActor {
+public:
+    explicit CountingActor(Testing::ManualMainActor& actor) : actor_(actor) {}
+
+    void post(std::function<void()> work) override { actor_.post(std::move(work)); }
+    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
+        ++scheduled_;
+        return actor_.after(delay, std::move(work));
+    }
+    Date now() const override { return actor_.now(); }
+    bool isCurrent() const override { return actor_.isCurrent(); }
+
+    int scheduled() const { return scheduled_.load(); }
+
+private:
+    Testing::ManualMainActor& actor_;
+    std::atomic<int> scheduled_{0};
+};
+
 // What the output reported on the main actor.
 struct Reports {
     std::vector<CaptureEncodingOutput::Statistics> statistics;
@@ -71,8 +92,9 @@ protected:
             EXPECT_EQ(from, generation);
             reports.steps.push_back(ladder.rung());
         };
-        output = std::make_shared<CaptureEncodingOutput>(queue, actor, settingsFor(codec), sending ? sender : nullptr,
-                                                         adaptation, stream, generation, events);
+        output =
+            std::make_shared<CaptureEncodingOutput>(queue, countingActor, settingsFor(codec),
+                                                    sending ? sender : nullptr, adaptation, stream, generation, events);
         stream->start({.displayID = 1, .framesPerSecond = 30, .showsCursor = true},
                       {.onFrame = [output = output](const Platform::FrameView& frame) { output->take(frame); },
                        .onStopped = {},
@@ -108,6 +130,7 @@ protected:
     }
 
     Testing::ManualMainActor actor;
+    CountingActor countingActor{actor};
     Platform::SerialQueue queue{"dev.tessaloy.capture"};
     std::shared_ptr<Testing::FakeScreenCapture> stream = std::make_shared<Testing::FakeScreenCapture>(queue);
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
@@ -246,12 +269,37 @@ TEST_F(CaptureEncodingOutputTest, OneRefinementFollowsHalfASecondAfterThePicture
 TEST_F(CaptureEncodingOutputTest, NoRefinementWhileThePictureKeepsChanging) {
     makeOutput();
     const std::size_t requests = stream->frameRequests();
+    const int scheduled = countingActor.scheduled();
+    std::vector<VideoFrame> frames;
     for (int i = 0; i < 20; ++i) {
         showNextPicture();
         advance(100ms);
+        for (auto& frame : framesIn(pullAll())) frames.push_back(std::move(frame));
     }
     EXPECT_EQ(stream->frameRequests(), requests);
-    for (const auto& frame : framesIn(pullAll())) EXPECT_FALSE(frame.isRefinement);
+    EXPECT_EQ(frames.size(), 20u);
+    for (const auto& frame : frames) EXPECT_FALSE(frame.isRefinement);
+    // One refinement timer runs at a time, moved on when it fires: about one per refinement delay
+    // (and one report a second), not one per picture.
+    EXPECT_LE(countingActor.scheduled() - scheduled, 8);
+}
+
+TEST_F(CaptureEncodingOutputTest, TheRefinementCountsFromTheLastChangedPicture) {
+    makeOutput();
+    showSamePicture();
+    const std::size_t requests = stream->frameRequests();
+    advance(300ms);
+    showNextPicture();
+    advance(499ms);
+    EXPECT_EQ(stream->frameRequests(), requests) << "half a second has not passed since the change";
+    advance(1ms);
+    EXPECT_EQ(stream->frameRequests(), requests + 1);
+    showSamePicture();
+    const auto frames = framesIn(pullAll());
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(frames[2].isRefinement);
+    advance(2s);
+    EXPECT_EQ(stream->frameRequests(), requests + 1);
 }
 
 TEST_F(CaptureEncodingOutputTest, HevcRefinementFlushesTheFramesTheEncoderHeldBack) {
