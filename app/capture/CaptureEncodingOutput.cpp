@@ -164,7 +164,11 @@ void CaptureEncodingOutput::cancelRefinement() {
 
 void CaptureEncodingOutput::refinementTimerFired() {
     refinementArmed_ = false;
-    const Seconds left = refinementDueAt_ - actor_.now();
+    const auto now = actor_.now();
+    // A clock set back meanwhile makes the refinement wait at most one more delay.
+    refinementDueAt_ = std::min(refinementDueAt_,
+                                now + std::chrono::duration_cast<Platform::MainActor::Date::duration>(refinementDelay));
+    const Seconds left = refinementDueAt_ - now;
     if (left > Seconds::zero()) return armRefinementTimer(left);
     refinementDue();
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,14 +54,25 @@ public:
         ++scheduled_;
         return actor_.after(delay, std::move(work));
     }
-    Date now() const override { return actor_.now(); }
+    Date now() const override {
+        std::lock_guard guard(lock_);
+        return actor_.now() + clockChange_;
+    }
     bool isCurrent() const override { return actor_.isCurrent(); }
 
     int scheduled() const { return scheduled_.load(); }
+    // Sets the date the actor tells by `change`, as a user adjusting the clock would; timers keep
+    // their pace.
+    void changeClock(Date::duration change) {
+        std::lock_guard guard(lock_);
+        clockChange_ += change;
+    }
 
 private:
     Testing::ManualMainActor& actor_;
     std::atomic<int> scheduled_{0};
+    mutable std::mutex lock_;
+    Date::duration clockChange_{};
 };
 
 // What the output reported on the main actor.
@@ -299,6 +311,17 @@ TEST_F(CaptureEncodingOutputTest, TheRefinementCountsFromTheLastChangedPicture) 
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_TRUE(frames[2].isRefinement);
     advance(2s);
+    EXPECT_EQ(stream->frameRequests(), requests + 1);
+}
+
+TEST_F(CaptureEncodingOutputTest, AClockSetBackDelaysTheRefinementByAtMostOneMoreDelay) {
+    makeOutput();
+    showSamePicture();
+    const std::size_t requests = stream->frameRequests();
+    countingActor.changeClock(-std::chrono::hours(1));
+    advance(500ms);
+    EXPECT_EQ(stream->frameRequests(), requests);
+    advance(500ms);
     EXPECT_EQ(stream->frameRequests(), requests + 1);
 }
 
