@@ -5,13 +5,14 @@
 // Counters, over every frame of a run (p50 and p99):
 //   capture_*  grab start to the hand-over of the picture (XShm grab, pointer drawn in)
 //   convert_*  the colour conversion alone (BGRX to the encoder's YUV, timed again on a copy of the
-//              work right after the frame was encoded)
+//              work once the frame's packets have reached the channel, so it holds up no hand-off)
 //   encode_*   the encoding output's work per picture minus that conversion: the encoder itself and
 //              the hand-over to the sender
 //   latency_*  grab start to the packet being pulled on the channel's queue (x265's late frames
 //              included)
 //   cpu_ms_per_frame  this process's CPU time per encoded frame, every thread (capture, encoder
-//              threads, channel), without the drawing and the extra conversion; Xvfb's own work is
+//              threads, channel), without the drawing and the extra conversion (its threads
+//              included: the process's time while it runs); Xvfb's own work is
 //              another process and is not counted
 // Then the screen stops changing: static_frames counts the frames sent after the last change (one
 // refinement frame is expected), static_refinements those marked as refinements.
@@ -261,8 +262,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
     settings.bitrate = width >= 1'920 ? 12'000'000 : 4'000'000;
     settings.keyframeIntervalSeconds = 10;
     auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
-        captureQueue, actor, settings, Plovander::VideoDestination{sender, sendQueue, channel}, std::nullopt, stream, 1,
-        Plovander::CaptureEncodingOutput::Events{});
+        captureQueue, actor, settings, sender, std::nullopt, stream, 1, Plovander::CaptureEncodingOutput::Events{});
     state.SetLabel(output->backendDescription());
 
     FrameTimes times;
@@ -279,10 +279,13 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
                  }
                  output->take(frame);
                  const auto encoded = Clock::now();
-                 const double cpuBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+                 // Once the channel has pulled the packets, so the extra work delays no hand-off.
+                 channel->drain();
+                 const double cpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+                 const auto converting = Clock::now();
                  converter.convert(frame, pool.acquire());
-                 const std::chrono::duration<double> conversion = Clock::now() - encoded;
-                 times.extraCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+                 const std::chrono::duration<double> conversion = Clock::now() - converting;
+                 times.extraCpu += cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
                  times.capture.push_back(std::chrono::duration<double>(handedOver - frame.captureTime).count());
                  times.convert.push_back(conversion.count());
                  times.encode.push_back(std::chrono::duration<double>(encoded - handedOver).count() -

@@ -1,6 +1,7 @@
 // Per-frame cost of the video encoding path on a changing picture (a moving gradient): the colour
-// conversion alone, and the whole VideoEncoder::encode call (conversion, then the encoder), each
-// with its median and 99th percentile, plus the process CPU time per frame (every encoder thread).
+// conversion alone (on FrameConverter's default threads), and the whole VideoEncoder::encode call
+// (conversion, then the encoder, both on the `threads` argument), each with its median and 99th
+// percentile, plus the process CPU time per frame (every conversion and encoder thread).
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "media/VideoEncoder.h"

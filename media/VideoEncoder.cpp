@@ -75,6 +75,7 @@ VideoEncoder::VideoEncoder(Settings settings)
     : settings_(validated(std::move(settings))),
       width_(settings_.width),
       height_(settings_.height),
+      converter_(settings_.threads),
       generation_(settings_.streamGeneration),
       publishedGeneration_(settings_.streamGeneration) {
     packet_.reset(av_packet_alloc());

@@ -27,21 +27,19 @@ std::uint64_t presentationMicroseconds(const WirePacket& packet) {
 
 CaptureEncodingOutput::CaptureEncodingOutput(Platform::SerialQueue& captureQueue, Platform::MainActor& actor,
                                              VideoEncoder::Settings settings,
-                                             std::optional<VideoDestination> destination,
+                                             std::shared_ptr<TessaloyNet::VideoSender> sender,
                                              std::optional<Adaptation> adaptation,
                                              std::weak_ptr<Platform::ScreenCapture> stream,
                                              std::uint64_t captureGeneration, Events events)
     : queue_(captureQueue),
       actor_(actor),
       framesPerSecond_(settings.framesPerSecond),
-      destination_(std::move(destination)),
+      sender_(std::move(sender)),
+      sendQueue_(sender_ ? sender_->queue() : nullptr),
       stream_(std::move(stream)),
       captureGeneration_(captureGeneration),
       events_(std::move(events)) {
-    if (destination_ && (!destination_->sender || !destination_->queue)) {
-        throw std::invalid_argument("a video destination needs its sender and its queue");
-    }
-    if (destination_ && adaptation) {
+    if (sender_ && adaptation) {
         bitrate_.emplace(adaptation->limits);
         ladder_ = adaptation->ladder;
         settings.bitrate = bitrate_->bitrate();
@@ -49,7 +47,7 @@ CaptureEncodingOutput::CaptureEncodingOutput(Platform::SerialQueue& captureQueue
     targetBitrate_ = settings.bitrate;
     encoder_ = std::make_unique<VideoEncoder>(settings);
     flushesAfterRefinement_ = encoder_->encoderName() != "libx264";
-    if (destination_) baselineQueueDrops_ = destination_->queue->counters().droppedFrames;
+    if (sendQueue_) baselineQueueDrops_ = sendQueue_->counters().droppedFrames;
     intervalStart_ = actor_.now();
 }
 
@@ -84,11 +82,11 @@ void CaptureEncodingOutput::take(const Platform::FrameView& frame) {
     if (finished_ || failed_) return;
     ++captured_;
     ++intervalCaptured_;
-    if (destination_ && backlogIsHigh()) return hold();
+    if (sendQueue_ && backlogIsHigh()) return hold();
     if (held_) {
         held_ = false;
         pollTimer_.cancel();
-        const auto counters = destination_->queue->counters();
+        const auto counters = sendQueue_->counters();
         if (counters.droppedFrames > droppedAtHoldStart_ || counters.waitsForKeyframe) keyframeRequested_ = true;
     }
     try {
@@ -120,7 +118,7 @@ void CaptureEncodingOutput::askForPicture() {
 }
 
 bool CaptureEncodingOutput::backlogIsHigh() const {
-    const TessaloyNet::VideoSendQueue& queue = *destination_->queue;
+    const TessaloyNet::VideoSendQueue& queue = *sendQueue_;
     const auto counters = queue.counters();
     return static_cast<double>(counters.queuedFrames) >= holdFill * static_cast<double>(queue.maximumPendingFrames()) ||
            static_cast<double>(counters.queuedBytes) >= holdFill * static_cast<double>(queue.maximumPendingBytes());
@@ -130,7 +128,7 @@ void CaptureEncodingOutput::hold() {
     ++heldFrames_;
     if (held_) return;
     held_ = true;
-    droppedAtHoldStart_ = destination_->queue->counters().droppedFrames;
+    droppedAtHoldStart_ = sendQueue_->counters().droppedFrames;
     pollTimer_ = afterOnQueue(std::max(minimumPollInterval, Seconds(1.0 / std::max(1, framesPerSecond_))),
                               [](CaptureEncodingOutput& output) { output.pollBacklog(); });
 }
@@ -147,8 +145,32 @@ void CaptureEncodingOutput::pollBacklog() {
 }
 
 void CaptureEncodingOutput::armRefinement() {
+    refinementDueAt_ = actor_.now() + std::chrono::duration_cast<Platform::MainActor::Date::duration>(refinementDelay);
+    // A timer already running looks at the new due time when it fires: re-arming for every picture
+    // would cost the main actor a wake-up per frame.
+    if (refinementArmed_) return;
+    armRefinementTimer(refinementDelay);
+}
+
+void CaptureEncodingOutput::armRefinementTimer(Seconds delay) {
+    refinementArmed_ = true;
+    refinementTimer_ = afterOnQueue(delay, [](CaptureEncodingOutput& output) { output.refinementTimerFired(); });
+}
+
+void CaptureEncodingOutput::cancelRefinement() {
     refinementTimer_.cancel();
-    refinementTimer_ = afterOnQueue(refinementDelay, [](CaptureEncodingOutput& output) { output.refinementDue(); });
+    refinementArmed_ = false;
+}
+
+void CaptureEncodingOutput::refinementTimerFired() {
+    refinementArmed_ = false;
+    const auto now = actor_.now();
+    // A clock set back meanwhile makes the refinement wait at most one more delay.
+    refinementDueAt_ = std::min(refinementDueAt_,
+                                now + std::chrono::duration_cast<Platform::MainActor::Date::duration>(refinementDelay));
+    const Seconds left = refinementDueAt_ - now;
+    if (left > Seconds::zero()) return armRefinementTimer(left);
+    refinementDue();
 }
 
 void CaptureEncodingOutput::refinementDue() {
@@ -161,7 +183,7 @@ void CaptureEncodingOutput::refinementDue() {
 void CaptureEncodingOutput::encode(const Platform::FrameView& frame) {
     const bool refinement = std::exchange(refinementPending_, false);
     bool keyframe = std::exchange(keyframeRequested_, false);
-    if (destination_ && destination_->queue->counters().waitsForKeyframe) keyframe = true;
+    if (sendQueue_ && sendQueue_->counters().waitsForKeyframe) keyframe = true;
     if (!firstCaptureTime_) firstCaptureTime_ = frame.captureTime;
     const auto sinceFirst =
         std::chrono::duration_cast<std::chrono::microseconds>(frame.captureTime - *firstCaptureTime_);
@@ -181,7 +203,7 @@ void CaptureEncodingOutput::encode(const Platform::FrameView& frame) {
 
     deliver(outputs);
     if (refinement) {
-        refinementTimer_.cancel();
+        cancelRefinement();
     } else {
         armRefinement();
     }
@@ -190,13 +212,13 @@ void CaptureEncodingOutput::encode(const Platform::FrameView& frame) {
 void CaptureEncodingOutput::deliver(std::vector<VideoEncoder::Output>& outputs) {
     for (VideoEncoder::Output& output : outputs) {
         if (auto* configuration = std::get_if<TessaloyCore::VideoConfiguration>(&output)) {
-            if (destination_) destination_->sender->send(configuration->packet());
+            if (sender_) sender_->send(configuration->packet());
             continue;
         }
         auto& frame = std::get<VideoEncoder::EncodedFrame>(output);
         const std::size_t size = frame.packet.payload().size();
         const auto captured = *firstCaptureTime_ + std::chrono::microseconds(presentationMicroseconds(frame.packet));
-        if (destination_) destination_->sender->send(std::move(frame.packet));
+        if (sender_) sender_->send(std::move(frame.packet));
         ++encoded_;
         ++intervalEncoded_;
         bytes_ += size;
@@ -232,13 +254,13 @@ void CaptureEncodingOutput::report() {
     statistics.framesPerSecond = framesPerSecond_;
 
     std::optional<TessaloyCore::QualityLadder::Decision> step;
-    if (destination_) {
-        const auto counters = destination_->queue->counters();
+    if (sender_) {
+        const auto counters = sendQueue_->counters();
         statistics.queue = counters;
         statistics.droppedFrames += counters.droppedFrames - baselineQueueDrops_;
-        statistics.maximumQueuedFrames = destination_->queue->maximumPendingFrames();
+        statistics.maximumQueuedFrames = sendQueue_->maximumPendingFrames();
         std::optional<Seconds> roundTrip;
-        if (const auto channel = destination_->channel.lock()) {
+        if (const auto channel = sender_->channel().lock()) {
             const TessaloyNet::LatencySamples samples = channel->latency();
             if (const auto median = samples.median()) {
                 roundTrip = Seconds(*median);
@@ -247,7 +269,7 @@ void CaptureEncodingOutput::report() {
             }
         }
         if (bitrate_) {
-            const auto decision = bitrate_->observe(destination_->queue->observation(now, roundTrip));
+            const auto decision = bitrate_->observe(sendQueue_->observation(now, roundTrip));
             if (decision.changed) {
                 try {
                     encoder_->setBitrate(decision.bitrate);

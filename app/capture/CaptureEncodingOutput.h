@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/capture/VideoDestination.h"
 #include "core/BitrateController.h"
 #include "core/QualityLadder.h"
 #include "media/VideoEncoder.h"
 #include "net/send/VideoSendQueue.h"
+#include "net/send/VideoSender.h"
 #include "platform/FrameView.h"
 #include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
@@ -46,7 +46,7 @@ namespace Plovander {
 //    it so it leaves at once; the next picture then starts a new stream generation with a keyframe.
 //  - Keyframes on request: `requestKeyframe` asks the capture for a picture and encodes it as a
 //    keyframe, so one goes out even on a static screen; a refinement follows it as after a change.
-//  - Adaptive bitrate (with a destination and `Adaptation`): every `reportInterval` the send queue is
+//  - Adaptive bitrate (with a sender and `Adaptation`): every `reportInterval` the sender's queue is
 //    observed, the BitrateController's rate is applied to the encoder, and its decisions are fed to
 //    the QualityLadder; a step is reported once (`onQualityStep`) and the output then stops
 //    stepping: the probe restarts capture at the new rung with a new output.
@@ -97,7 +97,7 @@ public:
         int framesPerSecond = 0;
         std::int64_t bitrate = 0;
 
-        // With a destination only.
+        // With a sender only.
         std::optional<TessaloyNet::VideoSendQueue::Counters> queue;
         std::size_t maximumQueuedFrames = 0;
         std::optional<RoundTrip> roundTrip;
@@ -112,12 +112,14 @@ public:
         std::function<void(std::uint64_t captureGeneration, const TessaloyCore::QualityLadder& ladder)> onQualityStep;
     };
 
-    // Opens the encoder (any thread; throws MediaError). Without a destination the packets are
-    // counted and dropped (the encoder test).
+    // Opens the encoder (any thread; throws MediaError). Without a sender the packets are counted
+    // and dropped (the encoder test). The sender's queue is read for the backlog and the bitrate,
+    // its channel for round trips.
     CaptureEncodingOutput(Platform::SerialQueue& captureQueue, Platform::MainActor& actor,
-                          TessaloyMedia::VideoEncoder::Settings settings, std::optional<VideoDestination> destination,
-                          std::optional<Adaptation> adaptation, std::weak_ptr<Platform::ScreenCapture> stream,
-                          std::uint64_t captureGeneration, Events events);
+                          TessaloyMedia::VideoEncoder::Settings settings,
+                          std::shared_ptr<TessaloyNet::VideoSender> sender, std::optional<Adaptation> adaptation,
+                          std::weak_ptr<Platform::ScreenCapture> stream, std::uint64_t captureGeneration,
+                          Events events);
     ~CaptureEncodingOutput();
     CaptureEncodingOutput(const CaptureEncodingOutput&) = delete;
     CaptureEncodingOutput& operator=(const CaptureEncodingOutput&) = delete;
@@ -149,6 +151,9 @@ private:
     void hold();
     void pollBacklog();
     void armRefinement();
+    void armRefinementTimer(Seconds delay);
+    void cancelRefinement();
+    void refinementTimerFired();
     void refinementDue();
     void encode(const Platform::FrameView& frame);
     void deliver(std::vector<TessaloyMedia::VideoEncoder::Output>& outputs);
@@ -159,7 +164,9 @@ private:
     Platform::SerialQueue& queue_;
     Platform::MainActor& actor_;
     const int framesPerSecond_;
-    const std::optional<VideoDestination> destination_;
+    const std::shared_ptr<TessaloyNet::VideoSender> sender_;
+    // The sender's own queue, fixed for its life; null without a sender.
+    const std::shared_ptr<TessaloyNet::VideoSendQueue> sendQueue_;
     const std::weak_ptr<Platform::ScreenCapture> stream_;
     const std::uint64_t captureGeneration_;
     const Events events_;
@@ -178,6 +185,9 @@ private:
     bool held_ = false;
     std::uint64_t droppedAtHoldStart_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstCaptureTime_;
+    // The last changed picture's time plus refinementDelay; one timer runs towards it at a time.
+    Platform::MainActor::Date refinementDueAt_;
+    bool refinementArmed_ = false;
     Platform::ScheduledCall refinementTimer_;
     Platform::ScheduledCall pollTimer_;
     Platform::ScheduledCall reportTimer_;

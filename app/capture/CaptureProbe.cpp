@@ -170,7 +170,7 @@ QCoro::Task<> CaptureProbe::refreshDisplays() {
     setStatus(empty ? noDisplays : choosePrompt);
 }
 
-QCoro::Task<> CaptureProbe::start(std::optional<VideoDestination> sender, std::optional<QualityRung> rung,
+QCoro::Task<> CaptureProbe::start(std::shared_ptr<TessaloyNet::VideoSender> sender, std::optional<QualityRung> rung,
                                   VideoCodec codec) {
     std::function<std::optional<Request>()> request = [sender = std::move(sender), rung = std::move(rung),
                                                        codec]() -> std::optional<Request> {
@@ -228,7 +228,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
 
     const QualityRung rung = request->rung.value_or(encoderTestRung());
     std::optional<CaptureEncodingOutput::Adaptation> adaptation;
-    if (request->destination && request->rung) {
+    if (request->sender && request->rung) {
         if (!request->ladder) {
             request->ladder = [&] {
                 for (const auto mode : {TessaloyCore::QualityMode::full, TessaloyCore::QualityMode::balanced,
@@ -257,7 +257,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
     const std::uint32_t displayID = selectedDisplayID_;
     const bool showsCursor = cursorInVideo_;
     const std::uint32_t streamGeneration = nextStreamGeneration_;
-    const bool sending = request->destination.has_value();
+    const bool sending = request->sender != nullptr;
     const VideoCodec codec = request->codec;
     const CaptureEncodingOutput::Events events = outputEvents();
     auto onStreamStopped = [actor = &actor_, probe = self, generation](const std::string& reason) {
@@ -276,8 +276,8 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
     try {
         BlockingCall<Launched> launching(
             actor_, [factories = factories_, queue = &captureQueue_, actor = &actor_, audio = audio_,
-                     destination = request->destination, adaptation, rung, codec, displayID, showsCursor,
-                     streamGeneration, generation, events, onStreamStopped, sending] {
+                     sender = request->sender, adaptation, rung, codec, displayID, showsCursor, streamGeneration,
+                     generation, events, onStreamStopped, sending] {
                 const ShareableDisplay display = chooseDisplay(makeDisplays(factories.displays)->list(), displayID);
                 std::string whyNot;
                 std::shared_ptr<Platform::ScreenCapture> stream =
@@ -293,7 +293,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
                                                        ? rung.profile.keyframeIntervalSeconds
                                                        : QualityRung::keyframeIntervalSeconds;
                 settings.streamGeneration = streamGeneration;
-                auto output = std::make_shared<CaptureEncodingOutput>(*queue, *actor, settings, destination, adaptation,
+                auto output = std::make_shared<CaptureEncodingOutput>(*queue, *actor, settings, sender, adaptation,
                                                                       stream, generation, events);
                 stream->start({.displayID = display.displayID,
                                .framesPerSecond = static_cast<double>(rung.profile.framesPerSecond),

@@ -3,10 +3,10 @@
 #include "app/capture/AudioStreamer.h"
 #include "app/capture/CaptureEncodingOutput.h"
 #include "app/capture/TurnQueue.h"
-#include "app/capture/VideoDestination.h"
 #include "core/QualityLadder.h"
 #include "core/QualityRung.h"
 #include "core/VideoCodec.h"
+#include "net/send/VideoSender.h"
 #include "platform/Displays.h"
 #include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
@@ -121,7 +121,7 @@ public:
     // replacing a running capture. With a sender, packets go to it and sound starts; without one
     // (and without a rung) this is the encoder test. Success shows in `isRunning` and `status`; a
     // failure sets "Could not start capture: " and the reason.
-    QCoro::Task<> start(std::optional<VideoDestination> sender, std::optional<TessaloyCore::QualityRung> rung,
+    QCoro::Task<> start(std::shared_ptr<TessaloyNet::VideoSender> sender, std::optional<TessaloyCore::QualityRung> rung,
                         TessaloyCore::VideoCodec codec);
     // Starts the running capture again on `selectedDisplayID` with its sender, and with `rung` and
     // `codec` when given (else its own). Returns whether capture runs afterwards; false at once when
@@ -161,8 +161,8 @@ private:
         TessaloyCore::QualityLadder ladder;
     };
     struct Request {
-        std::optional<VideoDestination> destination;
-        std::optional<TessaloyCore::QualityRung> rung; // as asked; absent for the encoder test
+        std::shared_ptr<TessaloyNet::VideoSender> sender; // null for the encoder test
+        std::optional<TessaloyCore::QualityRung> rung;    // as asked; absent for the encoder test
         TessaloyCore::VideoCodec codec = TessaloyCore::VideoCodec::h264;
         std::optional<Ladder> ladder; // kept across a ladder step, made afresh otherwise
     };

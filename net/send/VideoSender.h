@@ -37,6 +37,10 @@ public:
 
     // Created with the sender and kept for its whole life; the host side reaches it through here.
     TransferOutbox& transfers() const noexcept { return *state_->transfers; }
+    // The queue the sender was made with: its fill holds the capture back and drives the bitrate.
+    std::shared_ptr<VideoSendQueue> queue() const noexcept { return state_->queue; }
+    // The media channel, held weakly as by the sender itself; for its round trips.
+    std::weak_ptr<PacketChannel> channel() const noexcept { return channel_; }
 
     // Makes the channel pull from this sender.
     void attach();

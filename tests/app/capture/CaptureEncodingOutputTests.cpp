@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Plovander::CaptureEncodingOutput;
-using Plovander::VideoDestination;
 using TessaloyCore::VideoCodec;
 using TessaloyCore::VideoConfiguration;
 using TessaloyCore::VideoFrame;
@@ -43,6 +44,37 @@ VideoEncoder::Settings settingsFor(VideoCodec codec) {
     return settings;
 }
 
+// The manual actor, counting the calls scheduled on it.
+class CountingActor final : public Platform::MainActor {
+public:
+    explicit CountingActor(Testing::ManualMainActor& actor) : actor_(actor) {}
+
+    void post(std::function<void()> work) override { actor_.post(std::move(work)); }
+    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
+        ++scheduled_;
+        return actor_.after(delay, std::move(work));
+    }
+    Date now() const override {
+        std::lock_guard guard(lock_);
+        return actor_.now() + clockChange_;
+    }
+    bool isCurrent() const override { return actor_.isCurrent(); }
+
+    int scheduled() const { return scheduled_.load(); }
+    // Sets the date the actor tells by `change`, as a user adjusting the clock would; timers keep
+    // their pace.
+    void changeClock(Date::duration change) {
+        std::lock_guard guard(lock_);
+        clockChange_ += change;
+    }
+
+private:
+    Testing::ManualMainActor& actor_;
+    std::atomic<int> scheduled_{0};
+    mutable std::mutex lock_;
+    Date::duration clockChange_{};
+};
+
 // What the output reported on the main actor.
 struct Reports {
     std::vector<CaptureEncodingOutput::Statistics> statistics;
@@ -59,8 +91,6 @@ protected:
 
     void makeOutput(VideoCodec codec = VideoCodec::h264, bool sending = true,
                     std::optional<CaptureEncodingOutput::Adaptation> adaptation = std::nullopt) {
-        std::optional<VideoDestination> destination;
-        if (sending) destination = VideoDestination{sender, sendQueue, channel};
         CaptureEncodingOutput::Events events;
         events.onStatistics = [this](const CaptureEncodingOutput::Statistics& statistics) {
             EXPECT_TRUE(actor.isCurrent());
@@ -74,8 +104,9 @@ protected:
             EXPECT_EQ(from, generation);
             reports.steps.push_back(ladder.rung());
         };
-        output = std::make_shared<CaptureEncodingOutput>(queue, actor, settingsFor(codec), destination, adaptation,
-                                                         stream, generation, events);
+        output =
+            std::make_shared<CaptureEncodingOutput>(queue, countingActor, settingsFor(codec),
+                                                    sending ? sender : nullptr, adaptation, stream, generation, events);
         stream->start({.displayID = 1, .framesPerSecond = 30, .showsCursor = true},
                       {.onFrame = [output = output](const Platform::FrameView& frame) { output->take(frame); },
                        .onStopped = {},
@@ -111,6 +142,7 @@ protected:
     }
 
     Testing::ManualMainActor actor;
+    CountingActor countingActor{actor};
     Platform::SerialQueue queue{"dev.tessaloy.capture"};
     std::shared_ptr<Testing::FakeScreenCapture> stream = std::make_shared<Testing::FakeScreenCapture>(queue);
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
@@ -249,12 +281,48 @@ TEST_F(CaptureEncodingOutputTest, OneRefinementFollowsHalfASecondAfterThePicture
 TEST_F(CaptureEncodingOutputTest, NoRefinementWhileThePictureKeepsChanging) {
     makeOutput();
     const std::size_t requests = stream->frameRequests();
+    const int scheduled = countingActor.scheduled();
+    std::vector<VideoFrame> frames;
     for (int i = 0; i < 20; ++i) {
         showNextPicture();
         advance(100ms);
+        for (auto& frame : framesIn(pullAll())) frames.push_back(std::move(frame));
     }
     EXPECT_EQ(stream->frameRequests(), requests);
-    for (const auto& frame : framesIn(pullAll())) EXPECT_FALSE(frame.isRefinement);
+    EXPECT_EQ(frames.size(), 20u);
+    for (const auto& frame : frames) EXPECT_FALSE(frame.isRefinement);
+    // One refinement timer runs at a time, moved on when it fires: about one per refinement delay
+    // (and one report a second), not one per picture.
+    EXPECT_LE(countingActor.scheduled() - scheduled, 8);
+}
+
+TEST_F(CaptureEncodingOutputTest, TheRefinementCountsFromTheLastChangedPicture) {
+    makeOutput();
+    showSamePicture();
+    const std::size_t requests = stream->frameRequests();
+    advance(300ms);
+    showNextPicture();
+    advance(499ms);
+    EXPECT_EQ(stream->frameRequests(), requests) << "half a second has not passed since the change";
+    advance(1ms);
+    EXPECT_EQ(stream->frameRequests(), requests + 1);
+    showSamePicture();
+    const auto frames = framesIn(pullAll());
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(frames[2].isRefinement);
+    advance(2s);
+    EXPECT_EQ(stream->frameRequests(), requests + 1);
+}
+
+TEST_F(CaptureEncodingOutputTest, AClockSetBackDelaysTheRefinementByAtMostOneMoreDelay) {
+    makeOutput();
+    showSamePicture();
+    const std::size_t requests = stream->frameRequests();
+    countingActor.changeClock(-std::chrono::hours(1));
+    advance(500ms);
+    EXPECT_EQ(stream->frameRequests(), requests);
+    advance(500ms);
+    EXPECT_EQ(stream->frameRequests(), requests + 1);
 }
 
 TEST_F(CaptureEncodingOutputTest, HevcRefinementFlushesTheFramesTheEncoderHeldBack) {

@@ -157,7 +157,7 @@ TEST_P(CaptureIntegrationVideo, TheDecodedPictureShowsWhatWasDrawnAndFollowsACha
     ASSERT_EQ(probe.displays().size(), 1u) << probe.status();
     // 960x540 at 24 fps: the 640x360 screen fits unscaled.
     const QualityRung rung = QualityRung::ladder(QualityMode::balanced).at(2);
-    run(probe.start(Plovander::VideoDestination{sender, sendQueue, channel}, rung, GetParam()));
+    run(probe.start(sender, rung, GetParam()));
     ASSERT_TRUE(probe.isRunning()) << probe.status();
 
     const auto first = waitForPicture([](const VideoDecoder::Picture&) { return true; });

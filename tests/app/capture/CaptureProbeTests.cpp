@@ -21,7 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Plovander::CaptureProbe;
-using Plovander::VideoDestination;
 using TessaloyCore::QualityMode;
 using TessaloyCore::QualityRung;
 using TessaloyCore::VideoCodec;
@@ -91,13 +90,12 @@ protected:
         EXPECT_TRUE(actor.runUntil([&] { return done; })) << "the task did not end";
     }
 
-    VideoDestination destination() { return {sender, sendQueue, channel}; }
     void startSending(std::optional<QualityRung> rung = smallRung(), VideoCodec codec = VideoCodec::h264) {
-        run(probe.start(destination(), rung, codec));
+        run(probe.start(sender, rung, codec));
         ASSERT_TRUE(probe.isRunning()) << probe.status();
     }
     void startEncoderTest() {
-        run(probe.start(std::nullopt, std::nullopt, VideoCodec::h264));
+        run(probe.start(nullptr, std::nullopt, VideoCodec::h264));
         ASSERT_TRUE(probe.isRunning()) << probe.status();
     }
 
@@ -268,7 +266,7 @@ TEST_F(CaptureProbeTest, ASessionCaptureSendsToItsSenderWithSoundAndMeasuresTheQ
 TEST_F(CaptureProbeTest, AStartThePlatformRefusesSaysWhyAndLeavesNothingRunning) {
     stream->setStartFailure(
         Platform::ScreenCaptureError(Platform::ScreenCaptureError::Kind::unsupportedScreen, "the screen is 8-bit"));
-    run(probe.start(std::nullopt, std::nullopt, VideoCodec::h264));
+    run(probe.start(nullptr, std::nullopt, VideoCodec::h264));
     EXPECT_EQ(probe.status(), "Could not start capture: the screen is 8-bit");
     EXPECT_FALSE(probe.isRunning());
     EXPECT_FALSE(probe.isBusy());
@@ -278,22 +276,22 @@ TEST_F(CaptureProbeTest, AStartThePlatformRefusesSaysWhyAndLeavesNothingRunning)
 
 TEST_F(CaptureProbeTest, EveryStepOfAStartCanFailWithItsOwnText) {
     probe.setSelectedDisplayID(99);
-    run(probe.start(std::nullopt, std::nullopt, VideoCodec::h264));
+    run(probe.start(nullptr, std::nullopt, VideoCodec::h264));
     EXPECT_EQ(probe.status(), "Could not start capture: display 99 is not available");
 
     probe.setSelectedDisplayID(11);
     captureWhyNot = "cannot open display :42";
-    run(probe.start(std::nullopt, std::nullopt, VideoCodec::h264));
+    run(probe.start(nullptr, std::nullopt, VideoCodec::h264));
     EXPECT_EQ(probe.status(), "Could not start capture: cannot open display :42");
 
     captureWhyNot.clear();
     QualityRung impossible = smallRung();
     impossible.profile.framesPerSecond = 0;
-    run(probe.start(std::nullopt, impossible, VideoCodec::h264));
+    run(probe.start(nullptr, impossible, VideoCodec::h264));
     EXPECT_EQ(probe.status(), "Could not start capture: unsupported frame rate 0");
 
     displays->setDisplays({});
-    run(probe.start(std::nullopt, std::nullopt, VideoCodec::h264));
+    run(probe.start(nullptr, std::nullopt, VideoCodec::h264));
     EXPECT_EQ(probe.status(), "Could not start capture: there is no display to capture");
     EXPECT_FALSE(probe.isRunning());
     EXPECT_EQ(stream->startCount(), 0u);
@@ -348,7 +346,7 @@ TEST_F(CaptureProbeTest, ReportsOfAStoppedOrReplacedCaptureAreIgnored) {
     showNextPicture();
     leaveAReportWaiting();
     displays->setFailure("gone");
-    run(probe.start(std::nullopt, std::nullopt, VideoCodec::h264));
+    run(probe.start(nullptr, std::nullopt, VideoCodec::h264));
     ASSERT_FALSE(probe.isRunning());
     EXPECT_EQ(probe.frameCount(), 1);
 
@@ -460,7 +458,7 @@ TEST_F(CaptureProbeTest, OperationsTakeTurnsInTheOrderAsked) {
         done = true;
     }(probe, stopped);
     [](CaptureProbe& target, bool& done) -> QCoro::Task<> {
-        co_await target.start(std::nullopt, std::nullopt, VideoCodec::h264);
+        co_await target.start(nullptr, std::nullopt, VideoCodec::h264);
         done = true;
     }(probe, started);
     ASSERT_TRUE(actor.runUntil([&] { return stopped && started; }));

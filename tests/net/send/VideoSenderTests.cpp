@@ -198,6 +198,17 @@ TEST_F(VideoSenderTest, SourceLeftBehindByAGoneSenderGivesNothing) {
     EXPECT_EQ(queue->counters().queuedFrames, 1u) << "the capture side still owns its queue";
 }
 
+TEST_F(VideoSenderTest, GivesItsQueueAndHoldsItsChannelOnlyWeakly) {
+    EXPECT_EQ(sender->queue(), queue);
+    sender->send(keyframe(1, 0));
+    EXPECT_EQ(sender->queue()->counters().queuedFrames, 1u);
+
+    EXPECT_EQ(sender->channel().lock(), channel);
+    channel.reset();
+    EXPECT_TRUE(sender->channel().expired()) << "the sender does not keep the channel alive";
+    EXPECT_EQ(sender->queue(), queue);
+}
+
 TEST_F(VideoSenderTest, NeedsAChannelAndAQueue) {
     EXPECT_THROW(VideoSender(nullptr, queue), std::invalid_argument);
     EXPECT_THROW(VideoSender(channel, nullptr), std::invalid_argument);

@@ -1,0 +1,214 @@
+#include "media/FrameConverter.h"
+#include "media/FramePool.h"
+#include "media/MediaError.h"
+#include "tests/media/TestPictures.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libavutil/pixfmt.h>
+}
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace TessaloyMedia;
+using namespace MediaTesting;
+
+// The planes of a converted picture, row by row without the padding.
+using Planes = std::vector<std::vector<std::uint8_t>>;
+
+Planes planesOf(const AVFrame& frame) {
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    Planes planes;
+    for (int plane = 0; plane < 4 && frame.data[plane] != nullptr; ++plane) {
+        // YUV420P and NV12: every plane after the first holds chroma.
+        const int height = plane > 0 ? AV_CEIL_RSHIFT(frame.height, format->log2_chroma_h) : frame.height;
+        const int rowBytes = av_image_get_linesize(static_cast<AVPixelFormat>(frame.format), frame.width, plane);
+        std::vector<std::uint8_t> bytes;
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* row = frame.data[plane] + static_cast<std::ptrdiff_t>(y) * frame.linesize[plane];
+            bytes.insert(bytes.end(), row, row + rowBytes);
+        }
+        planes.push_back(std::move(bytes));
+    }
+    return planes;
+}
+
+Planes convertedWith(FrameConverter& converter, const Platform::FrameView& view, int width, int height,
+                     AVPixelFormat format = AV_PIX_FMT_YUV420P) {
+    FramePool pool(width, height, format, 1);
+    AVFrame& frame = pool.acquire();
+    converter.convert(view, frame);
+    return planesOf(frame);
+}
+
+Planes convertedWith(int threads, const Platform::FrameView& view, int width, int height,
+                     AVPixelFormat format = AV_PIX_FMT_YUV420P) {
+    FrameConverter converter(threads);
+    return convertedWith(converter, view, width, height, format);
+}
+
+MediaProblem problemOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const MediaError& failure) {
+        EXPECT_FALSE(failure.text().empty());
+        return failure.value();
+    }
+    ADD_FAILURE() << "no MediaError";
+    return MediaProblem::decodeFailed;
+}
+
+// BT.709 in limited range, from full-range RGB.
+struct Yuv {
+    double y;
+    double u;
+    double v;
+};
+Yuv bt709(const Colour& colour) {
+    const double r = colour.red / 255.0;
+    const double g = colour.green / 255.0;
+    const double b = colour.blue / 255.0;
+    const double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    return {16 + 219 * luma, 128 + 224 * (b - luma) / 1.8556, 128 + 224 * (r - luma) / 1.5748};
+}
+
+// With one band or several, the output is the same byte for byte, including where bands meet.
+class FrameConverterBands : public testing::TestWithParam<int> {};
+
+TEST_P(FrameConverterBands, MatchTheSingleThreadedPictureWhetherScaledOrNot) {
+    TestPicture picture(640, 360, 12);
+    picture.animate(3);
+    const auto view = picture.view();
+    EXPECT_EQ(convertedWith(GetParam(), view, 640, 360), convertedWith(1, view, 640, 360));
+    EXPECT_EQ(convertedWith(GetParam(), view, 320, 180), convertedWith(1, view, 320, 180));
+    EXPECT_EQ(convertedWith(GetParam(), view, 640, 360, AV_PIX_FMT_NV12),
+              convertedWith(1, view, 640, 360, AV_PIX_FMT_NV12));
+}
+
+TEST_P(FrameConverterBands, HandleOddSourcesAndPicturesWithFewerRowsThanThreads) {
+    TestPicture odd(333, 187);
+    odd.animate(1);
+    EXPECT_EQ(convertedWith(GetParam(), odd.view(), 332, 186), convertedWith(1, odd.view(), 332, 186));
+    TestPicture small(16, 2);
+    EXPECT_EQ(convertedWith(GetParam(), small.view(), 16, 2), convertedWith(1, small.view(), 16, 2));
+}
+
+TEST_P(FrameConverterBands, WriteBt709LimitedRangeInEveryBand) {
+    constexpr int width = 320;
+    constexpr int height = 240;
+    const TestPicture picture(width, height);
+    const Planes planes = convertedWith(GetParam(), picture.view(), width, height);
+    ASSERT_EQ(planes.size(), 3u);
+    for (int cell = 0; cell < columns * rows; ++cell) {
+        const Yuv expected = bt709(palette[static_cast<std::size_t>(cell)]);
+        // The middle of the cell: the lower row of cells lies in the last band.
+        const int x = (cell % columns) * width / columns + width / columns / 2;
+        const int y = (cell / columns) * height / rows + height / rows / 2;
+        const auto sample = [&](int plane, int column, int row, int planeWidth) {
+            return planes[static_cast<std::size_t>(plane)][static_cast<std::size_t>(row * planeWidth + column)];
+        };
+        EXPECT_NEAR(sample(0, x, y, width), expected.y, 1.5) << "cell " << cell;
+        EXPECT_NEAR(sample(1, x / 2, y / 2, width / 2), expected.u, 1.5) << "cell " << cell;
+        EXPECT_NEAR(sample(2, x / 2, y / 2, width / 2), expected.v, 1.5) << "cell " << cell;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, FrameConverterBands, testing::Values(2, 3, 8),
+                         [](const auto& testCase) { return std::to_string(testCase.param) + "threads"; });
+
+TEST(FrameConverter, LeavesTheDestinationToItsPoolAndKeepsNothingOfTheSource) {
+    FrameConverter converter;
+    EXPECT_EQ(converter.threads(), FrameConverter::defaultThreads);
+    FramePool pool(160, 96, AV_PIX_FMT_YUV420P, 1);
+    Planes first;
+    {
+        auto picture = std::make_unique<TestPicture>(160, 96, 4);
+        AVFrame& frame = pool.acquire();
+        converter.convert(picture->view(), frame);
+        EXPECT_TRUE(av_frame_is_writable(&frame)) << "the conversion holds no reference to the pool's frame";
+        first = planesOf(frame);
+    }
+    // The first picture is gone: a conversion that kept it would read freed memory here.
+    TestPicture second(160, 96);
+    second.animate(5);
+    AVFrame& frame = pool.acquire();
+    EXPECT_EQ(pool.allocatedFrames(), 1u);
+    converter.convert(second.view(), frame);
+    EXPECT_NE(planesOf(frame), first);
+    EXPECT_EQ(planesOf(frame), convertedWith(1, second.view(), 160, 96));
+}
+
+TEST(FrameConverter, FollowsChangesOfEitherSize) {
+    FrameConverter converter(2);
+    TestPicture large(320, 240);
+    TestPicture small(160, 96);
+    small.animate(2);
+    EXPECT_EQ(convertedWith(converter, large.view(), 320, 240), convertedWith(1, large.view(), 320, 240));
+    EXPECT_EQ(convertedWith(converter, small.view(), 160, 96), convertedWith(1, small.view(), 160, 96));
+    EXPECT_EQ(convertedWith(converter, small.view(), 80, 48), convertedWith(1, small.view(), 80, 48));
+    EXPECT_EQ(convertedWith(converter, large.view(), 320, 240, AV_PIX_FMT_NV12),
+              convertedWith(1, large.view(), 320, 240, AV_PIX_FMT_NV12));
+}
+
+std::size_t threadsOfThisProcess() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST(FrameConverter, RunsTheOtherBandsOnThreadsOfItsOwn) {
+    TestPicture picture(320, 240);
+    const std::size_t before = threadsOfThisProcess();
+    {
+        FrameConverter converter(4);
+        convertedWith(converter, picture.view(), 320, 240);
+        EXPECT_EQ(threadsOfThisProcess(), before + 3) << "the caller converts one band";
+        convertedWith(converter, picture.view(), 160, 120);
+        EXPECT_EQ(threadsOfThisProcess(), before + 3) << "a new size replaces the threads";
+    }
+    EXPECT_EQ(threadsOfThisProcess(), before);
+    FrameConverter single(1);
+    convertedWith(single, picture.view(), 320, 240);
+    EXPECT_EQ(threadsOfThisProcess(), before);
+}
+
+TEST(FrameConverter, RefusesThreadCountsOutOfRange) {
+    EXPECT_EQ(problemOf([] { FrameConverter converter(0); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf([] { FrameConverter converter(FrameConverter::maximumThreads + 1); }),
+              MediaProblem::invalidInput);
+    EXPECT_NO_THROW(FrameConverter converter(FrameConverter::maximumThreads));
+}
+
+TEST(FrameConverter, RefusesUnusableViewsBeforeTouchingTheDestination) {
+    FrameConverter converter;
+    FramePool pool(64, 32, AV_PIX_FMT_YUV420P, 1);
+    TestPicture picture(64, 32);
+    AVFrame& frame = pool.acquire();
+    converter.convert(picture.view(), frame);
+    const Planes good = planesOf(frame);
+    auto view = picture.view();
+    view.pixels = nullptr;
+    EXPECT_EQ(problemOf([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
+    view = picture.view();
+    view.bytesPerRow = 64 * 4 - 4;
+    EXPECT_EQ(problemOf([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
+    view = picture.view();
+    view.height = FrameConverter::maximumSide + 1;
+    EXPECT_EQ(problemOf([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
+    EXPECT_EQ(planesOf(frame), good);
+    EXPECT_TRUE(av_frame_is_writable(&frame));
+}
+
+} // namespace
