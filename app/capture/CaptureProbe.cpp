@@ -1,6 +1,6 @@
 #include "app/capture/CaptureProbe.h"
 
-#include "app/capture/BlockingCall.h"
+#include "app/runtime/BlockingCall.h"
 #include "app/trace/TraceLog.h"
 #include "core/QualityMode.h"
 #include "media/VideoEncoder.h"

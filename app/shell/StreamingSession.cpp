@@ -1,8 +1,8 @@
 #include "app/shell/StreamingSession.h"
 
-#include "app/capture/BlockingCall.h"
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/Awaiters.h"
+#include "app/runtime/BlockingCall.h"
 #include "app/shell/Settings.h"
 #include "app/shell/StopSentences.h"
 #include "app/trace/TraceLog.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/capture/VideoDestination.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/services/InputInjector.h"
 #include "app/services/LoginItem.h"
@@ -240,7 +239,6 @@ private:
     std::shared_ptr<TessaloyNet::LANHostListener> listener_;
     std::shared_ptr<TessaloyNet::PacketChannel> controlChannel_;
     std::shared_ptr<TessaloyNet::VideoSender> sender_;
-    VideoDestination destination_;
     // The key the session's media channel authenticated with; its control channel must match it.
     std::optional<TessaloyCore::Bytes> sessionPeerKey_;
     std::optional<TessaloyNet::DeviceIdentity> identity_;

@@ -70,7 +70,7 @@ QCoro::Task<> StreamingSession::finishApproval(std::shared_ptr<TessaloyNet::Vide
                                                std::uint64_t generation, std::string peerName, CancellationToken token,
                                                bool completesPairing) {
     const std::weak_ptr<bool> alive = alive_;
-    co_await capture_.start(destination_, rung, codec);
+    co_await capture_.start(sender, rung, codec);
     if (!alive.lock()) co_return;
     const bool stillThisSession =
         !token.isCancelled() && state_.sessionGeneration() == generation && state_.phase().is<Phase::Streaming>();

@@ -104,7 +104,7 @@ void StreamingSession::controlAuthenticated(const std::shared_ptr<TessaloyNet::P
 }
 
 bool StreamingSession::isSessionMedia(const TessaloyNet::PacketChannel& channel) const {
-    const auto media = destination_.channel.lock();
+    const auto media = sender_ ? sender_->channel().lock() : nullptr;
     return media && media.get() == &channel;
 }
 
@@ -125,9 +125,8 @@ void StreamingSession::mediaAuthenticated(const std::shared_ptr<TessaloyNet::Pac
         return;
     }
     const auto makeSender = [&] {
-        auto queue = std::make_shared<TessaloyNet::VideoSendQueue>(pendingFramesLimit, pendingBytesLimit);
-        sender_ = std::make_shared<TessaloyNet::VideoSender>(channel, queue);
-        destination_ = {sender_, queue, channel};
+        sender_ = std::make_shared<TessaloyNet::VideoSender>(
+            channel, std::make_shared<TessaloyNet::VideoSendQueue>(pendingFramesLimit, pendingBytesLimit));
         sessionPeerKey_ = channel->peerPublicKey();
     };
     std::optional<TessaloyNet::PairedDevice> known;

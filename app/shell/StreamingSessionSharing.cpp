@@ -103,7 +103,6 @@ void StreamingSession::stopSharing(StopReason reason) {
     if (controlChannel_ && end) controlChannel_->sendDirect(*end);
     if (sender_) sender_->stop(end);
     sender_.reset();
-    destination_ = {};
     sessionPeerKey_.reset();
     transfers_->detach();
 
