@@ -257,4 +257,11 @@ void InputInjector::releaseAll() {
     });
 }
 
+void InputInjector::readPointer(std::function<void(std::optional<Point>)> read) {
+    queue_.async([&queue = queue_, state = state_, read = std::move(read)] {
+        queue.assertCurrent();
+        read(state->source ? state->source->pointerLocation() : std::nullopt);
+    });
+}
+
 } // namespace Plovander

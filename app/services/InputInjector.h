@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Plovander {
 
@@ -53,6 +54,9 @@ public:
     void post(InputEvent event, PointerMoved pointerMoved = {});
     // Lets go of every key and button the device holds, later on the queue.
     void releaseAll();
+    // Reads where the pointer is now, later on the queue, and hands it to `read` there (nothing
+    // when the desktop cannot say).
+    void readPointer(std::function<void(std::optional<Point>)> read);
 
 private:
     struct State;

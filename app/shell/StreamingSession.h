@@ -23,7 +23,9 @@
 #include "net/send/VideoSender.h"
 #include "net/session/HostSessionState.h"
 #include "platform/Environment.h"
+#include "platform/Events.h"
 #include "platform/SerialQueue.h"
+#include "platform/ShareableDisplay.h"
 
 #include <QObject>
 
@@ -77,6 +79,11 @@ public:
     ~StreamingSession() override;
 
     static const std::string& pairingLimitText();
+
+    // The device's view of where the pointer is: `point` (desktop coordinates) placed inside the
+    // shared display's `bounds`. Nothing for empty bounds.
+    static std::optional<TessaloyCore::WirePacket> cursorUpdate(std::uint32_t sequence, Platform::Events::Point point,
+                                                                const Platform::ShareableDisplay::Bounds& bounds);
 
     // Published state.
     bool isSharing() const { return isSharing_; }
@@ -202,6 +209,9 @@ private:
     void applyQuality(TessaloyCore::QualityMode mode);
     void applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list);
     void setDeviceDrawsPointer();
+    void startLocalPointerMode();
+    void sendLocalPointer(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
+    std::optional<Platform::ShareableDisplay::Bounds> sharedDisplayBounds() const;
 
     // Effects on this computer.
     void applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted);

@@ -175,6 +175,7 @@ QCoro::Task<bool> StreamingSession::restartCapture(std::string reason) {
     const std::uint64_t generation = state_.sessionGeneration();
     const bool running = co_await capture_.restart(currentRung(), preferredCodec());
     if (!alive.lock()) co_return false;
+    if (running && localCursorEnabled_) sendLocalPointer(controlChannel_);
     if (!running && isSharing_ && state_.sessionGeneration() == generation) {
         stopSharing(StopReason::failed(capture_.status()));
     }

@@ -246,11 +246,21 @@ void StreamingSession::receivedInput(const WirePacket& packet, ChannelRole role)
     }
     InputEvent& event = *decoded;
     if (event.is<InputEvent::EnableLocalCursor>()) {
-        // The device draws the pointer from position updates; that mode comes with its own work.
-        TraceLog::message("the device asked for the local pointer");
+        startLocalPointerMode();
         return;
     }
-    if (event.is<InputEvent::TrackedPointerMove>() && (!localCursorEnabled_ || !controlChannel_)) return;
+    if (const auto* tracked = std::get_if<InputEvent::TrackedPointerMove>(&event.value)) {
+        const auto bounds = sharedDisplayBounds();
+        if (!localCursorEnabled_ || !controlChannel_) return;
+        // The device matches the sequence number to its own prediction of the pointer.
+        input_->post(event, [weak = std::weak_ptr<TessaloyNet::PacketChannel>(controlChannel_),
+                             sequence = tracked->sequence, bounds](Platform::Events::Point point) {
+            const auto channel = weak.lock();
+            if (!channel || !bounds) return;
+            if (auto update = cursorUpdate(sequence, point, *bounds)) channel->sendDirect(std::move(*update));
+        });
+        return;
+    }
     input_->post(std::move(event));
 }
 

@@ -4,6 +4,7 @@
 #include "app/trace/TraceLog.h"
 #include "core/AppVersion.h"
 #include "core/AudioQuality.h"
+#include "core/CursorUpdate.h"
 #include "core/QualityRung.h"
 #include "core/UnicodeText.h"
 #include "platform/Pasteboard.h"
@@ -202,6 +203,71 @@ void StreamingSession::setDeviceDrawsPointer() {
     TraceLog::message("device draws the pointer; capturing without it");
     TaskHandle::start([this, alive = std::weak_ptr<bool>(alive_)](CancellationToken) -> QCoro::Task<> {
         if (alive.lock()) co_await capture_.setCursorInVideo(false);
+    });
+}
+
+std::optional<TessaloyCore::WirePacket> StreamingSession::cursorUpdate(
+    std::uint32_t sequence, Platform::Events::Point point, const Platform::ShareableDisplay::Bounds& bounds) {
+    if (bounds.width <= 0 || bounds.height <= 0) return std::nullopt;
+    const double x = std::clamp((point.x - bounds.x) / bounds.width, 0.0, 1.0);
+    const double y = std::clamp((point.y - bounds.y) / bounds.height, 0.0, 1.0);
+    const bool visible = point.x >= bounds.x && point.x < bounds.x + bounds.width && point.y >= bounds.y &&
+                         point.y < bounds.y + bounds.height;
+    try {
+        return TessaloyCore::CursorUpdate(sequence, x, y, bounds.width, bounds.height, visible).packet();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<Platform::ShareableDisplay::Bounds> StreamingSession::sharedDisplayBounds() const {
+    for (const auto& display : capture_.displays()) {
+        if (display.displayID == capture_.selectedDisplayID()) return display.bounds;
+    }
+    return std::nullopt;
+}
+
+void StreamingSession::startLocalPointerMode() {
+    if (!controlChannel_) return;
+    cursorModeStarting_ = true;
+    const std::weak_ptr<TessaloyNet::PacketChannel> weakChannel = controlChannel_;
+    TaskHandle::start([this, alive = std::weak_ptr<bool>(alive_), weakChannel,
+                       generation = state_.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
+        const auto stillThisSession = [&] {
+            const auto channel = weakChannel.lock();
+            return alive.lock() && channel && state_.sessionGeneration() == generation &&
+                   state_.phase().is<Phase::Streaming>() && controlChannel_ == channel;
+        };
+        if (!stillThisSession()) co_return;
+        const bool accepted = co_await capture_.setCursorInVideo(false);
+        if (!stillThisSession()) co_return;
+        cursorModeStarting_ = false;
+        TraceLog::message(accepted ? "local pointer on: the Mac pointer is out of the picture"
+                                   : "local pointer refused");
+        if (!accepted) co_return;
+        localCursorEnabled_ = true;
+        pointerShapes_->setSend([weakChannel](const SessionMessage& message) {
+            const auto channel = weakChannel.lock();
+            if (!channel) return;
+            try {
+                channel->sendDirect(message.packet());
+            } catch (const std::exception&) {
+            }
+        });
+        pointerShapes_->start();
+        sendLocalPointer(weakChannel.lock());
+    });
+    pointerShapes_->poll();
+}
+
+void StreamingSession::sendLocalPointer(const std::shared_ptr<TessaloyNet::PacketChannel>& channel) {
+    const auto bounds = sharedDisplayBounds();
+    if (!channel || !bounds) return;
+    input_->readPointer([weak = std::weak_ptr<TessaloyNet::PacketChannel>(channel),
+                         bounds = *bounds](std::optional<Platform::Events::Point> point) {
+        const auto live = weak.lock();
+        if (!point || !live) return;
+        if (auto packet = cursorUpdate(0, *point, bounds)) live->sendDirect(std::move(*packet));
     });
 }
 

@@ -130,8 +130,12 @@ void StreamingSession::stopSharing(StopReason reason) {
     setConnectedPeerName(std::nullopt);
     updateSleepGuard();
 
+    // The next device may draw no pointer of its own: captures show it again.
+    deviceWantsOwnPointer_ = false;
     TaskHandle::start([this, alive = std::weak_ptr<bool>(alive_)](CancellationToken) -> QCoro::Task<> {
-        if (alive.lock()) co_await capture_.stop();
+        if (!alive.lock()) co_return;
+        co_await capture_.stop();
+        if (alive.lock() && !isSharing_) co_await capture_.setCursorInVideo(true);
     });
     setPhaseDescription(stopReasonText(reason));
     const auto delay = unattended_.restartDelay(reason, listensAutomatically_);

@@ -81,11 +81,16 @@ void ManualMainActor::advance(Duration delay) {
 
 bool ManualMainActor::runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    // What `done` reads may change on other threads without posting anything here: look again
+    // every few milliseconds as well as whenever work arrives.
+    constexpr std::chrono::milliseconds lookAgain{5};
     for (;;) {
         runUntilIdle();
         if (done()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
         std::unique_lock guard(lock_);
-        if (!posted_.wait_until(guard, deadline, [this] { return !queue_.empty(); })) return done();
+        posted_.wait_until(guard, std::min(deadline, now + lookAgain), [this] { return !queue_.empty(); });
     }
 }
 

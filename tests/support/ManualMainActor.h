@@ -30,7 +30,8 @@ public:
     // Moves time forward by `delay`, firing each timer at its own time in order.
     void advance(Duration delay);
     // Runs work (also work posted from other threads) until `done` holds or `limit` of real time
-    // passed; returns whether `done` held.
+    // passed, looking at `done` after each piece of work and every few milliseconds; returns
+    // whether `done` held.
     bool runUntil(const std::function<bool()>& done,
                   std::chrono::milliseconds limit = std::chrono::milliseconds(10'000));
     // Timers not yet fired or cancelled.

@@ -91,6 +91,27 @@ TEST_F(InputInjectorTest, AMoveExactlyAtTheEndOfTheWindowStartsFromTheDesktop) {
     EXPECT_EQ(lastMouse().position, (Point{110, 50}));
 }
 
+TEST_F(InputInjectorTest, ReadsThePointerOnItsQueue) {
+    events->setPointer(Point{321, 654});
+    std::optional<Point> read;
+    bool onQueue = false;
+    injector->readPointer([&](std::optional<Point> point) {
+        read = point;
+        onQueue = queue.isCurrent();
+    });
+    drain();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->x, 321);
+    EXPECT_EQ(read->y, 654);
+    EXPECT_TRUE(onQueue);
+
+    events->setPointer(std::nullopt);
+    read = Point{};
+    injector->readPointer([&](std::optional<Point> point) { read = point; });
+    drain();
+    EXPECT_FALSE(read);
+}
+
 TEST_F(InputInjectorTest, MovesStopAtTheEdgesOfTheDesktop) {
     events->setPointer(Point{1900, 1070});
     move(5000, 5000);

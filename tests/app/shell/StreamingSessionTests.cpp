@@ -1,6 +1,7 @@
 #include "app/capture/CaptureProbe.h"
 #include "app/shell/StreamingSession.h"
 #include "app/trace/TraceLog.h"
+#include "core/CursorUpdate.h"
 #include "core/SessionEnd.h"
 #include "core/SessionMessage.h"
 #include "net/channel/PairingLink.h"
@@ -140,6 +141,31 @@ protected:
     std::unique_ptr<StreamingSession> session;
 };
 
+TEST(CursorUpdateForTheDevice, PlacesThePointerInsideTheSharedDisplay) {
+    const Platform::ShareableDisplay::Bounds display{0, 0, 1920, 1080};
+    const auto centre = StreamingSession::cursorUpdate(7, {960, 540}, display);
+    ASSERT_TRUE(centre);
+    const auto update = TessaloyCore::CursorUpdate::decode(*centre);
+    EXPECT_EQ(update.sequence(), 7u);
+    EXPECT_DOUBLE_EQ(update.x(), 0.5);
+    EXPECT_DOUBLE_EQ(update.y(), 0.5);
+    EXPECT_EQ(update.displayWidth(), 1920);
+    EXPECT_EQ(update.displayHeight(), 1080);
+    EXPECT_TRUE(update.visible());
+
+    const auto outside = TessaloyCore::CursorUpdate::decode(*StreamingSession::cursorUpdate(1, {-10, 2000}, display));
+    EXPECT_DOUBLE_EQ(outside.x(), 0);
+    EXPECT_DOUBLE_EQ(outside.y(), 1);
+    EXPECT_FALSE(outside.visible());
+
+    const auto second = TessaloyCore::CursorUpdate::decode(
+        *StreamingSession::cursorUpdate(2, {1920 + 480, 270}, Platform::ShareableDisplay::Bounds{1920, 0, 1280, 720}));
+    EXPECT_DOUBLE_EQ(second.x(), 0.375);
+    EXPECT_TRUE(second.visible());
+
+    EXPECT_FALSE(StreamingSession::cursorUpdate(1, {0, 0}, {0, 0, 0, 1080}));
+}
+
 TEST_F(StreamingSessionTest, StartsWithTheStoredSettingsAndAnIdentity) {
     EXPECT_TRUE(session->allowsRemoteControl());
     EXPECT_FALSE(session->listensAutomatically());
@@ -212,6 +238,36 @@ TEST_F(StreamingSessionTest, AnApprovedDeviceIsRememberedAndGetsThisMacsKey) {
     EXPECT_FALSE(session->isSharing());
     EXPECT_FALSE(session->connectedPeerName());
     EXPECT_TRUE(deviceLearnsTheEnd(device, TessaloyCore::SessionEnd::Reason::userStopped));
+}
+
+TEST_F(StreamingSessionTest, TheDeviceDrawingThePointerGetsItsPositionsInsteadOfAPictureOfIt) {
+    DeviceSimulator device("Ada's iPhone");
+    pairAndApprove(device);
+    ASSERT_TRUE(probe->cursorInVideo());
+    using TessaloyCore::InputEvent;
+    device.send(Role::control, InputEvent{InputEvent::EnableLocalCursor{}}.packet());
+    const auto cursorUpdates = [&] {
+        std::vector<TessaloyCore::CursorUpdate> updates;
+        for (const auto& packet : packetsOf(*device.channel(Role::control))) {
+            if (packet.kind() == TessaloyCore::WirePacket::Kind::cursorUpdate) {
+                updates.push_back(TessaloyCore::CursorUpdate::decode(packet));
+            }
+        }
+        return updates;
+    };
+    ASSERT_TRUE(until([&] { return !cursorUpdates().empty(); }));
+    EXPECT_FALSE(probe->cursorInVideo());
+
+    // A tracked move is answered with the position it reached, under the device's sequence number.
+    device.send(Role::control, InputEvent{InputEvent::TrackedPointerMove{10, 5, 42}}.packet());
+    ASSERT_TRUE(until([&] {
+        const auto updates = cursorUpdates();
+        return !updates.empty() && updates.back().sequence() == 42;
+    }));
+    EXPECT_TRUE(cursorUpdates().back().visible());
+
+    session->stopSharing(StopReason::userStopped());
+    ASSERT_TRUE(until([&] { return probe->cursorInVideo() && !probe->isBusy(); }));
 }
 
 TEST_F(StreamingSessionTest, ADeclinedDeviceIsToldAndNotRemembered) {
