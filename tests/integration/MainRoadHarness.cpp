@@ -37,6 +37,12 @@ std::vector<WirePacket> packetsOf(Testing::DeviceSimulator::Connection& connecti
     return connection.log.packets;
 }
 
+bool isReady(Testing::DeviceSimulator::Connection* connection) {
+    if (!connection) return false;
+    std::lock_guard guard(connection->log.lock);
+    return connection->log.ready > 0;
+}
+
 } // namespace
 
 DesktopSessionTest::DesktopSessionTest() : port(freePort()) {
@@ -98,15 +104,15 @@ bool DesktopSessionTest::until(const std::function<bool()>& done, std::chrono::m
 }
 
 void DesktopSessionTest::startSharing() {
+    const std::string advertising = "event=advertising(port: " + std::to_string(port) + ") phase=offering offer=true";
+    const std::size_t before = traceCount(advertising);
     bool returned = false;
     Plovander::TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> {
         co_await session->startSharing("Test Mac");
         returned = true;
     });
-    ASSERT_TRUE(until([&] {
-        return returned && session->phaseDescription() == "Waiting for a device on this network." &&
-               traced("event=advertising(port: " + std::to_string(port) + ") phase=offering offer=true");
-    }));
+    ASSERT_TRUE(until([&] { return returned && traceCount(advertising) > before; }));
+    EXPECT_EQ(session->phaseDescription(), "Waiting for a device on this network.");
     ASSERT_TRUE(session->pairingLink());
 }
 
@@ -114,18 +120,27 @@ Testing::DeviceSimulator::Endpoint DesktopSessionTest::endpoint() const {
     return {asio::ip::make_address("127.0.0.1"), port};
 }
 
-void DesktopSessionTest::pairAndWait(Testing::DeviceSimulator& device) {
+void DesktopSessionTest::pairAndWait(Testing::DeviceSimulator& device,
+                                     std::optional<Testing::DeviceSimulator::Endpoint> via) {
     startSharing();
+    const std::string exchange = "pairing exchange from " + device.name() + ", known=false";
+    const std::size_t exchangesBefore = traceCount(exchange);
+    const std::size_t controlsBefore = traceCount("control channel attached");
     // The certificate's name differs, so the device's own name shows that its exchange arrived.
     device.setCertificateName("Pairing " + device.name());
-    ASSERT_TRUE(device.pair(endpoint(), *session->pairingLink()));
+    ASSERT_TRUE(device.pair(via.value_or(endpoint()), *session->pairingLink()));
+    ASSERT_TRUE(isReady(device.channel(Role::media))) << "the media channel did not connect";
     ASSERT_TRUE(until([&] { return session->phaseDescription() == "A device is asking to connect."; }));
-    ASSERT_TRUE(until([&] { return traced("pairing exchange from " + device.name() + ", known=false"); }));
+    ASSERT_TRUE(until([&] {
+        return traceCount(exchange) > exchangesBefore && traceCount("control channel attached") > controlsBefore;
+    }));
     EXPECT_EQ(session->pendingPeerName(), device.name());
 }
 
-void DesktopSessionTest::pairAndApprove(Testing::DeviceSimulator& device) {
-    pairAndWait(device);
+void DesktopSessionTest::pairAndApprove(Testing::DeviceSimulator& device,
+                                        std::optional<Testing::DeviceSimulator::Endpoint> via) {
+    pairAndWait(device, via);
+    if (HasFatalFailure()) return;
     session->approvePeer();
     ASSERT_TRUE(until([&] { return session->isSharing(); })) << probe->status();
 }

@@ -60,10 +60,13 @@ protected:
     void startSharing();
     Testing::DeviceSimulator::Endpoint endpoint() const;
     // Pairs `device` through the pairing link on screen and waits until the Mac asks to approve it,
-    // with the device's own name when it sends its pairing exchange.
-    void pairAndWait(Testing::DeviceSimulator& device);
+    // with the device's own name from its pairing exchange. The device connects to `via` when given
+    // (a relay), else to the listener.
+    void pairAndWait(Testing::DeviceSimulator& device,
+                     std::optional<Testing::DeviceSimulator::Endpoint> via = std::nullopt);
     // The same, then approves and waits until the session streams.
-    void pairAndApprove(Testing::DeviceSimulator& device);
+    void pairAndApprove(Testing::DeviceSimulator& device,
+                        std::optional<Testing::DeviceSimulator::Endpoint> via = std::nullopt);
     // Whether an end of session with `reason` reached the device on its control channel.
     bool deviceLearnsTheEnd(Testing::DeviceSimulator& device, TessaloyCore::SessionEnd::Reason reason);
     // Whether the device's media channel brought this Mac's pairing exchange.

@@ -78,7 +78,7 @@ TEST_F(MainRoadRefusals, AWrongCodeIsRefusedAndTheOfferStaysOpen) {
 
 TEST_F(MainRoadRefusals, ADeclinedDeviceIsToldAndForgotten) {
     DeviceSimulator device("Ada's iPhone");
-    pairAndWait(device);
+    ASSERT_NO_FATAL_FAILURE(pairAndWait(device));
     session->declinePeer();
     EXPECT_EQ(session->phaseDescription(), "Connection declined.");
     EXPECT_TRUE(traced("stopSharing(rejected) sharing=false advertising=false starting=false"));
@@ -95,7 +95,7 @@ TEST_F(MainRoadRefusals, ADeclinedDeviceIsToldAndForgotten) {
 
 TEST_F(MainRoadRefusals, AFourthDeviceStreamsButIsNotRemembered) {
     DeviceSimulator device("Ada's iPhone");
-    pairAndWait(device);
+    ASSERT_NO_FATAL_FAILURE(pairAndWait(device));
     // Three devices were paired meanwhile (the offer was made with none).
     storeDevices(3);
     session->approvePeer();
@@ -115,7 +115,9 @@ TEST_F(MainRoadRefusals, ADeviceWithoutADurableKeyStreamsAndIsNotRemembered) {
     device.setSendsPairingExchange(false);
     startSharing();
     ASSERT_TRUE(device.pair(endpoint(), *session->pairingLink()));
-    ASSERT_TRUE(until([&] { return session->phaseDescription() == "A device is asking to connect."; }));
+    ASSERT_TRUE(until([&] {
+        return session->phaseDescription() == "A device is asking to connect." && traced("control channel attached");
+    }));
     EXPECT_EQ(session->pendingPeerName(), "Bo's iPhone");
     session->approvePeer();
     ASSERT_TRUE(until([&] { return session->isSharing(); })) << probe->status();

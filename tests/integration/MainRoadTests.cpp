@@ -73,7 +73,7 @@ protected:
 TEST_F(MainRoad, PairStreamControlStopAndComeBackWithoutACode) {
     drawDesktop();
     DeviceSimulator device("Ada's iPhone");
-    pairAndWait(device);
+    ASSERT_NO_FATAL_FAILURE(pairAndWait(device));
     EXPECT_FALSE(probe->isRunning()) << "nothing is captured before the user approves";
 
     session->approvePeer();
