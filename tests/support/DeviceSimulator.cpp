@@ -56,8 +56,14 @@ TlsParameters DeviceSimulator::trustedParameters() const {
 std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::open(const Endpoint& mac, const TlsParameters& parameters,
                                                                    std::optional<Role> role) {
     auto connection = std::make_shared<Connection>();
-    connection->channel = TlsPacketChannel::connecting(mac, parameters);
-    connection->channel->setEvents(connection->log.events());
+    connection->channel = TlsPacketChannel::connecting(mac, parameters, channelOptions_);
+    auto events = connection->log.events();
+    // Decoded before it is logged: a test that saw a packet in the log finds it decoded.
+    events.packet = [record = std::move(events.packet), receiver = receiver_](WirePacket packet) {
+        receiver->take(packet);
+        record(std::move(packet));
+    };
+    connection->channel->setEvents(std::move(events));
     if (role) connection->channel->sendDirect(role->packet());
     connection->channel->start();
     connection->log.waitUntil([&] { return connection->log.ready > 0 || connection->log.closedCount > 0; });
@@ -66,12 +72,14 @@ std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::open(const Endpoin
 
 void DeviceSimulator::openBoth(const Endpoint& mac, const TlsParameters& parameters) {
     disconnect();
+    receiver_ = std::make_shared<DeviceMediaReceiver>();
     media_ = open(mac, parameters, Role::media);
     control_ = open(mac, parameters, Role::control);
 }
 
 void DeviceSimulator::pair(const Endpoint& mac, const TessaloyNet::PairingCode& code, ByteView salt) {
     openBoth(mac, pairingParameters(code, salt));
+    if (!sendsPairingExchange_) return;
     media_->channel->sendDirect(TessaloyNet::PairingExchange(identity_.publicKey(), name_).packet());
 }
 

@@ -10,6 +10,7 @@
 #include "net/channel/TlsPacketChannel.h"
 #include "net/channel/TlsParameters.h"
 #include "tests/support/ChannelRecorder.h"
+#include "tests/support/DeviceMediaReceiver.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -30,8 +31,8 @@ namespace Testing {
 //   from the Mac's pairing exchange;
 // - reconnects later in trusted mode with its long-term key and the Mac key it kept;
 // - sends packets on either channel and collects what arrives, per channel;
+// - decodes the video and sound it receives, as the device shows and plays them (media());
 // - misbehaves on request, one connection at a time.
-// Later features (decoding the video it receives) build on the per-channel logs.
 class DeviceSimulator {
 public:
     using Endpoint = asio::ip::tcp::endpoint;
@@ -62,6 +63,11 @@ public:
     // pairing exchange arrives; the device's name unless set.
     void setCertificateName(std::string name) { certificateName_ = std::move(name); }
     const TessaloyNet::DeviceIdentity& identity() const { return identity_; }
+    // Whether pair() sends this device's pairing exchange (on at first); a device without a
+    // durable key leaves it out.
+    void setSendsPairingExchange(bool sends) { sendsPairingExchange_ = sends; }
+    // The options of the channels opened from now on.
+    void setChannelOptions(const TessaloyNet::TlsPacketChannelOptions& options) { channelOptions_ = options; }
 
     // Pairing mode: media channel, then control channel, then this device's pairing exchange on the
     // media channel. Returns once both channels are ready (or one failed: see channel()).
@@ -79,6 +85,9 @@ public:
 
     // The channel of that role from the last pair() or connect(); nullptr before.
     Connection* channel(Role role);
+    // What the channels of the last pair() or connect() delivered, decoded; each pair() and
+    // connect() starts a new receiver, as the device starts a new player for each session.
+    DeviceMediaReceiver& media() { return *receiver_; }
     void send(Role role, TessaloyCore::WirePacket packet);
     // Waits until the channel of `role` received `count` packets; returns them.
     std::vector<TessaloyCore::WirePacket> received(Role role, std::size_t count);
@@ -113,6 +122,9 @@ private:
     std::map<std::string, TessaloyNet::PairingKeys> keys_;
     std::shared_ptr<Connection> media_;
     std::shared_ptr<Connection> control_;
+    std::shared_ptr<DeviceMediaReceiver> receiver_ = std::make_shared<DeviceMediaReceiver>();
+    bool sendsPairingExchange_ = true;
+    TessaloyNet::TlsPacketChannelOptions channelOptions_;
 };
 
 } // namespace Testing

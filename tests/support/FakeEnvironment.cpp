@@ -33,7 +33,10 @@ std::unique_ptr<Platform::ScreenCapture> FakeEnvironment::screenCapture(Platform
 }
 
 std::unique_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(Platform::SerialQueue& queue) {
-    return std::make_unique<FakeAudioCapture>(queue);
+    auto capture = std::make_unique<FakeAudioCapture>(queue);
+    std::lock_guard guard(lock_);
+    audioCaptures_.push_back(capture.get());
+    return capture;
 }
 
 std::unique_ptr<Platform::ServiceAdvertiser> FakeEnvironment::serviceAdvertiser(
@@ -56,6 +59,11 @@ std::shared_ptr<Platform::TransferFiles> FakeEnvironment::transferFiles() { retu
 std::vector<FakeScreenCapture*> FakeEnvironment::screenCaptures() const {
     std::lock_guard guard(lock_);
     return screenCaptures_;
+}
+
+std::vector<FakeAudioCapture*> FakeEnvironment::audioCaptures() const {
+    std::lock_guard guard(lock_);
+    return audioCaptures_;
 }
 
 } // namespace Testing

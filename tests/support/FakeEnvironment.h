@@ -15,13 +15,15 @@
 
 namespace Testing {
 
+class FakeAudioCapture;
 class FakePasteboard;
 class FakeScreenCapture;
 
 // The whole platform on fakes and memory: a manual main actor, settings and keychain in memory,
 // one fake 1920x1080 display, a recording service advertiser, and received files in a private
-// temporary folder.
-class FakeEnvironment final : public Platform::Environment {
+// temporary folder. A test environment that needs some real facilities derives from it and
+// replaces their factories (see X11Environment).
+class FakeEnvironment : public Platform::Environment {
 public:
     FakeEnvironment();
     ~FakeEnvironment() override;
@@ -44,6 +46,8 @@ public:
 
     // The screen captures made so far, newest last (they live as long as their owner keeps them).
     std::vector<FakeScreenCapture*> screenCaptures() const;
+    // The sound captures made so far, newest last (the same holds).
+    std::vector<FakeAudioCapture*> audioCaptures() const;
 
     ManualMainActor actor;
     MemoryUserDefaults defaults;
@@ -57,6 +61,7 @@ public:
 private:
     mutable std::mutex lock_;
     std::vector<FakeScreenCapture*> screenCaptures_;
+    std::vector<FakeAudioCapture*> audioCaptures_;
     std::shared_ptr<FakePasteboard> pasteboard_;
     std::shared_ptr<Platform::TransferFiles> transferFiles_;
 };

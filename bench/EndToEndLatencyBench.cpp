@@ -1,0 +1,318 @@
+// From the screen to the device's decoded picture, on a private Xvfb and over a real loopback TLS
+// connection: X11ScreenCapture grabs a picture that moves every frame (a scrolling diagonal
+// gradient, full screen), CaptureEncodingOutput encodes it with x264 and hands the packets to a
+// VideoSender, the Mac's TlsPacketChannel sends them, and a device-side TlsPacketChannel receives
+// them and decodes each frame with VideoDecoder (RGB, as the device's view) on its own queue.
+//
+// Counters, over every frame decoded while the picture moves:
+//   latency_p50_ms / latency_p99_ms   grab start to the decoded picture on the device
+//   arrival_p50_ms / arrival_p99_ms   grab start to the frame's packet read by the device's channel
+//   decode_p50_ms                     the device's decoding of one frame (picture conversion included)
+//   fps                               frames decoded on the device per second of moving picture
+//   held                              pictures the capture held back because the send queue was full
+#include "app/capture/CaptureEncodingOutput.h"
+#include "bench/VirtualScreen.h"
+#include "core/ByteReader.h"
+#include "core/VideoConfiguration.h"
+#include "core/VideoFrame.h"
+#include "media/VideoDecoder.h"
+#include "net/channel/LANTransport.h"
+#include "net/channel/PairingCode.h"
+#include "net/channel/PairingKeys.h"
+#include "net/channel/TlsPacketChannel.h"
+#include "net/send/VideoSendQueue.h"
+#include "net/send/VideoSender.h"
+#include "platform/Displays.h"
+#include "platform/MainActor.h"
+#include "platform/ScreenCapture.h"
+#include "platform/SerialQueue.h"
+#include "platform/linux/X11Connection.h"
+
+#include <benchmark/benchmark.h>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using TessaloyCore::WirePacket;
+
+double percentile(std::vector<double> samples, double fraction) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5)];
+}
+
+// The main actor of the benchmark: its own serial queue and real time.
+class QueueActor final : public Platform::MainActor {
+public:
+    void post(std::function<void()> work) override { queue_.async(std::move(work)); }
+    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
+        Platform::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+        auto timer =
+            std::make_shared<asio::steady_timer>(queue_.executor(), std::chrono::duration_cast<Clock::duration>(delay));
+        timer->async_wait([timer, call, work = std::move(work)](const std::error_code& error) {
+            if (!error && !call.isCancelled()) work();
+        });
+        return call;
+    }
+    Date now() const override { return std::chrono::system_clock::now(); }
+    bool isCurrent() const override { return queue_.isCurrent(); }
+
+private:
+    Platform::SerialQueue queue_{"bench.main"};
+};
+
+// A diagonal gradient over the whole screen that moves 4 pixels a frame, as a server-side copy from
+// a pixmap made once, so the client does little per frame.
+class MovingPicture {
+public:
+    MovingPicture(const std::string& displayName, int width, int height)
+        : connection_(Platform::Linux::X11Connection::open(displayName)), width_(width), height_(height) {
+        ::Display* display = connection_->display();
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        window_ = XCreateWindow(display, connection_->root(), 0, 0, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, nullptr,
+                                CWOverrideRedirect, &attributes);
+        XMapRaised(display, window_);
+        const int sourceWidth = width + 256;
+        pixmap_ = XCreatePixmap(display, window_, static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height),
+                                static_cast<unsigned>(DefaultDepth(display, connection_->screen())));
+        gc_ = XCreateGC(display, pixmap_, 0, nullptr);
+        std::vector<char> pixels(static_cast<std::size_t>(sourceWidth) * 4 * static_cast<std::size_t>(height));
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<std::uint8_t*>(pixels.data()) + static_cast<std::size_t>(y) * sourceWidth * 4;
+            for (int x = 0; x < sourceWidth; ++x) {
+                const int phase = x + y;
+                row[x * 4 + 0] = static_cast<std::uint8_t>(phase);
+                row[x * 4 + 1] = static_cast<std::uint8_t>(phase / 2 + y);
+                row[x * 4 + 2] = static_cast<std::uint8_t>(255 - (phase & 0xFF));
+                row[x * 4 + 3] = 0;
+            }
+        }
+        XImage* image =
+            XCreateImage(display, DefaultVisual(display, connection_->screen()), 24, ZPixmap, 0, pixels.data(),
+                         static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height), 32, 0);
+        XPutImage(display, pixmap_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(sourceWidth),
+                  static_cast<unsigned>(height));
+        image->data = nullptr; // the vector owns the pixels
+        XDestroyImage(image);
+        XSync(display, False);
+    }
+    ~MovingPicture() {
+        ::Display* display = connection_->display();
+        XFreeGC(display, gc_);
+        XFreePixmap(display, pixmap_);
+        XDestroyWindow(display, window_);
+        XSync(display, False);
+    }
+    MovingPicture(const MovingPicture&) = delete;
+    MovingPicture& operator=(const MovingPicture&) = delete;
+
+    void draw(int step) {
+        XCopyArea(connection_->display(), pixmap_, window_, gc_, (step * 4) % 256, 0, static_cast<unsigned>(width_),
+                  static_cast<unsigned>(height_), 0, 0);
+        XSync(connection_->display(), False);
+    }
+
+private:
+    std::unique_ptr<Platform::Linux::X11Connection> connection_;
+    int width_;
+    int height_;
+    ::Window window_ = 0;
+    Pixmap pixmap_ = 0;
+    GC gc_ = nullptr;
+};
+
+// The device's end: decodes every frame as its packet arrives, on the channel's queue, and times
+// it against the start of its grab (the same process, so the same clock).
+class DecodingDevice {
+public:
+    TessaloyNet::PacketChannel::Events events(std::shared_ptr<std::promise<void>> ready) {
+        return {.ready = [ready] { ready->set_value(); },
+                .packet = [this](WirePacket packet) { take(packet); },
+                .closed = nullptr};
+    }
+    void setFirstGrab(Clock::time_point first) {
+        std::lock_guard guard(lock_);
+        firstGrab_ = first;
+    }
+    // Samples from now on only.
+    void startCounting() {
+        std::lock_guard guard(lock_);
+        counting_ = true;
+    }
+    void stopCounting() {
+        std::lock_guard guard(lock_);
+        counting_ = false;
+    }
+
+    struct Samples {
+        std::vector<double> latency;
+        std::vector<double> arrival;
+        std::vector<double> decode;
+        std::size_t failures = 0;
+    };
+    Samples samples() const {
+        std::lock_guard guard(lock_);
+        return samples_;
+    }
+
+private:
+    void take(const WirePacket& packet) {
+        const auto arrived = Clock::now();
+        std::lock_guard guard(lock_);
+        try {
+            if (packet.kind() == WirePacket::Kind::videoConfiguration) {
+                decoder_.configure(TessaloyCore::VideoConfiguration::decode(packet));
+                return;
+            }
+            if (packet.kind() != WirePacket::Kind::videoFrame) return;
+            const auto frame = TessaloyCore::VideoFrame::decode(packet);
+            const auto pictures = decoder_.decode(frame);
+            const auto decoded = Clock::now();
+            if (!firstGrab_ || !counting_ || pictures.empty()) return;
+            const Clock::time_point grabbed =
+                *firstGrab_ + std::chrono::microseconds(pictures.back().presentationMicroseconds);
+            samples_.latency.push_back(std::chrono::duration<double>(decoded - grabbed).count());
+            samples_.arrival.push_back(std::chrono::duration<double>(arrived - grabbed).count());
+            samples_.decode.push_back(std::chrono::duration<double>(decoded - arrived).count());
+        } catch (const std::exception&) {
+            ++samples_.failures;
+        }
+    }
+
+    mutable std::mutex lock_;
+    TessaloyMedia::VideoDecoder decoder_{TessaloyMedia::VideoDecoder::PixelLayout::rgb};
+    std::optional<Clock::time_point> firstGrab_;
+    bool counting_ = false;
+    Samples samples_;
+};
+
+const TessaloyNet::PairingKeys& keys() {
+    static const TessaloyCore::Bytes salt(16, 0x42);
+    static const TessaloyNet::PairingKeys derived =
+        TessaloyNet::PairingKeys::derive(*TessaloyNet::PairingCode::parse("ABCD-EFGH"), salt);
+    return derived;
+}
+
+void endToEnd(benchmark::State& state, int width, int height) {
+    const Bench::VirtualScreen screen(width, height);
+    MovingPicture picture(screen.name(), width, height);
+    QueueActor actor;
+    Platform::SerialQueue captureQueue("dev.tessaloy.capture");
+    const auto displays = Platform::Displays::create(screen.name())->list();
+    std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
+
+    // The Mac's channel and the device's, joined over loopback TLS 1.3 with pairing identities.
+    asio::ip::tcp::acceptor acceptor(Platform::sharedIoContext(),
+                                     asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    DecodingDevice device;
+    auto deviceReady = std::make_shared<std::promise<void>>();
+    auto macReady = std::make_shared<std::promise<void>>();
+    auto deviceChannel = TessaloyNet::TlsPacketChannel::connecting(
+        acceptor.local_endpoint(), TessaloyNet::LANTransport::pairingClientParameters(keys(), "Phone"));
+    deviceChannel->setEvents(device.events(deviceReady));
+    deviceChannel->start();
+    auto macChannel = TessaloyNet::TlsPacketChannel::accepted(
+        acceptor.accept(), TessaloyNet::LANTransport::pairingServerParameters(keys(), "Mac", nullptr));
+    macChannel->setEvents({.ready = [macReady] { macReady->set_value(); }, .packet = nullptr, .closed = nullptr});
+    macChannel->start();
+    deviceReady->get_future().wait();
+    macReady->get_future().wait();
+
+    auto sendQueue = std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
+    auto sender = std::make_shared<TessaloyNet::VideoSender>(macChannel, sendQueue);
+    sender->attach();
+
+    TessaloyMedia::VideoEncoder::Settings settings;
+    settings.codec = TessaloyCore::VideoCodec::h264;
+    settings.width = width;
+    settings.height = height;
+    settings.framesPerSecond = 60;
+    settings.bitrate = width >= 1'920 ? 12'000'000 : 4'000'000;
+    settings.keyframeIntervalSeconds = 10;
+    auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
+        captureQueue, actor, settings, sender, std::nullopt, stream, 1, Plovander::CaptureEncodingOutput::Events{});
+    state.SetLabel(output->backendDescription());
+
+    std::atomic<std::uint64_t> held{0};
+    bool firstGrabSet = false;
+    stream->start({.displayID = displays.front().displayID, .framesPerSecond = 60, .showsCursor = true},
+                  {.onFrame =
+                       [&](const Platform::FrameView& frame) {
+                           if (!firstGrabSet) {
+                               firstGrabSet = true;
+                               device.setFirstGrab(frame.captureTime);
+                           }
+                           if (sendQueue->counters().queuedFrames >= 8) ++held;
+                           output->take(frame);
+                       },
+                   .onStopped = {},
+                   .onNote = {}});
+    output->begin();
+
+    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 60));
+    const int frames = 600;
+    for (auto _ : state) {
+        // A second of moving picture to settle the encoder's rate, then the measured part.
+        auto next = Clock::now();
+        for (int step = 1; step <= 60; ++step) {
+            picture.draw(step);
+            next += interval;
+            std::this_thread::sleep_until(next);
+        }
+        device.startCounting();
+        const std::uint64_t heldBefore = held.load();
+        const auto start = Clock::now();
+        for (int step = 61; step <= 60 + frames; ++step) {
+            picture.draw(step);
+            next += interval;
+            std::this_thread::sleep_until(next);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        // The last frames through the encoder and the connection.
+        std::this_thread::sleep_for(200ms);
+        device.stopCounting();
+        const auto samples = device.samples();
+        state.SetIterationTime(percentile(samples.latency, 0.5));
+        state.counters["frames"] = static_cast<double>(samples.latency.size());
+        state.counters["fps"] = static_cast<double>(samples.latency.size()) / seconds;
+        state.counters["latency_p50_ms"] = percentile(samples.latency, 0.5) * 1e3;
+        state.counters["latency_p99_ms"] = percentile(samples.latency, 0.99) * 1e3;
+        state.counters["arrival_p50_ms"] = percentile(samples.arrival, 0.5) * 1e3;
+        state.counters["arrival_p99_ms"] = percentile(samples.arrival, 0.99) * 1e3;
+        state.counters["decode_p50_ms"] = percentile(samples.decode, 0.5) * 1e3;
+        state.counters["held"] = static_cast<double>(held.load() - heldBefore);
+        if (samples.failures > 0) state.SkipWithError("the device could not decode every frame");
+    }
+    stream->stop();
+    captureQueue.sync([&] { output->finish(); });
+    sender->stop();
+    macChannel->close();
+    deviceChannel->close();
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(endToEnd, x264_1920x1080, 1920, 1080)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(endToEnd, x264_1280x720, 1280, 720)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

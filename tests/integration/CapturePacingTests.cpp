@@ -1,0 +1,206 @@
+#include "tests/integration/MainRoadHarness.h"
+
+#include "tests/support/LoopbackRelay.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <random>
+#include <regex>
+
+// How the capture of a running session paces itself against the desktop and the device, end to
+// end: a still desktop goes quiet after one sharper frame, and a device that stops reading holds the
+// capture back without the send queue growing, until it reads again.
+namespace {
+
+using namespace std::chrono_literals;
+using Integration::DesktopSessionTest;
+using Testing::DeviceMediaReceiver;
+using Testing::DeviceSimulator;
+
+constexpr std::uint32_t navy = 0x203060;
+constexpr std::uint32_t white = 0xf0f0f0;
+constexpr std::uint32_t green = 0x30b040;
+
+// A window full of noise that moves on at every step(), as video does: every picture differs and
+// compresses badly. Drawn on the server from a pixmap made once.
+class MovingNoise {
+public:
+    MovingNoise(Platform::Linux::X11Connection& connection, int width, int height)
+        : connection_(connection), width_(width), height_(height) {
+        ::Display* display = connection_.display();
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        window_ = XCreateWindow(display, connection_.root(), 0, 0, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, nullptr,
+                                CWOverrideRedirect, &attributes);
+        XMapRaised(display, window_);
+        const int sourceWidth = width + shift * steps;
+        pixmap_ = XCreatePixmap(display, window_, static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height),
+                                static_cast<unsigned>(DefaultDepth(display, connection_.screen())));
+        gc_ = XCreateGC(display, pixmap_, 0, nullptr);
+        std::vector<char> pixels(static_cast<std::size_t>(sourceWidth) * 4 * static_cast<std::size_t>(height));
+        std::mt19937 random(7);
+        for (auto& byte : pixels) byte = static_cast<char>(random() & 0xff);
+        XImage* image =
+            XCreateImage(display, DefaultVisual(display, connection_.screen()), 24, ZPixmap, 0, pixels.data(),
+                         static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height), 32, 0);
+        XPutImage(display, pixmap_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(sourceWidth),
+                  static_cast<unsigned>(height));
+        image->data = nullptr; // the vector owns the pixels
+        XDestroyImage(image);
+        XSync(display, False);
+    }
+    ~MovingNoise() {
+        ::Display* display = connection_.display();
+        XFreeGC(display, gc_);
+        XFreePixmap(display, pixmap_);
+        XDestroyWindow(display, window_);
+        XSync(display, False);
+    }
+    MovingNoise(const MovingNoise&) = delete;
+    MovingNoise& operator=(const MovingNoise&) = delete;
+
+    void step() {
+        ++step_;
+        XCopyArea(connection_.display(), pixmap_, window_, gc_, (step_ % steps) * shift, 0,
+                  static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0, 0);
+        XSync(connection_.display(), False);
+    }
+    // Covers the noise with one colour, and stops it.
+    void fill(std::uint32_t rgb) {
+        XSetForeground(connection_.display(), gc_, rgb);
+        XFillRectangle(connection_.display(), window_, gc_, 0, 0, static_cast<unsigned>(width_),
+                       static_cast<unsigned>(height_));
+        XSync(connection_.display(), False);
+    }
+
+private:
+    static constexpr int shift = 8;
+    static constexpr int steps = 32;
+
+    Platform::Linux::X11Connection& connection_;
+    int width_;
+    int height_;
+    ::Window window_ = 0;
+    Pixmap pixmap_ = 0;
+    GC gc_ = nullptr;
+    int step_ = 0;
+};
+
+// The send queue as the capture's summary shows it: "Send queue: 2 of 16 frames, 48 KiB, 3 dropped".
+struct QueueReading {
+    std::size_t frames = 0;
+    std::size_t kibibytes = 0;
+    std::uint64_t dropped = 0;
+};
+
+std::optional<QueueReading> readQueue(const std::optional<std::string>& summary) {
+    static const std::regex pattern(R"(Send queue: (\d+) of \d+ frames, (\d+) KiB, (\d+) dropped.*)");
+    std::smatch match;
+    if (!summary || !std::regex_match(*summary, match, pattern)) return std::nullopt;
+    return QueueReading{std::stoul(match[1]), std::stoul(match[2]), std::stoull(match[3])};
+}
+
+class CapturePacing : public DesktopSessionTest {
+protected:
+    const Bounds whole{0, 0, screenWidth, screenHeight};
+};
+
+TEST_F(CapturePacing, AStillDesktopSendsNothingAfterItsRefinementFrame) {
+    const ::Window window = desktop.showWindow(whole, navy);
+    desktop.movePointer(screenWidth - 1, screenHeight - 1);
+    DeviceSimulator device("Ada's iPhone");
+    ASSERT_NO_FATAL_FAILURE(pairAndApprove(device));
+    ASSERT_TRUE(pictureShowing(device, whole, navy));
+    auto& media = device.media();
+    const auto refined = [](const DeviceMediaReceiver::Tally& tally) { return tally.lastWasRefinement; };
+    ASSERT_TRUE(media.waitUntil(refined, 10s, pumping())) << "the first picture was not refined";
+
+    // One change: its frames, then exactly one refinement.
+    const auto beforeChange = media.tally();
+    const Bounds area{200, 100, 160, 120};
+    desktop.fill(window, area, white);
+    ASSERT_TRUE(pictureShowing(device, area, white));
+    ASSERT_TRUE(media.waitUntil(refined, 10s, pumping())) << "the change was not refined";
+    const auto afterChange = media.tally();
+    EXPECT_GT(afterChange.frames, beforeChange.frames + 1);
+    EXPECT_EQ(afterChange.refinements, beforeChange.refinements + 1);
+
+    // Quiet: ten seconds of the capture's timers over one and a half of real capture ticks. The
+    // probe's count comes with the reports of every second.
+    const auto quietSecond = [&] {
+        environment.actor.advance(1s);
+        until([] { return false; }, 150ms);
+    };
+    quietSecond();
+    const std::int64_t encoded = probe->encodedFrameCount();
+    for (int second = 1; second < 10; ++second) quietSecond();
+    const auto quiet = media.tally();
+    EXPECT_EQ(quiet.frames, afterChange.frames) << "a still desktop sent frames";
+    EXPECT_EQ(probe->encodedFrameCount(), encoded);
+    EXPECT_GT(encoded, 0);
+    EXPECT_TRUE(session->isSharing());
+    EXPECT_EQ(quiet.failures, 0u) << quiet.lastError;
+}
+
+TEST_F(CapturePacing, ADeviceThatStopsReadingHoldsTheCaptureBackUntilItReadsAgain) {
+    const ::Window background = desktop.showWindow(whole, navy);
+    // A slow link from the start (see LoopbackRelay), so that the Mac's buffers stay small.
+    Testing::LoopbackRelay relay(endpoint(),
+                                 {.receiveBuffer = 4 * 1024, .segmentSize = 1'400, .bytesPerSecond = 64 * 1024});
+    DeviceSimulator device("Ada's iPhone");
+    // The device waits for the Mac longer than it stops reading.
+    TessaloyNet::TlsPacketChannelOptions patient;
+    patient.readTimeout = 60s;
+    device.setChannelOptions(patient);
+    ASSERT_NO_FATAL_FAILURE(pairAndApprove(device, relay.endpoint()));
+    ASSERT_TRUE(pictureShowing(device, whole, navy));
+    auto& media = device.media();
+
+    // Video that the link cannot carry: the device still gets pictures, fewer of them.
+    MovingNoise noise(desktop.connection(), screenWidth, screenHeight);
+    std::vector<QueueReading> readings;
+    const auto animate = [&](const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            noise.step();
+            if (const auto reading = readQueue(probe->queueSummary())) readings.push_back(*reading);
+            if (until(done, 30ms)) return true;
+        }
+        return false;
+    };
+    const auto picturesBefore = media.tally().pictures;
+    ASSERT_TRUE(animate([&] { return media.tally().pictures >= picturesBefore + 5; }, 10s));
+
+    // The device stops reading: the capture holds its pictures back (counted as dropped) rather
+    // than queueing them, and the session goes on.
+    relay.hold();
+    const std::int64_t droppedBefore = probe->droppedFrames();
+    ASSERT_TRUE(animate([&] { return probe->droppedFrames() > droppedBefore + 30; }, 20s))
+        << probe->queueSummary().value_or("no queue summary");
+    const auto stalled = media.tally();
+    animate([] { return false; }, 1s);
+    EXPECT_EQ(media.tally().frames, stalled.frames) << "the device read while it was held";
+    EXPECT_TRUE(session->isSharing());
+    ASSERT_FALSE(readings.empty());
+    for (const auto& reading : readings) {
+        EXPECT_LE(reading.frames, Plovander::StreamingSession::pendingFramesLimit);
+        EXPECT_LE(reading.kibibytes * 1024, Plovander::StreamingSession::pendingBytesLimit);
+    }
+    EXPECT_GE(readings.back().frames, Plovander::StreamingSession::pendingFramesLimit / 2) << "nothing was held";
+
+    // Reading again, the device catches up and decodes the desktop as it is now.
+    relay.release();
+    desktop.fill(background, whole, green);
+    noise.fill(green);
+    ASSERT_TRUE(pictureShowing(device, whole, green)) << "no picture after reading again";
+    const auto after = media.tally();
+    EXPECT_GT(after.frames, stalled.frames);
+    EXPECT_EQ(after.failures, 0u) << after.lastError;
+    EXPECT_EQ(after.framesBeforeKeyframe + after.framesOfAnotherGeneration + after.framesWithoutConfiguration, 0u);
+    EXPECT_TRUE(session->isSharing());
+    EXPECT_EQ(session->phaseDescription(), "Sharing this display.");
+}
+
+} // namespace

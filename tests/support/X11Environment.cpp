@@ -1,0 +1,31 @@
+#include "tests/support/X11Environment.h"
+
+#include "platform/CursorImage.h"
+#include "platform/Displays.h"
+#include "platform/Events.h"
+#include "platform/ScreenCapture.h"
+
+#include <utility>
+
+namespace Testing {
+
+X11Environment::X11Environment(std::string displayName) : displayName_(std::move(displayName)) {}
+
+std::unique_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
+    return Platform::Displays::create(displayName_, whyNot);
+}
+
+std::unique_ptr<Platform::ScreenCapture> X11Environment::screenCapture(Platform::SerialQueue& queue,
+                                                                       std::string* whyNot) {
+    return Platform::ScreenCapture::create(queue, displayName_, whyNot);
+}
+
+std::unique_ptr<Platform::Events> X11Environment::events(Platform::SerialQueue& queue, std::string* whyNot) {
+    return Platform::Events::create(queue, displayName_, whyNot);
+}
+
+std::unique_ptr<Platform::CursorImage> X11Environment::cursorImage(std::string* whyNot) {
+    return Platform::CursorImage::create(displayName_, whyNot);
+}
+
+} // namespace Testing

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "tests/support/FakeEnvironment.h"
+
+#include <string>
+
+namespace Testing {
+
+// The platform of a test that runs on a real desktop: the displays, the screen capture, the posted
+// events and the pointer's picture are those of the X server `displayName` (a private XvfbServer's);
+// everything else is FakeEnvironment's (manual main actor, memory keychain and settings, fake
+// advertiser, pasteboard and sound, received files in a temporary folder). The server must outlive
+// the objects made here.
+class X11Environment final : public FakeEnvironment {
+public:
+    explicit X11Environment(std::string displayName);
+
+    const std::string& displayName() const { return displayName_; }
+
+    std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override;
+    std::unique_ptr<Platform::ScreenCapture> screenCapture(Platform::SerialQueue& queue, std::string* whyNot) override;
+    std::unique_ptr<Platform::Events> events(Platform::SerialQueue& queue, std::string* whyNot) override;
+    std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
+
+private:
+    std::string displayName_;
+};
+
+} // namespace Testing
