@@ -47,6 +47,8 @@ public:
         std::size_t writes = 0;
         std::size_t writtenAtShutdown = SIZE_MAX;
         bool closed = false;
+        // The channel destroyed the stream.
+        bool streamGone = false;
 
         // Pending operations.
         std::deque<std::uint8_t> incoming;
@@ -118,6 +120,11 @@ public:
 
     FakeByteStream(Platform::SerialQueue& queue, std::shared_ptr<Script> script) : script_(std::move(script)) {
         script_->queue = &queue;
+    }
+    ~FakeByteStream() override {
+        std::lock_guard guard(script_->lock);
+        script_->streamGone = true;
+        script_->changed.notify_all();
     }
 
     void handshake(Handler handler) override {
