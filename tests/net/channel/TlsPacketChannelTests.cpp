@@ -371,12 +371,15 @@ TEST_F(TlsPacketChannelInPlaceTest, ReadsInPlaceUpToItsBoundThenLetsTheQueueRunO
         const Bytes one = numbered(static_cast<std::uint8_t>(i), size).encoded();
         stream.insert(stream.end(), one.begin(), one.end());
     }
-    // The channel's waiting read completes on the queue; this probe is queued right behind it.
-    script->deliver(stream);
+    // Delivered from the queue itself, so the completion of the channel's waiting read and then
+    // this probe are queued before either can run.
     std::promise<std::size_t> seen;
     channel->queue().async([&] {
-        std::lock_guard guard(recorder.lock);
-        seen.set_value(recorder.packets.size());
+        script->deliver(stream);
+        channel->queue().async([&] {
+            std::lock_guard guard(recorder.lock);
+            seen.set_value(recorder.packets.size());
+        });
     });
     ASSERT_TRUE(recorder.waitUntil([&] { return recorder.packets.size() == count; }));
     const std::size_t before = seen.get_future().get();
@@ -398,14 +401,18 @@ TEST_F(TlsPacketChannelInPlaceTest, WritesInPlaceUpToItsBoundThenLetsTheQueueRun
         alreadyWritten = s.written.size();
         return s.writtenPackets().size() == 1; // the first ping
     }));
-    channel->setPacketSource([next = std::size_t(0)]() mutable -> std::optional<WirePacket> {
-        if (next == count) return std::nullopt;
-        return numbered(static_cast<std::uint8_t>(next++), size);
-    });
+    // Set from the queue itself, so the writer's turn and then this probe are queued before either
+    // can run.
     std::promise<std::size_t> seen;
     channel->queue().async([&] {
-        std::lock_guard guard(script->lock);
-        seen.set_value(script->written.size() - alreadyWritten);
+        channel->setPacketSource([next = std::size_t(0)]() mutable -> std::optional<WirePacket> {
+            if (next == count) return std::nullopt;
+            return numbered(static_cast<std::uint8_t>(next++), size);
+        });
+        channel->queue().async([&] {
+            std::lock_guard guard(script->lock);
+            seen.set_value(script->written.size() - alreadyWritten);
+        });
     });
     ASSERT_TRUE(script->waitUntil([&](Script& s) { return withoutPings(s.writtenPackets()).size() == count; }));
     // Past the bound the writer hands one write to the stream, whose completion waits for the
