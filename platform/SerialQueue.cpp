@@ -22,7 +22,14 @@ public:
     ~IoPool() {
         guard_.reset();
         context_.stop();
-        for (auto& thread : threads_) thread.join();
+        for (auto& thread : threads_) {
+            // exit() may be called from a handler: that thread cannot wait for itself.
+            if (thread.get_id() == std::this_thread::get_id()) {
+                thread.detach();
+            } else {
+                thread.join();
+            }
+        }
     }
     asio::io_context& context() { return context_; }
 

@@ -10,8 +10,9 @@ namespace TessaloyNet {
 
 using TessaloyCore::WirePacket;
 
-PacketWriter::PacketWriter(Platform::SerialQueue& queue, WriteFunction write, Callbacks callbacks)
-    : queue_(queue), write_(std::move(write)), callbacks_(std::move(callbacks)) {}
+PacketWriter::PacketWriter(Platform::SerialQueue& queue, WriteFunction write, Callbacks callbacks,
+                           WriteNowFunction writeNow)
+    : queue_(queue), write_(std::move(write)), callbacks_(std::move(callbacks)), writeNow_(std::move(writeNow)) {}
 
 void PacketWriter::start() {
     queue_.assertCurrent();
@@ -83,49 +84,73 @@ bool PacketWriter::takeNext() {
 void PacketWriter::writeNext() {
     if (!started_ || writing_ || failed_) return;
     std::weak_ptr<char> alive = lifetime_;
-    if (!takeNext()) {
-        if (alive.expired() || writing_ || failed_) return;
-        if (finishing_ && !current_ && direct_.empty()) {
-            // Only once: a second finish() is ignored and no packet is queued after finishing.
-            if (auto flushed = std::exchange(callbacks_.flushed, nullptr)) flushed();
+    std::size_t inPlace = 0;
+    while (true) {
+        if (!takeNext()) {
+            if (alive.expired() || writing_ || failed_) return;
+            if (finishing_ && !current_ && direct_.empty()) {
+                // Only once: a second finish() is ignored and no packet is queued after finishing.
+                if (auto flushed = std::exchange(callbacks_.flushed, nullptr)) flushed();
+            }
+            return;
         }
+        const ByteStream::WriteBuffers buffers = unwritten();
+        if (writeNow_ && inPlace < maximumWrittenInPlace) {
+            std::error_code error;
+            const std::size_t count = writeNow_(buffers, error);
+            if (error) return fail(error);
+            if (count > 0) {
+                inPlace += count;
+                if (!advance(count)) return;
+                // A callback may have finished or failed the writer, or started a write of its own.
+                if (writing_ || failed_) return;
+                continue;
+            }
+        }
+        writing_ = true;
+        write_(buffers, [this, alive](std::error_code error, std::size_t count) {
+            if (alive.expired()) return;
+            written(error, count);
+        });
         return;
     }
+}
+
+ByteStream::WriteBuffers PacketWriter::unwritten() const {
     const Outgoing& out = *current_;
     const std::size_t headerLeft = out.header.size() > out.written ? out.header.size() - out.written : 0;
     const std::size_t payloadDone = out.written - (out.header.size() - headerLeft);
-    const ByteStream::WriteBuffers buffers{
-        asio::const_buffer(out.header.data() + (out.header.size() - headerLeft), headerLeft),
-        asio::const_buffer(out.packet.payload().data() + payloadDone, out.packet.payload().size() - payloadDone)};
-    writing_ = true;
-    write_(buffers, [this, alive](std::error_code error, std::size_t count) {
-        if (alive.expired()) return;
-        written(error, count);
-    });
+    return {asio::const_buffer(out.header.data() + (out.header.size() - headerLeft), headerLeft),
+            asio::const_buffer(out.packet.payload().data() + payloadDone, out.packet.payload().size() - payloadDone)};
 }
 
 void PacketWriter::written(std::error_code error, std::size_t count) {
     queue_.assertCurrent();
     writing_ = false;
     if (!error && count == 0) error = asio::error::connection_aborted;
-    if (error) {
-        failed_ = true;
-        if (!discardQueued()) return;
-        if (auto failed = std::exchange(callbacks_.failed, nullptr)) failed(error);
-        return;
-    }
+    if (error) return fail(error);
+    if (!advance(count)) return;
+    writeNext();
+}
+
+bool PacketWriter::advance(std::size_t count) {
     Outgoing& out = *current_;
     out.written += count;
-    if (out.written >= out.header.size() + out.packet.payload().size()) {
-        const bool droppable = out.droppable;
-        current_.reset();
-        if (droppable && callbacks_.droppableLeft) {
-            std::weak_ptr<char> alive = lifetime_;
-            callbacks_.droppableLeft();
-            if (alive.expired()) return;
-        }
+    if (out.written < out.header.size() + out.packet.payload().size()) return true;
+    const bool droppable = out.droppable;
+    current_.reset();
+    if (droppable && callbacks_.droppableLeft) {
+        std::weak_ptr<char> alive = lifetime_;
+        callbacks_.droppableLeft();
+        if (alive.expired()) return false;
     }
-    writeNext();
+    return true;
+}
+
+void PacketWriter::fail(std::error_code error) {
+    failed_ = true;
+    if (!discardQueued()) return;
+    if (auto failed = std::exchange(callbacks_.failed, nullptr)) failed(error);
 }
 
 bool PacketWriter::discardQueued() {

@@ -22,14 +22,20 @@ namespace TessaloyNet {
 // packets first, then whatever the packet source gives whenever the connection can take more.
 // A packet is never interrupted by another once its first byte went out.
 //
-// Bound to one queue: it is called there and `write` must run its handler there. It writes nothing
-// before start(). The writer stops at the first failed write and reports it once; nothing is written after
-// it. Each callback may destroy the writer: nothing of it is touched after a callback returns,
-// and a write that completes after its writer is gone is ignored.
+// Bound to one queue: it is called there and `write` must run its handler there. With a `writeNow`
+// (ByteStream::writeNow), whatever the connection takes at once is written in place, up to
+// `maximumWrittenInPlace` bytes in a row, before a write goes through `write` and the queue. It
+// writes nothing before start(). The writer stops at the first failed write and reports it once;
+// nothing is written after it. Each callback may destroy the writer: nothing of it is touched after a
+// callback returns, and a write that completes after its writer is gone is ignored.
 class PacketWriter {
 public:
     using WriteFunction = std::function<void(ByteStream::WriteBuffers, ByteStream::IoHandler)>;
+    using WriteNowFunction = std::function<std::size_t(ByteStream::WriteBuffers, std::error_code&)>;
     using PacketSource = std::function<std::optional<TessaloyCore::WirePacket>()>;
+
+    // Then the queue's other work (the channel's reads) gets its turn.
+    static constexpr std::size_t maximumWrittenInPlace = 1 << 20;
 
     struct Callbacks {
         // A droppable packet was written completely, or discarded after a failure.
@@ -40,7 +46,8 @@ public:
         std::function<void()> flushed{};
     };
 
-    PacketWriter(Platform::SerialQueue& queue, WriteFunction write, Callbacks callbacks);
+    PacketWriter(Platform::SerialQueue& queue, WriteFunction write, Callbacks callbacks,
+                 WriteNowFunction writeNow = nullptr);
     PacketWriter(const PacketWriter&) = delete;
     PacketWriter& operator=(const PacketWriter&) = delete;
     ~PacketWriter() = default;
@@ -68,13 +75,20 @@ private:
 
     void writeNext();
     bool takeNext();
+    // The rest of the current packet.
+    ByteStream::WriteBuffers unwritten() const;
     void written(std::error_code error, std::size_t count);
+    // Counts `count` more bytes of the current packet as written; false when a callback destroyed
+    // the writer.
+    bool advance(std::size_t count);
+    void fail(std::error_code error);
     // Returns false when a callback destroyed the writer.
     bool discardQueued();
 
     Platform::SerialQueue& queue_;
     WriteFunction write_;
     Callbacks callbacks_;
+    WriteNowFunction writeNow_;
     PacketSource source_;
     std::deque<Outgoing> direct_;
     std::optional<Outgoing> current_;

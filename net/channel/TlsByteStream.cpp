@@ -93,6 +93,9 @@ void TlsByteStream::attach() {
     // Reads several records per system call when they are there.
     SSL_set_read_ahead(ssl, 1);
     SSL_set_default_read_buffer_len(ssl, readAheadBytes);
+    // Each SSL_write returns after one record, so a write can tell how much went out before the
+    // socket filled up; the record it began is offered again from wherever its bytes now are.
+    SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (parameters_.side() == TlsParameters::Side::server) {
         SSL_set_accept_state(ssl);
     } else {
@@ -185,28 +188,49 @@ void TlsByteStream::continueHandshake(Handler handler) {
 
 void TlsByteStream::readSome(std::span<std::uint8_t> space, IoHandler handler) {
     readSpace_ = space;
-    continueRead(std::move(handler));
+    continueRead(std::move(handler), true);
 }
 
-void TlsByteStream::continueRead(IoHandler handler) {
+void TlsByteStream::continueRead(IoHandler handler, bool inCall) {
     std::size_t count = 0;
     std::error_code error;
     const Step next = step(SSL_read_ex(ssl_.get(), readSpace_.data(), readSpace_.size(), &count) == 1 ? 1 : 0, error);
     if (next == Step::wantRead || next == Step::wantWrite) {
         await(
-            next, [this, handler]() mutable { continueRead(std::move(handler)); },
+            next, [this, handler]() mutable { continueRead(std::move(handler), false); },
             [handler](std::error_code failure) { handler(failure, 0); });
         return;
     }
-    // Never inside the call: through the queue, which runs it next on this same thread.
-    post([handler = std::move(handler), error, count] { handler(error, error ? 0 : count); });
+    complete(std::move(handler), error, count, inCall);
 }
 
-void TlsByteStream::writeSome(WriteBuffers buffers, IoHandler handler) {
+void TlsByteStream::complete(IoHandler handler, std::error_code error, std::size_t count, bool inCall) {
+    if (error) count = 0;
+    if (!inCall) {
+        // Already on the queue, after a wait.
+        handler(error, count);
+        return;
+    }
+    // Never inside the call.
+    post([handler = std::move(handler), error, count] { handler(error, count); });
+}
+
+std::size_t TlsByteStream::readNow(std::span<std::uint8_t> space, std::error_code& error) {
+    std::size_t count = 0;
+    const Step next = step(SSL_read_ex(ssl_.get(), space.data(), space.size(), &count) == 1 ? 1 : 0, error);
+    return next == Step::done ? count : 0;
+}
+
+void TlsByteStream::prepareWrite(const WriteBuffers& buffers) {
     const auto* header = static_cast<const std::uint8_t*>(buffers[0].data());
     const auto* payload = static_cast<const std::uint8_t*>(buffers[1].data());
     if (buffers[0].size() > 0) {
-        const std::size_t fromPayload = std::min(buffers[1].size(), first_.size() - buffers[0].size());
+        // The payload's bytes beyond its whole records ride in the header's record when they fit:
+        // one record fewer, for a copy of less than a record. Otherwise the header goes alone and
+        // nothing of the payload is copied.
+        const std::size_t beyondWholeRecords = buffers[1].size() % first_.size();
+        const std::size_t fromPayload =
+            beyondWholeRecords <= first_.size() - buffers[0].size() ? beyondWholeRecords : 0;
         std::memcpy(first_.data(), header, buffers[0].size());
         if (fromPayload > 0) std::memcpy(first_.data() + buffers[0].size(), payload, fromPayload);
         writeData_ = first_.data();
@@ -215,20 +239,42 @@ void TlsByteStream::writeSome(WriteBuffers buffers, IoHandler handler) {
         writeData_ = payload;
         writeLength_ = buffers[1].size();
     }
-    continueWrite(std::move(handler));
 }
 
-void TlsByteStream::continueWrite(IoHandler handler) {
-    std::size_t count = 0;
+std::size_t TlsByteStream::writeRecords(Step& next, std::error_code& error) {
+    std::size_t total = 0;
+    next = Step::done;
+    while (total < writeLength_) {
+        std::size_t count = 0;
+        next = step(SSL_write_ex(ssl_.get(), writeData_ + total, writeLength_ - total, &count) == 1 ? 1 : 0, error);
+        if (next != Step::done) break;
+        total += count;
+    }
+    return total;
+}
+
+void TlsByteStream::writeSome(WriteBuffers buffers, IoHandler handler) {
+    prepareWrite(buffers);
+    continueWrite(std::move(handler), true);
+}
+
+void TlsByteStream::continueWrite(IoHandler handler, bool inCall) {
+    Step next = Step::done;
     std::error_code error;
-    const Step next = step(SSL_write_ex(ssl_.get(), writeData_, writeLength_, &count) == 1 ? 1 : 0, error);
-    if (next == Step::wantRead || next == Step::wantWrite) {
+    const std::size_t count = writeRecords(next, error);
+    if (count == 0 && (next == Step::wantRead || next == Step::wantWrite)) {
         await(
-            next, [this, handler]() mutable { continueWrite(std::move(handler)); },
+            next, [this, handler]() mutable { continueWrite(std::move(handler), false); },
             [handler](std::error_code failure) { handler(failure, 0); });
         return;
     }
-    post([handler = std::move(handler), error, count] { handler(error, error ? 0 : count); });
+    complete(std::move(handler), error, count, inCall);
+}
+
+std::size_t TlsByteStream::writeNow(WriteBuffers buffers, std::error_code& error) {
+    prepareWrite(buffers);
+    Step next = Step::done;
+    return writeRecords(next, error);
 }
 
 void TlsByteStream::shutdown(Handler handler) { continueShutdown(std::move(handler)); }

@@ -15,10 +15,9 @@
 namespace TessaloyNet {
 
 // TLS 1.3 over one TCP connection: OpenSSL reads and writes the non-blocking socket itself, and
-// Asio tells when the socket is ready, on the given queue's executor. Whole packets go to
-// SSL_write at once (as many records as the socket takes), and whatever OpenSSL already holds is
-// read without waiting, so a busy channel stays on its queue's thread instead of going through the
-// event loop record by record. The peer is judged by the parameters' check during the handshake.
+// Asio tells when the socket is ready, on the given queue's executor. A write goes out as many
+// records as the socket takes at once; OpenSSL reads ahead, and what it already holds is read
+// without waiting. The peer is judged by the parameters' check during the handshake.
 class TlsByteStream final : public ByteStream {
 public:
     using Executor = Platform::SerialQueue::Executor;
@@ -32,6 +31,8 @@ public:
     void handshake(Handler handler) override;
     void readSome(std::span<std::uint8_t> space, IoHandler handler) override;
     void writeSome(WriteBuffers buffers, IoHandler handler) override;
+    std::size_t readNow(std::span<std::uint8_t> space, std::error_code& error) override;
+    std::size_t writeNow(WriteBuffers buffers, std::error_code& error) override;
     void shutdown(Handler handler) override;
     void close() noexcept override;
 
@@ -47,8 +48,15 @@ private:
 
     void attach();
     void continueHandshake(Handler handler);
-    void continueRead(IoHandler handler);
-    void continueWrite(IoHandler handler);
+    // `inCall`: still inside readSome or writeSome, whose handler must wait for the queue.
+    void continueRead(IoHandler handler, bool inCall);
+    void continueWrite(IoHandler handler, bool inCall);
+    void complete(IoHandler handler, std::error_code error, std::size_t count, bool inCall);
+    // Makes `buffers` the write under way.
+    void prepareWrite(const WriteBuffers& buffers);
+    // Writes records of the write under way until all of it is out or the socket takes no more;
+    // returns the count written and sets `next` to why it stopped.
+    std::size_t writeRecords(Step& next, std::error_code& error);
     void continueShutdown(Handler handler);
     // Classifies the result `result` of an OpenSSL call; sets `error` when it failed.
     Step step(int result, std::error_code& error);
@@ -68,9 +76,9 @@ private:
 
     // The read under way.
     std::span<std::uint8_t> readSpace_;
-    // The write under way: OpenSSL must be given the same bytes again after a wait. A packet's
-    // header goes out in one record with the start of its payload, copied here.
-    std::array<std::uint8_t, 16 * 1024> first_{};
+    // The write under way: OpenSSL must be given the same bytes again after a wait (the record it
+    // began). A packet's header and maybe the start of its payload, copied into one record here.
+    std::array<std::uint8_t, SSL3_RT_MAX_PLAIN_LENGTH> first_{};
     const std::uint8_t* writeData_ = nullptr;
     std::size_t writeLength_ = 0;
 };

@@ -84,7 +84,8 @@ TlsPacketChannel::TlsPacketChannel(const StreamMaker& makeStream, Options option
             .droppableLeft = [this] { droppableInFlight_.fetch_sub(1); },
             .failed = [this](std::error_code error) { finish(error.message()); },
             .flushed = [this] { flushed(); },
-        });
+        },
+        [this](ByteStream::WriteBuffers buffers, std::error_code& error) { return stream_->writeNow(buffers, error); });
 }
 
 // The writer and stream have no operation under way by now: each holds the channel alive.
@@ -181,31 +182,49 @@ void TlsPacketChannel::handshaken(std::error_code error) {
     lastReceived_ = Clock::now();
     writer_->start();
     if (state_ != State::open) return;
-    readNext();
     scheduleReadCheck(options_.readTimeout);
     sendPing();
+    if (state_ != State::open) return;
     const auto events = this->events();
     if (events->ready) events->ready();
+    // Reading may deliver packets at once: only after `ready`.
+    if (state_ != State::closed) readNext();
 }
 
 void TlsPacketChannel::readNext() {
-    std::span<std::uint8_t> space = decoder_.writableSpace();
-    stream_->readSome(
-        space, [self = shared_from_this()](std::error_code error, std::size_t count) { self->didRead(error, count); });
+    // What is already there is read in place, up to a bound, so the queue's other work (the
+    // writer, the timers) still gets its turn when the peer sends without pause.
+    std::size_t inPlace = 0;
+    while (inPlace < maximumReadInPlace) {
+        std::error_code error;
+        const std::size_t count = stream_->readNow(decoder_.writableSpace(), error);
+        if (error) return readFailed(error);
+        if (count == 0) break;
+        inPlace += count;
+        if (!received(count)) return;
+    }
+    stream_->readSome(decoder_.writableSpace(), [self = shared_from_this()](std::error_code error, std::size_t count) {
+        self->didRead(error, count);
+    });
 }
 
 void TlsPacketChannel::didRead(std::error_code error, std::size_t count) {
     queue_->assertCurrent();
     if (state_ == State::closed) return;
-    if (error) {
-        // A clean end from the peer (close_notify or end of stream) is a normal close.
-        if (error == asio::error::eof || state_ == State::closing) {
-            finish(state_ == State::closing ? closeError_ : std::nullopt);
-        } else {
-            finish(error.message());
-        }
-        return;
+    if (error) return readFailed(error);
+    if (received(count)) readNext();
+}
+
+void TlsPacketChannel::readFailed(std::error_code error) {
+    // A clean end from the peer (close_notify or end of stream) is a normal close.
+    if (error == asio::error::eof || state_ == State::closing) {
+        finish(state_ == State::closing ? closeError_ : std::nullopt);
+    } else {
+        finish(error.message());
     }
+}
+
+bool TlsPacketChannel::received(std::size_t count) {
     const auto now = Clock::now();
     lastReceived_ = now;
     std::optional<WirePacket> packet;
@@ -213,19 +232,17 @@ void TlsPacketChannel::didRead(std::error_code error, std::size_t count) {
         packet = decoder_.commit(count);
     } catch (const TessaloyCore::WireError& wireError) {
         finish(std::string(RefusalReason::badHeaderPrefix) + wireError.caseName());
-        return;
+        return false;
     }
-    if (packet) {
-        if (!budget_.admit(now)) {
-            finish(std::string(RefusalReason::receiveBudgetExceeded));
-            return;
-        }
-        // Keeps the channel alive through the events, which may drop the last outside reference.
-        const auto self = shared_from_this();
-        handle(std::move(*packet));
-        if (state_ == State::closed) return;
+    if (!packet) return true;
+    if (!budget_.admit(now)) {
+        finish(std::string(RefusalReason::receiveBudgetExceeded));
+        return false;
     }
-    readNext();
+    // Keeps the channel alive through the events, which may drop the last outside reference.
+    const auto self = shared_from_this();
+    handle(std::move(*packet));
+    return state_ != State::closed;
 }
 
 void TlsPacketChannel::handle(WirePacket packet) {

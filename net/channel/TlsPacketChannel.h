@@ -35,7 +35,8 @@ struct TlsPacketChannelOptions {
 // A packet channel over one TLS connection, on a serial queue of its own ("dev.tessaloy.channel").
 //
 // Reading: the socket reads straight into the payload of the packet being received (WireDecoder's
-// writableSpace()/commit()). Every packet counts against the receive budget; pings are answered
+// writableSpace()/commit()), in place while data is there (ByteStream::readNow), through the
+// queue once it has to wait. Every packet counts against the receive budget; pings are answered
 // with pongs and pongs give round-trip samples, and neither is delivered as a packet event. The
 // channel closes with an error when the peer exceeds the budget, sends a bad header or sends nothing
 // for the read time-out.
@@ -48,6 +49,8 @@ struct TlsPacketChannelOptions {
 class TlsPacketChannel final : public PacketChannel, public std::enable_shared_from_this<TlsPacketChannel> {
 public:
     static constexpr const char* queueLabel = "dev.tessaloy.channel";
+    // Bytes read in place in a row before the channel's queue runs its other work.
+    static constexpr std::size_t maximumReadInPlace = 1 << 20;
 
     using Options = TlsPacketChannelOptions;
 
@@ -89,8 +92,12 @@ private:
 
     // The rest runs on the queue.
     void handshaken(std::error_code error);
+    // Reads what is there, then waits for more.
     void readNext();
     void didRead(std::error_code error, std::size_t count);
+    void readFailed(std::error_code error);
+    // Takes `count` bytes read into the decoder's space; false once the channel closed.
+    bool received(std::size_t count);
     void handle(TessaloyCore::WirePacket packet);
     void sendPing();
     void schedulePing();

@@ -33,7 +33,13 @@ private:
 
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
     static thread_local std::mt19937_64 generator{std::random_device{}()};
-    return path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(generator()));
+    // Appended piece by piece: prepending the literal to a temporary string makes GCC 12 warn
+    // falsely (-Wrestrict on the inlined insert) in optimised builds.
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".tmp-";
+    name += std::to_string(generator());
+    return path.parent_path() / name;
 }
 
 void writeAll(int fd, std::span<const std::uint8_t> data, const std::filesystem::path& path) {

@@ -3,15 +3,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace Testing {
@@ -122,9 +126,58 @@ XvfbServer::XvfbServer(const Options& options) {
     ::close(readEnd);
 }
 
-XvfbServer::~XvfbServer() { end(SIGTERM); }
+XvfbServer::~XvfbServer() {
+    end(SIGTERM);
+    for (const int listener : heldListeners_) ::close(listener);
+}
 
-void XvfbServer::kill() { end(SIGKILL); }
+void XvfbServer::kill() {
+    // Xvfb picks the lowest free display number, and a crashed server frees its own at once.
+    holdListeners();
+    end(SIGKILL);
+    shutHeldListeners();
+}
+
+void XvfbServer::holdListeners() {
+    if (pid_ <= 0 || pidFd_ < 0) return;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", error)) {
+        const std::string name = entry.path().filename().string();
+        const int copy = static_cast<int>(::syscall(SYS_pidfd_getfd, pidFd_, std::atoi(name.c_str()), 0));
+        if (copy < 0) continue;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t flagLength = sizeof listening;
+        if (::getsockname(copy, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.ss_family == AF_UNIX &&
+            ::getsockopt(copy, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagLength) == 0 && listening != 0) {
+            heldListeners_.push_back(copy);
+        } else {
+            ::close(copy);
+        }
+    }
+}
+
+void XvfbServer::shutHeldListeners() {
+    // A listening socket shut for reading refuses every connection, yet keeps its name.
+    for (const int listener : heldListeners_) ::shutdown(listener, SHUT_RD);
+    if (!heldListeners_.empty()) return;
+    // The server's sockets could not be copied (no ptrace rights): take its abstract name back now,
+    // bound without listening, which refuses connections too. A server starting in between may
+    // have taken it first; then the bind fails and nothing is held.
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) return;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = "/tmp/.X11-unix/X" + displayName_.substr(1);
+    std::memcpy(address.sun_path + 1, path.data(), path.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+        heldListeners_.push_back(socket);
+    } else {
+        ::close(socket);
+    }
+}
 
 void XvfbServer::end(int signal) {
     if (pid_ <= 0) return;

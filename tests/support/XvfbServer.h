@@ -30,15 +30,22 @@ public:
     // Such as ":7".
     const std::string& displayName() const { return displayName_; }
 
-    // Ends the server at once, as a crash would, and reaps it.
+    // Ends the server at once, as a crash would, and reaps it. Its display name refuses connections
+    // until this object goes, so a server started meanwhile by a test running alongside cannot take
+    // it: whoever connects to this name afterwards meets no server.
     void kill();
 
 private:
     void end(int signal);
+    // Copies the server's listening sockets into this process (their names then outlive it).
+    void holdListeners();
+    // Makes the display name refuse connections once the server is gone.
+    void shutHeldListeners();
 
     pid_t pid_ = -1;
     int pidFd_ = -1;
     std::string displayName_;
+    std::vector<int> heldListeners_;
 };
 
 } // namespace Testing

@@ -21,7 +21,8 @@ namespace Testing {
 
 // A scripted connection for a packet channel: the test feeds what the peer sends, chooses how much
 // each write takes and when it completes, and reads back what the channel wrote. Handlers run on the
-// channel's queue, as the real stream's do. The state lives in a shared Script, so the test keeps
+// channel's queue, as the real stream's do; bytes that are there move at once through readNow and
+// writeNow unless the script says otherwise. The state lives in a shared Script, so the test keeps
 // it after the channel took the stream.
 class FakeByteStream final : public TessaloyNet::ByteStream {
 public:
@@ -41,12 +42,16 @@ public:
         std::error_code writeError = asio::error::broken_pipe;
         // Writes wait for release() while set.
         bool holdWrites = false;
+        // Whether readNow and writeNow move bytes; when not, everything goes through the queue.
+        bool inPlace = true;
 
         // Seen by the test.
         TessaloyCore::Bytes written;
         std::size_t writes = 0;
         std::size_t writtenAtShutdown = SIZE_MAX;
         bool closed = false;
+        // The channel destroyed the stream.
+        bool streamGone = false;
 
         // Pending operations.
         std::deque<std::uint8_t> incoming;
@@ -73,6 +78,8 @@ public:
             for (auto& [bytes, handler] : heldWrites) complete(std::move(bytes), std::move(handler));
             heldWrites.clear();
         }
+        // With `lock` held: the channel took everything delivered and waits for more.
+        bool drained() const { return incoming.empty() && readHandler != nullptr; }
         // What the channel wrote, as packets (pings and pongs included).
         std::vector<TessaloyCore::WirePacket> packets() {
             std::lock_guard guard(lock);
@@ -104,20 +111,40 @@ public:
             }
         }
         void complete(TessaloyCore::Bytes bytes, IoHandler handler) {
+            std::error_code error;
+            const std::size_t count = take(bytes, error);
+            post([handler = std::move(handler), error, count] { handler(error, count); });
+        }
+        // One write of `bytes`: the count taken, or the scripted failure.
+        std::size_t take(const TessaloyCore::Bytes& bytes, std::error_code& error) {
             const std::size_t index = writes++;
-            if (failingWrite && index == *failingWrite) {
-                post([handler = std::move(handler), error = writeError] { handler(error, 0); });
-            } else {
-                written.insert(written.end(), bytes.begin(), bytes.end());
-                post([handler = std::move(handler), count = bytes.size()] { handler({}, count); });
-            }
             changed.notify_all();
+            if (failingWrite && index == *failingWrite) {
+                error = writeError;
+                return 0;
+            }
+            written.insert(written.end(), bytes.begin(), bytes.end());
+            return bytes.size();
+        }
+        TessaloyCore::Bytes offered(const WriteBuffers& buffers) const {
+            TessaloyCore::Bytes bytes;
+            for (const auto& buffer : buffers) {
+                const auto* data = static_cast<const std::uint8_t*>(buffer.data());
+                bytes.insert(bytes.end(), data, data + buffer.size());
+            }
+            bytes.resize(std::min(bytes.size(), maximumWrite));
+            return bytes;
         }
         void post(std::function<void()> work) { queue->async(std::move(work)); }
     };
 
     FakeByteStream(Platform::SerialQueue& queue, std::shared_ptr<Script> script) : script_(std::move(script)) {
         script_->queue = &queue;
+    }
+    ~FakeByteStream() override {
+        std::lock_guard guard(script_->lock);
+        script_->streamGone = true;
+        script_->changed.notify_all();
     }
 
     void handshake(Handler handler) override {
@@ -133,15 +160,11 @@ public:
         script_->readSpace = space;
         script_->readHandler = std::move(handler);
         script_->pump();
+        script_->changed.notify_all();
     }
     void writeSome(WriteBuffers buffers, IoHandler handler) override {
         std::lock_guard guard(script_->lock);
-        TessaloyCore::Bytes bytes;
-        for (const auto& buffer : buffers) {
-            const auto* data = static_cast<const std::uint8_t*>(buffer.data());
-            bytes.insert(bytes.end(), data, data + buffer.size());
-        }
-        bytes.resize(std::min(bytes.size(), script_->maximumWrite));
+        TessaloyCore::Bytes bytes = script_->offered(buffers);
         if (script_->closed) {
             script_->post([handler = std::move(handler)] { handler(asio::error::operation_aborted, 0); });
         } else if (script_->holdWrites) {
@@ -149,6 +172,32 @@ public:
         } else {
             script_->complete(std::move(bytes), std::move(handler));
         }
+    }
+    std::size_t readNow(std::span<std::uint8_t> space, std::error_code& error) override {
+        std::lock_guard guard(script_->lock);
+        if (script_->closed) {
+            error = asio::error::operation_aborted;
+            return 0;
+        }
+        if (!script_->inPlace) return 0;
+        if (script_->incoming.empty()) {
+            if (script_->incomingEnd) error = *script_->incomingEnd;
+            return 0;
+        }
+        const std::size_t count = std::min(script_->incoming.size(), space.size());
+        std::copy_n(script_->incoming.begin(), count, space.begin());
+        script_->incoming.erase(script_->incoming.begin(),
+                                script_->incoming.begin() + static_cast<std::ptrdiff_t>(count));
+        return count;
+    }
+    std::size_t writeNow(WriteBuffers buffers, std::error_code& error) override {
+        std::lock_guard guard(script_->lock);
+        if (script_->closed) {
+            error = asio::error::operation_aborted;
+            return 0;
+        }
+        if (!script_->inPlace || script_->holdWrites) return 0;
+        return script_->take(script_->offered(buffers), error);
     }
     void shutdown(Handler handler) override {
         std::lock_guard guard(script_->lock);

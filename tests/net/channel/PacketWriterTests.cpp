@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <asio/error.hpp>
 
+#include <algorithm>
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -21,21 +23,35 @@ WirePacket numbered(std::uint8_t number, std::size_t size = 4) {
 // Drives a writer on a real queue; the test completes each write by hand.
 class PacketWriterTest : public ::testing::Test {
 protected:
-    void make(PacketWriter::Callbacks callbacks = {}) {
+    void make(PacketWriter::Callbacks callbacks = {}, PacketWriter::WriteNowFunction writeNow = nullptr) {
         queue.sync([&] {
             writer = std::make_unique<PacketWriter>(
                 queue,
                 [this](ByteStream::WriteBuffers buffers, ByteStream::IoHandler handler) {
-                    offered.clear();
-                    for (const auto& buffer : buffers) {
-                        const auto* data = static_cast<const std::uint8_t*>(buffer.data());
-                        offered.insert(offered.end(), data, data + buffer.size());
-                    }
+                    offered = bytesOf(buffers);
                     pending = std::move(handler);
                 },
-                std::move(callbacks));
+                std::move(callbacks), std::move(writeNow));
             writer->start();
         });
+    }
+    // A writeNow that takes up to `room` bytes in all, then nothing.
+    PacketWriter::WriteNowFunction inPlace(std::size_t room) {
+        return [this, room](ByteStream::WriteBuffers buffers, std::error_code&) {
+            const Bytes bytes = bytesOf(buffers);
+            const std::size_t taken = std::min(bytes.size(), room - std::min(room, writtenInPlace.size()));
+            writtenInPlace.insert(writtenInPlace.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(taken));
+            ++inPlaceCalls;
+            return taken;
+        };
+    }
+    static Bytes bytesOf(const ByteStream::WriteBuffers& buffers) {
+        Bytes bytes;
+        for (const auto& buffer : buffers) {
+            const auto* data = static_cast<const std::uint8_t*>(buffer.data());
+            bytes.insert(bytes.end(), data, data + buffer.size());
+        }
+        return bytes;
     }
     // Completes the write under way with `count` bytes (all offered by default) or an error.
     void complete(std::optional<std::size_t> count = std::nullopt, std::error_code error = {}) {
@@ -58,7 +74,18 @@ protected:
     Bytes offered;
     Bytes written;
     ByteStream::IoHandler pending;
+    Bytes writtenInPlace;
+    int inPlaceCalls = 0;
 };
+
+Bytes encoded(std::initializer_list<WirePacket> packets) {
+    Bytes bytes;
+    for (const auto& packet : packets) {
+        const Bytes one = packet.encoded();
+        bytes.insert(bytes.end(), one.begin(), one.end());
+    }
+    return bytes;
+}
 
 TEST_F(PacketWriterTest, FinishesEachPacketThroughPartialWritesBeforeTheNext) {
     make();
@@ -193,6 +220,80 @@ TEST_F(PacketWriterTest, FinishWithNothingQueuedFlushesAtOnce) {
         writer->finish();
     });
     EXPECT_EQ(flushed, 1);
+}
+
+TEST_F(PacketWriterTest, WritesInPlaceWhatTheStreamTakesThenOffersTheRestThroughAWrite) {
+    make({}, inPlace(50));
+    queue.sync([&] {
+        writer->sendDirect(numbered(1, 20));
+        writer->sendDirect(numbered(2, 20));
+    });
+    const Bytes both = encoded({numbered(1, 20), numbered(2, 20)});
+    EXPECT_EQ(writtenInPlace, Bytes(both.begin(), both.begin() + 50));
+    ASSERT_TRUE(writing()) << "the stream took nothing more: the rest waits for a write";
+    EXPECT_EQ(offered, Bytes(both.begin() + 50, both.end()));
+    complete();
+    EXPECT_FALSE(writing());
+    EXPECT_EQ(written, Bytes(both.begin() + 50, both.end()));
+}
+
+TEST_F(PacketWriterTest, WritesInPlaceAtMostItsBoundInARow) {
+    constexpr std::size_t size = 600 * 1024;
+    make({}, inPlace(SIZE_MAX));
+    queue.sync([&] {
+        writer->setSource([n = 0]() mutable -> std::optional<WirePacket> {
+            if (n == 3) return std::nullopt;
+            return numbered(static_cast<std::uint8_t>(++n), size);
+        });
+    });
+    EXPECT_EQ(writtenInPlace, encoded({numbered(1, size), numbered(2, size)}));
+    ASSERT_TRUE(writing());
+    EXPECT_EQ(offered, numbered(3, size).encoded());
+    complete();
+    // The write's completion starts a new run in place.
+    queue.sync([&] { writer->sendDirect(numbered(4)); });
+    EXPECT_FALSE(writing());
+    EXPECT_EQ(written, numbered(3, size).encoded());
+    const Bytes last = numbered(4).encoded();
+    EXPECT_TRUE(std::equal(last.rbegin(), last.rend(), writtenInPlace.rbegin()));
+}
+
+TEST_F(PacketWriterTest, AFailureInPlaceIsReportedOnceAndNothingIsWrittenAfter) {
+    int failures = 0;
+    int droppablesLeft = 0;
+    int calls = 0;
+    make({.droppableLeft = [&] { ++droppablesLeft; }, .failed = [&](std::error_code) { ++failures; }},
+         [&](ByteStream::WriteBuffers, std::error_code& error) -> std::size_t {
+             if (++calls == 2) error = asio::error::broken_pipe;
+             return calls == 1 ? numbered(1).encoded().size() : 0;
+         });
+    queue.sync([&] {
+        writer->sendDirect(numbered(1), true);
+        writer->sendDirect(numbered(2), true);
+        writer->sendDirect(numbered(3), true);
+    });
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(droppablesLeft, 3) << "the one written, the failed one and the discarded one";
+    EXPECT_FALSE(writing());
+    queue.sync([&] { writer->sendDirect(numbered(4)); });
+    EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(writing());
+}
+
+TEST_F(PacketWriterTest, MayBeDestroyedFromACallbackWhileWritingInPlace) {
+    make({.droppableLeft = [&] { writer.reset(); }}, inPlace(SIZE_MAX));
+    queue.sync([&] { writer->sendDirect(numbered(1), true); });
+    EXPECT_TRUE(queue.sync([&] { return writer == nullptr; }));
+    EXPECT_EQ(writtenInPlace, numbered(1).encoded());
+
+    make({.failed = [&](std::error_code) { writer.reset(); }},
+         [](ByteStream::WriteBuffers, std::error_code& error) -> std::size_t {
+             error = asio::error::connection_reset;
+             return 0;
+         });
+    queue.sync([&] { writer->sendDirect(numbered(2)); });
+    EXPECT_TRUE(queue.sync([&] { return writer == nullptr; }));
 }
 
 } // namespace
