@@ -75,6 +75,23 @@ TEST_F(CancelledTransfers, TheMacCancelsAnIncomingFileAndTellsTheDevice) {
     EXPECT_TRUE(peer->problems().empty());
 }
 
+TEST_F(CancelledTransfers, ADeviceThatGoesAwayMidwayLeavesNoPartialFile) {
+    startStreaming();
+    sendAQuarter();
+
+    disconnectDevice();
+    ASSERT_TRUE(until([&] { return !session->isSharing(); }));
+    EXPECT_EQ(session->phaseDescription(), "The device disconnected.");
+    EXPECT_TRUE(transfers().active().empty());
+    EXPECT_TRUE(filesIn(workFolder()).empty());
+    EXPECT_TRUE(filesIn(receivedFolder()).empty());
+    EXPECT_TRUE(transfers().finished().empty());
+    EXPECT_FALSE(transfers().lastProblem());
+    // The Mac stays available to the device it paired with and listens again after a second.
+    actor().advance(1s);
+    EXPECT_TRUE(until([&] { return session->phaseDescription() == "Waiting for a paired device."; }));
+}
+
 TEST_F(CancelledTransfers, TheMacCancelsAnOutgoingFileAndTheDeviceIsTold) {
     startStreaming();
     const auto source = sourceFolder() / "disk.img";

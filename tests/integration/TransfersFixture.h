@@ -26,7 +26,6 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -266,6 +265,13 @@ protected:
         ASSERT_TRUE(until([&] { return session->isSharing() && transfers().sender() != nullptr; }));
         ASSERT_TRUE(until([&] { return peer->videoFrames() > 0; })) << "no video reached the device";
         activity.watch(transfers());
+    }
+
+    // The device goes away: it closes both channels.
+    void disconnectDevice() {
+        peer.reset();
+        control_.reset();
+        media_.reset();
     }
 
     // The folders of the environment's transfer files.

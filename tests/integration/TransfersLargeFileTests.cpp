@@ -1,3 +1,4 @@
+#include "core/TransferMessage.h"
 #include "tests/integration/TransfersFixture.h"
 
 namespace TransfersTesting {
@@ -49,6 +50,26 @@ TEST_F(LargeFileTransfers, AHundredMebibytesFromTheDeviceLandInDownloadsWhileVid
     EXPECT_TRUE(traced("received a file from the device, 104857600 bytes"));
     EXPECT_TRUE(peer->problems().empty());
     EXPECT_TRUE(session->isSharing());
+}
+
+TEST_F(LargeFileTransfers, ChunksOfTheLargestSizeFromTheDeviceAreTakenAsTheyCome) {
+    startStreaming();
+    const auto source = sourceFolder() / "scan.tiff";
+    // Not a whole number of chunks: the last one is short.
+    writePatternFile(source, 32 * mebibyte + 12'345, 7);
+
+    TransferPeer::Offer options;
+    options.chunkSize = TessaloyCore::TransferMessage::maximumChunkBytes;
+    const auto offer = peer->sendFile(source, options);
+    ASSERT_TRUE(until([&] { return !transfers().finished().empty() || transfers().lastProblem(); }));
+
+    EXPECT_EQ(peer->outgoing(offer.id)->state, TransferPeer::Outgoing::State::finished);
+    ASSERT_EQ(transfers().finished().size(), 1u);
+    EXPECT_EQ(transfers().finished().front().outcome, Outcome::done());
+    const auto saved = receivedFolder() / "scan.tiff";
+    EXPECT_EQ(transfers().lastReceived(), saved);
+    EXPECT_EQ(sha256Of(saved), sha256Of(source));
+    EXPECT_TRUE(showedProgress(activity.fractions(true, offer.id)));
 }
 
 TEST_F(LargeFileTransfers, AHundredMebibytesFromTheMacArriveIntactWhileVideoFlows) {

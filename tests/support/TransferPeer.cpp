@@ -503,11 +503,14 @@ void TransferPeer::State::handle(const TransferMessage::Cancel& message) {
         deleteQuietly(receiving.record.file);
         return end(receiving);
     }
-    if (const auto found = sendings.find(message.id); found != sendings.end() && !found->second.isOver()) {
+    if (const auto found = sendings.find(message.id); found != sendings.end()) {
         Sending& sending = found->second;
+        // Crossed the peer's own cancel.
+        if (sending.record.state == Outgoing::State::cancelled) return;
+        // A finished transfer may still be refused: the Mac did not keep it.
+        if (!sending.isOver()) sending.record.videoFramesDuring = videoFrames - sending.videoAtStart;
         sending.record.state = Outgoing::State::refused;
         sending.record.reason = message.reason;
-        sending.record.videoFramesDuring = videoFrames - sending.videoAtStart;
         sending.file.reset();
         std::erase(order, message.id);
         return;

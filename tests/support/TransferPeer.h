@@ -58,7 +58,7 @@ public:
     using Pace = TransferPeerPace;
     using Offer = TransferPeerOffer;
 
-    // One of the peer's transfers to the Mac.
+    // One of the peer's transfers to the Mac. The Mac may refuse it even after its finish went out.
     struct Outgoing {
         enum class State { queued, sending, paused, finished, cancelled, refused };
 
