@@ -369,20 +369,13 @@ QCoro::Task<> CaptureProbe::stop() {
     if (!self || !running_) co_return;
     const std::shared_ptr<Running> old = running_;
     reportingGeneration_ = 0;
-    try {
-        BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_, audio = audio_] {
-            old->stop(*queue);
-            audio->stop();
-            return true;
-        });
-        co_await stopping;
-    } catch (const std::exception& error) {
-        if (!self) co_return;
+    const std::optional<std::string> refusal = co_await stopOffMainActor(old);
+    if (!self) co_return;
+    if (refusal) {
         reportingGeneration_ = old->generation;
-        setStatus(couldNotStop + std::string(error.what()));
+        setStatus(couldNotStop + *refusal);
         co_return;
     }
-    if (!self) co_return;
     forget(*old);
     setRunning(false);
     setStatus(stopped);
@@ -403,6 +396,21 @@ QCoro::Task<bool> CaptureProbe::setCursorInVideo(bool inVideo) {
         TraceLog::message([&] { return std::string("the pointer setting was refused: ") + error.what(); });
         co_return false;
     }
+}
+
+QCoro::Task<std::optional<std::string>> CaptureProbe::stopOffMainActor(std::shared_ptr<Running> old) {
+    // Touches nothing of this probe after the wait: the probe may be gone by then.
+    try {
+        BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_, audio = audio_] {
+            old->stop(*queue);
+            audio->stop();
+            return true;
+        });
+        co_await stopping;
+    } catch (const std::exception& error) {
+        co_return std::string(error.what());
+    }
+    co_return std::nullopt;
 }
 
 void CaptureProbe::forget(const Running& running) {
@@ -438,17 +446,9 @@ QCoro::Task<> CaptureProbe::finishEnded(std::uint64_t generation, std::string st
     if (!self || !running_ || running_->generation != generation) co_return;
     const std::shared_ptr<Running> old = running_;
     reportingGeneration_ = 0;
-    try {
-        BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_, audio = audio_] {
-            old->stop(*queue);
-            audio->stop();
-            return true;
-        });
-        co_await stopping;
-    } catch (const std::exception& error) {
-        TraceLog::message([&] { return std::string("capture did not stop: ") + error.what(); });
-    }
+    const std::optional<std::string> refusal = co_await stopOffMainActor(old);
     if (!self) co_return;
+    if (refusal) TraceLog::message([&] { return "capture did not stop: " + *refusal; });
     TraceLog::message([&] { return "capture ended: " + reason; });
     forget(*old);
     setRunning(false);

@@ -173,6 +173,8 @@ private:
     // Capture ended on its own: `status` for the probe, `reason` for onStopped.
     void endRunning(std::uint64_t generation, std::string status, std::string reason);
     QCoro::Task<> finishEnded(std::uint64_t generation, std::string status, std::string reason);
+    // Stops `old` off the main actor; what went wrong when it would not stop.
+    QCoro::Task<std::optional<std::string>> stopOffMainActor(std::shared_ptr<Running> old);
     void qualityStepped(std::uint64_t generation, const TessaloyCore::QualityLadder& ladder);
     void accept(const CaptureEncodingOutput::Statistics& statistics);
     CaptureEncodingOutput::Events outputEvents();

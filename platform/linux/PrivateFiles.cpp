@@ -1,5 +1,7 @@
 #include "platform/linux/PrivateFiles.h"
 
+#include "platform/linux/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,25 +13,6 @@
 
 namespace Platform::Linux {
 namespace {
-
-[[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int code = errno) {
-    throw std::system_error(code, std::generic_category(), what + " " + path.string());
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
     static thread_local std::mt19937_64 generator{std::random_device{}()};
@@ -46,7 +29,7 @@ void writeAll(int fd, std::span<const std::uint8_t> data, const std::filesystem:
     while (!data.empty()) {
         const ssize_t written = ::write(fd, data.data(), data.size());
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) fail("could not write", path, written < 0 ? errno : EIO);
+        if (written <= 0) failOnPath("could not write", path, written < 0 ? errno : EIO);
         data = data.subspan(static_cast<std::size_t>(written));
     }
 }
@@ -57,27 +40,27 @@ void PrivateFiles::ensureDirectory(const std::filesystem::path& directory) {
     if (directory.empty()) return;
     struct stat status {};
     if (::stat(directory.c_str(), &status) == 0) {
-        if (!S_ISDIR(status.st_mode)) fail("not a folder:", directory, ENOTDIR);
+        if (!S_ISDIR(status.st_mode)) failOnPath("not a folder:", directory, ENOTDIR);
         return;
     }
     ensureDirectory(directory.parent_path());
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) fail("could not create", directory);
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) failOnPath("could not create", directory);
 }
 
 void PrivateFiles::writeAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> data) {
     const auto temporary = temporarySibling(path);
-    Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (file.get() < 0) fail("could not create", temporary);
+    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (file.get() < 0) failOnPath("could not create", temporary);
     try {
         writeAll(file.get(), data, path);
-        if (::fsync(file.get()) != 0) fail("could not sync", path);
-        if (::close(file.release()) != 0) fail("could not close", path);
-        if (::rename(temporary.c_str(), path.c_str()) != 0) fail("could not replace", path);
+        if (::fsync(file.get()) != 0) failOnPath("could not sync", path);
+        if (::close(file.release()) != 0) failOnPath("could not close", path);
+        if (::rename(temporary.c_str(), path.c_str()) != 0) failOnPath("could not replace", path);
     } catch (...) {
         ::unlink(temporary.c_str());
         throw;
     }
-    Descriptor folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) ::fsync(folder.get());
 }
 

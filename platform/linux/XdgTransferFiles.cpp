@@ -1,5 +1,6 @@
 #include "platform/linux/XdgTransferFiles.h"
 
+#include "platform/linux/FileDescriptor.h"
 #include "platform/linux/PrivateFiles.h"
 #include "platform/linux/TypeIdentifiers.h"
 #include "platform/linux/XdgDirectories.h"
@@ -25,25 +26,6 @@
 namespace Platform::Linux {
 namespace {
 
-[[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int code) {
-    throw std::system_error(code, std::generic_category(), what + " " + path.string());
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 // Copies everything from `source` to `target`; throws std::system_error naming `destination`.
 void copyContents(int source, int target, const std::filesystem::path& destination) {
     bool kernelCopy = true;
@@ -55,19 +37,19 @@ void copyContents(int source, int target, const std::filesystem::path& destinati
             if (copied == 0) return;
             if (errno == EINTR) continue;
             if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-                fail("could not copy to", destination, errno);
+                failOnPath("could not copy to", destination, errno);
             }
             kernelCopy = false;
             buffer.resize(1 << 20);
         }
         const ssize_t count = ::read(source, buffer.data(), buffer.size());
         if (count < 0 && errno == EINTR) continue;
-        if (count < 0) fail("could not read for", destination, errno);
+        if (count < 0) failOnPath("could not read for", destination, errno);
         if (count == 0) return;
         for (ssize_t done = 0; done < count;) {
             const ssize_t written = ::write(target, buffer.data() + done, static_cast<std::size_t>(count - done));
             if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) fail("could not write", destination, written < 0 ? errno : EIO);
+            if (written <= 0) failOnPath("could not write", destination, written < 0 ? errno : EIO);
             done += written;
         }
     }
@@ -75,17 +57,17 @@ void copyContents(int source, int target, const std::filesystem::path& destinati
 
 // Across file systems: a freshly created destination, whole and on disk before the original goes.
 bool copyThenDelete(const std::filesystem::path& file, const std::filesystem::path& destination) {
-    Descriptor source(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0) fail("could not open", file, errno);
-    Descriptor target(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor source(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0) failOnPath("could not open", file, errno);
+    FileDescriptor target(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (target.get() < 0) {
         if (errno == EEXIST) return false;
-        fail("could not create", destination, errno);
+        failOnPath("could not create", destination, errno);
     }
     try {
         copyContents(source.get(), target.get(), destination);
-        if (::fsync(target.get()) != 0) fail("could not store", destination, errno);
-        if (::close(target.release()) != 0) fail("could not store", destination, errno);
+        if (::fsync(target.get()) != 0) failOnPath("could not store", destination, errno);
+        if (::close(target.release()) != 0) failOnPath("could not store", destination, errno);
     } catch (...) {
         ::unlink(destination.c_str());
         throw;
@@ -122,13 +104,13 @@ void XdgTransferFiles::prepareWorkFolder() const {
     const std::filesystem::path folder = workFolder();
     PrivateFiles::ensureDirectory(folder);
     // Opened without following a link, so the checks and the narrowing apply to the folder itself.
-    Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (directory.get() < 0) fail("not a private folder:", folder, errno);
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (directory.get() < 0) failOnPath("not a private folder:", folder, errno);
     struct stat status {};
-    if (::fstat(directory.get(), &status) != 0) fail("could not examine", folder, errno);
-    if (status.st_uid != ::geteuid()) fail("belongs to another user:", folder, EPERM);
+    if (::fstat(directory.get(), &status) != 0) failOnPath("could not examine", folder, errno);
+    if (status.st_uid != ::geteuid()) failOnPath("belongs to another user:", folder, EPERM);
     if ((status.st_mode & 07777) != 0700 && ::fchmod(directory.get(), 0700) != 0) {
-        fail("could not make private", folder, errno);
+        failOnPath("could not make private", folder, errno);
     }
 }
 
@@ -148,7 +130,7 @@ bool XdgTransferFiles::moveWithoutReplacing(const std::filesystem::path& file,
         if (error == EPERM || error == EOPNOTSUPP) error = EXDEV;
     }
     if (error == EXDEV) return copyThenDelete(file, destination);
-    fail("could not move to", destination, error);
+    failOnPath("could not move to", destination, error);
 }
 
 bool XdgTransferFiles::setQuarantine(const std::filesystem::path& file,
