@@ -17,6 +17,7 @@
 // Then the screen stops changing: static_frames counts the frames sent after the last change (one
 // refinement frame is expected), static_refinements those marked as refinements.
 #include "app/capture/CaptureEncodingOutput.h"
+#include "bench/MovingPicture.h"
 #include "bench/VirtualScreen.h"
 #include "core/ByteReader.h"
 #include "core/VideoFrame.h"
@@ -29,7 +30,6 @@
 #include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
 #include "platform/SerialQueue.h"
-#include "platform/linux/X11Connection.h"
 
 #include <benchmark/benchmark.h>
 #include <asio/steady_timer.hpp>
@@ -37,9 +37,6 @@
 extern "C" {
 #include <libavutil/pixfmt.h>
 }
-
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,66 +169,6 @@ private:
     std::vector<std::pair<Clock::time_point, bool>> sent_;
 };
 
-// Draws a diagonal gradient over the whole screen that moves 4 pixels a frame, as a server-side
-// copy from a pixmap made once, so the client does little per frame.
-class MovingPicture {
-public:
-    MovingPicture(const std::string& displayName, int width, int height)
-        : connection_(Platform::Linux::X11Connection::open(displayName)), width_(width), height_(height) {
-        ::Display* display = connection_->display();
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        window_ = XCreateWindow(display, connection_->root(), 0, 0, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, nullptr,
-                                CWOverrideRedirect, &attributes);
-        XMapRaised(display, window_);
-        const int sourceWidth = width + 256;
-        pixmap_ = XCreatePixmap(display, window_, static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height),
-                                static_cast<unsigned>(DefaultDepth(display, connection_->screen())));
-        gc_ = XCreateGC(display, pixmap_, 0, nullptr);
-        std::vector<char> pixels(static_cast<std::size_t>(sourceWidth) * 4 * static_cast<std::size_t>(height));
-        for (int y = 0; y < height; ++y) {
-            auto* row = reinterpret_cast<std::uint8_t*>(pixels.data()) + static_cast<std::size_t>(y) * sourceWidth * 4;
-            for (int x = 0; x < sourceWidth; ++x) {
-                const int phase = x + y;
-                row[x * 4 + 0] = static_cast<std::uint8_t>(phase);
-                row[x * 4 + 1] = static_cast<std::uint8_t>(phase / 2 + y);
-                row[x * 4 + 2] = static_cast<std::uint8_t>(255 - (phase & 0xFF));
-                row[x * 4 + 3] = 0;
-            }
-        }
-        XImage* image =
-            XCreateImage(display, DefaultVisual(display, connection_->screen()), 24, ZPixmap, 0, pixels.data(),
-                         static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height), 32, 0);
-        XPutImage(display, pixmap_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(sourceWidth),
-                  static_cast<unsigned>(height));
-        image->data = nullptr; // the vector owns the pixels
-        XDestroyImage(image);
-        XSync(display, False);
-    }
-    ~MovingPicture() {
-        ::Display* display = connection_->display();
-        XFreeGC(display, gc_);
-        XFreePixmap(display, pixmap_);
-        XDestroyWindow(display, window_);
-        XSync(display, False);
-    }
-
-    void draw(int step) {
-        XCopyArea(connection_->display(), pixmap_, window_, gc_, (step * 4) % 256, 0, static_cast<unsigned>(width_),
-                  static_cast<unsigned>(height_), 0, 0);
-        XSync(connection_->display(), False);
-    }
-
-private:
-    std::unique_ptr<Platform::Linux::X11Connection> connection_;
-    int width_;
-    int height_;
-    ::Window window_ = 0;
-    Pixmap pixmap_ = 0;
-    GC gc_ = nullptr;
-};
-
 // Per-picture timings taken on the capture queue around the encoding output.
 struct FrameTimes {
     std::vector<double> capture;
@@ -243,7 +180,7 @@ struct FrameTimes {
 
 void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) {
     const Bench::VirtualScreen screen(width, height);
-    MovingPicture picture(screen.name(), width, height);
+    Bench::MovingPicture picture(screen.name(), width, height);
     QueueActor actor;
     Platform::SerialQueue captureQueue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();

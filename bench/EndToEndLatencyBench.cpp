@@ -11,6 +11,7 @@
 //   fps                               frames decoded on the device per second of moving picture
 //   held                              pictures the capture held back because the send queue was full
 #include "app/capture/CaptureEncodingOutput.h"
+#include "bench/MovingPicture.h"
 #include "bench/VirtualScreen.h"
 #include "core/ByteReader.h"
 #include "core/VideoConfiguration.h"
@@ -26,14 +27,10 @@
 #include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
 #include "platform/SerialQueue.h"
-#include "platform/linux/X11Connection.h"
 
 #include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
-
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <atomic>
@@ -77,68 +74,6 @@ public:
 
 private:
     Platform::SerialQueue queue_{"bench.main"};
-};
-
-// A diagonal gradient over the whole screen that moves 4 pixels a frame, as a server-side copy from
-// a pixmap made once, so the client does little per frame.
-class MovingPicture {
-public:
-    MovingPicture(const std::string& displayName, int width, int height)
-        : connection_(Platform::Linux::X11Connection::open(displayName)), width_(width), height_(height) {
-        ::Display* display = connection_->display();
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        window_ = XCreateWindow(display, connection_->root(), 0, 0, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, nullptr,
-                                CWOverrideRedirect, &attributes);
-        XMapRaised(display, window_);
-        const int sourceWidth = width + 256;
-        pixmap_ = XCreatePixmap(display, window_, static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height),
-                                static_cast<unsigned>(DefaultDepth(display, connection_->screen())));
-        gc_ = XCreateGC(display, pixmap_, 0, nullptr);
-        std::vector<char> pixels(static_cast<std::size_t>(sourceWidth) * 4 * static_cast<std::size_t>(height));
-        for (int y = 0; y < height; ++y) {
-            auto* row = reinterpret_cast<std::uint8_t*>(pixels.data()) + static_cast<std::size_t>(y) * sourceWidth * 4;
-            for (int x = 0; x < sourceWidth; ++x) {
-                const int phase = x + y;
-                row[x * 4 + 0] = static_cast<std::uint8_t>(phase);
-                row[x * 4 + 1] = static_cast<std::uint8_t>(phase / 2 + y);
-                row[x * 4 + 2] = static_cast<std::uint8_t>(255 - (phase & 0xFF));
-                row[x * 4 + 3] = 0;
-            }
-        }
-        XImage* image =
-            XCreateImage(display, DefaultVisual(display, connection_->screen()), 24, ZPixmap, 0, pixels.data(),
-                         static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height), 32, 0);
-        XPutImage(display, pixmap_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(sourceWidth),
-                  static_cast<unsigned>(height));
-        image->data = nullptr; // the vector owns the pixels
-        XDestroyImage(image);
-        XSync(display, False);
-    }
-    ~MovingPicture() {
-        ::Display* display = connection_->display();
-        XFreeGC(display, gc_);
-        XFreePixmap(display, pixmap_);
-        XDestroyWindow(display, window_);
-        XSync(display, False);
-    }
-    MovingPicture(const MovingPicture&) = delete;
-    MovingPicture& operator=(const MovingPicture&) = delete;
-
-    void draw(int step) {
-        XCopyArea(connection_->display(), pixmap_, window_, gc_, (step * 4) % 256, 0, static_cast<unsigned>(width_),
-                  static_cast<unsigned>(height_), 0, 0);
-        XSync(connection_->display(), False);
-    }
-
-private:
-    std::unique_ptr<Platform::Linux::X11Connection> connection_;
-    int width_;
-    int height_;
-    ::Window window_ = 0;
-    Pixmap pixmap_ = 0;
-    GC gc_ = nullptr;
 };
 
 // The device's end: decodes every frame as its packet arrives, on the channel's queue, and times
@@ -215,7 +150,7 @@ const TessaloyNet::PairingKeys& keys() {
 
 void endToEnd(benchmark::State& state, int width, int height) {
     const Bench::VirtualScreen screen(width, height);
-    MovingPicture picture(screen.name(), width, height);
+    Bench::MovingPicture picture(screen.name(), width, height);
     QueueActor actor;
     Platform::SerialQueue captureQueue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();
