@@ -122,6 +122,8 @@ TEST_F(MainRoad, PairStreamControlStopAndComeBackWithoutACode) {
     XSelectInput(
         window.display(), window.window(),
         KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask);
+    // The selection must reach the server before the device's move does.
+    XSync(window.display(), False);
     desktop.movePointer(100, 100);
     send(device, InputEvent::PointerMove{50, 20});
     const auto moved = nextEvent(window, MotionNotify, [](const XEvent& event) {
