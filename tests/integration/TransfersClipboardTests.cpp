@@ -1,6 +1,7 @@
 #include "platform/linux/QtPasteboard.h"
 #include "tests/integration/TransfersFixture.h"
 #include "tests/support/FakePasteboard.h"
+#include "tests/support/OffscreenGuiApplication.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -82,27 +83,15 @@ TEST_F(ClipboardTransfers, AnImageFromTheDeviceLandsOnThePasteboardAndIsPasted) 
 // The desktop's own clipboard, on Qt's offscreen platform, whose clipboard lives in this process.
 class DesktopClipboardTransfers : public ClipboardTransfers {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance()) return;
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = new QGuiApplication(argumentCount, arguments);
-    }
-    static void TearDownTestSuite() {
-        delete application;
-        application = nullptr;
-    }
+    static void SetUpTestSuite() { Testing::OffscreenGuiApplication::start(); }
+    static void TearDownTestSuite() { Testing::OffscreenGuiApplication::stop(); }
 
     void SetUp() override {
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (!Testing::OffscreenGuiApplication::isAvailable()) {
             GTEST_SKIP() << "another suite made a non-GUI application first";
         }
         environment.clipboard = std::make_shared<Platform::Linux::QtPasteboard>(*QGuiApplication::clipboard());
     }
-
-    static inline int argumentCount = 1;
-    static inline char programName[] = "integration_tests";
-    static inline char* arguments[] = {programName, nullptr};
-    static inline QGuiApplication* application = nullptr;
 };
 
 TEST_F(DesktopClipboardTransfers, AnImageFromTheDeviceLandsOnTheDesktopClipboardAndIsPasted) {

@@ -114,6 +114,8 @@ struct TransferPeer::State : std::enable_shared_from_this<TransferPeer::State> {
     void end(Receiving& receiving);
     // The transfer that sends next, when there is one that may send now.
     Sending* current();
+    // Queues a transfer behind the others and wakes the channel; the offer as it will be sent.
+    TransferOffer queue(Sending sending, const TransferPeer::Offer& offer);
     WirePacket produce(Sending& sending);
     void scheduleResume(Clock::duration delay);
     void stallIfHeld(std::unique_lock<std::mutex>& guard);
@@ -167,6 +169,21 @@ TransferPeer::~TransferPeer() {
     }
 }
 
+TransferOffer TransferPeer::State::queue(Sending sending, const TransferPeer::Offer& offer) {
+    sending.chunkSize = offer.chunkSize;
+    sending.pauseAt = offer.pauseAt;
+    TransferOffer made;
+    {
+        std::lock_guard guard(lock);
+        if (sending.record.offer.id == 0) sending.record.offer.id = nextID++;
+        made = sending.record.offer;
+        order.push_back(made.id);
+        sendings.insert_or_assign(made.id, std::move(sending));
+    }
+    resumeChannel();
+    return made;
+}
+
 TransferOffer TransferPeer::sendFile(const std::filesystem::path& file, Offer offer) {
     auto stream = std::make_unique<std::ifstream>(file, std::ios::binary);
     if (!*stream) throw std::system_error(errno, std::generic_category(), "cannot read " + file.string());
@@ -176,36 +193,14 @@ TransferOffer TransferPeer::sendFile(const std::filesystem::path& file, Offer of
     State::Sending sending;
     sending.file = std::move(stream);
     sending.record.offer = {offer.id, offer.purpose, offer.name, offer.contentType, size};
-    sending.chunkSize = offer.chunkSize;
-    sending.pauseAt = offer.pauseAt;
-    TransferOffer made;
-    {
-        std::lock_guard guard(state_->lock);
-        if (sending.record.offer.id == 0) sending.record.offer.id = state_->nextID++;
-        made = sending.record.offer;
-        state_->order.push_back(made.id);
-        state_->sendings.insert_or_assign(made.id, std::move(sending));
-    }
-    state_->resumeChannel();
-    return made;
+    return state_->queue(std::move(sending), offer);
 }
 
 TransferOffer TransferPeer::sendBytes(Bytes bytes, Offer offer) {
     State::Sending sending;
     sending.record.offer = {offer.id, offer.purpose, offer.name, offer.contentType, bytes.size()};
     sending.bytes = std::move(bytes);
-    sending.chunkSize = offer.chunkSize;
-    sending.pauseAt = offer.pauseAt;
-    TransferOffer made;
-    {
-        std::lock_guard guard(state_->lock);
-        if (sending.record.offer.id == 0) sending.record.offer.id = state_->nextID++;
-        made = sending.record.offer;
-        state_->order.push_back(made.id);
-        state_->sendings.insert_or_assign(made.id, std::move(sending));
-    }
-    state_->resumeChannel();
-    return made;
+    return state_->queue(std::move(sending), offer);
 }
 
 void TransferPeer::resume(std::uint32_t id) {

@@ -1,4 +1,5 @@
 #include "platform/linux/QtPasteboard.h"
+#include "tests/support/OffscreenGuiApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -51,28 +52,16 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
 // The offscreen platform's clipboard lives in this process, which is all these tests need.
 class QtPasteboardTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance()) return;
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = new QGuiApplication(argumentCount, arguments);
-    }
-    static void TearDownTestSuite() {
-        delete application;
-        application = nullptr;
-    }
+    static void SetUpTestSuite() { Testing::OffscreenGuiApplication::start(); }
+    static void TearDownTestSuite() { Testing::OffscreenGuiApplication::stop(); }
 
     void SetUp() override {
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (!Testing::OffscreenGuiApplication::isAvailable()) {
             GTEST_SKIP() << "another suite made a non-GUI application first";
         }
         pasteboard = std::make_unique<QtPasteboard>(*QGuiApplication::clipboard());
         pasteboard->clearContents();
     }
-
-    static inline int argumentCount = 1;
-    static inline char programName[] = "platform_tests";
-    static inline char* arguments[] = {programName, nullptr};
-    static inline QGuiApplication* application = nullptr;
 
     std::unique_ptr<QtPasteboard> pasteboard;
 };
