@@ -17,7 +17,9 @@
 // Then the screen stops changing: static_frames counts the frames sent after the last change (one
 // refinement frame is expected), static_refinements those marked as refinements.
 #include "app/capture/CaptureEncodingOutput.h"
+#include "bench/Measures.h"
 #include "bench/MovingPicture.h"
+#include "bench/QueueActor.h"
 #include "bench/VirtualScreen.h"
 #include "core/ByteReader.h"
 #include "core/VideoFrame.h"
@@ -32,7 +34,6 @@
 #include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
-#include <asio/steady_timer.hpp>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -58,38 +59,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using TessaloyCore::VideoCodec;
 using TessaloyCore::WirePacket;
-
-double cpuSeconds(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-double percentile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5)];
-}
-
-// The main actor of the benchmark: its own serial queue and real time.
-class QueueActor final : public Platform::MainActor {
-public:
-    void post(std::function<void()> work) override { queue_.async(std::move(work)); }
-    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
-        Platform::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
-        auto timer =
-            std::make_shared<asio::steady_timer>(queue_.executor(), std::chrono::duration_cast<Clock::duration>(delay));
-        timer->async_wait([timer, call, work = std::move(work)](const std::error_code& error) {
-            if (!error && !call.isCancelled()) work();
-        });
-        return call;
-    }
-    Date now() const override { return std::chrono::system_clock::now(); }
-    bool isCurrent() const override { return queue_.isCurrent(); }
-
-private:
-    Platform::SerialQueue queue_{"bench.main"};
-};
 
 // What reaches the media channel: each video frame timed against the start of its grab.
 class TimingChannel final : public TessaloyNet::PacketChannel {
@@ -181,7 +150,7 @@ struct FrameTimes {
 void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) {
     const Bench::VirtualScreen screen(width, height);
     Bench::MovingPicture picture(screen.name(), width, height);
-    QueueActor actor;
+    Bench::QueueActor actor;
     Platform::SerialQueue captureQueue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();
     std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
@@ -218,11 +187,11 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
                  const auto encoded = Clock::now();
                  // Once the channel has pulled the packets, so the extra work delays no hand-off.
                  channel->drain();
-                 const double cpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+                 const double cpuBefore = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
                  const auto converting = Clock::now();
                  converter.convert(frame, pool.acquire());
                  const std::chrono::duration<double> conversion = Clock::now() - converting;
-                 times.extraCpu += cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
+                 times.extraCpu += Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
                  times.capture.push_back(std::chrono::duration<double>(handedOver - frame.captureTime).count());
                  times.convert.push_back(conversion.count());
                  times.encode.push_back(std::chrono::duration<double>(encoded - handedOver).count() -
@@ -235,13 +204,13 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
     const int frames = codec == VideoCodec::hevc ? 150 : 300;
     const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 30));
     double drawingCpu = 0;
-    const double processCpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double processCpuStart = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     for (auto _ : state) {
         auto next = Clock::now();
         for (int step = 1; step <= frames; ++step) {
-            const double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            const double before = Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
             picture.draw(step);
-            drawingCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
+            drawingCpu += Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
             next += interval;
             std::this_thread::sleep_until(next);
         }
@@ -250,7 +219,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
         std::this_thread::sleep_for(200ms);
         captureQueue.sync([] {});
         channel->drain();
-        const double processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart - drawingCpu;
+        const double processCpu = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart - drawingCpu;
         std::this_thread::sleep_for(3 * Plovander::CaptureEncodingOutput::refinementDelay);
         captureQueue.sync([] {});
         channel->drain();
@@ -260,17 +229,17 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
 
         const double extraCpu = captureQueue.sync([&] { return times.extraCpu; });
         const auto latencies = channel->latencies();
-        state.SetIterationTime(percentile(latencies, 0.5));
+        state.SetIterationTime(Bench::percentile(latencies, 0.5));
         const auto samples = captureQueue.sync([&] { return times; });
         state.counters["frames"] = static_cast<double>(moving);
-        state.counters["capture_p50_ms"] = percentile(samples.capture, 0.5) * 1e3;
-        state.counters["capture_p99_ms"] = percentile(samples.capture, 0.99) * 1e3;
-        state.counters["convert_p50_ms"] = percentile(samples.convert, 0.5) * 1e3;
-        state.counters["convert_p99_ms"] = percentile(samples.convert, 0.99) * 1e3;
-        state.counters["encode_p50_ms"] = percentile(samples.encode, 0.5) * 1e3;
-        state.counters["encode_p99_ms"] = percentile(samples.encode, 0.99) * 1e3;
-        state.counters["latency_p50_ms"] = percentile(latencies, 0.5) * 1e3;
-        state.counters["latency_p99_ms"] = percentile(latencies, 0.99) * 1e3;
+        state.counters["capture_p50_ms"] = Bench::percentile(samples.capture, 0.5) * 1e3;
+        state.counters["capture_p99_ms"] = Bench::percentile(samples.capture, 0.99) * 1e3;
+        state.counters["convert_p50_ms"] = Bench::percentile(samples.convert, 0.5) * 1e3;
+        state.counters["convert_p99_ms"] = Bench::percentile(samples.convert, 0.99) * 1e3;
+        state.counters["encode_p50_ms"] = Bench::percentile(samples.encode, 0.5) * 1e3;
+        state.counters["encode_p99_ms"] = Bench::percentile(samples.encode, 0.99) * 1e3;
+        state.counters["latency_p50_ms"] = Bench::percentile(latencies, 0.5) * 1e3;
+        state.counters["latency_p99_ms"] = Bench::percentile(latencies, 0.99) * 1e3;
         state.counters["cpu_ms_per_frame"] =
             (processCpu - extraCpu) * 1e3 / static_cast<double>(std::max<std::size_t>(moving, 1));
         state.counters["static_frames"] = static_cast<double>(stillFrames);

@@ -11,7 +11,9 @@
 //   fps                               frames decoded on the device per second of moving picture
 //   held                              pictures the capture held back because the send queue was full
 #include "app/capture/CaptureEncodingOutput.h"
+#include "bench/Measures.h"
 #include "bench/MovingPicture.h"
+#include "bench/QueueActor.h"
 #include "bench/VirtualScreen.h"
 #include "core/ByteReader.h"
 #include "core/VideoConfiguration.h"
@@ -30,7 +32,6 @@
 
 #include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -49,32 +50,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using TessaloyCore::WirePacket;
-
-double percentile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5)];
-}
-
-// The main actor of the benchmark: its own serial queue and real time.
-class QueueActor final : public Platform::MainActor {
-public:
-    void post(std::function<void()> work) override { queue_.async(std::move(work)); }
-    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
-        Platform::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
-        auto timer =
-            std::make_shared<asio::steady_timer>(queue_.executor(), std::chrono::duration_cast<Clock::duration>(delay));
-        timer->async_wait([timer, call, work = std::move(work)](const std::error_code& error) {
-            if (!error && !call.isCancelled()) work();
-        });
-        return call;
-    }
-    Date now() const override { return std::chrono::system_clock::now(); }
-    bool isCurrent() const override { return queue_.isCurrent(); }
-
-private:
-    Platform::SerialQueue queue_{"bench.main"};
-};
 
 // The device's end: decodes every frame as its packet arrives, on the channel's queue, and times
 // it against the start of its grab (the same process, so the same clock).
@@ -151,7 +126,7 @@ const TessaloyNet::PairingKeys& keys() {
 void endToEnd(benchmark::State& state, int width, int height) {
     const Bench::VirtualScreen screen(width, height);
     Bench::MovingPicture picture(screen.name(), width, height);
-    QueueActor actor;
+    Bench::QueueActor actor;
     Platform::SerialQueue captureQueue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();
     std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
@@ -227,14 +202,14 @@ void endToEnd(benchmark::State& state, int width, int height) {
         std::this_thread::sleep_for(200ms);
         device.stopCounting();
         const auto samples = device.samples();
-        state.SetIterationTime(percentile(samples.latency, 0.5));
+        state.SetIterationTime(Bench::percentile(samples.latency, 0.5));
         state.counters["frames"] = static_cast<double>(samples.latency.size());
         state.counters["fps"] = static_cast<double>(samples.latency.size()) / seconds;
-        state.counters["latency_p50_ms"] = percentile(samples.latency, 0.5) * 1e3;
-        state.counters["latency_p99_ms"] = percentile(samples.latency, 0.99) * 1e3;
-        state.counters["arrival_p50_ms"] = percentile(samples.arrival, 0.5) * 1e3;
-        state.counters["arrival_p99_ms"] = percentile(samples.arrival, 0.99) * 1e3;
-        state.counters["decode_p50_ms"] = percentile(samples.decode, 0.5) * 1e3;
+        state.counters["latency_p50_ms"] = Bench::percentile(samples.latency, 0.5) * 1e3;
+        state.counters["latency_p99_ms"] = Bench::percentile(samples.latency, 0.99) * 1e3;
+        state.counters["arrival_p50_ms"] = Bench::percentile(samples.arrival, 0.5) * 1e3;
+        state.counters["arrival_p99_ms"] = Bench::percentile(samples.arrival, 0.99) * 1e3;
+        state.counters["decode_p50_ms"] = Bench::percentile(samples.decode, 0.5) * 1e3;
         state.counters["held"] = static_cast<double>(held.load() - heldBefore);
         if (samples.failures > 0) state.SkipWithError("the device could not decode every frame");
     }

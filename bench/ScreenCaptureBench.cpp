@@ -1,6 +1,7 @@
 // What one captured frame costs: the time from the start of the grab to the hand-over of the
 // picture (XShm grab of a whole display, plus drawing the pointer when asked), at two display sizes,
 // measured on a private Xvfb server. Counters p50_ms and p99_ms are over all frames of a run.
+#include "bench/Measures.h"
 #include "bench/VirtualScreen.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
@@ -18,12 +19,6 @@
 namespace {
 
 using Bench::VirtualScreen;
-
-double percentile(std::vector<double> samples, double fraction) {
-    std::sort(samples.begin(), samples.end());
-    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[index];
-}
 
 void grab(benchmark::State& state, int width, int height, bool showsCursor) {
     const VirtualScreen screen(width, height);
@@ -62,8 +57,8 @@ void grab(benchmark::State& state, int width, int height, bool showsCursor) {
         state.SetIterationTime(seconds.back());
     }
     capture->stop();
-    state.counters["p50_ms"] = percentile(seconds, 0.50) * 1000;
-    state.counters["p99_ms"] = percentile(seconds, 0.99) * 1000;
+    state.counters["p50_ms"] = Bench::percentile(seconds, 0.50) * 1000;
+    state.counters["p99_ms"] = Bench::percentile(seconds, 0.99) * 1000;
 }
 
 } // namespace

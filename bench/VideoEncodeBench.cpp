@@ -2,6 +2,7 @@
 // conversion alone (on FrameConverter's default threads), and the whole VideoEncoder::encode call
 // (conversion, then the encoder, both on the `threads` argument), each with its median and 99th
 // percentile, plus the process CPU time per frame (every conversion and encoder thread).
+#include "bench/Measures.h"
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "media/VideoEncoder.h"
@@ -22,12 +23,6 @@ namespace {
 
 using TessaloyCore::VideoCodec;
 using TessaloyMedia::VideoEncoder;
-
-double cpuSeconds(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // A diagonal colour gradient that moves a few pixels each frame, captured as BGRX.
 class MovingGradient {
@@ -68,25 +63,21 @@ template <typename Work>
 void measureFrames(benchmark::State& state, MovingGradient& picture, Work&& work) {
     std::vector<double> milliseconds;
     double drawingCpu = 0;
-    const double processCpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double processCpuStart = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     int step = 0;
     for (auto _ : state) {
-        const double drawStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        const double drawStart = Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         picture.draw(step++);
-        drawingCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - drawStart;
+        drawingCpu += Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - drawStart;
         const auto start = std::chrono::steady_clock::now();
         work(step);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         state.SetIterationTime(elapsed.count());
         milliseconds.push_back(elapsed.count() * 1e3);
     }
-    const double processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart - drawingCpu;
-    std::sort(milliseconds.begin(), milliseconds.end());
-    const auto percentile = [&](double fraction) {
-        return milliseconds[static_cast<std::size_t>(fraction * static_cast<double>(milliseconds.size() - 1))];
-    };
-    state.counters["p50_ms"] = percentile(0.5);
-    state.counters["p99_ms"] = percentile(0.99);
+    const double processCpu = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart - drawingCpu;
+    state.counters["p50_ms"] = Bench::percentile(milliseconds, 0.5);
+    state.counters["p99_ms"] = Bench::percentile(milliseconds, 0.99);
     state.counters["cpu_ms_per_frame"] = processCpu * 1e3 / static_cast<double>(milliseconds.size());
 }
 
