@@ -2,7 +2,8 @@
 // in the same run, for chunks of 65,536 bytes (what the Mac sends) and 262,144 bytes (the largest
 // the protocol allows); video idle:
 //  - Mac to device: a 256 MiB file read by FileTransferSource through OutgoingTransfer, the
-//    TransferOutbox and a VideoSender pulled by the Mac's channel; the device decodes each message,
+//    TransferOutbox and a VideoSender pulled by the Mac's channel; the device decodes each message
+//    on its channel queue and, on a thread of its own as a phone verifies off its network thread,
 //    checks its offset, hashes the bytes and checks the digest at the finish. It keeps nothing: what
 //    a phone's storage costs is not the Mac's to measure.
 //  - Device to Mac: the device sends the file as the phone does; the Mac's channel hands each packet
@@ -35,6 +36,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -189,13 +191,62 @@ bool resetPeak() {
     return static_cast<bool>(clear);
 }
 
-// The device's side of a Mac's transfer, on the device's channel queue: every offset checked, the
-// bytes hashed, the finish compared with the digest.
+// Runs posted work in order on its own thread: the main actor, or a device's verifier. With a limit,
+// post() waits while that much work is queued.
+class SerialThread {
+public:
+    explicit SerialThread(std::size_t limit = SIZE_MAX) : limit_(limit), thread_([this] { run(); }) {}
+    ~SerialThread() {
+        post(nullptr);
+        thread_.join();
+    }
+    void post(std::function<void()> work) {
+        {
+            std::unique_lock guard(lock_);
+            taken_.wait(guard, [this] { return queue_.size() < limit_; });
+            queue_.push_back(std::move(work));
+        }
+        posted_.notify_one();
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock guard(lock_);
+                posted_.wait(guard, [this] { return !queue_.empty(); });
+                work = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            taken_.notify_one();
+            if (!work) return;
+            work();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable posted_;
+    std::condition_variable taken_;
+    std::deque<std::function<void()>> queue_;
+    const std::size_t limit_;
+    std::thread thread_;
+};
+
+// The device's side of a Mac's transfer: each message decoded on the device's channel queue, then, as
+// a phone verifies off its network thread, every offset checked, the bytes hashed and the finish
+// compared with the digest on a thread of its own.
 class DeviceReceiver {
 public:
     void take(const WirePacket& packet) {
         if (packet.kind() != WirePacket::Kind::transfer) return;
-        const TransferMessage message = TransferMessage::decode(packet);
+        verifier_.post([this, message = TransferMessage::decode(packet)] { verify(message); });
+    }
+
+    Done done;
+
+private:
+    void verify(const TransferMessage& message) {
         if (const auto* offer = std::get_if<TransferMessage::Offer>(&message.value)) {
             size_ = offer->offer.size;
             received_ = 0;
@@ -212,49 +263,11 @@ public:
         }
     }
 
-    Done done;
-
-private:
     std::uint64_t size_ = 0;
     std::uint64_t received_ = 0;
     TessaloyCore::Sha256 digest_;
-};
-
-// Stands for the main actor: runs posted work in order on its own thread.
-class ActorThread {
-public:
-    ActorThread() : thread_([this] { run(); }) {}
-    ~ActorThread() {
-        post(nullptr);
-        thread_.join();
-    }
-    void post(std::function<void()> work) {
-        {
-            std::lock_guard guard(lock_);
-            queue_.push_back(std::move(work));
-        }
-        posted_.notify_one();
-    }
-
-private:
-    void run() {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::unique_lock guard(lock_);
-                posted_.wait(guard, [this] { return !queue_.empty(); });
-                work = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            if (!work) return;
-            work();
-        }
-    }
-
-    std::mutex lock_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> queue_;
-    std::thread thread_;
+    // Last, so that it stops before the rest goes. A few messages in hand, as a phone's pipeline.
+    SerialThread verifier_{4};
 };
 
 std::unique_ptr<TessaloyCore::OutgoingTransfer> transferOf(const std::filesystem::path& file, std::size_t chunkSize) {
@@ -319,7 +332,7 @@ void BM_FileDeviceToMac(benchmark::State& state) {
     const auto chunkSize = static_cast<std::size_t>(state.range(0));
     Done done;
     // Only the actor thread touches the inbox, as only the main actor does in the application.
-    auto actor = std::make_unique<ActorThread>();
+    auto actor = std::make_unique<SerialThread>();
     auto inbox = std::make_shared<TransferInbox>(workspace().incoming());
     inbox->onComplete = [&](const TransferOffer&, const std::filesystem::path& file) {
         std::filesystem::remove(file);
