@@ -6,9 +6,10 @@
 //    on its channel queue and, on a thread of its own as a phone verifies off its network thread,
 //    checks its offset, hashes the bytes and checks the digest at the finish. It keeps nothing: what
 //    a phone's storage costs is not the Mac's to measure.
-//  - Device to Mac: the device sends the file as the phone does; the Mac's channel hands each packet
-//    to a thread standing for the main actor (one hop per packet, as the controller's), which
-//    decodes it into a TransferInbox (private work file, SHA-256, flushed at the finish).
+//  - Device to Mac: the device sends the file as the phone does, reading and hashing ahead of its
+//    network thread (through a TransferOutbox); the Mac's channel hands each packet to a thread
+//    standing for the main actor (one hop per packet, as the controller's), which decodes it into a
+//    TransferInbox (private work file, SHA-256, flushed at the finish).
 //  - Raw: the same number of packets of the same payload size through the same pair of channels,
 //    prepared beforehand and dropped on arrival.
 //  - Memory: the peak growth of resident memory while the Mac sends a sparse 1 GiB file, which
@@ -344,12 +345,14 @@ void BM_FileDeviceToMac(benchmark::State& state) {
             actor.post([inbox, packet = std::move(packet)] { inbox->handle(TransferMessage::decode(packet)); });
         },
         nullptr);
+    // The device reads and hashes ahead of its network thread, as a phone does.
+    const auto outbox = std::make_shared<TransferOutbox>();
+    outbox->onWork = [device = std::weak_ptr<TlsPacketChannel>(joined->device)] {
+        if (const auto live = device.lock()) live->resumeSending();
+    };
+    joined->device->setPacketSource([outbox] { return outbox->nextPacket(); });
     for (auto _ : state) {
-        auto transfer = std::shared_ptr<TessaloyCore::OutgoingTransfer>(transferOf(workspace().source(), chunkSize));
-        joined->device->setPacketSource([transfer]() -> std::optional<WirePacket> {
-            if (auto message = transfer->nextMessage()) return message->packet();
-            return std::nullopt;
-        });
+        outbox->enqueue(transferOf(workspace().source(), chunkSize));
         if (!done.wait()) state.SkipWithError("the Mac did not receive the file intact");
     }
     setThroughput(state, volume, chunkSize);
