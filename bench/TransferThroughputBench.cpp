@@ -2,10 +2,10 @@
 // in the same run, for chunks of 65,536 bytes (what the Mac sends) and 262,144 bytes (the largest
 // the protocol allows); video idle:
 //  - Mac to device: a 256 MiB file read by FileTransferSource through OutgoingTransfer, the
-//    TransferOutbox and a VideoSender pulled by the Mac's channel; the device decodes each message
-//    on its channel queue and, on a thread of its own as a phone verifies off its network thread,
-//    checks its offset, hashes the bytes and checks the digest at the finish. It keeps nothing: what
-//    a phone's storage costs is not the Mac's to measure.
+//    TransferOutbox and a VideoSender pulled by the Mac's channel; on a thread of its own, as a phone
+//    verifies off its network thread, the device decodes each message, checks its offset, hashes
+//    the bytes and checks the digest at the finish. It keeps nothing: what a phone's storage costs
+//    is not the Mac's to measure.
 //  - Device to Mac: the device sends the file as the phone does, reading and hashing ahead of its
 //    network thread (through a TransferOutbox); the Mac's channel hands each packet to a thread
 //    standing for the main actor (one hop per packet, as the controller's), which decodes it into a
@@ -234,14 +234,14 @@ private:
     std::thread thread_;
 };
 
-// The device's side of a Mac's transfer: each message decoded on the device's channel queue, then, as
-// a phone verifies off its network thread, every offset checked, the bytes hashed and the finish
-// compared with the digest on a thread of its own.
+// The device's side of a Mac's transfer, off its channel queue as a phone verifies off its network
+// thread: on a thread of its own, each message decoded, every offset checked, the bytes hashed and
+// the finish compared with the digest.
 class DeviceReceiver {
 public:
-    void take(const WirePacket& packet) {
+    void take(WirePacket packet) {
         if (packet.kind() != WirePacket::Kind::transfer) return;
-        verifier_.post([this, message = TransferMessage::decode(packet)] { verify(message); });
+        verifier_.post([this, packet = std::move(packet)] { verify(TransferMessage::decode(packet)); });
     }
 
     Done done;
@@ -317,7 +317,7 @@ void BM_RawDeviceToMac(benchmark::State& state) { rawChannel(state, false); }
 void BM_FileMacToDevice(benchmark::State& state) {
     const auto chunkSize = static_cast<std::size_t>(state.range(0));
     DeviceReceiver receiver;
-    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(packet); });
+    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(std::move(packet)); });
     const auto sender = std::make_shared<VideoSender>(
         joined->mac, std::make_shared<VideoSendQueue>(16, static_cast<std::size_t>(8 * mebibyte)));
     sender->attach();
@@ -366,7 +366,7 @@ void BM_SparseGibibyteMacToDeviceMemory(benchmark::State& state) {
         std::filesystem::resize_file(workspace().sparse(), sparseVolume);
     }
     DeviceReceiver receiver;
-    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(packet); });
+    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(std::move(packet)); });
     const auto sender = std::make_shared<VideoSender>(
         joined->mac, std::make_shared<VideoSendQueue>(16, static_cast<std::size_t>(8 * mebibyte)));
     sender->attach();

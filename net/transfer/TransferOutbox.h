@@ -37,7 +37,7 @@ public:
     using Worker = std::function<void(std::function<void()> job)>;
 
     // Prepared packets of the current transfer waiting to be pulled, at most.
-    static constexpr std::size_t readAheadPackets = 2;
+    static constexpr std::size_t readAheadPackets = 4;
 
     // There is new work to pull.
     std::function<void()> onWork;
