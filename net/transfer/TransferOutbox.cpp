@@ -75,6 +75,18 @@ struct TransferOutbox::Queued {
     // Set when it leaves the queue early; a borrower then closes it instead of giving it back.
     std::optional<TransferCancelReason> ended;
     std::deque<Prepared> prepared;
+    std::size_t preparedBytes = 0;
+
+    void push(Prepared item) {
+        preparedBytes += item.packet ? item.packet->payload().size() : 0;
+        prepared.push_back(std::move(item));
+    }
+    Prepared pop() {
+        Prepared item = std::move(prepared.front());
+        prepared.pop_front();
+        preparedBytes -= item.packet ? item.packet->payload().size() : 0;
+        return item;
+    }
 };
 
 struct TransferOutbox::Shared {
@@ -94,7 +106,7 @@ struct TransferOutbox::Shared {
     // Under the lock.
     bool hasRoom(const Queued& entry) const {
         return entry.offerOut && entry.transfer && !entry.ended && !entry.transfer->isFinished() &&
-               entry.prepared.size() < readAheadPackets;
+               entry.preparedBytes < readAheadBytes;
     }
 
     // Under the lock: the current transfer when a worker should read ahead for it, marked busy.
@@ -121,7 +133,7 @@ struct TransferOutbox::Shared {
             return false;
         }
         entry.transfer = std::move(transfer);
-        entry.prepared.push_back(std::move(item));
+        entry.push(std::move(item));
         changed.notify_all();
         return true;
     }
@@ -138,6 +150,7 @@ struct TransferOutbox::Shared {
     Taken end(Queued& entry, TransferCancelReason reason) {
         entry.ended = reason;
         entry.prepared.clear();
+        entry.preparedBytes = 0;
         changed.notify_all();
         return Taken{std::move(entry.transfer), entry.offerOut};
     }
@@ -214,8 +227,7 @@ std::optional<WirePacket> TransferOutbox::nextPacket() {
                         report = {Report::Kind::finished, entry->id, 0, 0, TransferCancelReason::failed};
                     }
                 } else if (!entry->prepared.empty()) {
-                    Prepared item = std::move(entry->prepared.front());
-                    entry->prepared.pop_front();
+                    Prepared item = entry->pop();
                     if (item.last) shared.transfers.pop_front();
                     packet = std::move(item.packet);
                     report = item.report;

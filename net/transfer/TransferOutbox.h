@@ -18,7 +18,7 @@ namespace TessaloyNet {
 // messages (cancel replies), which go out before the next message of any transfer.
 //
 // Read-ahead: once its offer went out, the current transfer reads, hashes and frames up to
-// `readAheadPackets` packets ahead on a worker, so that the channel encrypts one chunk while the
+// `readAheadBytes` ahead on a worker, so that the channel encrypts one chunk while the
 // next is read. nextPacket() takes a prepared packet, or prepares one itself when no worker has
 // started, or waits for the one a worker is preparing. A transfer lent to a worker is only marked
 // when it is cancelled, refused or removed: the worker closes its source and drops what it read,
@@ -36,8 +36,9 @@ public:
     // Runs a read-ahead job later on some other thread.
     using Worker = std::function<void(std::function<void()> job)>;
 
-    // Prepared packets of the current transfer waiting to be pulled, at most.
-    static constexpr std::size_t readAheadPackets = 4;
+    // Prepared packets of the current transfer wait up to this many payload bytes; the packet that
+    // reaches it is the last read ahead. Small chunks get a deeper pipeline, large ones no more memory.
+    static constexpr std::size_t readAheadBytes = 512 * 1024;
 
     // There is new work to pull.
     std::function<void()> onWork;

@@ -103,25 +103,30 @@ protected:
     std::thread worker;
 };
 
-TEST_F(TransferOutboxReadAheadTest, WorkersReadAtMostTwoPacketsAheadAndKeepTheOrder) {
-    const Bytes data = pattern(40);
-    outbox.enqueue(watched(1, data, watch));
+TEST_F(TransferOutboxReadAheadTest, WorkersReadAheadWithinTheBudgetAndKeepTheOrder) {
+    constexpr std::size_t chunkSize = 65'536;
+    constexpr std::size_t budget = TransferOutbox::readAheadBytes;
+    const Bytes data = pattern(2 * budget + 1000);
+    outbox.enqueue(watched(1, data, watch, chunkSize));
     outbox.enqueue(transferOf(2, pattern(8)).transfer);
     ASSERT_TRUE(std::holds_alternative<TransferMessage::Offer>(next(outbox)->value));
     EXPECT_EQ(watch->bytesRead.load(), 0u) << "the offer reads nothing";
-    held.runAll();
-    EXPECT_EQ(watch->bytesRead.load(), 8u);
 
-    for (std::size_t offset = 0; offset < data.size(); offset += 4) {
-        EXPECT_EQ(next(outbox), TransferMessage::chunk(1, offset, slice(data, offset, 4)));
+    std::size_t chunks = 0;
+    for (std::size_t offset = 0; offset < data.size(); offset += chunkSize) {
         held.runAll();
-        EXPECT_EQ(watch->bytesRead.load(), std::min<std::size_t>(offset + 4 + 8, data.size()));
+        const std::size_t ahead = watch->bytesRead.load() - offset;
+        EXPECT_GE(ahead, std::min(budget, data.size() - offset)) << "at " << offset;
+        EXPECT_LE(ahead, budget + chunkSize) << "at " << offset;
+        const std::size_t size = std::min(chunkSize, data.size() - offset);
+        EXPECT_EQ(next(outbox), TransferMessage::chunk(1, offset, slice(data, offset, size)));
+        ++chunks;
     }
     EXPECT_TRUE(recorder.finished.empty()) << "the finish is reported when it goes out, not when read";
     EXPECT_EQ(next(outbox), TransferMessage::finish(1, digestOf(data)));
     EXPECT_EQ(recorder.finished, (std::vector<Recorder::Finished>{{1, std::nullopt}}));
-    EXPECT_EQ(recorder.progress.size(), 10u);
-    EXPECT_EQ(recorder.progress.back(), (Recorder::Progress{1, 40, 40}));
+    EXPECT_EQ(recorder.progress.size(), chunks);
+    EXPECT_EQ(recorder.progress.back(), (Recorder::Progress{1, data.size(), data.size()}));
     EXPECT_TRUE(watch->closed);
     const auto following = next(outbox);
     ASSERT_TRUE(following);
