@@ -18,11 +18,11 @@ namespace TessaloyNet {
 // messages (cancel replies), which go out before the next message of any transfer.
 //
 // Read-ahead: once its offer went out, the current transfer reads, hashes and frames up to
-// `readAheadBytes` ahead on a worker, so that the channel encrypts one chunk while the
-// next is read. nextPacket() takes a prepared packet, or prepares one itself when no worker has
-// started, or waits for the one a worker is preparing. A transfer lent to a worker is only marked
-// when it is cancelled, refused or removed: the worker closes its source and drops what it read,
-// so no caller waits for a disk.
+// `readAheadBytes` ahead on a worker, so that the channel encrypts one chunk while the next is
+// read. nextPacket() takes a prepared packet, or prepares one itself when no worker has started,
+// or waits for the one a worker is preparing. A transfer being read when it is cancelled, refused
+// or removed is only marked: its reader closes its source and drops what it read, so no caller
+// waits for a disk.
 //
 // Every operation is safe from any thread and holds the one lock briefly; nothing reads a source
 // under it. No callback runs under the lock: callbacks run on the calling thread afterwards and may
