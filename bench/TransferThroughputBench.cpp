@@ -2,12 +2,14 @@
 // in the same run, for chunks of 65,536 bytes (what the Mac sends) and 262,144 bytes (the largest
 // the protocol allows); video idle:
 //  - Mac to device: a 256 MiB file read by FileTransferSource through OutgoingTransfer, the
-//    TransferOutbox and a VideoSender pulled by the Mac's channel; the device decodes each message,
-//    checks its offset, hashes the bytes and checks the digest at the finish. It keeps nothing: what
-//    a phone's storage costs is not the Mac's to measure.
-//  - Device to Mac: the device sends the file as the phone does; the Mac's channel hands each packet
-//    to a thread standing for the main actor (one hop per packet, as the controller's), which
-//    decodes it into a TransferInbox (private work file, SHA-256, flushed at the finish).
+//    TransferOutbox and a VideoSender pulled by the Mac's channel; on a thread of its own, as a phone
+//    verifies off its network thread, the device decodes each message, checks its offset, hashes
+//    the bytes and checks the digest at the finish. It keeps nothing: what a phone's storage costs
+//    is not the Mac's to measure.
+//  - Device to Mac: the device sends the file as the phone does, reading and hashing ahead of its
+//    network thread (through a TransferOutbox); the Mac's channel hands each packet to a thread
+//    standing for the main actor (one hop per packet, as the controller's), which decodes it into a
+//    TransferInbox (private work file, SHA-256, flushed at the finish).
 //  - Raw: the same number of packets of the same payload size through the same pair of channels,
 //    prepared beforehand and dropped on arrival.
 //  - Memory: the peak growth of resident memory while the Mac sends a sparse 1 GiB file, which
@@ -35,6 +37,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -189,13 +192,62 @@ bool resetPeak() {
     return static_cast<bool>(clear);
 }
 
-// The device's side of a Mac's transfer, on the device's channel queue: every offset checked, the
-// bytes hashed, the finish compared with the digest.
+// Runs posted work in order on its own thread: the main actor, or a device's verifier. With a limit,
+// post() waits while that much work is queued.
+class SerialThread {
+public:
+    explicit SerialThread(std::size_t limit = SIZE_MAX) : limit_(limit), thread_([this] { run(); }) {}
+    ~SerialThread() {
+        post(nullptr);
+        thread_.join();
+    }
+    void post(std::function<void()> work) {
+        {
+            std::unique_lock guard(lock_);
+            taken_.wait(guard, [this] { return queue_.size() < limit_; });
+            queue_.push_back(std::move(work));
+        }
+        posted_.notify_one();
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock guard(lock_);
+                posted_.wait(guard, [this] { return !queue_.empty(); });
+                work = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            taken_.notify_one();
+            if (!work) return;
+            work();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable posted_;
+    std::condition_variable taken_;
+    std::deque<std::function<void()>> queue_;
+    const std::size_t limit_;
+    std::thread thread_;
+};
+
+// The device's side of a Mac's transfer, off its channel queue as a phone verifies off its network
+// thread: on a thread of its own, each message decoded, every offset checked, the bytes hashed and
+// the finish compared with the digest.
 class DeviceReceiver {
 public:
-    void take(const WirePacket& packet) {
+    void take(WirePacket packet) {
         if (packet.kind() != WirePacket::Kind::transfer) return;
-        const TransferMessage message = TransferMessage::decode(packet);
+        verifier_.post([this, packet = std::move(packet)] { verify(TransferMessage::decode(packet)); });
+    }
+
+    Done done;
+
+private:
+    void verify(const TransferMessage& message) {
         if (const auto* offer = std::get_if<TransferMessage::Offer>(&message.value)) {
             size_ = offer->offer.size;
             received_ = 0;
@@ -212,49 +264,11 @@ public:
         }
     }
 
-    Done done;
-
-private:
     std::uint64_t size_ = 0;
     std::uint64_t received_ = 0;
     TessaloyCore::Sha256 digest_;
-};
-
-// Stands for the main actor: runs posted work in order on its own thread.
-class ActorThread {
-public:
-    ActorThread() : thread_([this] { run(); }) {}
-    ~ActorThread() {
-        post(nullptr);
-        thread_.join();
-    }
-    void post(std::function<void()> work) {
-        {
-            std::lock_guard guard(lock_);
-            queue_.push_back(std::move(work));
-        }
-        posted_.notify_one();
-    }
-
-private:
-    void run() {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::unique_lock guard(lock_);
-                posted_.wait(guard, [this] { return !queue_.empty(); });
-                work = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            if (!work) return;
-            work();
-        }
-    }
-
-    std::mutex lock_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> queue_;
-    std::thread thread_;
+    // Last, so that it stops before the rest goes. A few messages in hand, as a phone's pipeline.
+    SerialThread verifier_{4};
 };
 
 std::unique_ptr<TessaloyCore::OutgoingTransfer> transferOf(const std::filesystem::path& file, std::size_t chunkSize) {
@@ -303,7 +317,7 @@ void BM_RawDeviceToMac(benchmark::State& state) { rawChannel(state, false); }
 void BM_FileMacToDevice(benchmark::State& state) {
     const auto chunkSize = static_cast<std::size_t>(state.range(0));
     DeviceReceiver receiver;
-    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(packet); });
+    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(std::move(packet)); });
     const auto sender = std::make_shared<VideoSender>(
         joined->mac, std::make_shared<VideoSendQueue>(16, static_cast<std::size_t>(8 * mebibyte)));
     sender->attach();
@@ -319,7 +333,7 @@ void BM_FileDeviceToMac(benchmark::State& state) {
     const auto chunkSize = static_cast<std::size_t>(state.range(0));
     Done done;
     // Only the actor thread touches the inbox, as only the main actor does in the application.
-    auto actor = std::make_unique<ActorThread>();
+    auto actor = std::make_unique<SerialThread>();
     auto inbox = std::make_shared<TransferInbox>(workspace().incoming());
     inbox->onComplete = [&](const TransferOffer&, const std::filesystem::path& file) {
         std::filesystem::remove(file);
@@ -331,12 +345,14 @@ void BM_FileDeviceToMac(benchmark::State& state) {
             actor.post([inbox, packet = std::move(packet)] { inbox->handle(TransferMessage::decode(packet)); });
         },
         nullptr);
+    // The device reads and hashes ahead of its network thread, as a phone does.
+    const auto outbox = std::make_shared<TransferOutbox>();
+    outbox->onWork = [device = std::weak_ptr<TlsPacketChannel>(joined->device)] {
+        if (const auto live = device.lock()) live->resumeSending();
+    };
+    joined->device->setPacketSource([outbox] { return outbox->nextPacket(); });
     for (auto _ : state) {
-        auto transfer = std::shared_ptr<TessaloyCore::OutgoingTransfer>(transferOf(workspace().source(), chunkSize));
-        joined->device->setPacketSource([transfer]() -> std::optional<WirePacket> {
-            if (auto message = transfer->nextMessage()) return message->packet();
-            return std::nullopt;
-        });
+        outbox->enqueue(transferOf(workspace().source(), chunkSize));
         if (!done.wait()) state.SkipWithError("the Mac did not receive the file intact");
     }
     setThroughput(state, volume, chunkSize);
@@ -350,7 +366,7 @@ void BM_SparseGibibyteMacToDeviceMemory(benchmark::State& state) {
         std::filesystem::resize_file(workspace().sparse(), sparseVolume);
     }
     DeviceReceiver receiver;
-    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(packet); });
+    const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(std::move(packet)); });
     const auto sender = std::make_shared<VideoSender>(
         joined->mac, std::make_shared<VideoSendQueue>(16, static_cast<std::size_t>(8 * mebibyte)));
     sender->attach();

@@ -64,6 +64,10 @@ TransferInbox::FileCalls TransferInbox::FileCalls::system() {
         },
         [](int descriptor) { return ::fsync(descriptor); },
         [](int descriptor) { return ::close(descriptor); },
+        [](int descriptor, std::uint64_t offset, std::uint64_t count) {
+            return ::sync_file_range(descriptor, static_cast<off64_t>(offset), static_cast<off64_t>(count),
+                                     SYNC_FILE_RANGE_WRITE);
+        },
     };
 }
 
@@ -194,6 +198,7 @@ void TransferInbox::append(const TransferMessage::Chunk& chunk) {
             entry.transfer.receive(chunk.offset, chunk.data,
                                    [&](TessaloyCore::ByteView data) { writeAll(entry.descriptor, data); });
             entry.lastActivity = now();
+            startWriteback(entry);
             progress.emplace(entry.transfer.offer(), entry.transfer.receivedBytes());
         } catch (const std::exception&) {
             // Out of order, longer than declared, or not written: handled below, without the lock.
@@ -266,6 +271,14 @@ void TransferInbox::writeAll(int descriptor, TessaloyCore::ByteView data) {
         if (written <= 0) throw std::system_error(written < 0 ? errno : EIO, std::generic_category(), "write");
         data = data.subspan(static_cast<std::size_t>(written));
     }
+}
+
+void TransferInbox::startWriteback(Active& entry) {
+    const std::uint64_t written = entry.transfer.receivedBytes();
+    if (!fileCalls.startWriteback || written - entry.writebackFrom < writebackStride) return;
+    // Only a head start: a failure shows at the flush, which decides.
+    fileCalls.startWriteback(entry.descriptor, entry.writebackFrom, written - entry.writebackFrom);
+    entry.writebackFrom = written;
 }
 
 void TransferInbox::discard(Active& entry) noexcept {

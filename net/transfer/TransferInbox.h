@@ -29,6 +29,10 @@ class TransferInbox {
 public:
     using Date = std::chrono::system_clock::time_point;
 
+    // Every this many bytes written, the disk starts on them, so that the flush at the finish does
+    // not wait for the whole file and the writes are not throttled behind a pile of dirty pages.
+    static constexpr std::uint64_t writebackStride = 8 * 1024 * 1024;
+
     struct Limits {
         // An offer is refused while at least this many other transfers are active.
         std::int64_t maximumActive = 8;
@@ -47,6 +51,9 @@ public:
         std::function<long(int descriptor, const std::uint8_t* data, std::size_t count)> write;
         std::function<int(int descriptor)> fsync;
         std::function<int(int descriptor)> close;
+        // Starts writing the range to disk without waiting (sync_file_range with only
+        // SYNC_FILE_RANGE_WRITE). Optional.
+        std::function<int(int descriptor, std::uint64_t offset, std::uint64_t count)> startWriteback;
 
         static FileCalls system();
     };
@@ -90,6 +97,8 @@ private:
         std::filesystem::path file;
         int descriptor = -1;
         Date lastActivity;
+        // Where the bytes the disk was not yet asked to write begin.
+        std::uint64_t writebackFrom = 0;
     };
 
     void begin(const TessaloyCore::TransferOffer& offer);
@@ -102,6 +111,8 @@ private:
     // Creates the private, empty work file; throws std::system_error.
     std::pair<std::filesystem::path, int> createWorkFile();
     void writeAll(int descriptor, TessaloyCore::ByteView data);
+    // Under the lock.
+    void startWriteback(Active& entry);
     // Closes the handle and deletes the file, ignoring failures of either.
     void discard(Active& entry) noexcept;
     void tell(TessaloyCore::TransferMessage message);

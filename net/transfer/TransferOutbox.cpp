@@ -1,13 +1,21 @@
 #include "net/transfer/TransferOutbox.h"
 
+#include "platform/SerialQueue.h"
+
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <utility>
 #include <variant>
+#include <vector>
 
 namespace TessaloyNet {
 namespace {
 
+using TessaloyCore::OutgoingTransfer;
 using TessaloyCore::TransferCancelReason;
 using TessaloyCore::TransferMessage;
 using TessaloyCore::WirePacket;
@@ -30,128 +38,277 @@ struct Report {
     std::optional<TransferCancelReason> reason;
 };
 
+// A transfer message read, hashed and framed ahead of its turn, with what to report when it goes.
+struct Prepared {
+    std::optional<WirePacket> packet;
+    Report report;
+    // The transfer has nothing after it.
+    bool last = false;
+};
+
+// The next message after the offer, of a transfer that has not finished.
+Prepared prepare(OutgoingTransfer& transfer) {
+    const std::uint32_t id = transfer.offer().id;
+    const std::optional<TransferMessage> message = transfer.nextMessage();
+    Prepared item{.packet = std::nullopt, .report = {}, .last = transfer.isFinished()};
+    if (!message) return item;
+    if (std::holds_alternative<TransferMessage::Chunk>(message->value)) {
+        item.report = {Report::Kind::progress, id, transfer.sentBytes(), transfer.offer().size, std::nullopt};
+    } else if (const auto* cancel = std::get_if<TransferMessage::Cancel>(&message->value)) {
+        item.report = {Report::Kind::finished, id, 0, 0, cancel->reason};
+    } else {
+        item.report = {Report::Kind::finished, id, 0, 0, std::nullopt};
+    }
+    item.packet = framed(*message);
+    return item;
+}
+
 } // namespace
 
-void TransferOutbox::enqueue(std::unique_ptr<TessaloyCore::OutgoingTransfer> transfer) {
+struct TransferOutbox::Queued {
+    std::uint32_t id = 0;
+    // Null while lent to whoever prepares its next packet without the lock.
+    std::unique_ptr<OutgoingTransfer> transfer;
+    bool offerOut = false;
+    // A worker job is queued or running for it.
+    bool workerBusy = false;
+    // Set when it leaves the queue early; a borrower then closes it instead of giving it back.
+    std::optional<TransferCancelReason> ended;
+    std::deque<Prepared> prepared;
+    std::size_t preparedBytes = 0;
+
+    void push(Prepared item) {
+        preparedBytes += item.packet ? item.packet->payload().size() : 0;
+        prepared.push_back(std::move(item));
+    }
+    Prepared pop() {
+        Prepared item = std::move(prepared.front());
+        prepared.pop_front();
+        preparedBytes -= item.packet ? item.packet->payload().size() : 0;
+        return item;
+    }
+};
+
+struct TransferOutbox::Shared {
+    // Taken out of the queue and ended: the transfer to close now, or null when a borrower will.
+    struct Taken {
+        std::unique_ptr<OutgoingTransfer> transfer;
+        bool offerOut = false;
+    };
+
+    Worker worker;
+    std::mutex lock;
+    // A borrowed transfer came back or left the queue, or an urgent message arrived.
+    std::condition_variable changed;
+    std::deque<Entry> transfers;
+    std::deque<TransferMessage> urgent;
+
+    // Under the lock.
+    bool hasRoom(const Queued& entry) const {
+        return entry.offerOut && entry.transfer && !entry.ended && !entry.transfer->isFinished() &&
+               entry.preparedBytes < readAheadBytes;
+    }
+
+    // Under the lock: the current transfer when a worker should read ahead for it, marked busy.
+    Entry claimForWorker() {
+        if (transfers.empty()) return nullptr;
+        const Entry& entry = transfers.front();
+        if (entry->workerBusy || !hasRoom(*entry)) return nullptr;
+        entry->workerBusy = true;
+        return entry;
+    }
+
+    // Under the lock, with the entry's transfer at hand: prepares its next packet without the lock.
+    // False when the entry was ended meanwhile: its source is closed and the packet dropped.
+    bool prepareNext(std::unique_lock<std::mutex>& guard, Queued& entry) {
+        std::unique_ptr<OutgoingTransfer> transfer = std::move(entry.transfer);
+        guard.unlock();
+        Prepared item = prepare(*transfer);
+        guard.lock();
+        if (entry.ended) {
+            const TransferCancelReason reason = *entry.ended;
+            guard.unlock();
+            transfer->cancel(reason);
+            guard.lock();
+            return false;
+        }
+        entry.transfer = std::move(transfer);
+        entry.push(std::move(item));
+        changed.notify_all();
+        return true;
+    }
+
+    static void readAhead(const std::shared_ptr<Shared>& shared, Queued& entry) {
+        std::unique_lock guard(shared->lock);
+        while (shared->hasRoom(entry)) {
+            if (!shared->prepareNext(guard, entry)) break;
+        }
+        entry.workerBusy = false;
+    }
+
+    // Under the lock, for an entry already out of the queue.
+    Taken end(Queued& entry, TransferCancelReason reason) {
+        entry.ended = reason;
+        entry.prepared.clear();
+        entry.preparedBytes = 0;
+        changed.notify_all();
+        return Taken{std::move(entry.transfer), entry.offerOut};
+    }
+
+    // Under the lock: the first queued transfer with the id, taken out of the queue and ended.
+    std::optional<Taken> takeOut(std::uint32_t id, TransferCancelReason reason) {
+        const auto found =
+            std::find_if(transfers.begin(), transfers.end(), [id](const Entry& entry) { return entry->id == id; });
+        if (found == transfers.end()) return std::nullopt;
+        const Entry entry = *found;
+        transfers.erase(found);
+        return end(*entry, reason);
+    }
+};
+
+TransferOutbox::TransferOutbox() : TransferOutbox(Platform::runBlocking) {}
+
+TransferOutbox::TransferOutbox(Worker worker) : shared_(std::make_shared<Shared>()) {
+    shared_->worker = std::move(worker);
+}
+
+void TransferOutbox::enqueue(std::unique_ptr<OutgoingTransfer> transfer) {
     if (!transfer) throw std::invalid_argument("the outbox needs a transfer");
+    auto entry = std::make_shared<Queued>();
+    entry->id = transfer->offer().id;
+    entry->transfer = std::move(transfer);
     {
-        std::lock_guard guard(lock_);
-        transfers_.push_back(std::move(transfer));
+        std::lock_guard guard(shared_->lock);
+        shared_->transfers.push_back(std::move(entry));
     }
     reportWork();
 }
 
 void TransferOutbox::send(TransferMessage message) {
     {
-        std::lock_guard guard(lock_);
-        urgent_.push_back(std::move(message));
+        std::lock_guard guard(shared_->lock);
+        shared_->urgent.push_back(std::move(message));
+        shared_->changed.notify_all();
     }
     reportWork();
 }
 
 std::optional<WirePacket> TransferOutbox::nextPacket() {
+    Shared& shared = *shared_;
     for (;;) {
         std::optional<TransferMessage> message;
-        // A transfer's offer is framed under the lock, to know at once whether the transfer can go on.
-        std::optional<std::optional<WirePacket>> offerPacket;
+        std::optional<WirePacket> packet;
         Report report;
+        Entry readAhead;
         {
-            std::lock_guard guard(lock_);
-            if (!urgent_.empty()) {
-                message = std::move(urgent_.front());
-                urgent_.pop_front();
+            std::unique_lock guard(shared.lock);
+            if (!shared.urgent.empty()) {
+                message = std::move(shared.urgent.front());
+                shared.urgent.pop_front();
             } else {
-                while (!message) {
-                    if (transfers_.empty()) return std::nullopt;
-                    message = transfers_.front()->nextMessage();
+                if (shared.transfers.empty()) return std::nullopt;
+                const Entry entry = shared.transfers.front();
+                if (!entry->offerOut) {
+                    // Never lent before its offer went out. The offer is framed under the lock, to know at
+                    // once whether the transfer can go on.
+                    OutgoingTransfer& transfer = *entry->transfer;
+                    const auto offer = transfer.nextMessage();
                     // Nothing: it had finished before it became current.
-                    if (!message) transfers_.pop_front();
-                }
-                TessaloyCore::OutgoingTransfer& transfer = *transfers_.front();
-                const std::uint32_t id = transfer.offer().id;
-                if (std::holds_alternative<TransferMessage::Offer>(message->value)) {
-                    offerPacket = framed(*message);
-                    if (!*offerPacket) {
+                    if (!offer) {
+                        shared.transfers.pop_front();
+                        continue;
+                    }
+                    entry->offerOut = true;
+                    packet = framed(*offer);
+                    if (!packet) {
                         // The device never learns of this transfer, so none of its chunks may follow.
                         transfer.cancel(TransferCancelReason::failed);
-                        report = {Report::Kind::finished, id, 0, 0, TransferCancelReason::failed};
+                        shared.transfers.pop_front();
+                        report = {Report::Kind::finished, entry->id, 0, 0, TransferCancelReason::failed};
                     }
-                } else if (std::holds_alternative<TransferMessage::Chunk>(message->value)) {
-                    report = {Report::Kind::progress, id, transfer.sentBytes(), transfer.offer().size, std::nullopt};
-                } else if (const auto* cancel = std::get_if<TransferMessage::Cancel>(&message->value)) {
-                    report = {Report::Kind::finished, id, 0, 0, cancel->reason};
+                } else if (!entry->prepared.empty()) {
+                    Prepared item = entry->pop();
+                    if (item.last) shared.transfers.pop_front();
+                    packet = std::move(item.packet);
+                    report = item.report;
+                } else if (entry->transfer) {
+                    // No worker has it: no worse than reading here, as without read-ahead.
+                    shared.prepareNext(guard, *entry);
+                    continue;
                 } else {
-                    report = {Report::Kind::finished, id, 0, 0, std::nullopt};
+                    // A worker is reading its next chunk; urgent messages may overtake it.
+                    shared.changed.wait(guard);
+                    continue;
                 }
-                if (transfer.isFinished()) transfers_.pop_front();
+                readAhead = shared.claimForWorker();
             }
         }
 
+        if (readAhead) {
+            shared.worker([shared = shared_, readAhead] { Shared::readAhead(shared, *readAhead); });
+        }
         if (report.kind == Report::Kind::progress && onProgress) {
             onProgress(report.id, report.sentBytes, report.totalBytes);
         } else if (report.kind == Report::Kind::finished) {
             reportFinished(report.id, report.reason);
         }
 
-        std::optional<WirePacket> packet = offerPacket ? std::move(*offerPacket) : framed(*message);
+        if (message) packet = framed(*message);
         if (packet) return packet;
         // Lost; returning nothing would leave the channel waiting for work that is already queued.
     }
 }
 
 void TransferOutbox::cancel(std::uint32_t id, TransferCancelReason reason) {
+    std::optional<Shared::Taken> taken;
     {
-        std::lock_guard guard(lock_);
-        const auto transfer = takeOut(id);
-        if (!transfer) return;
-        if (auto message = transfer->cancel(reason)) urgent_.push_back(std::move(*message));
+        std::lock_guard guard(shared_->lock);
+        taken = shared_->takeOut(id, reason);
+        if (!taken) return;
+        if (taken->offerOut) shared_->urgent.push_back(TransferMessage::cancel(id, reason));
     }
+    if (taken->transfer) taken->transfer->cancel(reason);
     reportFinished(id, reason);
     reportWork();
 }
 
 void TransferOutbox::refused(std::uint32_t id, TransferCancelReason reason) {
+    std::optional<Shared::Taken> taken;
     {
-        std::lock_guard guard(lock_);
-        const auto transfer = takeOut(id);
-        if (!transfer) return;
-        // The device already knows; its source is closed all the same.
-        transfer->cancel(reason);
+        std::lock_guard guard(shared_->lock);
+        taken = shared_->takeOut(id, reason);
+        if (!taken) return;
     }
+    // The device already knows; its source is closed all the same.
+    if (taken->transfer) taken->transfer->cancel(reason);
     reportFinished(id, reason);
 }
 
 bool TransferOutbox::contains(std::uint32_t id) const {
-    std::lock_guard guard(lock_);
-    return std::any_of(transfers_.begin(), transfers_.end(),
-                       [id](const auto& transfer) { return transfer->offer().id == id; });
+    std::lock_guard guard(shared_->lock);
+    return std::any_of(shared_->transfers.begin(), shared_->transfers.end(),
+                       [id](const Entry& entry) { return entry->id == id; });
 }
 
 void TransferOutbox::removeAll() {
-    Transfers taken;
+    std::vector<std::pair<std::uint32_t, Shared::Taken>> taken;
     {
-        std::lock_guard guard(lock_);
-        taken.swap(transfers_);
-        urgent_.clear();
+        std::lock_guard guard(shared_->lock);
+        shared_->urgent.clear();
+        for (const Entry& entry : shared_->transfers) {
+            taken.emplace_back(entry->id, shared_->end(*entry, TransferCancelReason::failed));
+        }
+        shared_->transfers.clear();
     }
-    for (const auto& transfer : taken) {
-        transfer->cancel(TransferCancelReason::failed);
-        reportFinished(transfer->offer().id, TransferCancelReason::failed);
+    for (auto& [id, transfer] : taken) {
+        if (transfer.transfer) transfer.transfer->cancel(TransferCancelReason::failed);
+        reportFinished(id, TransferCancelReason::failed);
     }
 }
 
 bool TransferOutbox::isIdle() const {
-    std::lock_guard guard(lock_);
-    return transfers_.empty() && urgent_.empty();
-}
-
-std::unique_ptr<TessaloyCore::OutgoingTransfer> TransferOutbox::takeOut(std::uint32_t id) {
-    const auto found = std::find_if(transfers_.begin(), transfers_.end(),
-                                    [id](const auto& transfer) { return transfer->offer().id == id; });
-    if (found == transfers_.end()) return nullptr;
-    auto transfer = std::move(*found);
-    transfers_.erase(found);
-    return transfer;
+    std::lock_guard guard(shared_->lock);
+    return shared_->transfers.empty() && shared_->urgent.empty();
 }
 
 void TransferOutbox::reportFinished(std::uint32_t id, std::optional<TransferCancelReason> reason) const {

@@ -5,11 +5,10 @@
 #include "core/TransferMessage.h"
 #include "core/WirePacket.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace TessaloyNet {
@@ -18,22 +17,37 @@ namespace TessaloyNet {
 // outgoing transfers, strictly one after another (offer, chunks, finish), and urgent single
 // messages (cancel replies), which go out before the next message of any transfer.
 //
-// Every operation is safe from any thread and holds the one lock once, briefly; nextPacket() holds
-// it while the current transfer reads and hashes its next chunk. No callback runs under the lock:
-// callbacks run on the calling thread afterwards and may call back into the outbox. The callback
-// fields are set by the owners before work is queued and are read without the lock.
+// Read-ahead: once its offer went out, the current transfer reads, hashes and frames up to
+// `readAheadBytes` ahead on a worker, so that the channel encrypts one chunk while the next is
+// read. nextPacket() takes a prepared packet, or prepares one itself when no worker has started,
+// or waits for the one a worker is preparing. A transfer being read when it is cancelled, refused
+// or removed is only marked: its reader closes its source and drops what it read, so no caller
+// waits for a disk.
+//
+// Every operation is safe from any thread and holds the one lock briefly; nothing reads a source
+// under it. No callback runs under the lock: callbacks run on the calling thread afterwards and may
+// call back into the outbox. The callback fields are set by the owners before work is queued and
+// are read without the lock.
 class TransferOutbox {
 public:
     using Progress = std::function<void(std::uint32_t id, std::uint64_t sentBytes, std::uint64_t totalBytes)>;
     // No reason: the transfer's finish went out with all its bytes; a reason: it ended early.
     using Finished = std::function<void(std::uint32_t id, std::optional<TessaloyCore::TransferCancelReason> reason)>;
+    // Runs a read-ahead job later on some other thread.
+    using Worker = std::function<void(std::function<void()> job)>;
+
+    // Prepared packets of the current transfer wait up to this many payload bytes; the packet that
+    // reaches it is the last read ahead. Small chunks get a deeper pipeline, large ones no more memory.
+    static constexpr std::size_t readAheadBytes = 512 * 1024;
 
     // There is new work to pull.
     std::function<void()> onWork;
     Progress onProgress;
     Finished onFinished;
 
-    TransferOutbox() = default;
+    // Reads ahead on the blocking worker pool.
+    TransferOutbox();
+    explicit TransferOutbox(Worker worker);
     TransferOutbox(const TransferOutbox&) = delete;
     TransferOutbox& operator=(const TransferOutbox&) = delete;
 
@@ -62,16 +76,15 @@ public:
     bool isIdle() const;
 
 private:
-    using Transfers = std::deque<std::unique_ptr<TessaloyCore::OutgoingTransfer>>;
+    struct Queued;
+    struct Shared;
+    using Entry = std::shared_ptr<Queued>;
 
-    // Under the lock: the first queued transfer with the id, taken out of the queue.
-    std::unique_ptr<TessaloyCore::OutgoingTransfer> takeOut(std::uint32_t id);
     void reportFinished(std::uint32_t id, std::optional<TessaloyCore::TransferCancelReason> reason) const;
     void reportWork() const;
 
-    mutable std::mutex lock_;
-    Transfers transfers_;
-    std::deque<TessaloyCore::TransferMessage> urgent_;
+    // Shared with the workers, which may outlive the outbox.
+    const std::shared_ptr<Shared> shared_;
 };
 
 } // namespace TessaloyNet

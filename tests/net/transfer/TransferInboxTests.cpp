@@ -74,6 +74,12 @@ struct Progress {
     std::uint64_t received;
     friend bool operator==(const Progress&, const Progress&) = default;
 };
+struct FileCall {
+    std::string name;
+    std::uint64_t offset = 0;
+    std::uint64_t count = 0;
+    friend bool operator==(const FileCall&, const FileCall&) = default;
+};
 struct Completion {
     TransferOffer offer;
     std::filesystem::path file;
@@ -445,6 +451,42 @@ TEST_F(TransferInboxTest, FlushFailureAtTheFinishIsAFailedTransfer) {
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
+}
+
+TEST_F(TransferInboxTest, DiskStartsOnEachStrideWrittenBeforeTheFlushAtTheFinish) {
+    std::vector<FileCall> calls;
+    const auto system = TransferInbox::FileCalls::system();
+    inbox.fileCalls.startWriteback = [&](int descriptor, std::uint64_t offset, std::uint64_t count) {
+        calls.push_back({"writeback", offset, count});
+        return system.startWriteback(descriptor, offset, count);
+    };
+    inbox.fileCalls.fsync = [&](int descriptor) {
+        calls.push_back({"fsync"});
+        return system.fsync(descriptor);
+    };
+    constexpr std::uint64_t stride = TransferInbox::writebackStride;
+    const Bytes data = pattern(2 * stride + 1000);
+    receive(1, data, 262'144);
+    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    EXPECT_EQ(calls, (std::vector<FileCall>{{"writeback", 0, stride}, {"writeback", stride, stride}, {"fsync"}}));
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(contentsOf(completed[0].file), data);
+}
+
+TEST_F(TransferInboxTest, FailedWritebackStartLeavesTheVerdictToTheFlush) {
+    int starts = 0;
+    inbox.fileCalls.startWriteback = [&](int, std::uint64_t, std::uint64_t) {
+        ++starts;
+        errno = EIO;
+        return -1;
+    };
+    const Bytes data = pattern(TransferInbox::writebackStride + 10);
+    receive(1, data, 262'144);
+    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(failed.empty());
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(contentsOf(completed[0].file), data);
 }
 
 TEST_F(TransferInboxTest, CloseFailureAtTheFinishIsAFailedTransfer) {
