@@ -4,9 +4,9 @@
 //    the channel's queue, encoded, framed, decoded by the device's WireDecoder and hashed again, with
 //    the progress reports run on the main actor;
 //  - device to Mac: the same volume as a wire stream cut into 16 KiB reads, decoded, handed to
-//    handle(), written to the private work file, verified and moved into Downloads/Plovander;
-//  - memory: the peak resident size while a 1 GiB sparse file is sent whole, against the size before.
+//    handle(), written to the private work file, verified and moved into Downloads/Plovander.
 #include "app/transfers/HostTransfers.h"
+#include "bench/TransferWorkspace.h"
 #include "core/Sha256.h"
 #include "core/TransferMessage.h"
 #include "core/WireDecoder.h"
@@ -32,8 +32,7 @@ namespace {
 using namespace TessaloyCore;
 using Plovander::HostTransfers;
 
-constexpr std::uint64_t volume = 256ull * 1024 * 1024;
-constexpr std::uint64_t sparseVolume = 1024ull * 1024 * 1024;
+constexpr std::uint64_t volume = Bench::TransferWorkspace::sourceSize;
 constexpr std::size_t chunkSize = HostTransfers::chunkSize;
 constexpr std::size_t readSize = 16 * 1024;
 
@@ -133,49 +132,16 @@ public:
     void setData(ByteView, std::string_view) override {}
 };
 
-// A private folder with the 256 MiB file to send, a 1 GiB sparse one, Downloads and the work folder.
-class Workspace {
-public:
-    Workspace() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plovander-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary folder");
-        folder_ = pattern;
-        const Bytes chunk = chunkPattern();
-        std::ofstream file(source(), std::ios::binary);
-        for (std::uint64_t written = 0; written < volume; written += chunk.size()) {
-            file.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
-        }
-        { std::ofstream create(sparse()); }
-        std::filesystem::resize_file(sparse(), sparseVolume);
-    }
-    ~Workspace() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-    std::filesystem::path source() const { return folder_ / "source.bin"; }
-    std::filesystem::path sparse() const { return folder_ / "sparse.bin"; }
-    std::filesystem::path downloads() const { return folder_ / "Downloads"; }
-    std::filesystem::path work() const { return folder_ / "cache" / "TessaloyIncoming"; }
-
-private:
-    std::filesystem::path folder_;
-};
-
-const Workspace& workspace() {
-    static const Workspace shared;
-    return shared;
-}
-
 // One attached session.
 struct Session {
     BenchActor actor;
     std::shared_ptr<LoopChannel> channel = std::make_shared<LoopChannel>();
     std::shared_ptr<TessaloyNet::VideoSender> sender = std::make_shared<TessaloyNet::VideoSender>(
         channel, std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608));
-    HostTransfers transfers{
-        actor, std::make_shared<NoPasteboard>(),
-        std::make_shared<Platform::Linux::XdgTransferFiles>(workspace().downloads(), workspace().work())};
+    HostTransfers transfers{actor, std::make_shared<NoPasteboard>(),
+                            std::make_shared<Platform::Linux::XdgTransferFiles>(
+                                Bench::TransferWorkspace::shared().folder() / "Downloads",
+                                Bench::TransferWorkspace::shared().folder() / "cache" / "TessaloyIncoming")};
 
     Session() {
         transfers.isAllowed = [] { return true; };
@@ -197,27 +163,19 @@ struct Session {
     }
 };
 
-std::size_t residentKibibytes(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) return std::stoul(line.substr(std::string(field).size()));
-    }
-    return 0;
-}
-
 void macToDevice(benchmark::State& state) {
-    workspace();
+    Bench::TransferWorkspace::shared();
     Session session;
     for (auto _ : state) {
-        if (!session.sendWhole(workspace().source())) state.SkipWithError("the transfer did not finish");
+        if (!session.sendWhole(Bench::TransferWorkspace::shared().source()))
+            state.SkipWithError("the transfer did not finish");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
 }
 BENCHMARK(macToDevice)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void deviceToMac(benchmark::State& state) {
-    workspace();
+    Bench::TransferWorkspace::shared();
     // The device's side of the wire, made once: offer, chunks, finish.
     const Bytes chunk = chunkPattern();
     Sha256 running;
@@ -249,22 +207,6 @@ void deviceToMac(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
 }
 BENCHMARK(deviceToMac)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-
-void sendingAGibibyteKeepsMemoryFlat(benchmark::State& state) {
-    workspace();
-    for (auto _ : state) {
-        Session session;
-        // Resets the peak resident size to the present one.
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const std::size_t before = residentKibibytes("VmRSS:");
-        if (!session.sendWhole(workspace().sparse())) state.SkipWithError("the transfer did not finish");
-        const std::size_t peak = residentKibibytes("VmHWM:");
-        state.counters["peakGrowthMiB"] = static_cast<double>(peak - std::min(peak, before)) / 1024.0;
-        state.counters["sentMiB"] = static_cast<double>(session.channel->deviceBytes()) / (1024.0 * 1024.0);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sparseVolume));
-}
-BENCHMARK(sendingAGibibyteKeepsMemoryFlat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 

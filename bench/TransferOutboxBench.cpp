@@ -1,6 +1,7 @@
 // Transfer throughput on this machine: a 256 MiB file through TransferOutbox::nextPacket() in
 // 65,536-byte chunks (read, SHA-256, encode, frame), the same volume through TransferInbox (write
 // to a private work file, SHA-256, fsync at the finish), and both joined through the wire decoder.
+#include "bench/TransferWorkspace.h"
 #include "core/FileTransferSource.h"
 #include "core/OutgoingTransfer.h"
 #include "core/Sha256.h"
@@ -20,7 +21,7 @@ namespace {
 
 using namespace TessaloyCore;
 
-constexpr std::uint64_t volume = 256ull * 1024 * 1024;
+constexpr std::uint64_t volume = Bench::TransferWorkspace::sourceSize;
 constexpr std::size_t chunkSize = 65'536;
 
 Bytes chunkPattern() {
@@ -29,45 +30,15 @@ Bytes chunkPattern() {
     return bytes;
 }
 
-// A private folder holding the 256 MiB source file, removed at exit.
-class Workspace {
-public:
-    Workspace() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plovander-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary folder");
-        folder_ = pattern;
-        const Bytes chunk = chunkPattern();
-        std::ofstream file(source(), std::ios::binary);
-        for (std::uint64_t written = 0; written < volume; written += chunk.size()) {
-            file.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
-        }
-    }
-    ~Workspace() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-    std::filesystem::path source() const { return folder_ / "source.bin"; }
-    std::filesystem::path incoming() const { return folder_ / "TessaloyIncoming"; }
-
-private:
-    std::filesystem::path folder_;
-};
-
-const Workspace& workspace() {
-    static const Workspace shared;
-    return shared;
-}
-
 std::unique_ptr<OutgoingTransfer> fileTransfer() {
-    auto source = std::make_unique<FileTransferSource>(workspace().source());
+    auto source = std::make_unique<FileTransferSource>(Bench::TransferWorkspace::shared().source());
     const TransferOffer offer{1, TransferPurpose::file, "source.bin", "application/octet-stream", source->size()};
     return std::make_unique<OutgoingTransfer>(offer, std::move(source), chunkSize);
 }
 
 // Receives into the inbox; completed files are deleted at once, as the host moves them away.
 struct Receiver {
-    TessaloyNet::TransferInbox inbox{workspace().incoming()};
+    TessaloyNet::TransferInbox inbox{Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming"};
     bool complete = false;
 
     Receiver() {
@@ -79,7 +50,7 @@ struct Receiver {
 };
 
 void outboxNextPacket(benchmark::State& state) {
-    workspace();
+    Bench::TransferWorkspace::shared();
     for (auto _ : state) {
         TessaloyNet::TransferOutbox outbox;
         outbox.enqueue(fileTransfer());
@@ -92,7 +63,7 @@ void outboxNextPacket(benchmark::State& state) {
 BENCHMARK(outboxNextPacket)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void inboxHandle(benchmark::State& state) {
-    workspace();
+    Bench::TransferWorkspace::shared();
     const Bytes data = chunkPattern();
     Sha256 running;
     for (std::uint64_t offset = 0; offset < volume; offset += chunkSize) running.update(data);
@@ -114,7 +85,7 @@ void inboxHandle(benchmark::State& state) {
 BENCHMARK(inboxHandle)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void outboxThroughWireIntoInbox(benchmark::State& state) {
-    workspace();
+    Bench::TransferWorkspace::shared();
     for (auto _ : state) {
         TessaloyNet::TransferOutbox outbox;
         outbox.enqueue(fileTransfer());

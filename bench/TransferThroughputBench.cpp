@@ -18,6 +18,7 @@
 // Both channels' receive budgets are lifted: the Mac's budget (240 packets a second, bursts of
 // 720) caps a device's sending at 240 chunks a second, about 15.7 MB/s with 64 KiB chunks and
 // 63 MB/s with 256 KiB ones; these figures measure the pipeline itself.
+#include "bench/TransferWorkspace.h"
 #include "core/FileTransferSource.h"
 #include "core/OutgoingTransfer.h"
 #include "core/Sha256.h"
@@ -61,46 +62,8 @@ using TessaloyCore::WirePacket;
 namespace {
 
 constexpr std::uint64_t mebibyte = 1024 * 1024;
-constexpr std::uint64_t volume = 256 * mebibyte;
+constexpr std::uint64_t volume = Bench::TransferWorkspace::sourceSize;
 constexpr std::uint64_t sparseVolume = 1024 * mebibyte;
-
-// A private folder with the file to send, removed at exit.
-class Workspace {
-public:
-    Workspace() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plovander-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary folder");
-        folder_ = pattern;
-        Bytes block(mebibyte);
-        std::uint64_t x = 0x9E37'79B9'7F4A'7C15ull;
-        std::ofstream file(source(), std::ios::binary);
-        for (std::uint64_t written = 0; written < volume; written += block.size()) {
-            for (std::size_t i = 0; i < block.size(); i += 8) {
-                x ^= x << 13;
-                x ^= x >> 7;
-                x ^= x << 17;
-                std::memcpy(block.data() + i, &x, 8);
-            }
-            file.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
-        }
-    }
-    ~Workspace() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-    std::filesystem::path source() const { return folder_ / "source.bin"; }
-    std::filesystem::path incoming() const { return folder_ / "TessaloyIncoming"; }
-    std::filesystem::path sparse() const { return folder_ / "sparse.img"; }
-
-private:
-    std::filesystem::path folder_;
-};
-
-const Workspace& workspace() {
-    static const Workspace shared;
-    return shared;
-}
 
 const PairingKeys& keys() {
     static const PairingKeys derived = PairingKeys::derive(*PairingCode::parse("ABCD-EFGH"), Bytes(16, 0x42));
@@ -322,7 +285,7 @@ void BM_FileMacToDevice(benchmark::State& state) {
         joined->mac, std::make_shared<VideoSendQueue>(16, static_cast<std::size_t>(8 * mebibyte)));
     sender->attach();
     for (auto _ : state) {
-        sender->transfers().enqueue(transferOf(workspace().source(), chunkSize));
+        sender->transfers().enqueue(transferOf(Bench::TransferWorkspace::shared().source(), chunkSize));
         if (!receiver.done.wait()) state.SkipWithError("the device did not receive the file intact");
     }
     setThroughput(state, volume, chunkSize);
@@ -334,7 +297,7 @@ void BM_FileDeviceToMac(benchmark::State& state) {
     Done done;
     // Only the actor thread touches the inbox, as only the main actor does in the application.
     auto actor = std::make_unique<SerialThread>();
-    auto inbox = std::make_shared<TransferInbox>(workspace().incoming());
+    auto inbox = std::make_shared<TransferInbox>(Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming");
     inbox->onComplete = [&](const TransferOffer&, const std::filesystem::path& file) {
         std::filesystem::remove(file);
         done.signal(true);
@@ -352,7 +315,7 @@ void BM_FileDeviceToMac(benchmark::State& state) {
     };
     joined->device->setPacketSource([outbox] { return outbox->nextPacket(); });
     for (auto _ : state) {
-        outbox->enqueue(transferOf(workspace().source(), chunkSize));
+        outbox->enqueue(transferOf(Bench::TransferWorkspace::shared().source(), chunkSize));
         if (!done.wait()) state.SkipWithError("the Mac did not receive the file intact");
     }
     setThroughput(state, volume, chunkSize);
@@ -361,10 +324,7 @@ void BM_FileDeviceToMac(benchmark::State& state) {
 // One pass: the peak growth of resident memory while a sparse 1 GiB file goes from the Mac to a
 // device that only hashes it.
 void BM_SparseGibibyteMacToDeviceMemory(benchmark::State& state) {
-    {
-        std::ofstream(workspace().sparse()).close();
-        std::filesystem::resize_file(workspace().sparse(), sparseVolume);
-    }
+    const std::filesystem::path sparse = Bench::TransferWorkspace::shared().makeSparse(sparseVolume);
     DeviceReceiver receiver;
     const auto joined = join(nullptr, [&](WirePacket packet) { receiver.take(std::move(packet)); });
     const auto sender = std::make_shared<VideoSender>(
@@ -375,7 +335,7 @@ void BM_SparseGibibyteMacToDeviceMemory(benchmark::State& state) {
     for (auto _ : state) {
         if (!resetPeak()) state.SkipWithError("/proc/self/clear_refs cannot reset the peak");
         before = statusBytes("VmRSS");
-        sender->transfers().enqueue(transferOf(workspace().sparse(), 65'536));
+        sender->transfers().enqueue(transferOf(sparse, 65'536));
         if (!receiver.done.wait()) state.SkipWithError("the device did not receive the file intact");
         peak = statusBytes("VmHWM");
     }
@@ -383,7 +343,7 @@ void BM_SparseGibibyteMacToDeviceMemory(benchmark::State& state) {
     state.counters["rssBeforeMiB"] = static_cast<double>(before) / mebibyte;
     state.counters["peakRssGrowthMiB"] = static_cast<double>(peak > before ? peak - before : 0) / mebibyte;
     sender->stop();
-    std::filesystem::remove(workspace().sparse());
+    std::filesystem::remove(sparse);
 }
 
 void chunkSizes(benchmark::internal::Benchmark* benchmark) {
