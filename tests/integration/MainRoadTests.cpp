@@ -47,14 +47,7 @@ protected:
     }
 
     Platform::Events::Point pointer(X11InputWindow& window) {
-        ::Window root = 0;
-        ::Window child = 0;
-        int x = 0;
-        int y = 0;
-        int windowX = 0;
-        int windowY = 0;
-        unsigned mask = 0;
-        XQueryPointer(window.display(), window.connection().root(), &root, &child, &x, &y, &windowX, &windowY, &mask);
+        const auto [x, y] = window.pointer();
         return {double(x), double(y)};
     }
 

@@ -34,15 +34,7 @@ protected:
     Point pointerReaching(Point expected) {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         for (;;) {
-            ::Window root = 0;
-            ::Window child = 0;
-            int x = 0;
-            int y = 0;
-            int windowX = 0;
-            int windowY = 0;
-            unsigned mask = 0;
-            XQueryPointer(window.display(), window.connection().root(), &root, &child, &x, &y, &windowX, &windowY,
-                          &mask);
+            const auto [x, y] = window.pointer();
             const Point now{double(x), double(y)};
             if (now == expected || std::chrono::steady_clock::now() > deadline) return now;
             std::this_thread::sleep_for(1ms);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Testing {
@@ -50,6 +51,8 @@ public:
     bool isDown(unsigned keycode);
     // The locked modifiers now.
     unsigned lockedModifiers();
+    // Where the server has the pointer now, in root coordinates.
+    std::pair<int, int> pointer();
     // The text the key event types, as a client translates it.
     std::string textOf(XKeyEvent event);
 
@@ -149,6 +152,18 @@ inline bool X11InputWindow::isDown(unsigned keycode) {
     char keys[32] = {};
     XQueryKeymap(connection_->display(), keys);
     return (static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8)) & 1;
+}
+
+inline std::pair<int, int> X11InputWindow::pointer() {
+    ::Window root = 0;
+    ::Window child = 0;
+    int x = 0;
+    int y = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned mask = 0;
+    XQueryPointer(display(), connection_->root(), &root, &child, &x, &y, &windowX, &windowY, &mask);
+    return {x, y};
 }
 
 inline unsigned X11InputWindow::lockedModifiers() {
