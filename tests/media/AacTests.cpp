@@ -1,6 +1,7 @@
 #include "media/AacDecoder.h"
 #include "media/AacEncoder.h"
 #include "media/MediaError.h"
+#include "tests/media/MediaProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 namespace {
 
 using namespace TessaloyMedia;
+using MediaTesting::problemOf;
 using TessaloyCore::Bytes;
 
 constexpr double toneHertz = 1'000;
@@ -168,17 +170,6 @@ TEST(AacEncoder, FollowsACaptureThatChangesFormat) {
     const auto values = channelOf(decoded, 2, 1, 36'000);
     ASSERT_GT(values.size(), 9'600u);
     EXPECT_NEAR(zeroCrossingHertz({values.begin(), values.begin() + 9'600}, 48'000), toneHertz, 10);
-}
-
-MediaProblem problemOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& failure) {
-        EXPECT_FALSE(failure.text().empty());
-        return failure.value();
-    }
-    ADD_FAILURE() << "no MediaError";
-    return MediaProblem::decodeFailed;
 }
 
 TEST(AacEncoder, RefusesSettingsAacCannotCarry) {

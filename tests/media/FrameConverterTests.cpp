@@ -1,6 +1,7 @@
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "media/MediaError.h"
+#include "tests/media/MediaProblemOf.h"
 #include "tests/media/TestPictures.h"
 
 #include <gtest/gtest.h>
@@ -58,17 +59,6 @@ Planes convertedWith(int threads, const Platform::FrameView& view, int width, in
                      AVPixelFormat format = AV_PIX_FMT_YUV420P) {
     FrameConverter converter(threads);
     return convertedWith(converter, view, width, height, format);
-}
-
-MediaProblem problemOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& failure) {
-        EXPECT_FALSE(failure.text().empty());
-        return failure.value();
-    }
-    ADD_FAILURE() << "no MediaError";
-    return MediaProblem::decodeFailed;
 }
 
 // BT.709 in limited range, from full-range RGB.

@@ -3,6 +3,7 @@
 #include "media/SampleAssembler.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoEncoder.h"
+#include "tests/media/MediaProblemOf.h"
 #include "tests/media/TestPictures.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -75,17 +76,6 @@ std::vector<VideoConfiguration> configurationsOf(const std::vector<VideoEncoder:
         }
     }
     return configurations;
-}
-
-MediaProblem problemOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& failure) {
-        EXPECT_FALSE(failure.text().empty());
-        return failure.value();
-    }
-    ADD_FAILURE() << "no MediaError";
-    return MediaProblem::decodeFailed;
 }
 
 TEST(VideoEncoderBackend, FallsBackToSoftwareAndSaysWhy) {
