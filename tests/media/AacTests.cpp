@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <numbers>
 
 namespace {

@@ -16,7 +16,6 @@ extern "C" {
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
