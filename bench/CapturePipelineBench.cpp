@@ -17,6 +17,7 @@
 // Then the screen stops changing: static_frames counts the frames sent after the last change (one
 // refinement frame is expected), static_refinements those marked as refinements.
 #include "app/capture/CaptureEncodingOutput.h"
+#include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
 #include "bench/MovingPicture.h"
 #include "bench/QueueActor.h"
@@ -160,13 +161,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
     auto sender = std::make_shared<TessaloyNet::VideoSender>(channel, sendQueue);
     sender->attach();
 
-    TessaloyMedia::VideoEncoder::Settings settings;
-    settings.codec = codec;
-    settings.width = width;
-    settings.height = height;
-    settings.framesPerSecond = 60;
-    settings.bitrate = width >= 1'920 ? 12'000'000 : 4'000'000;
-    settings.keyframeIntervalSeconds = 10;
+    const TessaloyMedia::VideoEncoder::Settings settings = Bench::liveVideoSettings(codec, width, height);
     auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
         captureQueue, actor, settings, sender, std::nullopt, stream, 1, Plovander::CaptureEncodingOutput::Events{});
     state.SetLabel(output->backendDescription());

@@ -11,6 +11,7 @@
 //   fps                               frames decoded on the device per second of moving picture
 //   held                              pictures the capture held back because the send queue was full
 #include "app/capture/CaptureEncodingOutput.h"
+#include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
 #include "bench/MovingPicture.h"
 #include "bench/QueueActor.h"
@@ -152,13 +153,8 @@ void endToEnd(benchmark::State& state, int width, int height) {
     auto sender = std::make_shared<TessaloyNet::VideoSender>(macChannel, sendQueue);
     sender->attach();
 
-    TessaloyMedia::VideoEncoder::Settings settings;
-    settings.codec = TessaloyCore::VideoCodec::h264;
-    settings.width = width;
-    settings.height = height;
-    settings.framesPerSecond = 60;
-    settings.bitrate = width >= 1'920 ? 12'000'000 : 4'000'000;
-    settings.keyframeIntervalSeconds = 10;
+    const TessaloyMedia::VideoEncoder::Settings settings =
+        Bench::liveVideoSettings(TessaloyCore::VideoCodec::h264, width, height);
     auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
         captureQueue, actor, settings, sender, std::nullopt, stream, 1, Plovander::CaptureEncodingOutput::Events{});
     state.SetLabel(output->backendDescription());
