@@ -21,14 +21,6 @@ using PointerShape = SessionMessage::PointerShape;
 // The watcher reading the pointer of a private X server.
 class PointerShapeWatcherX11Test : public ::testing::Test {
 protected:
-    // Shows `shape` (a cursor font glyph) over the whole screen, where the pointer is.
-    void showCursor(unsigned shape) {
-        const Cursor cursor = XCreateFontCursor(window.display(), shape);
-        XDefineCursor(window.display(), window.window(), cursor);
-        XFreeCursor(window.display(), cursor);
-        XSync(window.display(), False);
-    }
-
     Testing::XvfbServer server;
     Testing::X11InputWindow window{server.displayName()};
     Testing::ManualMainActor actor;
@@ -38,11 +30,11 @@ protected:
 };
 
 TEST_F(PointerShapeWatcherX11Test, ArrowIBeamArrowSendsTwoPicturesThenAnIdentifier) {
-    showCursor(XC_left_ptr);
+    window.showCursor(XC_left_ptr);
     watcher.start();
-    showCursor(XC_xterm);
+    window.showCursor(XC_xterm);
     actor.advance(PointerShapeWatcher::pollInterval);
-    showCursor(XC_left_ptr);
+    window.showCursor(XC_left_ptr);
     actor.advance(PointerShapeWatcher::pollInterval);
     actor.advance(PointerShapeWatcher::pollInterval);
 

@@ -53,6 +53,8 @@ public:
     unsigned lockedModifiers();
     // Where the server has the pointer now, in root coordinates.
     std::pair<int, int> pointer();
+    // Shows `shape` (a cursor font glyph) over the whole screen, where the pointer is.
+    void showCursor(unsigned shape);
     // The text the key event types, as a client translates it.
     std::string textOf(XKeyEvent event);
 
@@ -164,6 +166,13 @@ inline std::pair<int, int> X11InputWindow::pointer() {
     unsigned mask = 0;
     XQueryPointer(display(), connection_->root(), &root, &child, &x, &y, &windowX, &windowY, &mask);
     return {x, y};
+}
+
+inline void X11InputWindow::showCursor(unsigned shape) {
+    const Cursor cursor = XCreateFontCursor(display(), shape);
+    XDefineCursor(display(), window_, cursor);
+    XFreeCursor(display(), cursor);
+    XSync(display(), False);
 }
 
 inline unsigned X11InputWindow::lockedModifiers() {

@@ -14,14 +14,6 @@ using Testing::XvfbServer;
 
 class XFixesCursorImageTest : public ::testing::Test {
 protected:
-    // Shows `shape` (a cursor font glyph) over the whole screen, where the pointer is.
-    void showCursor(unsigned shape) {
-        const Cursor cursor = XCreateFontCursor(window.display(), shape);
-        XDefineCursor(window.display(), window.window(), cursor);
-        XFreeCursor(window.display(), cursor);
-        XSync(window.display(), False);
-    }
-
     XvfbServer server;
     X11InputWindow window{server.displayName()};
     std::unique_ptr<CursorImage> cursor = CursorImage::create(server.displayName());
@@ -29,7 +21,7 @@ protected:
 
 TEST_F(XFixesCursorImageTest, ReadsThePointersPictureHotSpotAndSerial) {
     ASSERT_NE(cursor, nullptr);
-    showCursor(XC_left_ptr);
+    window.showCursor(XC_left_ptr);
     const auto arrow = cursor->current();
     ASSERT_TRUE(arrow);
     EXPECT_GT(arrow->width, 0);
@@ -44,7 +36,7 @@ TEST_F(XFixesCursorImageTest, ReadsThePointersPictureHotSpotAndSerial) {
     EXPECT_TRUE(std::any_of(arrow->pixels.begin(), arrow->pixels.end(), [](auto p) { return p >> 24 == 0; }));
     EXPECT_EQ(cursor->current(), arrow);
 
-    showCursor(XC_xterm);
+    window.showCursor(XC_xterm);
     const auto iBeam = cursor->current();
     ASSERT_TRUE(iBeam);
     EXPECT_NE(iBeam->serial, arrow->serial);
