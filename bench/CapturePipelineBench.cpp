@@ -17,6 +17,8 @@
 // Then the screen stops changing: static_frames counts the frames sent after the last change (one
 // refinement frame is expected), static_refinements those marked as refinements.
 #include "app/capture/CaptureEncodingOutput.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 #include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
 #include "bench/MovingPicture.h"
@@ -30,9 +32,7 @@
 #include "net/send/VideoSendQueue.h"
 #include "net/send/VideoSender.h"
 #include "platform/Displays.h"
-#include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
 
@@ -64,7 +64,7 @@ using TessaloyCore::WirePacket;
 // What reaches the media channel: each video frame timed against the start of its grab.
 class TimingChannel final : public TessaloyNet::PacketChannel {
 public:
-    Platform::SerialQueue& queue() override { return queue_; }
+    TessaloyBase::SerialQueue& queue() override { return queue_; }
     void setEvents(Events) override {}
     void setPacketSource(PacketSource source) override {
         std::lock_guard guard(lock_);
@@ -131,7 +131,7 @@ private:
         latencies_.push_back(std::chrono::duration<double>(Clock::now() - grabbed).count());
     }
 
-    Platform::SerialQueue queue_{"dev.tessaloy.channel"};
+    TessaloyBase::SerialQueue queue_{"dev.tessaloy.channel"};
     mutable std::mutex lock_;
     PacketSource source_;
     std::optional<Clock::time_point> firstGrab_;
@@ -152,7 +152,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
     const Bench::VirtualScreen screen(width, height);
     Bench::MovingPicture picture(screen.name(), width, height);
     Bench::QueueActor actor;
-    Platform::SerialQueue captureQueue("dev.tessaloy.capture");
+    TessaloyBase::SerialQueue captureQueue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();
     std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
 
@@ -172,7 +172,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
     stream->start(
         {.displayID = displays.front().displayID, .framesPerSecond = 60, .showsCursor = true},
         {.onFrame =
-             [&](const Platform::FrameView& frame) {
+             [&](const TessaloyBase::FrameView& frame) {
                  const auto handedOver = Clock::now();
                  if (!times.firstGrab) {
                      times.firstGrab = frame.captureTime;

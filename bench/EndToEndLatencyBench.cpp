@@ -11,6 +11,8 @@
 //   fps                               frames decoded on the device per second of moving picture
 //   held                              pictures the capture held back because the send queue was full
 #include "app/capture/CaptureEncodingOutput.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 #include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
 #include "bench/MovingPicture.h"
@@ -27,9 +29,7 @@
 #include "net/send/VideoSendQueue.h"
 #include "net/send/VideoSender.h"
 #include "platform/Displays.h"
-#include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
@@ -128,12 +128,12 @@ void endToEnd(benchmark::State& state, int width, int height) {
     const Bench::VirtualScreen screen(width, height);
     Bench::MovingPicture picture(screen.name(), width, height);
     Bench::QueueActor actor;
-    Platform::SerialQueue captureQueue("dev.tessaloy.capture");
+    TessaloyBase::SerialQueue captureQueue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();
     std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
 
     // The Mac's channel and the device's, joined over loopback TLS 1.3 with pairing identities.
-    asio::ip::tcp::acceptor acceptor(Platform::sharedIoContext(),
+    asio::ip::tcp::acceptor acceptor(TessaloyBase::sharedIoContext(),
                                      asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     DecodingDevice device;
     auto deviceReady = std::make_shared<std::promise<void>>();
@@ -163,7 +163,7 @@ void endToEnd(benchmark::State& state, int width, int height) {
     bool firstGrabSet = false;
     stream->start({.displayID = displays.front().displayID, .framesPerSecond = 60, .showsCursor = true},
                   {.onFrame =
-                       [&](const Platform::FrameView& frame) {
+                       [&](const TessaloyBase::FrameView& frame) {
                            if (!firstGrabSet) {
                                firstGrabSet = true;
                                device.setFirstGrab(frame.captureTime);

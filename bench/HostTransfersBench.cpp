@@ -6,6 +6,8 @@
 //  - device to Mac: the same volume as a wire stream cut into 16 KiB reads, decoded, handed to
 //    handle(), written to the private work file, verified and moved into Downloads/Plovander.
 #include "app/transfers/HostTransfers.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 #include "bench/TransferWorkspace.h"
 #include "core/Sha256.h"
 #include "core/TransferMessage.h"
@@ -13,9 +15,7 @@
 #include "net/channel/PacketChannel.h"
 #include "net/send/VideoSendQueue.h"
 #include "net/send/VideoSender.h"
-#include "platform/MainActor.h"
 #include "platform/Pasteboard.h"
-#include "platform/SerialQueue.h"
 #include "platform/linux/XdgTransferFiles.h"
 
 #include <benchmark/benchmark.h>
@@ -43,13 +43,13 @@ Bytes chunkPattern() {
 }
 
 // The main actor of this thread: posted work waits until drain().
-class BenchActor final : public Platform::MainActor {
+class BenchActor final : public TessaloyBase::MainActor {
 public:
     void post(std::function<void()> work) override {
         std::lock_guard guard(lock_);
         work_.push_back(std::move(work));
     }
-    Platform::ScheduledCall after(Duration, std::function<void()>) override {
+    TessaloyBase::ScheduledCall after(Duration, std::function<void()>) override {
         throw std::logic_error("no timers here");
     }
     Date now() const override { return std::chrono::system_clock::now(); }
@@ -76,7 +76,7 @@ private:
 // A channel without a socket whose packets go, as bytes, straight into the device's decoder.
 class LoopChannel final : public TessaloyNet::PacketChannel {
 public:
-    Platform::SerialQueue& queue() override { return queue_; }
+    TessaloyBase::SerialQueue& queue() override { return queue_; }
     void setEvents(Events) override {}
     void setPacketSource(PacketSource source) override { source_ = std::move(source); }
     void resumeSending() override {}
@@ -112,7 +112,7 @@ public:
     std::uint64_t deviceBytes() const { return deviceBytes_; }
 
 private:
-    Platform::SerialQueue queue_{"dev.tessaloy.channel"};
+    TessaloyBase::SerialQueue queue_{"dev.tessaloy.channel"};
     PacketSource source_;
     WireDecoder decoder_;
     Sha256 deviceDigest_;

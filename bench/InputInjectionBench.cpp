@@ -3,9 +3,9 @@
 // until the server has carried out every move (a round trip after it, as XSync would) before the
 // next goes, "batch" waits once after 1,000. Goal: at least 10,000 moves per second.
 #include "app/services/InputInjector.h"
+#include "base/SerialQueue.h"
 #include "bench/VirtualScreen.h"
 #include "platform/Events.h"
-#include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,7 +45,7 @@ private:
 
 void moves(benchmark::State& state, bool syncsEachMove) {
     Bench::VirtualScreen screen(1920, 1080);
-    Platform::SerialQueue queue("dev.tessaloy.input");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.input");
     std::string whyNot;
     auto real = Platform::Events::create(queue, screen.name(), &whyNot);
     if (!real) {

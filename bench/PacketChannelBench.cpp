@@ -1,14 +1,14 @@
 // Throughput of TlsPacketChannel over loopback TLS 1.3, next to plain OpenSSL (SSL_write and
 // SSL_read on blocking loopback sockets, same keys and cipher), for 2 MiB and 64 KiB packets; and
 // the time to a ready channel on both ends in pairing mode (PBKDF2 included) and in trusted mode.
+#include "base/Keychain.h"
+#include "base/SerialQueue.h"
 #include "core/WirePacket.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/channel/LANTransport.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "net/channel/PairingKeys.h"
 #include "net/channel/TlsPacketChannel.h"
-#include "platform/Keychain.h"
-#include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/ssl.h>
@@ -46,7 +46,7 @@ struct Joined {
 // A channel pair joined over loopback; `onServerPacket` runs on the server's queue.
 Joined join(const TlsParameters& server, const TlsParameters& client,
             std::function<void(WirePacket)> onServerPacket = nullptr) {
-    asio::ip::tcp::acceptor acceptor(Platform::sharedIoContext(),
+    asio::ip::tcp::acceptor acceptor(TessaloyBase::sharedIoContext(),
                                      asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     auto clientReady = std::make_shared<std::promise<void>>();
     auto serverReady = std::make_shared<std::promise<void>>();
@@ -171,7 +171,7 @@ void BM_PairingHandshake(benchmark::State& state) {
 }
 BENCHMARK(BM_PairingHandshake)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class NoKeychain final : public Platform::Keychain {
+class NoKeychain final : public TessaloyBase::Keychain {
 public:
     std::optional<Bytes> read(std::string_view, std::string_view) const override { return item; }
     void write(std::string_view, std::string_view, const Bytes& data) override { item = data; }

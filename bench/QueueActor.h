@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/MainActor.h"
-#include "platform/SerialQueue.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 
 #include <asio/steady_timer.hpp>
 
@@ -13,11 +13,11 @@
 namespace Bench {
 
 // The main actor of a benchmark: its own serial queue and real time.
-class QueueActor final : public Platform::MainActor {
+class QueueActor final : public TessaloyBase::MainActor {
 public:
     void post(std::function<void()> work) override { queue_.async(std::move(work)); }
-    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
-        Platform::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override {
+        TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
         auto timer = std::make_shared<asio::steady_timer>(
             queue_.executor(), std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay));
         timer->async_wait([timer, call, work = std::move(work)](const std::error_code& error) {
@@ -29,7 +29,7 @@ public:
     bool isCurrent() const override { return queue_.isCurrent(); }
 
 private:
-    Platform::SerialQueue queue_{"bench.main"};
+    TessaloyBase::SerialQueue queue_{"bench.main"};
 };
 
 } // namespace Bench

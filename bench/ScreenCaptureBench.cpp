@@ -1,11 +1,11 @@
 // What one captured frame costs: the time from the start of the grab to the hand-over of the
 // picture (XShm grab of a whole display, plus drawing the pointer when asked), at two display sizes,
 // measured on a private Xvfb server. Counters p50_ms and p99_ms are over all frames of a run.
+#include "base/SerialQueue.h"
 #include "bench/Measures.h"
 #include "bench/VirtualScreen.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,7 +22,7 @@ using Bench::VirtualScreen;
 
 void grab(benchmark::State& state, int width, int height, bool showsCursor) {
     const VirtualScreen screen(width, height);
-    Platform::SerialQueue queue("dev.tessaloy.capture");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.capture");
     const auto displays = Platform::Displays::create(screen.name())->list();
     std::mutex lock;
     std::condition_variable arrived;
@@ -30,7 +30,7 @@ void grab(benchmark::State& state, int width, int height, bool showsCursor) {
     auto capture = Platform::ScreenCapture::create(queue, screen.name());
     capture->start({.displayID = displays.front().displayID, .framesPerSecond = 240, .showsCursor = showsCursor},
                    {.onFrame =
-                        [&](const Platform::FrameView& view) {
+                        [&](const TessaloyBase::FrameView& view) {
                             const std::chrono::duration<double> spent =
                                 std::chrono::steady_clock::now() - view.captureTime;
                             {

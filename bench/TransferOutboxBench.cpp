@@ -2,10 +2,10 @@
 // 65,536-byte chunks (read, SHA-256, encode, frame), the same volume through TransferInbox (write
 // to a private work file, SHA-256, fsync at the finish), and both joined through the wire decoder.
 #include "bench/TransferWorkspace.h"
-#include "core/FileTransferSource.h"
 #include "core/OutgoingTransfer.h"
 #include "core/Sha256.h"
 #include "core/TransferMessage.h"
+#include "net/transfer/FileTransferSource.h"
 #include "net/transfer/TransferInbox.h"
 #include "net/transfer/TransferOutbox.h"
 
@@ -31,7 +31,7 @@ Bytes chunkPattern() {
 }
 
 std::unique_ptr<OutgoingTransfer> fileTransfer() {
-    auto source = std::make_unique<FileTransferSource>(Bench::TransferWorkspace::shared().source());
+    auto source = std::make_unique<TessaloyNet::FileTransferSource>(Bench::TransferWorkspace::shared().source());
     const TransferOffer offer{1, TransferPurpose::file, "source.bin", "application/octet-stream", source->size()};
     return std::make_unique<OutgoingTransfer>(offer, std::move(source), chunkSize);
 }

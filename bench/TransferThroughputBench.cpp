@@ -18,8 +18,8 @@
 // Both channels' receive budgets are lifted: the Mac's budget (240 packets a second, bursts of
 // 720) caps a device's sending at 240 chunks a second, about 15.7 MB/s with 64 KiB chunks and
 // 63 MB/s with 256 KiB ones; these figures measure the pipeline itself.
+#include "base/SerialQueue.h"
 #include "bench/TransferWorkspace.h"
-#include "core/FileTransferSource.h"
 #include "core/OutgoingTransfer.h"
 #include "core/Sha256.h"
 #include "core/TransferMessage.h"
@@ -29,9 +29,9 @@
 #include "net/channel/TlsPacketChannel.h"
 #include "net/send/VideoSendQueue.h"
 #include "net/send/VideoSender.h"
+#include "net/transfer/FileTransferSource.h"
 #include "net/transfer/TransferInbox.h"
 #include "net/transfer/TransferOutbox.h"
-#include "platform/SerialQueue.h"
 
 #include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
@@ -84,7 +84,7 @@ struct Joined {
 // Each `on...Packet` runs on that end's channel queue.
 std::unique_ptr<Joined> join(std::function<void(WirePacket)> onMacPacket,
                              std::function<void(WirePacket)> onDevicePacket) {
-    asio::ip::tcp::acceptor acceptor(Platform::sharedIoContext(),
+    asio::ip::tcp::acceptor acceptor(TessaloyBase::sharedIoContext(),
                                      asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     TlsPacketChannel::Options options;
     options.readTimeout = std::chrono::minutes(10);
@@ -235,7 +235,7 @@ private:
 };
 
 std::unique_ptr<TessaloyCore::OutgoingTransfer> transferOf(const std::filesystem::path& file, std::size_t chunkSize) {
-    auto source = std::make_unique<TessaloyCore::FileTransferSource>(file);
+    auto source = std::make_unique<TessaloyNet::FileTransferSource>(file);
     const TransferOffer offer{7, TransferPurpose::file, file.filename().string(), "public.data", source->size()};
     return std::make_unique<TessaloyCore::OutgoingTransfer>(offer, std::move(source), chunkSize);
 }

@@ -43,8 +43,8 @@ public:
         }
     }
 
-    Platform::FrameView view() const {
-        Platform::FrameView view;
+    TessaloyBase::FrameView view() const {
+        TessaloyBase::FrameView view;
         view.pixels = pixels_.data();
         view.width = width_;
         view.height = height_;

@@ -92,7 +92,7 @@ AacEncoder::AacEncoder(Settings settings) : settings_(validated(settings)) {
 
 AacEncoder::~AacEncoder() = default;
 
-std::vector<TessaloyCore::Bytes> AacEncoder::encode(const Platform::AudioBufferView& buffer) {
+std::vector<TessaloyCore::Bytes> AacEncoder::encode(const TessaloyBase::AudioBufferView& buffer) {
     if (flushed_) throw MediaError(MediaProblem::encodeFailed, "aac: sound after the end of the stream");
     if (buffer.channels < 1 || buffer.channels > maximumInputChannels) {
         throw MediaError(MediaProblem::invalidInput, "unsupported channel count " + std::to_string(buffer.channels));

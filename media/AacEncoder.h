@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/AudioBufferView.h"
 #include "core/Bytes.h"
 #include "media/FFmpegHandles.h"
-#include "platform/AudioBufferView.h"
 
 #include <cstdint>
 #include <vector>
@@ -37,7 +37,7 @@ public:
     // The frames completed by these samples, each 1...maximumFrameBytes bytes. The input may
     // change rate or channel count between calls. Throws MediaError invalidInput for an unusable
     // buffer, encodeFailed with FFmpeg's text.
-    std::vector<TessaloyCore::Bytes> encode(const Platform::AudioBufferView& buffer);
+    std::vector<TessaloyCore::Bytes> encode(const TessaloyBase::AudioBufferView& buffer);
 
     // Encodes what is left (the last frame shorter) and drains the encoder; nothing may follow.
     std::vector<TessaloyCore::Bytes> flush();

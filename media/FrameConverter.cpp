@@ -32,7 +32,7 @@ FrameConverter::FrameConverter(int threads) : threads_(threads), source_(av_fram
 
 FrameConverter::~FrameConverter() = default;
 
-void FrameConverter::check(const Platform::FrameView& view) {
+void FrameConverter::check(const TessaloyBase::FrameView& view) {
     const auto size = sizeText(view.width, view.height);
     if (view.width <= 0 || view.height <= 0) {
         throw MediaError(MediaProblem::invalidInput, "empty picture (" + size + ")");
@@ -49,7 +49,7 @@ void FrameConverter::check(const Platform::FrameView& view) {
     }
 }
 
-void FrameConverter::prepare(const Platform::FrameView& view, const AVFrame& destination) {
+void FrameConverter::prepare(const TessaloyBase::FrameView& view, const AVFrame& destination) {
     if (context_ && view.width == sourceWidth_ && view.height == sourceHeight_ &&
         destination.width == destinationWidth_ && destination.height == destinationHeight_ &&
         destination.format == destinationFormat_) {
@@ -86,7 +86,7 @@ void FrameConverter::prepare(const Platform::FrameView& view, const AVFrame& des
     destinationFormat_ = destination.format;
 }
 
-void FrameConverter::convert(const Platform::FrameView& view, AVFrame& destination) {
+void FrameConverter::convert(const TessaloyBase::FrameView& view, AVFrame& destination) {
     check(view);
     prepare(view, destination);
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/FrameView.h"
 #include "media/FFmpegHandles.h"
-#include "platform/FrameView.h"
 
 namespace TessaloyMedia {
 
@@ -25,17 +25,17 @@ public:
 
     // Throws MediaError invalidInput when the view cannot be a picture: no pixels, a side outside
     // 1...maximumSide, or a row stride that is not a whole number of 4-byte pixels covering the width.
-    static void check(const Platform::FrameView& view);
+    static void check(const TessaloyBase::FrameView& view);
 
     int threads() const { return threads_; }
 
     // Writes the picture into `destination`, which has its size, format and reference-counted
     // buffers (FramePool's). Throws MediaError invalidInput for a view that fails check(),
     // encodeFailed when swscale refuses.
-    void convert(const Platform::FrameView& view, AVFrame& destination);
+    void convert(const TessaloyBase::FrameView& view, AVFrame& destination);
 
 private:
-    void prepare(const Platform::FrameView& view, const AVFrame& destination);
+    void prepare(const TessaloyBase::FrameView& view, const AVFrame& destination);
 
     int threads_;
     SwsContextPtr context_;

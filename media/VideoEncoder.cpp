@@ -192,7 +192,7 @@ void VideoEncoder::readParameterSets() {
     }
 }
 
-std::vector<VideoEncoder::Output> VideoEncoder::encode(const Platform::FrameView& frame,
+std::vector<VideoEncoder::Output> VideoEncoder::encode(const TessaloyBase::FrameView& frame,
                                                        std::uint64_t presentationMicroseconds, bool forceKeyframe) {
     FrameConverter::check(frame);
     std::optional<std::int64_t> bitrate;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FrameView.h"
 #include "core/VideoCodec.h"
 #include "core/VideoConfiguration.h"
 #include "core/WirePacket.h"
@@ -7,7 +8,6 @@
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "media/VaapiDevice.h"
-#include "platform/FrameView.h"
 
 #include <cstdint>
 #include <deque>
@@ -80,7 +80,7 @@ public:
     // Converts the picture once into the encoder's frame (scaling it to the output size), encodes it
     // and returns what came out, which may be nothing yet or frames given earlier (x265 delivers
     // 2-3 frames late). Throws MediaError invalidInput for an unusable view, encodeFailed otherwise.
-    std::vector<Output> encode(const Platform::FrameView& frame, std::uint64_t presentationMicroseconds,
+    std::vector<Output> encode(const TessaloyBase::FrameView& frame, std::uint64_t presentationMicroseconds,
                                bool forceKeyframe);
 
     // Drains the frames the encoder still holds. The next encode() reopens it, which starts a new

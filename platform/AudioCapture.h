@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/AudioBufferView.h"
+#include "base/AudioBufferView.h"
+#include "base/SerialQueue.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,8 +10,6 @@
 #include <string>
 
 namespace Platform {
-
-class SerialQueue;
 
 // Why capture could not start; the message is the status text to show, with the sound server's own
 // words in it.
@@ -37,7 +36,7 @@ public:
     };
     struct Handlers {
         // On the queue; the view is valid only during the call.
-        std::function<void(const AudioBufferView&)> onSamples;
+        std::function<void(const TessaloyBase::AudioBufferView&)> onSamples;
         // On the queue, at most once per start, when capture ends on its own (the sound server went
         // away); the text says why. Not called after stop().
         std::function<void(const std::string&)> onStopped;
@@ -45,7 +44,7 @@ public:
 
     // `server` is a sound server address; empty means the user's own server. The queue must outlive
     // the capture.
-    static std::unique_ptr<AudioCapture> create(SerialQueue& queue, std::string server = {});
+    static std::unique_ptr<AudioCapture> create(TessaloyBase::SerialQueue& queue, std::string server = {});
 
     // Stops capture first.
     virtual ~AudioCapture() = default;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "base/Keychain.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
+#include "base/ServiceAdvertiser.h"
 #include "core/MacKind.h"
-#include "platform/ServiceAdvertiser.h"
 
 #include <memory>
 #include <string>
@@ -12,11 +15,8 @@ class AudioCapture;
 class CursorImage;
 class Displays;
 class Events;
-class Keychain;
-class MainActor;
 class Pasteboard;
 class ScreenCapture;
-class SerialQueue;
 class TransferFiles;
 class UserDefaults;
 
@@ -26,16 +26,16 @@ class Environment {
 public:
     virtual ~Environment() = default;
 
-    virtual MainActor& mainActor() = 0;
+    virtual TessaloyBase::MainActor& mainActor() = 0;
     virtual UserDefaults& userDefaults() = 0;
-    virtual Keychain& keychain() = 0;
+    virtual TessaloyBase::Keychain& keychain() = 0;
 
     virtual std::unique_ptr<Displays> displays(std::string* whyNot) = 0;
-    virtual std::unique_ptr<ScreenCapture> screenCapture(SerialQueue& queue, std::string* whyNot) = 0;
-    virtual std::unique_ptr<AudioCapture> audioCapture(SerialQueue& queue) = 0;
-    virtual std::unique_ptr<ServiceAdvertiser> serviceAdvertiser(SerialQueue& queue,
-                                                                 ServiceAdvertiser::StateHandler onState) = 0;
-    virtual std::unique_ptr<Events> events(SerialQueue& queue, std::string* whyNot) = 0;
+    virtual std::unique_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
+    virtual std::unique_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) = 0;
+    virtual std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
+        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) = 0;
+    virtual std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
     virtual std::unique_ptr<CursorImage> cursorImage(std::string* whyNot) = 0;
     virtual std::shared_ptr<Pasteboard> pasteboard() = 0;
     virtual std::shared_ptr<TransferFiles> transferFiles() = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "core/InputEvent.h"
 
 #include <cstdint>
@@ -10,8 +11,6 @@
 #include <vector>
 
 namespace Platform {
-
-class SerialQueue;
 
 // Posts keyboard and mouse events into the desktop's event stream, one at a time, as if a person
 // used a keyboard and a mouse, and reads the pointer position and the display layout they act on.
@@ -73,7 +72,7 @@ public:
     // Posts from the display server `displayName` (empty: the session's) on `queue`, which must
     // outlive the object. Returns nullptr when no server answers or it cannot take posted events,
     // with the reason in `whyNot`.
-    static std::unique_ptr<Events> create(SerialQueue& queue, const std::string& displayName = {},
+    static std::unique_ptr<Events> create(TessaloyBase::SerialQueue& queue, const std::string& displayName = {},
                                           std::string* whyNot = nullptr);
 
     virtual ~Events() = default;

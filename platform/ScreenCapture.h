@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/FrameView.h"
+#include "base/FrameView.h"
+#include "base/SerialQueue.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,8 +10,6 @@
 #include <string>
 
 namespace Platform {
-
-class SerialQueue;
 
 // Why capture could not start; the message is the platform's own text.
 class ScreenCaptureError : public std::runtime_error {
@@ -41,7 +40,7 @@ public:
     struct Callbacks {
         // A picture that changed since the last one, or one that `requestFrame` asked for. The view
         // points into the capturer's buffer and is valid only during the call.
-        std::function<void(const FrameView&)> onFrame;
+        std::function<void(const TessaloyBase::FrameView&)> onFrame;
         // Capture ended on its own (the display server went away, the display vanished, the screen
         // could not be read any more); the text says why. Nothing follows it.
         std::function<void(const std::string& reason)> onStopped;
@@ -54,7 +53,7 @@ public:
 
     // Captures from the display server `displayName` (empty: the session's) on `queue`, which must
     // outlive the capture. Returns nullptr when no server answers, with the reason in `whyNot`.
-    static std::unique_ptr<ScreenCapture> create(SerialQueue& queue, const std::string& displayName = {},
+    static std::unique_ptr<ScreenCapture> create(TessaloyBase::SerialQueue& queue, const std::string& displayName = {},
                                                  std::string* whyNot = nullptr);
 
     // Stops first.

@@ -10,7 +10,7 @@
 
 namespace Plovander {
 
-AudioStreamer::AudioStreamer(Platform::SerialQueue& queue, CaptureFactory makeCapture)
+AudioStreamer::AudioStreamer(TessaloyBase::SerialQueue& queue, CaptureFactory makeCapture)
     : queue_(queue), makeCapture_(std::move(makeCapture)) {}
 
 AudioStreamer::~AudioStreamer() { stop(); }
@@ -53,7 +53,7 @@ void AudioStreamer::start(std::function<void(const std::string& reason)> onStopp
     if (!capture) throw std::runtime_error("no sound capture on this system");
     // The capture stops before this streamer goes (the destructor stops it), so `this` outlives
     // every handler call.
-    capture->start(captureFormat, {[this](const Platform::AudioBufferView& buffer) { take(buffer); },
+    capture->start(captureFormat, {[this](const TessaloyBase::AudioBufferView& buffer) { take(buffer); },
                                    [onStopped = std::move(onStopped)](const std::string& reason) {
                                        if (onStopped) onStopped(reason);
                                    }});
@@ -75,7 +75,7 @@ bool AudioStreamer::isCapturing() const {
     return capture_ != nullptr;
 }
 
-void AudioStreamer::take(const Platform::AudioBufferView& buffer) {
+void AudioStreamer::take(const TessaloyBase::AudioBufferView& buffer) {
     queue_.assertCurrent();
     Send send;
     std::uint64_t generation = 0;

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/AudioBufferView.h"
+#include "base/SerialQueue.h"
 #include "core/Bytes.h"
 #include "core/WirePacket.h"
 #include "media/AacEncoder.h"
-#include "platform/AudioBufferView.h"
 #include "platform/AudioCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +30,7 @@ namespace Plovander {
 class AudioStreamer {
 public:
     using Send = std::function<void(TessaloyCore::WirePacket)>;
-    using CaptureFactory = std::function<std::shared_ptr<Platform::AudioCapture>(Platform::SerialQueue&)>;
+    using CaptureFactory = std::function<std::shared_ptr<Platform::AudioCapture>(TessaloyBase::SerialQueue&)>;
 
     struct Quality {
         bool enabled = true;
@@ -48,7 +48,7 @@ public:
     static constexpr Platform::AudioCapture::Format captureFormat{48'000, 2};
 
     // Starts with sound on at the full quality mode's settings and no destination.
-    AudioStreamer(Platform::SerialQueue& queue, CaptureFactory makeCapture);
+    AudioStreamer(TessaloyBase::SerialQueue& queue, CaptureFactory makeCapture);
     // Stops recording first.
     ~AudioStreamer();
     AudioStreamer(const AudioStreamer&) = delete;
@@ -72,10 +72,10 @@ public:
 
 private:
     // Audio queue: one captured buffer.
-    void take(const Platform::AudioBufferView& buffer);
+    void take(const TessaloyBase::AudioBufferView& buffer);
     void sendPackets(const Send& send);
 
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     const CaptureFactory makeCapture_;
 
     mutable std::mutex lock_;

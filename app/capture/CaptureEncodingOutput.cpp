@@ -25,7 +25,7 @@ std::uint64_t presentationMicroseconds(const WirePacket& packet) {
 
 } // namespace
 
-CaptureEncodingOutput::CaptureEncodingOutput(Platform::SerialQueue& captureQueue, Platform::MainActor& actor,
+CaptureEncodingOutput::CaptureEncodingOutput(TessaloyBase::SerialQueue& captureQueue, TessaloyBase::MainActor& actor,
                                              VideoEncoder::Settings settings,
                                              std::shared_ptr<TessaloyNet::VideoSender> sender,
                                              std::optional<Adaptation> adaptation,
@@ -58,7 +58,7 @@ CaptureEncodingOutput::~CaptureEncodingOutput() {
 }
 
 template <typename Work>
-Platform::ScheduledCall CaptureEncodingOutput::afterOnQueue(Seconds delay, Work work) {
+TessaloyBase::ScheduledCall CaptureEncodingOutput::afterOnQueue(Seconds delay, Work work) {
     // The main actor keeps time (so tests move it); the work itself runs on the capture queue.
     return actor_.after(delay, [weak = weak_from_this(), queue = &queue_, work = std::move(work)] {
         queue->async([weak, work] {
@@ -77,7 +77,7 @@ void CaptureEncodingOutput::begin() {
     });
 }
 
-void CaptureEncodingOutput::take(const Platform::FrameView& frame) {
+void CaptureEncodingOutput::take(const TessaloyBase::FrameView& frame) {
     queue_.assertCurrent();
     if (finished_ || failed_) return;
     ++captured_;
@@ -145,7 +145,8 @@ void CaptureEncodingOutput::pollBacklog() {
 }
 
 void CaptureEncodingOutput::armRefinement() {
-    refinementDueAt_ = actor_.now() + std::chrono::duration_cast<Platform::MainActor::Date::duration>(refinementDelay);
+    refinementDueAt_ =
+        actor_.now() + std::chrono::duration_cast<TessaloyBase::MainActor::Date::duration>(refinementDelay);
     // A timer already running looks at the new due time when it fires: re-arming for every picture
     // would cost the main actor a wake-up per frame.
     if (refinementArmed_) return;
@@ -166,8 +167,8 @@ void CaptureEncodingOutput::refinementTimerFired() {
     refinementArmed_ = false;
     const auto now = actor_.now();
     // A clock set back meanwhile makes the refinement wait at most one more delay.
-    refinementDueAt_ = std::min(refinementDueAt_,
-                                now + std::chrono::duration_cast<Platform::MainActor::Date::duration>(refinementDelay));
+    refinementDueAt_ = std::min(
+        refinementDueAt_, now + std::chrono::duration_cast<TessaloyBase::MainActor::Date::duration>(refinementDelay));
     const Seconds left = refinementDueAt_ - now;
     if (left > Seconds::zero()) return armRefinementTimer(left);
     refinementDue();
@@ -180,7 +181,7 @@ void CaptureEncodingOutput::refinementDue() {
     askForPicture();
 }
 
-void CaptureEncodingOutput::encode(const Platform::FrameView& frame) {
+void CaptureEncodingOutput::encode(const TessaloyBase::FrameView& frame) {
     const bool refinement = std::exchange(refinementPending_, false);
     bool keyframe = std::exchange(keyframeRequested_, false);
     if (sendQueue_ && sendQueue_->counters().waitsForKeyframe) keyframe = true;

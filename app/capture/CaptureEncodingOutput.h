@@ -1,14 +1,14 @@
 #pragma once
 
+#include "base/FrameView.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 #include "core/BitrateController.h"
 #include "core/QualityLadder.h"
 #include "media/VideoEncoder.h"
 #include "net/send/VideoSendQueue.h"
 #include "net/send/VideoSender.h"
-#include "platform/FrameView.h"
-#include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <chrono>
 #include <cstdint>
@@ -115,7 +115,7 @@ public:
     // Opens the encoder (any thread; throws MediaError). Without a sender the packets are counted
     // and dropped (the encoder test). The sender's queue is read for the backlog and the bitrate,
     // its channel for round trips.
-    CaptureEncodingOutput(Platform::SerialQueue& captureQueue, Platform::MainActor& actor,
+    CaptureEncodingOutput(TessaloyBase::SerialQueue& captureQueue, TessaloyBase::MainActor& actor,
                           TessaloyMedia::VideoEncoder::Settings settings,
                           std::shared_ptr<TessaloyNet::VideoSender> sender, std::optional<Adaptation> adaptation,
                           std::weak_ptr<Platform::ScreenCapture> stream, std::uint64_t captureGeneration,
@@ -124,7 +124,7 @@ public:
     CaptureEncodingOutput(const CaptureEncodingOutput&) = delete;
     CaptureEncodingOutput& operator=(const CaptureEncodingOutput&) = delete;
 
-    Platform::SerialQueue& captureQueue() const { return queue_; }
+    TessaloyBase::SerialQueue& captureQueue() const { return queue_; }
     std::uint64_t captureGeneration() const { return captureGeneration_; }
     // Which encoder runs and at what size; fixed for the output's life, so any thread.
     const std::string& backendDescription() const { return encoder_->backendDescription(); }
@@ -137,7 +137,7 @@ public:
     // Starts the report timer. Call once, after construction.
     void begin();
     // The screen capture's onFrame: capture queue.
-    void take(const Platform::FrameView& frame);
+    void take(const TessaloyBase::FrameView& frame);
     // Capture queue: a following picture becomes a keyframe.
     void requestKeyframe();
     // Capture queue: nothing is encoded or reported after it.
@@ -145,7 +145,7 @@ public:
 
 private:
     template <typename Work>
-    Platform::ScheduledCall afterOnQueue(Seconds delay, Work work);
+    TessaloyBase::ScheduledCall afterOnQueue(Seconds delay, Work work);
 
     bool backlogIsHigh() const;
     void hold();
@@ -155,14 +155,14 @@ private:
     void cancelRefinement();
     void refinementTimerFired();
     void refinementDue();
-    void encode(const Platform::FrameView& frame);
+    void encode(const TessaloyBase::FrameView& frame);
     void deliver(std::vector<TessaloyMedia::VideoEncoder::Output>& outputs);
     void report();
     void fail(const std::string& text);
     void askForPicture();
 
-    Platform::SerialQueue& queue_;
-    Platform::MainActor& actor_;
+    TessaloyBase::SerialQueue& queue_;
+    TessaloyBase::MainActor& actor_;
     const int framesPerSecond_;
     const std::shared_ptr<TessaloyNet::VideoSender> sender_;
     // The sender's own queue, fixed for its life; null without a sender.
@@ -186,18 +186,18 @@ private:
     std::uint64_t droppedAtHoldStart_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstCaptureTime_;
     // The last changed picture's time plus refinementDelay; one timer runs towards it at a time.
-    Platform::MainActor::Date refinementDueAt_;
+    TessaloyBase::MainActor::Date refinementDueAt_;
     bool refinementArmed_ = false;
-    Platform::ScheduledCall refinementTimer_;
-    Platform::ScheduledCall pollTimer_;
-    Platform::ScheduledCall reportTimer_;
+    TessaloyBase::ScheduledCall refinementTimer_;
+    TessaloyBase::ScheduledCall pollTimer_;
+    TessaloyBase::ScheduledCall reportTimer_;
 
     std::uint64_t baselineQueueDrops_ = 0;
     std::uint64_t captured_ = 0;
     std::uint64_t encoded_ = 0;
     std::uint64_t bytes_ = 0;
     std::uint64_t heldFrames_ = 0;
-    Platform::MainActor::Date intervalStart_;
+    TessaloyBase::MainActor::Date intervalStart_;
     std::uint64_t intervalCaptured_ = 0;
     std::uint64_t intervalEncoded_ = 0;
     std::uint64_t intervalBytes_ = 0;

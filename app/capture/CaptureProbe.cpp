@@ -83,7 +83,7 @@ struct CaptureProbe::Running {
     ShareableDisplay display;
 
     // Blocking: the stream first, so a refusal leaves everything running.
-    void stop(Platform::SerialQueue& captureQueue) const {
+    void stop(TessaloyBase::SerialQueue& captureQueue) const {
         stream->stop();
         captureQueue.sync([&] { output->finish(); });
     }
@@ -107,8 +107,8 @@ private:
 
 QualityRung CaptureProbe::encoderTestRung() { return QualityRung::ladder(TessaloyCore::QualityMode::balanced).front(); }
 
-CaptureProbe::CaptureProbe(Platform::MainActor& actor, Platform::SerialQueue& captureQueue,
-                           Platform::SerialQueue& audioQueue, Factories factories, QObject* parent)
+CaptureProbe::CaptureProbe(TessaloyBase::MainActor& actor, TessaloyBase::SerialQueue& captureQueue,
+                           TessaloyBase::SerialQueue& audioQueue, Factories factories, QObject* parent)
     : QObject(parent),
       actor_(actor),
       captureQueue_(captureQueue),
@@ -298,7 +298,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
                 stream->start({.displayID = display.displayID,
                                .framesPerSecond = static_cast<double>(rung.profile.framesPerSecond),
                                .showsCursor = showsCursor},
-                              {.onFrame = [output](const Platform::FrameView& frame) { output->take(frame); },
+                              {.onFrame = [output](const TessaloyBase::FrameView& frame) { output->take(frame); },
                                .onStopped = onStreamStopped,
                                .onNote = [](const std::string& line) { TraceLog::message(line); }});
                 output->begin();

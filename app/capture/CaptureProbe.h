@@ -3,14 +3,14 @@
 #include "app/capture/AudioStreamer.h"
 #include "app/capture/CaptureEncodingOutput.h"
 #include "app/capture/TurnQueue.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 #include "core/QualityLadder.h"
 #include "core/QualityRung.h"
 #include "core/VideoCodec.h"
 #include "net/send/VideoSender.h"
 #include "platform/Displays.h"
-#include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 #include "platform/ShareableDisplay.h"
 
 #include <qcoro/qcorotask.h>
@@ -58,7 +58,7 @@ class CaptureProbe : public QObject {
 public:
     using DisplaysFactory = std::function<std::shared_ptr<Platform::Displays>(std::string* whyNot)>;
     using ScreenCaptureFactory =
-        std::function<std::shared_ptr<Platform::ScreenCapture>(Platform::SerialQueue& queue, std::string* whyNot)>;
+        std::function<std::shared_ptr<Platform::ScreenCapture>(TessaloyBase::SerialQueue& queue, std::string* whyNot)>;
 
     // Each is called on the worker pool. A factory that returns nothing fails the step with its
     // `whyNot` text.
@@ -84,8 +84,8 @@ public:
 
     // `captureQueue` ("dev.tessaloy.capture") and `audioQueue` ("dev.tessaloy.capture-audio") and
     // the actor outlive the probe.
-    CaptureProbe(Platform::MainActor& actor, Platform::SerialQueue& captureQueue, Platform::SerialQueue& audioQueue,
-                 Factories factories, QObject* parent = nullptr);
+    CaptureProbe(TessaloyBase::MainActor& actor, TessaloyBase::SerialQueue& captureQueue,
+                 TessaloyBase::SerialQueue& audioQueue, Factories factories, QObject* parent = nullptr);
     // Stops a running capture, waiting for it.
     ~CaptureProbe() override;
 
@@ -190,8 +190,8 @@ private:
                       std::optional<std::string> queue, std::optional<std::string> roundTrip);
     void assertOnMainActor() const;
 
-    Platform::MainActor& actor_;
-    Platform::SerialQueue& captureQueue_;
+    TessaloyBase::MainActor& actor_;
+    TessaloyBase::SerialQueue& captureQueue_;
     const Factories factories_;
     const std::shared_ptr<AudioStreamer> audio_;
     TurnQueue turns_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MainActor.h"
+#include "base/MainActor.h"
 
 #include <coroutine>
 #include <deque>
@@ -15,8 +15,8 @@ namespace Plovander {
 // as long as any Turn, so a task that outlives the queue's owner still hands its turn on.
 class TurnQueue {
     struct State {
-        explicit State(Platform::MainActor& owner) : actor(owner) {}
-        Platform::MainActor& actor;
+        explicit State(TessaloyBase::MainActor& owner) : actor(owner) {}
+        TessaloyBase::MainActor& actor;
         bool taken = false;
         std::deque<std::coroutine_handle<>> waiting;
 
@@ -70,7 +70,7 @@ public:
         std::shared_ptr<State> state_;
     };
 
-    explicit TurnQueue(Platform::MainActor& actor) : state_(std::make_shared<State>(actor)) {}
+    explicit TurnQueue(TessaloyBase::MainActor& actor) : state_(std::make_shared<State>(actor)) {}
 
     Awaiter next() { return Awaiter(state_); }
     bool isTaken() const { return state_->taken; }

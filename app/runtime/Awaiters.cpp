@@ -11,7 +11,7 @@ void SleepAwaiter::Wait::resumeOnce(bool didElapse) {
 void SleepAwaiter::await_suspend(std::coroutine_handle<> waiting) {
     wait_ = std::make_shared<Wait>();
     wait_->waiting = waiting;
-    const Platform::ScheduledCall timer = actor_.after(delay_, [wait = wait_] { wait->resumeOnce(true); });
+    const TessaloyBase::ScheduledCall timer = actor_.after(delay_, [wait = wait_] { wait->resumeOnce(true); });
     registration_ = token_.onCancel([timer, wait = wait_, &actor = actor_] {
         timer.cancel();
         actor.post([wait] { wait->resumeOnce(false); });

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/runtime/CancellationToken.h"
-#include "platform/MainActor.h"
-#include "platform/SerialQueue.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 
 #include <atomic>
 #include <coroutine>
@@ -14,7 +14,7 @@ namespace Plovander {
 // main actor with true when the time passed, or false as soon as the token is cancelled.
 class SleepAwaiter {
 public:
-    SleepAwaiter(Platform::MainActor& actor, Platform::MainActor::Duration delay, CancellationToken token)
+    SleepAwaiter(TessaloyBase::MainActor& actor, TessaloyBase::MainActor::Duration delay, CancellationToken token)
         : actor_(actor), delay_(delay), token_(std::move(token)) {}
 
     bool await_ready() const { return token_.isCancelled(); }
@@ -29,14 +29,14 @@ private:
         void resumeOnce(bool didElapse);
     };
 
-    Platform::MainActor& actor_;
-    Platform::MainActor::Duration delay_;
+    TessaloyBase::MainActor& actor_;
+    TessaloyBase::MainActor::Duration delay_;
     CancellationToken token_;
     std::shared_ptr<Wait> wait_;
     CancellationToken::Registration registration_ = 0;
 };
 
-inline SleepAwaiter sleepFor(Platform::MainActor& actor, Platform::MainActor::Duration delay,
+inline SleepAwaiter sleepFor(TessaloyBase::MainActor& actor, TessaloyBase::MainActor::Duration delay,
                              CancellationToken token = {}) {
     return SleepAwaiter(actor, delay, std::move(token));
 }
@@ -44,7 +44,7 @@ inline SleepAwaiter sleepFor(Platform::MainActor& actor, Platform::MainActor::Du
 // co_await resumeOn(actor): continues on the main actor (at once when already there).
 class MainActorHop {
 public:
-    explicit MainActorHop(Platform::MainActor& actor) : actor_(actor) {}
+    explicit MainActorHop(TessaloyBase::MainActor& actor) : actor_(actor) {}
     bool await_ready() const { return actor_.isCurrent(); }
     void await_suspend(std::coroutine_handle<> waiting) {
         actor_.post([waiting] { waiting.resume(); });
@@ -52,15 +52,15 @@ public:
     void await_resume() const {}
 
 private:
-    Platform::MainActor& actor_;
+    TessaloyBase::MainActor& actor_;
 };
 
-inline MainActorHop resumeOn(Platform::MainActor& actor) { return MainActorHop(actor); }
+inline MainActorHop resumeOn(TessaloyBase::MainActor& actor) { return MainActorHop(actor); }
 
 // co_await resumeOn(queue): continues on a serial queue (at once when already there).
 class SerialQueueHop {
 public:
-    explicit SerialQueueHop(Platform::SerialQueue& queue) : queue_(queue) {}
+    explicit SerialQueueHop(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
     bool await_ready() const { return queue_.isCurrent(); }
     void await_suspend(std::coroutine_handle<> waiting) {
         queue_.async([waiting] { waiting.resume(); });
@@ -68,9 +68,9 @@ public:
     void await_resume() const {}
 
 private:
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
 };
 
-inline SerialQueueHop resumeOn(Platform::SerialQueue& queue) { return SerialQueueHop(queue); }
+inline SerialQueueHop resumeOn(TessaloyBase::SerialQueue& queue) { return SerialQueueHop(queue); }
 
 } // namespace Plovander

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/MainActor.h"
-#include "platform/SerialQueue.h"
+#include "base/MainActor.h"
+#include "base/SerialQueue.h"
 
 #include <coroutine>
 #include <exception>
@@ -20,12 +20,12 @@ namespace Plovander {
 template <typename Result>
 class BlockingCall {
 public:
-    BlockingCall(Platform::MainActor& actor, std::function<Result()> work)
+    BlockingCall(TessaloyBase::MainActor& actor, std::function<Result()> work)
         : actor_(actor), work_(std::move(work)), outcome_(std::make_shared<Outcome>()) {}
 
     bool await_ready() const { return false; }
     void await_suspend(std::coroutine_handle<> waiting) {
-        Platform::runBlocking([work = std::move(work_), outcome = outcome_, waiting, &actor = actor_]() mutable {
+        TessaloyBase::runBlocking([work = std::move(work_), outcome = outcome_, waiting, &actor = actor_]() mutable {
             try {
                 outcome->value.emplace(work());
             } catch (...) {
@@ -47,7 +47,7 @@ private:
         std::exception_ptr error;
     };
 
-    Platform::MainActor& actor_;
+    TessaloyBase::MainActor& actor_;
     std::function<Result()> work_;
     std::shared_ptr<Outcome> outcome_;
 };

@@ -235,7 +235,7 @@ void InputInjector::State::releaseAll() {
     activeModifiers = {};
 }
 
-InputInjector::InputInjector(Platform::SerialQueue& queue, std::unique_ptr<Platform::Events> events, Uptime uptime)
+InputInjector::InputInjector(TessaloyBase::SerialQueue& queue, std::unique_ptr<Platform::Events> events, Uptime uptime)
     : queue_(queue), state_(std::make_shared<State>()) {
     state_->source = std::move(events);
     state_->uptime = std::move(uptime);

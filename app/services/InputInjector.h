@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "core/InputEvent.h"
 #include "platform/Events.h"
-#include "platform/SerialQueue.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,7 +44,8 @@ public:
 
     // `events` may be null (no display server): every event is then skipped. The queue must outlive
     // the injector and the work it queued.
-    InputInjector(Platform::SerialQueue& queue, std::unique_ptr<Platform::Events> events, Uptime uptime = systemUptime);
+    InputInjector(TessaloyBase::SerialQueue& queue, std::unique_ptr<Platform::Events> events,
+                  Uptime uptime = systemUptime);
     ~InputInjector();
     InputInjector(const InputInjector&) = delete;
     InputInjector& operator=(const InputInjector&) = delete;
@@ -61,7 +62,7 @@ public:
 private:
     struct State;
 
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     std::shared_ptr<State> state_;
 };
 

@@ -26,7 +26,7 @@ std::int64_t truncated(double value) {
     return std::isfinite(value) && std::fabs(value) < 9.2e18 ? static_cast<std::int64_t>(value) : 0;
 }
 
-void assertOnMainActor(const Platform::MainActor& actor) {
+void assertOnMainActor(const TessaloyBase::MainActor& actor) {
     if (actor.isCurrent()) return;
     std::fprintf(stderr, "PointerShapeWatcher called off the main actor\n");
     std::abort();
@@ -34,7 +34,7 @@ void assertOnMainActor(const Platform::MainActor& actor) {
 
 } // namespace
 
-PointerShapeWatcher::PointerShapeWatcher(Platform::MainActor& actor, std::unique_ptr<Platform::CursorImage> cursor,
+PointerShapeWatcher::PointerShapeWatcher(TessaloyBase::MainActor& actor, std::unique_ptr<Platform::CursorImage> cursor,
                                          Send send)
     : actor_(actor), cursor_(std::move(cursor)), send_(std::move(send)) {}
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/MainActor.h"
 #include "core/Bytes.h"
 #include "core/SessionMessage.h"
 #include "platform/CursorImage.h"
-#include "platform/MainActor.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,13 +27,13 @@ public:
     // The watcher's only output; called synchronously from `poll`.
     using Send = std::function<void(const SessionMessage&)>;
 
-    static constexpr Platform::MainActor::Duration pollInterval{0.1};
+    static constexpr TessaloyBase::MainActor::Duration pollInterval{0.1};
     // Pictures are rendered at twice their size in points, at most this many pixels a side.
     static constexpr double renderScale = 2;
     static constexpr double maximumRenderedPixels = 512;
 
     // `cursor` may be null (no display server): nothing is ever sent then.
-    PointerShapeWatcher(Platform::MainActor& actor, std::unique_ptr<Platform::CursorImage> cursor, Send send = {});
+    PointerShapeWatcher(TessaloyBase::MainActor& actor, std::unique_ptr<Platform::CursorImage> cursor, Send send = {});
     ~PointerShapeWatcher();
     PointerShapeWatcher(const PointerShapeWatcher&) = delete;
     PointerShapeWatcher& operator=(const PointerShapeWatcher&) = delete;
@@ -63,10 +63,10 @@ public:
 private:
     void scheduleTick();
 
-    Platform::MainActor& actor_;
+    TessaloyBase::MainActor& actor_;
     std::unique_ptr<Platform::CursorImage> cursor_;
     Send send_;
-    std::optional<Platform::ScheduledCall> timer_;
+    std::optional<TessaloyBase::ScheduledCall> timer_;
     std::optional<std::uint32_t> current_;
     std::optional<std::int64_t> lastSignature_;
     std::set<std::uint32_t> sent_;

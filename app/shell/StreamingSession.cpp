@@ -6,12 +6,12 @@
 #include "app/shell/Settings.h"
 #include "app/shell/StopSentences.h"
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "core/AudioQuality.h"
 #include "core/QualityRung.h"
 #include "net/channel/SelfSignedCertificate.h"
 #include "platform/CursorImage.h"
 #include "platform/Events.h"
-#include "platform/MainActor.h"
 #include "platform/UserDefaults.h"
 
 #include <cstdio>

@@ -8,6 +8,7 @@
 #include "app/services/Reachability.h"
 #include "app/transfers/HostTransfers.h"
 #include "app/updater/MacUpdater.h"
+#include "base/SerialQueue.h"
 #include "core/CaseError.h"
 #include "core/QualityLadder.h"
 #include "core/QualityMode.h"
@@ -24,7 +25,6 @@
 #include "net/session/HostSessionState.h"
 #include "platform/Environment.h"
 #include "platform/Events.h"
-#include "platform/SerialQueue.h"
 #include "platform/ShareableDisplay.h"
 
 #include <QObject>
@@ -233,11 +233,11 @@ private:
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;
-    Platform::MainActor& actor_;
+    TessaloyBase::MainActor& actor_;
     Platform::UserDefaults& defaults_;
     CaptureProbe& capture_;
     Services services_;
-    Platform::SerialQueue inputQueue_{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue inputQueue_{"dev.tessaloy.input"};
     TessaloyNet::PairedDeviceStore trusted_;
     std::unique_ptr<InputInjector> input_;
     std::unique_ptr<PointerShapeWatcher> pointerShapes_;

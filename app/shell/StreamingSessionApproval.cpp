@@ -4,11 +4,11 @@
 #include "app/shell/Settings.h"
 #include "app/shell/StreamingSession.h"
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "core/QualityRung.h"
 #include "core/UnicodeText.h"
 #include "net/channel/PairingExchange.h"
 #include "net/channel/SelfSignedCertificate.h"
-#include "platform/MainActor.h"
 #include "platform/UserDefaults.h"
 
 #include <algorithm>

@@ -4,11 +4,11 @@
 #include "app/shell/StopSentences.h"
 #include "app/shell/StreamingSession.h"
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "core/InputEvent.h"
 #include "core/TransferMessage.h"
 #include "net/channel/PairingExchange.h"
 #include "net/channel/SelfSignedCertificate.h"
-#include "platform/MainActor.h"
 
 namespace Plovander {
 namespace {

@@ -4,11 +4,11 @@
 #include "app/shell/StopSentences.h"
 #include "app/shell/StreamingSession.h"
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "core/AudioQuality.h"
 #include "core/QualityRung.h"
 #include "core/SessionEnd.h"
 #include "core/UnicodeText.h"
-#include "platform/MainActor.h"
 
 namespace Plovander {
 namespace {
@@ -142,7 +142,7 @@ void StreamingSession::stopSharing(StopReason reason) {
     state_.stop(std::move(reason));
     if (delay) {
         TaskHandle::start([this, alive = std::weak_ptr<bool>(alive_), delay](CancellationToken) -> QCoro::Task<> {
-            co_await sleepFor(actor_, Platform::MainActor::Duration(*delay));
+            co_await sleepFor(actor_, TessaloyBase::MainActor::Duration(*delay));
             if (alive.lock()) co_await updateAvailability();
         });
     }
@@ -197,18 +197,18 @@ void StreamingSession::scheduleCaptureRetry() {
     if (!delay) return;
     captureRetry_ =
         TaskHandle::start([this, alive = std::weak_ptr<bool>(alive_), delay](CancellationToken token) -> QCoro::Task<> {
-            const bool elapsed = co_await sleepFor(actor_, Platform::MainActor::Duration(*delay), token);
+            const bool elapsed = co_await sleepFor(actor_, TessaloyBase::MainActor::Duration(*delay), token);
             if (elapsed && alive.lock()) co_await updateAvailability();
         });
 }
 
 void StreamingSession::startListener(std::optional<TessaloyNet::PairingOffer> offer, const std::string& displayName) {
     stopListener();
-    auto advertisers = [&environment = environment_](Platform::SerialQueue& queue,
-                                                     Platform::ServiceAdvertiser::StateHandler onState) {
+    auto advertisers = [&environment = environment_](TessaloyBase::SerialQueue& queue,
+                                                     TessaloyBase::ServiceAdvertiser::StateHandler onState) {
         return environment.serviceAdvertiser(queue, std::move(onState));
     };
-    listener_ = TessaloyNet::LANHostListener::create(trusted_, advertisers);
+    listener_ = TessaloyNet::LANHostListener::create(trusted_, advertisers, {}, environment_.machineKind());
     const std::weak_ptr<TessaloyNet::LANHostListener> from = listener_;
     auto events = [this, alive = std::weak_ptr<bool>(alive_), from](ListenerEvent event) {
         actor_.post([this, alive, from, event = std::move(event)] {

@@ -3,10 +3,10 @@
 #include "app/runtime/TaskHandle.h"
 #include "app/shell/ReplacedInstance.h"
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "net/channel/LANTransport.h"
 #include "platform/AudioCapture.h"
 #include "platform/Displays.h"
-#include "platform/MainActor.h"
 #include "platform/ScreenCapture.h"
 
 namespace Plovander {
@@ -26,16 +26,15 @@ TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, std::unique
     : environment_(environment), loginItem_(std::move(loginItem)) {
     loginItem_->migrateFromMainApp();
     const TessaloyCore::MacKind kind = environment.machineKind();
-    TessaloyNet::LANTransport::setLocalMacKind(kind);
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
 
     CaptureProbe::Factories factories{
         .displays = [&environment](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
             return environment.displays(whyNot);
         },
-        .screenCapture = [&environment](Platform::SerialQueue& queue, std::string* whyNot)
+        .screenCapture = [&environment](TessaloyBase::SerialQueue& queue, std::string* whyNot)
             -> std::shared_ptr<Platform::ScreenCapture> { return environment.screenCapture(queue, whyNot); },
-        .audioCapture = [&environment](Platform::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
+        .audioCapture = [&environment](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
             return environment.audioCapture(queue);
         },
     };

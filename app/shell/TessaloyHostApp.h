@@ -4,8 +4,8 @@
 #include "app/services/LoginItem.h"
 #include "app/shell/SingleInstance.h"
 #include "app/shell/StreamingSession.h"
+#include "base/SerialQueue.h"
 #include "platform/Environment.h"
-#include "platform/SerialQueue.h"
 
 #include <filesystem>
 #include <memory>
@@ -33,8 +33,8 @@ public:
 private:
     Platform::Environment& environment_;
     std::unique_ptr<LoginItem> loginItem_;
-    Platform::SerialQueue captureQueue_{"dev.tessaloy.capture"};
-    Platform::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue captureQueue_{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> capture_;
     std::unique_ptr<StreamingSession> session_;
 };

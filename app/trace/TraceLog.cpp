@@ -1,7 +1,7 @@
 #include "app/trace/TraceLog.h"
 
 #include "app/shell/Settings.h"
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "platform/UserDefaults.h"
 #include "platform/linux/PrivateFiles.h"
 #include "platform/linux/XdgDirectories.h"
@@ -69,7 +69,7 @@ private:
 
 struct Trace {
     std::atomic<bool> on{false};
-    Platform::SerialQueue queue{"dev.tessaloy.trace"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.trace"};
     TraceSink sink;
 };
 

@@ -1,9 +1,9 @@
 #include "app/transfers/HostTransfers.h"
 
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "net/send/VideoSender.h"
 #include "net/transfer/TransferInbox.h"
-#include "platform/MainActor.h"
 #include "platform/TransferFiles.h"
 
 #include <QPointer>
@@ -39,7 +39,7 @@ HostTransfers::Finished::Outcome outcomeOf(std::optional<TransferCancelReason> r
 
 } // namespace
 
-HostTransfers::HostTransfers(Platform::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
+HostTransfers::HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
                              std::shared_ptr<Platform::TransferFiles> files, QObject* parent)
     : QObject(parent), actor_(actor), pasteboard_(std::move(pasteboard)), files_(std::move(files)) {}
 
@@ -116,7 +116,7 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     // Called on the channel's queue (or here): each report only posts its values to the main actor,
     // where it counts while this object lives and is still attached to this session.
     const QPointer<HostTransfers> self(this);
-    Platform::MainActor* actor = &actor_;
+    TessaloyBase::MainActor* actor = &actor_;
     const std::uint64_t generation = generation_;
     TessaloyNet::TransferOutbox& outbox = sender->transfers();
     outbox.onProgress = [self, actor, generation](std::uint32_t id, std::uint64_t sent, std::uint64_t total) {

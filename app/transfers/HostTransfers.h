@@ -1,11 +1,11 @@
 #pragma once
 
 #include "core/DataTransferSource.h"
-#include "core/FileTransferSource.h"
 #include "core/SessionMessage.h"
 #include "core/TransferCancelReason.h"
 #include "core/TransferMessage.h"
 #include "core/TransferOffer.h"
+#include "net/transfer/FileTransferSource.h"
 
 #include <QObject>
 #include <QUuid>
@@ -24,8 +24,10 @@
 #include <variant>
 #include <vector>
 
-namespace Platform {
+namespace TessaloyBase {
 class MainActor;
+}
+namespace Platform {
 class Pasteboard;
 class TransferFiles;
 } // namespace Platform
@@ -148,7 +150,7 @@ public:
     std::function<void()> paste = [] {};
 
     // The pasteboard and the files must outlive this object, like the actor.
-    HostTransfers(Platform::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
+    HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
                   std::shared_ptr<Platform::TransferFiles> files, QObject* parent = nullptr);
     // Ends incoming transfers silently, deleting their partial files.
     ~HostTransfers() override;
@@ -196,7 +198,7 @@ Q_SIGNALS:
     void lastProblemChanged();
 
 private:
-    using Source = std::variant<std::unique_ptr<TessaloyCore::FileTransferSource>,
+    using Source = std::variant<std::unique_ptr<TessaloyNet::FileTransferSource>,
                                 std::unique_ptr<TessaloyCore::DataTransferSource>>;
 
     // Sending.
@@ -234,7 +236,7 @@ private:
     void setLastReceived(std::optional<std::filesystem::path> file);
     static double fraction(std::uint64_t count, std::uint64_t total);
 
-    Platform::MainActor& actor_;
+    TessaloyBase::MainActor& actor_;
     const std::shared_ptr<Platform::Pasteboard> pasteboard_;
     const std::shared_ptr<Platform::TransferFiles> files_;
 

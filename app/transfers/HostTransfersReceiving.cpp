@@ -1,8 +1,8 @@
 #include "app/transfers/HostTransfers.h"
 
 #include "app/trace/TraceLog.h"
+#include "base/MainActor.h"
 #include "net/transfer/TransferInbox.h"
-#include "platform/MainActor.h"
 #include "platform/Pasteboard.h"
 #include "platform/TransferFiles.h"
 

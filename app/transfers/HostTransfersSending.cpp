@@ -47,9 +47,9 @@ void HostTransfers::send(const std::filesystem::path& file) {
     const std::string name = lastComponent(file);
     if (isFolder(file)) return setLastProblem(name + " is a folder. Compress it first, then send the .zip.");
 
-    std::unique_ptr<TessaloyCore::FileTransferSource> source;
+    std::unique_ptr<TessaloyNet::FileTransferSource> source;
     try {
-        source = std::make_unique<TessaloyCore::FileTransferSource>(file);
+        source = std::make_unique<TessaloyNet::FileTransferSource>(file);
     } catch (const std::exception&) {
         return setLastProblem("Couldn't read " + name + ".");
     }
@@ -95,7 +95,7 @@ HostTransfers::PasteboardResult HostTransfers::sendPasteboard() {
 void HostTransfers::enqueue(const TransferOffer& offer, Source source) {
     const auto sender = sender_.lock();
     if (!sender || !isAllowed()) {
-        if (auto* file = std::get_if<std::unique_ptr<TessaloyCore::FileTransferSource>>(&source)) (*file)->close();
+        if (auto* file = std::get_if<std::unique_ptr<TessaloyNet::FileTransferSource>>(&source)) (*file)->close();
         return setLastProblem("Turn on Allow remote control to send files.");
     }
     if (offer.purpose == TransferPurpose::clipboard) clipboardIDs_.insert({false, offer.id});

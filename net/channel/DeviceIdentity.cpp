@@ -16,7 +16,7 @@ const char* nameOf(DeviceIdentityProblem problem) noexcept {
     return "unknown";
 }
 
-DeviceIdentity DeviceIdentity::loadOrCreate(Platform::Keychain& keychain) {
+DeviceIdentity DeviceIdentity::loadOrCreate(TessaloyBase::Keychain& keychain) {
     if (auto stored = keychain.read(keychainService, keychainAccount)) {
         std::optional<P256PrivateKey> key;
         try {
@@ -28,7 +28,7 @@ DeviceIdentity DeviceIdentity::loadOrCreate(Platform::Keychain& keychain) {
         return DeviceIdentity(std::move(*key));
     }
     P256PrivateKey key = P256PrivateKey::generate();
-    Platform::Keychain::Bytes raw = key.rawRepresentation();
+    TessaloyBase::Keychain::Bytes raw = key.rawRepresentation();
     try {
         keychain.write(keychainService, keychainAccount, raw);
     } catch (...) {

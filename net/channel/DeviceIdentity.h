@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/Keychain.h"
 #include "core/Bytes.h"
 #include "core/CaseError.h"
 #include "net/channel/P256PrivateKey.h"
-#include "platform/Keychain.h"
 
 #include <string>
 #include <string_view>
@@ -25,7 +25,7 @@ public:
     // The stored key, or a new one stored first when there is none. An item that cannot be read
     // (KeychainError) or does not hold a valid key (Error malformedItem) is reported and left as
     // it is: replacing it would silently unpair every device. Throws CryptoError and KeychainError.
-    static DeviceIdentity loadOrCreate(Platform::Keychain& keychain);
+    static DeviceIdentity loadOrCreate(TessaloyBase::Keychain& keychain);
 
     explicit DeviceIdentity(P256PrivateKey privateKey) : privateKey_(std::move(privateKey)) {}
 

@@ -16,14 +16,17 @@ using TessaloyCore::ChannelRole;
 using TessaloyCore::WirePacket;
 
 std::shared_ptr<LANHostListener> LANHostListener::create(const PairedDeviceStore& trusted,
-                                                         AdvertiserFactory advertisers, Limits limits) {
-    return std::shared_ptr<LANHostListener>(new LANHostListener(trusted, std::move(advertisers), limits));
+                                                         AdvertiserFactory advertisers, Limits limits,
+                                                         std::optional<TessaloyCore::MacKind> macKind) {
+    return std::shared_ptr<LANHostListener>(new LANHostListener(trusted, std::move(advertisers), limits, macKind));
 }
 
-LANHostListener::LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits)
+LANHostListener::LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
+                                 std::optional<TessaloyCore::MacKind> macKind)
     : trusted_(trusted),
       advertisers_(std::move(advertisers)),
       limits_(limits),
+      macKind_(macKind),
       acceptor_(queue_.executor()),
       acceptanceTimer_(queue_.executor()),
       admission_(limits.admission) {}
@@ -42,57 +45,58 @@ LANHostListener::~LANHostListener() {
 
 void LANHostListener::start(std::optional<PairingOffer> offer, std::string displayName, const DeviceIdentity& hostKey,
                             std::uint16_t port, bool advertisesService, EventHandler events) {
-    asio::post(queue_.executor(), [weak = weak_from_this(), offer = std::move(offer),
-                                   displayName = std::move(displayName), hostKey, port, advertisesService,
-                                   events = std::move(events)]() mutable {
-        const auto self = weak.lock();
-        if (!self || self->started_ || self->stopped_) return;
-        self->started_ = true;
-        self->events_ = std::move(events);
-        self->offer_ = std::move(offer);
-        self->displayName_ = std::move(displayName);
-        self->hostKey_ = std::move(hostKey);
-        self->requestedPort_ = port;
-        self->advertisesService_ = advertisesService;
-        if (!self->offer_) {
-            try {
-                self->listen(
-                    LANTransport::trustedServerParameters(*self->hostKey_, self->displayName_, self->trusted_));
-            } catch (const std::exception& error) {
-                self->finish(std::string("Could not prepare the connection security: ") + error.what());
+    asio::post(
+        queue_.executor(), [weak = weak_from_this(), offer = std::move(offer), displayName = std::move(displayName),
+                            hostKey, port, advertisesService, events = std::move(events)]() mutable {
+            const auto self = weak.lock();
+            if (!self || self->started_ || self->stopped_) return;
+            self->started_ = true;
+            self->events_ = std::move(events);
+            self->offer_ = std::move(offer);
+            self->displayName_ = std::move(displayName);
+            self->hostKey_ = std::move(hostKey);
+            self->requestedPort_ = port;
+            self->advertisesService_ = advertisesService;
+            if (!self->offer_) {
+                try {
+                    self->listen(
+                        LANTransport::trustedServerParameters(*self->hostKey_, self->displayName_, self->trusted_));
+                } catch (const std::exception& error) {
+                    self->finish(std::string("Could not prepare the connection security: ") + error.what());
+                }
+                return;
             }
-            return;
-        }
-        // PBKDF2 takes a while: off the queue.
-        Platform::runBlocking([weak, code = self->offer_->code, salt = self->offer_->salt, name = self->displayName_] {
-            std::optional<TlsParameters> parameters;
-            std::string problem;
-            try {
-                const PairingKeys keys = PairingKeys::derive(code, salt);
-                parameters = LANTransport::pairingServerParameters(keys, name, [weak] {
+            // PBKDF2 takes a while: off the queue.
+            TessaloyBase::runBlocking(
+                [weak, code = self->offer_->code, salt = self->offer_->salt, name = self->displayName_] {
+                    std::optional<TlsParameters> parameters;
+                    std::string problem;
+                    try {
+                        const PairingKeys keys = PairingKeys::derive(code, salt);
+                        parameters = LANTransport::pairingServerParameters(keys, name, [weak] {
+                            const auto listener = weak.lock();
+                            if (!listener) return;
+                            asio::post(listener->queue_.executor(), [weak] {
+                                if (const auto again = weak.lock()) again->emit(Event::Attempting{});
+                            });
+                        });
+                    } catch (const std::exception& error) {
+                        problem = std::string("Could not prepare the connection security: ") + error.what();
+                    }
                     const auto listener = weak.lock();
                     if (!listener) return;
-                    asio::post(listener->queue_.executor(), [weak] {
-                        if (const auto again = weak.lock()) again->emit(Event::Attempting{});
-                    });
+                    asio::post(listener->queue_.executor(),
+                               [weak, parameters = std::move(parameters), problem = std::move(problem)]() mutable {
+                                   const auto again = weak.lock();
+                                   if (!again || again->stopped_) return;
+                                   if (parameters) {
+                                       again->listen(std::move(*parameters));
+                                   } else {
+                                       again->finish(problem);
+                                   }
+                               });
                 });
-            } catch (const std::exception& error) {
-                problem = std::string("Could not prepare the connection security: ") + error.what();
-            }
-            const auto listener = weak.lock();
-            if (!listener) return;
-            asio::post(listener->queue_.executor(),
-                       [weak, parameters = std::move(parameters), problem = std::move(problem)]() mutable {
-                           const auto again = weak.lock();
-                           if (!again || again->stopped_) return;
-                           if (parameters) {
-                               again->listen(std::move(*parameters));
-                           } else {
-                               again->finish(problem);
-                           }
-                       });
         });
-    });
 }
 
 void LANHostListener::stop() {
@@ -294,11 +298,11 @@ void LANHostListener::refuse(ConnectionID id, std::string reason) {
 }
 
 void LANHostListener::advertise() {
-    Platform::ServiceAdvertiser::TxtRecord txt{{"v", "1"}};
+    TessaloyBase::ServiceAdvertiser::TxtRecord txt{{"v", "1"}};
     if (offer_) txt.emplace_back("s", TessaloyCore::base64Url(offer_->salt));
     txt.emplace_back("k", hostKey_->keyIdentifier());
-    if (const auto kind = LANTransport::localMacKind()) txt.emplace_back("m", TessaloyCore::nameOf(*kind));
-    advertiser_ = advertisers_(queue_, [weak = weak_from_this()](const Platform::ServiceAdvertiser::State& state) {
+    if (macKind_) txt.emplace_back("m", TessaloyCore::nameOf(*macKind_));
+    advertiser_ = advertisers_(queue_, [weak = weak_from_this()](const TessaloyBase::ServiceAdvertiser::State& state) {
         if (const auto self = weak.lock()) self->advertiserState(state);
     });
     if (!advertiser_) {
@@ -309,18 +313,18 @@ void LANHostListener::advertise() {
     advertiser_->advertise({std::string(LANTransport::serviceType), displayName_, port_.load(), std::move(txt)});
 }
 
-void LANHostListener::advertiserState(const Platform::ServiceAdvertiser::State& state) {
+void LANHostListener::advertiserState(const TessaloyBase::ServiceAdvertiser::State& state) {
     queue_.assertCurrent();
     if (stopped_ || !advertiser_) return;
-    if (std::holds_alternative<Platform::ServiceAdvertiser::Registered>(state)) {
+    if (std::holds_alternative<TessaloyBase::ServiceAdvertiser::Registered>(state)) {
         reportedUnavailable_ = false;
         return;
     }
     if (reportedUnavailable_) return;
     reportedUnavailable_ = true;
-    if (const auto* missing = std::get_if<Platform::ServiceAdvertiser::NotAvailable>(&state)) {
+    if (const auto* missing = std::get_if<TessaloyBase::ServiceAdvertiser::NotAvailable>(&state)) {
         emit(Event::DiscoveryUnavailable{missing->reason});
-    } else if (const auto* failed = std::get_if<Platform::ServiceAdvertiser::Failed>(&state)) {
+    } else if (const auto* failed = std::get_if<TessaloyBase::ServiceAdvertiser::Failed>(&state)) {
         emit(Event::DiscoveryUnavailable{failed->reason});
     }
 }

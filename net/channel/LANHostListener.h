@@ -1,6 +1,9 @@
 #pragma once
 
+#include "base/SerialQueue.h"
+#include "base/ServiceAdvertiser.h"
 #include "core/ChannelRole.h"
+#include "core/MacKind.h"
 #include "core/WirePacket.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/channel/HandshakeAdmission.h"
@@ -9,8 +12,6 @@
 #include "net/channel/PairingOffer.h"
 #include "net/channel/RefusalReason.h"
 #include "net/channel/TlsPacketChannel.h"
-#include "platform/SerialQueue.h"
-#include "platform/ServiceAdvertiser.h"
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -119,13 +120,15 @@ public:
     using EventHandler = std::function<void(Event)>;
 
     // Makes the advertiser that publishes the service; called on the listener's queue, with that
-    // queue. The product passes Platform::ServiceAdvertiser::create.
-    using AdvertiserFactory = std::function<std::unique_ptr<Platform::ServiceAdvertiser>(
-        Platform::SerialQueue& queue, Platform::ServiceAdvertiser::StateHandler onState)>;
+    // queue. The product passes the platform's advertiser.
+    using AdvertiserFactory = std::function<std::unique_ptr<TessaloyBase::ServiceAdvertiser>(
+        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState)>;
 
-    // `trusted` must outlive the listener and its connections.
+    // `trusted` must outlive the listener and its connections. `macKind`, when known, is advertised
+    // under the TXT key "m".
     static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
-                                                   Limits limits = {});
+                                                   Limits limits = {},
+                                                   std::optional<TessaloyCore::MacKind> macKind = std::nullopt);
     ~LANHostListener();
     LANHostListener(const LANHostListener&) = delete;
     LANHostListener& operator=(const LANHostListener&) = delete;
@@ -161,7 +164,8 @@ private:
     };
     using ConnectionID = std::uint64_t;
 
-    LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits);
+    LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
+                    std::optional<TessaloyCore::MacKind> macKind);
 
     // The rest runs on the queue.
     void listen(TlsParameters parameters);
@@ -169,7 +173,7 @@ private:
     void acceptNext();
     void accepted(std::error_code error, asio::ip::tcp::socket socket);
     void advertise();
-    void advertiserState(const Platform::ServiceAdvertiser::State& state);
+    void advertiserState(const TessaloyBase::ServiceAdvertiser::State& state);
     void channelPacket(ConnectionID id, TessaloyCore::WirePacket packet);
     void channelClosed(ConnectionID id, const std::optional<std::string>& error);
     void deadlinePassed(ConnectionID id);
@@ -181,7 +185,8 @@ private:
     const PairedDeviceStore& trusted_;
     AdvertiserFactory advertisers_;
     Limits limits_;
-    Platform::SerialQueue queue_{queueLabel};
+    const std::optional<TessaloyCore::MacKind> macKind_;
+    TessaloyBase::SerialQueue queue_{queueLabel};
     std::atomic<std::uint16_t> port_{0};
     std::atomic<int> pendingHandshakes_{0};
 
@@ -197,7 +202,7 @@ private:
     std::optional<TlsParameters> parameters_;
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer acceptanceTimer_;
-    std::unique_ptr<Platform::ServiceAdvertiser> advertiser_;
+    std::unique_ptr<TessaloyBase::ServiceAdvertiser> advertiser_;
     bool reportedUnavailable_ = false;
     HandshakeAdmission admission_;
     std::map<ConnectionID, Connection> connections_;

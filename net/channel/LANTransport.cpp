@@ -3,17 +3,12 @@
 #include "net/channel/RefusalReason.h"
 #include "net/channel/SelfSignedCertificate.h"
 
-#include <atomic>
-
 namespace TessaloyNet {
 namespace {
 
 using TessaloyCore::Bytes;
 using TessaloyCore::ByteView;
 using Side = TlsParameters::Side;
-
-// -1 while unknown, else the MacKind's value.
-std::atomic<int> macKindValue{-1};
 
 TlsParameters::PeerCheck expectingKey(Bytes expected, std::string_view refusal) {
     return
@@ -58,16 +53,6 @@ TlsParameters LANTransport::trustedServerParameters(const DeviceIdentity& identi
                              });
     parameters.setRefusedByPeerReason(std::string(RefusalReason::macKeyRefused));
     return parameters;
-}
-
-std::optional<TessaloyCore::MacKind> LANTransport::localMacKind() noexcept {
-    const int value = macKindValue.load();
-    if (value < 0) return std::nullopt;
-    return static_cast<TessaloyCore::MacKind>(value);
-}
-
-void LANTransport::setLocalMacKind(std::optional<TessaloyCore::MacKind> kind) noexcept {
-    macKindValue.store(kind ? static_cast<int>(*kind) : -1);
 }
 
 } // namespace TessaloyNet

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/Bytes.h"
-#include "core/MacKind.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "net/channel/PairingKeys.h"
@@ -36,10 +35,6 @@ public:
     // `trusted` must outlive the parameters and every connection made with them.
     static TlsParameters trustedServerParameters(const DeviceIdentity& identity, std::string_view displayName,
                                                  const PairedDeviceStore& trusted);
-
-    // The kind of this Mac, advertised under the TXT key "m"; unknown until set at start-up.
-    static std::optional<TessaloyCore::MacKind> localMacKind() noexcept;
-    static void setLocalMacKind(std::optional<TessaloyCore::MacKind> kind) noexcept;
 };
 
 } // namespace TessaloyNet

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-namespace Platform {
+namespace TessaloyBase {
 class SerialQueue;
-}
+} // namespace TessaloyBase
 
 namespace TessaloyNet {
 
@@ -32,7 +32,7 @@ public:
 
     virtual ~PacketChannel() = default;
 
-    virtual Platform::SerialQueue& queue() = 0;
+    virtual TessaloyBase::SerialQueue& queue() = 0;
     virtual void setEvents(Events events) = 0;
 
     virtual void setPacketSource(PacketSource source) = 0;

@@ -1,6 +1,6 @@
 #include "net/channel/PacketWriter.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <asio/error.hpp>
 
@@ -10,7 +10,7 @@ namespace TessaloyNet {
 
 using TessaloyCore::WirePacket;
 
-PacketWriter::PacketWriter(Platform::SerialQueue& queue, WriteFunction write, Callbacks callbacks,
+PacketWriter::PacketWriter(TessaloyBase::SerialQueue& queue, WriteFunction write, Callbacks callbacks,
                            WriteNowFunction writeNow)
     : queue_(queue), write_(std::move(write)), callbacks_(std::move(callbacks)), writeNow_(std::move(writeNow)) {}
 

@@ -12,9 +12,9 @@
 #include <optional>
 #include <system_error>
 
-namespace Platform {
+namespace TessaloyBase {
 class SerialQueue;
-}
+} // namespace TessaloyBase
 
 namespace TessaloyNet {
 
@@ -46,7 +46,7 @@ public:
         std::function<void()> flushed{};
     };
 
-    PacketWriter(Platform::SerialQueue& queue, WriteFunction write, Callbacks callbacks,
+    PacketWriter(TessaloyBase::SerialQueue& queue, WriteFunction write, Callbacks callbacks,
                  WriteNowFunction writeNow = nullptr);
     PacketWriter(const PacketWriter&) = delete;
     PacketWriter& operator=(const PacketWriter&) = delete;
@@ -85,7 +85,7 @@ private:
     // Returns false when a callback destroyed the writer.
     bool discardQueued();
 
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     WriteFunction write_;
     Callbacks callbacks_;
     WriteNowFunction writeNow_;

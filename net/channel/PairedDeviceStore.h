@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/Keychain.h"
 #include "core/Bytes.h"
 #include "core/CaseError.h"
 #include "net/channel/PairedDevice.h"
-#include "platform/Keychain.h"
 
 #include <cstddef>
 #include <mutex>
@@ -34,7 +34,7 @@ public:
     static constexpr std::size_t maximumNameCharacters = 64;
 
     // `keychain` must outlive the store.
-    explicit PairedDeviceStore(Platform::Keychain& keychain) : keychain_(keychain) {}
+    explicit PairedDeviceStore(TessaloyBase::Keychain& keychain) : keychain_(keychain) {}
 
     // Stores the device. A device whose key is already stored is replaced in place; a new one is
     // refused, returning false and changing nothing, once PairingLimits::devicesPerMac devices are
@@ -63,7 +63,7 @@ private:
     std::vector<PairedDevice> load() const;
     void save(const std::vector<PairedDevice>& devices);
 
-    Platform::Keychain& keychain_;
+    TessaloyBase::Keychain& keychain_;
     mutable std::mutex lock_;
 };
 

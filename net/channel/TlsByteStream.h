@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "net/channel/ByteStream.h"
 #include "net/channel/TlsParameters.h"
-#include "platform/SerialQueue.h"
 
 #include <openssl/ssl.h>
 #include <asio/ip/tcp.hpp>
@@ -20,7 +20,7 @@ namespace TessaloyNet {
 // without waiting. The peer is judged by the parameters' check during the handshake.
 class TlsByteStream final : public ByteStream {
 public:
-    using Executor = Platform::SerialQueue::Executor;
+    using Executor = TessaloyBase::SerialQueue::Executor;
 
     // Server side, over an accepted connection (which moves onto `executor`).
     TlsByteStream(const Executor& executor, asio::ip::tcp::socket accepted, TlsParameters parameters);

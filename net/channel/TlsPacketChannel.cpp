@@ -45,7 +45,7 @@ std::shared_ptr<TlsPacketChannel> TlsPacketChannel::accepted(asio::ip::tcp::sock
                                                              Options options) {
     auto held = std::make_shared<asio::ip::tcp::socket>(std::move(socket));
     return over(
-        [&](Platform::SerialQueue& queue) {
+        [&](TessaloyBase::SerialQueue& queue) {
             return std::make_unique<TlsByteStream>(queue.executor(), std::move(*held), server);
         },
         options);
@@ -54,7 +54,7 @@ std::shared_ptr<TlsPacketChannel> TlsPacketChannel::accepted(asio::ip::tcp::sock
 std::shared_ptr<TlsPacketChannel> TlsPacketChannel::connecting(asio::ip::tcp::endpoint endpoint,
                                                                const TlsParameters& client, Options options) {
     return over(
-        [&](Platform::SerialQueue& queue) {
+        [&](TessaloyBase::SerialQueue& queue) {
             return std::make_unique<TlsByteStream>(queue.executor(), endpoint, client);
         },
         options);
@@ -65,7 +65,7 @@ std::shared_ptr<TlsPacketChannel> TlsPacketChannel::over(const StreamMaker& make
 }
 
 TlsPacketChannel::TlsPacketChannel(const StreamMaker& makeStream, Options options)
-    : queue_(std::make_unique<Platform::SerialQueue>(queueLabel)),
+    : queue_(std::make_unique<TessaloyBase::SerialQueue>(queueLabel)),
       options_(options),
       stream_(makeStream(*queue_)),
       pingTimer_(queue_->executor()),

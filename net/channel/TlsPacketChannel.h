@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "core/WireDecoder.h"
 #include "core/WirePacket.h"
 #include "net/channel/ByteStream.h"
@@ -7,7 +8,6 @@
 #include "net/channel/PacketWriter.h"
 #include "net/channel/ReceiveBudget.h"
 #include "net/channel/TlsParameters.h"
-#include "platform/SerialQueue.h"
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -54,7 +54,7 @@ public:
 
     using Options = TlsPacketChannelOptions;
 
-    using StreamMaker = std::function<std::unique_ptr<ByteStream>(Platform::SerialQueue& queue)>;
+    using StreamMaker = std::function<std::unique_ptr<ByteStream>(TessaloyBase::SerialQueue& queue)>;
 
     // The server end of an accepted TCP connection. Throws CryptoError.
     static std::shared_ptr<TlsPacketChannel> accepted(asio::ip::tcp::socket socket, const TlsParameters& server,
@@ -70,7 +70,7 @@ public:
     // Starts the handshake; set the events first. Safe from any thread.
     void start();
 
-    Platform::SerialQueue& queue() override { return *queue_; }
+    TessaloyBase::SerialQueue& queue() override { return *queue_; }
     void setEvents(Events events) override;
     void setPacketSource(PacketSource source) override;
     void resumeSending() override;
@@ -107,7 +107,7 @@ private:
     void finish(std::optional<std::string> error);
     std::shared_ptr<const Events> events() const;
 
-    std::unique_ptr<Platform::SerialQueue> queue_;
+    std::unique_ptr<TessaloyBase::SerialQueue> queue_;
     Options options_;
     std::unique_ptr<ByteStream> stream_;
     std::unique_ptr<PacketWriter> writer_;

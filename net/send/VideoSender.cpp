@@ -1,6 +1,6 @@
 #include "net/send/VideoSender.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <stdexcept>
 #include <utility>
@@ -22,7 +22,7 @@ VideoSender::~VideoSender() = default;
 void VideoSender::attach() {
     const auto channel = lockChannel();
     if (!channel) return;
-    Platform::SerialQueue* const channelQueue = &channel->queue();
+    TessaloyBase::SerialQueue* const channelQueue = &channel->queue();
     // The channel owns the source, so its queue outlives every call of it; the sender may not.
     channel->setPacketSource([weakState = std::weak_ptr<State>(state_), channelQueue]() -> std::optional<WirePacket> {
         channelQueue->assertCurrent();

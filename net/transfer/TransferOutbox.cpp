@@ -1,6 +1,6 @@
 #include "net/transfer/TransferOutbox.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -166,7 +166,7 @@ struct TransferOutbox::Shared {
     }
 };
 
-TransferOutbox::TransferOutbox() : TransferOutbox(Platform::runBlocking) {}
+TransferOutbox::TransferOutbox() : TransferOutbox(TessaloyBase::runBlocking) {}
 
 TransferOutbox::TransferOutbox(Worker worker) : shared_(std::make_shared<Shared>()) {
     shared_->worker = std::move(worker);

@@ -1,6 +1,6 @@
 #include "platform/linux/AvahiServiceAdvertiser.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "platform/linux/CallbackGate.h"
 
 #include <avahi-common/alternative.h>
@@ -26,7 +26,7 @@ std::string failedText(int error) { return std::string("Could not advertise the 
 // Owns an AvahiStringList.
 struct StringList {
     AvahiStringList* list = nullptr;
-    explicit StringList(const ServiceAdvertiser::TxtRecord& txt) {
+    explicit StringList(const TessaloyBase::ServiceAdvertiser::TxtRecord& txt) {
         // avahi prepends, so add from the back to keep the order given.
         for (auto it = txt.rbegin(); it != txt.rend(); ++it) {
             list = avahi_string_list_add_pair(list, it->first.c_str(), it->second.c_str());
@@ -52,7 +52,7 @@ struct AvahiServiceAdvertiser::Delivery {
     CallbackGate gate;
 };
 
-AvahiServiceAdvertiser::AvahiServiceAdvertiser(SerialQueue& queue, StateHandler onState)
+AvahiServiceAdvertiser::AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState)
     : queue_(queue), delivery_(std::make_shared<Delivery>()) {
     delivery_->onState = std::move(onState);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -317,9 +317,9 @@ void AvahiServiceAdvertiser::onGroupState(AvahiEntryGroup* group, AvahiEntryGrou
     }
 }
 
-} // namespace Platform::Linux
-
-std::unique_ptr<Platform::ServiceAdvertiser> Platform::ServiceAdvertiser::create(SerialQueue& queue,
-                                                                                 StateHandler onState) {
-    return std::make_unique<Linux::AvahiServiceAdvertiser>(queue, std::move(onState));
+std::unique_ptr<TessaloyBase::ServiceAdvertiser> AvahiServiceAdvertiser::create(TessaloyBase::SerialQueue& queue,
+                                                                                StateHandler onState) {
+    return std::make_unique<AvahiServiceAdvertiser>(queue, std::move(onState));
 }
+
+} // namespace Platform::Linux

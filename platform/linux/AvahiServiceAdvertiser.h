@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/ServiceAdvertiser.h"
+#include "base/SerialQueue.h"
+#include "base/ServiceAdvertiser.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
@@ -19,14 +20,18 @@ namespace Platform::Linux {
 // call to the daemon is made on that thread: callers only record what they want and wake it, so they
 // never wait for the daemon. The client waits for a missing daemon (and for one that went away) and
 // publishes as soon as it appears.
-class AvahiServiceAdvertiser final : public ServiceAdvertiser {
+class AvahiServiceAdvertiser final : public TessaloyBase::ServiceAdvertiser {
 public:
     // Longest instance name: one DNS label.
     static constexpr std::size_t maximumNameBytes = 63;
     // Longest TXT entry ("key=value").
     static constexpr std::size_t maximumTxtEntryBytes = 255;
 
-    AvahiServiceAdvertiser(SerialQueue& queue, StateHandler onState);
+    // The queue must outlive the advertiser.
+    static std::unique_ptr<TessaloyBase::ServiceAdvertiser> create(TessaloyBase::SerialQueue& queue,
+                                                                   StateHandler onState);
+
+    AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState);
     // Waits for the poll thread to finish a call to the daemon in progress.
     ~AvahiServiceAdvertiser() override;
 
@@ -64,7 +69,7 @@ private:
     static void onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata);
     static void onReconnect(AvahiTimeout* timeout, void* userdata);
 
-    SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     std::shared_ptr<Delivery> delivery_;
 
     std::mutex lock_;

@@ -31,19 +31,22 @@ FileKeychain::FileKeychain(std::filesystem::path root) : root_(std::move(root)) 
 
 std::filesystem::path FileKeychain::itemPath(std::string_view service, std::string_view account) const {
     if (!isSafeName(service) || !isSafeName(account)) {
-        throw KeychainError(KeychainError::Kind::invalidName,
-                            "invalid keychain item name \"" + std::string(service) + "/" + std::string(account) + "\"");
+        throw TessaloyBase::KeychainError(
+            TessaloyBase::KeychainError::Kind::invalidName,
+            "invalid keychain item name \"" + std::string(service) + "/" + std::string(account) + "\"");
     }
     return root_ / service / account;
 }
 
-std::optional<Keychain::Bytes> FileKeychain::read(std::string_view service, std::string_view account) const {
+std::optional<TessaloyBase::Keychain::Bytes> FileKeychain::read(std::string_view service,
+                                                                std::string_view account) const {
     const auto path = itemPath(service, account);
     std::lock_guard guard(lock_);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         if (errno == ENOENT) return std::nullopt;
-        throw KeychainError(KeychainError::Kind::unreadable, describe("could not open keychain item", path, errno));
+        throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::unreadable,
+                                          describe("could not open keychain item", path, errno));
     }
     Bytes data;
     std::uint8_t buffer[4096];
@@ -53,7 +56,8 @@ std::optional<Keychain::Bytes> FileKeychain::read(std::string_view service, std:
         if (count < 0) {
             const int code = errno;
             ::close(fd);
-            throw KeychainError(KeychainError::Kind::unreadable, describe("could not read keychain item", path, code));
+            throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::unreadable,
+                                              describe("could not read keychain item", path, code));
         }
         if (count == 0) break;
         data.insert(data.end(), buffer, buffer + count);
@@ -69,7 +73,7 @@ void FileKeychain::write(std::string_view service, std::string_view account, con
         PrivateFiles::ensureDirectory(path.parent_path());
         PrivateFiles::writeAtomically(path, data);
     } catch (const std::system_error& error) {
-        throw KeychainError(KeychainError::Kind::writeFailed, error.what());
+        throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::writeFailed, error.what());
     }
 }
 
@@ -78,7 +82,8 @@ bool FileKeychain::remove(std::string_view service, std::string_view account) {
     std::lock_guard guard(lock_);
     if (::unlink(path.c_str()) == 0) return true;
     if (errno == ENOENT) return false;
-    throw KeychainError(KeychainError::Kind::removeFailed, describe("could not delete keychain item", path, errno));
+    throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::removeFailed,
+                                      describe("could not delete keychain item", path, errno));
 }
 
 } // namespace Platform::Linux

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Keychain.h"
+#include "base/Keychain.h"
 
 #include <filesystem>
 #include <mutex>
@@ -9,7 +9,7 @@ namespace Platform::Linux {
 
 // Keychain items as private files: <root>/<service>/<account>, folders 0700, files 0600, each write
 // an atomic replacement.
-class FileKeychain final : public Keychain {
+class FileKeychain final : public TessaloyBase::Keychain {
 public:
     // The user's keychain folder under the XDG data home.
     static std::filesystem::path defaultRoot();

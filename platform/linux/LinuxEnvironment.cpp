@@ -1,4 +1,5 @@
 #include "platform/linux/LinuxEnvironment.h"
+#include "platform/linux/AvahiServiceAdvertiser.h"
 
 #include "platform/AudioCapture.h"
 #include "platform/CursorImage.h"
@@ -41,18 +42,20 @@ LinuxEnvironment::LinuxEnvironment(const std::vector<std::string>& launchArgumen
 
 std::unique_ptr<Displays> LinuxEnvironment::displays(std::string* whyNot) { return Displays::create({}, whyNot); }
 
-std::unique_ptr<ScreenCapture> LinuxEnvironment::screenCapture(SerialQueue& queue, std::string* whyNot) {
+std::unique_ptr<ScreenCapture> LinuxEnvironment::screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) {
     return ScreenCapture::create(queue, {}, whyNot);
 }
 
-std::unique_ptr<AudioCapture> LinuxEnvironment::audioCapture(SerialQueue& queue) { return AudioCapture::create(queue); }
-
-std::unique_ptr<ServiceAdvertiser> LinuxEnvironment::serviceAdvertiser(SerialQueue& queue,
-                                                                       ServiceAdvertiser::StateHandler onState) {
-    return ServiceAdvertiser::create(queue, std::move(onState));
+std::unique_ptr<AudioCapture> LinuxEnvironment::audioCapture(TessaloyBase::SerialQueue& queue) {
+    return AudioCapture::create(queue);
 }
 
-std::unique_ptr<Events> LinuxEnvironment::events(SerialQueue& queue, std::string* whyNot) {
+std::unique_ptr<TessaloyBase::ServiceAdvertiser> LinuxEnvironment::serviceAdvertiser(
+    TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
+    return AvahiServiceAdvertiser::create(queue, std::move(onState));
+}
+
+std::unique_ptr<Events> LinuxEnvironment::events(TessaloyBase::SerialQueue& queue, std::string* whyNot) {
     return Events::create(queue, {}, whyNot);
 }
 

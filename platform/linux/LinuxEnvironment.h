@@ -16,16 +16,16 @@ class LinuxEnvironment final : public Environment {
 public:
     explicit LinuxEnvironment(const std::vector<std::string>& launchArguments);
 
-    MainActor& mainActor() override { return mainActor_; }
+    TessaloyBase::MainActor& mainActor() override { return mainActor_; }
     UserDefaults& userDefaults() override { return defaults_; }
-    Keychain& keychain() override { return keychain_; }
+    TessaloyBase::Keychain& keychain() override { return keychain_; }
 
     std::unique_ptr<Displays> displays(std::string* whyNot) override;
-    std::unique_ptr<ScreenCapture> screenCapture(SerialQueue& queue, std::string* whyNot) override;
-    std::unique_ptr<AudioCapture> audioCapture(SerialQueue& queue) override;
-    std::unique_ptr<ServiceAdvertiser> serviceAdvertiser(SerialQueue& queue,
-                                                         ServiceAdvertiser::StateHandler onState) override;
-    std::unique_ptr<Events> events(SerialQueue& queue, std::string* whyNot) override;
+    std::unique_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
+    std::unique_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
+        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
+    std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<CursorImage> cursorImage(std::string* whyNot) override;
     std::shared_ptr<Pasteboard> pasteboard() override;
     std::shared_ptr<TransferFiles> transferFiles() override;

@@ -1,6 +1,6 @@
 #include "platform/linux/PulseAudioCapture.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "platform/linux/CallbackGate.h"
 
 #include <pulse/context.h>
@@ -53,7 +53,7 @@ private:
 // so it outlives the capture when the queue runs late.
 class PulseAudioCapture::Handover : public std::enable_shared_from_this<Handover> {
 public:
-    Handover(SerialQueue& queue, Format format, Handlers handlers)
+    Handover(TessaloyBase::SerialQueue& queue, Format format, Handlers handlers)
         : queue_(queue), format_(format), handlers_(std::move(handlers)) {}
 
     // Loop thread: copies one chunk; drops the oldest waiting one when the queue is behind.
@@ -127,8 +127,9 @@ private:
                 if (reason && handlers_.onStopped) gate_.run([&] { handlers_.onStopped(*reason); });
                 return;
             }
-            const AudioBufferView view{chunk.data(), chunk.size() / static_cast<std::size_t>(format_.channels),
-                                       format_.channels, format_.sampleRate};
+            const TessaloyBase::AudioBufferView view{chunk.data(),
+                                                     chunk.size() / static_cast<std::size_t>(format_.channels),
+                                                     format_.channels, format_.sampleRate};
             const bool open = gate_.run([&] {
                 if (handlers_.onSamples) handlers_.onSamples(view);
             });
@@ -146,7 +147,7 @@ private:
         if (spare_.size() < maximumPendingChunks) spare_.push_back(std::move(chunk));
     }
 
-    SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     const Format format_;
     const Handlers handlers_;
     CallbackGate gate_;
@@ -335,7 +336,7 @@ private:
     pa_time_event* timer_ = nullptr; // under the loop lock
 };
 
-PulseAudioCapture::PulseAudioCapture(SerialQueue& queue, std::string server)
+PulseAudioCapture::PulseAudioCapture(TessaloyBase::SerialQueue& queue, std::string server)
     : queue_(queue), server_(std::move(server)) {}
 
 PulseAudioCapture::~PulseAudioCapture() { stop(); }
@@ -379,6 +380,7 @@ std::uint64_t PulseAudioCapture::droppedChunks() const {
 
 } // namespace Platform::Linux
 
-std::unique_ptr<Platform::AudioCapture> Platform::AudioCapture::create(SerialQueue& queue, std::string server) {
+std::unique_ptr<Platform::AudioCapture> Platform::AudioCapture::create(TessaloyBase::SerialQueue& queue,
+                                                                       std::string server) {
     return std::make_unique<Linux::PulseAudioCapture>(queue, std::move(server));
 }

@@ -21,7 +21,7 @@ public:
     // How long start() waits for the server before it gives up.
     static constexpr std::chrono::seconds startTimeout{5};
 
-    PulseAudioCapture(SerialQueue& queue, std::string server);
+    PulseAudioCapture(TessaloyBase::SerialQueue& queue, std::string server);
     ~PulseAudioCapture() override;
 
     void start(Format format, Handlers handlers) override;
@@ -32,7 +32,7 @@ private:
     class Handover;
     class Connection;
 
-    SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     const std::string server_;
     mutable std::mutex lock_;
     std::unique_ptr<Connection> connection_; // guarded by lock_

@@ -19,7 +19,7 @@ void QtMainActor::post(std::function<void()> work) {
     QMetaObject::invokeMethod(context_, std::move(work), Qt::QueuedConnection);
 }
 
-ScheduledCall QtMainActor::after(Duration delay, std::function<void()> work) {
+TessaloyBase::ScheduledCall QtMainActor::after(Duration delay, std::function<void()> work) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     const double wanted = std::ceil(std::clamp(delay.count() * 1000.0, 0.0, double(std::numeric_limits<int>::max())));
     const auto milliseconds = static_cast<int>(wanted);
@@ -30,10 +30,10 @@ ScheduledCall QtMainActor::after(Duration delay, std::function<void()> work) {
     post([context = context_, milliseconds, fire = std::move(fire)]() mutable {
         QTimer::singleShot(milliseconds, Qt::PreciseTimer, context, std::move(fire));
     });
-    return ScheduledCall(cancelled);
+    return TessaloyBase::ScheduledCall(cancelled);
 }
 
-MainActor::Date QtMainActor::now() const { return std::chrono::system_clock::now(); }
+TessaloyBase::MainActor::Date QtMainActor::now() const { return std::chrono::system_clock::now(); }
 
 bool QtMainActor::isCurrent() const { return QThread::currentThread() == context_->thread(); }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MainActor.h"
+#include "base/MainActor.h"
 
 #include <QObject>
 #include <QPointer>
@@ -8,13 +8,13 @@
 namespace Platform::Linux {
 
 // The main actor on the thread that runs the Qt event loop. Create it on that thread.
-class QtMainActor final : public MainActor {
+class QtMainActor final : public TessaloyBase::MainActor {
 public:
     QtMainActor();
     ~QtMainActor() override;
 
     void post(std::function<void()> work) override;
-    ScheduledCall after(Duration delay, std::function<void()> work) override;
+    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override;
     Date now() const override;
     bool isCurrent() const override;
 

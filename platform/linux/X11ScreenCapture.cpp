@@ -21,7 +21,7 @@
 
 namespace Platform {
 
-std::unique_ptr<ScreenCapture> ScreenCapture::create(SerialQueue& queue, const std::string& displayName,
+std::unique_ptr<ScreenCapture> ScreenCapture::create(TessaloyBase::SerialQueue& queue, const std::string& displayName,
                                                      std::string* whyNot) {
     try {
         Linux::X11Connection::open(displayName);
@@ -57,7 +57,8 @@ enum class Outcome { unchanged, delivered, temporaryFailure, permanentFailure };
 // One start of capture: its connection, picture, damage tracking and timer. Lives on the queue.
 class X11ScreenCapture::Run : public std::enable_shared_from_this<Run> {
 public:
-    Run(SerialQueue& queue, const std::string& displayName, const Configuration& configuration, Callbacks callbacks);
+    Run(TessaloyBase::SerialQueue& queue, const std::string& displayName, const Configuration& configuration,
+        Callbacks callbacks);
     ~Run() { release(); }
 
     void begin();
@@ -91,7 +92,7 @@ private:
     std::string lostConnection() const { return "lost the connection to the X server \"" + connection_->name() + "\""; }
     void release();
 
-    SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     asio::steady_timer timer_;
     Callbacks callbacks_;
     std::uint32_t displayID_;
@@ -123,8 +124,8 @@ private:
     std::string failure_;
 };
 
-X11ScreenCapture::Run::Run(SerialQueue& queue, const std::string& displayName, const Configuration& configuration,
-                           Callbacks callbacks)
+X11ScreenCapture::Run::Run(TessaloyBase::SerialQueue& queue, const std::string& displayName,
+                           const Configuration& configuration, Callbacks callbacks)
     : queue_(queue),
       timer_(queue.executor()),
       callbacks_(std::move(callbacks)),
@@ -301,11 +302,11 @@ Outcome X11ScreenCapture::Run::captureOnce() {
                                     {cursor->pixels, cursor->width, cursor->height},
                                     cursorPlacement->bounds.x - area_.x, cursorPlacement->bounds.y - area_.y);
     }
-    const FrameView view{.pixels = image_->pixels(),
-                         .width = image_->width(),
-                         .height = image_->height(),
-                         .bytesPerRow = image_->bytesPerRow(),
-                         .captureTime = captureTime};
+    const TessaloyBase::FrameView view{.pixels = image_->pixels(),
+                                       .width = image_->width(),
+                                       .height = image_->height(),
+                                       .bytesPerRow = image_->bytesPerRow(),
+                                       .captureTime = captureTime};
     if (callbacks_.onFrame) callbacks_.onFrame(view);
     return Outcome::delivered;
 }
@@ -381,7 +382,7 @@ std::optional<CursorPlacement> X11ScreenCapture::Run::placementOf(const XFixesCu
     return placement;
 }
 
-X11ScreenCapture::X11ScreenCapture(SerialQueue& queue, std::string displayName)
+X11ScreenCapture::X11ScreenCapture(TessaloyBase::SerialQueue& queue, std::string displayName)
     : queue_(queue), displayName_(std::move(displayName)) {}
 
 X11ScreenCapture::~X11ScreenCapture() { stop(); }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <chrono>
 #include <memory>
@@ -22,7 +22,7 @@ public:
     // How often a running capture looks for changes of its monitor when RandR sends no event.
     static constexpr std::chrono::seconds displayCheckInterval{1};
 
-    X11ScreenCapture(SerialQueue& queue, std::string displayName);
+    X11ScreenCapture(TessaloyBase::SerialQueue& queue, std::string displayName);
     ~X11ScreenCapture() override;
 
     void start(const Configuration& configuration, Callbacks callbacks) override;
@@ -34,7 +34,7 @@ public:
 private:
     class Run;
 
-    SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     std::string displayName_;
     // Touched only on the queue. A tick keeps its run alive while it works, so a run dropped from
     // inside a callback goes when that callback's tick ends.

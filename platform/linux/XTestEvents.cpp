@@ -16,7 +16,8 @@
 
 namespace Platform {
 
-std::unique_ptr<Events> Events::create(SerialQueue& queue, const std::string& displayName, std::string* whyNot) {
+std::unique_ptr<Events> Events::create(TessaloyBase::SerialQueue& queue, const std::string& displayName,
+                                       std::string* whyNot) {
     try {
         return std::make_unique<Linux::XTestEvents>(queue, displayName);
     } catch (const Linux::X11Error& error) {
@@ -66,7 +67,8 @@ unsigned xButton(int button) {
 
 } // namespace
 
-XTestEvents::XTestEvents(SerialQueue& queue, const std::string& displayName, std::chrono::milliseconds mappingHold)
+XTestEvents::XTestEvents(TessaloyBase::SerialQueue& queue, const std::string& displayName,
+                         std::chrono::milliseconds mappingHold)
     : queue_(queue),
       connection_(X11Connection::open(displayName)),
       mappingHold_(mappingHold),

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "platform/Events.h"
-#include "platform/SerialQueue.h"
 #include "platform/linux/X11Connection.h"
 
 #include <asio/steady_timer.hpp>
@@ -35,7 +35,7 @@ public:
     static constexpr std::chrono::milliseconds defaultMappingHold{1000};
 
     // Throws X11Error when no server answers or it lacks XTest.
-    XTestEvents(SerialQueue& queue, const std::string& displayName,
+    XTestEvents(TessaloyBase::SerialQueue& queue, const std::string& displayName,
                 std::chrono::milliseconds mappingHold = defaultMappingHold);
     // Runs on the queue (waiting for it): lets go of every key and button still held and puts the
     // keyboard map back. Do not destroy from a thread that the queue waits on.
@@ -80,7 +80,7 @@ private:
     void scheduleRestore();
     void releaseEverything();
 
-    SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     std::unique_ptr<X11Connection> connection_;
     std::vector<int> injectedDevices_;
     std::chrono::milliseconds mappingHold_;

@@ -1,7 +1,7 @@
 #include "core/DataTransferSource.h"
-#include "core/FileTransferSource.h"
 #include "core/IncomingTransfer.h"
 #include "core/OutgoingTransfer.h"
+#include "net/transfer/FileTransferSource.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -123,7 +123,7 @@ TEST(OutgoingTransfer, SendsEverySizeFromAFile) {
     for (const std::size_t size : {0, 1, 65'535, 65'536, 131'072, 200'001}) {
         const Bytes data = pattern(size);
         writeFile(folder / "file", data);
-        auto source = std::make_unique<FileTransferSource>(folder / "file");
+        auto source = std::make_unique<TessaloyNet::FileTransferSource>(folder / "file");
         ASSERT_EQ(source->size(), size);
         OutgoingTransfer transfer(offerOf(size), std::move(source), 65'536);
         expectComplete(drain(transfer), offerOf(size), data, 65'536);
@@ -180,7 +180,7 @@ TEST(OutgoingTransfer, SourceEndingEarlyCancelsWithFailed) {
 TEST(OutgoingTransfer, FileThatShrankCancelsWithFailed) {
     const Testing::TemporaryDirectory folder;
     writeFile(folder / "file", pattern(10));
-    auto source = std::make_unique<FileTransferSource>(folder / "file");
+    auto source = std::make_unique<TessaloyNet::FileTransferSource>(folder / "file");
     const std::uint64_t measured = source->size();
     std::filesystem::resize_file(folder / "file", 3);
     OutgoingTransfer transfer(offerOf(measured), std::move(source), 4);

@@ -51,7 +51,7 @@ class CaptureStart : public DesktopSessionTest {
 protected:
     CaptureStart() {
         desktop.showWindow(whole, orange);
-        screenCaptures = [this, gate = gate](Platform::SerialQueue& queue, std::string* whyNot) {
+        screenCaptures = [this, gate = gate](TessaloyBase::SerialQueue& queue, std::string* whyNot) {
             gate->pass();
             return std::shared_ptr<Platform::ScreenCapture>(environment.screenCapture(queue, whyNot));
         };

@@ -52,7 +52,7 @@ DesktopSessionTest::DesktopSessionTest() : port(freePort()) {
                                     .toStandardError = std::getenv("TESSALOY_TRACE") != nullptr});
     environment.defaults.setInteger("TessaloyListenPort", port);
     environment.defaults.setBoolean("TessaloyAllowRemoteControl", true);
-    screenCaptures = [this](Platform::SerialQueue& queue, std::string* whyNot) {
+    screenCaptures = [this](TessaloyBase::SerialQueue& queue, std::string* whyNot) {
         return std::shared_ptr<Platform::ScreenCapture>(environment.screenCapture(queue, whyNot));
     };
 }
@@ -65,7 +65,7 @@ void DesktopSessionTest::SetUp() {
             return environment.displays(whyNot);
         },
         .screenCapture = screenCaptures,
-        .audioCapture = [this](Platform::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
+        .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
             return environment.audioCapture(queue);
         },
     };

@@ -88,8 +88,8 @@ protected:
     Testing::XvfbServer server{{.width = screenWidth, .height = screenHeight, .disabledExtensions = {}}};
     Testing::X11TestDesktop desktop{server.displayName()};
     Testing::X11Environment environment{server.displayName()};
-    Platform::SerialQueue captureQueue{"dev.tessaloy.capture"};
-    Platform::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
     std::unique_ptr<Plovander::CaptureProbe> probe;
     std::unique_ptr<Plovander::StreamingSession> session;
 

@@ -134,21 +134,22 @@ private:
 // another clipboard.
 class TransfersEnvironment final : public Platform::Environment {
 public:
-    Platform::MainActor& mainActor() override { return fake.mainActor(); }
+    TessaloyBase::MainActor& mainActor() override { return fake.mainActor(); }
     Platform::UserDefaults& userDefaults() override { return fake.userDefaults(); }
-    Platform::Keychain& keychain() override { return fake.keychain(); }
+    TessaloyBase::Keychain& keychain() override { return fake.keychain(); }
     std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override { return fake.displays(whyNot); }
-    std::unique_ptr<Platform::ScreenCapture> screenCapture(Platform::SerialQueue& queue, std::string* whyNot) override {
+    std::unique_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+                                                           std::string* whyNot) override {
         return fake.screenCapture(queue, whyNot);
     }
-    std::unique_ptr<Platform::AudioCapture> audioCapture(Platform::SerialQueue& queue) override {
+    std::unique_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override {
         return fake.audioCapture(queue);
     }
-    std::unique_ptr<Platform::ServiceAdvertiser> serviceAdvertiser(
-        Platform::SerialQueue& queue, Platform::ServiceAdvertiser::StateHandler onState) override {
+    std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
+        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override {
         return fake.serviceAdvertiser(queue, std::move(onState));
     }
-    std::unique_ptr<Platform::Events> events(Platform::SerialQueue&, std::string*) override {
+    std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue&, std::string*) override {
         return std::make_unique<SharedEvents>(posted);
     }
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override {
@@ -307,14 +308,14 @@ private:
             .displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
                 return environment.displays(whyNot);
             },
-            .screenCapture = [this](Platform::SerialQueue& queue,
+            .screenCapture = [this](TessaloyBase::SerialQueue& queue,
                                     std::string*) -> std::shared_ptr<Platform::ScreenCapture> {
                 auto capture = std::make_shared<Testing::FakeScreenCapture>(queue);
                 std::lock_guard guard(pictureLock_);
                 screen_ = capture;
                 return capture;
             },
-            .audioCapture = [this](Platform::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
+            .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
                 return environment.audioCapture(queue);
             },
         };
@@ -393,8 +394,8 @@ private:
     }();
     Testing::TemporaryDirectory deviceFiles_;
     Testing::TemporaryDirectory sources_;
-    Platform::SerialQueue captureQueue_{"dev.tessaloy.capture"};
-    Platform::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue captureQueue_{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> probe_;
     std::shared_ptr<DeviceSimulator::Connection> media_;
     std::shared_ptr<DeviceSimulator::Connection> control_;

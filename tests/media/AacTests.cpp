@@ -37,7 +37,7 @@ std::vector<Bytes> encodeInPieces(AacEncoder& encoder, const std::vector<float>&
     const auto total = samples.size() / static_cast<std::size_t>(channels);
     const auto piece = static_cast<std::size_t>(sampleRate / 100);
     for (std::size_t start = 0; start < total; start += piece) {
-        Platform::AudioBufferView view;
+        TessaloyBase::AudioBufferView view;
         view.samples = samples.data() + start * static_cast<std::size_t>(channels);
         view.frameCount = std::min(piece, total - start);
         view.channels = channels;
@@ -182,7 +182,7 @@ TEST(AacEncoder, RefusesSettingsAacCannotCarry) {
 TEST(AacEncoder, RefusesUnusableBuffersAndGoesOn) {
     AacEncoder encoder({48'000, 2, 96'000});
     const auto samples = sine(48'000, 2, 0.1);
-    Platform::AudioBufferView view{samples.data(), samples.size() / 2, 2, 48'000};
+    TessaloyBase::AudioBufferView view{samples.data(), samples.size() / 2, 2, 48'000};
     auto bad = view;
     bad.channels = 0;
     EXPECT_EQ(problemOf([&] { encoder.encode(bad); }), MediaProblem::invalidInput);

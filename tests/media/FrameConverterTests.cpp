@@ -46,7 +46,7 @@ Planes planesOf(const AVFrame& frame) {
     return planes;
 }
 
-Planes convertedWith(FrameConverter& converter, const Platform::FrameView& view, int width, int height,
+Planes convertedWith(FrameConverter& converter, const TessaloyBase::FrameView& view, int width, int height,
                      AVPixelFormat format = AV_PIX_FMT_YUV420P) {
     FramePool pool(width, height, format, 1);
     AVFrame& frame = pool.acquire();
@@ -54,7 +54,7 @@ Planes convertedWith(FrameConverter& converter, const Platform::FrameView& view,
     return planesOf(frame);
 }
 
-Planes convertedWith(int threads, const Platform::FrameView& view, int width, int height,
+Planes convertedWith(int threads, const TessaloyBase::FrameView& view, int width, int height,
                      AVPixelFormat format = AV_PIX_FMT_YUV420P) {
     FrameConverter converter(threads);
     return convertedWith(converter, view, width, height, format);

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/FrameView.h"
 #include "core/VideoConfiguration.h"
 #include "core/VideoFrame.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoEncoder.h"
-#include "platform/FrameView.h"
 
 #include <gtest/gtest.h>
 
@@ -83,8 +83,8 @@ public:
         }
     }
 
-    Platform::FrameView view() const {
-        Platform::FrameView view;
+    TessaloyBase::FrameView view() const {
+        TessaloyBase::FrameView view;
         view.pixels = pixels_.data();
         view.width = width_;
         view.height = height_;

@@ -1,9 +1,9 @@
 #include "tests/support/DeviceSimulator.h"
 
+#include "base/SerialQueue.h"
 #include "core/Encoding.h"
 #include "net/channel/LANTransport.h"
 #include "net/channel/PairingLink.h"
-#include "platform/SerialQueue.h"
 
 #include <asio/connect.hpp>
 #include <asio/ssl/stream.hpp>
@@ -181,7 +181,7 @@ std::optional<std::string> DeviceSimulator::misbehave(const Endpoint& mac, Misbe
 
 std::unique_ptr<asio::ip::tcp::socket> DeviceSimulator::stallHandshake(const Endpoint& mac,
                                                                        const std::optional<asio::ip::address>& from) {
-    auto socket = std::make_unique<asio::ip::tcp::socket>(Platform::sharedIoContext());
+    auto socket = std::make_unique<asio::ip::tcp::socket>(TessaloyBase::sharedIoContext());
     socket->open(mac.protocol());
     if (from) socket->bind(asio::ip::tcp::endpoint(*from, 0));
     socket->connect(mac);

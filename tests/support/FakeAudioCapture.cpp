@@ -6,7 +6,7 @@
 
 namespace Testing {
 
-FakeAudioCapture::FakeAudioCapture(Platform::SerialQueue& queue) : queue_(queue) {}
+FakeAudioCapture::FakeAudioCapture(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
 
 FakeAudioCapture::~FakeAudioCapture() = default;
 
@@ -36,9 +36,9 @@ void FakeAudioCapture::setStartFailure(std::optional<Platform::AudioCaptureError
     startFailure_ = std::move(failure);
 }
 
-bool FakeAudioCapture::deliver(const Platform::AudioBufferView& buffer) {
+bool FakeAudioCapture::deliver(const TessaloyBase::AudioBufferView& buffer) {
     return queue_.sync([&] {
-        std::function<void(const Platform::AudioBufferView&)> onSamples;
+        std::function<void(const TessaloyBase::AudioBufferView&)> onSamples;
         {
             std::lock_guard guard(lock_);
             if (!running_) return false;

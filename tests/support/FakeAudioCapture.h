@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/AudioBufferView.h"
+#include "base/AudioBufferView.h"
+#include "base/SerialQueue.h"
 #include "platform/AudioCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,7 @@ namespace Testing {
 // start and stop. The test side is safe from any thread but the queue.
 class FakeAudioCapture final : public Platform::AudioCapture {
 public:
-    explicit FakeAudioCapture(Platform::SerialQueue& queue);
+    explicit FakeAudioCapture(TessaloyBase::SerialQueue& queue);
     ~FakeAudioCapture() override;
 
     void start(Format format, Handlers handlers) override;
@@ -28,7 +28,7 @@ public:
     void setStartFailure(std::optional<Platform::AudioCaptureError> failure);
 
     // Hands the buffer to onSamples on the queue and waits; false (nothing handed) when not running.
-    bool deliver(const Platform::AudioBufferView& buffer);
+    bool deliver(const TessaloyBase::AudioBufferView& buffer);
     // `frames` samples per channel of a sine at `frequency` Hz, in the format of the running
     // capture, continuing the phase of the previous tone.
     bool deliverTone(double frequency, std::size_t frames, float amplitude = 0.5f);
@@ -40,7 +40,7 @@ public:
     std::size_t stopCount() const;
 
 private:
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     mutable std::mutex lock_;
     bool running_ = false;
     Format format_;

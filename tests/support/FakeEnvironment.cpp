@@ -25,26 +25,27 @@ std::unique_ptr<Platform::Displays> FakeEnvironment::displays(std::string* whyNo
     return std::make_unique<FakeDisplays>(displayList);
 }
 
-std::unique_ptr<Platform::ScreenCapture> FakeEnvironment::screenCapture(Platform::SerialQueue& queue, std::string*) {
+std::unique_ptr<Platform::ScreenCapture> FakeEnvironment::screenCapture(TessaloyBase::SerialQueue& queue,
+                                                                        std::string*) {
     auto capture = std::make_unique<FakeScreenCapture>(queue);
     std::lock_guard guard(lock_);
     screenCaptures_.push_back(capture.get());
     return capture;
 }
 
-std::unique_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(Platform::SerialQueue& queue) {
+std::unique_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(TessaloyBase::SerialQueue& queue) {
     auto capture = std::make_unique<FakeAudioCapture>(queue);
     std::lock_guard guard(lock_);
     audioCaptures_.push_back(capture.get());
     return capture;
 }
 
-std::unique_ptr<Platform::ServiceAdvertiser> FakeEnvironment::serviceAdvertiser(
-    Platform::SerialQueue& queue, Platform::ServiceAdvertiser::StateHandler onState) {
+std::unique_ptr<TessaloyBase::ServiceAdvertiser> FakeEnvironment::serviceAdvertiser(
+    TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
     return FakeServiceAdvertiser::factory(advertisements)(queue, std::move(onState));
 }
 
-std::unique_ptr<Platform::Events> FakeEnvironment::events(Platform::SerialQueue&, std::string*) {
+std::unique_ptr<Platform::Events> FakeEnvironment::events(TessaloyBase::SerialQueue&, std::string*) {
     return std::make_unique<FakeEvents>();
 }
 

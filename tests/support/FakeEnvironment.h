@@ -28,16 +28,17 @@ public:
     FakeEnvironment();
     ~FakeEnvironment() override;
 
-    Platform::MainActor& mainActor() override { return actor; }
+    TessaloyBase::MainActor& mainActor() override { return actor; }
     Platform::UserDefaults& userDefaults() override { return defaults; }
-    Platform::Keychain& keychain() override { return keychainItems; }
+    TessaloyBase::Keychain& keychain() override { return keychainItems; }
 
     std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override;
-    std::unique_ptr<Platform::ScreenCapture> screenCapture(Platform::SerialQueue& queue, std::string* whyNot) override;
-    std::unique_ptr<Platform::AudioCapture> audioCapture(Platform::SerialQueue& queue) override;
-    std::unique_ptr<Platform::ServiceAdvertiser> serviceAdvertiser(
-        Platform::SerialQueue& queue, Platform::ServiceAdvertiser::StateHandler onState) override;
-    std::unique_ptr<Platform::Events> events(Platform::SerialQueue& queue, std::string* whyNot) override;
+    std::unique_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+                                                           std::string* whyNot) override;
+    std::unique_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
+        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
+    std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
     std::shared_ptr<Platform::Pasteboard> pasteboard() override;
     std::shared_ptr<Platform::TransferFiles> transferFiles() override;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "net/channel/PacketChannel.h"
-#include "platform/SerialQueue.h"
 
 #include <cstddef>
 #include <mutex>
@@ -31,7 +31,7 @@ public:
     FakePacketChannel();
     ~FakePacketChannel() override;
 
-    Platform::SerialQueue& queue() override { return queue_; }
+    TessaloyBase::SerialQueue& queue() override { return queue_; }
     void setEvents(Events events) override;
     void setPacketSource(PacketSource source) override;
     void resumeSending() override;
@@ -67,7 +67,7 @@ private:
     void onQueue(const std::function<void()>& work);
     void finishClose(std::optional<std::string> error, bool record);
 
-    Platform::SerialQueue queue_;
+    TessaloyBase::SerialQueue queue_;
     mutable std::mutex lock_;
     Events events_;
     PacketSource source_;

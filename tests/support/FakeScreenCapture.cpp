@@ -5,7 +5,7 @@
 
 namespace Testing {
 
-FakeScreenCapture::FakeScreenCapture(Platform::SerialQueue& queue) : queue_(queue) {}
+FakeScreenCapture::FakeScreenCapture(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
 
 FakeScreenCapture::~FakeScreenCapture() {
     queue_.sync([&] {
@@ -79,12 +79,12 @@ void FakeScreenCapture::setAcceptsCursorChanges(bool accepts) {
     acceptsCursorChanges_ = accepts;
 }
 
-bool FakeScreenCapture::deliver(Platform::FrameView frame) {
+bool FakeScreenCapture::deliver(TessaloyBase::FrameView frame) {
     if (frame.captureTime == std::chrono::steady_clock::time_point{}) {
         frame.captureTime = std::chrono::steady_clock::now();
     }
     return queue_.sync([&] {
-        std::function<void(const Platform::FrameView&)> onFrame;
+        std::function<void(const TessaloyBase::FrameView&)> onFrame;
         {
             std::lock_guard guard(lock_);
             if (!running_) return false;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/FrameView.h"
+#include "base/FrameView.h"
+#include "base/SerialQueue.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 
 #include <cstddef>
 #include <mutex>
@@ -18,7 +18,7 @@ namespace Testing {
 // but the queue.
 class FakeScreenCapture final : public Platform::ScreenCapture {
 public:
-    explicit FakeScreenCapture(Platform::SerialQueue& queue);
+    explicit FakeScreenCapture(TessaloyBase::SerialQueue& queue);
     ~FakeScreenCapture() override;
 
     void start(const Configuration& configuration, Callbacks callbacks) override;
@@ -36,7 +36,7 @@ public:
 
     // Hands `frame` to onFrame on the queue and waits; a view without a capture time gets the
     // current one. Returns false (delivering nothing) when not running. Answers one pending request.
-    bool deliver(Platform::FrameView frame);
+    bool deliver(TessaloyBase::FrameView frame);
     // Ends the running capture as the display server would: onStopped with `reason`, on the queue.
     void endOnItsOwn(const std::string& reason);
 
@@ -50,7 +50,7 @@ public:
     std::size_t stopCount() const;
 
 private:
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     mutable std::mutex lock_;
     bool running_ = false;
     Callbacks callbacks_;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/SerialQueue.h"
-#include "platform/ServiceAdvertiser.h"
+#include "base/SerialQueue.h"
+#include "base/ServiceAdvertiser.h"
 
 #include <memory>
 #include <mutex>
@@ -12,7 +12,7 @@ namespace Testing {
 
 // A service advertiser that publishes nothing: it records what it was asked, and reports the state
 // the test chose (Registered by default) on the queue it was made with.
-class FakeServiceAdvertiser final : public Platform::ServiceAdvertiser {
+class FakeServiceAdvertiser final : public TessaloyBase::ServiceAdvertiser {
 public:
     // Shared between the test and every advertiser made by factory().
     struct Record {
@@ -25,14 +25,14 @@ public:
     };
 
     static auto factory(std::shared_ptr<Record> record) {
-        return [record](Platform::SerialQueue& queue, StateHandler onState) -> std::unique_ptr<ServiceAdvertiser> {
+        return [record](TessaloyBase::SerialQueue& queue, StateHandler onState) -> std::unique_ptr<ServiceAdvertiser> {
             std::lock_guard guard(record->lock);
             ++record->made;
             return std::make_unique<FakeServiceAdvertiser>(queue, std::move(onState), record);
         };
     }
 
-    FakeServiceAdvertiser(Platform::SerialQueue& queue, StateHandler onState, std::shared_ptr<Record> record)
+    FakeServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState, std::shared_ptr<Record> record)
         : queue_(queue), onState_(std::move(onState)), record_(std::move(record)) {}
     ~FakeServiceAdvertiser() override {
         std::lock_guard guard(record_->lock);
@@ -55,7 +55,7 @@ public:
     }
 
 private:
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     StateHandler onState_;
     std::shared_ptr<Record> record_;
 };

@@ -18,7 +18,8 @@ using asio::ip::tcp;
 using SegmentSize = asio::detail::socket_option::integer<IPPROTO_TCP, TCP_MAXSEG>;
 
 struct LoopbackRelay::Link {
-    explicit Link(const Platform::SerialQueue::Executor& executor) : device(executor), mac(executor), pause(executor) {}
+    explicit Link(const TessaloyBase::SerialQueue::Executor& executor)
+        : device(executor), mac(executor), pause(executor) {}
 
     tcp::socket device;
     tcp::socket mac;
@@ -40,10 +41,10 @@ struct LoopbackRelay::Link {
 // Everything the handlers touch; they keep it alive, so the relay may go while they are pending.
 // Queue only.
 struct LoopbackRelay::State : std::enable_shared_from_this<State> {
-    State(const Platform::SerialQueue::Executor& queue, tcp::endpoint to, const Options& chosen)
+    State(const TessaloyBase::SerialQueue::Executor& queue, tcp::endpoint to, const Options& chosen)
         : executor(queue), target(to), options(chosen), rate(chosen.bytesPerSecond), acceptor(queue) {}
 
-    Platform::SerialQueue::Executor executor;
+    TessaloyBase::SerialQueue::Executor executor;
     tcp::endpoint target;
     Options options;
     // The Mac's bytes per second; 0 for no limit.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <asio/ip/tcp.hpp>
 
@@ -57,7 +57,7 @@ private:
     struct State;
     struct Link;
 
-    Platform::SerialQueue queue_{"test.relay"};
+    TessaloyBase::SerialQueue queue_{"test.relay"};
     std::shared_ptr<State> state_;
     asio::ip::tcp::endpoint endpoint_;
 };

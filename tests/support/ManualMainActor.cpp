@@ -19,8 +19,8 @@ void ManualMainActor::post(std::function<void()> work) {
     posted_.notify_all();
 }
 
-Platform::ScheduledCall ManualMainActor::after(Duration delay, std::function<void()> work) {
-    Platform::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+TessaloyBase::ScheduledCall ManualMainActor::after(Duration delay, std::function<void()> work) {
+    TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
     std::lock_guard guard(lock_);
     const auto due = now_ + std::chrono::duration_cast<Date::duration>(std::max(delay, Duration(0)));
     timers_.emplace(due, Timer{std::move(work), call});

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MainActor.h"
+#include "base/MainActor.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -14,14 +14,14 @@ namespace Testing {
 
 // A main actor for tests: time stands still until `advance` moves it, and posted work runs only
 // inside `runUntilIdle`, `advance` or `runUntil`, on the thread that created the actor.
-class ManualMainActor final : public Platform::MainActor {
+class ManualMainActor final : public TessaloyBase::MainActor {
 public:
     static Date defaultStart();
 
     explicit ManualMainActor(Date start = defaultStart());
 
     void post(std::function<void()> work) override;
-    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override;
+    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override;
     Date now() const override;
     bool isCurrent() const override;
 
@@ -40,7 +40,7 @@ public:
 private:
     struct Timer {
         std::function<void()> work;
-        Platform::ScheduledCall call;
+        TessaloyBase::ScheduledCall call;
     };
 
     bool runOne();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Keychain.h"
+#include "base/Keychain.h"
 
 #include <map>
 #include <mutex>
@@ -10,11 +10,12 @@ namespace Testing {
 
 // Keychain items in memory. `failNextWrite` and `failReads` let tests see how callers handle a
 // keychain that refuses.
-class MemoryKeychain final : public Platform::Keychain {
+class MemoryKeychain final : public TessaloyBase::Keychain {
 public:
     std::optional<Bytes> read(std::string_view service, std::string_view account) const override {
         std::lock_guard guard(lock_);
-        if (failReads) throw Platform::KeychainError(Platform::KeychainError::Kind::unreadable, "refused for the test");
+        if (failReads)
+            throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::unreadable, "refused for the test");
         const auto found = items_.find(key(service, account));
         if (found == items_.end()) return std::nullopt;
         return found->second;
@@ -23,7 +24,7 @@ public:
     void write(std::string_view service, std::string_view account, const Bytes& data) override {
         std::lock_guard guard(lock_);
         if (std::exchange(failNextWrite, false)) {
-            throw Platform::KeychainError(Platform::KeychainError::Kind::writeFailed, "refused for the test");
+            throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::writeFailed, "refused for the test");
         }
         items_[key(service, account)] = data;
         ++writes;

@@ -1,9 +1,9 @@
 #include "tests/support/TransferPeer.h"
 
+#include "base/SerialQueue.h"
 #include "core/Encoding.h"
 #include "core/Sha256.h"
 #include "core/TransferMessage.h"
-#include "platform/SerialQueue.h"
 
 #include <asio/steady_timer.hpp>
 

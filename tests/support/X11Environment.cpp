@@ -15,12 +15,12 @@ std::unique_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot
     return Platform::Displays::create(displayName_, whyNot);
 }
 
-std::unique_ptr<Platform::ScreenCapture> X11Environment::screenCapture(Platform::SerialQueue& queue,
+std::unique_ptr<Platform::ScreenCapture> X11Environment::screenCapture(TessaloyBase::SerialQueue& queue,
                                                                        std::string* whyNot) {
     return Platform::ScreenCapture::create(queue, displayName_, whyNot);
 }
 
-std::unique_ptr<Platform::Events> X11Environment::events(Platform::SerialQueue& queue, std::string* whyNot) {
+std::unique_ptr<Platform::Events> X11Environment::events(TessaloyBase::SerialQueue& queue, std::string* whyNot) {
     return Platform::Events::create(queue, displayName_, whyNot);
 }
 

@@ -18,8 +18,9 @@ public:
     const std::string& displayName() const { return displayName_; }
 
     std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override;
-    std::unique_ptr<Platform::ScreenCapture> screenCapture(Platform::SerialQueue& queue, std::string* whyNot) override;
-    std::unique_ptr<Platform::Events> events(Platform::SerialQueue& queue, std::string* whyNot) override;
+    std::unique_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+                                                           std::string* whyNot) override;
+    std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
 
 private:

@@ -91,10 +91,10 @@ protected:
         for (int i = 0; i < chunks; ++i) ASSERT_TRUE(capture->deliverTone(frequency, 480));
     }
 
-    Platform::SerialQueue queue{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.capture-audio"};
     std::shared_ptr<FakeAudioCapture> capture = std::make_shared<FakeAudioCapture>(queue);
     std::size_t capturesMade = 0;
-    AudioStreamer streamer{queue, [this](Platform::SerialQueue& given) -> std::shared_ptr<Platform::AudioCapture> {
+    AudioStreamer streamer{queue, [this](TessaloyBase::SerialQueue& given) -> std::shared_ptr<Platform::AudioCapture> {
                                EXPECT_EQ(&given, &queue);
                                ++capturesMade;
                                return capture;
@@ -269,8 +269,8 @@ TEST_F(AudioStreamerTest, AStartTheSoundServerRefusesLeavesItStopped) {
 }
 
 TEST(AudioStreamerWithoutCapture, StartSaysThereIsNoSoundCapture) {
-    Platform::SerialQueue queue("dev.tessaloy.capture-audio");
-    AudioStreamer streamer(queue, [](Platform::SerialQueue&) { return nullptr; });
+    TessaloyBase::SerialQueue queue("dev.tessaloy.capture-audio");
+    AudioStreamer streamer(queue, [](TessaloyBase::SerialQueue&) { return nullptr; });
     EXPECT_THROW(streamer.start(), std::runtime_error);
     EXPECT_FALSE(streamer.isCapturing());
 }

@@ -45,12 +45,12 @@ VideoEncoder::Settings settingsFor(VideoCodec codec) {
 }
 
 // The manual actor, counting the calls scheduled on it.
-class CountingActor final : public Platform::MainActor {
+class CountingActor final : public TessaloyBase::MainActor {
 public:
     explicit CountingActor(Testing::ManualMainActor& actor) : actor_(actor) {}
 
     void post(std::function<void()> work) override { actor_.post(std::move(work)); }
-    Platform::ScheduledCall after(Duration delay, std::function<void()> work) override {
+    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override {
         ++scheduled_;
         return actor_.after(delay, std::move(work));
     }
@@ -108,7 +108,7 @@ protected:
             std::make_shared<CaptureEncodingOutput>(queue, countingActor, settingsFor(codec),
                                                     sending ? sender : nullptr, adaptation, stream, generation, events);
         stream->start({.displayID = 1, .framesPerSecond = 30, .showsCursor = true},
-                      {.onFrame = [output = output](const Platform::FrameView& frame) { output->take(frame); },
+                      {.onFrame = [output = output](const TessaloyBase::FrameView& frame) { output->take(frame); },
                        .onStopped = {},
                        .onNote = {}});
         output->begin();
@@ -143,7 +143,7 @@ protected:
 
     Testing::ManualMainActor actor;
     CountingActor countingActor{actor};
-    Platform::SerialQueue queue{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.capture"};
     std::shared_ptr<Testing::FakeScreenCapture> stream = std::make_shared<Testing::FakeScreenCapture>(queue);
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
     std::shared_ptr<TessaloyNet::VideoSendQueue> sendQueue =
@@ -358,7 +358,7 @@ TEST_F(CaptureEncodingOutputTest, HevcRefinementFlushesTheFramesTheEncoderHeldBa
 
 TEST_F(CaptureEncodingOutputTest, AnEncoderFailureIsReportedOnceWithItsTextAndEncodingStops) {
     makeOutput();
-    Platform::FrameView broken = picture.view();
+    TessaloyBase::FrameView broken = picture.view();
     broken.bytesPerRow = static_cast<std::size_t>(width) * 4 - 4;
     ASSERT_TRUE(stream->deliver(broken));
     showNextPicture();

@@ -88,15 +88,16 @@ protected:
 
     CaptureProbe::Factories factories() {
         const std::string display = server.displayName();
-        return {
-            .displays = [display](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-                return Platform::Displays::create(display, whyNot);
-            },
-            .screenCapture = [display](Platform::SerialQueue& queue,
-                                       std::string* whyNot) -> std::shared_ptr<Platform::ScreenCapture> {
-                return Platform::ScreenCapture::create(queue, display, whyNot);
-            },
-            .audioCapture = [](Platform::SerialQueue&) -> std::shared_ptr<Platform::AudioCapture> { return nullptr; }};
+        return {.displays = [display](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
+                    return Platform::Displays::create(display, whyNot);
+                },
+                .screenCapture = [display](TessaloyBase::SerialQueue& queue,
+                                           std::string* whyNot) -> std::shared_ptr<Platform::ScreenCapture> {
+                    return Platform::ScreenCapture::create(queue, display, whyNot);
+                },
+                .audioCapture = [](TessaloyBase::SerialQueue&) -> std::shared_ptr<Platform::AudioCapture> {
+                    return nullptr;
+                }};
     }
 
     void run(QCoro::Task<> task) {
@@ -141,8 +142,8 @@ protected:
     Testing::X11TestDesktop desktop{server.displayName()};
     ::Window square = 0;
     Testing::ManualMainActor actor;
-    Platform::SerialQueue captureQueue{"dev.tessaloy.capture"};
-    Platform::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
     std::shared_ptr<TessaloyNet::VideoSendQueue> sendQueue =
         std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
@@ -271,10 +272,10 @@ double frequencyOf(const std::vector<float>& samples, int sampleRate) {
 
 TEST(CaptureIntegrationAudio, APlayedToneComesBackFromTheAudioPacketsAtItsFrequency) {
     Testing::PulseAudioServer server;
-    Platform::SerialQueue queue("dev.tessaloy.capture-audio");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.capture-audio");
     DecodedSound sound;
     {
-        Plovander::AudioStreamer streamer(queue, [&](Platform::SerialQueue& given) {
+        Plovander::AudioStreamer streamer(queue, [&](TessaloyBase::SerialQueue& given) {
             return std::shared_ptr<Platform::AudioCapture>(Platform::AudioCapture::create(given, server.server()));
         });
         streamer.setDestination(sound.send());

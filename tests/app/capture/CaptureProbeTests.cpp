@@ -56,7 +56,7 @@ protected:
                     }
                     return displays;
                 },
-                .screenCapture = [this](Platform::SerialQueue& queue,
+                .screenCapture = [this](TessaloyBase::SerialQueue& queue,
                                         std::string* whyNot) -> std::shared_ptr<Platform::ScreenCapture> {
                     EXPECT_EQ(&queue, &captureQueue);
                     if (!captureWhyNot.empty()) {
@@ -65,7 +65,7 @@ protected:
                     }
                     return stream;
                 },
-                .audioCapture = [this](Platform::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
+                .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
                     EXPECT_EQ(&queue, &audioQueue);
                     return audio;
                 }};
@@ -120,8 +120,8 @@ protected:
     }
 
     Testing::ManualMainActor actor;
-    Platform::SerialQueue captureQueue{"dev.tessaloy.capture"};
-    Platform::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
     std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
     std::shared_ptr<Testing::FakeScreenCapture> stream = std::make_shared<Testing::FakeScreenCapture>(captureQueue);
     std::shared_ptr<Testing::FakeAudioCapture> audio = std::make_shared<Testing::FakeAudioCapture>(audioQueue);
@@ -388,7 +388,7 @@ TEST_F(CaptureProbeTest, ACaptureThatEndsOnItsOwnStopsAndTellsTheSession) {
 
 TEST_F(CaptureProbeTest, AnEncoderFailureStopsCaptureWithItsText) {
     startEncoderTest();
-    Platform::FrameView broken = picture.view();
+    TessaloyBase::FrameView broken = picture.view();
     broken.bytesPerRow = 16;
     ASSERT_TRUE(stream->deliver(broken));
     ASSERT_TRUE(actor.runUntil([&] { return !probe.isRunning(); }));

@@ -82,7 +82,7 @@ TEST_F(TaskTest, ATaskThatThrowsEndsAndKeepsItsFailure) {
 }
 
 TEST_F(TaskTest, HopsToAQueueAndBackToTheMainActor) {
-    Platform::SerialQueue queue("dev.tessaloy.test");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.test");
     bool ranOnQueue = false;
     bool backOnMain = false;
     const auto task = TaskHandle::start([&](CancellationToken) -> QCoro::Task<> {

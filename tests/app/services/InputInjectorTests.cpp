@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/services/InputInjector.h"
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "tests/support/FakeEvents.h"
 
 #include <atomic>
@@ -61,7 +61,7 @@ protected:
         return lastMouse().flags;
     }
 
-    Platform::SerialQueue queue{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.input"};
     std::atomic<double> uptime{10};
     FakeEvents* events = nullptr;
     std::unique_ptr<InputInjector> injector;
@@ -418,7 +418,7 @@ TEST_F(InputInjectorTest, PostReturnsBeforeTheWorkRuns) {
 }
 
 TEST(InputInjectorWithoutEventsTest, SkipsEverything) {
-    Platform::SerialQueue queue{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.input"};
     InputInjector injector(queue, nullptr);
     bool moved = false;
     injector.post(InputEvent{InputEvent::TrackedPointerMove{1, 1, 1}}, [&](Point) { moved = true; });

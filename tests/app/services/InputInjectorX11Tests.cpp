@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/services/InputInjector.h"
+#include "base/SerialQueue.h"
 #include "platform/Events.h"
-#include "platform/SerialQueue.h"
 #include "tests/platform/linux/X11InputWindow.h"
 #include "tests/support/X11TestDesktop.h"
 #include "tests/support/XvfbServer.h"
@@ -44,7 +44,7 @@ protected:
     XvfbServer server;
     X11TestDesktop desktop{server.displayName()};
     X11InputWindow window{server.displayName()};
-    Platform::SerialQueue queue{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.input"};
     std::unique_ptr<Platform::Events> events = Platform::Events::create(queue, server.displayName());
     std::vector<int> injectedDevices = events ? events->injectedDeviceIDs() : std::vector<int>{};
     InputInjector injector{queue, std::move(events)};

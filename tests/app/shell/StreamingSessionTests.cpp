@@ -59,9 +59,9 @@ protected:
             .displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
                 return environment.displays(whyNot);
             },
-            .screenCapture = [this](Platform::SerialQueue& queue, std::string* whyNot)
+            .screenCapture = [this](TessaloyBase::SerialQueue& queue, std::string* whyNot)
                 -> std::shared_ptr<Platform::ScreenCapture> { return environment.screenCapture(queue, whyNot); },
-            .audioCapture = [this](Platform::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
+            .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
                 return environment.audioCapture(queue);
             },
         };
@@ -135,8 +135,8 @@ protected:
 
     std::uint16_t port = freePort();
     Testing::FakeEnvironment environment;
-    Platform::SerialQueue captureQueue{"dev.tessaloy.capture"};
-    Platform::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> probe;
     std::unique_ptr<StreamingSession> session;
 };

@@ -64,14 +64,14 @@ TEST(DeviceIdentity, AMalformedItemIsReportedAndLeftAlone) {
 TEST(DeviceIdentity, AnUnreadableItemIsReportedAndNothingIsWritten) {
     Testing::MemoryKeychain keychain;
     keychain.failReads = true;
-    EXPECT_THROW(DeviceIdentity::loadOrCreate(keychain), Platform::KeychainError);
+    EXPECT_THROW(DeviceIdentity::loadOrCreate(keychain), TessaloyBase::KeychainError);
     EXPECT_EQ(keychain.writes, 0);
 }
 
 TEST(DeviceIdentity, AFailedFirstWriteIsReported) {
     Testing::MemoryKeychain keychain;
     keychain.failNextWrite = true;
-    EXPECT_THROW(DeviceIdentity::loadOrCreate(keychain), Platform::KeychainError);
+    EXPECT_THROW(DeviceIdentity::loadOrCreate(keychain), TessaloyBase::KeychainError);
     EXPECT_EQ(keychain.read(service, account), std::nullopt);
 }
 

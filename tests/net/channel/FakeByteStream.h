@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "core/Bytes.h"
 #include "core/WireDecoder.h"
 #include "net/channel/ByteStream.h"
-#include "platform/SerialQueue.h"
 
 #include <asio/error.hpp>
 
@@ -29,7 +29,7 @@ public:
     struct Script {
         std::mutex lock;
         std::condition_variable changed;
-        Platform::SerialQueue* queue = nullptr;
+        TessaloyBase::SerialQueue* queue = nullptr;
 
         // Set by the test.
         std::error_code handshakeError;
@@ -138,7 +138,7 @@ public:
         void post(std::function<void()> work) { queue->async(std::move(work)); }
     };
 
-    FakeByteStream(Platform::SerialQueue& queue, std::shared_ptr<Script> script) : script_(std::move(script)) {
+    FakeByteStream(TessaloyBase::SerialQueue& queue, std::shared_ptr<Script> script) : script_(std::move(script)) {
         script_->queue = &queue;
     }
     ~FakeByteStream() override {

@@ -1,6 +1,7 @@
 #include "core/Encoding.h"
 #include "net/channel/LANHostListener.h"
 #include "net/channel/LANTransport.h"
+#include "platform/linux/AvahiServiceAdvertiser.h"
 #include "tests/net/channel/ListenerHarness.h"
 #include "tests/support/AvahiDaemon.h"
 
@@ -26,8 +27,7 @@ const AvahiDaemon::Service* named(const Found& found, const std::string& name) {
 TEST(LANHostListenerDiscovery, BrowsersFindTheServiceWithItsTxtRecordUntilAdvertisingStops) {
     AvahiDaemon daemon;
     if (!daemon.available()) GTEST_SKIP() << daemon.unavailableReason();
-    TessaloyNet::LANTransport::setLocalMacKind(TessaloyCore::MacKind::pro);
-    ListenerHarness mac({}, Platform::ServiceAdvertiser::create);
+    ListenerHarness mac({}, Platform::Linux::AvahiServiceAdvertiser::create, TessaloyCore::MacKind::pro);
     const PairingOffer offer(*PairingCode::parse("ABCD-EFGH"), std::chrono::system_clock::now());
     const std::uint16_t port = mac.start(offer);
     ASSERT_NE(port, 0);
@@ -47,13 +47,12 @@ TEST(LANHostListenerDiscovery, BrowsersFindTheServiceWithItsTxtRecordUntilAdvert
     mac.listener->stopAdvertising(std::chrono::seconds(30));
     const Found after = daemon.browseUntil([](const Found& f) { return named(f, "Studio Mac") == nullptr; });
     EXPECT_EQ(named(after, "Studio Mac"), nullptr);
-    TessaloyNet::LANTransport::setLocalMacKind(std::nullopt);
 }
 
 TEST(LANHostListenerDiscovery, WithoutADaemonItListensAndSaysSoOnce) {
     AvahiDaemon bus(AvahiDaemon::Start::busOnly);
     if (!bus.available()) GTEST_SKIP() << bus.unavailableReason();
-    ListenerHarness mac({}, Platform::ServiceAdvertiser::create);
+    ListenerHarness mac({}, Platform::Linux::AvahiServiceAdvertiser::create);
     ASSERT_NE(mac.start(std::nullopt), 0);
     const auto unavailable = mac.waitFor<Event::DiscoveryUnavailable>();
     ASSERT_TRUE(unavailable);

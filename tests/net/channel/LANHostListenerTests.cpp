@@ -276,8 +276,7 @@ TEST(LANHostListener, StopAdvertisingWithdrawsAtOnceAndAcceptsForTheWindowOnly) 
 }
 
 TEST(LANHostListener, PublishesItsServiceWithTheTxtRecordOfItsMode) {
-    TessaloyNet::LANTransport::setLocalMacKind(TessaloyCore::MacKind::mini);
-    ListenerHarness mac;
+    ListenerHarness mac({}, {}, TessaloyCore::MacKind::mini);
     const PairingOffer pairing = offer();
     const std::uint16_t port = mac.start(pairing);
     ASSERT_TRUE(mac.waitUntil([&] {
@@ -289,15 +288,15 @@ TEST(LANHostListener, PublishesItsServiceWithTheTxtRecordOfItsMode) {
     EXPECT_EQ(service.type, "_tessaloy._tcp");
     EXPECT_EQ(service.name, "Studio Mac");
     EXPECT_EQ(service.port, port);
-    const Platform::ServiceAdvertiser::TxtRecord expected{
+    const TessaloyBase::ServiceAdvertiser::TxtRecord expected{
         {"v", "1"}, {"s", TessaloyCore::base64Url(pairing.salt)}, {"k", mac.mac.keyIdentifier()}, {"m", "mini"}};
     EXPECT_EQ(service.txt, expected);
-    TessaloyNet::LANTransport::setLocalMacKind(std::nullopt);
 }
 
 TEST(LANHostListener, WithoutServiceDiscoveryItStillListensAndSaysSoOnce) {
     ListenerHarness mac;
-    mac.advertised->reply = Platform::ServiceAdvertiser::NotAvailable{"Service discovery is not available: no daemon"};
+    mac.advertised->reply =
+        TessaloyBase::ServiceAdvertiser::NotAvailable{"Service discovery is not available: no daemon"};
     const std::uint16_t port = mac.start(std::nullopt);
     const auto unavailable = mac.waitFor<Event::DiscoveryUnavailable>();
     ASSERT_TRUE(unavailable);
@@ -338,7 +337,7 @@ TEST(LANHostListener, StopClosesTheChannelsAndReportsStoppedLast) {
 TEST(LANHostListener, APortInUseStopsWithAnError) {
     ListenerHarness first;
     const std::uint16_t port = first.start(std::nullopt, false);
-    asio::ip::tcp::acceptor blocker(Platform::sharedIoContext());
+    asio::ip::tcp::acceptor blocker(TessaloyBase::sharedIoContext());
     ListenerHarness second;
     second.listener->start(std::nullopt, "Mac", second.mac, port, false, [&](Event event) {
         std::lock_guard guard(second.lock);

@@ -222,12 +222,4 @@ TEST(LANTransport, WorksOverIPv6Loopback) {
     ASSERT_TRUE(pair.bothReady());
 }
 
-TEST(LANTransport, RemembersTheMacKind) {
-    EXPECT_EQ(LANTransport::localMacKind(), std::nullopt);
-    LANTransport::setLocalMacKind(TessaloyCore::MacKind::studio);
-    EXPECT_EQ(LANTransport::localMacKind(), TessaloyCore::MacKind::studio);
-    LANTransport::setLocalMacKind(std::nullopt);
-    EXPECT_EQ(LANTransport::localMacKind(), std::nullopt);
-}
-
 } // namespace

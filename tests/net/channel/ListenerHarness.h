@@ -21,10 +21,11 @@ public:
     using Listener = TessaloyNet::LANHostListener;
     using Event = Listener::Event;
 
-    explicit ListenerHarness(Listener::Limits limits = {}, Listener::AdvertiserFactory advertisers = {})
+    explicit ListenerHarness(Listener::Limits limits = {}, Listener::AdvertiserFactory advertisers = {},
+                             std::optional<TessaloyCore::MacKind> macKind = std::nullopt)
         : store(keychain) {
         if (!advertisers) advertisers = FakeServiceAdvertiser::factory(advertised);
-        listener = Listener::create(store, std::move(advertisers), limits);
+        listener = Listener::create(store, std::move(advertisers), limits, macKind);
     }
     ~ListenerHarness() {
         listener->stop();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "net/channel/TlsPacketChannel.h"
-#include "platform/SerialQueue.h"
 #include "tests/support/ChannelRecorder.h"
 
 #include <asio/ip/tcp.hpp>
@@ -17,7 +17,7 @@ public:
                      const TessaloyNet::TlsParameters& clientParameters,
                      TessaloyNet::TlsPacketChannel::Options options = {},
                      const asio::ip::address& address = asio::ip::make_address("127.0.0.1"))
-        : acceptor_(Platform::sharedIoContext(), asio::ip::tcp::endpoint(address, 0)) {
+        : acceptor_(TessaloyBase::sharedIoContext(), asio::ip::tcp::endpoint(address, 0)) {
         client = TessaloyNet::TlsPacketChannel::connecting(acceptor_.local_endpoint(), clientParameters, options);
         client->setEvents(clientLog.events());
         client->start();

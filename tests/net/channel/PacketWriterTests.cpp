@@ -1,6 +1,6 @@
 #include "net/channel/PacketWriter.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <gtest/gtest.h>
 #include <asio/error.hpp>
@@ -69,7 +69,7 @@ protected:
         queue.sync([&] { writer.reset(); });
     }
 
-    Platform::SerialQueue queue{"dev.tessaloy.channel"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.channel"};
     std::unique_ptr<PacketWriter> writer;
     Bytes offered;
     Bytes written;

@@ -262,12 +262,12 @@ TEST_F(PairedDeviceStoreTest, KeychainFailuresReachTheCaller) {
     devices.add(phone);
 
     keychain.failNextWrite = true;
-    EXPECT_THROW(devices.add(deviceNamed("Second")), Platform::KeychainError);
+    EXPECT_THROW(devices.add(deviceNamed("Second")), TessaloyBase::KeychainError);
     EXPECT_EQ(devices.all(), std::vector{phone});
 
     keychain.failReads = true;
-    EXPECT_THROW(devices.all(), Platform::KeychainError);
-    EXPECT_THROW(devices.add(deviceNamed("Third")), Platform::KeychainError);
+    EXPECT_THROW(devices.all(), TessaloyBase::KeychainError);
+    EXPECT_THROW(devices.add(deviceNamed("Third")), TessaloyBase::KeychainError);
     EXPECT_FALSE(devices.isTrusted(phone.publicKey));
     keychain.failReads = false;
     EXPECT_TRUE(devices.isTrusted(phone.publicKey));

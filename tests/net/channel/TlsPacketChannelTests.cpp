@@ -41,7 +41,8 @@ class ChannelOverFakeStream : public ::testing::Test {
 protected:
     std::shared_ptr<TlsPacketChannel> open(TlsPacketChannel::Options options = quietOptions()) {
         auto channel = TlsPacketChannel::over(
-            [this](Platform::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); }, options);
+            [this](TessaloyBase::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); },
+            options);
         channel->setEvents(recorder.events());
         channel->start();
         return channel;
@@ -246,7 +247,7 @@ TEST_P(TlsPacketChannelTest, SurvivesItsLastReferenceDroppedInItsOwnCloseEvent) 
     auto held = std::make_shared<std::shared_ptr<TlsPacketChannel>>();
     std::promise<void> closed;
     *held = TlsPacketChannel::over(
-        [this](Platform::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); },
+        [this](TessaloyBase::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); },
         quietOptions());
     (*held)->setEvents(
         {.ready = nullptr, .packet = nullptr, .closed = [held, &closed](const std::optional<std::string>&) {

@@ -1,6 +1,6 @@
 #include "platform/linux/AvahiServiceAdvertiser.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "tests/support/AvahiDaemon.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -18,28 +18,29 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Platform::ServiceAdvertiser;
 using Platform::Linux::AvahiServiceAdvertiser;
+using TessaloyBase::ServiceAdvertiser;
 using Testing::AvahiDaemon;
 using Clock = std::chrono::steady_clock;
 using Found = std::vector<AvahiDaemon::Service>;
 
 constexpr auto patience = 20s;
 
-const ServiceAdvertiser::TxtRecord pairingTxt{
+const TessaloyBase::ServiceAdvertiser::TxtRecord pairingTxt{
     {"v", "1"}, {"s", "q83vEjRWeJA"}, {"k", "00112233445566778899aabbccddeeff"}, {"m", "pro"}};
 
-ServiceAdvertiser::Service service(std::string name, ServiceAdvertiser::TxtRecord txt = pairingTxt) {
+TessaloyBase::ServiceAdvertiser::Service service(std::string name,
+                                                 TessaloyBase::ServiceAdvertiser::TxtRecord txt = pairingTxt) {
     return {"_tessaloy._tcp", std::move(name), 55801, std::move(txt)};
 }
 
 // Every state reported, in order; checks that each report arrives on the advertiser's queue.
 class StateLog {
 public:
-    explicit StateLog(Platform::SerialQueue& queue) : queue_(queue) {}
+    explicit StateLog(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
 
-    ServiceAdvertiser::StateHandler handler() {
-        return [this](const ServiceAdvertiser::State& state) {
+    TessaloyBase::ServiceAdvertiser::StateHandler handler() {
+        return [this](const TessaloyBase::ServiceAdvertiser::State& state) {
             {
                 std::lock_guard guard(lock_);
                 offQueue_ = offQueue_ || !queue_.isCurrent();
@@ -66,7 +67,7 @@ public:
         return found;
     }
 
-    std::vector<ServiceAdvertiser::State> states() {
+    std::vector<TessaloyBase::ServiceAdvertiser::State> states() {
         std::lock_guard guard(lock_);
         return states_;
     }
@@ -76,10 +77,10 @@ public:
     }
 
 private:
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     std::mutex lock_;
     std::condition_variable changed_;
-    std::vector<ServiceAdvertiser::State> states_;
+    std::vector<TessaloyBase::ServiceAdvertiser::State> states_;
     bool offQueue_ = false;
 };
 
@@ -94,18 +95,18 @@ protected:
         if (!daemon.available()) GTEST_SKIP() << daemon.unavailableReason();
         std::cout << "private D-Bus ready in " << daemon.busStartupTime().count() * 1000 << " ms, avahi-daemon in "
                   << daemon.daemonStartupTime().count() * 1000 << " ms\n";
-        advertiser = ServiceAdvertiser::create(queue, log.handler());
+        advertiser = Platform::Linux::AvahiServiceAdvertiser::create(queue, log.handler());
     }
 
     AvahiDaemon daemon;
-    Platform::SerialQueue queue{"dev.tessaloy.listener"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.listener"};
     StateLog log{queue};
-    std::unique_ptr<ServiceAdvertiser> advertiser;
+    std::unique_ptr<TessaloyBase::ServiceAdvertiser> advertiser;
 };
 
 TEST_F(AvahiServiceAdvertiserTest, PublishesNamePortAndTxtRecordForBrowsers) {
     advertiser->advertise(service("Plovander Test Mac"));
-    const auto registered = log.waitFor<ServiceAdvertiser::Registered>();
+    const auto registered = log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>();
     ASSERT_TRUE(registered) << daemon.logText();
     EXPECT_EQ(registered->name, "Plovander Test Mac");
 
@@ -125,7 +126,7 @@ TEST_F(AvahiServiceAdvertiserTest, PublishesNamePortAndTxtRecordForBrowsers) {
 
 TEST_F(AvahiServiceAdvertiserTest, BrowsersSeeAnUpdatedTxtRecord) {
     advertiser->advertise(service("Plovander Test Mac"));
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>()) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>()) << daemon.logText();
     ASSERT_TRUE(named(daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; }),
                       "Plovander Test Mac"));
 
@@ -145,7 +146,7 @@ TEST_F(AvahiServiceAdvertiserTest, BrowsersSeeAnUpdatedTxtRecord) {
 
 TEST_F(AvahiServiceAdvertiserTest, WithdrawRemovesTheServiceAndAdvertisingBringsItBack) {
     advertiser->advertise(service("Plovander Test Mac"));
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>()) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>()) << daemon.logText();
     ASSERT_TRUE(named(daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; }),
                       "Plovander Test Mac"));
 
@@ -158,7 +159,7 @@ TEST_F(AvahiServiceAdvertiserTest, WithdrawRemovesTheServiceAndAdvertisingBrings
     auto renewed = service("Plovander Test Mac");
     renewed.port = 55802;
     advertiser->advertise(renewed);
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>(reports));
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>(reports));
     const Found found = daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; });
     ASSERT_NE(named(found, "Plovander Test Mac"), nullptr);
     EXPECT_EQ(named(found, "Plovander Test Mac")->port, 55802);
@@ -166,7 +167,7 @@ TEST_F(AvahiServiceAdvertiserTest, WithdrawRemovesTheServiceAndAdvertisingBrings
 
 TEST_F(AvahiServiceAdvertiserTest, DestroyingTheAdvertiserWithdrawsTheService) {
     advertiser->advertise(service("Plovander Test Mac"));
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>()) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>()) << daemon.logText();
     ASSERT_TRUE(named(daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; }),
                       "Plovander Test Mac"));
     const auto reports = log.states().size();
@@ -178,15 +179,15 @@ TEST_F(AvahiServiceAdvertiserTest, DestroyingTheAdvertiserWithdrawsTheService) {
 
 TEST_F(AvahiServiceAdvertiserTest, ANameInUseGivesWayToAnAlternativeName) {
     advertiser->advertise(service("Plovander Test Mac"));
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>()) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>()) << daemon.logText();
 
     // Another listener on another port (the very same records would simply be shared).
     StateLog otherLog(queue);
-    const auto other = ServiceAdvertiser::create(queue, otherLog.handler());
+    const auto other = Platform::Linux::AvahiServiceAdvertiser::create(queue, otherLog.handler());
     auto second = service("Plovander Test Mac");
     second.port = 55802;
     other->advertise(second);
-    const auto registered = otherLog.waitFor<ServiceAdvertiser::Registered>();
+    const auto registered = otherLog.waitFor<TessaloyBase::ServiceAdvertiser::Registered>();
     ASSERT_TRUE(registered);
     EXPECT_EQ(registered->name, "Plovander Test Mac #2");
 
@@ -202,7 +203,7 @@ TEST_F(AvahiServiceAdvertiserTest, ALongNameIsCutToOneLabelOnACharacterBoundary)
     for (int i = 0; i < 31; ++i) name += "\xC3\xA9"; // é: 64 bytes in all
     const std::string expected = name.substr(0, 62);
     advertiser->advertise(service(name));
-    const auto registered = log.waitFor<ServiceAdvertiser::Registered>();
+    const auto registered = log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>();
     ASSERT_TRUE(registered) << daemon.logText();
     EXPECT_EQ(registered->name, expected);
     const Found found = daemon.browseUntil([&](const Found& f) { return named(f, expected) != nullptr; });
@@ -212,19 +213,19 @@ TEST_F(AvahiServiceAdvertiserTest, ALongNameIsCutToOneLabelOnACharacterBoundary)
 TEST_F(AvahiServiceAdvertiserTest, TxtEntriesUpToTheLimitArePublishedAndLongerOnesRefused) {
     const std::string longest(AvahiServiceAdvertiser::maximumTxtEntryBytes - 2, 'x'); // "k=" + value
     advertiser->advertise(service("Plovander Test Mac", {{"v", "1"}, {"k", longest}}));
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>()) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>()) << daemon.logText();
     const Found found = daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; });
     ASSERT_NE(named(found, "Plovander Test Mac"), nullptr);
     EXPECT_EQ(named(found, "Plovander Test Mac")->txtValue("k"), longest);
 
     const auto reports = log.states().size();
     advertiser->updateTxtRecord({{"v", "1"}, {"k", longest + "x"}});
-    const auto failed = log.waitFor<ServiceAdvertiser::Failed>(reports);
+    const auto failed = log.waitFor<TessaloyBase::ServiceAdvertiser::Failed>(reports);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->reason, "Could not advertise the service: TXT record entry \"k\" is longer than 255 bytes");
 
     advertiser->advertise(service("Plovander Other Mac", {{"v=1", "1"}}));
-    const auto refused = log.waitFor<ServiceAdvertiser::Failed>(reports + 1);
+    const auto refused = log.waitFor<TessaloyBase::ServiceAdvertiser::Failed>(reports + 1);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->reason, "Could not advertise the service: Invalid TXT record key \"v=1\"");
     EXPECT_EQ(named(daemon.browse(), "Plovander Other Mac"), nullptr);
@@ -232,16 +233,16 @@ TEST_F(AvahiServiceAdvertiserTest, TxtEntriesUpToTheLimitArePublishedAndLongerOn
 
 TEST_F(AvahiServiceAdvertiserTest, ADaemonThatGoesAwayIsReportedAndTheServiceReturnsWithIt) {
     advertiser->advertise(service("Plovander Test Mac"));
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>()) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>()) << daemon.logText();
 
     daemon.stopDaemon();
-    const auto notAvailable = log.waitFor<ServiceAdvertiser::NotAvailable>();
+    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
     ASSERT_TRUE(notAvailable);
     EXPECT_EQ(notAvailable->reason.rfind("Service discovery is not available: ", 0), 0u) << notAvailable->reason;
 
     const auto reports = log.states().size();
     daemon.startDaemon();
-    ASSERT_TRUE(log.waitFor<ServiceAdvertiser::Registered>(reports)) << daemon.logText();
+    ASSERT_TRUE(log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>(reports)) << daemon.logText();
     const Found found = daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; });
     EXPECT_NE(named(found, "Plovander Test Mac"), nullptr);
 }
@@ -249,28 +250,28 @@ TEST_F(AvahiServiceAdvertiserTest, ADaemonThatGoesAwayIsReportedAndTheServiceRet
 TEST(AvahiServiceAdvertiserWithoutDaemon, SaysSoOnceWithoutWaitingAndPublishesWhenTheDaemonAppears) {
     AvahiDaemon daemon(AvahiDaemon::Start::busOnly);
     if (!daemon.available()) GTEST_SKIP() << daemon.unavailableReason();
-    Platform::SerialQueue queue("dev.tessaloy.listener");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.listener");
     StateLog log(queue);
 
     const auto started = Clock::now();
-    const auto advertiser = ServiceAdvertiser::create(queue, log.handler());
+    const auto advertiser = Platform::Linux::AvahiServiceAdvertiser::create(queue, log.handler());
     advertiser->advertise(service("Plovander Test Mac"));
     advertiser->updateTxtRecord({{"v", "1"}, {"m", "imac"}});
     advertiser->advertise(service("Plovander Test Mac"));
     EXPECT_LT(Clock::now() - started, 500ms);
 
-    const auto notAvailable = log.waitFor<ServiceAdvertiser::NotAvailable>();
+    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
     ASSERT_TRUE(notAvailable);
     EXPECT_EQ(notAvailable->reason, "Service discovery is not available: Daemon not running");
     EXPECT_LT(Clock::now() - started, 5s);
 
     daemon.startDaemon();
-    const auto registered = log.waitFor<ServiceAdvertiser::Registered>();
+    const auto registered = log.waitFor<TessaloyBase::ServiceAdvertiser::Registered>();
     ASSERT_TRUE(registered) << daemon.logText();
     const auto states = log.states();
     ASSERT_EQ(states.size(), 2u);
-    EXPECT_TRUE(std::holds_alternative<ServiceAdvertiser::NotAvailable>(states[0]));
-    EXPECT_TRUE(std::holds_alternative<ServiceAdvertiser::Registered>(states[1]));
+    EXPECT_TRUE(std::holds_alternative<TessaloyBase::ServiceAdvertiser::NotAvailable>(states[0]));
+    EXPECT_TRUE(std::holds_alternative<TessaloyBase::ServiceAdvertiser::Registered>(states[1]));
     const Found found = daemon.browseUntil([](const Found& f) { return named(f, "Plovander Test Mac") != nullptr; });
     ASSERT_NE(named(found, "Plovander Test Mac"), nullptr);
     EXPECT_EQ(named(found, "Plovander Test Mac")->txtValue("v"), "1");
@@ -280,14 +281,14 @@ TEST(AvahiServiceAdvertiserWithoutDaemon, WithoutASystemBusSaysSoAndNeverBlocks)
     Testing::TemporaryDirectory folder;
     Testing::ScopedEnvironment environment;
     environment.set("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (folder / "no-bus").string());
-    Platform::SerialQueue queue("dev.tessaloy.listener");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.listener");
     StateLog log(queue);
 
     const auto started = Clock::now();
-    auto advertiser = ServiceAdvertiser::create(queue, log.handler());
+    auto advertiser = Platform::Linux::AvahiServiceAdvertiser::create(queue, log.handler());
     advertiser->advertise(service("Plovander Test Mac"));
     EXPECT_LT(Clock::now() - started, 500ms);
-    const auto notAvailable = log.waitFor<ServiceAdvertiser::NotAvailable>();
+    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
     ASSERT_TRUE(notAvailable);
     EXPECT_EQ(notAvailable->reason.rfind("Service discovery is not available: ", 0), 0u) << notAvailable->reason;
     advertiser->withdraw();

@@ -10,8 +10,8 @@
 
 namespace {
 
-using Platform::KeychainError;
 using Platform::Linux::FileKeychain;
+using TessaloyBase::KeychainError;
 
 mode_t modeOf(const std::filesystem::path& path) {
     struct stat status {};
@@ -53,16 +53,16 @@ TEST_F(FileKeychainTest, AnUnreadableItemIsAnErrorNotAnAbsence) {
     try {
         keychain.read("dev.tessaloy.paired", "paired-mac-v1");
         FAIL() << "read did not throw";
-    } catch (const KeychainError& error) {
-        EXPECT_EQ(error.kind(), KeychainError::Kind::unreadable);
+    } catch (const TessaloyBase::KeychainError& error) {
+        EXPECT_EQ(error.kind(), TessaloyBase::KeychainError::Kind::unreadable);
         EXPECT_NE(std::string(error.what()).find("paired-mac-v1"), std::string::npos);
     }
 }
 
 TEST_F(FileKeychainTest, RefusesNamesThatLeaveTheStore) {
     for (const char* name : {"", "..", "../escape", "a/b", ".hidden"}) {
-        EXPECT_THROW(keychain.write(name, "account", {1}), KeychainError) << name;
-        EXPECT_THROW(keychain.read("service", name), KeychainError) << name;
+        EXPECT_THROW(keychain.write(name, "account", {1}), TessaloyBase::KeychainError) << name;
+        EXPECT_THROW(keychain.read("service", name), TessaloyBase::KeychainError) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(folder / "escape"));
 }
@@ -79,7 +79,7 @@ TEST_F(FileKeychainTest, AWriteThatFailsHalfWayKeepsThePreviousItem) {
     small.rlim_cur = 16;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     EXPECT_THROW(keychain.write("dev.tessaloy.paired", "paired-mac-v1", FileKeychain::Bytes(4096, 0x22)),
-                 KeychainError);
+                 TessaloyBase::KeychainError);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &previous), 0);
 
     EXPECT_EQ(keychain.read("dev.tessaloy.paired", "paired-mac-v1"), original);

@@ -1,6 +1,6 @@
 #include "platform/linux/PulseAudioCapture.h"
 
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "tests/support/PulseAudioServer.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -21,10 +21,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Platform::AudioBufferView;
 using Platform::AudioCapture;
 using Platform::AudioCaptureError;
 using Platform::Linux::PulseAudioCapture;
+using TessaloyBase::AudioBufferView;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto patience = 15s;
@@ -32,10 +32,10 @@ constexpr auto patience = 15s;
 // Keeps what the capture hands over; every handler call checks that it runs on the capture queue.
 class Recorder {
 public:
-    explicit Recorder(Platform::SerialQueue& queue) : queue_(queue) {}
+    explicit Recorder(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
 
-    AudioCapture::Handlers handlers(std::function<void(const AudioBufferView&)> also = {}) {
-        return {[this, also](const AudioBufferView& view) {
+    AudioCapture::Handlers handlers(std::function<void(const TessaloyBase::AudioBufferView&)> also = {}) {
+        return {[this, also](const TessaloyBase::AudioBufferView& view) {
                     {
                         std::lock_guard guard(lock_);
                         offQueue_ = offQueue_ || !queue_.isCurrent();
@@ -85,7 +85,7 @@ public:
     }
 
 private:
-    Platform::SerialQueue& queue_;
+    TessaloyBase::SerialQueue& queue_;
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::size_t chunks_ = 0;
@@ -154,7 +154,7 @@ protected:
     }
 
     Testing::PulseAudioServer server;
-    Platform::SerialQueue queue{"dev.tessaloy.capture-audio"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.capture-audio"};
     Recorder recorder{queue};
     Recorder second{queue};
     // Last, so it stops before anything its handlers use goes away.
@@ -213,13 +213,13 @@ TEST_F(PulseAudioCaptureTest, StartWhileRunningReplacesTheRunningCapture) {
 TEST_F(PulseAudioCaptureTest, StopCalledFromItsOwnHandlerReturns) {
     auto stopped = std::make_shared<std::promise<void>>();
     auto stoppedOnce = stopped->get_future();
-    capture->start({48000, 2}, recorder.handlers(
-                                   [this, stopped, once = std::make_shared<std::once_flag>()](const AudioBufferView&) {
-                                       std::call_once(*once, [&] {
-                                           capture->stop();
-                                           stopped->set_value();
-                                       });
-                                   }));
+    capture->start({48000, 2}, recorder.handlers([this, stopped, once = std::make_shared<std::once_flag>()](
+                                                     const TessaloyBase::AudioBufferView&) {
+        std::call_once(*once, [&] {
+            capture->stop();
+            stopped->set_value();
+        });
+    }));
     ASSERT_EQ(stoppedOnce.wait_for(patience), std::future_status::ready);
     queue.sync([] {});
     EXPECT_EQ(recorder.chunksNow(), 1u);
@@ -227,8 +227,9 @@ TEST_F(PulseAudioCaptureTest, StopCalledFromItsOwnHandlerReturns) {
 
 TEST_F(PulseAudioCaptureTest, ASlowQueueDropsOldChunksAndKeepsTheBacklogBounded) {
     Gate release;
-    capture->start({48000, 2},
-                   recorder.handlers([released = release.opened()](const AudioBufferView&) { released.wait(); }));
+    capture->start({48000, 2}, recorder.handlers([released = release.opened()](const TessaloyBase::AudioBufferView&) {
+        released.wait();
+    }));
     ASSERT_TRUE(recorder.waitUntil([](const Recorder& r) { return r.chunks() >= 1; }));
 
     // The queue is stuck in the first chunk while the server keeps recording.
@@ -267,10 +268,10 @@ TEST_F(PulseAudioCaptureTest, TheServerGoingAwayStopsCaptureWithItsReason) {
 
 TEST(PulseAudioCaptureWithoutServer, SaysThereIsNoSoundServerAtOnce) {
     Testing::TemporaryDirectory folder;
-    Platform::SerialQueue queue("dev.tessaloy.capture-audio");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.capture-audio");
     const auto capture = AudioCapture::create(queue, "unix:" + (folder / "native").string());
     bool called = false;
-    const AudioCapture::Handlers handlers{[&](const AudioBufferView&) { called = true; },
+    const AudioCapture::Handlers handlers{[&](const TessaloyBase::AudioBufferView&) { called = true; },
                                           [&](const std::string&) { called = true; }};
     for (int attempt = 0; attempt < 2; ++attempt) {
         const auto started = Clock::now();
@@ -290,7 +291,7 @@ TEST(PulseAudioCaptureWithoutServer, SaysThereIsNoSoundServerAtOnce) {
 }
 
 TEST(PulseAudioCaptureWithoutServer, RefusesFormatsItCannotRecord) {
-    Platform::SerialQueue queue("dev.tessaloy.capture-audio");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.capture-audio");
     const auto capture = AudioCapture::create(queue, "unix:/nonexistent/plovander/native");
     for (const AudioCapture::Format format : {AudioCapture::Format{0, 2}, AudioCapture::Format{-48000, 2},
                                               AudioCapture::Format{48000, 0}, AudioCapture::Format{48000, 33}}) {

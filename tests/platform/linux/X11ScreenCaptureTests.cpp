@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/SerialQueue.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
-#include "platform/SerialQueue.h"
 #include "platform/linux/X11Owned.h"
 #include "platform/linux/X11ScreenCapture.h"
 #include "tests/support/X11TestDesktop.h"
@@ -52,9 +52,9 @@ struct Frame {
 // Records everything a capture reports and lets the test wait for it.
 class Recorder {
 public:
-    ScreenCapture::Callbacks callbacks(std::function<void(const Platform::FrameView&)> also = {}) {
+    ScreenCapture::Callbacks callbacks(std::function<void(const TessaloyBase::FrameView&)> also = {}) {
         return {.onFrame =
-                    [this, also](const Platform::FrameView& view) {
+                    [this, also](const TessaloyBase::FrameView& view) {
                         Frame frame{.width = view.width, .height = view.height, .pixels = {}};
                         frame.pixels.reserve(static_cast<std::size_t>(view.width * view.height));
                         for (int y = 0; y < view.height; ++y) {
@@ -149,7 +149,7 @@ protected:
 
     XvfbServer server;
     X11TestDesktop desktop;
-    Platform::SerialQueue queue{"dev.tessaloy.capture"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.capture"};
     // Declared before the capture, so they outlive it.
     Recorder recorder;
     Recorder second;
@@ -381,7 +381,7 @@ TEST_F(X11ScreenCaptureTest, StopIsFinalAndCaptureRestarts) {
 
 TEST_F(X11ScreenCaptureTest, StoppingFromInsideTheFrameCallbackEndsCaptureThere) {
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
-    capture->start(configuration(), recorder.callbacks([&](const Platform::FrameView& view) {
+    capture->start(configuration(), recorder.callbacks([&](const TessaloyBase::FrameView& view) {
         capture->stop();
         // The view stays readable until the callback returns.
         EXPECT_EQ(view.pixels[0], 0x80);
@@ -459,7 +459,7 @@ TEST_F(X11ScreenCaptureTest, RefusesAnUnknownDisplayAndImpossibleFrameRates) {
 }
 
 TEST(X11ScreenCapture, CreateWithoutAServerReturnsNothingAndSaysWhy) {
-    Platform::SerialQueue queue("dev.tessaloy.capture");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.capture");
     std::string whyNot;
     EXPECT_EQ(ScreenCapture::create(queue, ":65003", &whyNot), nullptr);
     EXPECT_NE(whyNot.find(":65003"), std::string::npos) << whyNot;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/SerialQueue.h"
 #include "platform/Events.h"
-#include "platform/SerialQueue.h"
 #include "platform/linux/XTestEvents.h"
 #include "tests/platform/linux/X11InputWindow.h"
 #include "tests/support/X11TestDesktop.h"
@@ -61,7 +61,7 @@ protected:
     XvfbServer server;
     X11TestDesktop desktop{server.displayName()};
     X11InputWindow window{server.displayName()};
-    Platform::SerialQueue queue{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.input"};
     // A long hold, so that the test reads a borrowed keycode's symbol before it goes back.
     std::unique_ptr<XTestEvents> events = std::make_unique<XTestEvents>(queue, server.displayName(), 60s);
 };
@@ -340,7 +340,7 @@ TEST_F(XTestEventsTest, AGoneServerFailsEveryCallQuietly) {
 }
 
 TEST(XTestEventsCreationTest, WithoutAServerThereAreNoEvents) {
-    Platform::SerialQueue queue{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.input"};
     std::string whyNot;
     EXPECT_EQ(Events::create(queue, ":9999", &whyNot), nullptr);
     EXPECT_NE(whyNot.find(":9999"), std::string::npos);
@@ -348,7 +348,7 @@ TEST(XTestEventsCreationTest, WithoutAServerThereAreNoEvents) {
 
 TEST(XTestEventsCreationTest, WithoutXTestThereAreNoEvents) {
     XvfbServer server({.width = 640, .height = 480, .disabledExtensions = {"XTEST"}});
-    Platform::SerialQueue queue{"dev.tessaloy.input"};
+    TessaloyBase::SerialQueue queue{"dev.tessaloy.input"};
     std::string whyNot;
     EXPECT_EQ(Events::create(queue, server.displayName(), &whyNot), nullptr);
     EXPECT_NE(whyNot.find("XTest"), std::string::npos);

@@ -1,4 +1,4 @@
-#include "core/FileTransferSource.h"
+#include "net/transfer/FileTransferSource.h"
 
 #include <cerrno>
 #include <system_error>
@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace TessaloyCore {
+namespace TessaloyNet {
 namespace {
 
 [[noreturn]] void failWithErrno(int error, const char* what) {
@@ -32,9 +32,9 @@ FileTransferSource::FileTransferSource(const std::filesystem::path& path) {
 
 FileTransferSource::~FileTransferSource() { close(); }
 
-Bytes FileTransferSource::read(std::size_t maximumBytes) {
+TessaloyCore::Bytes FileTransferSource::read(std::size_t maximumBytes) {
     if (descriptor_ < 0) failWithErrno(EBADF, "read");
-    Bytes bytes(maximumBytes);
+    TessaloyCore::Bytes bytes(maximumBytes);
     std::size_t filled = 0;
     while (filled < maximumBytes) {
         const ssize_t count = ::read(descriptor_, bytes.data() + filled, maximumBytes - filled);
@@ -56,4 +56,4 @@ void FileTransferSource::close() noexcept {
     descriptor_ = -1;
 }
 
-} // namespace TessaloyCore
+} // namespace TessaloyNet

@@ -1,4 +1,4 @@
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 
 namespace {
 
-using Platform::SerialQueue;
+using TessaloyBase::SerialQueue;
 
 TEST(SerialQueue, RunsWorkOneAtATimeInOrder) {
-    SerialQueue queue("dev.tessaloy.test");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.test");
     std::vector<int> order;
     std::atomic<int> running{0};
     bool overlapped = false;
@@ -29,15 +29,15 @@ TEST(SerialQueue, RunsWorkOneAtATimeInOrder) {
 }
 
 TEST(SerialQueue, SyncReturnsTheResultAndKnowsItsQueue) {
-    SerialQueue queue("dev.tessaloy.test");
-    SerialQueue other("dev.tessaloy.other");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.test");
+    TessaloyBase::SerialQueue other("dev.tessaloy.other");
     EXPECT_FALSE(queue.isCurrent());
     EXPECT_TRUE(queue.sync([&] { return queue.isCurrent() && !other.isCurrent(); }));
     EXPECT_EQ(queue.sync([&] { return queue.sync([] { return 7; }); }), 7);
 }
 
 TEST(SerialQueue, SyncPassesExceptionsBack) {
-    SerialQueue queue("dev.tessaloy.test");
+    TessaloyBase::SerialQueue queue("dev.tessaloy.test");
     EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
 }
 

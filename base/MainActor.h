@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-namespace Platform {
+namespace TessaloyBase {
 
 // A scheduled call that can still be called off. Copies share the one call; dropping every copy
 // does not cancel it.
@@ -43,4 +43,4 @@ public:
     virtual bool isCurrent() const = 0;
 };
 
-} // namespace Platform
+} // namespace TessaloyBase

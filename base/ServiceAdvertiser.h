@@ -8,9 +8,7 @@
 #include <variant>
 #include <vector>
 
-namespace Platform {
-
-class SerialQueue;
+namespace TessaloyBase {
 
 // Publishes one DNS-SD service on the local network. Calls return at once and never wait for the
 // service discovery daemon; what happens is reported through `onState` on the queue given at creation.
@@ -43,9 +41,6 @@ public:
     using State = std::variant<Registered, Failed, NotAvailable>;
     using StateHandler = std::function<void(const State&)>;
 
-    // The queue must outlive the advertiser.
-    static std::unique_ptr<ServiceAdvertiser> create(SerialQueue& queue, StateHandler onState);
-
     // Withdraws the service; no state is reported once it returns (unless it is called from the handler).
     virtual ~ServiceAdvertiser() = default;
 
@@ -58,4 +53,4 @@ public:
     virtual void withdraw() = 0;
 };
 
-} // namespace Platform
+} // namespace TessaloyBase

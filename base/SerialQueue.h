@@ -8,7 +8,7 @@
 #include <string>
 #include <type_traits>
 
-namespace Platform {
+namespace TessaloyBase {
 
 // A labelled serial queue: work posted to it runs one item at a time, in order, on the shared I/O
 // thread pool. Asio objects bound to the queue use `executor()`.
@@ -52,4 +52,4 @@ asio::io_context& sharedIoContext();
 // A pool for blocking work (child processes, blocking pumps, file staging), kept off the I/O threads.
 void runBlocking(std::function<void()> work);
 
-} // namespace Platform
+} // namespace TessaloyBase

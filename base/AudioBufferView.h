@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace Platform {
+namespace TessaloyBase {
 
 // Captured sound as interleaved 32-bit float samples. Valid only during the callback that hands
 // it over.
@@ -13,4 +13,4 @@ struct AudioBufferView {
     int sampleRate = 0;
 };
 
-} // namespace Platform
+} // namespace TessaloyBase

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Platform {
+namespace TessaloyBase {
 
 // Why a keychain operation failed; the message carries the system's own text.
 class KeychainError : public std::runtime_error {
@@ -38,4 +38,4 @@ public:
     virtual bool remove(std::string_view service, std::string_view account) = 0;
 };
 
-} // namespace Platform
+} // namespace TessaloyBase

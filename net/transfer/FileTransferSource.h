@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
-namespace TessaloyCore {
+namespace TessaloyNet {
 
 // A transfer source that reads a file as it is sent, never holding it whole. The size is the
 // file's length when it was opened; a file that shrinks later reads short.
-class FileTransferSource final : public TransferSource {
+class FileTransferSource final : public TessaloyCore::TransferSource {
 public:
     // Opens the file for reading and measures it; throws std::system_error when it cannot be
     // opened or sought.
@@ -18,7 +18,7 @@ public:
     FileTransferSource& operator=(const FileTransferSource&) = delete;
 
     // Throws std::system_error when the read fails or the source was closed.
-    Bytes read(std::size_t maximumBytes) override;
+    TessaloyCore::Bytes read(std::size_t maximumBytes) override;
     std::uint64_t size() const override { return size_; }
     void close() noexcept override;
 
@@ -27,4 +27,4 @@ private:
     std::uint64_t size_ = 0;
 };
 
-} // namespace TessaloyCore
+} // namespace TessaloyNet

@@ -1,4 +1,4 @@
-#include "platform/SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace Platform {
+namespace TessaloyBase {
 namespace {
 
 class IoPool {
@@ -63,4 +63,4 @@ void SerialQueue::assertCurrent() const {
     std::abort();
 }
 
-} // namespace Platform
+} // namespace TessaloyBase

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace Platform {
+namespace TessaloyBase {
 
 // A captured picture in memory that the capturer owns: 32-bit pixels stored B, G, R, X in memory
 // order (X11's 24-bit depth ZPixmap on a little-endian machine). Valid only during the callback
@@ -17,4 +17,4 @@ struct FrameView {
     std::chrono::steady_clock::time_point captureTime;
 };
 
-} // namespace Platform
+} // namespace TessaloyBase
