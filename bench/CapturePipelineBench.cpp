@@ -21,9 +21,7 @@
 #include "base/SerialQueue.h"
 #include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
-#include "bench/MovingPicture.h"
 #include "bench/QueueActor.h"
-#include "bench/VirtualScreen.h"
 #include "core/ByteReader.h"
 #include "core/VideoFrame.h"
 #include "media/FrameConverter.h"
@@ -33,6 +31,9 @@
 #include "net/send/VideoSender.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
+#include "tests/support/MovingPicture.h"
+#include "tests/support/X11TestDesktop.h"
+#include "tests/support/XvfbServer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -149,12 +150,14 @@ struct FrameTimes {
 };
 
 void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) {
-    const Bench::VirtualScreen screen(width, height);
-    Bench::MovingPicture picture(screen.name(), width, height);
+    const Testing::XvfbServer screen({.width = width, .height = height, .disabledExtensions = {}});
+    Testing::X11TestDesktop desktop(screen.displayName());
+    Testing::MovingPicture picture(desktop.connection(), width, height, Testing::MovingPicture::Pattern::gradient);
     Bench::QueueActor actor;
     TessaloyBase::SerialQueue captureQueue("dev.tessaloy.capture");
-    const auto displays = Platform::Displays::create(screen.name())->list();
-    std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
+    const auto displays = Platform::Displays::create(screen.displayName())->list();
+    std::shared_ptr<Platform::ScreenCapture> stream =
+        Platform::ScreenCapture::create(captureQueue, screen.displayName());
 
     auto channel = std::make_shared<TimingChannel>();
     auto sendQueue = std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
@@ -204,7 +207,7 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
         auto next = Clock::now();
         for (int step = 1; step <= frames; ++step) {
             const double before = Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-            picture.draw(step);
+            picture.step();
             drawingCpu += Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
             next += interval;
             std::this_thread::sleep_until(next);

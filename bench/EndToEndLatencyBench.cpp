@@ -15,9 +15,7 @@
 #include "base/SerialQueue.h"
 #include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
-#include "bench/MovingPicture.h"
 #include "bench/QueueActor.h"
-#include "bench/VirtualScreen.h"
 #include "core/ByteReader.h"
 #include "core/VideoConfiguration.h"
 #include "core/VideoFrame.h"
@@ -30,6 +28,9 @@
 #include "net/send/VideoSender.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
+#include "tests/support/MovingPicture.h"
+#include "tests/support/X11TestDesktop.h"
+#include "tests/support/XvfbServer.h"
 
 #include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
@@ -125,12 +126,14 @@ const TessaloyNet::PairingKeys& keys() {
 }
 
 void endToEnd(benchmark::State& state, int width, int height) {
-    const Bench::VirtualScreen screen(width, height);
-    Bench::MovingPicture picture(screen.name(), width, height);
+    const Testing::XvfbServer screen({.width = width, .height = height, .disabledExtensions = {}});
+    Testing::X11TestDesktop desktop(screen.displayName());
+    Testing::MovingPicture picture(desktop.connection(), width, height, Testing::MovingPicture::Pattern::gradient);
     Bench::QueueActor actor;
     TessaloyBase::SerialQueue captureQueue("dev.tessaloy.capture");
-    const auto displays = Platform::Displays::create(screen.name())->list();
-    std::shared_ptr<Platform::ScreenCapture> stream = Platform::ScreenCapture::create(captureQueue, screen.name());
+    const auto displays = Platform::Displays::create(screen.displayName())->list();
+    std::shared_ptr<Platform::ScreenCapture> stream =
+        Platform::ScreenCapture::create(captureQueue, screen.displayName());
 
     // The Mac's channel and the device's, joined over loopback TLS 1.3 with pairing identities.
     asio::ip::tcp::acceptor acceptor(TessaloyBase::sharedIoContext(),
@@ -180,16 +183,16 @@ void endToEnd(benchmark::State& state, int width, int height) {
     for (auto _ : state) {
         // A second of moving picture to settle the encoder's rate, then the measured part.
         auto next = Clock::now();
-        for (int step = 1; step <= 60; ++step) {
-            picture.draw(step);
+        for (int step = 0; step < 60; ++step) {
+            picture.step();
             next += interval;
             std::this_thread::sleep_until(next);
         }
         device.startCounting();
         const std::uint64_t heldBefore = held.load();
         const auto start = Clock::now();
-        for (int step = 61; step <= 60 + frames; ++step) {
-            picture.draw(step);
+        for (int step = 0; step < frames; ++step) {
+            picture.step();
             next += interval;
             std::this_thread::sleep_until(next);
         }

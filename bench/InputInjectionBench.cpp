@@ -4,8 +4,8 @@
 // next goes, "batch" waits once after 1,000. Goal: at least 10,000 moves per second.
 #include "app/services/InputInjector.h"
 #include "base/SerialQueue.h"
-#include "bench/VirtualScreen.h"
 #include "platform/Events.h"
+#include "tests/support/XvfbServer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -44,10 +44,10 @@ private:
 };
 
 void moves(benchmark::State& state, bool syncsEachMove) {
-    Bench::VirtualScreen screen(1920, 1080);
+    const Testing::XvfbServer screen;
     TessaloyBase::SerialQueue queue("dev.tessaloy.input");
     std::string whyNot;
-    auto real = Platform::Events::create(queue, screen.name(), &whyNot);
+    auto real = Platform::Events::create(queue, screen.displayName(), &whyNot);
     if (!real) {
         state.SkipWithError(whyNot.c_str());
         return;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <fstream>
 #include <vector>
 
 namespace Bench {
@@ -18,6 +22,14 @@ inline double cpuSeconds(clockid_t clock) {
     timespec now{};
     clock_gettime(clock, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// This process's resident set in bytes (0 when /proc cannot tell).
+inline std::uint64_t residentBytes() {
+    std::uint64_t totalPages = 0;
+    std::uint64_t residentPages = 0;
+    std::ifstream("/proc/self/statm") >> totalPages >> residentPages;
+    return residentPages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
 } // namespace Bench

@@ -3,9 +3,9 @@
 // measured on a private Xvfb server. Counters p50_ms and p99_ms are over all frames of a run.
 #include "base/SerialQueue.h"
 #include "bench/Measures.h"
-#include "bench/VirtualScreen.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
+#include "tests/support/XvfbServer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,16 +18,14 @@
 
 namespace {
 
-using Bench::VirtualScreen;
-
 void grab(benchmark::State& state, int width, int height, bool showsCursor) {
-    const VirtualScreen screen(width, height);
+    const Testing::XvfbServer screen({.width = width, .height = height, .disabledExtensions = {}});
     TessaloyBase::SerialQueue queue("dev.tessaloy.capture");
-    const auto displays = Platform::Displays::create(screen.name())->list();
+    const auto displays = Platform::Displays::create(screen.displayName())->list();
     std::mutex lock;
     std::condition_variable arrived;
     std::vector<double> seconds;
-    auto capture = Platform::ScreenCapture::create(queue, screen.name());
+    auto capture = Platform::ScreenCapture::create(queue, screen.displayName());
     capture->start({.displayID = displays.front().displayID, .framesPerSecond = 240, .showsCursor = showsCursor},
                    {.onFrame =
                         [&](const TessaloyBase::FrameView& view) {

@@ -1,15 +1,11 @@
 #pragma once
 
-#include <stdlib.h>
+#include "tests/support/PatternFile.h"
+#include "tests/support/TemporaryDirectory.h"
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
-#include <string>
-#include <system_error>
-#include <vector>
 
 namespace Bench {
 
@@ -24,8 +20,8 @@ public:
         return workspace;
     }
 
-    const std::filesystem::path& folder() const { return folder_; }
-    // sourceSize bytes of pseudo-random data.
+    const std::filesystem::path& folder() const { return folder_.path(); }
+    // sourceSize bytes that do not compress.
     std::filesystem::path source() const { return folder_ / "source.bin"; }
     // A sparse file of `size` bytes, made afresh; it costs no disk.
     std::filesystem::path makeSparse(std::uint64_t size) const {
@@ -39,30 +35,9 @@ public:
     TransferWorkspace& operator=(const TransferWorkspace&) = delete;
 
 private:
-    TransferWorkspace() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plovander-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary folder");
-        folder_ = pattern;
-        std::vector<char> block(1024 * 1024);
-        std::uint64_t x = 0x9E37'79B9'7F4A'7C15ull;
-        std::ofstream file(source(), std::ios::binary);
-        for (std::uint64_t written = 0; written < sourceSize; written += block.size()) {
-            for (std::size_t i = 0; i < block.size(); i += 8) {
-                x ^= x << 13;
-                x ^= x >> 7;
-                x ^= x << 17;
-                std::memcpy(block.data() + i, &x, 8);
-            }
-            file.write(block.data(), static_cast<std::streamsize>(block.size()));
-        }
-        if (!file.flush()) throw std::runtime_error("could not write the file to send");
-    }
-    ~TransferWorkspace() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    TransferWorkspace() { Testing::writePatternFile(source(), sourceSize, 1); }
 
-    std::filesystem::path folder_;
+    Testing::TemporaryDirectory folder_;
 };
 
 } // namespace Bench

@@ -1,11 +1,8 @@
 #include "tests/integration/MainRoadHarness.h"
 
 #include "tests/support/LoopbackRelay.h"
+#include "tests/support/MovingPicture.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
-#include <random>
 #include <regex>
 
 // How the capture of a running session paces itself against the desktop and the device, end to
@@ -21,72 +18,6 @@ using Testing::DeviceSimulator;
 constexpr std::uint32_t navy = 0x203060;
 constexpr std::uint32_t white = 0xf0f0f0;
 constexpr std::uint32_t green = 0x30b040;
-
-// A window full of noise that moves on at every step(), as video does: every picture differs and
-// compresses badly. Drawn on the server from a pixmap made once.
-class MovingNoise {
-public:
-    MovingNoise(Platform::Linux::X11Connection& connection, int width, int height)
-        : connection_(connection), width_(width), height_(height) {
-        ::Display* display = connection_.display();
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        window_ = XCreateWindow(display, connection_.root(), 0, 0, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, nullptr,
-                                CWOverrideRedirect, &attributes);
-        XMapRaised(display, window_);
-        const int sourceWidth = width + shift * steps;
-        pixmap_ = XCreatePixmap(display, window_, static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height),
-                                static_cast<unsigned>(DefaultDepth(display, connection_.screen())));
-        gc_ = XCreateGC(display, pixmap_, 0, nullptr);
-        std::vector<char> pixels(static_cast<std::size_t>(sourceWidth) * 4 * static_cast<std::size_t>(height));
-        std::mt19937 random(7);
-        for (auto& byte : pixels) byte = static_cast<char>(random() & 0xff);
-        XImage* image =
-            XCreateImage(display, DefaultVisual(display, connection_.screen()), 24, ZPixmap, 0, pixels.data(),
-                         static_cast<unsigned>(sourceWidth), static_cast<unsigned>(height), 32, 0);
-        XPutImage(display, pixmap_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(sourceWidth),
-                  static_cast<unsigned>(height));
-        image->data = nullptr; // the vector owns the pixels
-        XDestroyImage(image);
-        XSync(display, False);
-    }
-    ~MovingNoise() {
-        ::Display* display = connection_.display();
-        XFreeGC(display, gc_);
-        XFreePixmap(display, pixmap_);
-        XDestroyWindow(display, window_);
-        XSync(display, False);
-    }
-    MovingNoise(const MovingNoise&) = delete;
-    MovingNoise& operator=(const MovingNoise&) = delete;
-
-    void step() {
-        ++step_;
-        XCopyArea(connection_.display(), pixmap_, window_, gc_, (step_ % steps) * shift, 0,
-                  static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0, 0);
-        XSync(connection_.display(), False);
-    }
-    // Covers the noise with one colour, and stops it.
-    void fill(std::uint32_t rgb) {
-        XSetForeground(connection_.display(), gc_, rgb);
-        XFillRectangle(connection_.display(), window_, gc_, 0, 0, static_cast<unsigned>(width_),
-                       static_cast<unsigned>(height_));
-        XSync(connection_.display(), False);
-    }
-
-private:
-    static constexpr int shift = 8;
-    static constexpr int steps = 32;
-
-    Platform::Linux::X11Connection& connection_;
-    int width_;
-    int height_;
-    ::Window window_ = 0;
-    Pixmap pixmap_ = 0;
-    GC gc_ = nullptr;
-    int step_ = 0;
-};
 
 // The send queue as the capture's summary shows it: "Send queue: 2 of 16 frames, 48 KiB, 3 dropped".
 struct QueueReading {
@@ -159,7 +90,8 @@ TEST_F(CapturePacing, ADeviceThatStopsReadingHoldsTheCaptureBackUntilItReadsAgai
     auto& media = device.media();
 
     // Video that the link cannot carry: the device still gets pictures, fewer of them.
-    MovingNoise noise(desktop.connection(), screenWidth, screenHeight);
+    Testing::MovingPicture noise(desktop.connection(), screenWidth, screenHeight,
+                                 Testing::MovingPicture::Pattern::noise);
     std::vector<QueueReading> readings;
     const auto animate = [&](const std::function<bool()>& done, std::chrono::milliseconds limit) {
         const auto deadline = std::chrono::steady_clock::now() + limit;

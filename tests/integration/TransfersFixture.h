@@ -16,6 +16,7 @@
 #include "tests/support/FakeEnvironment.h"
 #include "tests/support/FakeEvents.h"
 #include "tests/support/FakeScreenCapture.h"
+#include "tests/support/PatternFile.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TransferPeer.h"
 
@@ -57,29 +58,12 @@ using TessaloyCore::TransferCancelReason;
 using TessaloyCore::TransferPurpose;
 using Testing::DeviceSimulator;
 using Testing::TransferPeer;
+using Testing::writePatternFile;
 using Role = TessaloyCore::ChannelRole;
 using Outcome = HostTransfers::Finished::Outcome;
 using Reason = TransferCancelReason;
 
 constexpr std::uint64_t mebibyte = 1024 * 1024;
-
-// Bytes that differ from one position to the next, so a misplaced chunk cannot go unnoticed.
-inline void writePatternFile(const std::filesystem::path& file, std::uint64_t size, std::uint64_t seed) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    std::vector<std::uint64_t> block(mebibyte / sizeof(std::uint64_t));
-    std::uint64_t x = seed * 0x9E37'79B9'7F4A'7C15ull + 1;
-    for (std::uint64_t written = 0; written < size;) {
-        for (auto& word : block) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            word = x;
-        }
-        const std::uint64_t count = std::min<std::uint64_t>(mebibyte, size - written);
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
-        written += count;
-    }
-}
 
 inline std::string sha256Of(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);

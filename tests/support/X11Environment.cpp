@@ -1,5 +1,6 @@
 #include "tests/support/X11Environment.h"
 
+#include "platform/AudioCapture.h"
 #include "platform/CursorImage.h"
 #include "platform/Displays.h"
 #include "platform/Events.h"
@@ -9,7 +10,8 @@
 
 namespace Testing {
 
-X11Environment::X11Environment(std::string displayName) : displayName_(std::move(displayName)) {}
+X11Environment::X11Environment(std::string displayName, std::optional<std::string> soundServer)
+    : displayName_(std::move(displayName)), soundServer_(std::move(soundServer)) {}
 
 std::unique_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
     return Platform::Displays::create(displayName_, whyNot);
@@ -26,6 +28,11 @@ std::unique_ptr<Platform::Events> X11Environment::events(TessaloyBase::SerialQue
 
 std::unique_ptr<Platform::CursorImage> X11Environment::cursorImage(std::string* whyNot) {
     return Platform::CursorImage::create(displayName_, whyNot);
+}
+
+std::unique_ptr<Platform::AudioCapture> X11Environment::audioCapture(TessaloyBase::SerialQueue& queue) {
+    if (!soundServer_) return FakeEnvironment::audioCapture(queue);
+    return Platform::AudioCapture::create(queue, *soundServer_);
 }
 
 } // namespace Testing

@@ -2,18 +2,20 @@
 
 #include "tests/support/FakeEnvironment.h"
 
+#include <optional>
 #include <string>
 
 namespace Testing {
 
 // The platform of a test that runs on a real desktop: the displays, the screen capture, the posted
-// events and the pointer's picture are those of the X server `displayName` (a private XvfbServer's);
+// events and the pointer's picture are those of the X server `displayName` (a private XvfbServer's),
+// and the sound that of the PulseAudio server `soundServer` when given (a private PulseAudioServer's);
 // everything else is FakeEnvironment's (manual main actor, memory keychain and settings, fake
-// advertiser, pasteboard and sound, received files in a temporary folder). The server must outlive
+// advertiser, pasteboard and sound, received files in a temporary folder). The servers must outlive
 // the objects made here.
 class X11Environment final : public FakeEnvironment {
 public:
-    explicit X11Environment(std::string displayName);
+    explicit X11Environment(std::string displayName, std::optional<std::string> soundServer = std::nullopt);
 
     const std::string& displayName() const { return displayName_; }
 
@@ -22,9 +24,11 @@ public:
                                                            std::string* whyNot) override;
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
+    std::unique_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
 
 private:
     std::string displayName_;
+    std::optional<std::string> soundServer_;
 };
 
 } // namespace Testing
