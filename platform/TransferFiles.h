@@ -35,8 +35,9 @@ public:
     // Marks a received file as coming from another device at `now`. Returns false when the file
     // system refuses the mark.
     virtual bool setQuarantine(const std::filesystem::path& file, std::chrono::system_clock::time_point now) const = 0;
-    // The type identifier of the file's contents ("public.jpeg"), "public.data" for contents of no
-    // known type, empty when the type cannot be told.
+    // The type identifier that the file's name tells ("public.jpeg" for photo.jpg), "public.data" for
+    // a name of no known type, empty when the type cannot be told. The file is never opened, so this
+    // is quick for any file: a named pipe, a huge file, one on a slow disk or none at all.
     virtual std::string contentType(const std::filesystem::path& file) const = 0;
 };
 

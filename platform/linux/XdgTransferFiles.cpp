@@ -144,7 +144,8 @@ bool XdgTransferFiles::setQuarantine(const std::filesystem::path& file,
 
 std::string XdgTransferFiles::contentType(const std::filesystem::path& file) const {
     const QMimeDatabase database;
-    const QMimeType type = database.mimeTypeForFile(QFile::decodeName(file.c_str()));
+    // The name alone: reading the contents could hold the caller on a named pipe or a slow disk.
+    const QMimeType type = database.mimeTypeForFile(QFile::decodeName(file.c_str()), QMimeDatabase::MatchExtension);
     if (!type.isValid()) return {};
     QStringList names{type.name()};
     names += type.aliases();
