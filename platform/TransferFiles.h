@@ -25,6 +25,10 @@ public:
     // (not a link) owned by this user, mode 0700 (a wider mode is narrowed). Throws
     // std::system_error when it cannot be made or belongs to someone else.
     virtual void prepareWorkFolder() const = 0;
+    // Deletes what an earlier run left in workFolder(): the partial work files of transfers cut off
+    // by a crash. Only after prepareWorkFolder() and while no inbox writes there. A folder that is not
+    // this user's own is left alone, and so is anything that cannot be deleted.
+    virtual void emptyWorkFolder() const = 0;
 
     // Moves `file` to `destination` only if nothing exists there, as one atomic claim of the name;
     // across file systems it copies into a freshly created file and then deletes `file`. Returns

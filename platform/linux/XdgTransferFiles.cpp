@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -19,6 +20,8 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -112,6 +115,26 @@ void XdgTransferFiles::prepareWorkFolder() const {
     if ((status.st_mode & 07777) != 0700 && ::fchmod(directory.get(), 0700) != 0) {
         failOnPath("could not make private", folder, errno);
     }
+}
+
+void XdgTransferFiles::emptyWorkFolder() const {
+    const std::filesystem::path folder = workFolder();
+    // Through the folder itself, never a link in its place, so nothing outside it is touched.
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (directory.get() < 0) return;
+    struct stat status {};
+    if (::fstat(directory.get(), &status) != 0 || status.st_uid != ::geteuid()) return;
+    DIR* const opened = ::fdopendir(directory.get());
+    if (!opened) return;
+    directory.release();
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opened, ::closedir);
+    // Listed whole before anything goes, so no deletion disturbs the listing.
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    for (const std::string& name : names) ::unlinkat(::dirfd(listing.get()), name.c_str(), 0);
 }
 
 bool XdgTransferFiles::moveWithoutReplacing(const std::filesystem::path& file,

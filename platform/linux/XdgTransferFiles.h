@@ -31,6 +31,7 @@ public:
     std::filesystem::path downloadsFolder() const override;
     std::filesystem::path workFolder() const override;
     void prepareWorkFolder() const override;
+    void emptyWorkFolder() const override;
     bool moveWithoutReplacing(const std::filesystem::path& file,
                               const std::filesystem::path& destination) const override;
     bool setQuarantine(const std::filesystem::path& file, std::chrono::system_clock::time_point now) const override;

@@ -257,6 +257,25 @@ TEST_F(HostTransfersTest, TheWorkFolderIsPrivate) {
     EXPECT_EQ(modeOf(work()), 0700u);
 }
 
+TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenASessionAttaches) {
+    // What a crash in the middle of a transfer leaves behind.
+    const auto stale = work() / "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
+    writeFile(stale, pattern(100));
+
+    // While the inbox runs, its files and the stale one alike stay.
+    offer(82, "a.txt", 20);
+    sendChunks(82, pattern(20, 1), 10);
+    EXPECT_EQ(filesIn(work()).size(), 2u);
+    transfers.handle(TransferMessage::finish(82, digestOf(pattern(20, 1))));
+    EXPECT_EQ(contentsOf(downloads() / "a.txt"), pattern(20, 1));
+    EXPECT_EQ(filesIn(work()), std::vector{stale});
+
+    transfers.attach(sender);
+    EXPECT_TRUE(filesIn(work()).empty());
+    receive(83, "b.txt", pattern(10));
+    EXPECT_EQ(contentsOf(downloads() / "b.txt"), pattern(10));
+}
+
 TEST_F(HostTransfersTest, AWorkFolderOfAnotherUserRefusesOffers) {
     if (::geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
     transfers.detach();

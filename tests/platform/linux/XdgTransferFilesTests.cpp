@@ -95,6 +95,26 @@ TEST_F(XdgTransferFilesTest, AWorkFolderThatIsNotThisUsersOwnIsRefused) {
     EXPECT_THROW(files.prepareWorkFolder(), std::system_error);
 }
 
+TEST_F(XdgTransferFilesTest, EmptyingTheWorkFolderDeletesWhatIsInsideAndNothingElse) {
+    files.emptyWorkFolder();
+    EXPECT_FALSE(std::filesystem::exists(files.workFolder())) << "a missing folder stays missing";
+
+    files.prepareWorkFolder();
+    writeFile(files.workFolder() / "3F2504E0-4F89-11D3-9A0C-0305E82C3301", "partial");
+    writeFile(directory / "mine.txt", "kept");
+    std::filesystem::create_symlink(directory / "mine.txt", files.workFolder() / "link");
+    files.emptyWorkFolder();
+    EXPECT_TRUE(std::filesystem::is_empty(files.workFolder()));
+    EXPECT_EQ(readFile(directory / "mine.txt"), "kept") << "a link goes, not what it points to";
+
+    // A link in the folder's place is not followed.
+    std::filesystem::remove(files.workFolder());
+    writeFile(directory / "elsewhere" / "a", "kept");
+    std::filesystem::create_directory_symlink(directory / "elsewhere", files.workFolder());
+    files.emptyWorkFolder();
+    EXPECT_EQ(readFile(directory / "elsewhere" / "a"), "kept");
+}
+
 TEST_F(XdgTransferFilesTest, TheCurrentUsersFoldersComeFromTheEnvironment) {
     Testing::ScopedEnvironment environment;
     environment.set("HOME", directory.path().string());
