@@ -1,9 +1,14 @@
 #include "tests/app/transfers/HostTransfersFixture.h"
 
+#include "app/trace/TraceLog.h"
+
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -197,6 +202,24 @@ TEST_F(HostTransfersTest, AFileThatCannotBeSavedIsAFailedRowAndTheDeviceIsTold) 
     EXPECT_TRUE(filesIn(work()).empty());
     EXPECT_TRUE(filesIn(downloads()).empty());
     EXPECT_EQ(pull(), std::vector{cancelOf(52, Reason::failed)});
+}
+
+TEST_F(HostTransfersTest, AFolderThatCannotBeMadeInDownloadsIsTraced) {
+    const auto trace = directory / "trace.log";
+    Plovander::TraceLog::configure({.enabled = true, .file = trace, .toStandardError = false});
+    const struct TraceOff {
+        ~TraceOff() { Plovander::TraceLog::configure({}); }
+    } traceOff;
+    std::filesystem::create_directories(directory / "Downloads");
+    writeFile(downloads(), pattern(1));
+
+    receive(53, "report.pdf", pattern(10));
+    EXPECT_EQ(transfers.lastProblem(), "Couldn't save report.pdf to Downloads.");
+    std::ifstream file(trace);
+    const std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(lines.find("could not save a received file: could not create " + downloads().string() + ": "),
+              std::string::npos)
+        << lines;
 }
 
 TEST_F(HostTransfersTest, ADigestMismatchIsDiscardedAndTheDeviceIsTold) {
