@@ -25,6 +25,10 @@ public:
     // (not a link) owned by this user, mode 0700 (a wider mode is narrowed). Throws
     // std::system_error when it cannot be made or belongs to someone else.
     virtual void prepareWorkFolder() const = 0;
+    // Deletes what an earlier run left in workFolder(): the partial work files of transfers cut off
+    // by a crash. Only after prepareWorkFolder() and while no inbox writes there. A folder that is not
+    // this user's own is left alone, and so is anything that cannot be deleted.
+    virtual void emptyWorkFolder() const = 0;
 
     // Moves `file` to `destination` only if nothing exists there, as one atomic claim of the name;
     // across file systems it copies into a freshly created file and then deletes `file`. Returns
@@ -35,8 +39,9 @@ public:
     // Marks a received file as coming from another device at `now`. Returns false when the file
     // system refuses the mark.
     virtual bool setQuarantine(const std::filesystem::path& file, std::chrono::system_clock::time_point now) const = 0;
-    // The type identifier of the file's contents ("public.jpeg"), "public.data" for contents of no
-    // known type, empty when the type cannot be told.
+    // The type identifier that the file's name tells ("public.jpeg" for photo.jpg), "public.data" for
+    // a name of no known type, empty when the type cannot be told. The file is never opened, so this
+    // is quick for any file: a named pipe, a huge file, one on a slow disk or none at all.
     virtual std::string contentType(const std::filesystem::path& file) const = 0;
 };
 

@@ -89,6 +89,9 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     auto inbox = std::make_shared<TessaloyNet::TransferInbox>(files_->workFolder());
     try {
         files_->prepareWorkFolder();
+        // No inbox writes there now: the last one ended in detach() and the new one has not started.
+        // What is left is from a run that was cut off.
+        files_->emptyWorkFolder();
         workFolderReady_ = true;
     } catch (const std::exception& error) {
         // Offers are refused until the folder is private (decide() tries again at each one).

@@ -170,7 +170,8 @@ public:
     // The attached session's sender, while it exists.
     std::shared_ptr<TessaloyNet::VideoSender> sender() const { return sender_.lock(); }
 
-    // Connects to a new session's media sender (detaching first) with a new inbox.
+    // Connects to a new session's media sender (detaching first) with a new inbox. Work files left by
+    // an earlier run that was cut off are deleted.
     void attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender);
     // Disconnects from the session: incoming transfers end without telling the device (the session is
     // over), and the running rows go. Finished rows, the last file and the last problem stay.

@@ -123,6 +123,11 @@ void HostTransfers::saveIntoDownloads(const TransferOffer& offer, const std::fil
     const std::filesystem::path folder = files_->downloadsFolder() / receivedFolderName;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
+    if (error) {
+        TraceLog::message([&] {
+            return "could not save a received file: could not create " + folder.string() + ": " + error.message();
+        });
+    }
     const std::optional<std::filesystem::path> destination = error ? std::nullopt : claimDownload(work, folder, name);
 
     if (!destination) {

@@ -46,7 +46,8 @@ struct Prepared {
     bool last = false;
 };
 
-// The next message after the offer, of a transfer that has not finished.
+// The next message after the offer, of a transfer that has not finished. Throws whatever reading,
+// hashing or framing throws.
 Prepared prepare(OutgoingTransfer& transfer) {
     const std::uint32_t id = transfer.offer().id;
     const std::optional<TransferMessage> message = transfer.nextMessage();
@@ -59,7 +60,9 @@ Prepared prepare(OutgoingTransfer& transfer) {
     } else {
         item.report = {Report::Kind::finished, id, 0, 0, std::nullopt};
     }
-    item.packet = framed(*message);
+    // A chunk or finish that is lost would leave the device with a gap it cannot fill, so a failure
+    // here ends the transfer instead.
+    item.packet = message->packet();
     return item;
 }
 
@@ -74,12 +77,15 @@ struct TransferOutbox::Queued {
     bool workerBusy = false;
     // Set when it leaves the queue early; a borrower then closes it instead of giving it back.
     std::optional<TransferCancelReason> ended;
+    // Preparing its next packet threw; it ends as failed once the packets before it went out.
+    bool broken = false;
     std::deque<Prepared> prepared;
     std::size_t preparedBytes = 0;
 
     void push(Prepared item) {
-        preparedBytes += item.packet ? item.packet->payload().size() : 0;
+        const std::size_t bytes = item.packet ? item.packet->payload().size() : 0;
         prepared.push_back(std::move(item));
+        preparedBytes += bytes;
     }
     Prepared pop() {
         Prepared item = std::move(prepared.front());
@@ -105,7 +111,7 @@ struct TransferOutbox::Shared {
 
     // Under the lock.
     bool hasRoom(const Queued& entry) const {
-        return entry.offerOut && entry.transfer && !entry.ended && !entry.transfer->isFinished() &&
+        return entry.offerOut && entry.transfer && !entry.ended && !entry.broken && !entry.transfer->isFinished() &&
                entry.preparedBytes < readAheadBytes;
     }
 
@@ -119,11 +125,17 @@ struct TransferOutbox::Shared {
     }
 
     // Under the lock, with the entry's transfer at hand: prepares its next packet without the lock.
-    // False when the entry was ended meanwhile: its source is closed and the packet dropped.
+    // False when the entry was ended meanwhile (its source is closed and the packet dropped), or
+    // broke. Never throws: whoever waits for the entry learns of a failure as of a packet.
     bool prepareNext(std::unique_lock<std::mutex>& guard, Queued& entry) {
         std::unique_ptr<OutgoingTransfer> transfer = std::move(entry.transfer);
         guard.unlock();
-        Prepared item = prepare(*transfer);
+        std::optional<Prepared> item;
+        try {
+            item = prepare(*transfer);
+        } catch (...) {
+            // Whatever it was (a source's own exception, memory), the transfer cannot go on.
+        }
         guard.lock();
         if (entry.ended) {
             const TransferCancelReason reason = *entry.ended;
@@ -133,9 +145,14 @@ struct TransferOutbox::Shared {
             return false;
         }
         entry.transfer = std::move(transfer);
-        entry.push(std::move(item));
+        try {
+            if (item) entry.push(std::move(*item));
+        } catch (...) {
+            item.reset();
+        }
+        entry.broken = !item;
         changed.notify_all();
-        return true;
+        return item.has_value();
     }
 
     static void readAhead(const std::shared_ptr<Shared>& shared, Queued& entry) {
@@ -200,6 +217,7 @@ std::optional<WirePacket> TransferOutbox::nextPacket() {
         std::optional<WirePacket> packet;
         Report report;
         Entry readAhead;
+        std::unique_ptr<OutgoingTransfer> broken;
         {
             std::unique_lock guard(shared.lock);
             if (!shared.urgent.empty()) {
@@ -231,6 +249,12 @@ std::optional<WirePacket> TransferOutbox::nextPacket() {
                     if (item.last) shared.transfers.pop_front();
                     packet = std::move(item.packet);
                     report = item.report;
+                } else if (entry->broken) {
+                    // As for a failing read: the device is told, the source closed outside the lock.
+                    shared.transfers.pop_front();
+                    broken = std::move(entry->transfer);
+                    message = TransferMessage::cancel(entry->id, TransferCancelReason::failed);
+                    report = {Report::Kind::finished, entry->id, 0, 0, TransferCancelReason::failed};
                 } else if (entry->transfer) {
                     // No worker has it: no worse than reading here, as without read-ahead.
                     shared.prepareNext(guard, *entry);
@@ -244,6 +268,7 @@ std::optional<WirePacket> TransferOutbox::nextPacket() {
             }
         }
 
+        if (broken) broken->cancel(TransferCancelReason::failed);
         if (readAhead) {
             shared.worker([shared = shared_, readAhead] { Shared::readAhead(shared, *readAhead); });
         }

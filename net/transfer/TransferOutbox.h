@@ -57,9 +57,11 @@ public:
     // Queues a message to go out before any further transfer message; then calls onWork.
     void send(TessaloyCore::TransferMessage message);
 
-    // The next `transfer` packet; nothing only when nothing is queued. A message that cannot be
-    // encoded is lost and the next one is returned in its place; a transfer whose offer cannot be
-    // encoded ends there as failed, since its device would not know its chunks.
+    // The next `transfer` packet; nothing only when nothing is queued. An urgent message that cannot
+    // be encoded is lost and the next one is returned in its place; a transfer whose offer cannot be
+    // encoded ends there as failed, since its device would not know its chunks. A transfer whose
+    // next chunk or finish cannot be read, hashed or framed (whatever is thrown, on a worker or here)
+    // ends as failed, the device told with a cancel as for a failing read.
     std::optional<TessaloyCore::WirePacket> nextPacket();
 
     // The Mac gives up one of its transfers: reports onFinished(id, reason) and calls onWork; the

@@ -17,7 +17,7 @@ namespace Platform::Linux {
 //   image/heic                public.heic
 //   image/webp                org.webmproject.webp
 //
-// File contents (MIME type to identifier), tried for the file's type and its aliases; any other type
+// File types (MIME type to identifier), tried for the file's type and its aliases; any other type
 // that inherits from text/plain (source code, scripts, logs) is public.plain-text:
 //   image/jpeg public.jpeg, image/png public.png, image/tiff public.tiff, image/gif
 //   com.compuserve.gif, image/bmp com.microsoft.bmp, image/heic public.heic, image/webp

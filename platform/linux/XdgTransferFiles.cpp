@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -19,6 +20,8 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -114,6 +117,26 @@ void XdgTransferFiles::prepareWorkFolder() const {
     }
 }
 
+void XdgTransferFiles::emptyWorkFolder() const {
+    const std::filesystem::path folder = workFolder();
+    // Through the folder itself, never a link in its place, so nothing outside it is touched.
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (directory.get() < 0) return;
+    struct stat status {};
+    if (::fstat(directory.get(), &status) != 0 || status.st_uid != ::geteuid()) return;
+    DIR* const opened = ::fdopendir(directory.get());
+    if (!opened) return;
+    directory.release();
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opened, ::closedir);
+    // Listed whole before anything goes, so no deletion disturbs the listing.
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    for (const std::string& name : names) ::unlinkat(::dirfd(listing.get()), name.c_str(), 0);
+}
+
 bool XdgTransferFiles::moveWithoutReplacing(const std::filesystem::path& file,
                                             const std::filesystem::path& destination) const {
     if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return true;
@@ -144,7 +167,8 @@ bool XdgTransferFiles::setQuarantine(const std::filesystem::path& file,
 
 std::string XdgTransferFiles::contentType(const std::filesystem::path& file) const {
     const QMimeDatabase database;
-    const QMimeType type = database.mimeTypeForFile(QFile::decodeName(file.c_str()));
+    // The name alone: reading the contents could hold the caller on a named pipe or a slow disk.
+    const QMimeType type = database.mimeTypeForFile(QFile::decodeName(file.c_str()), QMimeDatabase::MatchExtension);
     if (!type.isValid()) return {};
     QStringList names{type.name()};
     names += type.aliases();

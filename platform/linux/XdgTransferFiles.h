@@ -13,7 +13,8 @@ namespace Platform::Linux {
 //  - downloads: the XDG download directory (XDG_DOWNLOAD_DIR of user-dirs.dirs, else ~/Downloads);
 //  - work files: $XDG_CACHE_HOME/tessaloy/TessaloyIncoming, private to the user;
 //  - the quarantine mark: the extended attribute "user.tessaloy.quarantine";
-//  - content types: the shared MIME database, named as TypeIdentifiers lists.
+//  - content types: the shared MIME database's patterns for file names, named as TypeIdentifiers
+//    lists.
 class XdgTransferFiles final : public TransferFiles {
 public:
     static constexpr const char* quarantineAttribute = "user.tessaloy.quarantine";
@@ -30,6 +31,7 @@ public:
     std::filesystem::path downloadsFolder() const override;
     std::filesystem::path workFolder() const override;
     void prepareWorkFolder() const override;
+    void emptyWorkFolder() const override;
     bool moveWithoutReplacing(const std::filesystem::path& file,
                               const std::filesystem::path& destination) const override;
     bool setQuarantine(const std::filesystem::path& file, std::chrono::system_clock::time_point now) const override;

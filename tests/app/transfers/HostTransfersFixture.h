@@ -89,6 +89,7 @@ public:
     std::filesystem::path downloadsFolder() const override { return real_.downloadsFolder(); }
     std::filesystem::path workFolder() const override { return real_.workFolder(); }
     void prepareWorkFolder() const override { real_.prepareWorkFolder(); }
+    void emptyWorkFolder() const override { real_.emptyWorkFolder(); }
     bool moveWithoutReplacing(const std::filesystem::path& file,
                               const std::filesystem::path& destination) const override {
         if (moveFails) throw std::system_error(EIO, std::generic_category(), "simulated");

@@ -1,9 +1,14 @@
 #include "tests/app/transfers/HostTransfersFixture.h"
 
+#include "app/trace/TraceLog.h"
+
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -199,6 +204,24 @@ TEST_F(HostTransfersTest, AFileThatCannotBeSavedIsAFailedRowAndTheDeviceIsTold) 
     EXPECT_EQ(pull(), std::vector{cancelOf(52, Reason::failed)});
 }
 
+TEST_F(HostTransfersTest, AFolderThatCannotBeMadeInDownloadsIsTraced) {
+    const auto trace = directory / "trace.log";
+    Plovander::TraceLog::configure({.enabled = true, .file = trace, .toStandardError = false});
+    const struct TraceOff {
+        ~TraceOff() { Plovander::TraceLog::configure({}); }
+    } traceOff;
+    std::filesystem::create_directories(directory / "Downloads");
+    writeFile(downloads(), pattern(1));
+
+    receive(53, "report.pdf", pattern(10));
+    EXPECT_EQ(transfers.lastProblem(), "Couldn't save report.pdf to Downloads.");
+    std::ifstream file(trace);
+    const std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(lines.find("could not save a received file: could not create " + downloads().string() + ": "),
+              std::string::npos)
+        << lines;
+}
+
 TEST_F(HostTransfersTest, ADigestMismatchIsDiscardedAndTheDeviceIsTold) {
     offer(61, "a.txt", 10);
     sendChunks(61, pattern(10));
@@ -255,6 +278,25 @@ TEST_F(HostTransfersTest, TheWorkFolderIsPrivate) {
     std::filesystem::permissions(work(), std::filesystem::perms::all);
     transfers.attach(sender);
     EXPECT_EQ(modeOf(work()), 0700u);
+}
+
+TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenASessionAttaches) {
+    // What a crash in the middle of a transfer leaves behind.
+    const auto stale = work() / "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
+    writeFile(stale, pattern(100));
+
+    // While the inbox runs, its files and the stale one alike stay.
+    offer(82, "a.txt", 20);
+    sendChunks(82, pattern(20, 1), 10);
+    EXPECT_EQ(filesIn(work()).size(), 2u);
+    transfers.handle(TransferMessage::finish(82, digestOf(pattern(20, 1))));
+    EXPECT_EQ(contentsOf(downloads() / "a.txt"), pattern(20, 1));
+    EXPECT_EQ(filesIn(work()), std::vector{stale});
+
+    transfers.attach(sender);
+    EXPECT_TRUE(filesIn(work()).empty());
+    receive(83, "b.txt", pattern(10));
+    EXPECT_EQ(contentsOf(downloads() / "b.txt"), pattern(10));
 }
 
 TEST_F(HostTransfersTest, AWorkFolderOfAnotherUserRefusesOffers) {

@@ -3,8 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace {
@@ -193,6 +197,77 @@ TEST_F(TransferOutboxReadAheadTest, NextPacketWaitsForTheChunkBeingReadButNotFor
     finishWorker();
     EXPECT_EQ(drain(outbox), (std::vector<TransferMessage>{TransferMessage::chunk(6, 4, slice(data, 4, 4)),
                                                            TransferMessage::finish(6, digestOf(data))}));
+}
+
+// Reads its data normally `goodReads` times, then throws whatever `fail` throws.
+class ThrowingSource final : public TransferSource {
+public:
+    ThrowingSource(Bytes data, int goodReads, std::function<void()> fail, std::shared_ptr<bool> closed)
+        : inner_(std::move(data)), goodReads_(goodReads), fail_(std::move(fail)), closed_(std::move(closed)) {}
+    Bytes read(std::size_t maximumBytes) override {
+        if (goodReads_-- == 0) fail_();
+        return inner_.read(maximumBytes);
+    }
+    std::uint64_t size() const override { return inner_.size(); }
+    void close() noexcept override { *closed_ = true; }
+
+private:
+    DataTransferSource inner_;
+    int goodReads_;
+    std::function<void()> fail_;
+    std::shared_ptr<bool> closed_;
+};
+
+// The next message within a bounded patience; a call still waiting then is released by emptying
+// the outbox.
+std::optional<TransferMessage> nextWithin(TransferOutbox& outbox) {
+    auto pending = std::async(std::launch::async, [&outbox] { return next(outbox); });
+    if (pending.wait_for(5s) == std::future_status::timeout) {
+        ADD_FAILURE() << "nextPacket() kept waiting";
+        outbox.removeAll();
+    }
+    return pending.get();
+}
+
+TEST(TransferOutboxWorkers, WhateverASourceThrowsEndsItsTransferAsFailedAndTheRestGoesOn) {
+    struct Case {
+        const char* name;
+        std::function<void()> fail;
+    };
+    const std::vector<Case> cases{
+        {"out of memory", [] { throw std::bad_alloc(); }},
+        {"a runtime error", [] { throw std::runtime_error("the disk went away"); }},
+        {"no standard exception", [] { throw 42; }},
+    };
+    const Bytes data = pattern(12);
+    for (const Case& failure : cases) {
+        for (const bool workersRun : {true, false}) {
+            SCOPED_TRACE(std::string(failure.name) + (workersRun ? ", read ahead" : ", read by the channel"));
+            HeldJobs held;
+            TransferOutbox outbox{held.worker()};
+            Recorder recorder;
+            recorder.attach(outbox);
+            const auto closed = std::make_shared<bool>(false);
+            const TransferOffer offer{1, TransferPurpose::file, "file.bin", "", data.size()};
+            outbox.enqueue(std::make_unique<OutgoingTransfer>(
+                offer, std::make_unique<ThrowingSource>(data, 1, failure.fail, closed), 4));
+            outbox.enqueue(transferOf(2, pattern(3)).transfer);
+
+            ASSERT_TRUE(std::holds_alternative<TransferMessage::Offer>(nextWithin(outbox)->value));
+            if (workersRun) {
+                EXPECT_NO_THROW(held.runAll());
+            }
+            EXPECT_EQ(nextWithin(outbox), TransferMessage::chunk(1, 0, Bytes(data.begin(), data.begin() + 4)));
+            EXPECT_EQ(nextWithin(outbox), TransferMessage::cancel(1, Reason::failed));
+            EXPECT_TRUE(*closed);
+            EXPECT_EQ(recorder.finished, (std::vector<Recorder::Finished>{{1, Reason::failed}}));
+
+            const auto rest = drain(outbox);
+            ASSERT_EQ(rest.size(), 3u);
+            EXPECT_EQ(rest.back(), TransferMessage::finish(2, digestOf(pattern(3))));
+            EXPECT_TRUE(outbox.isIdle());
+        }
+    }
 }
 
 TEST(TransferOutboxWorkers, NoChunkOfACancelledTransferFollowsItsCancel) {

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
+#include <future>
 #include <string>
 #include <system_error>
 
@@ -93,6 +95,26 @@ TEST_F(XdgTransferFilesTest, AWorkFolderThatIsNotThisUsersOwnIsRefused) {
     EXPECT_THROW(files.prepareWorkFolder(), std::system_error);
 }
 
+TEST_F(XdgTransferFilesTest, EmptyingTheWorkFolderDeletesWhatIsInsideAndNothingElse) {
+    files.emptyWorkFolder();
+    EXPECT_FALSE(std::filesystem::exists(files.workFolder())) << "a missing folder stays missing";
+
+    files.prepareWorkFolder();
+    writeFile(files.workFolder() / "3F2504E0-4F89-11D3-9A0C-0305E82C3301", "partial");
+    writeFile(directory / "mine.txt", "kept");
+    std::filesystem::create_symlink(directory / "mine.txt", files.workFolder() / "link");
+    files.emptyWorkFolder();
+    EXPECT_TRUE(std::filesystem::is_empty(files.workFolder()));
+    EXPECT_EQ(readFile(directory / "mine.txt"), "kept") << "a link goes, not what it points to";
+
+    // A link in the folder's place is not followed.
+    std::filesystem::remove(files.workFolder());
+    writeFile(directory / "elsewhere" / "a", "kept");
+    std::filesystem::create_directory_symlink(directory / "elsewhere", files.workFolder());
+    files.emptyWorkFolder();
+    EXPECT_EQ(readFile(directory / "elsewhere" / "a"), "kept");
+}
+
 TEST_F(XdgTransferFilesTest, TheCurrentUsersFoldersComeFromTheEnvironment) {
     Testing::ScopedEnvironment environment;
     environment.set("HOME", directory.path().string());
@@ -156,19 +178,44 @@ TEST_F(XdgTransferFilesTest, AMoveAcrossFileSystemsCopiesAndDeletes) {
 }
 
 TEST_F(XdgTransferFilesTest, ContentTypesAreNamedAsTheDeviceNamesThem) {
-    writeFile(directory / "photo.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11));
-    writeFile(directory / "paper.pdf", "%PDF-1.4\n");
-    writeFile(directory / "notes.txt", "plain words\n");
-    writeFile(directory / "main.cpp", "int main() {}\n");
-    writeFile(directory / "bundle.zip", std::string("PK\x03\x04", 4));
-    writeFile(directory / "blob", std::string("\x00\x01\x02\x03\xFE", 5));
+    // Contents that say otherwise, and a file that does not exist: the name alone decides.
+    writeFile(directory / "photo.jpg", "%PDF-1.4\n");
+    writeFile(directory / "blob", std::string("\x89PNG\r\n\x1a\n", 8));
+    const struct {
+        const char* name;
+        const char* identifier;
+    } cases[] = {
+        {"photo.jpg", "public.jpeg"},
+        {"Holiday.JPEG", "public.jpeg"},
+        {"screen.png", "public.png"},
+        {"paper.pdf", "com.adobe.pdf"},
+        {"notes.txt", "public.plain-text"},
+        {"main.cpp", "public.plain-text"},
+        {"README", "public.plain-text"},
+        {"page.html", "public.html"},
+        {"data.json", "public.json"},
+        {"table.csv", "public.comma-separated-values-text"},
+        {"bundle.zip", "public.zip-archive"},
+        {"clip.mp4", "public.mpeg-4"},
+        {"song.mp3", "public.mp3"},
+        {"blob", "public.data"},
+        {"archive.unknownextension", "public.data"},
+    };
+    for (const auto& [name, identifier] : cases) {
+        EXPECT_EQ(files.contentType(directory / name), identifier) << name;
+    }
+}
 
-    EXPECT_EQ(files.contentType(directory / "photo.jpg"), "public.jpeg");
-    EXPECT_EQ(files.contentType(directory / "paper.pdf"), "com.adobe.pdf");
-    EXPECT_EQ(files.contentType(directory / "notes.txt"), "public.plain-text");
-    EXPECT_EQ(files.contentType(directory / "main.cpp"), "public.plain-text");
-    EXPECT_EQ(files.contentType(directory / "bundle.zip"), "public.zip-archive");
-    EXPECT_EQ(files.contentType(directory / "blob"), "public.data");
+TEST_F(XdgTransferFilesTest, TheContentTypeOfANamedPipeIsToldWithoutWaitingForAWriter) {
+    const auto pipe = directory / "song.mp3";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto told = std::async(std::launch::async, [&] { return files.contentType(pipe); });
+    if (told.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        ADD_FAILURE() << "the pipe was opened";
+        // Lets the reader go.
+        ::close(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    EXPECT_EQ(told.get(), "public.mp3");
 }
 
 TEST(TypeIdentifiersTest, MapClipboardFormatsBothWays) {
