@@ -44,7 +44,7 @@ HostWindow::HostWindow(StreamingSession& session, QWidget* parent)
     layout->addWidget(available_);
 
     connect(share_, &QPushButton::clicked, this, [this] {
-        TaskHandle::start(
+        TaskHandle::detach(
             [this](CancellationToken) -> QCoro::Task<> { co_await session_.startSharing(session_.hostDisplayName()); });
     });
     connect(stop_, &QPushButton::clicked, this, [this] {

@@ -70,7 +70,7 @@ void DesktopSessionTest::SetUp() {
         },
     };
     probe = std::make_unique<CaptureProbe>(environment.actor, captureQueue, audioQueue, factories);
-    session = std::make_unique<StreamingSession>(environment, *probe);
+    session = std::make_unique<StreamingSession>(environment, *probe, StreamingSession::lanListeners(environment));
     ASSERT_TRUE(until([&] { return session->isReady(); }));
 }
 
@@ -107,7 +107,7 @@ void DesktopSessionTest::startSharing() {
     const std::string advertising = "event=advertising(port: " + std::to_string(port) + ") phase=offering offer=true";
     const std::size_t before = traceCount(advertising);
     bool returned = false;
-    Plovander::TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> {
+    Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
         co_await session->startSharing("Test Mac");
         returned = true;
     });
