@@ -4,13 +4,9 @@
 
 namespace Plovander {
 
-bool SessionLink::isSessionMedia(const TessaloyNet::PacketChannel& channel) const {
-    const auto media = sender ? sender->channel().lock() : nullptr;
-    return media && media.get() == &channel;
-}
-
 bool SessionLink::isOwnChannel(const TessaloyNet::PacketChannel& channel) const {
-    return controlChannel.get() == &channel || isSessionMedia(channel);
+    const auto media = sender ? sender->channel().lock() : nullptr;
+    return controlChannel.get() == &channel || media.get() == &channel;
 }
 
 bool SessionLink::belongsToAnotherDevice(const TessaloyNet::PacketChannel& channel) const {

@@ -28,7 +28,6 @@ struct SessionLink {
     TaskHandle startupTask;
     bool localCursorEnabled = false;
 
-    bool isSessionMedia(const TessaloyNet::PacketChannel& channel) const;
     // The session's media or control channel.
     bool isOwnChannel(const TessaloyNet::PacketChannel& channel) const;
     // Whether `channel` comes from another device than the session's media channel.
