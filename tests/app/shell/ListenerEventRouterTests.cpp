@@ -11,7 +11,7 @@ using Kind = TessaloyCore::WirePacket::Kind;
 // complaint about a malformed payload, or what the message does) or refused with the table's trace
 // line or in silence.
 TEST_F(StreamingSessionTest, EachPacketKindPassesOnlyItsRoleAndPhase) {
-    enum class Phase { awaitingApproval, streaming };
+    enum class Phase { awaitingApproval, streaming, streamingWithoutRemoteControl };
     struct Row {
         Phase phase;
         Role role;
@@ -48,6 +48,7 @@ TEST_F(StreamingSessionTest, EachPacketKindPassesOnlyItsRoleAndPhase) {
         {Phase::streaming, Role::control, Kind::session, {}},
         {Phase::streaming, Role::control, Kind::transfer, {"ignored a transfer on the control channel"}},
         {Phase::streaming, Role::control, Kind::videoFrame, {}},
+        {Phase::streamingWithoutRemoteControl, Role::control, Kind::input, {}},
     };
     const Device ada{"Ada"};
     const auto packetOf = [&](Kind kind) {
@@ -63,8 +64,9 @@ TEST_F(StreamingSessionTest, EachPacketKindPassesOnlyItsRoleAndPhase) {
         renew();
         Channel media;
         Channel control;
-        if (row.phase == Phase::streaming) {
+        if (row.phase != Phase::awaitingApproval) {
             std::tie(media, control) = pairAndApprove(ada);
+            session->setAllowsRemoteControl(row.phase == Phase::streaming);
         } else {
             startSharing();
             media = connect(Role::media, "Pairing", ada.key);
