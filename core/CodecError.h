@@ -10,6 +10,8 @@ namespace TessaloyCore {
 enum class CodecProblem { wrongKind, truncated, unknownTag, invalidValue, tooLong, trailingBytes };
 
 const char* nameOf(CodecProblem problem) noexcept;
+// The sentence for the user.
+const char* descriptionOf(CodecProblem problem) noexcept;
 
 // The error of one codec: `CodecError<SessionMessage>`, `CodecError<InputEvent>`, ... Each codec
 // has its own type, and all of them can be caught as CaseError<CodecProblem>.

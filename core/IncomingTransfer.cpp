@@ -20,6 +20,22 @@ const char* nameOf(TransferReceiveError error) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(TransferReceiveError error) noexcept {
+    switch (error) {
+        case TransferReceiveError::tooLarge:
+            return "The file is too large.";
+        case TransferReceiveError::unexpectedOffset:
+            return "Part of the file arrived out of order.";
+        case TransferReceiveError::exceedsOffer:
+            return "More arrived than the file's announced size.";
+        case TransferReceiveError::incomplete:
+            return "The file arrived incomplete.";
+        case TransferReceiveError::digestMismatch:
+            return "The file arrived damaged.";
+    }
+    return "Something went wrong.";
+}
+
 IncomingTransfer::IncomingTransfer(TransferOffer offer) : offer_(std::move(offer)) {
     if (offer_.size > maximumSize(offer_.purpose)) throw ReceiveError(TransferReceiveError::tooLarge);
 }

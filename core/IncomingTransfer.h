@@ -12,6 +12,8 @@ namespace TessaloyCore {
 
 enum class TransferReceiveError { tooLarge, unexpectedOffset, exceedsOffer, incomplete, digestMismatch };
 const char* nameOf(TransferReceiveError error) noexcept;
+// The sentence for the user.
+const char* descriptionOf(TransferReceiveError error) noexcept;
 
 // The receiver side of one transfer: a plain value holding the offer, the bytes received so far
 // and their running SHA-256. Not thread-safe; its owner serialises calls.

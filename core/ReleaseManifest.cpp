@@ -111,6 +111,16 @@ const char* nameOf(ReleaseManifest::Problem problem) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(ReleaseManifest::Problem problem) noexcept {
+    switch (problem) {
+        case ReleaseManifest::Problem::notOurDownload:
+            return "The update is not one of ours.";
+        case ReleaseManifest::Problem::malformedHash:
+            return "The update's checksum is malformed.";
+    }
+    return "Something went wrong.";
+}
+
 std::string ReleaseManifest::host() { return PLOVANDER_RELEASE_HOST; }
 
 std::string ReleaseManifest::location() { return "https://" + host() + "/plovander/latest.json"; }

@@ -52,5 +52,7 @@ struct ReleaseManifest {
 };
 
 const char* nameOf(ReleaseManifest::Problem problem) noexcept;
+// The sentence for the user.
+const char* descriptionOf(ReleaseManifest::Problem problem) noexcept;
 
 } // namespace TessaloyCore

@@ -99,6 +99,18 @@ const char* nameOf(TransferMessageError error) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(TransferMessageError error) noexcept {
+    switch (error) {
+        case TransferMessageError::invalidOffer:
+            return "The transfer offer is not valid.";
+        case TransferMessageError::invalidChunk:
+            return "A piece of the transfer is not valid.";
+        case TransferMessageError::invalidDigest:
+            return "The transfer's checksum is not valid.";
+    }
+    return "Something went wrong.";
+}
+
 TransferMessage TransferMessage::decode(const WirePacket& packet) {
     if (packet.kind() != WirePacket::Kind::transfer) throw Error(CodecProblem::wrongKind);
     return decodeAs<TransferMessage>([&] {

@@ -16,6 +16,8 @@ namespace TessaloyCore {
 // Why a transfer message cannot be encoded.
 enum class TransferMessageError { invalidOffer, invalidChunk, invalidDigest };
 const char* nameOf(TransferMessageError error) noexcept;
+// The sentence for the user.
+const char* descriptionOf(TransferMessageError error) noexcept;
 
 // The payload of a `transfer` packet: the offer of a transfer, one chunk of its bytes at an offset,
 // its finish with the SHA-256 digest of all its bytes, or its cancellation.

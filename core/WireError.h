@@ -8,6 +8,8 @@ namespace TessaloyCore {
 enum class WireErrorCase { badMagic, unsupportedVersion, unknownKind, reservedBytesNotZero, payloadTooLarge };
 
 const char* nameOf(WireErrorCase value) noexcept;
+// The sentence for the user.
+const char* descriptionOf(WireErrorCase value) noexcept;
 
 using WireError = CaseError<WireErrorCase>;
 

@@ -25,6 +25,22 @@ const char* nameOf(WireErrorCase value) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(WireErrorCase value) noexcept {
+    switch (value) {
+        case WireErrorCase::badMagic:
+            return "The device sent something that is not a Plovander packet.";
+        case WireErrorCase::unsupportedVersion:
+            return "The device speaks a version this Mac does not know.";
+        case WireErrorCase::unknownKind:
+            return "The device sent a packet of an unknown kind.";
+        case WireErrorCase::reservedBytesNotZero:
+            return "The device sent a malformed packet.";
+        case WireErrorCase::payloadTooLarge:
+            return "The device sent a packet that is too large.";
+    }
+    return "Something went wrong.";
+}
+
 const char* nameOf(WirePacket::Kind kind) noexcept {
     switch (kind) {
         case WirePacket::Kind::videoConfiguration:

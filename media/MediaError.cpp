@@ -18,4 +18,20 @@ const char* nameOf(MediaProblem problem) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(MediaProblem problem) noexcept {
+    switch (problem) {
+        case MediaProblem::unavailableCodec:
+            return "The codec is not available.";
+        case MediaProblem::openFailed:
+            return "The codec could not be opened.";
+        case MediaProblem::invalidInput:
+            return "The codec was given unusable input.";
+        case MediaProblem::encodeFailed:
+            return "Encoding failed.";
+        case MediaProblem::decodeFailed:
+            return "Decoding failed.";
+    }
+    return "Something went wrong.";
+}
+
 } // namespace TessaloyMedia

@@ -11,6 +11,8 @@ namespace TessaloyMedia {
 enum class MediaProblem { unavailableCodec, openFailed, invalidInput, encodeFailed, decodeFailed };
 
 const char* nameOf(MediaProblem problem) noexcept;
+// The sentence for the user.
+const char* descriptionOf(MediaProblem problem) noexcept;
 
 // The failure of a media component: its case for trace lines and a text (with FFmpeg's own words
 // where FFmpeg failed) that the app shows after "Encoder failed: ".
@@ -20,6 +22,7 @@ public:
 
     const std::string& text() const noexcept { return text_; }
     const char* what() const noexcept override { return text_.c_str(); }
+    std::string description() const override { return text_; }
 
 private:
     std::string text_;

@@ -21,7 +21,7 @@ public:
     bool isCancelled() const;
 
     // Calls `callback` on cancellation (at once when already cancelled, returning 0).
-    Registration onCancel(std::function<void()> callback) const;
+    [[nodiscard]] Registration onCancel(std::function<void()> callback) const;
     void removeCallback(Registration registration) const;
 
 private:

@@ -19,11 +19,16 @@ public:
     TaskHandle() = default;
 
     template <typename Body>
-    static TaskHandle start(Body body) {
+    [[nodiscard]] static TaskHandle start(Body body) {
         TaskHandle handle;
         handle.state_ = std::make_shared<State>();
         run(handle.state_, std::move(body));
         return handle;
+    }
+    // A task nobody cancels or asks about; it still ends quietly when its body throws.
+    template <typename Body>
+    static void detach(Body body) {
+        run(std::make_shared<State>(), std::move(body));
     }
 
     // Asks the task to stop; harmless on an empty or finished handle.

@@ -17,8 +17,8 @@ public:
     // Takes the lock. When another copy holds it, returns that copy's process id (0 when it cannot
     // be read) and holds nothing; `ignoring` (a predecessor being replaced) never counts as
     // another copy. Throws std::system_error when the lock file cannot be opened at all.
-    static std::variant<SingleInstance, pid_t> acquire(const std::filesystem::path& lockFile,
-                                                       std::optional<pid_t> ignoring = std::nullopt);
+    [[nodiscard]] static std::variant<SingleInstance, pid_t> acquire(const std::filesystem::path& lockFile,
+                                                                     std::optional<pid_t> ignoring = std::nullopt);
 
     SingleInstance(SingleInstance&& other) noexcept;
     SingleInstance& operator=(SingleInstance&&) = delete;

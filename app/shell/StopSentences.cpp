@@ -1,6 +1,7 @@
 #include "app/shell/StopSentences.h"
 
 #include "app/shell/Settings.h"
+#include "net/channel/PairingLimits.h"
 #include "platform/UserDefaults.h"
 
 #include <algorithm>
@@ -58,6 +59,13 @@ std::uint16_t listenPort(const Platform::UserDefaults& defaults) {
     // nobody asked for.
     if (stored >= 1 && stored <= 65'535) return static_cast<std::uint16_t>(stored);
     return defaultListenPort;
+}
+
+const std::string& pairingLimitText() {
+    static const std::string text = "This Mac already has " +
+                                    std::to_string(TessaloyNet::PairingLimits::devicesPerMac) +
+                                    " paired devices. Forget one below to pair another.";
+    return text;
 }
 
 } // namespace Plovander

@@ -20,6 +20,9 @@ std::string stopReasonText(const TessaloyNet::HostSessionState::StopReason& reas
 // merely broke off is not worth showing. `advertising`: a pairing offer is out.
 std::optional<std::string> rejectionMessage(std::string_view reason, bool advertising);
 
+// "This Mac already has 3 paired devices. Forget one below to pair another."
+const std::string& pairingLimitText();
+
 inline constexpr std::uint16_t defaultListenPort = 55801;
 
 // The port for paired devices: the "TessaloyListenPort" setting when it is a port number

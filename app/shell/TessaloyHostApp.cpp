@@ -39,12 +39,13 @@ TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, std::unique
         },
     };
     capture_ = std::make_unique<CaptureProbe>(environment.mainActor(), captureQueue_, audioQueue_, factories);
-    session_ = std::make_unique<StreamingSession>(environment, *capture_, std::move(services));
+    session_ = std::make_unique<StreamingSession>(environment, *capture_, StreamingSession::lanListeners(environment),
+                                                  std::move(services));
 
     environment.mainActor().post([this] {
         // The display server needs no permission to be read, so the answer is always yes.
         TraceLog::screenRecordingGranted(true, false);
-        TaskHandle::start(
+        TaskHandle::detach(
             [probe = capture_.get()](CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
     });
 }

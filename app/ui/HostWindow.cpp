@@ -44,14 +44,18 @@ HostWindow::HostWindow(StreamingSession& session, QWidget* parent)
     layout->addWidget(available_);
 
     connect(share_, &QPushButton::clicked, this, [this] {
-        TaskHandle::start(
+        TaskHandle::detach(
             [this](CancellationToken) -> QCoro::Task<> { co_await session_.startSharing(session_.hostDisplayName()); });
     });
     connect(stop_, &QPushButton::clicked, this, [this] {
         session_.stopSharing(session_.listensAutomatically() ? StreamingSession::StopReason::hostDisconnected()
                                                              : StreamingSession::StopReason::userStopped());
     });
-    connect(approve_, &QPushButton::clicked, this, [this] { session_.approvePeer(); });
+    connect(approve_, &QPushButton::clicked, this, [this] {
+        // One approval per waiting device: a second press could only refuse it.
+        approve_->setEnabled(false);
+        session_.approvePeer();
+    });
     connect(decline_, &QPushButton::clicked, this, [this] { session_.declinePeer(); });
     connect(remoteControl_, &QCheckBox::toggled, this, [this](bool on) { session_.setAllowsRemoteControl(on); });
     connect(available_, &QCheckBox::toggled, this, [this](bool on) { session_.setListensAutomatically(on); });
@@ -76,6 +80,7 @@ void HostWindow::refresh() {
     share_->setEnabled(!session_.isSharing() && !session_.isAdvertising() && !waiting);
     stop_->setEnabled(session_.isSharing() || session_.isAdvertising() || waiting);
     approve_->setVisible(waiting);
+    if (!waiting) approve_->setEnabled(true);
     decline_->setVisible(waiting);
     const QSignalBlocker quietRemote(remoteControl_);
     remoteControl_->setChecked(session_.allowsRemoteControl());

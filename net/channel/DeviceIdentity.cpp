@@ -16,6 +16,14 @@ const char* nameOf(DeviceIdentityProblem problem) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(DeviceIdentityProblem problem) noexcept {
+    switch (problem) {
+        case DeviceIdentityProblem::malformedItem:
+            return "This Mac's stored identity is damaged.";
+    }
+    return "Something went wrong.";
+}
+
 DeviceIdentity DeviceIdentity::loadOrCreate(TessaloyBase::Keychain& keychain) {
     if (auto stored = keychain.read(keychainService, keychainAccount)) {
         std::optional<P256PrivateKey> key;

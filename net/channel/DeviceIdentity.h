@@ -12,6 +12,8 @@ namespace TessaloyNet {
 
 enum class DeviceIdentityProblem { malformedItem };
 const char* nameOf(DeviceIdentityProblem problem) noexcept;
+// The sentence for the user.
+const char* descriptionOf(DeviceIdentityProblem problem) noexcept;
 
 // This Mac's long-term P-256 key: it signs this Mac's certificate in trusted mode and serves ECDH
 // for the meeting identifiers. Kept in the Keychain as the 32-byte raw scalar.

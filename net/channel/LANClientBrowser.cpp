@@ -37,6 +37,16 @@ const char* nameOf(Problem problem) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(Problem problem) noexcept {
+    switch (problem) {
+        case Problem::empty:
+            return "The computer announced no address.";
+        case Problem::invalidPort:
+            return "The computer announced an invalid port.";
+    }
+    return "Something went wrong.";
+}
+
 LANClientBrowser::DiscoveredHost::DiscoveredHost(std::string_view address, std::uint16_t defaultPort,
                                                  std::string displayName)
     : port(defaultPort), name(std::move(displayName)) {

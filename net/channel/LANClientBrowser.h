@@ -31,5 +31,7 @@ public:
 };
 
 const char* nameOf(LANClientBrowser::DiscoveredHost::AddressProblem problem) noexcept;
+// The sentence for the user.
+const char* descriptionOf(LANClientBrowser::DiscoveredHost::AddressProblem problem) noexcept;
 
 } // namespace TessaloyNet

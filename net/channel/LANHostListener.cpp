@@ -244,7 +244,7 @@ void LANHostListener::channelPacket(ConnectionID id, WirePacket packet) {
     if (stopped_ || found == connections_.end()) return;
     Connection& connection = found->second;
     if (connection.role) {
-        emit(Event::Received{std::move(packet), *connection.role});
+        emit(Event::Received{std::move(packet), *connection.role, connection.channel});
         return;
     }
     if (packet.kind() != WirePacket::Kind::channelRole) {

@@ -7,6 +7,7 @@
 #include "core/WirePacket.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/channel/HandshakeAdmission.h"
+#include "net/channel/HostListener.h"
 #include "net/channel/PacketChannel.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "net/channel/PairingOffer.h"
@@ -53,7 +54,7 @@ struct LANHostListenerLimits {
 //
 // Lifetime: once stop() has reported `stopped`, no further event comes. Destroying the listener
 // stops it without reporting anything; authenticated channels are closed either way.
-class LANHostListener : public std::enable_shared_from_this<LANHostListener> {
+class LANHostListener final : public HostListener, public std::enable_shared_from_this<LANHostListener> {
 public:
     static constexpr const char* queueLabel = "dev.tessaloy.listener";
     using Limits = LANHostListenerLimits;
@@ -65,60 +66,6 @@ public:
     // case name, readTimeoutPrefix + seconds + readTimeoutSuffix.
     using Rejection = RefusalReason;
 
-    struct Event {
-        // Listening on `port`; the service is being published when asked for.
-        struct Advertising {
-            std::uint16_t port = 0;
-        };
-        // Pairing mode: a client began a handshake against the code.
-        struct Attempting {};
-        // A connection passed TLS and declared its role. Its packets arrive as `received` from now
-        // on; its end as `peerDisconnected`.
-        struct Authenticated {
-            std::shared_ptr<PacketChannel> channel;
-            std::string peerName;
-            TessaloyCore::ChannelRole role;
-        };
-        struct Rejected {
-            std::string reason;
-        };
-        struct Received {
-            TessaloyCore::WirePacket packet;
-            TessaloyCore::ChannelRole role;
-        };
-        // An authenticated channel closed; no error for a normal close.
-        struct PeerDisconnected {
-            std::optional<std::string> error;
-            // The channel that ended, so a controller can tell its session's channels from others.
-            std::shared_ptr<PacketChannel> channel;
-        };
-        // The last event: stop() was called (no error) or listening failed.
-        struct Stopped {
-            std::optional<std::string> error;
-        };
-        // No DNS-SD daemon answers (or it refused the service): the listener keeps listening,
-        // unannounced. Reported once until the service gets published.
-        struct DiscoveryUnavailable {
-            std::string reason;
-        };
-        using Value = std::variant<Advertising, Attempting, Authenticated, Rejected, Received, PeerDisconnected,
-                                   Stopped, DiscoveryUnavailable>;
-
-        Value value;
-
-        // One line for the trace, the case name with its payload:
-        //   advertising(port: 55801)
-        //   attempting
-        //   authenticated(peerName: "Anna's phone", role: media)
-        //   rejected(reason: "Too many connections are being attempted at once.")
-        //   received(kind: session, role: control, bytes: 12)
-        //   peerDisconnected(error: nil)   or   peerDisconnected(error: "…")
-        //   stopped(error: nil)            or   stopped(error: "…")
-        //   discoveryUnavailable(reason: "…")
-        std::string traceDescription() const;
-    };
-    using EventHandler = std::function<void(Event)>;
-
     // Makes the advertiser that publishes the service; called on the listener's queue, with that
     // queue. The product passes the platform's advertiser.
     using AdvertiserFactory = std::function<std::unique_ptr<TessaloyBase::ServiceAdvertiser>(
@@ -129,7 +76,7 @@ public:
     static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
                                                    Limits limits = {},
                                                    std::optional<TessaloyCore::MacKind> macKind = std::nullopt);
-    ~LANHostListener();
+    ~LANHostListener() override;
     LANHostListener(const LANHostListener&) = delete;
     LANHostListener& operator=(const LANHostListener&) = delete;
 
@@ -140,18 +87,18 @@ public:
     // first (PBKDF2); `advertising(port)` follows once listening. A failure to listen is reported
     // as `stopped(error)`. Only the first call counts.
     void start(std::optional<PairingOffer> offer, std::string displayName, const DeviceIdentity& hostKey,
-               std::uint16_t port, bool advertisesService, EventHandler events);
+               std::uint16_t port, bool advertisesService, EventHandler events) override;
     // Stops accepting, withdraws the service, closes every connection and reports `stopped`.
-    void stop();
+    void stop() override;
     // The same, returning only once no event and no call of the advertiser factory can come any
     // more. Not from the listener's own queue.
-    void stopAndWait();
+    void stopAndWait() override;
     // Withdraws the service at once, keeps accepting for `acceptanceWindow`, then closes acceptance;
     // connections already accepted go on.
-    void stopAdvertising(std::chrono::duration<double> acceptanceWindow);
+    void stopAdvertising(std::chrono::duration<double> acceptanceWindow) override;
 
     // The port listened on; 0 until listening.
-    std::uint16_t port() const noexcept { return port_.load(); }
+    std::uint16_t port() const noexcept override { return port_.load(); }
     // Connections accepted that have not yet authenticated and declared their role.
     int pendingHandshakes() const noexcept { return pendingHandshakes_.load(); }
 

@@ -89,6 +89,18 @@ const char* nameOf(PairedDeviceStoreProblem problem) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept {
+    switch (problem) {
+        case PairedDeviceStoreProblem::corruptItem:
+            return "The list of paired devices is damaged.";
+        case PairedDeviceStoreProblem::invalidKey:
+            return "The device's key is not valid.";
+        case PairedDeviceStoreProblem::invalidName:
+            return "The device's name is not valid.";
+    }
+    return "Something went wrong.";
+}
+
 std::vector<PairedDevice> PairedDeviceStore::load() const {
     const auto stored = keychain_.read(keychainService, keychainAccount);
     if (!stored) return {};

@@ -17,6 +17,8 @@ namespace TessaloyNet {
 // device that the store refuses to write, because it could not be read back.
 enum class PairedDeviceStoreProblem { corruptItem, invalidKey, invalidName };
 const char* nameOf(PairedDeviceStoreProblem problem) noexcept;
+// The sentence for the user.
+const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept;
 
 // The trust store: the phones this Mac admits without a code, kept as one Keychain item holding a
 // JSON array of {"publicKey": base64, "name", "pairedAt": seconds since 1970, "lastSeenAt": seconds

@@ -16,6 +16,18 @@ const char* nameOf(PairingOfferRejection rejection) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(PairingOfferRejection rejection) noexcept {
+    switch (rejection) {
+        case PairingOfferRejection::expired:
+            return "The code expired.";
+        case PairingOfferRejection::attemptsExhausted:
+            return "The code was tried too many times.";
+        case PairingOfferRejection::alreadyUsed:
+            return "The code was already used.";
+    }
+    return "Something went wrong.";
+}
+
 PairingOffer::PairingOffer(PairingCode code, Date createdAt)
     : code(std::move(code)), salt(randomBytes(saltBytes)), createdAt(createdAt) {}
 

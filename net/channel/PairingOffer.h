@@ -11,6 +11,8 @@ namespace TessaloyNet {
 
 enum class PairingOfferRejection { expired, attemptsExhausted, alreadyUsed };
 const char* nameOf(PairingOfferRejection rejection) noexcept;
+// The sentence for the user.
+const char* descriptionOf(PairingOfferRejection rejection) noexcept;
 
 // One offer to pair: a code and salt that a device may use for 300 s and at most 10 handshakes.
 struct PairingOffer {

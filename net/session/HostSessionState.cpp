@@ -18,6 +18,20 @@ const char* nameOf(HostSessionTransition transition) noexcept {
     return "unknown";
 }
 
+const char* descriptionOf(HostSessionTransition transition) noexcept {
+    switch (transition) {
+        case HostSessionTransition::notOffering:
+            return "No code is being offered.";
+        case HostSessionTransition::notAwaitingApproval:
+            return "No device is waiting for approval.";
+        case HostSessionTransition::notStreaming:
+            return "No session is running.";
+        case HostSessionTransition::offerUnavailable:
+            return "The code is no longer available.";
+    }
+    return "Something went wrong.";
+}
+
 std::string HostSessionState::StopReason::description() const {
     struct Describe {
         std::string operator()(const Failed& failed) const { return "failed(\"" + failed.description + "\")"; }

@@ -12,6 +12,8 @@ namespace TessaloyNet {
 
 enum class HostSessionTransition { notOffering, notAwaitingApproval, notStreaming, offerUnavailable };
 const char* nameOf(HostSessionTransition transition) noexcept;
+// The sentence for the user.
+const char* descriptionOf(HostSessionTransition transition) noexcept;
 
 // The state of one pairing or streaming session. A plain value owned by the controller on the main
 // actor; its transitions take the time as an argument and throw when refused, changing nothing

@@ -1,5 +1,7 @@
 #include "tests/integration/MainRoadHarness.h"
 
+#include "app/shell/ListenerEventRouter.h"
+
 #include "tests/support/LoopbackRelay.h"
 #include "tests/support/MovingPicture.h"
 
@@ -117,10 +119,10 @@ TEST_F(CapturePacing, ADeviceThatStopsReadingHoldsTheCaptureBackUntilItReadsAgai
     EXPECT_TRUE(session->isSharing());
     ASSERT_FALSE(readings.empty());
     for (const auto& reading : readings) {
-        EXPECT_LE(reading.frames, Plovander::StreamingSession::pendingFramesLimit);
-        EXPECT_LE(reading.kibibytes * 1024, Plovander::StreamingSession::pendingBytesLimit);
+        EXPECT_LE(reading.frames, Plovander::ListenerEventRouter::pendingFramesLimit);
+        EXPECT_LE(reading.kibibytes * 1024, Plovander::ListenerEventRouter::pendingBytesLimit);
     }
-    EXPECT_GE(readings.back().frames, Plovander::StreamingSession::pendingFramesLimit / 2) << "nothing was held";
+    EXPECT_GE(readings.back().frames, Plovander::ListenerEventRouter::pendingFramesLimit / 2) << "nothing was held";
 
     // Reading again, the device catches up and decodes the desktop as it is now.
     relay.release();

@@ -220,7 +220,7 @@ protected:
         makeController();
         ASSERT_TRUE(until([&] { return session->isReady(); }));
         bool returned = false;
-        Plovander::TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> {
+        Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
             co_await session->startSharing("Test Mac");
             returned = true;
         });
@@ -304,7 +304,7 @@ private:
             },
         };
         probe_ = std::make_unique<CaptureProbe>(actor(), captureQueue_, audioQueue_, factories);
-        session = std::make_unique<StreamingSession>(environment, *probe_);
+        session = std::make_unique<StreamingSession>(environment, *probe_, StreamingSession::lanListeners(environment));
     }
 
     DeviceSimulator::Endpoint endpoint() const {

@@ -358,7 +358,7 @@ TEST(LANHostListenerEvent, DescribesEachCaseOnOneLine) {
     EXPECT_EQ((Event{Event::Authenticated{channel, "Anna's phone", ChannelRole::media}}.traceDescription()),
               "authenticated(peerName: \"Anna's phone\", role: media)");
     EXPECT_EQ(Event{Event::Rejected{"Too many"}}.traceDescription(), "rejected(reason: \"Too many\")");
-    EXPECT_EQ((Event{Event::Received{session(3), ChannelRole::control}}.traceDescription()),
+    EXPECT_EQ((Event{Event::Received{session(3), ChannelRole::control, nullptr}}.traceDescription()),
               "received(kind: session, role: control, bytes: 1)");
     EXPECT_EQ(Event{Event::PeerDisconnected{}}.traceDescription(), "peerDisconnected(error: nil)");
     const Event gone{Event::PeerDisconnected{.error = "gone", .channel = nullptr}};

@@ -70,7 +70,7 @@ DesktopHost::Problem DesktopHost::start() {
         },
     };
     probe = std::make_unique<CaptureProbe>(environment.actor, captureQueue, audioQueue, factories);
-    session = std::make_unique<StreamingSession>(environment, *probe);
+    session = std::make_unique<StreamingSession>(environment, *probe, StreamingSession::lanListeners(environment));
     if (!until([&] { return session->isReady(); })) return "the controller did not get ready";
     return std::nullopt;
 }
@@ -108,7 +108,7 @@ DesktopHost::Problem DesktopHost::startSharing() {
     const std::string advertising = "event=advertising(port: " + std::to_string(port) + ") phase=offering offer=true";
     const std::size_t before = traceCount(advertising);
     bool returned = false;
-    Plovander::TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> {
+    Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
         co_await session->startSharing("Test Mac");
         returned = true;
     });

@@ -1,5 +1,4 @@
-#include "core/WirePacket.h"
-#include "net/channel/LANHostListener.h"
+#include "net/channel/HostListener.h"
 
 namespace TessaloyNet {
 namespace {
@@ -8,7 +7,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 std::string optionalText(const std::optional<std::string>& text) { return text ? quoted(*text) : "nil"; }
 
 struct Describe {
-    using Event = LANHostListener::Event;
+    using Event = HostListener::Event;
     std::string operator()(const Event::Advertising& event) const {
         return "advertising(port: " + std::to_string(event.port) + ")";
     }
@@ -38,6 +37,6 @@ struct Describe {
 
 } // namespace
 
-std::string LANHostListener::Event::traceDescription() const { return std::visit(Describe{}, value); }
+std::string HostListener::Event::traceDescription() const { return std::visit(Describe{}, value); }
 
 } // namespace TessaloyNet

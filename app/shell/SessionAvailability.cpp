@@ -1,0 +1,256 @@
+#include "app/shell/SessionAvailability.h"
+
+#include "app/capture/CaptureProbe.h"
+#include "app/runtime/Awaiters.h"
+#include "app/services/PointerShapeWatcher.h"
+#include "app/services/Reachability.h"
+#include "app/shell/SessionEffects.h"
+#include "app/shell/SessionLink.h"
+#include "app/shell/SessionModel.h"
+#include "app/shell/StopSentences.h"
+#include "app/shell/StreamPreferences.h"
+#include "app/trace/TraceLog.h"
+#include "app/transfers/HostTransfers.h"
+#include "base/MainActor.h"
+#include "core/AudioQuality.h"
+#include "core/SessionEnd.h"
+#include "core/UnicodeText.h"
+#include "net/channel/PairingLimits.h"
+#include "platform/Environment.h"
+
+namespace Plovander {
+namespace {
+
+using StopReason = TessaloyNet::HostSessionState::StopReason;
+using TessaloyCore::SessionEnd;
+
+std::string boolText(bool value) { return value ? "true" : "false"; }
+
+SessionEnd sessionEndFor(const StopReason& reason) {
+    struct Convert {
+        SessionEnd operator()(const StopReason::Failed& failed) const {
+            // The device shows the text; it must fit and must not be empty.
+            const std::string text(TessaloyCore::leadingBytes(failed.description, SessionEnd::maximumTextBytes));
+            return {SessionEnd::Reason::failed, text.empty() ? "failed" : text};
+        }
+        SessionEnd operator()(const StopReason::UserStopped&) const { return {SessionEnd::Reason::userStopped, {}}; }
+        SessionEnd operator()(const StopReason::PeerDisconnected&) const {
+            return {SessionEnd::Reason::peerDisconnected, {}};
+        }
+        SessionEnd operator()(const StopReason::OfferExpired&) const { return {SessionEnd::Reason::offerExpired, {}}; }
+        SessionEnd operator()(const StopReason::Rejected&) const { return {SessionEnd::Reason::rejected, {}}; }
+        SessionEnd operator()(const StopReason::HostDisconnected&) const {
+            return {SessionEnd::Reason::hostDisconnected, {}};
+        }
+    };
+    return std::visit(Convert{}, reason.value);
+}
+
+std::optional<TessaloyCore::WirePacket> sessionEndPacket(const StopReason& reason) {
+    try {
+        return sessionEndFor(reason).packet();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+SessionAvailability::SessionAvailability(Collaborators collaborators) : c_(std::move(collaborators)) {}
+
+SessionAvailability::~SessionAvailability() {
+    expiryTask_.cancel();
+    captureRetry_.cancel();
+}
+
+TessaloyBase::MainActor& SessionAvailability::actor() const { return c_.environment.mainActor(); }
+
+bool SessionAvailability::holdsADevice() const { return c_.link.sender != nullptr || c_.link.startupTask.isRunning(); }
+
+QCoro::Task<> SessionAvailability::startSharing(std::string displayName) {
+    const auto isBusy = [this] {
+        return c_.model.isAdvertising || c_.model.isSharing || c_.model.pendingPeerName.get();
+    };
+    if (isBusy()) co_return;
+    if (c_.model.pairedDevices.get().size() >= TessaloyNet::PairingLimits::devicesPerMac) {
+        c_.model.lastRejection.set(pairingLimitText());
+        co_return;
+    }
+    // A paired device being admitted is told that the session ends, rather than being left behind.
+    if (holdsADevice()) stopSharing(StopReason::userStopped());
+    c_.model.lastRejection.set(std::nullopt);
+    if (c_.model.acceptsPairedDevices) {
+        stopListener();
+        c_.model.acceptsPairedDevices.set(false);
+    }
+    const std::weak_ptr<SessionAvailability> weak = weak_from_this();
+    if (c_.capture.displays().empty()) co_await c_.capture.refreshDisplays();
+    if (!weak.lock() || isBusy() || holdsADevice()) co_return;
+    if (!c_.identity) {
+        stopSharing(StopReason::failed("This Mac's identity could not be loaded from the keychain."));
+        co_return;
+    }
+
+    const TessaloyNet::PairingOffer offer = c_.link.state.startOffering(actor().now());
+    c_.model.showOffer(offer);
+    c_.model.phaseDescription.set("Waiting for a device on this network.");
+    c_.model.isAdvertising.set(true);
+    startListener(offer, displayName);
+    expiryTask_.cancel();
+    expiryTask_ = TaskHandle::start([this, weak](CancellationToken token) -> QCoro::Task<> {
+        const bool elapsed = co_await sleepFor(actor(), SessionModel::offerLifetime, token);
+        if (elapsed && weak.lock()) expireOffer();
+    });
+    c_.effects.updateSleepGuard();
+}
+
+void SessionAvailability::expireOffer() {
+    if (c_.model.isAdvertising && !c_.model.pendingPeerName.get()) stopSharing(StopReason::offerExpired());
+}
+
+void SessionAvailability::stopSharing(StopReason reason) {
+    TraceLog::message([&] {
+        return "stopSharing(" + reason.description() + ") sharing=" + boolText(c_.model.isSharing) +
+               " advertising=" + boolText(c_.model.isAdvertising) +
+               " starting=" + boolText(c_.link.startupTask.isRunning());
+    });
+    // A cancelled start no longer counts as starting, even while its capture call finishes.
+    c_.link.startupTask.cancel();
+    c_.link.startupTask = {};
+    expiryTask_.cancel();
+    c_.effects.endSession();
+    endChannels(reason);
+    stopListener();
+    c_.model.clearPairingCode();
+
+    // What later gates read goes back to its resting state with the session.
+    c_.link.pendingPeerKey.reset();
+    c_.link.localCursorEnabled = false;
+    c_.model.isSharing.set(false);
+    c_.model.isAdvertising.set(false);
+    c_.model.acceptsPairedDevices.set(false);
+    c_.model.pendingPeerName.set(std::nullopt);
+    c_.model.connectedPeerName.set(std::nullopt);
+    c_.effects.updateSleepGuard();
+
+    // The capture stops after the stop returned; the next device may draw no pointer of its own,
+    // so captures show it again.
+    TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
+        if (!weak.lock()) co_return;
+        co_await c_.capture.stop();
+        if (weak.lock() && !c_.model.isSharing) co_await c_.capture.setCursorInVideo(true);
+    });
+    c_.model.phaseDescription.set(stopReasonText(reason));
+    scheduleReturnToListening(reason);
+    c_.link.state.stop(std::move(reason));
+}
+
+void SessionAvailability::endChannels(const StopReason& reason) {
+    // The device learns why before its channels close: each channel sends what it holds first.
+    const auto end = sessionEndPacket(reason);
+    SessionLink& link = c_.link;
+    if (link.controlChannel && end) link.controlChannel->sendDirect(*end);
+    if (link.sender) link.sender->stop(end);
+    link.sender.reset();
+    link.sessionPeerKey.reset();
+    c_.transfers.detach();
+
+    const TessaloyCore::QualityMode mode = c_.model.qualityMode;
+    c_.preferences.reset(mode);
+    const auto audio = TessaloyCore::AudioQuality::of(mode);
+    c_.capture.audio().setQuality(c_.preferences.wantsSound, audio.sampleRate, audio.channels, audio.bitrate);
+    c_.capture.audio().setDestination({});
+
+    if (link.controlChannel) link.controlChannel->close();
+    link.controlChannel.reset();
+    c_.pointerShapes.stop();
+}
+
+void SessionAvailability::scheduleReturnToListening(const StopReason& reason) {
+    const auto delay = unattended_.restartDelay(reason, c_.model.listensAutomatically);
+    if (!delay) return;
+    TaskHandle::detach([this, weak = weak_from_this(), delay](CancellationToken) -> QCoro::Task<> {
+        co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay));
+        if (weak.lock()) co_await updateAvailability();
+    });
+}
+
+QCoro::Task<> SessionAvailability::updateAvailability() {
+    const std::weak_ptr<SessionAvailability> weak = weak_from_this();
+    const auto isBusy = [this] {
+        return c_.model.isSharing || c_.model.isAdvertising || c_.model.pendingPeerName.get() ||
+               c_.link.startupTask.isRunning();
+    };
+    if (!c_.model.listensAutomatically) {
+        if (c_.model.acceptsPairedDevices || c_.model.isSharing) stopSharing(StopReason::userStopped());
+    } else if (!c_.model.acceptsPairedDevices && !isBusy() && c_.identity && !c_.model.pairedDevices.get().empty()) {
+        if (c_.capture.displays().empty()) co_await c_.capture.refreshDisplays();
+        if (!weak.lock()) co_return;
+        const bool stillWanted = c_.model.listensAutomatically && !c_.model.acceptsPairedDevices && !isBusy();
+        if (stillWanted && c_.capture.displays().empty()) {
+            c_.model.setupProblem.set(c_.capture.status());
+            scheduleCaptureRetry();
+        } else if (stillWanted) {
+            c_.model.setupProblem.set(std::nullopt);
+            captureRetry_.cancel();
+            c_.model.acceptsPairedDevices.set(true);
+            startListener(std::nullopt, c_.environment.hostName());
+        }
+    }
+    const bool wantsRelay = c_.model.listensAutomatically && !c_.model.pairedDevices.get().empty();
+    c_.reachability.updateVPNRelay(wantsRelay);
+    c_.reachability.updateConnectRegistration();
+    c_.effects.updateSleepGuard();
+}
+
+void SessionAvailability::retryAfterSetupProblem() {
+    if (!c_.model.setupProblem.get() || c_.model.acceptsPairedDevices || c_.model.isSharing) return;
+    captureRetry_.cancel();
+    TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
+        if (weak.lock()) co_await updateAvailability();
+    });
+}
+
+void SessionAvailability::scheduleCaptureRetry() {
+    unattended_.failed();
+    captureRetry_.cancel();
+    const auto delay = unattended_.restartDelay(StopReason::failed("capture"), c_.model.listensAutomatically);
+    if (!delay) return;
+    captureRetry_ = TaskHandle::start([this, weak = weak_from_this(), delay](CancellationToken token) -> QCoro::Task<> {
+        const bool elapsed = co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay), token);
+        if (elapsed && weak.lock()) co_await updateAvailability();
+    });
+}
+
+std::int64_t SessionAvailability::listeningFailed() {
+    unattended_.failed();
+    return unattended_.consecutiveFailures();
+}
+
+void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer> offer,
+                                        const std::string& displayName) {
+    stopListener();
+    c_.link.listener = c_.makeListener(c_.trusted);
+    const std::weak_ptr<TessaloyNet::HostListener> from = c_.link.listener;
+    auto events = [this, weak = weak_from_this(), from](TessaloyNet::HostListener::Event event) {
+        actor().post([this, weak, from, event = std::move(event)] {
+            if (!weak.lock()) return;
+            const auto listener = from.lock();
+            if (!listener || listener != c_.link.listener) {
+                TraceLog::message([&] { return "ignored " + event.traceDescription() + " from a retired listener"; });
+                return;
+            }
+            c_.dispatch(event);
+        });
+    };
+    const std::string name = displayName.empty() ? "Mac" : displayName;
+    c_.link.listener->start(std::move(offer), name, *c_.identity, c_.listenPort, true, std::move(events));
+}
+
+void SessionAvailability::stopListener() {
+    if (!c_.link.listener) return;
+    c_.link.listener->stopAndWait();
+    c_.link.listener.reset();
+}
+
+} // namespace Plovander

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "app/runtime/TaskHandle.h"
+#include "net/channel/DeviceIdentity.h"
+#include "net/channel/HostListener.h"
+#include "net/channel/PairedDeviceStore.h"
+#include "net/reach/UnattendedListening.h"
+#include "net/session/HostSessionState.h"
+
+#include <qcoro/qcorotask.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Platform {
+class Environment;
+}
+namespace TessaloyBase {
+class MainActor;
+}
+
+namespace Plovander {
+
+class CaptureProbe;
+class HostTransfers;
+class PointerShapeWatcher;
+class Reachability;
+class SessionEffects;
+class SessionModel;
+class StreamPreferences;
+struct SessionLink;
+
+// Makes the listener of each offer and of each period of listening for paired devices.
+using HostListenerFactory =
+    std::function<std::shared_ptr<TessaloyNet::HostListener>(const TessaloyNet::PairedDeviceStore& trusted)>;
+
+// When the Mac listens, and the end of every session: sharing with a code, availability to paired
+// devices with its retries, and the one stop path with what follows it. Main actor only.
+class SessionAvailability : public std::enable_shared_from_this<SessionAvailability> {
+public:
+    using StopReason = TessaloyNet::HostSessionState::StopReason;
+    using Dispatch = std::function<void(const TessaloyNet::HostListener::Event&)>;
+
+    struct Collaborators {
+        Platform::Environment& environment;
+        SessionModel& model;
+        SessionLink& link;
+        StreamPreferences& preferences;
+        SessionEffects& effects;
+        CaptureProbe& capture;
+        HostTransfers& transfers;
+        PointerShapeWatcher& pointerShapes;
+        Reachability& reachability;
+        const TessaloyNet::PairedDeviceStore& trusted;
+        const std::optional<TessaloyNet::DeviceIdentity>& identity;
+        HostListenerFactory makeListener;
+        std::uint16_t listenPort;
+        // Where the current listener's events go, on the main actor.
+        Dispatch dispatch;
+    };
+
+    explicit SessionAvailability(Collaborators collaborators);
+    ~SessionAvailability();
+
+    // Offers a code on this network; a session that holds a device ends first.
+    QCoro::Task<> startSharing(std::string displayName);
+    void stopSharing(StopReason reason);
+    // Listens for paired devices, or stops doing so, as the settings and the state want.
+    QCoro::Task<> updateAvailability();
+    void retryAfterSetupProblem();
+    // Capture cannot start yet: tries again after the back-off.
+    void scheduleCaptureRetry();
+
+    // The listener for paired devices is up, or it stopped by itself (returns the failure count).
+    void listening() { unattended_.listening(); }
+    std::int64_t listeningFailed();
+
+    // Stops the listener, waiting until no event of it can come.
+    void stopListener();
+
+private:
+    TessaloyBase::MainActor& actor() const;
+    void startListener(std::optional<TessaloyNet::PairingOffer> offer, const std::string& displayName);
+    void expireOffer();
+    bool holdsADevice() const;
+    void endChannels(const StopReason& reason);
+    void scheduleReturnToListening(const StopReason& reason);
+
+    Collaborators c_;
+    TessaloyNet::UnattendedListening unattended_;
+    TaskHandle expiryTask_;
+    TaskHandle captureRetry_;
+};
+
+} // namespace Plovander

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/QualityMode.h"
+#include "core/WirePacket.h"
+#include "net/channel/PacketChannel.h"
+#include "platform/Events.h"
+#include "platform/ShareableDisplay.h"
+
+#include <qcoro/qcorotask.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Plovander {
+
+class CaptureProbe;
+class InputInjector;
+class SessionAvailability;
+class SessionModel;
+class StreamPreferences;
+struct SessionLink;
+
+// The capture of a running session: restarts with the device's current choices, and where the
+// pointer is for a device that draws it itself. Main actor only.
+class SessionCapture : public std::enable_shared_from_this<SessionCapture> {
+public:
+    SessionCapture(CaptureProbe& capture, SessionModel& model, SessionLink& link, StreamPreferences& preferences,
+                   InputInjector& input, SessionAvailability& availability);
+
+    // The device's view of where the pointer is: `point` (desktop coordinates) placed inside the
+    // shared display's `bounds`. Nothing for empty bounds.
+    static std::optional<TessaloyCore::WirePacket> cursorUpdate(std::uint32_t sequence, Platform::Events::Point point,
+                                                                const Platform::ShareableDisplay::Bounds& bounds);
+
+    // Applies what was chosen while capture was starting for a new session.
+    void startCaptureTask();
+    // Restarts with the current quality and codec; a failure ends the session. Returns whether
+    // capture runs.
+    QCoro::Task<bool> restartCapture(std::string reason);
+    // Restarts for a quality mode, a codec or a display chosen while sharing.
+    void restartInBackground(std::string reason);
+    // Sends the pointer's current position on `channel`.
+    void sendLocalPointer(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
+    std::optional<Platform::ShareableDisplay::Bounds> sharedDisplayBounds() const;
+
+private:
+    CaptureProbe& capture_;
+    SessionModel& model_;
+    SessionLink& link_;
+    StreamPreferences& preferences_;
+    InputInjector& input_;
+    SessionAvailability& availability_;
+};
+
+} // namespace Plovander

@@ -1,0 +1,62 @@
+#include "app/shell/SessionEffects.h"
+
+#include "app/services/InputInjector.h"
+#include "app/shell/SessionLink.h"
+#include "app/shell/SessionModel.h"
+#include "app/shell/SessionServices.h"
+#include "app/trace/TraceLog.h"
+
+namespace Plovander {
+namespace {
+
+std::string boolText(bool value) { return value ? "true" : "false"; }
+
+} // namespace
+
+SessionEffects::SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input)
+    : model_(model), link_(link), services_(services), input_(input) {}
+
+void SessionEffects::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted) {
+    // Nothing else on this computer asks for the accessibility trust that the platform the
+    // session came from needs: injection through the display server is allowed as such.
+    const bool permitted = model_.isSharing && model_.allowsRemoteControl;
+    services_.blanker->setBlanking(wanted.blanksScreen && permitted);
+    const bool lock = wanted.locksLocalInput && permitted;
+    if (lock && !services_.inputLock->isLocked()) {
+        services_.inputLock->lock();
+    } else if (!lock && services_.inputLock->isLocked()) {
+        services_.inputLock->unlock();
+    }
+    const TessaloyCore::SessionMessage::PrivacyState actual{.blanksScreen = services_.blanker->isBlanking(),
+                                                            .locksLocalInput = services_.inputLock->isLocked()};
+    if (actual != model_.privacy.get()) {
+        TraceLog::message([&] {
+            return "privacy blanksScreen=" + boolText(actual.blanksScreen) +
+                   " locksLocalInput=" + boolText(actual.locksLocalInput);
+        });
+    }
+    model_.privacy.set(actual);
+    link_.sendOnControl(TessaloyCore::SessionMessage{TessaloyCore::SessionMessage::PrivacyApplied{actual}});
+}
+
+void SessionEffects::updateSleepGuard() {
+    const bool on = model_.isSharing || (model_.acceptsPairedDevices && model_.staysAwakeForPairedDevices);
+    services_.sleepGuard->setActive(
+        on, model_.isSharing ? "Plovander is sharing this screen" : "Plovander is waiting for a paired device");
+}
+
+void SessionEffects::releaseRemoteControl() {
+    input_.releaseAll();
+    const auto privacy = model_.privacy.get();
+    if (privacy.blanksScreen || privacy.locksLocalInput) applyPrivacy(privacy);
+}
+
+void SessionEffects::endSession() {
+    input_.releaseAll();
+    services_.blanker->setBlanking(false);
+    services_.inputLock->unlock();
+    model_.privacy.set(
+        {.blanksScreen = services_.blanker->isBlanking(), .locksLocalInput = services_.inputLock->isLocked()});
+}
+
+} // namespace Plovander

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/SessionMessage.h"
+
+namespace Plovander {
+
+class InputInjector;
+class SessionModel;
+struct SessionLink;
+struct SessionServices;
+
+// What a session does to this computer besides showing it: the blanked screen, the locked local
+// input, input held down for the device, and keeping the computer awake. Main actor only.
+class SessionEffects {
+public:
+    SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input);
+
+    // Applies what the device asked for, as far as the session permits, and tells it the outcome.
+    void applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted);
+    // Awake while sharing, or while waiting for paired devices when the user wants that.
+    void updateSleepGuard();
+    // Remote control went off: nothing stays pressed, and privacy follows what is still allowed.
+    void releaseRemoteControl();
+    // The session ended: input released, screen shown, local input unlocked.
+    void endSession();
+
+private:
+    SessionModel& model_;
+    SessionLink& link_;
+    SessionServices& services_;
+    InputInjector& input_;
+};
+
+} // namespace Plovander

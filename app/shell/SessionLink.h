@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/runtime/TaskHandle.h"
+#include "core/Bytes.h"
+#include "core/SessionMessage.h"
+#include "net/channel/HostListener.h"
+#include "net/channel/PacketChannel.h"
+#include "net/send/VideoSender.h"
+#include "net/session/HostSessionState.h"
+
+#include <memory>
+#include <optional>
+
+namespace Plovander {
+
+// The controller's hold on one device: the session's state machine, the listener that serves it,
+// the session's own channels and sender, and the keys the device showed. Main actor only.
+struct SessionLink {
+    TessaloyNet::HostSessionState state;
+    std::shared_ptr<TessaloyNet::HostListener> listener;
+    std::shared_ptr<TessaloyNet::PacketChannel> controlChannel;
+    std::shared_ptr<TessaloyNet::VideoSender> sender;
+    // The key the session's media channel authenticated with; its control channel must match it.
+    std::optional<TessaloyCore::Bytes> sessionPeerKey;
+    // The long-term key the device sent (or is stored with) for pairing.
+    std::optional<TessaloyCore::Bytes> pendingPeerKey;
+    // The capture start of an approved session; empty once it ended or was cancelled.
+    TaskHandle startupTask;
+    bool localCursorEnabled = false;
+
+    // The session's media or control channel.
+    bool isOwnChannel(const TessaloyNet::PacketChannel& channel) const;
+    // Whether `channel` comes from another device than the session's media channel.
+    bool belongsToAnotherDevice(const TessaloyNet::PacketChannel& channel) const;
+    // Sends at once on the control channel; false when there is none or the message cannot go.
+    bool sendOnControl(const TessaloyCore::SessionMessage& message) const;
+    bool isStreaming() const { return state.phase().is<TessaloyNet::HostSessionState::Phase::Streaming>(); }
+};
+
+} // namespace Plovander

@@ -1,0 +1,269 @@
+#include "app/shell/SessionMessages.h"
+
+#include "app/capture/CaptureProbe.h"
+#include "app/runtime/TaskHandle.h"
+#include "app/services/PointerShapeWatcher.h"
+#include "app/shell/SessionCapture.h"
+#include "app/shell/SessionEffects.h"
+#include "app/shell/SessionLink.h"
+#include "app/shell/SessionModel.h"
+#include "app/shell/StreamPreferences.h"
+#include "app/trace/TraceLog.h"
+#include "app/transfers/HostTransfers.h"
+#include "core/AppVersion.h"
+#include "core/AudioQuality.h"
+#include "core/UnicodeText.h"
+#include "platform/Environment.h"
+#include "platform/Pasteboard.h"
+
+#include <sys/utsname.h>
+
+#include <algorithm>
+
+namespace Plovander {
+namespace {
+
+using TessaloyCore::SessionMessage;
+
+constexpr std::size_t largestClipboardText = 65'536;
+
+std::string systemDescription() {
+    utsname name{};
+    if (::uname(&name) != 0) return "Linux";
+    return std::string(name.sysname) + " " + name.release;
+}
+
+// Host information travels in texts of at most 64 characters.
+std::string shortText(std::string_view text) {
+    return std::string(TessaloyCore::leadingScalars(text, TessaloyCore::HostInfo::maximumTextCharacters));
+}
+
+bool isPreference(const SessionMessage& message) {
+    return message.is<SessionMessage::Quality>() || message.is<SessionMessage::Sound>() ||
+           message.is<SessionMessage::VideoCodecs>() || message.is<SessionMessage::DrawsPointer>();
+}
+
+} // namespace
+
+SessionMessages::SessionMessages(Collaborators collaborators) : c_(std::move(collaborators)) {}
+
+void SessionMessages::handle(const SessionMessage& message) {
+    const bool streaming = c_.link.isStreaming();
+    const bool sharing = c_.model.isSharing;
+    // The device's preferences reach the capture that starts right after approval.
+    const bool earlyAllowed = streaming || c_.link.startupTask.isRunning() || sharing;
+    if (!(isPreference(message) && earlyAllowed) && !(sharing && streaming)) {
+        TraceLog::message("ignored a session message before the session was approved");
+        return;
+    }
+    std::visit(
+        [this](const auto& value) {
+            using Case = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Case, SessionMessage::PasteOnMac>) {
+                pasteOnMac(value.text);
+            } else if constexpr (std::is_same_v<Case, SessionMessage::CopyFromMac>) {
+                copyFromMac();
+            } else if constexpr (std::is_same_v<Case, SessionMessage::ListDisplays>) {
+                c_.link.sendOnControl(displayList());
+            } else if constexpr (std::is_same_v<Case, SessionMessage::ShareDisplay>) {
+                TaskHandle::detach([this, weak = weak_from_this(), id = value.id](CancellationToken) -> QCoro::Task<> {
+                    if (weak.lock()) co_await switchSharedDisplay(id, true);
+                });
+            } else if constexpr (std::is_same_v<Case, SessionMessage::Quality>) {
+                applyQuality(value.mode);
+            } else if constexpr (std::is_same_v<Case, SessionMessage::Sound>) {
+                applySound(value.on);
+            } else if constexpr (std::is_same_v<Case, SessionMessage::VideoCodecs>) {
+                applyVideoCodecs(value.list);
+            } else if constexpr (std::is_same_v<Case, SessionMessage::DrawsPointer>) {
+                setDeviceDrawsPointer();
+            } else if constexpr (std::is_same_v<Case, SessionMessage::Privacy>) {
+                c_.effects.applyPrivacy(value.state);
+            } else if constexpr (std::is_same_v<Case, SessionMessage::RequestKeyframe>) {
+                requestKeyframe();
+            } else if constexpr (std::is_same_v<Case, SessionMessage::UpdateMac>) {
+                // Installing updates is not offered on this computer: say so rather than stay silent.
+                c_.link.sendOnControl(SessionMessage{
+                    TessaloyCore::UpdateStatus{TessaloyCore::UpdateStatus::State::notAllowed, std::nullopt}});
+            } else {
+                TraceLog::message("ignored a message that only travels to the device");
+            }
+        },
+        message.value);
+}
+
+void SessionMessages::pasteOnMac(const std::string& text) {
+    using Refusal = SessionMessage::ClipboardRefusal;
+    if (!c_.model.allowsRemoteControl) {
+        c_.link.sendOnControl(SessionMessage{SessionMessage::ClipboardRefused{Refusal::notAllowed}});
+        return;
+    }
+    const auto pasteboard = c_.environment.pasteboard();
+    pasteboard->clearContents();
+    pasteboard->setString(text);
+    c_.transfers.paste();
+    TraceLog::message("pasted text from the device");
+    c_.link.sendOnControl(SessionMessage{SessionMessage::Pasted{}});
+}
+
+void SessionMessages::copyFromMac() {
+    using Refusal = SessionMessage::ClipboardRefusal;
+    const auto reply = [this](SessionMessage message) { c_.link.sendOnControl(message); };
+    if (!c_.model.allowsRemoteControl) {
+        reply(SessionMessage{SessionMessage::ClipboardRefused{Refusal::notAllowed}});
+        return;
+    }
+    const HostTransfers::PasteboardResult result = c_.transfers.sendPasteboard();
+    if (const auto* refused = std::get_if<HostTransfers::PasteboardResult::Refused>(&result.value)) {
+        reply(SessionMessage{SessionMessage::ClipboardRefused{refused->reason}});
+        return;
+    }
+    if (std::holds_alternative<HostTransfers::PasteboardResult::Queued>(result.value)) return;
+    const auto text = c_.environment.pasteboard()->string();
+    if (!text || text->empty()) {
+        reply(SessionMessage{SessionMessage::ClipboardRefused{Refusal::empty}});
+    } else if (text->size() > largestClipboardText) {
+        reply(SessionMessage{SessionMessage::ClipboardRefused{Refusal::tooLarge}});
+    } else {
+        TraceLog::message("sent the clipboard to the device");
+        reply(SessionMessage{SessionMessage::Clipboard{*text}});
+    }
+}
+
+void SessionMessages::requestKeyframe() {
+    const auto output = c_.capture.encodingOutput();
+    if (!output) return;
+    output->captureQueue().async([weak = std::weak_ptr<CaptureEncodingOutput>(output)] {
+        if (const auto live = weak.lock()) live->requestKeyframe();
+    });
+}
+
+SessionMessage SessionMessages::displayList() const {
+    SessionMessage::Displays list;
+    const auto& displays = c_.capture.displays();
+    const std::size_t count = std::min(displays.size(), SessionMessage::maximumDisplays);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& display = displays[i];
+        list.displays.push_back({.id = display.displayID,
+                                 .width = std::clamp<std::int64_t>(display.width, 1, 65'535),
+                                 .height = std::clamp<std::int64_t>(display.height, 1, 65'535),
+                                 .isMain = display.isMain,
+                                 .name = std::string(TessaloyCore::leadingScalars(
+                                     display.name, SessionMessage::DisplayInfo::maximumNameCharacters))});
+    }
+    list.shared = c_.capture.selectedDisplayID();
+    return SessionMessage{std::move(list)};
+}
+
+QCoro::Task<> SessionMessages::switchSharedDisplay(std::uint32_t displayID, bool fromDevice) {
+    if (!c_.model.isSharing || !c_.link.sender) co_return;
+    const auto& displays = c_.capture.displays();
+    const bool listed = std::any_of(displays.begin(), displays.end(),
+                                    [&](const auto& display) { return display.displayID == displayID; });
+    if (displayID == c_.capture.selectedDisplayID() || !listed) co_return;
+    if (fromDevice && !c_.model.allowsRemoteControl) {
+        TraceLog::message("display switch refused: remote control is off");
+        c_.link.sendOnControl(displayList());
+        co_return;
+    }
+    const std::weak_ptr<SessionMessages> weak = weak_from_this();
+    c_.capture.setSelectedDisplayID(displayID);
+    co_await c_.sessionCapture.restartCapture("switching the shared display");
+    if (weak.lock()) c_.link.sendOnControl(displayList());
+}
+
+void SessionMessages::applyQuality(TessaloyCore::QualityMode mode) {
+    if (mode == c_.model.qualityMode.get()) return;
+    c_.model.qualityMode.set(mode);
+    const auto audio = TessaloyCore::AudioQuality::of(mode);
+    c_.capture.audio().setQuality(c_.preferences.wantsSound, audio.sampleRate, audio.channels, audio.bitrate);
+    c_.preferences.restartLadder(mode);
+    TraceLog::message([&] { return std::string("quality mode ") + TessaloyCore::nameOf(mode); });
+    if (c_.model.isSharing) {
+        c_.sessionCapture.restartInBackground(std::string("applying ") + TessaloyCore::nameOf(mode) + " quality");
+    }
+}
+
+void SessionMessages::applySound(bool on) {
+    c_.preferences.wantsSound = on;
+    const auto audio = TessaloyCore::AudioQuality::of(c_.model.qualityMode);
+    c_.capture.audio().setQuality(on, audio.sampleRate, audio.channels, audio.bitrate);
+}
+
+void SessionMessages::applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list) {
+    if (!c_.preferences.setDeviceCodecs({list.begin(), list.end()})) return;
+    const TessaloyCore::VideoCodec preferred = c_.preferences.preferredCodec();
+    TraceLog::message([&] {
+        std::vector<std::string> names;
+        for (const auto codec : c_.preferences.deviceCodecs()) names.emplace_back(TessaloyCore::nameOf(codec));
+        std::sort(names.begin(), names.end());
+        std::string text = "device decodes [";
+        for (std::size_t i = 0; i < names.size(); ++i) text += (i ? ", \"" : "\"") + names[i] + "\"";
+        return text + "], using " + TessaloyCore::nameOf(preferred);
+    });
+    if (!c_.model.isSharing || c_.capture.codec() == preferred) return;
+    c_.sessionCapture.restartInBackground(std::string("switching to ") + TessaloyCore::nameOf(preferred));
+}
+
+void SessionMessages::setDeviceDrawsPointer() {
+    if (!c_.model.allowsRemoteControl) {
+        TraceLog::message("device draws the pointer; keeping it in the picture until control is on");
+        return;
+    }
+    TraceLog::message("device draws the pointer; capturing without it");
+    TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
+        if (weak.lock()) co_await c_.capture.setCursorInVideo(false);
+    });
+}
+
+void SessionMessages::startLocalPointerMode() {
+    if (!c_.link.controlChannel) return;
+    const std::weak_ptr<TessaloyNet::PacketChannel> weakChannel = c_.link.controlChannel;
+    TaskHandle::detach([this, weak = weak_from_this(), weakChannel,
+                        generation = c_.link.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
+        const auto stillThisSession = [&] {
+            const auto channel = weakChannel.lock();
+            return weak.lock() && channel && c_.link.state.sessionGeneration() == generation && c_.link.isStreaming() &&
+                   c_.link.controlChannel == channel;
+        };
+        if (!stillThisSession()) co_return;
+        const bool accepted = co_await c_.capture.setCursorInVideo(false);
+        if (!stillThisSession()) co_return;
+        TraceLog::message(accepted ? "local pointer on: the Mac pointer is out of the picture"
+                                   : "local pointer refused");
+        if (!accepted) co_return;
+        c_.link.localCursorEnabled = true;
+        c_.pointerShapes.setSend([weakChannel](const SessionMessage& message) {
+            const auto channel = weakChannel.lock();
+            if (!channel) return;
+            try {
+                channel->sendDirect(message.packet());
+            } catch (const std::exception&) {
+            }
+        });
+        c_.pointerShapes.start();
+        c_.sessionCapture.sendLocalPointer(weakChannel.lock());
+    });
+    c_.pointerShapes.poll();
+}
+
+void SessionMessages::sendReachabilityInfo() {
+    if (!c_.model.isSharing || !c_.link.isStreaming() || !c_.link.controlChannel) return;
+    // No VPN relay runs yet, so there are no remote addresses to offer; the empty list still goes.
+    if (!c_.link.sendOnControl(SessionMessage{SessionMessage::RemoteAddresses{}})) return;
+    TraceLog::message("sent 0 remote address(es)");
+    sendHostInfo();
+}
+
+void SessionMessages::sendHostInfo() {
+    const std::string kind = TessaloyCore::nameOf(c_.environment.machineKind());
+    c_.link.sendOnControl(
+        SessionMessage{TessaloyCore::HostInfo{.version = shortText(TessaloyCore::AppVersion::marketing()),
+                                              .build = shortText(TessaloyCore::AppVersion::build()),
+                                              .system = shortText(systemDescription()),
+                                              .model = kind,
+                                              .available = std::nullopt,
+                                              .canInstall = false}});
+}
+
+} // namespace Plovander

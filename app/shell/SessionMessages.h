@@ -1,0 +1,67 @@
+#pragma once
+
+#include "core/QualityMode.h"
+#include "core/SessionMessage.h"
+#include "core/VideoCodec.h"
+
+#include <qcoro/qcorotask.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Platform {
+class Environment;
+}
+
+namespace Plovander {
+
+class CaptureProbe;
+class HostTransfers;
+class PointerShapeWatcher;
+class SessionCapture;
+class SessionEffects;
+class SessionModel;
+class StreamPreferences;
+struct SessionLink;
+
+// The device's session messages: which are accepted in which phase, what each does on this Mac,
+// and what goes back on the control channel. Also what the Mac tells the device of itself.
+// Main actor only.
+class SessionMessages : public std::enable_shared_from_this<SessionMessages> {
+public:
+    struct Collaborators {
+        Platform::Environment& environment;
+        SessionModel& model;
+        SessionLink& link;
+        StreamPreferences& preferences;
+        SessionEffects& effects;
+        CaptureProbe& capture;
+        SessionCapture& sessionCapture;
+        HostTransfers& transfers;
+        PointerShapeWatcher& pointerShapes;
+    };
+
+    explicit SessionMessages(Collaborators collaborators);
+
+    void handle(const TessaloyCore::SessionMessage& message);
+    // The device draws the pointer: it gets positions instead of a picture of it.
+    void startLocalPointerMode();
+    void sendReachabilityInfo();
+    void sendHostInfo();
+
+private:
+    void pasteOnMac(const std::string& text);
+    void copyFromMac();
+    void requestKeyframe();
+    TessaloyCore::SessionMessage displayList() const;
+    QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
+    void applyQuality(TessaloyCore::QualityMode mode);
+    void applySound(bool on);
+    void applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list);
+    void setDeviceDrawsPointer();
+
+    Collaborators c_;
+};
+
+} // namespace Plovander

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/runtime/Published.h"
+#include "core/QualityMode.h"
+#include "core/SessionMessage.h"
+#include "net/channel/PairedDevice.h"
+#include "net/channel/PairingOffer.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace TessaloyNet {
+class PairedDeviceStore;
+}
+
+namespace Plovander {
+
+class StreamingSession;
+
+// The controller's published state: the one place where what the views show changes. Each
+// property notifies through the controller's `<name>Changed()` signal, and only when it changed.
+// Main actor only.
+class SessionModel {
+public:
+    using Date = std::chrono::system_clock::time_point;
+    static constexpr std::chrono::seconds offerLifetime{300};
+
+    explicit SessionModel(StreamingSession& owner);
+    SessionModel(const SessionModel&) = delete;
+    SessionModel& operator=(const SessionModel&) = delete;
+
+    // The code on screen, its link and its expiry, from an offer.
+    void showOffer(const TessaloyNet::PairingOffer& offer);
+    // Clearing the code clears what belongs to it.
+    void clearPairingCode();
+    // Reloads `pairedDevices` from the trust store; an unreadable store is traced and leaves it.
+    void reloadPairedDevices(const TessaloyNet::PairedDeviceStore& trusted);
+
+    Published<bool> isSharing;
+    Published<bool> isAdvertising;
+    Published<bool> acceptsPairedDevices;
+    Published<bool> allowsRemoteControl;
+    Published<bool> listensAutomatically;
+    Published<bool> staysAwakeForPairedDevices;
+    Published<bool> keepsAvailableOnApproval;
+    Published<TessaloyCore::QualityMode> qualityMode;
+    Published<std::string> phaseDescription;
+    Published<std::optional<std::string>> pendingPeerName;
+    Published<std::optional<std::string>> connectedPeerName;
+    Published<std::optional<std::string>> pairingCode;
+    Published<std::optional<Date>> pairingExpiresAt;
+    Published<std::optional<std::string>> pairingLink;
+    Published<std::vector<TessaloyNet::PairedDevice>> pairedDevices;
+    Published<std::optional<std::string>> lastRejection;
+    Published<TessaloyCore::SessionMessage::PrivacyState> privacy;
+    Published<std::optional<std::string>> setupProblem;
+    Published<bool> ready;
+};
+
+} // namespace Plovander

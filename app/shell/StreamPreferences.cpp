@@ -1,0 +1,37 @@
+#include "app/shell/StreamPreferences.h"
+
+#include <algorithm>
+
+namespace Plovander {
+
+using TessaloyCore::VideoCodec;
+
+StreamPreferences::StreamPreferences(TessaloyCore::QualityMode mode)
+    : ladder_(TessaloyCore::QualityRung::ladder(mode).size()) {}
+
+void StreamPreferences::restartLadder(TessaloyCore::QualityMode mode) {
+    ladder_ = TessaloyCore::QualityLadder(TessaloyCore::QualityRung::ladder(mode).size());
+}
+
+void StreamPreferences::reset(TessaloyCore::QualityMode mode) {
+    restartLadder(mode);
+    deviceCodecs_ = {VideoCodec::h264};
+}
+
+bool StreamPreferences::setDeviceCodecs(std::set<VideoCodec> codecs) {
+    codecs.insert(VideoCodec::h264);
+    if (codecs == deviceCodecs_) return false;
+    deviceCodecs_ = std::move(codecs);
+    return true;
+}
+
+VideoCodec StreamPreferences::preferredCodec() const {
+    return deviceCodecs_.contains(VideoCodec::hevc) ? VideoCodec::hevc : VideoCodec::h264;
+}
+
+TessaloyCore::QualityRung StreamPreferences::currentRung(TessaloyCore::QualityMode mode) const {
+    const auto rungs = TessaloyCore::QualityRung::ladder(mode);
+    return rungs[std::min(ladder_.rung(), rungs.size() - 1)];
+}
+
+} // namespace Plovander
