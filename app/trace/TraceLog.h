@@ -63,6 +63,12 @@ public:
     // coalescingInterval; more of that key within it are only counted, and when it ends one line
     // "<the last of them> (repeated N times in the last 10 s)" stands for them.
     static void coalesced(std::string_view key, std::string_view text);
+    // Builds the text only when tracing is on.
+    template <typename Build>
+    requires std::invocable<Build&>
+    static void coalesced(std::string_view key, Build&& build) {
+        if (isOn()) coalesced(key, std::string_view(build()));
+    }
     // Writes the counts held back so far, at once: at shutdown.
     static void flush();
 

@@ -185,7 +185,7 @@ TEST_F(TraceLogTest, CoalescesRepeatsOfAKeyIntoOneCountPerInterval) {
     };
     for (const Step& step : steps) {
         clock.advance(at(step.at) - clock.now());
-        TraceLog::coalesced(step.key, step.text);
+        TraceLog::coalesced(step.key, [&] { return std::string(step.text); });
     }
     // Both intervals still open: the flush writes b's count, and a has none.
     clock.advance(at(20) - clock.now());
