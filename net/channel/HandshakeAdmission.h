@@ -22,8 +22,8 @@ struct HandshakeAdmissionLimits {
 class HandshakeAdmission {
 public:
     using Limits = HandshakeAdmissionLimits;
-    // What a connection counts against: an IPv4 address, or the /64 prefix of an IPv6 one (one
-    // network hands out a whole /64 to each of its machines).
+    // What a connection counts against: an IPv4 address, or the /64 prefix of an IPv6 one (a
+    // machine may take any address of its /64, and new ones at will).
     using Host = std::string;
     // The caller's name for one connection; later connections have greater tickets.
     using Ticket = std::uint64_t;
