@@ -1,6 +1,7 @@
 #include "app/trace/TraceLog.h"
 
 #include "app/shell/Settings.h"
+#include "base/MainActor.h"
 #include "base/SerialQueue.h"
 #include "platform/UserDefaults.h"
 #include "platform/linux/PrivateFiles.h"
@@ -10,8 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <asio/steady_timer.hpp>
+
 #include <atomic>
 #include <cstdio>
+#include <map>
+#include <memory>
 
 namespace Plovander {
 namespace {
@@ -26,13 +31,15 @@ public:
         configuration_ = std::move(configuration);
     }
 
+    const TraceLog::Configuration& configuration() const { return configuration_; }
+
     void write(const std::string& line) {
         if (configuration_.toStandardError) writeAll(STDERR_FILENO, line);
         if (configuration_.file.empty() || !openFile()) return;
         struct stat status {};
         if (::fstat(fd_, &status) == 0 &&
             static_cast<std::uintmax_t>(status.st_size) + line.size() > TraceLog::maximumFileBytes) {
-            if (::ftruncate(fd_, 0) != 0) return;
+            if (!startNewFile()) return;
         }
         writeAll(fd_, line);
     }
@@ -48,6 +55,17 @@ private:
         fd_ = ::open(configuration_.file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ >= 0) ::fchmod(fd_, 0600);
         return fd_ >= 0;
+    }
+
+    // The full file becomes "<file>.1", so what led up to now survives a burst of lines; where it
+    // cannot be moved it is emptied, so the cap holds.
+    bool startNewFile() {
+        closeFile();
+        std::filesystem::path previous = configuration_.file;
+        previous += ".1";
+        if (::rename(configuration_.file.c_str(), previous.c_str()) == 0) return openFile();
+        if (!openFile()) return false;
+        return ::ftruncate(fd_, 0) == 0;
     }
 
     void closeFile() {
@@ -67,10 +85,69 @@ private:
     int fd_ = -1;
 };
 
+// The lines of one key held back in its current interval.
+struct Repeats {
+    std::uint64_t interval = 0;
+    std::string text;
+    int count = 0;
+};
+
+// Touched only on the trace queue, but for `on`.
 struct Trace {
     std::atomic<bool> on{false};
     TessaloyBase::SerialQueue queue{"dev.tessaloy.trace"};
     TraceSink sink;
+    std::map<std::string, Repeats, std::less<>> repeats;
+    std::uint64_t nextInterval = 1;
+
+    std::chrono::system_clock::time_point now() const {
+        const auto* clock = sink.configuration().clock;
+        return clock ? clock->now() : std::chrono::system_clock::now();
+    }
+    void write(std::string_view text) { sink.write(TraceLog::line(now(), text)); }
+
+    void writeRepeats(const Repeats& held) {
+        if (held.count == 0) return;
+        write(held.text + " (repeated " + std::to_string(held.count) + (held.count == 1 ? " time" : " times") +
+              " in the last " + std::to_string(TraceLog::coalescingInterval.count()) + " s)");
+    }
+
+    void coalesce(std::string_view key, std::string_view text) {
+        const auto found = repeats.find(key);
+        if (found != repeats.end()) {
+            found->second.text = text;
+            ++found->second.count;
+            return;
+        }
+        write(text);
+        const std::uint64_t interval = nextInterval++;
+        repeats.emplace(std::string(key), Repeats{interval, {}, 0});
+        afterInterval([this, key = std::string(key), interval] { endInterval(key, interval); });
+    }
+
+    void endInterval(const std::string& key, std::uint64_t interval) {
+        const auto found = repeats.find(key);
+        if (found == repeats.end() || found->second.interval != interval) return;
+        writeRepeats(found->second);
+        repeats.erase(found);
+    }
+
+    void flush() {
+        for (const auto& [key, held] : repeats) writeRepeats(held);
+        repeats.clear();
+    }
+
+    // Runs `work` on the queue once the interval has passed.
+    void afterInterval(std::function<void()> work) {
+        if (auto* clock = sink.configuration().clock) {
+            clock->after(TraceLog::coalescingInterval, [this, work = std::move(work)] { queue.sync(work); });
+            return;
+        }
+        auto timer = std::make_shared<asio::steady_timer>(queue.executor(), TraceLog::coalescingInterval);
+        timer->async_wait([timer, work = std::move(work)](std::error_code error) {
+            if (!error) work();
+        });
+    }
 };
 
 Trace& trace() {
@@ -119,7 +196,11 @@ std::filesystem::path TraceLog::defaultFile() {
 void TraceLog::configure(Configuration configuration) {
     Trace& state = trace();
     const bool enabled = configuration.enabled;
-    state.queue.sync([&] { state.sink.configure(std::move(configuration)); });
+    state.queue.sync([&] {
+        // Held-back counts belong to the file they were counted for.
+        state.flush();
+        state.sink.configure(std::move(configuration));
+    });
     state.on = enabled;
 }
 
@@ -142,9 +223,19 @@ std::string TraceLog::line(std::chrono::system_clock::time_point time, std::stri
 
 void TraceLog::message(std::string_view text) {
     if (!isOn()) return;
-    const std::string whole = line(std::chrono::system_clock::now(), text);
     Trace& state = trace();
-    state.queue.sync([&] { state.sink.write(whole); });
+    state.queue.sync([&] { state.write(text); });
+}
+
+void TraceLog::coalesced(std::string_view key, std::string_view text) {
+    if (!isOn()) return;
+    Trace& state = trace();
+    state.queue.sync([&] { state.coalesce(key, text); });
+}
+
+void TraceLog::flush() {
+    Trace& state = trace();
+    state.queue.sync([&] { state.flush(); });
 }
 
 void TraceLog::awaitingApproval() { message("awaiting approval"); }

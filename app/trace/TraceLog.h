@@ -12,6 +12,9 @@
 namespace Platform {
 class UserDefaults;
 }
+namespace TessaloyBase {
+class MainActor;
+}
 
 namespace Plovander {
 
@@ -25,10 +28,15 @@ public:
         bool enabled = false;
         std::filesystem::path file;
         bool toStandardError = true;
+        // The time of the lines and the timer that ends intervals of coalesced lines: nothing for
+        // the system clock and a timer of the trace queue. Must outlive the configuration.
+        TessaloyBase::MainActor* clock = nullptr;
     };
 
-    // The file is emptied before a line that would take it past this size.
+    // Before a line that would take the file past this size, the file becomes "<file>.1" (replacing
+    // an older one) and a new file begins.
     static constexpr std::uintmax_t maximumFileBytes = 5 * 1024 * 1024;
+    static constexpr std::chrono::seconds coalescingInterval{10};
 
     // On when TESSALOY_TRACE is "1" or the setting is true; the file from TESSALOY_TRACE_FILE, else
     // the user's state folder.
@@ -49,6 +57,20 @@ public:
     static void message(Build&& build) {
         if (isOn()) message(std::string_view(build()));
     }
+
+    // For lines anyone can cause again and again (a refused connection, say), so they cannot push
+    // the rest out of the file: the first of `key` is written at once and starts an interval of
+    // coalescingInterval; more of that key within it are only counted, and when it ends one line
+    // "<the last of them> (repeated N times in the last 10 s)" stands for them.
+    static void coalesced(std::string_view key, std::string_view text);
+    // Builds the text only when tracing is on.
+    template <typename Build>
+    requires std::invocable<Build&>
+    static void coalesced(std::string_view key, Build&& build) {
+        if (isOn()) coalesced(key, std::string_view(build()));
+    }
+    // Writes the counts held back so far, at once: at shutdown.
+    static void flush();
 
     static void awaitingApproval();
     static void inputLockTapRefused(int tapIndex);

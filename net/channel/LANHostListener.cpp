@@ -29,6 +29,7 @@ LANHostListener::LANHostListener(const PairedDeviceStore& trusted, AdvertiserFac
       macKind_(macKind),
       acceptor_(queue_.executor()),
       acceptanceTimer_(queue_.executor()),
+      acceptRetryTimer_(queue_.executor()),
       admission_(limits.admission) {}
 
 // Every handler holds the listener weakly, so none runs any more: the acceptor and timers only
@@ -38,6 +39,7 @@ LANHostListener::~LANHostListener() {
     acceptor_.close(ignored);
     advertiser_.reset();
     for (auto& [id, connection] : connections_) {
+        if (!connection.channel) continue;
         connection.channel->setEvents({});
         connection.channel->close();
     }
@@ -175,14 +177,33 @@ void LANHostListener::acceptNext() {
     });
 }
 
+namespace {
+
+// The dual-stack socket sees IPv4 peers as IPv4-mapped IPv6 addresses.
+asio::ip::tcp::endpoint unmapped(const asio::ip::tcp::endpoint& endpoint) {
+    const asio::ip::address address = endpoint.address();
+    if (!address.is_v6() || !address.to_v6().is_v4_mapped()) return endpoint;
+    return {asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()), endpoint.port()};
+}
+
+} // namespace
+
+void LANHostListener::exemptBridge(asio::ip::tcp::endpoint source) {
+    // Posted before the bridge connects, so it runs before that connection is accepted.
+    asio::post(queue_.executor(), [weak = weak_from_this(), source = unmapped(source)] {
+        const auto self = weak.lock();
+        if (self && !self->stopped_ && source.address().is_loopback()) self->bridges_.insert(source);
+    });
+}
+
 void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket socket) {
     queue_.assertCurrent();
     if (stopped_ || !acceptor_.is_open()) return;
     if (error) {
-        // Out of descriptors and the like: this connection is lost, the listener goes on.
-        if (error != asio::error::operation_aborted) acceptNext();
+        if (error != asio::error::operation_aborted) acceptFailed(error);
         return;
     }
+    acceptFailing_ = false;
     std::error_code remoteError;
     const auto remote = socket.remote_endpoint(remoteError);
     if (remoteError) {
@@ -190,21 +211,72 @@ void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket sock
         acceptNext();
         return;
     }
-    const HandshakeAdmission::Host host = HandshakeAdmission::hostOf(remote.address());
-    if (!admission_.admit(host)) {
-        socket.close(remoteError);
-        emit(Event::Rejected{std::string(Rejection::tooManyHandshakes)});
-        acceptNext();
-        return;
-    }
     const ConnectionID id = nextID_++;
-    std::shared_ptr<TlsPacketChannel> channel;
+    const bool bridged = bridges_.erase(unmapped(remote)) > 0;
+    auto deadline = std::make_unique<asio::steady_timer>(queue_.executor(),
+                                                         bridged ? limits_.handshakeDeadline : limits_.helloDeadline);
+    watchDeadline(id, *deadline);
+    connections_.emplace(id, Connection{std::move(socket), nullptr, std::move(deadline),
+                                        std::chrono::steady_clock::now(), std::nullopt});
+    // A bridged connection carries a peer that has spoken already: its bridge answers for it.
+    if (bridged) {
+        startChannel(id);
+    } else {
+        if (!admit(id, remote.address())) return;
+        awaitHello(id);
+    }
+    pendingHandshakes_.store(admission_.pending());
+    acceptNext();
+}
+
+void LANHostListener::acceptFailed(std::error_code error) {
+    // Out of descriptors and the like: the connection waits in the backlog; trying again at once
+    // would only spin.
+    if (!acceptFailing_) {
+        acceptFailing_ = true;
+        emit(Event::Rejected{std::string(Rejection::acceptFailedPrefix) + error.message()});
+        if (stopped_) return;
+    }
+    acceptRetryTimer_.expires_after(limits_.acceptRetry);
+    acceptRetryTimer_.async_wait([weak = weak_from_this()](std::error_code timerError) {
+        const auto self = weak.lock();
+        if (!timerError && self) self->acceptNext();
+    });
+}
+
+bool LANHostListener::admit(ConnectionID id, const asio::ip::address& remote) {
+    const auto evicted = admission_.admit(id, HandshakeAdmission::hostOf(remote));
+    if (evicted) refuse(*evicted, std::string(Rejection::tooManyHandshakes));
+    return !stopped_;
+}
+
+void LANHostListener::awaitHello(ConnectionID id) {
+    connections_.at(id).socket->async_wait(asio::socket_base::wait_read,
+                                           [weak = weak_from_this(), id](std::error_code error) {
+                                               const auto self = weak.lock();
+                                               if (self && error != asio::error::operation_aborted)
+                                                   self->helloArrived(id);
+                                           });
+}
+
+void LANHostListener::helloArrived(ConnectionID id) {
+    queue_.assertCurrent();
+    const auto found = connections_.find(id);
+    if (stopped_ || found == connections_.end() || !found->second.socket) return;
+    admission_.spoke(id);
+    Connection& connection = found->second;
+    connection.deadline->expires_at(connection.acceptedAt + limits_.handshakeDeadline);
+    watchDeadline(id, *connection.deadline);
+    startChannel(id);
+}
+
+void LANHostListener::startChannel(ConnectionID id) {
+    Connection& connection = connections_.at(id);
     try {
-        channel = TlsPacketChannel::accepted(std::move(socket), *parameters_, limits_.channel);
+        connection.channel = TlsPacketChannel::accepted(std::move(*connection.socket), *parameters_, limits_.channel);
+        connection.socket.reset();
     } catch (const std::exception& failure) {
-        admission_.release(host);
-        emit(Event::Rejected{failure.what()});
-        acceptNext();
+        refuse(id, failure.what());
         return;
     }
     // Channel events hop to this queue, keeping their order.
@@ -214,7 +286,7 @@ void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket sock
             if (const auto self = weak.lock()) work(*self);
         });
     };
-    channel->setEvents({
+    connection.channel->setEvents({
         .ready = nullptr,
         .packet =
             [hop, id](WirePacket packet) {
@@ -227,15 +299,7 @@ void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket sock
                 hop([id, closeError](LANHostListener& self) { self.channelClosed(id, closeError); });
             },
     });
-    auto deadline = std::make_unique<asio::steady_timer>(queue_.executor(), limits_.handshakeDeadline);
-    deadline->async_wait([weak = weak_from_this(), id](std::error_code timerError) {
-        const auto self = weak.lock();
-        if (!timerError && self) self->deadlinePassed(id);
-    });
-    connections_.emplace(id, Connection{channel, host, std::move(deadline), std::nullopt});
-    pendingHandshakes_.store(admission_.pending());
-    channel->start();
-    acceptNext();
+    connection.channel->start();
 }
 
 void LANHostListener::channelPacket(ConnectionID id, WirePacket packet) {
@@ -260,7 +324,7 @@ void LANHostListener::channelPacket(ConnectionID id, WirePacket packet) {
     }
     connection.role = *role;
     connection.deadline.reset();
-    admission_.release(connection.host);
+    admission_.release(id);
     emit(Event::Authenticated{connection.channel, connection.channel->peerName().value_or(""), *role});
 }
 
@@ -275,14 +339,23 @@ void LANHostListener::channelClosed(ConnectionID id, const std::optional<std::st
         emit(Event::PeerDisconnected{error, connection.channel});
         return;
     }
-    admission_.release(connection.host);
+    admission_.release(id);
     emit(Event::Rejected{error.value_or(std::string(Rejection::handshakeIncomplete))});
+}
+
+void LANHostListener::watchDeadline(ConnectionID id, asio::steady_timer& deadline) {
+    deadline.async_wait([weak = weak_from_this(), id](std::error_code timerError) {
+        const auto self = weak.lock();
+        if (!timerError && self) self->deadlinePassed(id);
+    });
 }
 
 void LANHostListener::deadlinePassed(ConnectionID id) {
     queue_.assertCurrent();
     const auto found = connections_.find(id);
     if (stopped_ || found == connections_.end() || found->second.role) return;
+    // A wait that ended just as its hello arrived, already on its way here.
+    if (found->second.deadline->expiry() > std::chrono::steady_clock::now()) return;
     refuse(id, std::string(Rejection::handshakeTooSlow));
 }
 
@@ -291,9 +364,11 @@ void LANHostListener::refuse(ConnectionID id, std::string reason) {
     if (found == connections_.end()) return;
     Connection connection = std::move(found->second);
     connections_.erase(found);
-    admission_.release(connection.host);
-    connection.channel->setEvents({});
-    connection.channel->close(reason);
+    admission_.release(id);
+    if (connection.channel) {
+        connection.channel->setEvents({});
+        connection.channel->close(reason);
+    }
     emit(Event::Rejected{std::move(reason)});
 }
 
@@ -339,9 +414,11 @@ void LANHostListener::finish(std::optional<std::string> error) {
     if (stopped_) return;
     closeAcceptance();
     acceptanceTimer_.cancel();
+    acceptRetryTimer_.cancel();
     advertiser_.reset();
     auto connections = std::exchange(connections_, {});
     for (auto& [id, connection] : connections) {
+        if (!connection.channel) continue;
         connection.channel->setEvents({});
         connection.channel->close();
     }

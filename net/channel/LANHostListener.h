@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 
@@ -31,8 +32,12 @@ namespace TessaloyNet {
 
 struct LANHostListenerLimits {
     HandshakeAdmissionLimits admission{};
+    // To send the first bytes of the TLS hello, from the moment the connection is accepted.
+    std::chrono::milliseconds helloDeadline{std::chrono::seconds(1)};
     // To finish TLS and declare the role, from the moment the connection is accepted.
     std::chrono::milliseconds handshakeDeadline{std::chrono::seconds(5)};
+    // Between attempts to accept while accepting fails (out of descriptors and the like).
+    std::chrono::milliseconds acceptRetry{std::chrono::milliseconds(100)};
     TlsPacketChannelOptions channel{};
 };
 
@@ -46,8 +51,10 @@ struct LANHostListenerLimits {
 // one, trusted mode (this Mac's DeviceIdentity, and only clients whose key is in the trust store).
 //
 // Every refused or broken connection ends alone, with its reason in `rejected`; the listener keeps
-// serving. Admission control: see HandshakeAdmission; the excess is refused with
-// RefusalReason::tooManyHandshakes.
+// serving. Admission control: see HandshakeAdmission; the pending connection closed to make room
+// for a newcomer is reported with RefusalReason::tooManyHandshakes. A connection that sends nothing
+// within the hello deadline is refused as too slow. When accepting fails, the listener reports it
+// once (acceptFailedPrefix + the system's text) and tries again every `acceptRetry` meanwhile.
 //
 // Threading: runs on its own queue "dev.tessaloy.listener"; `events` is called there, one event at
 // a time, in order. Every method is safe from any thread and returns at once.
@@ -62,6 +69,7 @@ public:
     // pairingCodeMismatch (contains "certificate"), notPaired and macKeyRefused (contain "bad
     // certificate"), certificateRequired, handshakeTooSlow ("did not finish connecting"),
     // handshakeIncomplete ("did not complete"), handshakeFailedPrefix + the TLS library's text,
+    // pairedDevicesUnreadablePrefix + the store's error, acceptFailedPrefix + the system's text,
     // firstPacketNotRole, unreadableRole, receiveBudgetExceeded, badHeaderPrefix + the WireError's
     // case name, readTimeoutPrefix + seconds + readTimeoutSuffix.
     using Rejection = RefusalReason;
@@ -99,14 +107,23 @@ public:
 
     // The port listened on; 0 until listening.
     std::uint16_t port() const noexcept override { return port_.load(); }
-    // Connections accepted that have not yet authenticated and declared their role.
+    // Connections accepted that have not yet authenticated and declared their role, bridged ones
+    // left out.
     int pendingHandshakes() const noexcept { return pendingHandshakes_.load(); }
+
+    // A bridge of this Mac's own (the relay answerer, the VPN relay) hands the listener, over
+    // loopback, connections whose real peer it knows and holds to limits of its own. The
+    // connection from `source` (a loopback endpoint the bridge bound before connecting) is then
+    // not counted by admission control. Call before connecting; one connection uses it up.
+    void exemptBridge(asio::ip::tcp::endpoint source);
 
 private:
     struct Connection {
+        // Until its first bytes arrive, then the channel.
+        std::optional<asio::ip::tcp::socket> socket;
         std::shared_ptr<TlsPacketChannel> channel;
-        HandshakeAdmission::Host host;
         std::unique_ptr<asio::steady_timer> deadline;
+        std::chrono::steady_clock::time_point acceptedAt;
         std::optional<TessaloyCore::ChannelRole> role;
     };
     using ConnectionID = std::uint64_t;
@@ -119,10 +136,18 @@ private:
     bool openAcceptor(std::uint16_t port, std::string& problem);
     void acceptNext();
     void accepted(std::error_code error, asio::ip::tcp::socket socket);
+    void acceptFailed(std::error_code error);
+    // Makes room by closing the connection admission control picks; false when that stopped the
+    // listener.
+    bool admit(ConnectionID id, const asio::ip::address& remote);
+    void awaitHello(ConnectionID id);
+    void helloArrived(ConnectionID id);
+    void startChannel(ConnectionID id);
     void advertise();
     void advertiserState(const TessaloyBase::ServiceAdvertiser::State& state);
     void channelPacket(ConnectionID id, TessaloyCore::WirePacket packet);
     void channelClosed(ConnectionID id, const std::optional<std::string>& error);
+    void watchDeadline(ConnectionID id, asio::steady_timer& deadline);
     void deadlinePassed(ConnectionID id);
     void refuse(ConnectionID id, std::string reason);
     void closeAcceptance();
@@ -149,6 +174,9 @@ private:
     std::optional<TlsParameters> parameters_;
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer acceptanceTimer_;
+    asio::steady_timer acceptRetryTimer_;
+    bool acceptFailing_ = false;
+    std::set<asio::ip::tcp::endpoint> bridges_;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> advertiser_;
     bool reportedUnavailable_ = false;
     HandshakeAdmission admission_;

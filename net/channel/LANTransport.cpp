@@ -46,9 +46,13 @@ TlsParameters LANTransport::trustedServerParameters(const DeviceIdentity& identi
                                                     const PairedDeviceStore& trusted) {
     TlsParameters parameters(Side::server, TlsIdentity(identity.privateKey(), displayName),
                              [&trusted](ByteView key) -> std::optional<std::string> {
-                                 // isTrusted compares in constant time and trusts nobody when the
-                                 // store cannot be read.
-                                 if (!key.empty() && trusted.isTrusted(key)) return std::nullopt;
+                                 if (key.empty()) return std::string(RefusalReason::notPaired);
+                                 try {
+                                     // device() compares keys in constant time.
+                                     if (trusted.device(key)) return std::nullopt;
+                                 } catch (const std::exception& error) {
+                                     return std::string(RefusalReason::pairedDevicesUnreadablePrefix) + error.what();
+                                 }
                                  return std::string(RefusalReason::notPaired);
                              });
     parameters.setRefusedByPeerReason(std::string(RefusalReason::macKeyRefused));

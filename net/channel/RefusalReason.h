@@ -9,7 +9,8 @@ namespace TessaloyNet {
 // in them ("certificate", "bad certificate", "certificate required", "did not finish connecting",
 // "did not complete", "connection reset"), so those words appear exactly where meant.
 struct RefusalReason {
-    // Admission control: the excess of pending handshakes, in all or from one host.
+    // Admission control: a pending handshake closed to make room for a newer one, in all or from
+    // one host.
     static constexpr std::string_view tooManyHandshakes = "Too many connections are being attempted at once.";
     // Pairing mode: the client's key is not the one derived from the code, or the device refused the
     // Mac's derived key: a wrong code either way.
@@ -24,6 +25,11 @@ struct RefusalReason {
     static constexpr std::string_view handshakeTooSlow = "The device did not finish connecting in time.";
     // The connection ended in the middle of the handshake.
     static constexpr std::string_view handshakeIncomplete = "The connection ended; the handshake did not complete.";
+    // Trusted mode: the trust store could not be read (out of descriptors, say): this prefix, then
+    // the store's error with the system's text. Not the device's fault, so no "certificate" here.
+    static constexpr std::string_view pairedDevicesUnreadablePrefix = "The paired devices could not be read: ";
+    // Accepting connections failed: this prefix, then the system's text. The listener keeps trying.
+    static constexpr std::string_view acceptFailedPrefix = "Could not accept connections: ";
     // Any other handshake failure: this prefix, then the TLS library's text.
     static constexpr std::string_view handshakeFailedPrefix = "TLS handshake failed: ";
     // The first packet of a connection was of another kind than channelRole.

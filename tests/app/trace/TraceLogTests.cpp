@@ -1,4 +1,5 @@
 #include "app/trace/TraceLog.h"
+#include "tests/support/ManualMainActor.h"
 #include "tests/support/MemoryUserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -132,8 +133,11 @@ TEST_F(TraceLogTest, WhenOffNothingIsBuiltOrWritten) {
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
-TEST_F(TraceLogTest, EmptiesTheFileBeforeItGrowsPastFiveMebibytes) {
+TEST_F(TraceLogTest, KeepsThePreviousFileBeforeItGrowsPastFiveMebibytes) {
     std::filesystem::create_directories(file.parent_path());
+    std::filesystem::path previous = file;
+    previous += ".1";
+    std::ofstream(previous) << "older\n";
     const std::string line = TraceLog::line(std::chrono::system_clock::now(), "fits exactly");
     {
         std::ofstream filler(file, std::ios::binary);
@@ -147,6 +151,51 @@ TEST_F(TraceLogTest, EmptiesTheFileBeforeItGrowsPastFiveMebibytes) {
     EXPECT_EQ(now.find('x'), std::string::npos);
     EXPECT_NE(now.find("one too many"), std::string::npos);
     EXPECT_EQ(std::count(now.begin(), now.end(), '\n'), 1);
+    const std::string kept = contents(previous);
+    EXPECT_EQ(kept.size(), TraceLog::maximumFileBytes);
+    EXPECT_NE(kept.find("fits exactly"), std::string::npos);
+    EXPECT_EQ(kept.find("older"), std::string::npos);
+}
+
+TEST_F(TraceLogTest, CoalescesRepeatsOfAKeyIntoOneCountPerInterval) {
+    Testing::ManualMainActor clock;
+    TraceLog::configure({.enabled = true, .file = file, .toStandardError = false, .clock = &clock});
+    const auto start = clock.now();
+    const auto at = [&](double seconds) {
+        return start +
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds));
+    };
+    // At each time (seconds from the start), `text` under `key`.
+    struct Step {
+        double at;
+        const char* key;
+        const char* text;
+    };
+    const std::vector<Step> steps{
+        {0, "a", "refused a 1"},
+        {1, "a", "refused a 2"},
+        {1, "a", "refused a 3"},
+        {2, "b", "refused b 1"},
+        {9.5, "a", "refused a 4"},
+        // a's interval ended at 10 s: the next a starts another.
+        {11, "a", "refused a 5"},
+        // b's interval ends at 12 s with nothing held back; this one starts the next.
+        {12, "b", "refused b 2"},
+        {12.5, "b", "refused b 3"},
+    };
+    for (const Step& step : steps) {
+        clock.advance(at(step.at) - clock.now());
+        TraceLog::coalesced(step.key, [&] { return std::string(step.text); });
+    }
+    // Both intervals still open: the flush writes b's count, and a has none.
+    clock.advance(at(20) - clock.now());
+    TraceLog::flush();
+
+    const auto line = [&](double seconds, const char* text) { return TraceLog::line(at(seconds), text); };
+    EXPECT_EQ(contents(file), line(0, "refused a 1") + line(2, "refused b 1") +
+                                  line(10, "refused a 4 (repeated 3 times in the last 10 s)") +
+                                  line(11, "refused a 5") + line(12, "refused b 2") +
+                                  line(20, "refused b 3 (repeated 1 time in the last 10 s)"));
 }
 
 } // namespace
