@@ -36,5 +36,6 @@ int main(int argc, char* argv[]) {
 
     const int status = QApplication::exec();
     TraceLog::message("Plovander quit");
+    TraceLog::flush();
     return status;
 }

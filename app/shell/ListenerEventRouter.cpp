@@ -32,11 +32,15 @@ std::string roleName(ChannelRole role) { return TessaloyCore::nameOf(role); }
 ListenerEventRouter::ListenerEventRouter(Collaborators collaborators) : c_(std::move(collaborators)) {}
 
 void ListenerEventRouter::handle(const Event& event) {
-    if (!std::holds_alternative<Event::Received>(event.value)) {
-        TraceLog::message([&] {
-            return "event=" + event.traceDescription() + " phase=" + c_.link.state.phase().description() +
-                   " offer=" + (c_.link.state.offer() ? "true" : "false");
-        });
+    const auto line = [&] {
+        return "event=" + event.traceDescription() + " phase=" + c_.link.state.phase().description() +
+               " offer=" + (c_.link.state.offer() ? "true" : "false");
+    };
+    if (const auto* rejected = std::get_if<Event::Rejected>(&event.value)) {
+        // Anyone who can connect can be refused: a count per reason keeps them from flooding the trace.
+        TraceLog::coalesced(rejected->reason, line);
+    } else if (!std::holds_alternative<Event::Received>(event.value)) {
+        TraceLog::message(line);
     }
     std::visit(
         [this](const auto& value) {
