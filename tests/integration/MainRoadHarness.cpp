@@ -52,24 +52,12 @@ DesktopSessionTest::DesktopSessionTest() : port(freePort()) {
                                     .toStandardError = std::getenv("TESSALOY_TRACE") != nullptr});
     environment.defaults.setInteger("TessaloyListenPort", port);
     environment.defaults.setBoolean("TessaloyAllowRemoteControl", true);
-    screenCaptures = [this](TessaloyBase::SerialQueue& queue, std::string* whyNot) {
-        return std::shared_ptr<Platform::ScreenCapture>(environment.screenCapture(queue, whyNot));
-    };
 }
 
 DesktopSessionTest::~DesktopSessionTest() { Plovander::TraceLog::configure({}); }
 
 void DesktopSessionTest::SetUp() {
-    CaptureProbe::Factories factories{
-        .displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-            return environment.displays(whyNot);
-        },
-        .screenCapture = screenCaptures,
-        .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
-            return environment.audioCapture(queue);
-        },
-    };
-    probe = std::make_unique<CaptureProbe>(environment.actor, captureQueue, audioQueue, factories);
+    probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
     session = std::make_unique<StreamingSession>(environment, *probe);
     ASSERT_TRUE(until([&] { return session->isReady(); }));
 }

@@ -44,10 +44,6 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The screen captures the probe makes; the X server's unless a test says otherwise before
-    // SetUp runs.
-    Plovander::CaptureProbe::ScreenCaptureFactory screenCaptures;
-
     // Runs what is due on the main actor, with its time moved on to the real time.
     void pump();
     // Pumps until `done` holds or `limit` has passed; returns whether it held.

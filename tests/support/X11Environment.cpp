@@ -11,12 +11,13 @@ namespace Testing {
 
 X11Environment::X11Environment(std::string displayName) : displayName_(std::move(displayName)) {}
 
-std::unique_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
+std::shared_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
     return Platform::Displays::create(displayName_, whyNot);
 }
 
-std::unique_ptr<Platform::ScreenCapture> X11Environment::screenCapture(TessaloyBase::SerialQueue& queue,
+std::shared_ptr<Platform::ScreenCapture> X11Environment::screenCapture(TessaloyBase::SerialQueue& queue,
                                                                        std::string* whyNot) {
+    if (beforeScreenCapture) beforeScreenCapture();
     return Platform::ScreenCapture::create(queue, displayName_, whyNot);
 }
 
