@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace Platform {
@@ -21,8 +22,9 @@ public:
         friend bool operator==(const Ramps&, const Ramps&) = default;
     };
 
-    // The session's display server; an object that reaches no server lists no displays.
-    static std::unique_ptr<Gamma> create();
+    // The display server `displayName` (empty: the session's), reached on first use; while no server
+    // answers, no display is listed.
+    static std::unique_ptr<Gamma> create(const std::string& displayName = {});
 
     virtual ~Gamma() = default;
 

@@ -14,6 +14,7 @@ struct X11Free {
     void operator()(XRRMonitorInfo* monitors) const { XRRFreeMonitors(monitors); }
     void operator()(XRRScreenResources* resources) const { XRRFreeScreenResources(resources); }
     void operator()(XRROutputInfo* output) const { XRRFreeOutputInfo(output); }
+    void operator()(XRRCrtcGamma* gamma) const { XRRFreeGamma(gamma); }
 };
 
 template <typename T>
