@@ -14,7 +14,8 @@ class InputLock {
 public:
     enum class State { unlocked, locked };
 
-    static std::unique_ptr<InputLock> create();
+    // For the display server `displayName` (empty: the session's), reached when locking.
+    static std::unique_ptr<InputLock> create(const std::string& displayName = {});
 
     virtual ~InputLock() = default;
 
