@@ -2,12 +2,13 @@
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
 #include "app/ui/HostWindow.h"
-#include "platform/linux/LinuxEnvironment.h"
+#include "platform/Environment.h"
 
 #include <openssl/crypto.h>
 #include <QApplication>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,16 +22,17 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(true);
     SignalQuitter signalQuitter;
 
-    Platform::Linux::LinuxEnvironment environment(std::vector<std::string>(argv + 1, argv + argc));
+    const std::unique_ptr<Platform::Environment> environment =
+        Platform::Environment::create(std::vector<std::string>(argv + 1, argv + argc));
     TraceLog::configure(
-        TraceLog::configurationFrom(environment.userDefaults(), [](const char* name) { return std::getenv(name); }));
+        TraceLog::configurationFrom(environment->userDefaults(), [](const char* name) { return std::getenv(name); }));
     TraceLog::message("Plovander starting");
 
     const auto instance =
-        TessaloyHostApp::ensureSingleInstance(environment.userDefaults(), SingleInstance::defaultLockFile());
+        TessaloyHostApp::ensureSingleInstance(environment->userDefaults(), SingleInstance::defaultLockFile());
     if (!instance) return 0;
 
-    TessaloyHostApp host(environment, std::make_unique<LoginItemStandIn>());
+    TessaloyHostApp host(*environment, std::make_unique<LoginItemStandIn>());
     HostWindow window(host.session());
     window.show();
 

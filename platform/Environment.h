@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Platform {
 
@@ -15,24 +16,37 @@ class AudioCapture;
 class CursorImage;
 class Displays;
 class Events;
+class Gamma;
+class InputLock;
+class Interfaces;
+class LoginItems;
+class MachineInfo;
 class Pasteboard;
+class PowerAssertion;
 class ScreenCapture;
 class TransferFiles;
 class UserDefaults;
+class Workspace;
 
 // Makes every platform object the application uses, so a test builds the whole application on
 // fakes. Factories that take a `whyNot` return nothing when the facility is missing and say why.
+// The facilities returned by reference are the process's own and live as long as the environment.
 class Environment {
 public:
+    // The real one, with settings overridden by "-Key value" pairs in `launchArguments`. Call on the
+    // main thread once the GUI application exists.
+    static std::unique_ptr<Environment> create(const std::vector<std::string>& launchArguments);
+
     virtual ~Environment() = default;
 
     virtual TessaloyBase::MainActor& mainActor() = 0;
     virtual UserDefaults& userDefaults() = 0;
     virtual TessaloyBase::Keychain& keychain() = 0;
 
-    virtual std::unique_ptr<Displays> displays(std::string* whyNot) = 0;
-    virtual std::unique_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
-    virtual std::unique_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) = 0;
+    // Shared: a capture is held by its owner and by the work that starts and stops it.
+    virtual std::shared_ptr<Displays> displays(std::string* whyNot) = 0;
+    virtual std::shared_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
+    virtual std::shared_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) = 0;
     virtual std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) = 0;
     virtual std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
@@ -40,10 +54,21 @@ public:
     virtual std::shared_ptr<Pasteboard> pasteboard() = 0;
     virtual std::shared_ptr<TransferFiles> transferFiles() = 0;
 
-    // This computer's name on the network; empty when it has none.
-    virtual std::string hostName() = 0;
-    // What kind of computer this is, for the service record.
-    virtual TessaloyCore::MacKind machineKind() = 0;
+    virtual Gamma& gamma() = 0;
+    virtual InputLock& inputLock() = 0;
+    virtual PowerAssertion& powerAssertion() = 0;
+    virtual LoginItems& loginItems() = 0;
+    virtual MachineInfo& machineInfo() = 0;
+    virtual Interfaces& interfaces() = 0;
+    virtual Workspace& workspace() = 0;
+
+    // Hands memory that was freed (a session's buffers) back to the system; the allocator would
+    // otherwise keep it for later.
+    virtual void releaseFreedMemory() = 0;
+
+    // Shorthands for machineInfo().
+    std::string hostName();
+    TessaloyCore::MacKind machineKind();
 };
 
 } // namespace Platform

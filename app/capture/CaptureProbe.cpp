@@ -2,13 +2,13 @@
 
 #include "app/runtime/BlockingCall.h"
 #include "app/trace/TraceLog.h"
+#include "core/CaptureQuality.h"
 #include "core/QualityMode.h"
 #include "media/VideoEncoder.h"
 
 #include <QPointer>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -22,18 +22,6 @@ using TessaloyCore::QualityLadder;
 using TessaloyCore::QualityRung;
 using TessaloyCore::VideoCodec;
 using TessaloyMedia::VideoEncoder;
-
-std::string decimal(double value, int precision) {
-    char buffer[48];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
-    return std::string(buffer, result.ptr);
-}
-
-std::string milliseconds(std::chrono::duration<double> value, int precision) {
-    return decimal(value.count() * 1e3, precision);
-}
-
-std::string size(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
 
 const char* codecLabel(VideoCodec codec) { return codec == VideoCodec::hevc ? "HEVC" : "H.264"; }
 
@@ -66,9 +54,9 @@ ShareableDisplay chooseDisplay(const std::vector<ShareableDisplay>& displays, st
     return *found;
 }
 
-std::shared_ptr<Platform::Displays> makeDisplays(const CaptureProbe::DisplaysFactory& factory) {
+std::shared_ptr<Platform::Displays> makeDisplays(Platform::Environment& environment) {
     std::string whyNot;
-    std::shared_ptr<Platform::Displays> displays = factory ? factory(&whyNot) : nullptr;
+    std::shared_ptr<Platform::Displays> displays = environment.displays(&whyNot);
     if (!displays) throw std::runtime_error(whyNot.empty() ? "no display server answers" : whyNot);
     return displays;
 }
@@ -107,14 +95,15 @@ private:
 
 QualityRung CaptureProbe::encoderTestRung() { return QualityRung::ladder(TessaloyCore::QualityMode::balanced).front(); }
 
-CaptureProbe::CaptureProbe(TessaloyBase::MainActor& actor, TessaloyBase::SerialQueue& captureQueue,
-                           TessaloyBase::SerialQueue& audioQueue, Factories factories, QObject* parent)
+CaptureProbe::CaptureProbe(Platform::Environment& environment, TessaloyBase::SerialQueue& captureQueue,
+                           TessaloyBase::SerialQueue& audioQueue, QObject* parent)
     : QObject(parent),
-      actor_(actor),
+      environment_(environment),
+      actor_(environment.mainActor()),
       captureQueue_(captureQueue),
-      factories_(std::move(factories)),
-      audio_(std::make_shared<AudioStreamer>(audioQueue, factories_.audioCapture)),
-      turns_(actor) {}
+      audio_(std::make_shared<AudioStreamer>(
+          audioQueue, [&environment](TessaloyBase::SerialQueue& queue) { return environment.audioCapture(queue); })),
+      turns_(actor_) {}
 
 CaptureProbe::~CaptureProbe() {
     if (running_) {
@@ -139,9 +128,7 @@ std::shared_ptr<CaptureEncodingOutput> CaptureProbe::encodingOutput() const {
 
 void CaptureProbe::setSelectedDisplayID(std::uint32_t displayID) {
     assertOnMainActor();
-    if (displayID == selectedDisplayID_) return;
-    selectedDisplayID_ = displayID;
-    Q_EMIT selectedDisplayIDChanged();
+    selectedDisplayID_.set(displayID);
 }
 
 QCoro::Task<> CaptureProbe::refreshDisplays() {
@@ -156,18 +143,18 @@ QCoro::Task<> CaptureProbe::refreshDisplays() {
     std::vector<ShareableDisplay> listed;
     try {
         BlockingCall<std::vector<ShareableDisplay>> listing(
-            actor_, [factory = factories_.displays] { return makeDisplays(factory)->list(); });
+            actor_, [environment = &environment_] { return makeDisplays(*environment)->list(); });
         listed = co_await listing;
     } catch (const std::exception& error) {
-        if (self) setStatus(cannotList + std::string(error.what()));
+        if (self) status_.set(cannotList + std::string(error.what()));
         co_return;
     }
     if (!self) co_return;
     const std::uint32_t first = listed.empty() ? 0 : listed.front().displayID;
     const bool empty = listed.empty();
-    setDisplays(std::move(listed));
+    displays_.set(std::move(listed));
     setSelectedDisplayID(first);
-    setStatus(empty ? noDisplays : choosePrompt);
+    status_.set(empty ? noDisplays : choosePrompt);
 }
 
 QCoro::Task<> CaptureProbe::start(std::shared_ptr<TessaloyNet::VideoSender> sender, std::optional<QualityRung> rung,
@@ -220,7 +207,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
         if (!self) co_return false;
         if (failure) {
             reportingGeneration_ = old->generation;
-            setStatus(couldNotStart + *failure);
+            status_.set(couldNotStart + *failure);
             co_return false;
         }
         forget(*old);
@@ -230,26 +217,12 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
     std::optional<CaptureEncodingOutput::Adaptation> adaptation;
     if (request->sender && request->rung) {
         if (!request->ladder) {
-            request->ladder = [&] {
-                for (const auto mode : {TessaloyCore::QualityMode::full, TessaloyCore::QualityMode::balanced,
-                                        TessaloyCore::QualityMode::saver}) {
-                    const auto rungs = QualityRung::ladder(mode);
-                    const auto found = std::find(rungs.begin(), rungs.end(), rung);
-                    if (found == rungs.end()) continue;
-                    std::vector<QualityRung> below(found, rungs.end());
-                    const std::size_t count = below.size();
-                    return Ladder{std::move(below), QualityLadder(count)};
-                }
-                return Ladder{{rung}, QualityLadder(1)};
-            }();
+            std::vector<QualityRung> rungs = TessaloyCore::ladderFrom(rung);
+            const std::size_t count = rungs.size();
+            request->ladder = Ladder{std::move(rungs), QualityLadder(count)};
         }
-        TessaloyCore::BitrateController::Limits limits = rung.limits;
-        const auto clampRate = [](std::int64_t rate) {
-            return std::clamp(rate, VideoEncoder::minimumBitrate, VideoEncoder::maximumBitrate);
-        };
-        limits.minimum = clampRate(limits.minimum);
-        limits.maximum = clampRate(std::max(limits.maximum, limits.minimum));
-        limits.start = clampRate(limits.start);
+        const TessaloyCore::BitrateController::Limits limits =
+            TessaloyCore::clampedLimits(rung.limits, VideoEncoder::minimumBitrate, VideoEncoder::maximumBitrate);
         adaptation = CaptureEncodingOutput::Adaptation{limits, request->ladder->ladder};
     }
 
@@ -275,13 +248,12 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
     std::string failure;
     try {
         BlockingCall<Launched> launching(
-            actor_, [factories = factories_, queue = &captureQueue_, actor = &actor_, audio = audio_,
+            actor_, [environment = &environment_, queue = &captureQueue_, actor = &actor_, audio = audio_,
                      sender = request->sender, adaptation, rung, codec, displayID, showsCursor, streamGeneration,
                      generation, events, onStreamStopped, sending] {
-                const ShareableDisplay display = chooseDisplay(makeDisplays(factories.displays)->list(), displayID);
+                const ShareableDisplay display = chooseDisplay(makeDisplays(*environment)->list(), displayID);
                 std::string whyNot;
-                std::shared_ptr<Platform::ScreenCapture> stream =
-                    factories.screenCapture ? factories.screenCapture(*queue, &whyNot) : nullptr;
+                std::shared_ptr<Platform::ScreenCapture> stream = environment->screenCapture(*queue, &whyNot);
                 if (!stream) throw std::runtime_error(whyNot.empty() ? "screen capture is not available" : whyNot);
 
                 VideoEncoder::Settings settings;
@@ -335,28 +307,28 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
             }
             if (!self) co_return false;
         }
-        setRunning(false);
-        setStatus(couldNotStart + failure);
+        isRunning_.set(false);
+        status_.set(couldNotStart + failure);
         co_return false;
     }
 
     TraceLog::message(launched->output->backendDescription());
     const CaptureEncodingOutput& output = *launched->output;
-    const std::string picture = size(output.width(), output.height()) + " at " +
+    const std::string picture = CaptureSummaries::size(output.width(), output.height()) + " at " +
                                 std::to_string(rung.profile.framesPerSecond) + " fps, " + codecLabel(codec) + " (" +
                                 output.encoderName() + ")";
     running_ = std::make_shared<Running>(Running{generation, std::move(launched->stream), std::move(launched->output),
                                                  std::move(*request), launched->display});
     reportingGeneration_ = generation;
     if (displayID == 0) setSelectedDisplayID(running_->display.displayID);
-    setCodec(codec);
-    setRung(rung);
+    codec_.set(codec);
+    rung_.set(rung);
     setCounters(0, 0, 0, 0);
-    setSummaries(std::nullopt, std::nullopt, std::nullopt, std::nullopt);
-    setRunning(true);
-    setStatus(sending ? "Capturing " + displayLabel(running_->display) + " as " + picture + "."
-                      : "Testing the encoder on " + displayLabel(running_->display) + ": " + picture +
-                            "; nothing is sent.");
+    setSummaries(std::nullopt);
+    isRunning_.set(true);
+    status_.set(sending ? "Capturing " + displayLabel(running_->display) + " as " + picture + "."
+                        : "Testing the encoder on " + displayLabel(running_->display) + ": " + picture +
+                              "; nothing is sent.");
     co_return true;
 }
 
@@ -373,12 +345,12 @@ QCoro::Task<> CaptureProbe::stop() {
     if (!self) co_return;
     if (refusal) {
         reportingGeneration_ = old->generation;
-        setStatus(couldNotStop + *refusal);
+        status_.set(couldNotStop + *refusal);
         co_return;
     }
     forget(*old);
-    setRunning(false);
-    setStatus(stopped);
+    isRunning_.set(false);
+    status_.set(stopped);
 }
 
 QCoro::Task<bool> CaptureProbe::setCursorInVideo(bool inVideo) {
@@ -435,7 +407,10 @@ CaptureEncodingOutput::Events CaptureProbe::outputEvents() {
 
 void CaptureProbe::endRunning(std::uint64_t generation, std::string status, std::string reason) {
     if (!running_ || running_->generation != generation) return;
-    static_cast<void>(finishEnded(generation, std::move(status), std::move(reason)));
+    ending_ = TaskHandle::start(
+        [this, generation, status = std::move(status), reason = std::move(reason)](CancellationToken) -> QCoro::Task<> {
+            co_await finishEnded(generation, status, reason);
+        });
 }
 
 QCoro::Task<> CaptureProbe::finishEnded(std::uint64_t generation, std::string status, std::string reason) {
@@ -451,8 +426,8 @@ QCoro::Task<> CaptureProbe::finishEnded(std::uint64_t generation, std::string st
     if (refusal) TraceLog::message([&] { return "capture did not stop: " + *refusal; });
     TraceLog::message([&] { return "capture ended: " + reason; });
     forget(*old);
-    setRunning(false);
-    setStatus(std::move(status));
+    isRunning_.set(false);
+    status_.set(std::move(status));
     if (onStopped) onStopped(reason);
 }
 
@@ -463,16 +438,18 @@ void CaptureProbe::qualityStepped(std::uint64_t generation, const QualityLadder&
     stepped.ladder = ladder;
     const QualityRung rung = stepped.rungs[ladder.rung()];
     TraceLog::message([&] {
-        return "quality step to " + size(rung.profile.width, rung.profile.height) + " at " +
+        return "quality step to " + CaptureSummaries::size(rung.profile.width, rung.profile.height) + " at " +
                std::to_string(rung.profile.framesPerSecond) + " fps";
     });
-    static_cast<void>(launch([this, generation, stepped, rung]() -> std::optional<Request> {
+    std::function<std::optional<Request>()> request = [this, generation, stepped, rung]() -> std::optional<Request> {
         if (!running_ || running_->generation != generation) return std::nullopt;
-        Request request = running_->request;
-        request.rung = rung;
-        request.ladder = stepped;
-        return request;
-    }));
+        Request again = running_->request;
+        again.rung = rung;
+        again.ladder = stepped;
+        return again;
+    };
+    stepping_ = TaskHandle::start(
+        [this, request = std::move(request)](CancellationToken) -> QCoro::Task<> { co_await launch(request); });
 }
 
 void CaptureProbe::accept(const CaptureEncodingOutput::Statistics& statistics) {
@@ -481,111 +458,21 @@ void CaptureProbe::accept(const CaptureEncodingOutput::Statistics& statistics) {
                 static_cast<std::int64_t>(statistics.encodedFrames), static_cast<std::int64_t>(statistics.encodedBytes),
                 static_cast<std::int64_t>(statistics.droppedFrames));
 
-    const double seconds = statistics.interval.count();
-    const auto perSecond = [&](std::uint64_t count) {
-        return seconds > 0 ? static_cast<double>(count) / seconds : 0.0;
-    };
-    const ShareableDisplay& display = running_->display;
-    std::string capture = "Capture: " + decimal(perSecond(statistics.intervalCapturedFrames), 1) + " of " +
-                          std::to_string(statistics.framesPerSecond) + " fps from " +
-                          size(display.width, display.height);
-
-    std::string encode = "Encode: " + statistics.encoderName + " " + size(statistics.width, statistics.height) + ", ";
-    if (statistics.meanEncodeTime && statistics.maximumEncodeTime) {
-        encode += milliseconds(*statistics.meanEncodeTime, 1) + " ms per frame (max " +
-                  milliseconds(*statistics.maximumEncodeTime, 1) + " ms)";
-    } else {
-        encode += "no frames";
-    }
-    if (statistics.meanGrabToPacket)
-        encode += ", grab to packet " + milliseconds(*statistics.meanGrabToPacket, 1) + " ms";
-    encode += ", " + decimal(perSecond(statistics.intervalEncodedBytes) * 8 / 1e3, 0) + " of " +
-              std::to_string(statistics.bitrate / 1'000) + " kbit/s";
-
-    std::optional<std::string> queue;
-    if (statistics.queue) {
-        const auto& counters = *statistics.queue;
-        queue = "Send queue: " + std::to_string(counters.queuedFrames) + " of " +
-                std::to_string(statistics.maximumQueuedFrames) + " frames, " +
-                std::to_string(counters.queuedBytes / 1024) + " KiB, " + std::to_string(counters.droppedFrames) +
-                " dropped" + (counters.waitsForKeyframe ? ", waiting for a keyframe" : "");
-    }
-    std::optional<std::string> roundTrip;
-    if (statistics.roundTrip) {
-        roundTrip = "Round trip: median " + milliseconds(statistics.roundTrip->median, 0) + " ms, p95 " +
-                    milliseconds(statistics.roundTrip->percentile95, 0) + " ms, max " +
-                    milliseconds(statistics.roundTrip->maximum, 0) + " ms";
-    }
-    setSummaries(std::move(capture), std::move(encode), std::move(queue), std::move(roundTrip));
-}
-
-void CaptureProbe::setDisplays(std::vector<ShareableDisplay> displays) {
-    if (displays == displays_) return;
-    displays_ = std::move(displays);
-    Q_EMIT displaysChanged();
-}
-
-void CaptureProbe::setRunning(bool running) {
-    if (running == isRunning_) return;
-    isRunning_ = running;
-    Q_EMIT isRunningChanged();
-}
-
-void CaptureProbe::setStatus(std::string status) {
-    if (status == status_) return;
-    status_ = std::move(status);
-    Q_EMIT statusChanged();
-}
-
-void CaptureProbe::setCodec(VideoCodec codec) {
-    if (codec == codec_) return;
-    codec_ = codec;
-    Q_EMIT codecChanged();
-}
-
-void CaptureProbe::setRung(std::optional<QualityRung> rung) {
-    if (rung == rung_) return;
-    rung_ = std::move(rung);
-    Q_EMIT rungChanged();
+    setSummaries(CaptureSummaries::of(statistics, running_->display.width, running_->display.height));
 }
 
 void CaptureProbe::setCounters(std::int64_t frames, std::int64_t encoded, std::int64_t bytes, std::int64_t dropped) {
-    if (frames != frameCount_) {
-        frameCount_ = frames;
-        Q_EMIT frameCountChanged();
-    }
-    if (encoded != encodedFrameCount_) {
-        encodedFrameCount_ = encoded;
-        Q_EMIT encodedFrameCountChanged();
-    }
-    if (bytes != encodedBytes_) {
-        encodedBytes_ = bytes;
-        Q_EMIT encodedBytesChanged();
-    }
-    if (dropped != droppedFrames_) {
-        droppedFrames_ = dropped;
-        Q_EMIT droppedFramesChanged();
-    }
+    frameCount_.set(frames);
+    encodedFrameCount_.set(encoded);
+    encodedBytes_.set(bytes);
+    droppedFrames_.set(dropped);
 }
 
-void CaptureProbe::setSummaries(std::optional<std::string> capture, std::optional<std::string> encode,
-                                std::optional<std::string> queue, std::optional<std::string> roundTrip) {
-    if (capture != captureSummary_) {
-        captureSummary_ = std::move(capture);
-        Q_EMIT captureSummaryChanged();
-    }
-    if (encode != encodeSummary_) {
-        encodeSummary_ = std::move(encode);
-        Q_EMIT encodeSummaryChanged();
-    }
-    if (queue != queueSummary_) {
-        queueSummary_ = std::move(queue);
-        Q_EMIT queueSummaryChanged();
-    }
-    if (roundTrip != roundTripSummary_) {
-        roundTripSummary_ = std::move(roundTrip);
-        Q_EMIT roundTripSummaryChanged();
-    }
+void CaptureProbe::setSummaries(std::optional<CaptureSummaries> summaries) {
+    captureSummary_.set(summaries ? std::optional(summaries->capture) : std::nullopt);
+    encodeSummary_.set(summaries ? std::optional(summaries->encode) : std::nullopt);
+    queueSummary_.set(summaries ? summaries->queue : std::nullopt);
+    roundTripSummary_.set(summaries ? summaries->roundTrip : std::nullopt);
 }
 
 } // namespace Plovander

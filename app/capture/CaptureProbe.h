@@ -2,7 +2,10 @@
 
 #include "app/capture/AudioStreamer.h"
 #include "app/capture/CaptureEncodingOutput.h"
+#include "app/capture/CaptureSummaries.h"
 #include "app/capture/TurnQueue.h"
+#include "app/runtime/Published.h"
+#include "app/runtime/TaskHandle.h"
 #include "base/MainActor.h"
 #include "base/SerialQueue.h"
 #include "core/QualityLadder.h"
@@ -10,6 +13,7 @@
 #include "core/VideoCodec.h"
 #include "net/send/VideoSender.h"
 #include "platform/Displays.h"
+#include "platform/Environment.h"
 #include "platform/ScreenCapture.h"
 #include "platform/ShareableDisplay.h"
 
@@ -56,18 +60,6 @@ class CaptureProbe : public QObject {
     Q_OBJECT
 
 public:
-    using DisplaysFactory = std::function<std::shared_ptr<Platform::Displays>(std::string* whyNot)>;
-    using ScreenCaptureFactory =
-        std::function<std::shared_ptr<Platform::ScreenCapture>(TessaloyBase::SerialQueue& queue, std::string* whyNot)>;
-
-    // Each is called on the worker pool. A factory that returns nothing fails the step with its
-    // `whyNot` text.
-    struct Factories {
-        DisplaysFactory displays;
-        ScreenCaptureFactory screenCapture;
-        AudioStreamer::CaptureFactory audioCapture;
-    };
-
     static constexpr const char* choosePrompt = "Choose a display, then start capture.";
     static constexpr const char* noDisplays = "No displays available.";
     static constexpr const char* cannotList =
@@ -82,10 +74,11 @@ public:
     // What the encoder test captures at: the best rung of the balanced mode (1080p, 30 fps).
     static TessaloyCore::QualityRung encoderTestRung();
 
-    // `captureQueue` ("dev.tessaloy.capture") and `audioQueue` ("dev.tessaloy.capture-audio") and
-    // the actor outlive the probe.
-    CaptureProbe(TessaloyBase::MainActor& actor, TessaloyBase::SerialQueue& captureQueue,
-                 TessaloyBase::SerialQueue& audioQueue, Factories factories, QObject* parent = nullptr);
+    // The environment makes the displays, screen captures and sound captures, on the worker pool;
+    // one that makes nothing fails the step with its `whyNot` text. The environment, `captureQueue`
+    // ("dev.tessaloy.capture") and `audioQueue` ("dev.tessaloy.capture-audio") outlive the probe.
+    CaptureProbe(Platform::Environment& environment, TessaloyBase::SerialQueue& captureQueue,
+                 TessaloyBase::SerialQueue& audioQueue, QObject* parent = nullptr);
     // Stops a running capture, waiting for it.
     ~CaptureProbe() override;
 
@@ -180,37 +173,34 @@ private:
     CaptureEncodingOutput::Events outputEvents();
     void forget(const Running& running);
 
-    void setDisplays(std::vector<Platform::ShareableDisplay> displays);
-    void setRunning(bool running);
-    void setStatus(std::string status);
-    void setCodec(TessaloyCore::VideoCodec codec);
-    void setRung(std::optional<TessaloyCore::QualityRung> rung);
     void setCounters(std::int64_t frames, std::int64_t encoded, std::int64_t bytes, std::int64_t dropped);
-    void setSummaries(std::optional<std::string> capture, std::optional<std::string> encode,
-                      std::optional<std::string> queue, std::optional<std::string> roundTrip);
+    void setSummaries(std::optional<CaptureSummaries> summaries);
     void assertOnMainActor() const;
 
+    Platform::Environment& environment_;
     TessaloyBase::MainActor& actor_;
     TessaloyBase::SerialQueue& captureQueue_;
-    const Factories factories_;
     const std::shared_ptr<AudioStreamer> audio_;
     TurnQueue turns_;
+    // Capture ends on its own and ladder steps, each started by an event of the running capture.
+    TaskHandle ending_;
+    TaskHandle stepping_;
 
-    std::vector<Platform::ShareableDisplay> displays_;
-    std::uint32_t selectedDisplayID_ = 0;
-    bool isRunning_ = false;
+    Published<std::vector<Platform::ShareableDisplay>> displays_{[this] { Q_EMIT displaysChanged(); }};
+    Published<std::uint32_t> selectedDisplayID_{[this] { Q_EMIT selectedDisplayIDChanged(); }};
+    Published<bool> isRunning_{[this] { Q_EMIT isRunningChanged(); }};
     int busyOperations_ = 0;
-    std::string status_;
-    TessaloyCore::VideoCodec codec_ = TessaloyCore::VideoCodec::h264;
-    std::optional<TessaloyCore::QualityRung> rung_;
-    std::int64_t frameCount_ = 0;
-    std::int64_t encodedFrameCount_ = 0;
-    std::int64_t encodedBytes_ = 0;
-    std::int64_t droppedFrames_ = 0;
-    std::optional<std::string> captureSummary_;
-    std::optional<std::string> encodeSummary_;
-    std::optional<std::string> queueSummary_;
-    std::optional<std::string> roundTripSummary_;
+    Published<std::string> status_{[this] { Q_EMIT statusChanged(); }};
+    Published<TessaloyCore::VideoCodec> codec_{[this] { Q_EMIT codecChanged(); }, TessaloyCore::VideoCodec::h264};
+    Published<std::optional<TessaloyCore::QualityRung>> rung_{[this] { Q_EMIT rungChanged(); }};
+    Published<std::int64_t> frameCount_{[this] { Q_EMIT frameCountChanged(); }};
+    Published<std::int64_t> encodedFrameCount_{[this] { Q_EMIT encodedFrameCountChanged(); }};
+    Published<std::int64_t> encodedBytes_{[this] { Q_EMIT encodedBytesChanged(); }};
+    Published<std::int64_t> droppedFrames_{[this] { Q_EMIT droppedFramesChanged(); }};
+    Published<std::optional<std::string>> captureSummary_{[this] { Q_EMIT captureSummaryChanged(); }};
+    Published<std::optional<std::string>> encodeSummary_{[this] { Q_EMIT encodeSummaryChanged(); }};
+    Published<std::optional<std::string>> queueSummary_{[this] { Q_EMIT queueSummaryChanged(); }};
+    Published<std::optional<std::string>> roundTripSummary_{[this] { Q_EMIT roundTripSummaryChanged(); }};
 
     bool cursorInVideo_ = true;
     std::shared_ptr<Running> running_;

@@ -1,7 +1,6 @@
 #include "app/shell/SingleInstance.h"
 
-#include "platform/linux/PrivateFiles.h"
-#include "platform/linux/XdgDirectories.h"
+#include "platform/UserFolders.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -27,13 +26,11 @@ pid_t readPid(int fd) {
 
 } // namespace
 
-std::filesystem::path SingleInstance::defaultLockFile() {
-    return Platform::Linux::XdgDirectories::runtimeDir() / "tessaloy" / "plovander.lock";
-}
+std::filesystem::path SingleInstance::defaultLockFile() { return Platform::UserFolders::runtime() / "plovander.lock"; }
 
 std::variant<SingleInstance, pid_t> SingleInstance::acquire(const std::filesystem::path& lockFile,
                                                             std::optional<pid_t> ignoring) {
-    Platform::Linux::PrivateFiles::ensureDirectory(lockFile.parent_path());
+    Platform::UserFolders::ensurePrivate(lockFile.parent_path());
     const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "could not open " + lockFile.string());
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -5,9 +5,6 @@
 #include "app/trace/TraceLog.h"
 #include "base/MainActor.h"
 #include "net/channel/LANTransport.h"
-#include "platform/AudioCapture.h"
-#include "platform/Displays.h"
-#include "platform/ScreenCapture.h"
 
 namespace Plovander {
 
@@ -28,24 +25,14 @@ TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, std::unique
     const TessaloyCore::MacKind kind = environment.machineKind();
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
 
-    CaptureProbe::Factories factories{
-        .displays = [&environment](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-            return environment.displays(whyNot);
-        },
-        .screenCapture = [&environment](TessaloyBase::SerialQueue& queue, std::string* whyNot)
-            -> std::shared_ptr<Platform::ScreenCapture> { return environment.screenCapture(queue, whyNot); },
-        .audioCapture = [&environment](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
-            return environment.audioCapture(queue);
-        },
-    };
-    capture_ = std::make_unique<CaptureProbe>(environment.mainActor(), captureQueue_, audioQueue_, factories);
+    capture_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
     session_ = std::make_unique<StreamingSession>(environment, *capture_, StreamingSession::lanListeners(environment),
                                                   std::move(services));
 
     environment.mainActor().post([this] {
         // The display server needs no permission to be read, so the answer is always yes.
         TraceLog::screenRecordingGranted(true, false);
-        TaskHandle::detach(
+        firstListing_ = TaskHandle::start(
             [probe = capture_.get()](CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
     });
 }

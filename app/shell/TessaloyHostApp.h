@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/capture/CaptureProbe.h"
+#include "app/runtime/TaskHandle.h"
 #include "app/services/LoginItem.h"
 #include "app/shell/SingleInstance.h"
 #include "app/shell/StreamingSession.h"
@@ -37,6 +38,7 @@ private:
     TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> capture_;
     std::unique_ptr<StreamingSession> session_;
+    TaskHandle firstListing_;
 };
 
 } // namespace Plovander

@@ -4,8 +4,7 @@
 #include "base/MainActor.h"
 #include "base/SerialQueue.h"
 #include "platform/UserDefaults.h"
-#include "platform/linux/PrivateFiles.h"
-#include "platform/linux/XdgDirectories.h"
+#include "platform/UserFolders.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,7 +47,7 @@ private:
     bool openFile() {
         if (fd_ >= 0) return true;
         try {
-            Platform::Linux::PrivateFiles::ensureDirectory(configuration_.file.parent_path());
+            Platform::UserFolders::ensurePrivate(configuration_.file.parent_path());
         } catch (const std::system_error&) {
             return false;
         }
@@ -189,9 +188,7 @@ TraceLog::Configuration TraceLog::configurationFrom(const Platform::UserDefaults
     return configuration;
 }
 
-std::filesystem::path TraceLog::defaultFile() {
-    return Platform::Linux::XdgDirectories::stateHome() / "tessaloy" / "trace.log";
-}
+std::filesystem::path TraceLog::defaultFile() { return Platform::UserFolders::state() / "trace.log"; }
 
 void TraceLog::configure(Configuration configuration) {
     Trace& state = trace();

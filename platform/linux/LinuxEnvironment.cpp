@@ -5,48 +5,47 @@
 #include "platform/CursorImage.h"
 #include "platform/Displays.h"
 #include "platform/Events.h"
+#include "platform/Gamma.h"
+#include "platform/InputLock.h"
+#include "platform/Interfaces.h"
+#include "platform/LoginItems.h"
+#include "platform/MachineInfo.h"
 #include "platform/Pasteboard.h"
+#include "platform/PowerAssertion.h"
 #include "platform/ScreenCapture.h"
 #include "platform/TransferFiles.h"
+#include "platform/Workspace.h"
 
-#include <unistd.h>
+#include <malloc.h>
 
-#include <climits>
-#include <fstream>
+namespace Platform {
 
-namespace Platform::Linux {
-namespace {
-
-std::string firstLineOf(const char* path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
+std::unique_ptr<Environment> Environment::create(const std::vector<std::string>& launchArguments) {
+    return std::make_unique<Linux::LinuxEnvironment>(launchArguments);
 }
 
-// SMBIOS chassis types of portable computers: portable, laptop, notebook, sub notebook,
-// convertible, detachable.
-bool chassisIsPortable() {
-    const std::string type = firstLineOf("/sys/class/dmi/id/chassis_type");
-    for (const char* portable : {"8", "9", "10", "14", "31", "32"}) {
-        if (type == portable) return true;
-    }
-    return false;
-}
-
-} // namespace
+namespace Linux {
 
 LinuxEnvironment::LinuxEnvironment(const std::vector<std::string>& launchArguments)
     : defaults_(SettingsUserDefaults::defaultPath(), UserDefaults::parseLaunchArguments(launchArguments)),
-      keychain_(FileKeychain::defaultRoot()) {}
+      keychain_(FileKeychain::defaultRoot()),
+      gamma_(Gamma::create()),
+      inputLock_(InputLock::create()),
+      powerAssertion_(PowerAssertion::create()),
+      loginItems_(LoginItems::create()),
+      machineInfo_(MachineInfo::create()),
+      interfaces_(Interfaces::create()),
+      workspace_(Workspace::create()) {}
 
-std::unique_ptr<Displays> LinuxEnvironment::displays(std::string* whyNot) { return Displays::create({}, whyNot); }
+LinuxEnvironment::~LinuxEnvironment() = default;
 
-std::unique_ptr<ScreenCapture> LinuxEnvironment::screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) {
+std::shared_ptr<Displays> LinuxEnvironment::displays(std::string* whyNot) { return Displays::create({}, whyNot); }
+
+std::shared_ptr<ScreenCapture> LinuxEnvironment::screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) {
     return ScreenCapture::create(queue, {}, whyNot);
 }
 
-std::unique_ptr<AudioCapture> LinuxEnvironment::audioCapture(TessaloyBase::SerialQueue& queue) {
+std::shared_ptr<AudioCapture> LinuxEnvironment::audioCapture(TessaloyBase::SerialQueue& queue) {
     return AudioCapture::create(queue);
 }
 
@@ -73,15 +72,7 @@ std::shared_ptr<TransferFiles> LinuxEnvironment::transferFiles() {
     return transferFiles_;
 }
 
-std::string LinuxEnvironment::hostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-}
+void LinuxEnvironment::releaseFreedMemory() { ::malloc_trim(0); }
 
-TessaloyCore::MacKind LinuxEnvironment::machineKind() {
-    if (const auto kind = TessaloyCore::macKind(firstLineOf("/sys/class/dmi/id/product_name"))) return *kind;
-    return chassisIsPortable() ? TessaloyCore::MacKind::laptop : TessaloyCore::MacKind::desktop;
-}
-
-} // namespace Platform::Linux
+} // namespace Linux
+} // namespace Platform

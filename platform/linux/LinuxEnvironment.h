@@ -11,18 +11,19 @@
 namespace Platform::Linux {
 
 // The real facilities: Qt's main thread, the user's settings and keychain folder, X11, PulseAudio,
-// Avahi and Qt's clipboard. Create it on the Qt main thread once the Qt application exists.
+// Avahi, logind and Qt's clipboard. Create it on the Qt main thread once the Qt application exists.
 class LinuxEnvironment final : public Environment {
 public:
     explicit LinuxEnvironment(const std::vector<std::string>& launchArguments);
+    ~LinuxEnvironment() override;
 
     TessaloyBase::MainActor& mainActor() override { return mainActor_; }
     UserDefaults& userDefaults() override { return defaults_; }
     TessaloyBase::Keychain& keychain() override { return keychain_; }
 
-    std::unique_ptr<Displays> displays(std::string* whyNot) override;
-    std::unique_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
-    std::unique_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    std::shared_ptr<Displays> displays(std::string* whyNot) override;
+    std::shared_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
+    std::shared_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
     std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
@@ -30,8 +31,15 @@ public:
     std::shared_ptr<Pasteboard> pasteboard() override;
     std::shared_ptr<TransferFiles> transferFiles() override;
 
-    std::string hostName() override;
-    TessaloyCore::MacKind machineKind() override;
+    Gamma& gamma() override { return *gamma_; }
+    InputLock& inputLock() override { return *inputLock_; }
+    PowerAssertion& powerAssertion() override { return *powerAssertion_; }
+    LoginItems& loginItems() override { return *loginItems_; }
+    MachineInfo& machineInfo() override { return *machineInfo_; }
+    Interfaces& interfaces() override { return *interfaces_; }
+    Workspace& workspace() override { return *workspace_; }
+
+    void releaseFreedMemory() override;
 
 private:
     QtMainActor mainActor_;
@@ -39,6 +47,13 @@ private:
     FileKeychain keychain_;
     std::shared_ptr<Pasteboard> pasteboard_;
     std::shared_ptr<TransferFiles> transferFiles_;
+    std::unique_ptr<Gamma> gamma_;
+    std::unique_ptr<InputLock> inputLock_;
+    std::unique_ptr<PowerAssertion> powerAssertion_;
+    std::unique_ptr<LoginItems> loginItems_;
+    std::unique_ptr<MachineInfo> machineInfo_;
+    std::unique_ptr<Interfaces> interfaces_;
+    std::unique_ptr<Workspace> workspace_;
 };
 
 } // namespace Platform::Linux

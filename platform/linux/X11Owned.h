@@ -1,6 +1,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <memory>
@@ -14,6 +15,8 @@ struct X11Free {
     void operator()(XRRMonitorInfo* monitors) const { XRRFreeMonitors(monitors); }
     void operator()(XRRScreenResources* resources) const { XRRFreeScreenResources(resources); }
     void operator()(XRROutputInfo* output) const { XRRFreeOutputInfo(output); }
+    void operator()(XRRCrtcGamma* gamma) const { XRRFreeGamma(gamma); }
+    void operator()(XIDeviceInfo* devices) const { XIFreeDeviceInfo(devices); }
 };
 
 template <typename T>

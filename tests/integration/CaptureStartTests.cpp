@@ -51,10 +51,7 @@ class CaptureStart : public DesktopSessionTest {
 protected:
     CaptureStart() {
         desktop.showWindow(whole, orange);
-        screenCaptures = [this, gate = gate](TessaloyBase::SerialQueue& queue, std::string* whyNot) {
-            gate->pass();
-            return std::shared_ptr<Platform::ScreenCapture>(environment.screenCapture(queue, whyNot));
-        };
+        environment.beforeScreenCapture = [gate = gate] { gate->pass(); };
     }
     // A start still held when a test fails must end before the session and the desktop go.
     void TearDown() override {

@@ -12,7 +12,7 @@
 namespace Integration {
 
 // A test of the whole host on a private X server (see DesktopHost), 640x360; the device is a
-// DeviceSimulator. The host starts in SetUp, so a test may change `screenCaptures` before.
+// DeviceSimulator. The host starts in SetUp, so a test may set `environment.beforeScreenCapture` before.
 class DesktopSessionTest : public ::testing::Test, protected Testing::DesktopHost {
 protected:
     using Bounds = Platform::ShareableDisplay::Bounds;

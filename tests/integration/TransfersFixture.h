@@ -121,12 +121,12 @@ public:
     TessaloyBase::MainActor& mainActor() override { return fake.mainActor(); }
     Platform::UserDefaults& userDefaults() override { return fake.userDefaults(); }
     TessaloyBase::Keychain& keychain() override { return fake.keychain(); }
-    std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override { return fake.displays(whyNot); }
-    std::unique_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+    std::shared_ptr<Platform::Displays> displays(std::string* whyNot) override { return fake.displays(whyNot); }
+    std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
                                                            std::string* whyNot) override {
         return fake.screenCapture(queue, whyNot);
     }
-    std::unique_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override {
+    std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override {
         return fake.audioCapture(queue);
     }
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
@@ -141,8 +141,14 @@ public:
     }
     std::shared_ptr<Platform::Pasteboard> pasteboard() override { return clipboard ? clipboard : fake.pasteboard(); }
     std::shared_ptr<Platform::TransferFiles> transferFiles() override { return fake.transferFiles(); }
-    std::string hostName() override { return fake.hostName(); }
-    TessaloyCore::MacKind machineKind() override { return fake.machineKind(); }
+    Platform::Gamma& gamma() override { return fake.gamma(); }
+    Platform::InputLock& inputLock() override { return fake.inputLock(); }
+    Platform::PowerAssertion& powerAssertion() override { return fake.powerAssertion(); }
+    Platform::LoginItems& loginItems() override { return fake.loginItems(); }
+    Platform::MachineInfo& machineInfo() override { return fake.machineInfo(); }
+    Platform::Interfaces& interfaces() override { return fake.interfaces(); }
+    Platform::Workspace& workspace() override { return fake.workspace(); }
+    void releaseFreedMemory() override { fake.releaseFreedMemory(); }
 
     Testing::FakeEnvironment fake;
     std::shared_ptr<Testing::FakeEvents> posted = std::make_shared<Testing::FakeEvents>();
@@ -288,22 +294,7 @@ private:
     std::filesystem::path traceFile() const { return environment.fake.folder / "trace.log"; }
 
     void makeController() {
-        CaptureProbe::Factories factories{
-            .displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-                return environment.displays(whyNot);
-            },
-            .screenCapture = [this](TessaloyBase::SerialQueue& queue,
-                                    std::string*) -> std::shared_ptr<Platform::ScreenCapture> {
-                auto capture = std::make_shared<Testing::FakeScreenCapture>(queue);
-                std::lock_guard guard(pictureLock_);
-                screen_ = capture;
-                return capture;
-            },
-            .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
-                return environment.audioCapture(queue);
-            },
-        };
-        probe_ = std::make_unique<CaptureProbe>(actor(), captureQueue_, audioQueue_, factories);
+        probe_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
         session = std::make_unique<StreamingSession>(environment, *probe_, StreamingSession::lanListeners(environment));
     }
 
@@ -345,8 +336,9 @@ private:
             std::vector<std::uint8_t> pixels(static_cast<std::size_t>(screenWidth) * screenHeight * 4, 0x40);
             std::unique_lock guard(pictureLock_);
             for (std::uint8_t tick = 0; !stopPictures_; ++tick) {
-                const auto screen = screen_;
                 guard.unlock();
+                const auto captures = environment.fake.screenCaptures();
+                const auto screen = captures.empty() ? nullptr : captures.back();
                 for (std::size_t i = 0; i < pixels.size(); i += 4)
                     pixels[i + 1] = static_cast<std::uint8_t>(tick + i / 4096);
                 if (screen) {
@@ -386,7 +378,6 @@ private:
 
     std::mutex pictureLock_;
     std::condition_variable pictureWake_;
-    std::shared_ptr<Testing::FakeScreenCapture> screen_;
     bool stopPictures_ = false;
     std::thread pictures_;
 };

@@ -17,26 +17,26 @@ FakeEnvironment::FakeEnvironment()
 
 FakeEnvironment::~FakeEnvironment() = default;
 
-std::unique_ptr<Platform::Displays> FakeEnvironment::displays(std::string* whyNot) {
+std::shared_ptr<Platform::Displays> FakeEnvironment::displays(std::string* whyNot) {
     if (displaysFail) {
         if (whyNot) *whyNot = "no display server for the test";
         return nullptr;
     }
-    return std::make_unique<FakeDisplays>(displayList);
+    return std::make_shared<FakeDisplays>(displayList);
 }
 
-std::unique_ptr<Platform::ScreenCapture> FakeEnvironment::screenCapture(TessaloyBase::SerialQueue& queue,
+std::shared_ptr<Platform::ScreenCapture> FakeEnvironment::screenCapture(TessaloyBase::SerialQueue& queue,
                                                                         std::string*) {
-    auto capture = std::make_unique<FakeScreenCapture>(queue);
+    auto capture = std::make_shared<FakeScreenCapture>(queue);
     std::lock_guard guard(lock_);
-    screenCaptures_.push_back(capture.get());
+    screenCaptures_.push_back(capture);
     return capture;
 }
 
-std::unique_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(TessaloyBase::SerialQueue& queue) {
-    auto capture = std::make_unique<FakeAudioCapture>(queue);
+std::shared_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(TessaloyBase::SerialQueue& queue) {
+    auto capture = std::make_shared<FakeAudioCapture>(queue);
     std::lock_guard guard(lock_);
-    audioCaptures_.push_back(capture.get());
+    audioCaptures_.push_back(capture);
     return capture;
 }
 
@@ -57,14 +57,27 @@ std::shared_ptr<Platform::Pasteboard> FakeEnvironment::pasteboard() { return pas
 
 std::shared_ptr<Platform::TransferFiles> FakeEnvironment::transferFiles() { return transferFiles_; }
 
-std::vector<FakeScreenCapture*> FakeEnvironment::screenCaptures() const {
-    std::lock_guard guard(lock_);
-    return screenCaptures_;
+namespace {
+
+template <typename Capture>
+std::vector<std::shared_ptr<Capture>> living(const std::vector<std::weak_ptr<Capture>>& made) {
+    std::vector<std::shared_ptr<Capture>> alive;
+    for (const auto& capture : made) {
+        if (auto held = capture.lock()) alive.push_back(std::move(held));
+    }
+    return alive;
 }
 
-std::vector<FakeAudioCapture*> FakeEnvironment::audioCaptures() const {
+} // namespace
+
+std::vector<std::shared_ptr<FakeScreenCapture>> FakeEnvironment::screenCaptures() const {
     std::lock_guard guard(lock_);
-    return audioCaptures_;
+    return living(screenCaptures_);
+}
+
+std::vector<std::shared_ptr<FakeAudioCapture>> FakeEnvironment::audioCaptures() const {
+    std::lock_guard guard(lock_);
+    return living(audioCaptures_);
 }
 
 } // namespace Testing

@@ -2,7 +2,14 @@
 
 #include "platform/Environment.h"
 #include "platform/ShareableDisplay.h"
+#include "tests/support/FakeGamma.h"
+#include "tests/support/FakeInputLock.h"
+#include "tests/support/FakeInterfaces.h"
+#include "tests/support/FakeLoginItems.h"
+#include "tests/support/FakeMachineInfo.h"
+#include "tests/support/FakePowerAssertion.h"
 #include "tests/support/FakeServiceAdvertiser.h"
+#include "tests/support/FakeWorkspace.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/MemoryKeychain.h"
 #include "tests/support/MemoryUserDefaults.h"
@@ -20,9 +27,9 @@ class FakePasteboard;
 class FakeScreenCapture;
 
 // The whole platform on fakes and memory: a manual main actor, settings and keychain in memory,
-// one fake 1920x1080 display, a recording service advertiser, and received files in a private
-// temporary folder. A test environment that needs some real facilities derives from it and
-// replaces their factories (see X11Environment).
+// one fake 1920x1080 display, a recording service advertiser, recording fakes of the computer's
+// facilities, and received files in a private temporary folder. A test environment that needs some
+// real facilities derives from it and replaces their factories (see X11Environment).
 class FakeEnvironment : public Platform::Environment {
 public:
     FakeEnvironment();
@@ -32,23 +39,30 @@ public:
     Platform::UserDefaults& userDefaults() override { return defaults; }
     TessaloyBase::Keychain& keychain() override { return keychainItems; }
 
-    std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override;
-    std::unique_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+    std::shared_ptr<Platform::Displays> displays(std::string* whyNot) override;
+    std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
                                                            std::string* whyNot) override;
-    std::unique_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
     std::shared_ptr<Platform::Pasteboard> pasteboard() override;
     std::shared_ptr<Platform::TransferFiles> transferFiles() override;
-    std::string hostName() override { return host; }
-    TessaloyCore::MacKind machineKind() override { return TessaloyCore::MacKind::desktop; }
 
-    // The screen captures made so far, newest last (they live as long as their owner keeps them).
-    std::vector<FakeScreenCapture*> screenCaptures() const;
-    // The sound captures made so far, newest last (the same holds).
-    std::vector<FakeAudioCapture*> audioCaptures() const;
+    Platform::Gamma& gamma() override { return gammaTables; }
+    Platform::InputLock& inputLock() override { return localInput; }
+    Platform::PowerAssertion& powerAssertion() override { return sleepAssertion; }
+    Platform::LoginItems& loginItems() override { return logins; }
+    Platform::MachineInfo& machineInfo() override { return machine; }
+    Platform::Interfaces& interfaces() override { return network; }
+    Platform::Workspace& workspace() override { return desktopWorkspace; }
+    void releaseFreedMemory() override { ++memoryReleases; }
+
+    // The screen captures made so far that their owners still hold, newest last.
+    std::vector<std::shared_ptr<FakeScreenCapture>> screenCaptures() const;
+    // The sound captures made so far that their owners still hold, newest last.
+    std::vector<std::shared_ptr<FakeAudioCapture>> audioCaptures() const;
 
     ManualMainActor actor;
     MemoryUserDefaults defaults;
@@ -57,12 +71,20 @@ public:
     std::vector<Platform::ShareableDisplay> displayList;
     std::atomic<bool> displaysFail{false};
     std::shared_ptr<FakeServiceAdvertiser::Record> advertisements = std::make_shared<FakeServiceAdvertiser::Record>();
-    std::string host = "Test Mac";
+    FakeGamma gammaTables;
+    FakeInputLock localInput;
+    FakePowerAssertion sleepAssertion;
+    FakeLoginItems logins;
+    FakeMachineInfo machine;
+    FakeInterfaces network;
+    FakeWorkspace desktopWorkspace;
+    std::atomic<int> memoryReleases{0};
 
 private:
     mutable std::mutex lock_;
-    std::vector<FakeScreenCapture*> screenCaptures_;
-    std::vector<FakeAudioCapture*> audioCaptures_;
+    // Weak: a capture must go before the queue it works on, which the test owns.
+    std::vector<std::weak_ptr<FakeScreenCapture>> screenCaptures_;
+    std::vector<std::weak_ptr<FakeAudioCapture>> audioCaptures_;
     std::shared_ptr<FakePasteboard> pasteboard_;
     std::shared_ptr<Platform::TransferFiles> transferFiles_;
 };

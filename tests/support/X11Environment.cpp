@@ -13,12 +13,13 @@ namespace Testing {
 X11Environment::X11Environment(std::string displayName, std::optional<std::string> soundServer)
     : displayName_(std::move(displayName)), soundServer_(std::move(soundServer)) {}
 
-std::unique_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
+std::shared_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
     return Platform::Displays::create(displayName_, whyNot);
 }
 
-std::unique_ptr<Platform::ScreenCapture> X11Environment::screenCapture(TessaloyBase::SerialQueue& queue,
+std::shared_ptr<Platform::ScreenCapture> X11Environment::screenCapture(TessaloyBase::SerialQueue& queue,
                                                                        std::string* whyNot) {
+    if (beforeScreenCapture) beforeScreenCapture();
     return Platform::ScreenCapture::create(queue, displayName_, whyNot);
 }
 
@@ -30,7 +31,7 @@ std::unique_ptr<Platform::CursorImage> X11Environment::cursorImage(std::string* 
     return Platform::CursorImage::create(displayName_, whyNot);
 }
 
-std::unique_ptr<Platform::AudioCapture> X11Environment::audioCapture(TessaloyBase::SerialQueue& queue) {
+std::shared_ptr<Platform::AudioCapture> X11Environment::audioCapture(TessaloyBase::SerialQueue& queue) {
     if (!soundServer_) return FakeEnvironment::audioCapture(queue);
     return Platform::AudioCapture::create(queue, *soundServer_);
 }

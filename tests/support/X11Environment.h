@@ -2,6 +2,7 @@
 
 #include "tests/support/FakeEnvironment.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,12 +20,16 @@ public:
 
     const std::string& displayName() const { return displayName_; }
 
-    std::unique_ptr<Platform::Displays> displays(std::string* whyNot) override;
-    std::unique_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+    // Runs on the calling thread before each screen capture is made, so a test can hold a start
+    // there. Set it before anything asks for a capture.
+    std::function<void()> beforeScreenCapture;
+
+    std::shared_ptr<Platform::Displays> displays(std::string* whyNot) override;
+    std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
                                                            std::string* whyNot) override;
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
-    std::unique_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
 
 private:
     std::string displayName_;

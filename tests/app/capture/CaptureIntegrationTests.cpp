@@ -11,6 +11,7 @@
 #include "tests/support/FakePacketChannel.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/PulseAudioServer.h"
+#include "tests/support/X11Environment.h"
 #include "tests/support/X11TestDesktop.h"
 #include "tests/support/XvfbServer.h"
 
@@ -86,20 +87,6 @@ protected:
         if (probe.isRunning()) run(probe.stop());
     }
 
-    CaptureProbe::Factories factories() {
-        const std::string display = server.displayName();
-        return {.displays = [display](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-                    return Platform::Displays::create(display, whyNot);
-                },
-                .screenCapture = [display](TessaloyBase::SerialQueue& queue,
-                                           std::string* whyNot) -> std::shared_ptr<Platform::ScreenCapture> {
-                    return Platform::ScreenCapture::create(queue, display, whyNot);
-                },
-                .audioCapture = [](TessaloyBase::SerialQueue&) -> std::shared_ptr<Platform::AudioCapture> {
-                    return nullptr;
-                }};
-    }
-
     void run(QCoro::Task<> task) {
         bool done = false;
         [](QCoro::Task<> awaited, bool& into) -> QCoro::Task<> {
@@ -141,7 +128,9 @@ protected:
     Testing::XvfbServer server{{.width = screenWidth, .height = screenHeight, .disabledExtensions = {}}};
     Testing::X11TestDesktop desktop{server.displayName()};
     ::Window square = 0;
-    Testing::ManualMainActor actor;
+    // The X server's displays and capture; sound on a fake.
+    Testing::X11Environment environment{server.displayName()};
+    Testing::ManualMainActor& actor = environment.actor;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
@@ -150,7 +139,7 @@ protected:
     std::shared_ptr<TessaloyNet::VideoSender> sender = std::make_shared<TessaloyNet::VideoSender>(channel, sendQueue);
     VideoDecoder decoder{VideoDecoder::PixelLayout::rgb};
     std::vector<TessaloyCore::VideoFrame> frames;
-    CaptureProbe probe{actor, captureQueue, audioQueue, factories()};
+    CaptureProbe probe{environment, captureQueue, audioQueue};
 };
 
 TEST_P(CaptureIntegrationVideo, TheDecodedPictureShowsWhatWasDrawnAndFollowsAChange) {

@@ -5,6 +5,7 @@
 #include "tests/media/TestPictures.h"
 #include "tests/support/FakeAudioCapture.h"
 #include "tests/support/FakeDisplays.h"
+#include "tests/support/FakeEnvironment.h"
 #include "tests/support/FakePacketChannel.h"
 #include "tests/support/FakeScreenCapture.h"
 #include "tests/support/ManualMainActor.h"
@@ -38,6 +39,45 @@ QualityRung smallRung() {
     return rung;
 }
 
+// The probe's platform: one fake of each capture kept by the test, and a failure text for each
+// factory while the test sets one.
+class ProbeEnvironment final : public Testing::FakeEnvironment {
+    TessaloyBase::SerialQueue& captureQueue_;
+    TessaloyBase::SerialQueue& audioQueue_;
+
+public:
+    ProbeEnvironment(TessaloyBase::SerialQueue& captureQueue, TessaloyBase::SerialQueue& audioQueue)
+        : captureQueue_(captureQueue), audioQueue_(audioQueue) {}
+
+    std::shared_ptr<Platform::Displays> displays(std::string* whyNot) override {
+        if (!displaysWhyNot.empty()) {
+            *whyNot = displaysWhyNot;
+            return nullptr;
+        }
+        return displayFake;
+    }
+    std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
+                                                           std::string* whyNot) override {
+        EXPECT_EQ(&queue, &captureQueue_);
+        if (!captureWhyNot.empty()) {
+            *whyNot = captureWhyNot;
+            return nullptr;
+        }
+        return stream;
+    }
+    std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override {
+        EXPECT_EQ(&queue, &audioQueue_);
+        return audio;
+    }
+
+    std::shared_ptr<FakeDisplays> displayFake = std::make_shared<FakeDisplays>();
+    std::shared_ptr<Testing::FakeScreenCapture> stream = std::make_shared<Testing::FakeScreenCapture>(captureQueue_);
+    std::shared_ptr<Testing::FakeAudioCapture> audio = std::make_shared<Testing::FakeAudioCapture>(audioQueue_);
+    // Set by the test before the probe asks.
+    std::string displaysWhyNot;
+    std::string captureWhyNot;
+};
+
 class CaptureProbeTest : public ::testing::Test {
 protected:
     CaptureProbeTest() {
@@ -46,29 +86,6 @@ protected:
         QObject::connect(&probe, &CaptureProbe::isBusyChanged, [this] { busyChanges.push_back(probe.isBusy()); });
         QObject::connect(&probe, &CaptureProbe::statusChanged, [this] { statuses.push_back(probe.status()); });
         probe.onStopped = [this](const std::string& reason) { stops.push_back(reason); };
-    }
-
-    CaptureProbe::Factories factories() {
-        return {.displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-                    if (!displaysWhyNot.empty()) {
-                        *whyNot = displaysWhyNot;
-                        return nullptr;
-                    }
-                    return displays;
-                },
-                .screenCapture = [this](TessaloyBase::SerialQueue& queue,
-                                        std::string* whyNot) -> std::shared_ptr<Platform::ScreenCapture> {
-                    EXPECT_EQ(&queue, &captureQueue);
-                    if (!captureWhyNot.empty()) {
-                        *whyNot = captureWhyNot;
-                        return nullptr;
-                    }
-                    return stream;
-                },
-                .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
-                    EXPECT_EQ(&queue, &audioQueue);
-                    return audio;
-                }};
     }
 
     // Runs a probe task to its end on the manual main actor.
@@ -119,14 +136,15 @@ protected:
         actor.runUntilIdle();
     }
 
-    Testing::ManualMainActor actor;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
-    std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
-    std::shared_ptr<Testing::FakeScreenCapture> stream = std::make_shared<Testing::FakeScreenCapture>(captureQueue);
-    std::shared_ptr<Testing::FakeAudioCapture> audio = std::make_shared<Testing::FakeAudioCapture>(audioQueue);
-    std::string displaysWhyNot;
-    std::string captureWhyNot;
+    ProbeEnvironment environment{captureQueue, audioQueue};
+    Testing::ManualMainActor& actor = environment.actor;
+    const std::shared_ptr<FakeDisplays>& displays = environment.displayFake;
+    const std::shared_ptr<Testing::FakeScreenCapture>& stream = environment.stream;
+    const std::shared_ptr<Testing::FakeAudioCapture>& audio = environment.audio;
+    std::string& displaysWhyNot = environment.displaysWhyNot;
+    std::string& captureWhyNot = environment.captureWhyNot;
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
     std::shared_ptr<TessaloyNet::VideoSendQueue> sendQueue =
         std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
@@ -137,7 +155,7 @@ protected:
     std::vector<std::string> statuses;
     std::vector<std::string> stops;
     // Last: it stops capture before the fakes go.
-    CaptureProbe probe{actor, captureQueue, audioQueue, factories()};
+    CaptureProbe probe{environment, captureQueue, audioQueue};
 };
 
 TEST_F(CaptureProbeTest, ListingPublishesTheDisplaysSelectsTheFirstAndSaysWhatNext) {

@@ -43,17 +43,7 @@ protected:
     ~StreamingSessionTest() override { Plovander::TraceLog::configure({}); }
 
     void SetUp() override {
-        CaptureProbe::Factories factories{
-            .displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-                return environment.displays(whyNot);
-            },
-            .screenCapture = [this](TessaloyBase::SerialQueue& queue, std::string* whyNot)
-                -> std::shared_ptr<Platform::ScreenCapture> { return environment.screenCapture(queue, whyNot); },
-            .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
-                return environment.audioCapture(queue);
-            },
-        };
-        probe = std::make_unique<CaptureProbe>(environment.actor, captureQueue, audioQueue, factories);
+        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
         session = std::make_unique<Plovander::StreamingSession>(environment, *probe, listeners.factory());
         ASSERT_TRUE(until([&] { return session->isReady(); }));
     }

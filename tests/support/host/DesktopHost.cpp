@@ -49,9 +49,6 @@ DesktopHost::DesktopHost(const Options& options)
                                     .toStandardError = std::getenv("TESSALOY_TRACE") != nullptr});
     environment.defaults.setInteger("TessaloyListenPort", port);
     environment.defaults.setBoolean("TessaloyAllowRemoteControl", true);
-    screenCaptures = [this](TessaloyBase::SerialQueue& queue, std::string* whyNot) {
-        return std::shared_ptr<Platform::ScreenCapture>(environment.screenCapture(queue, whyNot));
-    };
 }
 
 DesktopHost::~DesktopHost() {
@@ -60,16 +57,7 @@ DesktopHost::~DesktopHost() {
 }
 
 DesktopHost::Problem DesktopHost::start() {
-    CaptureProbe::Factories factories{
-        .displays = [this](std::string* whyNot) -> std::shared_ptr<Platform::Displays> {
-            return environment.displays(whyNot);
-        },
-        .screenCapture = screenCaptures,
-        .audioCapture = [this](TessaloyBase::SerialQueue& queue) -> std::shared_ptr<Platform::AudioCapture> {
-            return environment.audioCapture(queue);
-        },
-    };
-    probe = std::make_unique<CaptureProbe>(environment.actor, captureQueue, audioQueue, factories);
+    probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
     session = std::make_unique<StreamingSession>(environment, *probe, StreamingSession::lanListeners(environment));
     if (!until([&] { return session->isReady(); })) return "the controller did not get ready";
     return std::nullopt;

@@ -46,8 +46,7 @@ public:
     DesktopHost(const DesktopHost&) = delete;
     DesktopHost& operator=(const DesktopHost&) = delete;
 
-    // Makes the capture probe and the controller (with the screen captures of `screenCaptures`)
-    // and waits until the controller is ready.
+    // Makes the capture probe and the controller and waits until the controller is ready.
     Problem start();
     // Stops whatever the controller does, waits for capture to stop, and ends both.
     void finish();
@@ -84,8 +83,6 @@ public:
     X11Environment environment;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
-    // The screen captures the probe makes; the X server's unless changed before start().
-    Plovander::CaptureProbe::ScreenCaptureFactory screenCaptures;
     std::unique_ptr<Plovander::CaptureProbe> probe;
     std::unique_ptr<Plovander::StreamingSession> session;
 

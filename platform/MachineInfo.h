@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/MacKind.h"
+
+#include <memory>
+#include <string>
+
+namespace Platform {
+
+// What this computer is. Any thread.
+class MachineInfo {
+public:
+    static std::unique_ptr<MachineInfo> create();
+
+    virtual ~MachineInfo() = default;
+
+    // The model's name as its maker sells it, for the paired device.
+    virtual std::string modelName() const = 0;
+    // What kind of computer this is, for the service record; fixed for the life of the process.
+    virtual TessaloyCore::MacKind kind() const = 0;
+    // This computer's name on the network; empty when it has none.
+    virtual std::string hostName() const = 0;
+};
+
+} // namespace Platform

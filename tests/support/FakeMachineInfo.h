@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/MachineInfo.h"
+
+namespace Testing {
+
+// A computer that is what the test says.
+class FakeMachineInfo final : public Platform::MachineInfo {
+public:
+    std::string model = "Test Model";
+    TessaloyCore::MacKind machineKind = TessaloyCore::MacKind::desktop;
+    std::string host = "Test Mac";
+
+    std::string modelName() const override { return model; }
+    TessaloyCore::MacKind kind() const override { return machineKind; }
+    std::string hostName() const override { return host; }
+};
+
+} // namespace Testing
