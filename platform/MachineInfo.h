@@ -20,6 +20,8 @@ public:
     virtual TessaloyCore::MacKind kind() const = 0;
     // This computer's name on the network; empty when it has none.
     virtual std::string hostName() const = 0;
+    // The operating system and its version, for the paired device.
+    virtual std::string systemDescription() const = 0;
 };
 
 } // namespace Platform

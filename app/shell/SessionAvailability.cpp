@@ -138,7 +138,10 @@ void SessionAvailability::stopSharing(StopReason reason) {
     TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
         if (!weak.lock()) co_return;
         co_await c_.capture.stop();
-        if (weak.lock() && !c_.model.isSharing) co_await c_.capture.setCursorInVideo(true);
+        if (!weak.lock()) co_return;
+        // A session's buffers are gone now; without this the allocator keeps them for good.
+        c_.environment.releaseFreedMemory();
+        if (!c_.model.isSharing) co_await c_.capture.setCursorInVideo(true);
     });
     c_.model.phaseDescription.set(stopReasonText(reason));
     scheduleReturnToListening(reason);

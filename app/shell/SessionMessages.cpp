@@ -14,9 +14,8 @@
 #include "core/AudioQuality.h"
 #include "core/UnicodeText.h"
 #include "platform/Environment.h"
+#include "platform/MachineInfo.h"
 #include "platform/Pasteboard.h"
-
-#include <sys/utsname.h>
 
 #include <algorithm>
 
@@ -26,12 +25,6 @@ namespace {
 using TessaloyCore::SessionMessage;
 
 constexpr std::size_t largestClipboardText = 65'536;
-
-std::string systemDescription() {
-    utsname name{};
-    if (::uname(&name) != 0) return "Linux";
-    return std::string(name.sysname) + " " + name.release;
-}
 
 // Host information travels in texts of at most 64 characters.
 std::string shortText(std::string_view text) {
@@ -256,12 +249,12 @@ void SessionMessages::sendReachabilityInfo() {
 }
 
 void SessionMessages::sendHostInfo() {
-    const std::string kind = TessaloyCore::nameOf(c_.environment.machineKind());
+    const Platform::MachineInfo& machine = c_.environment.machineInfo();
     c_.link.sendOnControl(
         SessionMessage{TessaloyCore::HostInfo{.version = shortText(TessaloyCore::AppVersion::marketing()),
                                               .build = shortText(TessaloyCore::AppVersion::build()),
-                                              .system = shortText(systemDescription()),
-                                              .model = kind,
+                                              .system = shortText(machine.systemDescription()),
+                                              .model = shortText(machine.modelName()),
                                               .available = std::nullopt,
                                               .canInstall = false}});
 }

@@ -1,5 +1,6 @@
 #include "platform/linux/DmiMachineInfo.h"
 
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <climits>
@@ -46,6 +47,12 @@ std::string DmiMachineInfo::hostName() const {
     char name[HOST_NAME_MAX + 1] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return {};
     return name;
+}
+
+std::string DmiMachineInfo::systemDescription() const {
+    utsname name{};
+    if (::uname(&name) != 0) return "Linux";
+    return std::string(name.sysname) + " " + name.release;
 }
 
 } // namespace Linux

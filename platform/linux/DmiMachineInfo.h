@@ -18,6 +18,7 @@ public:
     std::string modelName() const override { return modelName_; }
     TessaloyCore::MacKind kind() const override { return kind_; }
     std::string hostName() const override;
+    std::string systemDescription() const override;
 
 private:
     std::string modelName_;

@@ -10,10 +10,12 @@ public:
     std::string model = "Test Model";
     TessaloyCore::MacKind machineKind = TessaloyCore::MacKind::desktop;
     std::string host = "Test Mac";
+    std::string system = "Test System 1.0";
 
     std::string modelName() const override { return model; }
     TessaloyCore::MacKind kind() const override { return machineKind; }
     std::string hostName() const override { return host; }
+    std::string systemDescription() const override { return system; }
 };
 
 } // namespace Testing
