@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
         TessaloyHostApp::ensureSingleInstance(environment->userDefaults(), SingleInstance::defaultLockFile());
     if (!instance) return 0;
 
-    TessaloyHostApp host(*environment, std::make_unique<LoginItemStandIn>());
+    TessaloyHostApp host(*environment);
     HostWindow window(host.session());
     window.show();
 

@@ -1,8 +1,17 @@
 #include "platform/Environment.h"
 
+#include "net/channel/LANHostListener.h"
+
 #include "platform/MachineInfo.h"
 
 namespace Platform {
+
+std::shared_ptr<TessaloyNet::HostListener> Environment::lanListener(const TessaloyNet::PairedDeviceStore& trusted) {
+    auto advertisers = [this](TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
+        return serviceAdvertiser(queue, std::move(onState));
+    };
+    return TessaloyNet::LANHostListener::create(trusted, advertisers, {}, machineKind());
+}
 
 std::string Environment::hostName() { return machineInfo().hostName(); }
 

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+namespace TessaloyNet {
+class HostListener;
+class PairedDeviceStore;
+} // namespace TessaloyNet
+
 namespace Platform {
 
 class AudioCapture;
@@ -49,6 +54,9 @@ public:
     virtual std::shared_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) = 0;
     virtual std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) = 0;
+    // A listener for one offer or one period of listening for paired devices, advertised with
+    // serviceAdvertiser(); `trusted` outlives it.
+    virtual std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) = 0;
     virtual std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
     virtual std::unique_ptr<CursorImage> cursorImage(std::string* whyNot) = 0;
     virtual std::shared_ptr<Pasteboard> pasteboard() = 0;
@@ -65,6 +73,9 @@ public:
     // Hands memory that was freed (a session's buffers) back to the system; the allocator would
     // otherwise keep it for later.
     virtual void releaseFreedMemory() = 0;
+
+    // The LAN listener, with this environment's advertiser and this computer's kind.
+    std::shared_ptr<TessaloyNet::HostListener> lanListener(const TessaloyNet::PairedDeviceStore& trusted);
 
     // Shorthands for machineInfo().
     std::string hostName();

@@ -233,7 +233,7 @@ std::int64_t SessionAvailability::listeningFailed() {
 void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer> offer,
                                         const std::string& displayName) {
     stopListener();
-    c_.link.listener = c_.makeListener(c_.trusted);
+    c_.link.listener = c_.environment.hostListener(c_.trusted);
     const std::weak_ptr<TessaloyNet::HostListener> from = c_.link.listener;
     auto events = [this, weak = weak_from_this(), from](TessaloyNet::HostListener::Event event) {
         actor().post([this, weak, from, event = std::move(event)] {

@@ -33,10 +33,6 @@ class SessionModel;
 class StreamPreferences;
 struct SessionLink;
 
-// Makes the listener of each offer and of each period of listening for paired devices.
-using HostListenerFactory =
-    std::function<std::shared_ptr<TessaloyNet::HostListener>(const TessaloyNet::PairedDeviceStore& trusted)>;
-
 // When the Mac listens, and the end of every session: sharing with a code, availability to paired
 // devices with its retries, and the one stop path with what follows it. Main actor only.
 class SessionAvailability : public std::enable_shared_from_this<SessionAvailability> {
@@ -56,7 +52,6 @@ public:
         Reachability& reachability;
         const TessaloyNet::PairedDeviceStore& trusted;
         const std::optional<TessaloyNet::DeviceIdentity>& identity;
-        HostListenerFactory makeListener;
         std::uint16_t listenPort;
         // Where the current listener's events go, on the main actor.
         Dispatch dispatch;

@@ -25,22 +25,10 @@ namespace Plovander {
 
 using TessaloyNet::PairedDevice;
 
-HostListenerFactory StreamingSession::lanListeners(Platform::Environment& environment) {
-    return [&environment](const TessaloyNet::PairedDeviceStore& trusted) -> std::shared_ptr<TessaloyNet::HostListener> {
-        auto advertisers = [&environment](TessaloyBase::SerialQueue& queue,
-                                          TessaloyBase::ServiceAdvertiser::StateHandler onState) {
-            return environment.serviceAdvertiser(queue, std::move(onState));
-        };
-        return TessaloyNet::LANHostListener::create(trusted, advertisers, {}, environment.machineKind());
-    };
-}
-
-StreamingSession::StreamingSession(Platform::Environment& environment, CaptureProbe& capture,
-                                   HostListenerFactory makeListener, Services services, QObject* parent)
+StreamingSession::StreamingSession(Platform::Environment& environment, CaptureProbe& capture, QObject* parent)
     : QObject(parent),
       environment_(environment),
       defaults_(environment.userDefaults()),
-      services_(std::move(services)),
       trusted_(environment.keychain()),
       listenPort_(Plovander::listenPort(defaults_)) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
@@ -54,7 +42,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     if (!whyNot.empty()) TraceLog::message([&] { return "pointer shapes unavailable: " + whyNot; });
     transfers_ =
         std::make_unique<HostTransfers>(environment.mainActor(), environment.pasteboard(), environment.transferFiles());
-    makeParts(capture, std::move(makeListener));
+    makeParts(capture);
     startServices();
 
     capture.onStopped = [self = QPointer(this)](const std::string& reason) {
@@ -68,7 +56,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     });
 }
 
-void StreamingSession::makeParts(CaptureProbe& capture, HostListenerFactory makeListener) {
+void StreamingSession::makeParts(CaptureProbe& capture) {
     effects_ = std::make_unique<SessionEffects>(model_, link_, services_, *input_);
     availability_ = std::make_shared<SessionAvailability>(SessionAvailability::Collaborators{
         .environment = environment_,
@@ -82,7 +70,6 @@ void StreamingSession::makeParts(CaptureProbe& capture, HostListenerFactory make
         .reachability = *services_.reachability,
         .trusted = trusted_,
         .identity = identity_,
-        .makeListener = std::move(makeListener),
         .listenPort = listenPort_,
         .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
     });

@@ -37,14 +37,9 @@ class StreamingSession final : public QObject {
 public:
     using Date = SessionModel::Date;
     using StopReason = TessaloyNet::HostSessionState::StopReason;
-    using Services = SessionServices;
-
-    // The product's listeners: the LAN listener, advertised with the platform's advertiser.
-    static HostListenerFactory lanListeners(Platform::Environment& environment);
 
     // The environment and the capture probe outlive the controller.
-    StreamingSession(Platform::Environment& environment, CaptureProbe& capture, HostListenerFactory makeListener,
-                     Services services = Services(), QObject* parent = nullptr);
+    StreamingSession(Platform::Environment& environment, CaptureProbe& capture, QObject* parent = nullptr);
     ~StreamingSession() override;
 
     // Published state.
@@ -119,13 +114,13 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> loadIdentity();
-    void makeParts(CaptureProbe& capture, HostListenerFactory makeListener);
+    void makeParts(CaptureProbe& capture);
     void startServices();
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;
     Platform::UserDefaults& defaults_;
-    Services services_;
+    SessionServices services_;
     TessaloyBase::SerialQueue inputQueue_{"dev.tessaloy.input"};
     TessaloyNet::PairedDeviceStore trusted_;
     std::optional<TessaloyNet::DeviceIdentity> identity_;

@@ -18,16 +18,13 @@ std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const Platfo
     return std::nullopt;
 }
 
-TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, std::unique_ptr<LoginItem> loginItem,
-                                 StreamingSession::Services services)
-    : environment_(environment), loginItem_(std::move(loginItem)) {
-    loginItem_->migrateFromMainApp();
+TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment) : environment_(environment) {
+    loginItem_.migrateFromMainApp();
     const TessaloyCore::MacKind kind = environment.machineKind();
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
 
     capture_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
-    session_ = std::make_unique<StreamingSession>(environment, *capture_, StreamingSession::lanListeners(environment),
-                                                  std::move(services));
+    session_ = std::make_unique<StreamingSession>(environment, *capture_);
 
     environment.mainActor().post([this] {
         // The display server needs no permission to be read, so the answer is always yes.

@@ -25,15 +25,14 @@ public:
 
     // The rest of start-up: the login item, this computer's kind, the capture probe and the
     // controller, then on the first turn of the main actor the display listing.
-    TessaloyHostApp(Platform::Environment& environment, std::unique_ptr<LoginItem> loginItem,
-                    StreamingSession::Services services = StreamingSession::Services());
+    explicit TessaloyHostApp(Platform::Environment& environment);
 
     CaptureProbe& capture() { return *capture_; }
     StreamingSession& session() { return *session_; }
 
 private:
     Platform::Environment& environment_;
-    std::unique_ptr<LoginItem> loginItem_;
+    LoginItemStandIn loginItem_;
     TessaloyBase::SerialQueue captureQueue_{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> capture_;

@@ -133,6 +133,9 @@ public:
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override {
         return fake.serviceAdvertiser(queue, std::move(onState));
     }
+    std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) override {
+        return lanListener(trusted);
+    }
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue&, std::string*) override {
         return std::make_unique<SharedEvents>(posted);
     }
@@ -295,7 +298,7 @@ private:
 
     void makeController() {
         probe_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
-        session = std::make_unique<StreamingSession>(environment, *probe_, StreamingSession::lanListeners(environment));
+        session = std::make_unique<StreamingSession>(environment, *probe_);
     }
 
     DeviceSimulator::Endpoint endpoint() const {

@@ -16,6 +16,7 @@
 #include "tests/support/TemporaryDirectory.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,6 +46,10 @@ public:
     std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
+    // The test's `listeners` when set, else the real LAN listener with the recording advertiser.
+    std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) override {
+        return listeners ? listeners(trusted) : lanListener(trusted);
+    }
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
     std::shared_ptr<Platform::Pasteboard> pasteboard() override;
@@ -64,6 +69,7 @@ public:
     // The sound captures made so far that their owners still hold, newest last.
     std::vector<std::shared_ptr<FakeAudioCapture>> audioCaptures() const;
 
+    std::function<std::shared_ptr<TessaloyNet::HostListener>(const TessaloyNet::PairedDeviceStore&)> listeners;
     ManualMainActor actor;
     MemoryUserDefaults defaults;
     MemoryKeychain keychainItems;

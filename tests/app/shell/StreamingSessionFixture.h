@@ -44,7 +44,8 @@ protected:
 
     void SetUp() override {
         probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
-        session = std::make_unique<Plovander::StreamingSession>(environment, *probe, listeners.factory());
+        environment.listeners = listeners.factory();
+        session = std::make_unique<Plovander::StreamingSession>(environment, *probe);
         ASSERT_TRUE(until([&] { return session->isReady(); }));
     }
 

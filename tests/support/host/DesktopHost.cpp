@@ -58,7 +58,7 @@ DesktopHost::~DesktopHost() {
 
 DesktopHost::Problem DesktopHost::start() {
     probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
-    session = std::make_unique<StreamingSession>(environment, *probe, StreamingSession::lanListeners(environment));
+    session = std::make_unique<StreamingSession>(environment, *probe);
     if (!until([&] { return session->isReady(); })) return "the controller did not get ready";
     return std::nullopt;
 }
