@@ -36,7 +36,7 @@ public:
     // Runs `work` later on the main actor. Safe from any thread.
     virtual void post(std::function<void()> work) = 0;
     // Runs `work` on the main actor once `delay` has passed, unless cancelled first. Safe from any thread.
-    virtual ScheduledCall after(Duration delay, std::function<void()> work) = 0;
+    [[nodiscard]] virtual ScheduledCall after(Duration delay, std::function<void()> work) = 0;
     // The current date as the main actor sees it.
     virtual Date now() const = 0;
     // Whether the caller runs on the main actor.

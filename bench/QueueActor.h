@@ -16,7 +16,7 @@ namespace Bench {
 class QueueActor final : public TessaloyBase::MainActor {
 public:
     void post(std::function<void()> work) override { queue_.async(std::move(work)); }
-    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override {
+    [[nodiscard]] TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override {
         TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
         auto timer = std::make_shared<asio::steady_timer>(
             queue_.executor(), std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay));

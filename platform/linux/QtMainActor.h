@@ -14,7 +14,7 @@ public:
     ~QtMainActor() override;
 
     void post(std::function<void()> work) override;
-    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override;
+    [[nodiscard]] TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override;
     Date now() const override;
     bool isCurrent() const override;
 

@@ -21,7 +21,7 @@ public:
     explicit ManualMainActor(Date start = defaultStart());
 
     void post(std::function<void()> work) override;
-    TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override;
+    [[nodiscard]] TessaloyBase::ScheduledCall after(Duration delay, std::function<void()> work) override;
     Date now() const override;
     bool isCurrent() const override;
 

@@ -98,8 +98,8 @@ TEST_F(TaskTest, HopsToAQueueAndBackToTheMainActor) {
 
 TEST_F(TaskTest, TimersFireInTheirOrderWhateverTheOrderOfScheduling) {
     std::vector<int> fired;
-    actor.after(3s, [&] { fired.push_back(3); });
-    actor.after(1s, [&] { fired.push_back(1); });
+    const auto third = actor.after(3s, [&] { fired.push_back(3); });
+    const auto first = actor.after(1s, [&] { fired.push_back(1); });
     const auto cancelled = actor.after(2s, [&] { fired.push_back(2); });
     cancelled.cancel();
     actor.advance(5s);
