@@ -53,6 +53,14 @@ SelfUpdater::Configuration SelfUpdater::Configuration::forThisProgram(std::funct
     return configuration;
 }
 
+std::unique_ptr<MacUpdater> SelfUpdater::forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit) {
+    auto configuration = Configuration::forThisProgram(std::move(quit));
+    if (!std::filesystem::is_regular_file(configuration.copy.tree() / "Info.json")) {
+        return std::make_unique<MacUpdaterStandIn>();
+    }
+    return std::make_unique<SelfUpdater>(actor, std::move(configuration));
+}
+
 SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration)
     : actor_(actor), configuration_(std::move(configuration)) {
     // Work folders of an update that a crash interrupted.

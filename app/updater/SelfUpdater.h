@@ -45,6 +45,9 @@ public:
     };
 
     SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration);
+    // The updater of this program when it runs from an install tree; a copy started from its build
+    // folder has nothing to replace and gets the stand-in.
+    static std::unique_ptr<MacUpdater> forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit);
     ~SelfUpdater() override;
 
     void startDailyCheck() override;
