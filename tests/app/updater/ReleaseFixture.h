@@ -31,11 +31,13 @@ public:
         return {trusted(), Plovander::ReleaseSignature::machineArchitecture(), currentBuild};
     }
 
-    // An unsigned tree below `parent`, holding a program that prints its build.
+    // An unsigned tree below `parent`, holding a program that, started as an update, writes its
+    // build and arguments beside the tree and then its ready byte.
     static std::filesystem::path makeTree(const std::filesystem::path& parent, const TreeOptions& options) {
         const auto tree = parent / options.name;
         std::filesystem::create_directories(tree / "bin");
-        writeFile(tree / "bin/plovander", "#!/bin/sh\necho " + options.build + "\n");
+        writeFile(tree / "bin/plovander", "#!/bin/sh\necho \"" + options.build +
+                                              " $1 $2\" > \"$(dirname \"$0\")/../../started\"\nprintf 1 >&3\n");
         std::filesystem::permissions(tree / "bin/plovander", std::filesystem::perms::owner_exec,
                                      std::filesystem::perm_options::add);
         std::filesystem::create_symlink("bin/plovander", tree / "launcher");

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -50,7 +52,7 @@ public:
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
     }
 
-    std::unique_ptr<SelfUpdater> makeUpdater() {
+    std::unique_ptr<SelfUpdater> makeUpdater(std::shared_ptr<Platform::Relauncher> starter = nullptr) {
         SelfUpdater::Configuration configuration{.copy = Plovander::InstalledCopy(installed),
                                                  .manifestLocation = server.url("/plovander/latest.json"),
                                                  .transport = {},
@@ -63,8 +65,9 @@ public:
                                                      },
                                                  .isWritable = [this](const fs::path&) { return writable; },
                                                  .renames = Plovander::TreeSwap::Renames::system(),
-                                                 .relauncher = relauncher,
+                                                 .relauncher = starter ? starter : relauncher,
                                                  .quit = [this] { ++quits; }};
+        if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
         configuration.transport.expectedHost = server.host();
         configuration.transport.testAuthorityFile = server.authorityFile();
         configuration.transport.testConnectTo = server.connectTo();
@@ -133,6 +136,7 @@ public:
     std::shared_ptr<RecordingRelauncher> relauncher = std::make_shared<RecordingRelauncher>();
     fs::path installed;
     bool writable = true;
+    bool trustsPublisher = true;
     int changes = 0;
     int quits = 0;
 };
@@ -174,14 +178,18 @@ TEST_F(SelfUpdaterTest, ChecksTwentySecondsAfterStartThenDaily) {
 
 TEST_F(SelfUpdaterTest, AFullRunSwapsInTheNewTreeStartsItAndQuits) {
     publishRelease();
-    const auto updater = makeUpdater();
+    const auto spawning = std::shared_ptr<Platform::Relauncher>(Platform::Relauncher::create());
+    const auto updater = makeUpdater(spawning);
     const InstallRun run = install(*updater);
     std::vector<State> states;
     for (const auto& [state, detail] : run.reports) states.push_back(state);
     EXPECT_EQ(states, (std::vector{State::checking, State::downloading, State::verifying, State::installing}));
     EXPECT_EQ(installedBuild(), "2");
-    EXPECT_EQ(relauncher->started, std::vector{installed / "bin/plovander"});
+    std::ostringstream started;
+    started << std::ifstream(fixture.folder / "installed/started").rdbuf();
+    EXPECT_EQ(started.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
     EXPECT_EQ(quits, 1);
+    fs::remove(fixture.folder / "installed/started");
     EXPECT_EQ(leftovers(), 0u);
     EXPECT_FALSE(updater->isInstalling());
 }
@@ -190,19 +198,19 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
     struct Case {
         const char* name;
         std::function<void(SelfUpdaterTest&)> prepare;
-        bool allowed;
+        int allowedAsks; // how many times isAllowed answers true before it answers false
         std::pair<State, std::optional<std::string>> last;
         std::string build;
     };
     const Case cases[] = {
-        {"nothing newer", [](auto& t) { t.publishRelease("1"); }, true, {State::upToDate, std::nullopt}, "1"},
-        {"refused", [](auto& t) { t.publishRelease(); }, false, {State::notAllowed, std::nullopt}, "1"},
+        {"nothing newer", [](auto& t) { t.publishRelease("1"); }, 3, {State::upToDate, std::nullopt}, "1"},
+        {"refused", [](auto& t) { t.publishRelease(); }, 0, {State::notAllowed, std::nullopt}, "1"},
         {"read-only folder",
          [](auto& t) {
              t.publishRelease();
              t.writable = false;
          },
-         true,
+         3,
          {State::failed,
           "Plovander can't replace itself where it is installed. Download the update from "
           "https://plovander.example on the Mac."},
@@ -212,15 +220,29 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
              t.publishRelease();
              t.server.route("/release.tar.zst", answer(404, ""));
          },
-         true,
+         3,
          {State::failed, "The update couldn't be downloaded. Check this Mac's internet connection."},
+         "1"},
+        {"withdrawn after the download",
+         [](auto& t) { t.publishRelease(); },
+         1,
+         {State::notAllowed, std::nullopt},
+         "1"},
+        {"withdrawn after staging", [](auto& t) { t.publishRelease(); }, 2, {State::notAllowed, std::nullopt}, "1"},
+        {"foreign signature",
+         [](auto& t) {
+             t.publishRelease();
+             t.trustsPublisher = false;
+         },
+         3,
+         {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
          "1"},
         {"start fails",
          [](auto& t) {
              t.publishRelease();
              t.relauncher->outcome = Platform::Relauncher::Outcome::failed;
          },
-         true,
+         3,
          {State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish."},
          "2"},
     };
@@ -229,10 +251,12 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         fs::remove_all(installed);
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
         writable = true;
+        trustsPublisher = true;
         relauncher->outcome = Platform::Relauncher::Outcome::confirmed;
         c.prepare(*this);
         const auto updater = makeUpdater();
-        const InstallRun run = install(*updater, [&] { return c.allowed; });
+        int asks = 0;
+        const InstallRun run = install(*updater, [&] { return asks++ < c.allowedAsks; });
         ASSERT_FALSE(run.reports.empty());
         EXPECT_EQ(run.reports.back(), c.last);
         EXPECT_EQ(updater->status(), (TessaloyCore::UpdateStatus{c.last.first, c.last.second}));
