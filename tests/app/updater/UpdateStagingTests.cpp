@@ -29,19 +29,27 @@ TessaloyCore::ReleaseManifest manifestFor(const fs::path& archive, std::int64_t 
     return manifest;
 }
 
-// An archive whose one file entry is named `path`.
-void packSingleEntry(const fs::path& archive, const char* path) {
+// An archive whose one entry is named `path`: a file, or a link to `link` (`hard` for a hard link).
+void packSingleEntry(const fs::path& archive, const char* path, const char* link = nullptr, bool hard = false) {
     struct archive* writer = archive_write_new();
     archive_write_set_format_pax_restricted(writer);
     archive_write_add_filter_zstd(writer);
     archive_write_open_filename(writer, archive.c_str());
     archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname(entry, path);
-    archive_entry_set_filetype(entry, AE_IFREG);
     archive_entry_set_perm(entry, 0644);
-    archive_entry_set_size(entry, 1);
+    if (link && hard) {
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_hardlink(entry, link);
+    } else if (link) {
+        archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_symlink(entry, link);
+    } else {
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_size(entry, 1);
+    }
     archive_write_header(writer, entry);
-    archive_write_data(writer, "x", 1);
+    if (!link) archive_write_data(writer, "x", 1);
     archive_entry_free(entry);
     archive_write_close(writer);
     archive_write_free(writer);
@@ -102,6 +110,18 @@ const Case cases[] = {
     {"absolutePath",
      [](auto&, auto&, auto& a) {
          packSingleEntry(a, "/tmp/escaped");
+         return manifestFor(a, 2);
+     },
+     "mount"},
+    {"linkLeavingTheTree",
+     [](auto&, auto&, auto& a) {
+         packSingleEntry(a, "Plovander.app/escaped", "../../..");
+         return manifestFor(a, 2);
+     },
+     "mount"},
+    {"hardLink",
+     [](auto&, auto&, auto& a) {
+         packSingleEntry(a, "Plovander.app/escaped", "/etc/passwd", true);
          return manifestFor(a, 2);
      },
      "mount"},
