@@ -124,8 +124,7 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
         Transfer transfer(options, easy.get());
         transfer.buffer.reserve(writeBufferBytes);
         List headers(nullptr, curl_slist_free_all);
-        // Every answer is fetched afresh: no cached copy may stand in for the release.
-        headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+        if (options.bypassCaches) headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
         CURL* handle = easy.get();
         curl_easy_setopt(handle, CURLOPT_URL, current.c_str());
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");

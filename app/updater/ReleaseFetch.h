@@ -19,6 +19,7 @@ struct ReleaseFetch {
     struct Options {
         std::string expectedHost;         // redirects may lead only to https on this host
         std::string userAgent;            // empty: libcurl sends none
+        bool bypassCaches = false;        // asks every cache on the way for a fresh answer
         std::chrono::seconds idleTimeout; // gives up when no byte arrives for this long
         std::int64_t limit = 0;
         // Where the body goes; empty keeps it in memory. Created 0600, exclusively, with the

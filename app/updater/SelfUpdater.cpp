@@ -95,6 +95,8 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     options.userAgent =
         "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
     options.idleTimeout = manifestIdleTimeout;
+    // A cached manifest could hide a newer release.
+    options.bypassCaches = true;
     options.limit = manifestLimit;
     options.destination.clear();
     BlockingCall<ReleaseFetch::Result> call(actor_, [location = configuration_.manifestLocation, options] {

@@ -112,6 +112,7 @@ TEST_P(UpdateDownloadTest, KeepsTheLimitsAndLeavesNoFileOnFailure) {
     manifest.url = server.url("/release.tar.zst");
     Plovander::ReleaseFetch::Options transport{.expectedHost = host,
                                                .userAgent = {},
+                                               .bypassCaches = false,
                                                .idleTimeout = std::chrono::seconds(1),
                                                .limit = testLimit,
                                                .destination = {},
