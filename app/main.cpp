@@ -3,6 +3,7 @@
 #include "app/trace/TraceLog.h"
 #include "app/ui/HostWindow.h"
 #include "platform/Environment.h"
+#include "platform/Relauncher.h"
 
 #include <openssl/crypto.h>
 #include <QApplication>
@@ -15,6 +16,8 @@
 using namespace Plovander;
 
 int main(int argc, char* argv[]) {
+    // The copy that an update started is waiting to hear that this one runs.
+    Platform::Relauncher::signalReady();
     // Set up on the main thread, so OpenSSL's own state is not tied to a worker thread.
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     QApplication application(argc, argv);

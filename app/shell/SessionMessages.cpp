@@ -10,6 +10,7 @@
 #include "app/shell/StreamPreferences.h"
 #include "app/trace/TraceLog.h"
 #include "app/transfers/HostTransfers.h"
+#include "app/updater/MacUpdater.h"
 #include "core/AppVersion.h"
 #include "core/AudioQuality.h"
 #include "core/UnicodeText.h"
@@ -37,6 +38,12 @@ bool isPreference(const SessionMessage& message) {
 }
 
 } // namespace
+
+std::optional<TessaloyCore::HostInfo::AvailableRelease> SessionMessages::availableRelease() const {
+    const auto& release = c_.updater.available();
+    if (!release) return std::nullopt;
+    return TessaloyCore::HostInfo::AvailableRelease{shortText(release->version), release->build};
+}
 
 SessionMessages::SessionMessages(Collaborators collaborators) : c_(std::move(collaborators)) {}
 
@@ -75,9 +82,7 @@ void SessionMessages::handle(const SessionMessage& message) {
             } else if constexpr (std::is_same_v<Case, SessionMessage::RequestKeyframe>) {
                 requestKeyframe();
             } else if constexpr (std::is_same_v<Case, SessionMessage::UpdateMac>) {
-                // Installing updates is not offered on this computer: say so rather than stay silent.
-                c_.link.sendOnControl(SessionMessage{
-                    TessaloyCore::UpdateStatus{TessaloyCore::UpdateStatus::State::notAllowed, std::nullopt}});
+                requestUpdate();
             } else {
                 TraceLog::message("ignored a message that only travels to the device");
             }
@@ -122,6 +127,37 @@ void SessionMessages::copyFromMac() {
         reply(SessionMessage{SessionMessage::Clipboard{*text}});
     }
 }
+
+void SessionMessages::requestUpdate() {
+    using TessaloyCore::UpdateStatus;
+    if (!c_.model.allowsRemoteControl) {
+        c_.link.sendOnControl(SessionMessage{UpdateStatus{UpdateStatus::State::notAllowed, std::nullopt}});
+        return;
+    }
+    TraceLog::message("update requested by the device");
+    const std::uint64_t generation = c_.link.state.sessionGeneration();
+    remoteUpdate_.cancel();
+    // Bound to the session that asked: a later session, or remote control switched off, stops it.
+    remoteUpdate_ = TaskHandle::start([this, weak = weak_from_this(), generation,
+                                       channel = c_.link.controlChannel](CancellationToken token) -> QCoro::Task<> {
+        if (!weak.lock()) co_return;
+        const auto isAllowed = [this, weak, generation] {
+            return weak.lock() && c_.model.allowsRemoteControl && c_.model.isSharing &&
+                   c_.link.state.sessionGeneration() == generation && c_.link.isStreaming();
+        };
+        const auto report = [channel](UpdateStatus::State state, const std::optional<std::string>& detail) {
+            if (!channel) return;
+            try {
+                channel->sendDirect(SessionMessage{UpdateStatus{state, detail}}.packet());
+            } catch (const std::exception&) {
+                // A status that cannot be encoded is dropped.
+            }
+        };
+        co_await c_.updater.installUpdate(isAllowed, report, token);
+    });
+}
+
+void SessionMessages::cancelRemoteUpdate() { remoteUpdate_.cancel(); }
 
 void SessionMessages::requestKeyframe() {
     const auto output = c_.capture.encodingOutput();
@@ -255,8 +291,9 @@ void SessionMessages::sendHostInfo() {
                                               .build = shortText(TessaloyCore::AppVersion::build()),
                                               .system = shortText(machine.systemDescription()),
                                               .model = shortText(machine.modelName()),
-                                              .available = std::nullopt,
-                                              .canInstall = false}});
+                                              .available = availableRelease(),
+                                              .canInstall = c_.updater.canReplaceItself()}});
+    if (const auto& status = c_.updater.status()) c_.link.sendOnControl(SessionMessage{*status});
 }
 
 } // namespace Plovander

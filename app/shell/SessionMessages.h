@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/runtime/TaskHandle.h"
+#include "core/HostInfo.h"
 #include "core/QualityMode.h"
 #include "core/SessionMessage.h"
 #include "core/VideoCodec.h"
@@ -8,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Platform {
@@ -18,6 +21,7 @@ namespace Plovander {
 
 class CaptureProbe;
 class HostTransfers;
+class MacUpdater;
 class PointerShapeWatcher;
 class SessionCapture;
 class SessionEffects;
@@ -40,6 +44,7 @@ public:
         SessionCapture& sessionCapture;
         HostTransfers& transfers;
         PointerShapeWatcher& pointerShapes;
+        MacUpdater& updater;
     };
 
     explicit SessionMessages(Collaborators collaborators);
@@ -49,11 +54,15 @@ public:
     void startLocalPointerMode();
     void sendReachabilityInfo();
     void sendHostInfo();
+    // Stops an update that the device asked for; the session that asked has ended.
+    void cancelRemoteUpdate();
 
 private:
     void pasteOnMac(const std::string& text);
     void copyFromMac();
     void requestKeyframe();
+    void requestUpdate();
+    std::optional<TessaloyCore::HostInfo::AvailableRelease> availableRelease() const;
     TessaloyCore::SessionMessage displayList() const;
     QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
     void applyQuality(TessaloyCore::QualityMode mode);
@@ -62,6 +71,8 @@ private:
     void setDeviceDrawsPointer();
 
     Collaborators c_;
+    // The update the device asked for, bound to its session.
+    TaskHandle remoteUpdate_;
 };
 
 } // namespace Plovander

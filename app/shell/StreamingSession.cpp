@@ -10,12 +10,14 @@
 #include "app/shell/Settings.h"
 #include "app/shell/StopSentences.h"
 #include "app/trace/TraceLog.h"
+#include "app/updater/SelfUpdater.h"
 #include "base/MainActor.h"
 #include "net/channel/LANHostListener.h"
 #include "net/channel/SelfSignedCertificate.h"
 #include "platform/CursorImage.h"
 #include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <cstdio>
@@ -74,6 +76,7 @@ void StreamingSession::makeParts(CaptureProbe& capture) {
         .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
     });
     capture_ = std::make_shared<SessionCapture>(capture, model_, link_, preferences_, *input_, *availability_);
+    services_.updater = SelfUpdater::forThisProgram(environment_.mainActor(), [] { QCoreApplication::quit(); });
     messages_ = std::make_shared<SessionMessages>(SessionMessages::Collaborators{
         .environment = environment_,
         .model = model_,
@@ -84,6 +87,7 @@ void StreamingSession::makeParts(CaptureProbe& capture) {
         .sessionCapture = *capture_,
         .transfers = *transfers_,
         .pointerShapes = *pointerShapes_,
+        .updater = *services_.updater,
     });
     approval_ = std::make_shared<SessionApproval>(SessionApproval::Collaborators{
         .environment = environment_,

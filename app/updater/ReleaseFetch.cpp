@@ -1,0 +1,189 @@
+#include "app/updater/ReleaseFetch.h"
+
+#include "app/updater/UpdateFailure.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+namespace Plovander {
+
+namespace {
+
+using Easy = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using List = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+
+constexpr std::size_t writeBufferBytes = 65'536;
+
+// Why a transfer was stopped from inside a callback.
+enum class Stop { none, notOk, tooLarge, cancelled, fileFailed };
+
+struct Transfer {
+    Transfer(const ReleaseFetch::Options& givenOptions, CURL* handle) : options(givenOptions), easy(handle) {}
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    const ReleaseFetch::Options& options;
+    CURL* easy;
+    Stop stop = Stop::none;
+    std::string fileError;
+    bool checkedHead = false;
+    std::int64_t total = 0;
+    int fd = -1;
+    TessaloyCore::Bytes buffer;
+
+    ~Transfer() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    bool flush() {
+        std::size_t written = 0;
+        while (written < buffer.size()) {
+            const ssize_t count = ::write(fd, buffer.data() + written, buffer.size() - written);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) {
+                fileError = std::strerror(errno);
+                return false;
+            }
+            written += static_cast<std::size_t>(count);
+        }
+        buffer.clear();
+        return true;
+    }
+
+    // The status and the announced length decide before anything is kept.
+    bool acceptHead() {
+        checkedHead = true;
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        if (status != 200) return (stop = Stop::notOk), false;
+        curl_off_t announced = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced > options.limit) return (stop = Stop::tooLarge), false;
+        if (options.destination.empty()) return true;
+        fd = ::open(options.destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            fileError = std::strerror(errno);
+            return (stop = Stop::fileFailed), false;
+        }
+        return true;
+    }
+
+    std::size_t receive(const char* data, std::size_t size) {
+        if (!checkedHead && !acceptHead()) return 0;
+        total += static_cast<std::int64_t>(size);
+        if (total > options.limit) return (stop = Stop::tooLarge), 0;
+        buffer.insert(buffer.end(), data, data + size);
+        if (fd >= 0 && buffer.size() >= writeBufferBytes && !flush()) return (stop = Stop::fileFailed), 0;
+        return size;
+    }
+};
+
+std::size_t onBody(char* data, std::size_t, std::size_t size, void* transfer) {
+    return static_cast<Transfer*>(transfer)->receive(data, size);
+}
+
+int onProgress(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto& self = *static_cast<Transfer*>(transfer);
+    if (self.options.cancelled && self.options.cancelled->load()) {
+        self.stop = Stop::cancelled;
+        return 1;
+    }
+    return 0;
+}
+
+void globalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// https on the expected host, with at most a port after it.
+bool isAllowedRedirect(const char* location, const std::string& host) {
+    if (!location) return false;
+    const std::string_view url(location);
+    const std::string prefix = "https://" + host;
+    if (url.size() < prefix.size() || strncasecmp(url.data(), prefix.data(), prefix.size()) != 0) return false;
+    const std::string_view rest = url.substr(prefix.size());
+    return rest.empty() || rest[0] == '/' || rest[0] == ':';
+}
+
+} // namespace
+
+ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& options) {
+    globalInit();
+    std::string current = url;
+    for (int redirects = 0;; ++redirects) {
+        const Easy easy(curl_easy_init(), curl_easy_cleanup);
+        if (!easy) throw std::runtime_error("couldn't start a transfer");
+        Transfer transfer(options, easy.get());
+        transfer.buffer.reserve(writeBufferBytes);
+        List headers(nullptr, curl_slist_free_all);
+        if (options.bypassCaches) headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+        CURL* handle = easy.get();
+        curl_easy_setopt(handle, CURLOPT_URL, current.c_str());
+        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.idleTimeout.count()));
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.idleTimeout.count()));
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+        if (!options.userAgent.empty()) curl_easy_setopt(handle, CURLOPT_USERAGENT, options.userAgent.c_str());
+        List connectTo(nullptr, curl_slist_free_all);
+#ifndef NDEBUG
+        if (!options.testAuthorityFile.empty()) {
+            curl_easy_setopt(handle, CURLOPT_CAINFO, options.testAuthorityFile.c_str());
+        }
+        if (!options.testConnectTo.empty()) {
+            connectTo.reset(curl_slist_append(nullptr, options.testConnectTo.c_str()));
+            curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo.get());
+        }
+#endif
+        const CURLcode code = curl_easy_perform(handle);
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+
+        switch (transfer.stop) {
+            case Stop::tooLarge:
+                throw UpdateFailure(UpdateFailure::Kind::tooLarge);
+            case Stop::cancelled:
+                throw UpdateFailure(UpdateFailure::Kind::withdrawn);
+            case Stop::fileFailed:
+                throw std::runtime_error(transfer.fileError);
+            case Stop::notOk:
+            case Stop::none:
+                break;
+        }
+        if (transfer.stop == Stop::none && code != CURLE_OK) throw std::runtime_error(curl_easy_strerror(code));
+        if (status >= 300 && status < 400) {
+            char* location = nullptr;
+            curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
+            if (redirects >= maximumRedirects || !isAllowedRedirect(location, options.expectedHost)) {
+                throw std::runtime_error("refused a redirect");
+            }
+            current = location;
+            continue;
+        }
+        if (status != 200) return {{}, status};
+        // A 200 answer with an empty body never reaches the body callback.
+        if (!transfer.checkedHead && !transfer.acceptHead()) {
+            if (transfer.stop == Stop::tooLarge) throw UpdateFailure(UpdateFailure::Kind::tooLarge);
+            throw std::runtime_error(transfer.fileError);
+        }
+        if (transfer.fd >= 0 && !transfer.flush()) throw std::runtime_error(transfer.fileError);
+        return {transfer.fd >= 0 ? TessaloyCore::Bytes{} : std::move(transfer.buffer), 200};
+    }
+}
+
+} // namespace Plovander

@@ -1,0 +1,238 @@
+#include "app/updater/SelfUpdater.h"
+
+#include "app/runtime/Awaiters.h"
+#include "app/runtime/BlockingCall.h"
+#include "app/runtime/TaskHandle.h"
+#include "app/trace/TraceLog.h"
+#include "app/updater/UpdateDownload.h"
+#include "app/updater/UpdateFailure.h"
+#include "app/updater/release/ReleaseSignature.h"
+#include "platform/Relauncher.h"
+
+#include <gnu/libc-version.h>
+
+#include <cstdio>
+
+namespace Plovander {
+
+namespace {
+
+using State = TessaloyCore::UpdateStatus::State;
+using TessaloyCore::ReleaseManifest;
+
+void removeQuietly(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+ReleaseManifest::SystemVersion runningLibraryVersion() {
+    ReleaseManifest::SystemVersion version;
+    long long major = 0, minor = 0, patch = 0;
+    std::sscanf(gnu_get_libc_version(), "%lld.%lld.%lld", &major, &minor, &patch);
+    version.majorVersion = major;
+    version.minorVersion = minor;
+    version.patchVersion = patch;
+    return version;
+}
+
+} // namespace
+
+SelfUpdater::Configuration SelfUpdater::Configuration::forThisProgram(std::function<void()> quit) {
+    Configuration configuration{.copy = InstalledCopy::ofRunningProgram(),
+                                .manifestLocation = ReleaseManifest::location(),
+                                .transport = {},
+                                .keys = TrustedKeys::pinned(),
+                                .architecture = ReleaseSignature::machineArchitecture(),
+                                .downloadFolder = std::filesystem::temp_directory_path(),
+                                .system = runningLibraryVersion,
+                                .isWritable = InstalledCopy::accessAllowsWriting,
+                                .renames = TreeSwap::Renames::system(),
+                                .relauncher = Platform::Relauncher::create(),
+                                .quit = std::move(quit)};
+    configuration.transport.expectedHost = ReleaseManifest::host();
+    return configuration;
+}
+
+std::unique_ptr<MacUpdater> SelfUpdater::forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit) {
+    auto configuration = Configuration::forThisProgram(std::move(quit));
+    if (!std::filesystem::is_regular_file(configuration.copy.tree() / "Info.json")) {
+        return std::make_unique<MacUpdaterStandIn>();
+    }
+    return std::make_unique<SelfUpdater>(actor, std::move(configuration));
+}
+
+SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration)
+    : actor_(actor), configuration_(std::move(configuration)) {
+    // Work folders of an update that a crash interrupted.
+    if (!configuration_.copy.tree().empty()) UpdateStaging::sweepLeftovers(configuration_.copy.tree());
+}
+
+SelfUpdater::~SelfUpdater() { timer_.cancel(); }
+
+void SelfUpdater::startDailyCheck() {
+    if (scheduled_) return;
+    scheduled_ = true;
+    TaskHandle::detach([this, life = std::weak_ptr<bool>(life_)](CancellationToken) -> QCoro::Task<> {
+        co_await sleepFor(actor_, firstCheckDelay);
+        if (life.lock()) co_await checkForUpdate();
+    });
+    scheduleDailyCheck();
+}
+
+void SelfUpdater::scheduleDailyCheck() {
+    timer_ = actor_.after(checkInterval, [this, life = std::weak_ptr<bool>(life_)] {
+        if (!life.lock()) return;
+        scheduleDailyCheck();
+        TaskHandle::detach([this, life](CancellationToken) -> QCoro::Task<> {
+            if (life.lock()) co_await checkForUpdate();
+        });
+    });
+}
+
+QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
+    const std::weak_ptr<bool> life = life_;
+    ReleaseFetch::Options options = configuration_.transport;
+    options.userAgent =
+        "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
+    options.idleTimeout = manifestIdleTimeout;
+    // A cached manifest could hide a newer release.
+    options.bypassCaches = true;
+    options.limit = manifestLimit;
+    options.destination.clear();
+    BlockingCall<ReleaseFetch::Result> call(actor_, [location = configuration_.manifestLocation, options] {
+        return ReleaseFetch::fetch(location, options);
+    });
+    std::optional<ReleaseManifest> found;
+    try {
+        const ReleaseFetch::Result result = co_await call;
+        if (life.expired()) co_return std::nullopt;
+        if (result.status != 200) co_return available_;
+        const ReleaseManifest release = ReleaseManifest::decode(result.body, configuration_.transport.expectedHost);
+        if (release.isUpdate(configuration_.copy.build(), configuration_.system())) found = release;
+    } catch (const std::exception& error) {
+        if (life.expired()) co_return std::nullopt;
+        TraceLog::message(std::string("update check failed: ") + error.what());
+        co_return available_;
+    }
+    if (found == available_) co_return found;
+    available_ = found;
+    TraceLog::message(found ? "update available: " + found->version + " (" + std::to_string(found->build) + ")"
+                            : std::string("Plovander is up to date"));
+    onChange();
+    co_return found;
+}
+
+std::string SelfUpdater::installingText(const ReleaseManifest& release) {
+    return "installing " + release.version + " (" + std::to_string(release.build) + ")";
+}
+
+void SelfUpdater::publish(State state, std::optional<std::string> detail, const Report& report) {
+    status_ = TessaloyCore::UpdateStatus{state, detail};
+    onChange();
+    report(state, detail);
+}
+
+QCoro::Task<> SelfUpdater::installUpdate(std::function<bool()> isAllowed, Report report, CancellationToken token) {
+    if (isInstalling_) co_return;
+    isInstalling_ = true;
+    const std::weak_ptr<bool> life = life_;
+    publish(State::checking, std::nullopt, report);
+    const auto release = co_await checkForUpdate();
+    if (life.expired()) co_return;
+    if (!release) {
+        publish(State::upToDate, std::nullopt, report);
+    } else if (!isAllowed()) {
+        publish(State::notAllowed, std::nullopt, report);
+    } else if (!canReplaceItself()) {
+        publish(State::failed,
+                std::string("Plovander can't replace itself where it is installed. Download the update from ") +
+                    website + " on the Mac.",
+                report);
+    } else {
+        co_await install(*release, isAllowed, report, token);
+        if (life.expired()) co_return;
+    }
+    isInstalling_ = false;
+}
+
+QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()> isAllowed, Report report,
+                                   CancellationToken token) {
+    const std::weak_ptr<bool> life = life_;
+    const std::filesystem::path installed = configuration_.copy.tree();
+    publish(State::downloading, std::nullopt, report);
+    try {
+        const auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        const auto registration = token.onCancel([cancelled] { cancelled->store(true); });
+        ReleaseFetch::Options transport = configuration_.transport;
+        transport.cancelled = cancelled.get();
+        BlockingCall<std::filesystem::path> download(
+            actor_, [release, transport, cancelled, folder = configuration_.downloadFolder] {
+                return UpdateDownload::download(release, transport, folder);
+            });
+        const std::filesystem::path image = co_await download;
+        token.removeCallback(registration);
+        if (life.expired()) {
+            removeQuietly(image);
+            co_return;
+        }
+        if (!isAllowed() || token.isCancelled()) {
+            removeQuietly(image);
+            throw UpdateFailure(UpdateFailure::Kind::withdrawn);
+        }
+        publish(State::verifying, std::nullopt, report);
+        const UpdateStaging::Rules rules{configuration_.keys, configuration_.architecture, configuration_.copy.build()};
+        BlockingCall<UpdateStaging::Staged> staging(actor_, [image, release, installed, rules] {
+            return UpdateStaging::stage(image, release, installed, rules);
+        });
+        const UpdateStaging::Staged staged = co_await staging;
+        if (life.expired()) {
+            removeQuietly(staged.workFolder);
+            co_return;
+        }
+        if (!isAllowed() || token.isCancelled()) {
+            removeQuietly(staged.workFolder);
+            throw UpdateFailure(UpdateFailure::Kind::withdrawn);
+        }
+        publish(State::installing, std::nullopt, report);
+        TraceLog::message(installingText(release));
+        try {
+            TreeSwap::replace(installed, staged.tree, configuration_.renames);
+        } catch (...) {
+            removeQuietly(staged.workFolder);
+            throw;
+        }
+        removeQuietly(staged.workFolder);
+    } catch (const std::exception& error) {
+        if (!life.expired()) fail(error, report);
+        co_return;
+    }
+
+    BlockingCall<Platform::Relauncher::Result> relaunch(
+        actor_, [relauncher = configuration_.relauncher, program = installed / "bin/plovander"] {
+            return relauncher->start(program, relaunchWait);
+        });
+    const auto started = co_await relaunch;
+    if (life.expired()) co_return;
+    if (started.outcome == Platform::Relauncher::Outcome::failed) {
+        TraceLog::message("couldn't start the updated copy: " + started.error);
+        publish(State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish.", report);
+        co_return;
+    }
+    configuration_.quit();
+}
+
+void SelfUpdater::fail(const std::exception& error, const Report& report) {
+    const auto* failure = dynamic_cast<const UpdateFailure*>(&error);
+    if (failure && failure->kind() == UpdateFailure::Kind::withdrawn) {
+        TraceLog::message("update stopped: no longer allowed");
+        publish(State::notAllowed, std::nullopt, report);
+        return;
+    }
+    TraceLog::message(std::string("update failed: ") + error.what());
+    publish(State::failed,
+            failure ? failure->sentence()
+                    : std::string("The update couldn't be installed. Try again, or download it from ") + website + ".",
+            report);
+}
+
+} // namespace Plovander

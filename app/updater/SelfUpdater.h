@@ -1,0 +1,83 @@
+#pragma once
+
+#include "app/updater/InstalledCopy.h"
+#include "app/updater/MacUpdater.h"
+#include "app/updater/ReleaseFetch.h"
+#include "app/updater/TreeSwap.h"
+#include "app/updater/UpdateStaging.h"
+#include "base/MainActor.h"
+
+#include <chrono>
+#include <memory>
+
+namespace Platform {
+class Relauncher;
+}
+
+namespace Plovander {
+
+// The updater of an installed copy: checks the release manifest 20 s after start and then daily,
+// and installs a newer signed release in place of the running tree, then starts it.
+class SelfUpdater final : public MacUpdater {
+public:
+    static constexpr std::chrono::seconds firstCheckDelay{20};
+    static constexpr std::chrono::seconds checkInterval{86'400};
+    static constexpr std::chrono::seconds manifestIdleTimeout{15};
+    static constexpr std::int64_t manifestLimit = 65'536;
+    static constexpr std::chrono::milliseconds relaunchWait{2'000};
+    static constexpr const char* website = "https://plovander.example";
+
+    struct Configuration {
+        InstalledCopy copy;
+        std::string manifestLocation;
+        ReleaseFetch::Options transport; // the release host, and a test server's trust and address
+        TrustedKeys keys;
+        std::string architecture;
+        std::filesystem::path downloadFolder;
+        std::function<TessaloyCore::ReleaseManifest::SystemVersion()> system;
+        InstalledCopy::WriteCheck isWritable;
+        TreeSwap::Renames renames;
+        std::shared_ptr<Platform::Relauncher> relauncher;
+        std::function<void()> quit; // ends this process once the new copy runs
+
+        // The running program, the pinned keys and the real release host.
+        static Configuration forThisProgram(std::function<void()> quit);
+    };
+
+    SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration);
+    // The updater of this program when it runs from an install tree; a copy started from its build
+    // folder has nothing to replace and gets the stand-in.
+    static std::unique_ptr<MacUpdater> forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit);
+    ~SelfUpdater() override;
+
+    void startDailyCheck() override;
+    QCoro::Task<std::optional<TessaloyCore::ReleaseManifest>> checkForUpdate() override;
+    QCoro::Task<> installUpdate(std::function<bool()> isAllowed, Report report, CancellationToken token) override;
+
+    const std::optional<TessaloyCore::ReleaseManifest>& available() const override { return available_; }
+    const std::optional<TessaloyCore::UpdateStatus>& status() const override { return status_; }
+    bool canReplaceItself() const override { return configuration_.copy.canReplaceItself(configuration_.isWritable); }
+    bool isInstalling() const { return isInstalling_; }
+
+    // "installing <version> (<build>)".
+    static std::string installingText(const TessaloyCore::ReleaseManifest& release);
+
+private:
+    void scheduleDailyCheck();
+    void publish(TessaloyCore::UpdateStatus::State state, std::optional<std::string> detail, const Report& report);
+    QCoro::Task<> install(TessaloyCore::ReleaseManifest release, std::function<bool()> isAllowed, Report report,
+                          CancellationToken token);
+    void fail(const std::exception& error, const Report& report);
+
+    TessaloyBase::MainActor& actor_;
+    Configuration configuration_;
+    std::optional<TessaloyCore::ReleaseManifest> available_;
+    std::optional<TessaloyCore::UpdateStatus> status_;
+    bool isInstalling_ = false;
+    bool scheduled_ = false;
+    TessaloyBase::ScheduledCall timer_;
+    // Tasks and timers hold this weakly and stop once the updater is gone.
+    std::shared_ptr<bool> life_ = std::make_shared<bool>(true);
+};
+
+} // namespace Plovander

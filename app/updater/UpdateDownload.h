@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/updater/ReleaseFetch.h"
+#include "core/ReleaseManifest.h"
+
+#include <atomic>
+#include <filesystem>
+
+namespace Plovander {
+
+// Fetches a release's archive into a new private file in the temporary folder.
+struct UpdateDownload {
+    static constexpr std::int64_t limit = 209'715'200;
+    static constexpr std::chrono::seconds idleTimeout{60};
+
+    // "Plovander-update-<UUID>.tar.zst" in `folder`, a new name on every call.
+    static std::filesystem::path destinationIn(const std::filesystem::path& folder);
+
+    // `transport` gives the server's host and test settings; its limit, destination and time-out
+    // are set here unless already given. Returns the complete file. Throws only UpdateFailure, and
+    // leaves no file behind when it does.
+    static std::filesystem::path download(const TessaloyCore::ReleaseManifest& manifest,
+                                          ReleaseFetch::Options transport,
+                                          const std::filesystem::path& folder = std::filesystem::temp_directory_path());
+};
+
+} // namespace Plovander

@@ -1,0 +1,126 @@
+#include "app/updater/UpdateStaging.h"
+
+#include "app/updater/InstalledCopy.h"
+#include "app/updater/UpdateFailure.h"
+#include "app/updater/release/FileDigest.h"
+#include "app/updater/release/ReleaseArchive.h"
+#include "app/updater/release/ReleaseSignature.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+namespace Plovander {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return text;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) {
+        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "open " + file.string());
+    }
+    ~Descriptor() { ::close(fd_); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+fs::path makeWorkFolder(const fs::path& installed) {
+    std::string pattern = (installed.parent_path() / UpdateStaging::workFolderPrefix).string() + "XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    return pattern;
+}
+
+void removeQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+} // namespace
+
+UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const TessaloyCore::ReleaseManifest& manifest,
+                                           const fs::path& installed, const Rules& rules) {
+    struct RemoveArchive {
+        const fs::path& path;
+        ~RemoveArchive() { removeQuietly(path); }
+    } removeArchive{archive};
+
+    const Descriptor image(archive);
+    if (sha256Hex(descriptorDigest(image.get())) != lowered(manifest.sha256)) {
+        throw UpdateFailure(UpdateFailure::Kind::hashMismatch);
+    }
+    const fs::path work = makeWorkFolder(installed);
+    try {
+        const fs::path mount = work / mountFolder;
+        fs::create_directory(mount);
+        try {
+            ReleaseArchive::extract(image.get(), mount);
+        } catch (const ReleaseArchive::Refused&) {
+            throw UpdateFailure(UpdateFailure::Kind::mount);
+        }
+        fs::path source = mount / installed.filename();
+        if (!fs::is_directory(fs::symlink_status(source))) source = mount / fallbackTreeName;
+        if (!fs::is_directory(fs::symlink_status(source))) throw UpdateFailure(UpdateFailure::Kind::noApp);
+        // Its own folder, so that a tree named like the mount folder cannot land on it.
+        const fs::path staging = work / stagingFolder;
+        fs::create_directory(staging);
+        const fs::path copy = staging / installed.filename();
+        std::error_code moved;
+        fs::rename(source, copy, moved);
+        if (moved) throw UpdateFailure(UpdateFailure::Kind::noApp);
+        removeQuietly(mount);
+        verify(copy, manifest, rules);
+        return {copy, work};
+    } catch (...) {
+        removeQuietly(work);
+        throw;
+    }
+}
+
+void UpdateStaging::verify(const fs::path& tree, const TessaloyCore::ReleaseManifest& manifest, const Rules& rules) {
+    if (const auto refusal = ReleaseSignature::verify(tree, rules.keys, rules.architecture)) {
+        throw UpdateFailure::signature(*refusal);
+    }
+    std::ifstream file(tree / "Info.json");
+    const auto info = nlohmann::json::parse(file, nullptr, false);
+    const auto text = [&](const char* key) {
+        return info.is_object() && info.contains(key) && info[key].is_string() ? info[key].get<std::string>()
+                                                                               : std::string();
+    };
+    if (!file || !info.is_object() || info.empty()) throw UpdateFailure(UpdateFailure::Kind::notNewer);
+    if (text("CFBundleIdentifier") != ReleaseSignature::identifier) throw UpdateFailure(UpdateFailure::Kind::notNewer);
+    const auto build = InstalledCopy::parseBuild(text("CFBundleVersion"));
+    if (!build || *build != manifest.build || rules.currentBuild >= *build) {
+        throw UpdateFailure(UpdateFailure::Kind::notNewer);
+    }
+}
+
+void UpdateStaging::sweepLeftovers(const fs::path& installed) {
+    std::error_code error;
+    std::vector<fs::path> leftovers;
+    for (const auto& entry : fs::directory_iterator(installed.parent_path(), error)) {
+        if (entry.path().filename().string().starts_with(workFolderPrefix)) leftovers.push_back(entry.path());
+    }
+    std::for_each(leftovers.begin(), leftovers.end(), removeQuietly);
+}
+
+} // namespace Plovander

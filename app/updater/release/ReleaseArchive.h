@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+
+namespace Plovander {
+
+// The release archive: a zstd-compressed pax tar holding one top-level install tree.
+struct ReleaseArchive {
+    static constexpr std::uint64_t maximumEntries = 100'000;
+    static constexpr std::uint64_t maximumExpandedBytes = 2ULL * 1024 * 1024 * 1024;
+
+    // The archive is damaged, or holds something an install tree may not.
+    struct Refused : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
+    // Packs `tree` as the archive's top-level folder of the same name. Throws Refused.
+    static void pack(const std::filesystem::path& tree, const std::filesystem::path& archive);
+
+    // Extracts the archive read from `fd` (from its start) into the existing empty folder
+    // `destination`. Refuses "..", absolute paths, links that leave the tree, hard links, devices
+    // and set-id bits, and stops at the caps. Throws Refused; what was written stays for the
+    // caller to remove.
+    static void extract(int fd, const std::filesystem::path& destination);
+};
+
+} // namespace Plovander

@@ -1,0 +1,291 @@
+#include "app/runtime/TaskHandle.h"
+#include "app/updater/SelfUpdater.h"
+#include "platform/Relauncher.h"
+#include "tests/app/updater/ReleaseFixture.h"
+#include "tests/support/LoopbackHttpsServer.h"
+#include "tests/support/ManualMainActor.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Plovander::SelfUpdater;
+using State = TessaloyCore::UpdateStatus::State;
+using Route = Testing::LoopbackHttpsServer::Route;
+
+class RecordingRelauncher final : public Platform::Relauncher {
+public:
+    Outcome outcome = Outcome::confirmed;
+    std::vector<fs::path> started;
+    Result start(const fs::path& program, std::chrono::milliseconds) override {
+        started.push_back(program);
+        return {outcome, outcome == Outcome::failed ? "no such program" : ""};
+    }
+};
+
+Route answer(int status, std::string body) {
+    Route route;
+    route.status = status;
+    route.body = std::move(body);
+    return route;
+}
+
+struct InstallRun {
+    std::vector<std::pair<State, std::optional<std::string>>> reports;
+    bool done = false;
+};
+
+class SelfUpdaterTest : public testing::Test {
+public:
+    SelfUpdaterTest() {
+        fs::create_directories(fixture.folder / "installed");
+        fs::create_directories(fixture.folder / "source");
+        fs::create_directories(fixture.folder / "downloads");
+        installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
+    }
+
+    std::unique_ptr<SelfUpdater> makeUpdater(std::shared_ptr<Platform::Relauncher> starter = nullptr) {
+        SelfUpdater::Configuration configuration{.copy = Plovander::InstalledCopy(installed),
+                                                 .manifestLocation = server.url("/plovander/latest.json"),
+                                                 .transport = {},
+                                                 .keys = fixture.trusted(),
+                                                 .architecture = Plovander::ReleaseSignature::machineArchitecture(),
+                                                 .downloadFolder = fixture.folder / "downloads",
+                                                 .system =
+                                                     [] {
+                                                         return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0};
+                                                     },
+                                                 .isWritable = [this](const fs::path&) { return writable; },
+                                                 .renames = Plovander::TreeSwap::Renames::system(),
+                                                 .relauncher = starter ? starter : relauncher,
+                                                 .quit = [this] { ++quits; }};
+        if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
+        configuration.transport.expectedHost = server.host();
+        configuration.transport.testAuthorityFile = server.authorityFile();
+        configuration.transport.testConnectTo = server.connectTo();
+        auto updater = std::make_unique<SelfUpdater>(actor, configuration);
+        updater->onChange = [this] { ++changes; };
+        return updater;
+    }
+
+    // Publishes a signed release of build 2 and its manifest.
+    void publishRelease(const std::string& build = "2") {
+        const fs::path archive = fixture.folder / "release.tar.zst";
+        fs::remove_all(fixture.folder / "source/Plovander.app");
+        const auto tree = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
+        const auto manifest = fixture.release(tree, archive, server.url("/release.tar.zst"));
+        std::ostringstream bytes;
+        bytes << std::ifstream(archive, std::ios::binary).rdbuf();
+        server.route("/release.tar.zst", answer(200, bytes.str()));
+        server.route("/plovander/latest.json", answer(200, nlohmann::json{{"version", manifest.version},
+                                                                          {"build", manifest.build},
+                                                                          {"url", manifest.url},
+                                                                          {"sha256", manifest.sha256},
+                                                                          {"minimumMacOS", "2.17"}}
+                                                               .dump()));
+    }
+
+    std::optional<TessaloyCore::ReleaseManifest> check(SelfUpdater& updater) {
+        std::optional<TessaloyCore::ReleaseManifest> result;
+        bool done = false;
+        Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
+            result = co_await updater.checkForUpdate();
+            done = true;
+        });
+        EXPECT_TRUE(actor.runUntil([&] { return done; }));
+        return result;
+    }
+
+    InstallRun install(
+        SelfUpdater& updater, std::function<bool()> isAllowed = [] { return true; }) {
+        InstallRun run;
+        Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
+            co_await updater.installUpdate(
+                isAllowed,
+                [&](State state, const std::optional<std::string>& detail) { run.reports.emplace_back(state, detail); },
+                {});
+            run.done = true;
+        });
+        EXPECT_TRUE(actor.runUntil([&] { return run.done; }, std::chrono::seconds(30)));
+        return run;
+    }
+
+    std::string installedBuild() const {
+        std::ifstream file(installed / "Info.json");
+        return nlohmann::json::parse(file).at("CFBundleVersion").get<std::string>();
+    }
+
+    std::size_t leftovers() const {
+        const auto count = [](const fs::path& folder) {
+            return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        };
+        return count(fixture.folder / "downloads") + count(fixture.folder / "installed") - 1;
+    }
+
+    Testing::ReleaseFixture fixture;
+    Testing::LoopbackHttpsServer server{"updates.plovander.example"};
+    Testing::ManualMainActor actor;
+    std::shared_ptr<RecordingRelauncher> relauncher = std::make_shared<RecordingRelauncher>();
+    fs::path installed;
+    bool writable = true;
+    bool trustsPublisher = true;
+    int changes = 0;
+    int quits = 0;
+};
+
+TEST_F(SelfUpdaterTest, AFoundReleaseIsPublishedOnceAndIdentifiesTheRunningCopy) {
+    publishRelease();
+    const auto updater = makeUpdater();
+    ASSERT_TRUE(check(*updater));
+    EXPECT_EQ(updater->available()->build, 2);
+    const auto found = updater->available();
+    EXPECT_EQ(check(*updater), found);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(server.requests().back().headers.at("user-agent"), "Plovander/1.1 (1)");
+
+    server.route("/plovander/latest.json", answer(404, ""));
+    EXPECT_EQ(check(*updater), found);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(SelfUpdaterTest, ChecksTwentySecondsAfterStartThenDaily) {
+    server.route("/plovander/latest.json", answer(404, ""));
+    const auto updater = makeUpdater();
+    updater->startDailyCheck();
+    updater->startDailyCheck();
+    const auto checked = [&](std::size_t count) {
+        return actor.runUntil([&] { return server.requests().size() >= count; });
+    };
+    actor.advance(std::chrono::seconds(19));
+    EXPECT_TRUE(server.requests().empty());
+    actor.advance(std::chrono::seconds(1));
+    EXPECT_TRUE(checked(1));
+    actor.advance(SelfUpdater::checkInterval - std::chrono::seconds(20));
+    EXPECT_TRUE(checked(2));
+    actor.advance(SelfUpdater::checkInterval);
+    EXPECT_TRUE(checked(3));
+    actor.runUntilIdle();
+    EXPECT_EQ(server.requests().size(), 3u);
+}
+
+TEST_F(SelfUpdaterTest, AFullRunSwapsInTheNewTreeStartsItAndQuits) {
+    publishRelease();
+    const auto spawning = std::shared_ptr<Platform::Relauncher>(Platform::Relauncher::create());
+    const auto updater = makeUpdater(spawning);
+    const InstallRun run = install(*updater);
+    std::vector<State> states;
+    for (const auto& [state, detail] : run.reports) states.push_back(state);
+    EXPECT_EQ(states, (std::vector{State::checking, State::downloading, State::verifying, State::installing}));
+    EXPECT_EQ(installedBuild(), "2");
+    std::ostringstream started;
+    started << std::ifstream(fixture.folder / "installed/started").rdbuf();
+    EXPECT_EQ(started.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(quits, 1);
+    fs::remove(fixture.folder / "installed/started");
+    EXPECT_EQ(leftovers(), 0u);
+    EXPECT_FALSE(updater->isInstalling());
+}
+
+TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWorking) {
+    struct Case {
+        const char* name;
+        std::function<void(SelfUpdaterTest&)> prepare;
+        int allowedAsks; // how many times isAllowed answers true before it answers false
+        std::pair<State, std::optional<std::string>> last;
+        std::string build;
+    };
+    const Case cases[] = {
+        {"nothing newer", [](auto& t) { t.publishRelease("1"); }, 3, {State::upToDate, std::nullopt}, "1"},
+        {"refused", [](auto& t) { t.publishRelease(); }, 0, {State::notAllowed, std::nullopt}, "1"},
+        {"read-only folder",
+         [](auto& t) {
+             t.publishRelease();
+             t.writable = false;
+         },
+         3,
+         {State::failed,
+          "Plovander can't replace itself where it is installed. Download the update from "
+          "https://plovander.example on the Mac."},
+         "1"},
+        {"missing image",
+         [](auto& t) {
+             t.publishRelease();
+             t.server.route("/release.tar.zst", answer(404, ""));
+         },
+         3,
+         {State::failed, "The update couldn't be downloaded. Check this Mac's internet connection."},
+         "1"},
+        {"withdrawn after the download",
+         [](auto& t) { t.publishRelease(); },
+         1,
+         {State::notAllowed, std::nullopt},
+         "1"},
+        {"withdrawn after staging", [](auto& t) { t.publishRelease(); }, 2, {State::notAllowed, std::nullopt}, "1"},
+        {"foreign signature",
+         [](auto& t) {
+             t.publishRelease();
+             t.trustsPublisher = false;
+         },
+         3,
+         {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
+         "1"},
+        {"start fails",
+         [](auto& t) {
+             t.publishRelease();
+             t.relauncher->outcome = Platform::Relauncher::Outcome::failed;
+         },
+         3,
+         {State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish."},
+         "2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(installed);
+        installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
+        writable = true;
+        trustsPublisher = true;
+        relauncher->outcome = Platform::Relauncher::Outcome::confirmed;
+        c.prepare(*this);
+        const auto updater = makeUpdater();
+        int asks = 0;
+        const InstallRun run = install(*updater, [&] { return asks++ < c.allowedAsks; });
+        ASSERT_FALSE(run.reports.empty());
+        EXPECT_EQ(run.reports.back(), c.last);
+        EXPECT_EQ(updater->status(), (TessaloyCore::UpdateStatus{c.last.first, c.last.second}));
+        EXPECT_EQ(installedBuild(), c.build);
+        EXPECT_EQ(leftovers(), 0u);
+        EXPECT_EQ(quits, 0);
+    }
+}
+
+TEST(TreeSwap, WithoutAnExchangeTheOldTreeComesBackWhenTheNewOneCannotMoveIn) {
+    Testing::TemporaryDirectory folder;
+    fs::create_directories(folder / "Plovander.app");
+    fs::create_directories(folder / "work/Plovander.app/new");
+    int renames = 0;
+    const Plovander::TreeSwap::Renames noExchange{[](const fs::path&, const fs::path&) { return errno = EINVAL, -1; },
+                                                  [&](const fs::path& from, const fs::path& to) {
+                                                      // The second rename (the new tree moving in) fails.
+                                                      return ++renames == 2 ? (errno = EXDEV, -1)
+                                                                            : ::rename(from.c_str(), to.c_str());
+                                                  }};
+    EXPECT_THROW(Plovander::TreeSwap::replace(folder / "Plovander.app", folder / "work/Plovander.app", noExchange),
+                 std::system_error);
+    EXPECT_TRUE(fs::exists(folder / "Plovander.app"));
+    EXPECT_FALSE(fs::exists(folder / "Plovander.app/new"));
+
+    renames = 10;
+    Plovander::TreeSwap::replace(folder / "Plovander.app", folder / "work/Plovander.app", noExchange);
+    EXPECT_TRUE(fs::exists(folder / "Plovander.app/new"));
+    EXPECT_FALSE(fs::exists(folder / "work/Plovander.app/new"));
+}
+
+} // namespace

@@ -1,0 +1,146 @@
+#include "app/updater/UpdateDownload.h"
+#include "app/updater/UpdateFailure.h"
+#include "tests/support/LoopbackHttpsServer.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Plovander::UpdateDownload;
+using Plovander::UpdateFailure;
+using Route = Testing::LoopbackHttpsServer::Route;
+
+constexpr const char* host = "updates.plovander.example";
+constexpr std::int64_t testLimit = 64;
+
+struct Case {
+    const char* name;
+    Route route;
+    const char* failure; // nullptr: the body arrives whole
+    bool trusted = true;
+    bool cancelled = false;
+};
+
+const std::string body = "release archive bytes";
+const std::string atLimit(testLimit, 'x');
+
+Route answer(const std::function<void(Route&)>& script) {
+    Route route;
+    script(route);
+    return route;
+}
+
+const Case cases[] = {
+    {"whole", answer([](Route& r) { r.body = body; }), nullptr},
+    {"exactlyTheLimit", answer([](Route& r) {
+         r.body = atLimit;
+         r.announce = false;
+     }),
+     nullptr},
+    {"notFound", answer([](Route& r) {
+         r.status = 404;
+         r.body = "missing";
+     }),
+     "download"},
+    {"announcedOverTheLimit", answer([](Route& r) {
+         r.body = body;
+         r.announcedLength = testLimit + 1;
+     }),
+     "tooLarge"},
+    {"streamedOverTheLimit", answer([](Route& r) {
+         r.body = atLimit + "y";
+         r.announce = false;
+     }),
+     "tooLarge"},
+    {"lyingLength", answer([](Route& r) {
+         r.body = body;
+         r.announcedLength = body.size() + 10;
+         r.closeAfter = body.size();
+     }),
+     "download"},
+    {"closedMidBody", answer([](Route& r) {
+         r.body = body;
+         r.closeAfter = 4;
+     }),
+     "download"},
+    {"empty", answer([](Route& r) { r.body = ""; }), "download"},
+    {"stalled", answer([](Route& r) {
+         r.body = body;
+         r.stall = true;
+     }),
+     "download"},
+    {"untrusted", answer([](Route& r) { r.body = body; }), "download", false},
+    {"cancelled", answer([](Route& r) {
+         r.body = body;
+         r.drip = true;
+     }),
+     "withdrawn", true, true},
+    {"redirectToHttp", answer([](Route& r) {
+         r.status = 302;
+         r.location = "http://updates.plovander.example/final";
+     }),
+     "download"},
+    {"redirectElsewhere", answer([](Route& r) {
+         r.status = 302;
+         r.location = "https://elsewhere.example/final";
+     }),
+     "download"},
+    {"redirectOnOurHost", answer([](Route& r) {
+         r.status = 302;
+         r.location = "https://updates.plovander.example/final";
+     }),
+     nullptr},
+};
+
+class UpdateDownloadTest : public testing::TestWithParam<Case> {};
+
+TEST_P(UpdateDownloadTest, KeepsTheLimitsAndLeavesNoFileOnFailure) {
+    Testing::LoopbackHttpsServer server(host);
+    server.route("/release.tar.zst", GetParam().route);
+    server.route("/final", answer([](Route& r) { r.body = body; }));
+    Testing::TemporaryDirectory folder;
+    std::atomic<bool> cancelled = GetParam().cancelled;
+    TessaloyCore::ReleaseManifest manifest;
+    manifest.url = server.url("/release.tar.zst");
+    Plovander::ReleaseFetch::Options transport{.expectedHost = host,
+                                               .userAgent = {},
+                                               .bypassCaches = false,
+                                               .idleTimeout = std::chrono::seconds(1),
+                                               .limit = testLimit,
+                                               .destination = {},
+                                               .testAuthorityFile = GetParam().trusted ? server.authorityFile() : "",
+                                               .testConnectTo = server.connectTo(),
+                                               .cancelled = &cancelled};
+    std::string failure;
+    try {
+        const fs::path file = UpdateDownload::download(manifest, transport, folder.path());
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        std::ostringstream text;
+        text << std::ifstream(file).rdbuf();
+        EXPECT_EQ(text.str(), GetParam().route.body.empty() ? body : GetParam().route.body);
+        fs::remove(file);
+    } catch (const UpdateFailure& error) {
+        failure = error.what();
+    }
+    EXPECT_EQ(failure, GetParam().failure ? GetParam().failure : "");
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UpdateDownloadTest, testing::ValuesIn(cases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(UpdateDownload, EveryDownloadGetsANewName) {
+    EXPECT_NE(UpdateDownload::destinationIn("/tmp"), UpdateDownload::destinationIn("/tmp"));
+}
+
+} // namespace
