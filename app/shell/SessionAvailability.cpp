@@ -117,6 +117,7 @@ void SessionAvailability::stopSharing(StopReason reason) {
     // A cancelled start no longer counts as starting, even while its capture call finishes.
     c_.link.startupTask.cancel();
     c_.link.startupTask = {};
+    c_.link.remoteUpdate.cancel();
     expiryTask_.cancel();
     c_.effects.endSession();
     endChannels(reason);

@@ -26,6 +26,8 @@ struct SessionLink {
     std::optional<TessaloyCore::Bytes> pendingPeerKey;
     // The capture start of an approved session; empty once it ended or was cancelled.
     TaskHandle startupTask;
+    // An update the device asked for; a stop withdraws it.
+    TaskHandle remoteUpdate;
     bool localCursorEnabled = false;
 
     // The session's media or control channel.

@@ -136,28 +136,27 @@ void SessionMessages::requestUpdate() {
     }
     TraceLog::message("update requested by the device");
     const std::uint64_t generation = c_.link.state.sessionGeneration();
-    remoteUpdate_.cancel();
+    c_.link.remoteUpdate.cancel();
     // Bound to the session that asked: a later session, or remote control switched off, stops it.
-    remoteUpdate_ = TaskHandle::start([this, weak = weak_from_this(), generation,
-                                       channel = c_.link.controlChannel](CancellationToken token) -> QCoro::Task<> {
-        if (!weak.lock()) co_return;
-        const auto isAllowed = [this, weak, generation] {
-            return weak.lock() && c_.model.allowsRemoteControl && c_.model.isSharing &&
-                   c_.link.state.sessionGeneration() == generation && c_.link.isStreaming();
-        };
-        const auto report = [channel](UpdateStatus::State state, const std::optional<std::string>& detail) {
-            if (!channel) return;
-            try {
-                channel->sendDirect(SessionMessage{UpdateStatus{state, detail}}.packet());
-            } catch (const std::exception&) {
-                // A status that cannot be encoded is dropped.
-            }
-        };
-        co_await c_.updater.installUpdate(isAllowed, report, token);
-    });
+    c_.link.remoteUpdate =
+        TaskHandle::start([this, weak = weak_from_this(), generation,
+                           channel = c_.link.controlChannel](CancellationToken token) -> QCoro::Task<> {
+            if (!weak.lock()) co_return;
+            const auto isAllowed = [this, weak, generation] {
+                return weak.lock() && c_.model.allowsRemoteControl && c_.model.isSharing &&
+                       c_.link.state.sessionGeneration() == generation && c_.link.isStreaming();
+            };
+            const auto report = [channel](UpdateStatus::State state, const std::optional<std::string>& detail) {
+                if (!channel) return;
+                try {
+                    channel->sendDirect(SessionMessage{UpdateStatus{state, detail}}.packet());
+                } catch (const std::exception&) {
+                    // A status that cannot be encoded is dropped.
+                }
+            };
+            co_await c_.updater.installUpdate(isAllowed, report, token);
+        });
 }
-
-void SessionMessages::cancelRemoteUpdate() { remoteUpdate_.cancel(); }
 
 void SessionMessages::requestKeyframe() {
     const auto output = c_.capture.encodingOutput();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/runtime/TaskHandle.h"
 #include "core/HostInfo.h"
 #include "core/QualityMode.h"
 #include "core/SessionMessage.h"
@@ -54,8 +53,6 @@ public:
     void startLocalPointerMode();
     void sendReachabilityInfo();
     void sendHostInfo();
-    // Stops an update that the device asked for; the session that asked has ended.
-    void cancelRemoteUpdate();
 
 private:
     void pasteOnMac(const std::string& text);
@@ -72,7 +69,6 @@ private:
 
     Collaborators c_;
     // The update the device asked for, bound to its session.
-    TaskHandle remoteUpdate_;
 };
 
 } // namespace Plovander
