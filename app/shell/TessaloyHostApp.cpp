@@ -19,7 +19,7 @@ std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const Platfo
 }
 
 TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment) : environment_(environment) {
-    loginItem_.migrateFromMainApp();
+    LoginItem(environment.loginItems(), environment.userDefaults()).migrateFromMainApp();
     const TessaloyCore::MacKind kind = environment.machineKind();
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
 

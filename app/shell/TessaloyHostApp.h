@@ -32,7 +32,6 @@ public:
 
 private:
     Platform::Environment& environment_;
-    LoginItemStandIn loginItem_;
     TessaloyBase::SerialQueue captureQueue_{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> capture_;
