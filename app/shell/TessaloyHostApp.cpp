@@ -1,6 +1,7 @@
 #include "app/shell/TessaloyHostApp.h"
 
 #include "app/runtime/TaskHandle.h"
+#include "app/services/LoginItem.h"
 #include "app/shell/ReplacedInstance.h"
 #include "app/trace/TraceLog.h"
 #include "base/MainActor.h"

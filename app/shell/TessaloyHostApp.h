@@ -2,7 +2,6 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/TaskHandle.h"
-#include "app/services/LoginItem.h"
 #include "app/shell/SingleInstance.h"
 #include "app/shell/StreamingSession.h"
 #include "base/SerialQueue.h"
