@@ -17,6 +17,7 @@ pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(ARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
 if(PLOVANDER_TESTS)
   find_package(GTest REQUIRED)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
 namespace Platform {
 
-// Why a login item could not be changed; the message is the platform's own text.
+// Why a login item could not be read or changed; the message is the platform's own text.
 class LoginItemsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -22,10 +23,12 @@ public:
 
     virtual ~LoginItems() = default;
 
+    // The three throw LoginItemsError, for instance when the system's service manager is missing.
     virtual Status status(Item item) = 0;
-    // Both throw LoginItemsError.
     virtual void registerItem(Item item) = 0;
     virtual void unregisterItem(Item item) = 0;
+    // The program a registration starts: the full path of the running one; empty when unknown.
+    virtual std::filesystem::path program() const = 0;
 };
 
 } // namespace Platform

@@ -3,6 +3,7 @@
 #include "core/MacKind.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Platform {
@@ -14,7 +15,7 @@ public:
 
     virtual ~MachineInfo() = default;
 
-    // The model's name as its maker sells it, for the paired device.
+    // The model's name as its maker sells it (else its model), for the paired device.
     virtual std::string modelName() const = 0;
     // What kind of computer this is, for the service record; fixed for the life of the process.
     virtual TessaloyCore::MacKind kind() const = 0;
@@ -22,6 +23,9 @@ public:
     virtual std::string hostName() const = 0;
     // The operating system and its version, for the paired device.
     virtual std::string systemDescription() const = 0;
+    // Whether a wired interface wakes the computer when the network asks; nullopt when no
+    // interface can tell. May block: never call it on the main thread.
+    virtual std::optional<bool> wakeForNetworkAccess() const = 0;
 };
 
 } // namespace Platform

@@ -14,8 +14,9 @@ public:
     virtual ~PowerAssertion() = default;
 
     // Holds the assertion, named by `reason`; a held one keeps the reason it was taken with.
-    // Returns nullopt when it is held afterwards, else the platform's text of why not.
-    [[nodiscard]] virtual std::optional<std::string> hold(const std::string& reason) = 0;
+    // Returns nullopt when it is held afterwards, else the platform's code of why not (a negative
+    // errno).
+    [[nodiscard]] virtual std::optional<int> hold(const std::string& reason) = 0;
     // Lets go of a held assertion; harmless when none is held.
     virtual void release() = 0;
     virtual bool isHeld() const = 0;

@@ -17,18 +17,15 @@ SessionEffects::SessionEffects(SessionModel& model, SessionLink& link, SessionSe
     : model_(model), link_(link), services_(services), input_(input) {}
 
 void SessionEffects::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted) {
-    // Nothing else on this computer asks for the accessibility trust that the platform the
-    // session came from needs: injection through the display server is allowed as such.
     const bool permitted = model_.isSharing && model_.allowsRemoteControl;
     services_.blanker->setBlanking(wanted.blanksScreen && permitted);
     const bool lock = wanted.locksLocalInput && permitted;
-    if (lock && !services_.inputLock->isLocked()) {
+    if (lock && !services_.inputLock->isLocked() && services_.inputLock->isTrusted()) {
         services_.inputLock->lock();
     } else if (!lock && services_.inputLock->isLocked()) {
         services_.inputLock->unlock();
     }
-    const TessaloyCore::SessionMessage::PrivacyState actual{.blanksScreen = services_.blanker->isBlanking(),
-                                                            .locksLocalInput = services_.inputLock->isLocked()};
+    const TessaloyCore::SessionMessage::PrivacyState actual = inForce();
     if (actual != model_.privacy.get()) {
         TraceLog::message([&] {
             return "privacy blanksScreen=" + boolText(actual.blanksScreen) +
@@ -37,6 +34,13 @@ void SessionEffects::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wan
     }
     model_.privacy.set(actual);
     link_.sendOnControl(TessaloyCore::SessionMessage{TessaloyCore::SessionMessage::PrivacyApplied{actual}});
+}
+
+// What is really in force, never what was asked for: a blanker that blacked out no display does not
+// blank, and a lock that no layer took does not lock.
+TessaloyCore::SessionMessage::PrivacyState SessionEffects::inForce() const {
+    return {.blanksScreen = services_.blanker->isBlanking() && services_.blanker->blacksOutADisplay(),
+            .locksLocalInput = services_.inputLock->isLocked()};
 }
 
 void SessionEffects::updateSleepGuard() {
@@ -55,8 +59,7 @@ void SessionEffects::endSession() {
     input_.releaseAll();
     services_.blanker->setBlanking(false);
     services_.inputLock->unlock();
-    model_.privacy.set(
-        {.blanksScreen = services_.blanker->isBlanking(), .locksLocalInput = services_.inputLock->isLocked()});
+    model_.privacy.set(inForce());
 }
 
 } // namespace Plovander

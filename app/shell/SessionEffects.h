@@ -25,6 +25,8 @@ public:
     void endSession();
 
 private:
+    TessaloyCore::SessionMessage::PrivacyState inForce() const;
+
     SessionModel& model_;
     SessionLink& link_;
     SessionServices& services_;

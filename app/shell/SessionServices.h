@@ -1,18 +1,30 @@
 #pragma once
 
-#include "app/services/PrivacyServices.h"
+#include "app/services/LocalInputLock.h"
+#include "app/services/LoginItem.h"
 #include "app/services/Reachability.h"
+#include "app/services/ScreenBlanker.h"
+#include "app/services/SleepGuard.h"
 #include "app/updater/MacUpdater.h"
+#include "platform/Environment.h"
 
 #include <memory>
 
 namespace Plovander {
 
-// The services of the controller that later work fills in; the defaults are the stand-ins.
+// The services of the controller, on the environment's facilities; the updater and reachability
+// are stand-ins by default.
 struct SessionServices {
-    std::unique_ptr<ScreenBlanker> blanker = std::make_unique<ScreenBlankerStandIn>();
-    std::unique_ptr<LocalInputLock> inputLock = std::make_unique<LocalInputLockStandIn>();
-    std::unique_ptr<SleepGuard> sleepGuard = std::make_unique<SleepGuardStandIn>();
+    explicit SessionServices(Platform::Environment& environment)
+        : blanker(std::make_unique<ScreenBlanker>(environment.mainActor(), environment.gamma())),
+          inputLock(std::make_unique<LocalInputLock>(environment.inputLock())),
+          sleepGuard(std::make_unique<SleepGuard>(environment.powerAssertion())),
+          loginItem(environment.loginItems(), environment.userDefaults()) {}
+
+    std::unique_ptr<ScreenBlanker> blanker;
+    std::unique_ptr<LocalInputLock> inputLock;
+    std::unique_ptr<SleepGuard> sleepGuard;
+    LoginItem loginItem;
     std::unique_ptr<MacUpdater> updater = std::make_unique<MacUpdaterStandIn>();
     std::unique_ptr<Reachability> reachability = std::make_unique<ReachabilityStandIn>();
 };

@@ -31,6 +31,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     : QObject(parent),
       environment_(environment),
       defaults_(environment.userDefaults()),
+      services_(environment),
       trusted_(environment.keychain()),
       listenPort_(Plovander::listenPort(defaults_)) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
@@ -138,6 +139,9 @@ void StreamingSession::startServices() {
         if (self && self->isSharing()) self->messages_->sendHostInfo();
     };
     services_.updater->startDailyCheck();
+    environment_.mainActor().post([self = QPointer(this)] {
+        if (self) self->refreshLoginItem();
+    });
 }
 
 StreamingSession::~StreamingSession() {
@@ -232,6 +236,19 @@ void StreamingSession::setStaysAwakeForPairedDevices(bool on) {
     defaults_.setBoolean(Settings::stayAwakeForPairedDevices, on);
     model_.staysAwakeForPairedDevices.set(on);
     effects_->updateSleepGuard();
+}
+
+void StreamingSession::refreshLoginItem() {
+    assertOnMainActor();
+    services_.loginItem.reconcile(Settings::isOn(defaults_, Settings::loginItemChosen));
+    loginItem_.set(services_.loginItem.agentState());
+}
+
+void StreamingSession::setStartAtLogin(bool wanted) {
+    assertOnMainActor();
+    defaults_.setBoolean(Settings::loginItemChosen, true);
+    defaults_.setBoolean(Settings::startAtLoginWanted, wanted);
+    loginItem_.set(services_.loginItem.setEnabled(wanted));
 }
 
 void StreamingSession::forgetDevice(const PairedDevice& device) {

@@ -79,6 +79,12 @@ public:
     std::uint16_t listenPort() const { return listenPort_; }
     // Whether the identity has been loaded and the first availability decision taken.
     bool isReady() const { return model_.ready; }
+    // Start at login, as the settings show it.
+    const LoginItem::State& loginItem() const { return loginItem_; }
+    // Repairs the registration when start at login is wanted, then publishes the agent's state.
+    void refreshLoginItem();
+    // The user's choice: recorded, then registered or unregistered; publishes the outcome.
+    void setStartAtLogin(bool wanted);
 
     // Operations of the views.
     QCoro::Task<> startSharing(std::string displayName);
@@ -111,6 +117,7 @@ Q_SIGNALS:
     void privacyChanged();
     void setupProblemChanged();
     void readyChanged();
+    void loginItemChanged();
 
 private:
     QCoro::Task<> loadIdentity();
@@ -121,6 +128,7 @@ private:
     Platform::Environment& environment_;
     Platform::UserDefaults& defaults_;
     SessionServices services_;
+    Published<LoginItem::State> loginItem_{[this] { Q_EMIT loginItemChanged(); }};
     TessaloyBase::SerialQueue inputQueue_{"dev.tessaloy.input"};
     TessaloyNet::PairedDeviceStore trusted_;
     std::optional<TessaloyNet::DeviceIdentity> identity_;

@@ -1,6 +1,7 @@
 #include "app/shell/TessaloyHostApp.h"
 
 #include "app/runtime/TaskHandle.h"
+#include "app/services/LoginItem.h"
 #include "app/shell/ReplacedInstance.h"
 #include "app/trace/TraceLog.h"
 #include "base/MainActor.h"
@@ -19,7 +20,7 @@ std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const Platfo
 }
 
 TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment) : environment_(environment) {
-    loginItem_.migrateFromMainApp();
+    LoginItem(environment.loginItems(), environment.userDefaults()).migrateFromMainApp();
     const TessaloyCore::MacKind kind = environment.machineKind();
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
 

@@ -2,7 +2,6 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/TaskHandle.h"
-#include "app/services/LoginItem.h"
 #include "app/shell/SingleInstance.h"
 #include "app/shell/StreamingSession.h"
 #include "base/SerialQueue.h"
@@ -32,7 +31,6 @@ public:
 
 private:
     Platform::Environment& environment_;
-    LoginItemStandIn loginItem_;
     TessaloyBase::SerialQueue captureQueue_{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> capture_;

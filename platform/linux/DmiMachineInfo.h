@@ -6,21 +6,24 @@
 
 namespace Platform::Linux {
 
-// This computer as its firmware describes it (the DMI tables the kernel shows under
-// /sys/class/dmi/id), read once when made; the host name is asked each time.
+// This computer as its firmware describes it: the device tree's model, else the DMI tables the
+// kernel shows under sys/class/dmi/id. The names and the kind are read once when made, below
+// `root` ("/" but for tests); the host name and the wake setting are asked each time.
 class DmiMachineInfo final : public MachineInfo {
 public:
     // What the model name falls back to when the firmware names none.
     static constexpr const char* unnamedModel = "Mac";
 
-    explicit DmiMachineInfo(const std::filesystem::path& dmiFolder = "/sys/class/dmi/id");
+    explicit DmiMachineInfo(std::filesystem::path root = "/");
 
     std::string modelName() const override { return modelName_; }
     TessaloyCore::MacKind kind() const override { return kind_; }
     std::string hostName() const override;
     std::string systemDescription() const override;
+    std::optional<bool> wakeForNetworkAccess() const override;
 
 private:
+    std::filesystem::path root_;
     std::string modelName_;
     TessaloyCore::MacKind kind_;
 };

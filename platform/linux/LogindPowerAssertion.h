@@ -1,21 +1,22 @@
 #pragma once
 
 #include "platform/PowerAssertion.h"
+#include "platform/linux/FileDescriptor.h"
 
-#include <QDBusUnixFileDescriptor>
+#include <memory>
 
 namespace Platform::Linux {
 
 // An idle inhibitor of logind, asked for over the system bus; it lasts as long as its file
-// descriptor stays open.
+// descriptor stays open, so closing it (or the process ending) releases it.
 class LogindPowerAssertion final : public PowerAssertion {
 public:
-    std::optional<std::string> hold(const std::string& reason) override;
-    void release() override { inhibitor_ = QDBusUnixFileDescriptor(); }
-    bool isHeld() const override { return inhibitor_.isValid(); }
+    std::optional<int> hold(const std::string& reason) override;
+    void release() override { inhibitor_.reset(); }
+    bool isHeld() const override { return inhibitor_ != nullptr; }
 
 private:
-    QDBusUnixFileDescriptor inhibitor_;
+    std::unique_ptr<FileDescriptor> inhibitor_;
 };
 
 } // namespace Platform::Linux

@@ -1,8 +1,10 @@
 #include "platform/linux/SystemdLoginItems.h"
 
+#include "platform/linux/ChildProcess.h"
 #include "platform/linux/XdgDirectories.h"
 
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -69,6 +71,19 @@ bool contains(const std::filesystem::path& file, const std::string& line) {
     return false;
 }
 
+// Whether `word` is one of `words`.
+bool anyOf(const std::string& word, std::initializer_list<const char*> words) {
+    for (const char* each : words) {
+        if (word == each) return true;
+    }
+    return false;
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 } // namespace
 
 SystemdLoginItems::SystemdLoginItems(std::filesystem::path configHome, std::filesystem::path executable)
@@ -76,21 +91,32 @@ SystemdLoginItems::SystemdLoginItems(std::filesystem::path configHome, std::file
 
 std::filesystem::path SystemdLoginItems::unitFile() const { return configHome_ / "systemd" / "user" / agentUnit; }
 
-std::filesystem::path SystemdLoginItems::wantsLink() const {
-    return configHome_ / "systemd" / "user" / "default.target.wants" / agentUnit;
-}
-
 std::filesystem::path SystemdLoginItems::autostartEntry() const { return configHome_ / "autostart" / mainAppEntry; }
 
-LoginItems::Status SystemdLoginItems::status(Item item) {
-    std::error_code error;
-    if (item == Item::agent) {
-        const bool linked =
-            std::filesystem::exists(wantsLink(), error) && std::filesystem::equivalent(wantsLink(), unitFile(), error);
-        return linked ? Status::enabled : Status::notRegistered;
+std::string SystemdLoginItems::systemctl(const std::vector<std::string>& arguments, bool failureIsAnswer) const {
+    std::vector<std::string> command = {"systemctl", "--user"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const ChildProcess::Result result = ChildProcess::run(command);
+    if (!result.started) throw LoginItemsError("This computer has no systemd to start programs at login.");
+    const std::string output = trimmed(result.output);
+    if (result.exitStatus == 0 || (failureIsAnswer && output.find("Failed to connect") == std::string::npos)) {
+        return output;
     }
-    const bool listed = std::filesystem::exists(autostartEntry(), error) && !contains(autostartEntry(), "Hidden=true");
-    return listed ? Status::enabled : Status::notRegistered;
+    throw LoginItemsError("The user's systemd could not be reached: " + output);
+}
+
+LoginItems::Status SystemdLoginItems::status(Item item) {
+    if (item == Item::mainApp) {
+        std::error_code error;
+        const bool listed =
+            std::filesystem::exists(autostartEntry(), error) && !contains(autostartEntry(), "Hidden=true");
+        return listed ? Status::enabled : Status::notRegistered;
+    }
+    const std::string state = systemctl({"is-enabled", agentUnit}, true);
+    if (anyOf(state, {"enabled", "enabled-runtime", "linked", "linked-runtime", "alias"})) return Status::enabled;
+    if (anyOf(state, {"disabled", "static", "indirect", "generated", "transient"})) return Status::notRegistered;
+    if (state == "not-found" || state.find("No such file") != std::string::npos) return Status::notFound;
+    throw LoginItemsError("The user's systemd gave an unknown state: " + state);
 }
 
 void SystemdLoginItems::registerItem(Item item) {
@@ -100,14 +126,13 @@ void SystemdLoginItems::registerItem(Item item) {
                                         entryArgument(executable_.string()) + "\n");
         return;
     }
-    writeFile(unitFile(), "[Unit]\nDescription=Plovander keep-alive agent\n\n[Service]\nExecStart=" +
-                              unitArgument(executable_.string()) +
-                              "\nRestart=on-failure\n\n[Install]\nWantedBy=default.target\n");
-    std::error_code error;
-    std::filesystem::create_directories(wantsLink().parent_path(), error);
-    std::filesystem::remove(wantsLink(), error);
-    std::filesystem::create_symlink(unitFile(), wantsLink(), error);
-    if (error) throw LoginItemsError("could not enable " + std::string(agentUnit) + ": " + error.message());
+    writeFile(unitFile(),
+              "[Unit]\nDescription=Plovander keep-alive agent\nPartOf=graphical-session.target\n\n"
+              "[Service]\nExecStart=" +
+                  unitArgument(executable_.string()) +
+                  "\nRestart=on-failure\n\n[Install]\nWantedBy=graphical-session.target\n");
+    systemctl({"daemon-reload"});
+    systemctl({"enable", agentUnit});
 }
 
 void SystemdLoginItems::unregisterItem(Item item) {
@@ -115,7 +140,7 @@ void SystemdLoginItems::unregisterItem(Item item) {
         removeFile(autostartEntry());
         return;
     }
-    removeFile(wantsLink());
+    systemctl({"disable", agentUnit});
     removeFile(unitFile());
 }
 

@@ -3,13 +3,14 @@
 #include "platform/LoginItems.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace Platform::Linux {
 
-// The keep-alive agent as a systemd user unit, enabled for the next login the way
-// `systemctl --user enable` does it (a link in default.target.wants); the application's own legacy
-// item as an XDG autostart entry. Both live under the user's configuration folder and run
-// `executable`.
+// The keep-alive agent as a systemd user unit, enabled through the user's systemd (`systemctl
+// --user`) for the graphical session; the application's own legacy item as an XDG autostart entry.
+// Both live under the user's configuration folder and run `executable`.
 class SystemdLoginItems final : public LoginItems {
 public:
     static constexpr const char* agentUnit = "com.tessaloy.plovander.host.agent.service";
@@ -20,11 +21,13 @@ public:
     Status status(Item item) override;
     void registerItem(Item item) override;
     void unregisterItem(Item item) override;
+    std::filesystem::path program() const override { return executable_; }
 
 private:
     std::filesystem::path unitFile() const;
-    std::filesystem::path wantsLink() const;
     std::filesystem::path autostartEntry() const;
+    // `systemctl --user` with `arguments`; its output, or LoginItemsError when it fails.
+    std::string systemctl(const std::vector<std::string>& arguments, bool failureIsAnswer = false) const;
 
     std::filesystem::path configHome_;
     std::filesystem::path executable_;

@@ -45,9 +45,9 @@ std::vector<float> fractions(const unsigned short* levelsOf, int size) {
 
 } // namespace
 
-XRandrGamma::XRandrGamma(std::string displayName) : displayName_(std::move(displayName)) {}
+XRandrGamma::XRandrGamma(std::string displayName, Guard guard) : displayName_(std::move(displayName)), guard_(guard) {}
 
-XRandrGamma::~XRandrGamma() = default;
+XRandrGamma::~XRandrGamma() { restoreSavedRamps(); }
 
 X11Connection* XRandrGamma::connection() {
     if (connection_ && connection_->isBroken()) connection_.reset();
@@ -97,9 +97,12 @@ std::optional<Gamma::Ramps> XRandrGamma::ramps(std::uint32_t displayID) {
 }
 
 bool XRandrGamma::setRamps(std::uint32_t displayID, const Ramps& ramps) {
-    if (!saved_.contains(displayID)) {
+    if (guard_ == Guard::watchdog && !saved_.contains(displayID)) {
         std::optional<Ramps> before = this->ramps(displayID);
         if (!before) return false;
+        if (!watchdog_) watchdog_ = std::make_unique<RestoreWatchdog>(displayName_);
+        // Unguarded ramps would stay black after a crash: better not to change them at all.
+        if (!watchdog_->guardRamps(displayID, *before)) return false;
         saved_.emplace(displayID, std::move(*before));
     }
     const unsigned long crtc = crtcOf(displayID);
@@ -125,6 +128,7 @@ void XRandrGamma::restoreSavedRamps() {
         if (const unsigned long crtc = crtcOf(displayID)) load(crtc, ramps);
     }
     saved_.clear();
+    watchdog_.reset();
 }
 
 } // namespace Linux

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Gamma.h"
+#include "platform/linux/RestoreWatchdog.h"
 #include "platform/linux/X11Connection.h"
 
 #include <map>
@@ -11,9 +12,14 @@ namespace Platform::Linux {
 
 // The gamma ramps of the RandR CRTCs. A display is an output driven by a CRTC, with the output's
 // id as Displays lists it. The connection is made on first use and again after the server went.
+// While ramps are changed, a watchdog process holds the saved ones, so they come back even when
+// this process dies first.
 class XRandrGamma final : public Gamma {
 public:
-    explicit XRandrGamma(std::string displayName);
+    // `none` loads ramps as they come, saving and restoring nothing: for the watchdog itself.
+    enum class Guard { watchdog, none };
+
+    explicit XRandrGamma(std::string displayName, Guard guard = Guard::watchdog);
     ~XRandrGamma() override;
 
     std::vector<std::uint32_t> onlineDisplays() override;
@@ -31,6 +37,8 @@ private:
     std::string displayName_;
     std::unique_ptr<X11Connection> connection_;
     std::map<std::uint32_t, Ramps> saved_;
+    Guard guard_;
+    std::unique_ptr<RestoreWatchdog> watchdog_; // while ramps are saved
 };
 
 } // namespace Platform::Linux

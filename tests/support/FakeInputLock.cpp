@@ -1,28 +1,28 @@
 #include "tests/support/FakeInputLock.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace Testing {
 
-bool FakeInputLock::lock(std::function<void()> onEscape) {
-    if (state_ == State::locked) return true;
+std::array<std::optional<std::string>, Platform::InputLock::layerCount> FakeInputLock::lock(
+    std::function<void()> onEscape) {
+    if (locked_) return {};
     ++locks;
-    refusal_ = refuseWith;
-    if (refusal_) return false;
-    onEscape_ = std::move(onEscape);
-    state_ = State::locked;
-    return true;
+    locked_ = std::any_of(refusals.begin(), refusals.end(), [](const auto& refusal) { return !refusal; });
+    if (locked_) onEscape_ = std::move(onEscape);
+    return refusals;
 }
 
 void FakeInputLock::unlock() {
-    if (state_ == State::unlocked) return;
+    if (!locked_) return;
     ++unlocks;
     onEscape_ = nullptr;
-    state_ = State::unlocked;
+    locked_ = false;
 }
 
 bool FakeInputLock::pressEscapeChord() {
-    if (state_ != State::locked) return false;
+    if (!locked_) return false;
     if (onEscape_) onEscape_();
     return true;
 }

@@ -4,25 +4,27 @@
 
 namespace Testing {
 
-// An input lock that takes nothing: it locks unless the test set `refuseWith`, records how often it
-// was locked and unlocked, and presses the escape chord when the test says so.
+// An input lock that takes nothing: each layer holds unless the test set its refusal, it records
+// how often it was locked and unlocked, and presses the escape chord when the test says so.
 class FakeInputLock final : public Platform::InputLock {
 public:
-    std::optional<std::string> refuseWith;
+    std::array<std::optional<std::string>, layerCount> refusals;
+    bool trusted = true;
+    Counts counted;
     int locks = 0;
     int unlocks = 0;
 
-    bool lock(std::function<void()> onEscape) override;
+    bool isTrusted() override { return trusted; }
+    std::array<std::optional<std::string>, layerCount> lock(std::function<void()> onEscape) override;
     void unlock() override;
-    State state() const override { return state_; }
-    std::optional<std::string> refusal() const override { return refusal_; }
+    bool isLocked() const override { return locked_; }
+    Counts counts() const override { return counted; }
 
     // Runs the handler of the running lock, as the chord at the computer would; false when unlocked.
     bool pressEscapeChord();
 
 private:
-    State state_ = State::unlocked;
-    std::optional<std::string> refusal_;
+    bool locked_ = false;
     std::function<void()> onEscape_;
 };
 

@@ -24,10 +24,12 @@ public:
     bool needsApproval = false;
     std::optional<std::string> failWith;
     std::vector<Change> changes;
+    std::filesystem::path runningProgram = "/opt/plovander/bin/plovander";
 
     Status status(Item item) override;
     void registerItem(Item item) override;
     void unregisterItem(Item item) override;
+    std::filesystem::path program() const override { return runningProgram; }
 };
 
 } // namespace Testing

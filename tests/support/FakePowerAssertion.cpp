@@ -2,7 +2,7 @@
 
 namespace Testing {
 
-std::optional<std::string> FakePowerAssertion::hold(const std::string& reason) {
+std::optional<int> FakePowerAssertion::hold(const std::string& reason) {
     if (held_) return std::nullopt;
     if (refuseWith) return refuseWith;
     taken.push_back(reason);

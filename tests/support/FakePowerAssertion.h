@@ -10,11 +10,11 @@ namespace Testing {
 // often one was released, and refuses while the test sets `refuseWith`.
 class FakePowerAssertion final : public Platform::PowerAssertion {
 public:
-    std::optional<std::string> refuseWith;
+    std::optional<int> refuseWith;
     std::vector<std::string> taken;
     int releases = 0;
 
-    std::optional<std::string> hold(const std::string& reason) override;
+    std::optional<int> hold(const std::string& reason) override;
     void release() override;
     bool isHeld() const override { return held_; }
 

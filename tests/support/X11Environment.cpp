@@ -11,7 +11,10 @@
 namespace Testing {
 
 X11Environment::X11Environment(std::string displayName, std::optional<std::string> soundServer)
-    : displayName_(std::move(displayName)), soundServer_(std::move(soundServer)) {}
+    : displayName_(std::move(displayName)),
+      soundServer_(std::move(soundServer)),
+      gamma_(Platform::Gamma::create(displayName_)),
+      inputLock_(Platform::InputLock::create(displayName_)) {}
 
 std::shared_ptr<Platform::Displays> X11Environment::displays(std::string* whyNot) {
     return Platform::Displays::create(displayName_, whyNot);

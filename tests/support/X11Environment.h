@@ -1,16 +1,19 @@
 #pragma once
 
+#include "platform/Gamma.h"
+#include "platform/InputLock.h"
 #include "tests/support/FakeEnvironment.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace Testing {
 
 // The platform of a test that runs on a real desktop: the displays, the screen capture, the posted
-// events and the pointer's picture are those of the X server `displayName` (a private XvfbServer's),
-// and the sound that of the PulseAudio server `soundServer` when given (a private PulseAudioServer's);
+// events, the pointer's picture, the gamma ramps and the input lock are those of the X server `displayName` (a private
+// XvfbServer's), and the sound that of the PulseAudio server `soundServer` when given (a private PulseAudioServer's);
 // everything else is FakeEnvironment's (manual main actor, memory keychain and settings, fake
 // advertiser, pasteboard and sound, received files in a temporary folder). The servers must outlive
 // the objects made here.
@@ -30,10 +33,14 @@ public:
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
     std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    Platform::Gamma& gamma() override { return *gamma_; }
+    Platform::InputLock& inputLock() override { return *inputLock_; }
 
 private:
     std::string displayName_;
     std::optional<std::string> soundServer_;
+    std::unique_ptr<Platform::Gamma> gamma_;
+    std::unique_ptr<Platform::InputLock> inputLock_;
 };
 
 } // namespace Testing

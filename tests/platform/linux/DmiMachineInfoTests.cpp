@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <optional>
+#include <map>
 #include <vector>
 
 namespace {
@@ -15,27 +15,54 @@ using TessaloyCore::MacKind;
 
 TEST(DmiMachineInfo, TheFirmwaresNamesGiveTheModelAndTheKind) {
     struct Case {
-        std::optional<std::string> productName; // as the kernel shows it, newline and all
-        std::optional<std::string> chassisType;
+        std::string name;
+        std::map<std::string, std::string> files; // below the root, as the kernel shows them
         std::string model;
         MacKind kind;
     };
     const std::vector<Case> cases = {
-        {"MacBookPro18,3\n", "10\n", "MacBookPro18,3", MacKind::laptop},
-        {"Macmini9,1\n", "3\n", "Macmini9,1", MacKind::mini},
-        {"ThinkPad X1 Carbon\n", "10\n", "ThinkPad X1 Carbon", MacKind::laptop},
-        {"Standard PC (Q35 + ICH9, 2009)\n", "1\n", "Standard PC (Q35 + ICH9, 2009)", MacKind::desktop},
-        {std::string("XPS 13 ") + '\0' + "\n", "31\n", "XPS 13", MacKind::laptop},
-        {std::nullopt, std::nullopt, "Mac", MacKind::desktop},
+        {"Apple laptop by its device tree",
+         {{"proc/device-tree/model", std::string("MacBook Air (M1, 2020)") + '\0'}},
+         "MacBook Air (M1, 2020)",
+         MacKind::laptop},
+        {"Apple mini by its DMI model",
+         {{"sys/class/dmi/id/sys_vendor", "Apple Inc.\n"},
+          {"sys/class/dmi/id/product_name", "Macmini8,1\n"},
+          {"sys/class/dmi/id/chassis_type", "10\n"}},
+         "Macmini8,1",
+         MacKind::mini},
+        {"Apple machine of no known kind ignores its chassis",
+         {{"sys/class/dmi/id/sys_vendor", "Apple Inc.\n"},
+          {"sys/class/dmi/id/product_name", "Xserve3,1\n"},
+          {"sys/class/dmi/id/chassis_type", "10\n"}},
+         "Xserve3,1",
+         MacKind::desktop},
+        {"laptop with a family",
+         {{"sys/class/dmi/id/sys_vendor", "LENOVO\n"},
+          {"sys/class/dmi/id/product_family", "ThinkPad X1 Carbon Gen 9\n"},
+          {"sys/class/dmi/id/product_name", "20XW0055GE\n"},
+          {"sys/class/dmi/id/chassis_type", "10\n"}},
+         "ThinkPad X1 Carbon Gen 9",
+         MacKind::laptop},
+        {"desktop with placeholder family",
+         {{"sys/class/dmi/id/product_family", "To be filled by O.E.M.\n"},
+          {"sys/class/dmi/id/product_name", "OptiPlex 7090\n"},
+          {"sys/class/dmi/id/chassis_type", "3\n"}},
+         "OptiPlex 7090",
+         MacKind::desktop},
+        {"virtual machine without DMI", {}, "Mac", MacKind::desktop},
     };
     for (const Case& test : cases) {
-        SCOPED_TRACE(test.model);
-        Testing::TemporaryDirectory dmi;
-        if (test.productName) std::ofstream(dmi / "product_name") << *test.productName;
-        if (test.chassisType) std::ofstream(dmi / "chassis_type") << *test.chassisType;
-        const DmiMachineInfo info(dmi.path());
+        SCOPED_TRACE(test.name);
+        Testing::TemporaryDirectory root;
+        for (const auto& [path, text] : test.files) {
+            std::filesystem::create_directories((root / path).parent_path());
+            std::ofstream(root / path, std::ios::binary) << text;
+        }
+        const DmiMachineInfo info(root.path());
         EXPECT_EQ(info.modelName(), test.model);
         EXPECT_EQ(info.kind(), test.kind);
+        EXPECT_EQ(info.wakeForNetworkAccess(), std::nullopt) << "no interface can tell";
     }
 }
 

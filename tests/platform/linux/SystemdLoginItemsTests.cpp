@@ -1,8 +1,11 @@
 #include "platform/linux/SystemdLoginItems.h"
 
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -21,29 +24,74 @@ std::string contentsOf(const std::filesystem::path& file) {
     return text.str();
 }
 
+// The user's systemd at its boundary: a `systemctl` on PATH that logs its arguments and keeps the
+// enabled state in a file, as systemd 252 words it.
+constexpr const char* systemctlStandIn = R"(#!/bin/sh
+here=$(dirname "$0")
+echo "$*" >> "$here/calls"
+[ -e "$here/no-bus" ] && { echo "Failed to connect to bus: No such file or directory"; exit 1; }
+case "$2" in
+  daemon-reload) exit 0 ;;
+  enable) touch "$here/enabled"; exit 0 ;;
+  disable) rm -f "$here/enabled"; exit 0 ;;
+  is-enabled)
+    [ -e "$here/enabled" ] && { echo enabled; exit 0; }
+    [ -e "$XDG_CONFIG_HOME/systemd/user/$3" ] && { echo disabled; exit 1; }
+    echo "Failed to get unit file state for $3: No such file or directory"; exit 1 ;;
+esac
+exit 1
+)";
+
 class SystemdLoginItemsTest : public ::testing::Test {
 protected:
+    SystemdLoginItemsTest() {
+        std::ofstream(tools / "systemctl") << systemctlStandIn;
+        ::chmod((tools / "systemctl").c_str(), 0755);
+        environment.set("PATH", tools.path().string() + ":/usr/bin:/bin");
+        environment.set("XDG_CONFIG_HOME", config.path().string());
+    }
+
     Testing::TemporaryDirectory config;
+    Testing::TemporaryDirectory tools;
+    Testing::ScopedEnvironment environment;
     SystemdLoginItems items{config.path(), "/opt/My Apps/plo%van$der"};
     const std::filesystem::path unit = config / "systemd/user/com.tessaloy.plovander.host.agent.service";
     const std::filesystem::path entry = config / "autostart/com.tessaloy.plovander.host.desktop";
 };
 
-TEST_F(SystemdLoginItemsTest, TheAgentIsAUserUnitEnabledForTheNextLogin) {
-    EXPECT_EQ(items.status(Item::agent), Status::notRegistered);
+TEST_F(SystemdLoginItemsTest, TheAgentIsAUserUnitEnabledThroughTheUsersSystemd) {
+    EXPECT_EQ(items.status(Item::agent), Status::notFound);
     items.registerItem(Item::agent);
     EXPECT_EQ(items.status(Item::agent), Status::enabled);
-    EXPECT_NE(contentsOf(unit).find("\nExecStart=\"/opt/My Apps/plo%%van$$der\"\n"), std::string::npos)
-        << contentsOf(unit);
-    EXPECT_TRUE(std::filesystem::is_symlink(config / "systemd/user/default.target.wants" / unit.filename()));
-    // Registering again replaces the unit and its link.
-    items.registerItem(Item::agent);
-    EXPECT_EQ(items.status(Item::agent), Status::enabled);
+    const std::string text = contentsOf(unit);
+    EXPECT_NE(text.find("\nExecStart=\"/opt/My Apps/plo%%van$$der\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nRestart=on-failure\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nWantedBy=graphical-session.target\n"), std::string::npos) << text;
 
     items.unregisterItem(Item::agent);
-    EXPECT_EQ(items.status(Item::agent), Status::notRegistered);
+    EXPECT_EQ(items.status(Item::agent), Status::notFound);
     EXPECT_FALSE(std::filesystem::exists(unit));
-    EXPECT_EQ(items.status(Item::mainApp), Status::notRegistered);
+    EXPECT_EQ(contentsOf(tools / "calls"),
+              "--user is-enabled com.tessaloy.plovander.host.agent.service\n--user daemon-reload\n"
+              "--user enable com.tessaloy.plovander.host.agent.service\n"
+              "--user is-enabled com.tessaloy.plovander.host.agent.service\n"
+              "--user disable com.tessaloy.plovander.host.agent.service\n"
+              "--user is-enabled com.tessaloy.plovander.host.agent.service\n");
+}
+
+TEST_F(SystemdLoginItemsTest, WithoutAUserSystemdEveryAgentOperationSaysSo) {
+    std::ofstream(tools / "no-bus") << "";
+    EXPECT_THROW(items.status(Item::agent), Platform::LoginItemsError);
+    EXPECT_THROW(items.registerItem(Item::agent), Platform::LoginItemsError);
+    Testing::TemporaryDirectory empty;
+    Testing::ScopedEnvironment nowhere;
+    nowhere.set("PATH", empty.path().string());
+    try {
+        items.status(Item::agent);
+        ADD_FAILURE() << "no systemctl, yet a status";
+    } catch (const Platform::LoginItemsError& error) {
+        EXPECT_STREQ(error.what(), "This computer has no systemd to start programs at login.");
+    }
 }
 
 TEST_F(SystemdLoginItemsTest, TheLegacyItemIsAnAutostartEntryThatMayBeHidden) {
@@ -55,13 +103,12 @@ TEST_F(SystemdLoginItemsTest, TheLegacyItemIsAnAutostartEntryThatMayBeHidden) {
     EXPECT_EQ(items.status(Item::mainApp), Status::notRegistered);
     items.unregisterItem(Item::mainApp);
     EXPECT_FALSE(std::filesystem::exists(entry));
-    EXPECT_EQ(items.status(Item::agent), Status::notRegistered);
 }
 
 TEST_F(SystemdLoginItemsTest, AFolderThatCannotBeMadeSaysWhy) {
     std::ofstream(config / "systemd") << "a file where the folder belongs";
     EXPECT_THROW(items.registerItem(Item::agent), Platform::LoginItemsError);
-    EXPECT_EQ(items.status(Item::agent), Status::notRegistered);
+    EXPECT_EQ(items.status(Item::agent), Status::notFound);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/Displays.h"
 #include "platform/Gamma.h"
+#include "platform/linux/XRandrGamma.h"
 #include "tests/support/XvfbServer.h"
 
 #include <vector>
@@ -24,7 +25,8 @@ TEST_F(XRandrGammaTest, BlackensADisplayAndGivesItBackTheRampsItHad) {
 
     // The display's own calibration, set by someone else: two-entry ramps stretched over its size.
     const Gamma::Ramps calibration{{0.0f, 1.0f}, {0.0f, 0.5f}, {1.0f, 1.0f}};
-    ASSERT_TRUE(Gamma::create(server.displayName())->setRamps(display, calibration));
+    ASSERT_TRUE(Platform::Linux::XRandrGamma(server.displayName(), Platform::Linux::XRandrGamma::Guard::none)
+                    .setRamps(display, calibration));
     const std::optional<Gamma::Ramps> calibrated = gamma->ramps(display);
     ASSERT_TRUE(calibrated.has_value());
     ASSERT_GT(calibrated->red.size(), 2u);
