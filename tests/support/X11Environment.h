@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/MemoryAllocator.h"
 #include "tests/support/FakeEnvironment.h"
 
 #include <functional>
@@ -11,9 +12,9 @@ namespace Testing {
 // The platform of a test that runs on a real desktop: the displays, the screen capture, the posted
 // events and the pointer's picture are those of the X server `displayName` (a private XvfbServer's),
 // and the sound that of the PulseAudio server `soundServer` when given (a private PulseAudioServer's);
-// everything else is FakeEnvironment's (manual main actor, memory keychain and settings, fake
-// advertiser, pasteboard and sound, received files in a temporary folder). The servers must outlive
-// the objects made here.
+// the memory allocator is the process's own; everything else is FakeEnvironment's (manual main actor,
+// memory keychain and settings, fake advertiser, pasteboard and sound, received files in a temporary
+// folder). The servers must outlive the objects made here.
 class X11Environment final : public FakeEnvironment {
 public:
     explicit X11Environment(std::string displayName, std::optional<std::string> soundServer = std::nullopt);
@@ -30,8 +31,11 @@ public:
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
     std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
+    // Counted as by FakeEnvironment, and done for real, as on a user's desktop.
+    void releaseFreedMemory() override;
 
 private:
+    std::unique_ptr<Platform::MemoryAllocator> allocator_ = Platform::MemoryAllocator::create();
     std::string displayName_;
     std::optional<std::string> soundServer_;
 };
