@@ -2,7 +2,8 @@
 // capture, x264, the sound of a private PulseAudio server) runs on a private Xvfb; a simulated
 // device pairs once, then comes back as a paired device over loopback TLS for 40 sessions, each
 // streaming a moving picture until the device has decoded a few dozen frames, then leaving. The
-// device runs in this process too, and starts afresh with each session, as the phone does.
+// device runs in this process too, and starts afresh with each session, as the phone does. The
+// allocator is the process's own, held and released as the application holds and releases it.
 //
 // Counters (resident set of the process, from /proc/self/statm):
 //   rss_first_MiB   after the first session has ended
