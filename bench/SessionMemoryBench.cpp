@@ -2,12 +2,16 @@
 // capture, x264, the sound of a private PulseAudio server) runs on a private Xvfb; a simulated
 // device pairs once, then comes back as a paired device over loopback TLS for 40 sessions, each
 // streaming a moving picture until the device has decoded a few dozen frames, then leaving. The
-// device runs in this process too, and starts afresh with each session, as the phone does.
+// device runs in this process too, and starts afresh with each session, as the phone does. The
+// allocator is the process's own, held and released as the application holds and releases it.
 //
 // Counters (resident set of the process, from /proc/self/statm):
 //   rss_first_MiB   after the first session has ended
 //   rss_last_MiB    after the last session has ended
 //   rss_growth_MiB  the difference; goal: at most 20
+//   heap_first_MiB, heap_last_MiB, heap_growth_MiB
+//                   the same for what the allocator has handed out and not got back (mallinfo2),
+//                   which tells memory still in use from freed memory the allocator keeps
 //   session_ms      one session on average, from connecting to listening again
 // Qt's headers before X11's, whose macros clash with them.
 #include "tests/support/host/DesktopHost.h"
@@ -18,6 +22,8 @@
 #include "tests/support/PulseAudioServer.h"
 
 #include <benchmark/benchmark.h>
+
+#include <malloc.h>
 
 #include <chrono>
 #include <optional>
@@ -38,6 +44,19 @@ constexpr int screenHeight = 720;
 constexpr int sessionCount = 40;
 constexpr std::uint64_t picturesPerSession = 30;
 constexpr double mebibyte = 1024.0 * 1024.0;
+
+// Bytes handed out by the allocator and not yet freed, over all its arenas and mapped blocks.
+std::uint64_t allocatedBytes() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+struct Sample {
+    std::uint64_t resident = 0;
+    std::uint64_t allocated = 0;
+
+    static Sample now() { return {Bench::residentBytes(), allocatedBytes()}; }
+};
 
 // Waits until the Mac listens for paired devices. It does so a moment after a session ends; that
 // pause passes at once in the main actor's time.
@@ -91,18 +110,23 @@ void sessions(benchmark::State& state) {
     DesktopHost::Problem problem = host.start();
     if (!problem) problem = pair(host, device);
     for (auto _ : state) {
-        std::uint64_t first = 0;
+        Sample first;
         const auto start = Clock::now();
         for (int session = 0; session < sessionCount && !problem; ++session) {
             problem = stream(host, device, picture);
-            if (session == 0) first = Bench::residentBytes();
+            if (session == 0) first = Sample::now();
         }
         const std::chrono::duration<double, std::milli> spent = Clock::now() - start;
-        const std::uint64_t last = Bench::residentBytes();
+        const Sample last = Sample::now();
         if (problem) break;
-        state.counters["rss_first_MiB"] = static_cast<double>(first) / mebibyte;
-        state.counters["rss_last_MiB"] = static_cast<double>(last) / mebibyte;
-        state.counters["rss_growth_MiB"] = (static_cast<double>(last) - static_cast<double>(first)) / mebibyte;
+        const auto report = [&](const std::string& name, std::uint64_t before, std::uint64_t after) {
+            state.counters[name + "_first_MiB"] = static_cast<double>(before) / mebibyte;
+            state.counters[name + "_last_MiB"] = static_cast<double>(after) / mebibyte;
+            state.counters[name + "_growth_MiB"] =
+                (static_cast<double>(after) - static_cast<double>(before)) / mebibyte;
+        };
+        report("rss", first.resident, last.resident);
+        report("heap", first.allocated, last.allocated);
         state.counters["session_ms"] = spent.count() / sessionCount;
     }
     if (problem) state.SkipWithError(problem->c_str());

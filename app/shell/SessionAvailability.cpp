@@ -226,6 +226,12 @@ void SessionAvailability::scheduleCaptureRetry() {
     });
 }
 
+void SessionAvailability::listening() {
+    unattended_.listening();
+    // What the last session's channels and their threads freed after its capture stopped.
+    c_.environment.releaseFreedMemory();
+}
+
 std::int64_t SessionAvailability::listeningFailed() {
     unattended_.failed();
     return unattended_.consecutiveFailures();

@@ -70,7 +70,7 @@ public:
     void scheduleCaptureRetry();
 
     // The listener for paired devices is up, or it stopped by itself (returns the failure count).
-    void listening() { unattended_.listening(); }
+    void listening();
     std::int64_t listeningFailed();
 
     // Stops the listener, waiting until no event of it can come.

@@ -16,8 +16,6 @@
 #include "platform/TransferFiles.h"
 #include "platform/Workspace.h"
 
-#include <malloc.h>
-
 namespace Platform {
 
 std::unique_ptr<Environment> Environment::create(const std::vector<std::string>& launchArguments) {
@@ -27,7 +25,8 @@ std::unique_ptr<Environment> Environment::create(const std::vector<std::string>&
 namespace Linux {
 
 LinuxEnvironment::LinuxEnvironment(const std::vector<std::string>& launchArguments)
-    : defaults_(SettingsUserDefaults::defaultPath(), UserDefaults::parseLaunchArguments(launchArguments)),
+    : allocator_(MemoryAllocator::create()),
+      defaults_(SettingsUserDefaults::defaultPath(), UserDefaults::parseLaunchArguments(launchArguments)),
       keychain_(FileKeychain::defaultRoot()),
       gamma_(Gamma::create()),
       inputLock_(InputLock::create()),
@@ -71,8 +70,6 @@ std::shared_ptr<TransferFiles> LinuxEnvironment::transferFiles() {
     if (!transferFiles_) transferFiles_ = TransferFiles::create();
     return transferFiles_;
 }
-
-void LinuxEnvironment::releaseFreedMemory() { ::malloc_trim(0); }
 
 } // namespace Linux
 } // namespace Platform

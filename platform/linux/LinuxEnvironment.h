@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Environment.h"
+#include "platform/MemoryAllocator.h"
 #include "platform/linux/FileKeychain.h"
 #include "platform/linux/QtMainActor.h"
 #include "platform/linux/SettingsUserDefaults.h"
@@ -42,9 +43,11 @@ public:
     Interfaces& interfaces() override { return *interfaces_; }
     Workspace& workspace() override { return *workspace_; }
 
-    void releaseFreedMemory() override;
+    void releaseFreedMemory() override { allocator_->releaseFreed(); }
 
 private:
+    // First, so the allocator is held to few pools before anything here starts a thread.
+    std::unique_ptr<MemoryAllocator> allocator_;
     QtMainActor mainActor_;
     SettingsUserDefaults defaults_;
     FileKeychain keychain_;

@@ -39,4 +39,9 @@ std::shared_ptr<Platform::AudioCapture> X11Environment::audioCapture(TessaloyBas
     return Platform::AudioCapture::create(queue, *soundServer_);
 }
 
+void X11Environment::releaseFreedMemory() {
+    FakeEnvironment::releaseFreedMemory();
+    allocator_->releaseFreed();
+}
+
 } // namespace Testing

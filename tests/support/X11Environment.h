@@ -2,6 +2,7 @@
 
 #include "platform/Gamma.h"
 #include "platform/InputLock.h"
+#include "platform/MemoryAllocator.h"
 #include "tests/support/FakeEnvironment.h"
 
 #include <functional>
@@ -12,11 +13,12 @@
 namespace Testing {
 
 // The platform of a test that runs on a real desktop: the displays, the screen capture, the posted
-// events, the pointer's picture, the gamma ramps and the input lock are those of the X server `displayName` (a private
-// XvfbServer's), and the sound that of the PulseAudio server `soundServer` when given (a private PulseAudioServer's);
-// everything else is FakeEnvironment's (manual main actor, memory keychain and settings, fake
-// advertiser, pasteboard and sound, received files in a temporary folder). The servers must outlive
-// the objects made here.
+// events, the pointer's picture, the gamma ramps and the input lock are those of the X server
+// `displayName` (a private XvfbServer's), and the sound that of the PulseAudio server `soundServer`
+// when given (a private PulseAudioServer's); the memory allocator is the process's own; everything
+// else is FakeEnvironment's (manual main actor, memory keychain and settings, fake advertiser,
+// pasteboard and sound, received files in a temporary folder). The servers must outlive the objects
+// made here.
 class X11Environment final : public FakeEnvironment {
 public:
     explicit X11Environment(std::string displayName, std::optional<std::string> soundServer = std::nullopt);
@@ -35,8 +37,11 @@ public:
     std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
     Platform::Gamma& gamma() override { return *gamma_; }
     Platform::InputLock& inputLock() override { return *inputLock_; }
+    // Counted as by FakeEnvironment, and done for real, as on a user's desktop.
+    void releaseFreedMemory() override;
 
 private:
+    std::unique_ptr<Platform::MemoryAllocator> allocator_ = Platform::MemoryAllocator::create();
     std::string displayName_;
     std::optional<std::string> soundServer_;
     std::unique_ptr<Platform::Gamma> gamma_;

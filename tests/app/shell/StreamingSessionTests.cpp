@@ -146,14 +146,19 @@ TEST_F(StreamingSessionTest, APairedDeviceIsAdmittedWithoutAClickWhileTheMacIsAv
     EXPECT_TRUE(session->pairedDevices()[0].lastSeenAt.has_value());
 
     // The Mac ends the session and stays available: the device is told, and listening resumes
-    // after the first back-off of one second.
+    // after the first back-off of one second. The session's memory goes back to the system once
+    // its capture has stopped, and what its channels freed later once listening resumes.
+    const int releasesWhileSharing = environment.memoryReleases;
     session->stopSharing(StopReason::hostDisconnected());
     EXPECT_EQ(session->phaseDescription(), "Disconnected. This Mac is still available.");
     EXPECT_EQ(endsOn(*control), std::vector{EndReason::hostDisconnected});
+    EXPECT_TRUE(until([&] { return environment.memoryReleases == releasesWhileSharing + 1; }));
     environment.actor.advance(999ms);
     EXPECT_FALSE(session->acceptsPairedDevices());
     environment.actor.advance(1ms);
     ASSERT_TRUE(until([&] { return session->acceptsPairedDevices() && !listener().isStopped(); }));
+    emit(Event::Advertising{55801});
+    EXPECT_EQ(environment.memoryReleases, releasesWhileSharing + 2);
 }
 
 TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {
