@@ -285,7 +285,7 @@ void ListenerEventRouter::receivedSession(const WirePacket& packet, ChannelRole 
         TraceLog::message([&] { return "ignored a session message on the " + roleName(role) + " channel"; });
         return;
     }
-    c_.messages.handle(*message);
+    c_.messages.handle(*message, c_.link.controlChannel);
 }
 
 void ListenerEventRouter::receivedTransfer(const WirePacket& packet, ChannelRole role) {

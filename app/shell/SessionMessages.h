@@ -14,6 +14,10 @@ namespace Platform {
 class Environment;
 }
 
+namespace TessaloyNet {
+class PacketChannel;
+}
+
 namespace Plovander {
 
 class CaptureProbe;
@@ -44,15 +48,21 @@ public:
 
     explicit SessionMessages(Collaborators collaborators);
 
-    void handle(const TessaloyCore::SessionMessage& message);
+    // Replies go back on `channel`, the control channel the message came on.
+    void handle(const TessaloyCore::SessionMessage& message,
+                const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
     // The device draws the pointer: it gets positions instead of a picture of it.
     void startLocalPointerMode();
+    // Remote control was switched on: a pointer the device draws itself leaves the picture now.
+    void remoteControlAllowed();
     void sendReachabilityInfo();
     void sendHostInfo();
 
 private:
-    void pasteOnMac(const std::string& text);
-    void copyFromMac();
+    using Channel = std::shared_ptr<TessaloyNet::PacketChannel>;
+
+    void pasteOnMac(const std::string& text, const Channel& channel);
+    void copyFromMac(const Channel& channel);
     void requestKeyframe();
     TessaloyCore::SessionMessage displayList() const;
     QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
@@ -60,6 +70,7 @@ private:
     void applySound(bool on);
     void applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list);
     void setDeviceDrawsPointer();
+    void leavePointerOutOfPicture();
 
     Collaborators c_;
 };
