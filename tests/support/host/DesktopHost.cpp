@@ -40,9 +40,13 @@ bool isReady(DeviceSimulator::Connection* connection) {
 
 DesktopHost::DesktopHost(const Options& options)
     : port(freePort()),
-      server({.width = options.width, .height = options.height, .disabledExtensions = {}}),
-      desktop(server.displayName()),
-      environment(server.displayName(), options.soundServer) {
+      xvfb(options.monitors.empty() ? std::make_unique<XvfbServer>(XvfbServer::Options{
+                                          .width = options.width, .height = options.height, .disabledExtensions = {}})
+                                    : nullptr),
+      xorg(xvfb ? nullptr : std::make_unique<XorgDummyServer>(XorgDummyServer::Options{options.monitors})),
+      displayName(xvfb ? xvfb->displayName() : xorg->displayName()),
+      desktop(displayName),
+      environment(displayName, options.soundServer) {
     // TESSALOY_TRACE=1 also shows the trace as it is written.
     Plovander::TraceLog::configure({.enabled = true,
                                     .file = traceFolder / "trace.log",
