@@ -27,6 +27,8 @@ struct SessionLink {
     // The capture start of an approved session; empty once it ended or was cancelled.
     TaskHandle startupTask;
     bool localCursorEnabled = false;
+    // A switch into local-pointer mode is under way on the current control channel.
+    bool cursorModeStarting = false;
 
     // The session's media or control channel.
     bool isOwnChannel(const TessaloyNet::PacketChannel& channel) const;

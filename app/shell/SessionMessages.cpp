@@ -234,7 +234,9 @@ void SessionMessages::leavePointerOutOfPicture() {
 }
 
 void SessionMessages::startLocalPointerMode() {
-    if (!c_.link.controlChannel) return;
+    // A device that asks again while the switch is under way gets the one switch.
+    if (!c_.link.controlChannel || c_.link.cursorModeStarting) return;
+    c_.link.cursorModeStarting = true;
     const std::weak_ptr<TessaloyNet::PacketChannel> weakChannel = c_.link.controlChannel;
     TaskHandle::detach([this, weak = weak_from_this(), weakChannel,
                         generation = c_.link.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
@@ -246,6 +248,7 @@ void SessionMessages::startLocalPointerMode() {
         if (!stillThisSession()) co_return;
         const bool accepted = co_await c_.capture.setCursorInVideo(false);
         if (!stillThisSession()) co_return;
+        c_.link.cursorModeStarting = false;
         TraceLog::message(accepted ? "local pointer on: the Mac pointer is out of the picture"
                                    : "local pointer refused");
         if (!accepted) co_return;
