@@ -222,7 +222,8 @@ void SessionMessages::setDeviceDrawsPointer() {
 }
 
 void SessionMessages::remoteControlAllowed() {
-    if (!c_.preferences.deviceWantsOwnPointer || !c_.model.isSharing) return;
+    // Also while capture starts: the probe remembers the choice for the capture it starts.
+    if (!c_.preferences.deviceWantsOwnPointer) return;
     TraceLog::message("device draws the pointer; capturing without it");
     leavePointerOutOfPicture();
 }

@@ -53,7 +53,8 @@ public:
                 const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
     // The device draws the pointer: it gets positions instead of a picture of it.
     void startLocalPointerMode();
-    // Remote control was switched on: a pointer the device draws itself leaves the picture now.
+    // Remote control was switched on: a pointer the device of this session draws itself leaves the
+    // picture now.
     void remoteControlAllowed();
     void sendReachabilityInfo();
     void sendHostInfo();

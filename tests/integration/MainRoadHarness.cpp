@@ -14,7 +14,7 @@ std::vector<WirePacket> packetsOf(Testing::DeviceSimulator::Connection& connecti
 } // namespace
 
 DesktopSessionTest::DesktopSessionTest()
-    : DesktopHost({.width = screenWidth, .height = screenHeight, .soundServer = std::nullopt, .monitors = {}}) {}
+    : DesktopHost({.width = screenWidth, .height = screenHeight, .soundServer = std::nullopt}) {}
 
 void DesktopSessionTest::SetUp() {
     const auto problem = start();

@@ -26,8 +26,7 @@ protected:
     void SetUp() override {
         try {
             // Different shapes, so a picture tells which monitor it shows at any quality step.
-            host = std::make_unique<DesktopHost>(DesktopHost::Options{
-                .width = 0, .height = 0, .soundServer = std::nullopt, .monitors = {{1920, 1080}, {1024, 768}}});
+            host = std::make_unique<DesktopHost>(Testing::XorgDummyServer::Options{{{1920, 1080}, {1024, 768}}});
         } catch (const Testing::XorgDummyServer::Unavailable& why) {
             GTEST_SKIP() << "needs Xorg with the dummy video driver: " << why.what();
         }

@@ -38,12 +38,17 @@ bool isReady(DeviceSimulator::Connection* connection) {
 
 } // namespace
 
-DesktopHost::DesktopHost(const Options& options)
+DesktopHost::DesktopHost(const Options& options) : DesktopHost(options, std::nullopt) {}
+
+DesktopHost::DesktopHost(const XorgDummyServer::Options& monitors)
+    : DesktopHost(Options{.width = 0, .height = 0, .soundServer = std::nullopt}, monitors) {}
+
+DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors)
     : port(freePort()),
-      xvfb(options.monitors.empty() ? std::make_unique<XvfbServer>(XvfbServer::Options{
-                                          .width = options.width, .height = options.height, .disabledExtensions = {}})
-                                    : nullptr),
-      xorg(xvfb ? nullptr : std::make_unique<XorgDummyServer>(XorgDummyServer::Options{options.monitors})),
+      xvfb(monitors ? nullptr
+                    : std::make_unique<XvfbServer>(XvfbServer::Options{
+                          .width = options.width, .height = options.height, .disabledExtensions = {}})),
+      xorg(monitors ? std::make_unique<XorgDummyServer>(*monitors) : nullptr),
       displayName(xvfb ? xvfb->displayName() : xorg->displayName()),
       desktop(displayName),
       environment(displayName, options.soundServer) {

@@ -36,16 +36,16 @@ public:
         int height = 360;
         // The PulseAudio server (PulseAudioServer::server()) whose sound is shared.
         std::optional<std::string> soundServer;
-        // Monitors side by side on an XorgDummyServer instead of one Xvfb screen of the size above.
-        std::vector<XorgDummyServer::Monitor> monitors;
     };
     // What went wrong, for the caller to report; nothing when all went right.
     using Problem = std::optional<std::string>;
 
     static constexpr std::chrono::milliseconds patience{20'000};
 
-    // Throws XorgDummyServer::Unavailable when monitors are asked for and Xorg cannot run here.
     explicit DesktopHost(const Options& options);
+    // On several monitors side by side (an XorgDummyServer) instead of one Xvfb screen. Throws
+    // XorgDummyServer::Unavailable when Xorg cannot run here.
+    explicit DesktopHost(const XorgDummyServer::Options& monitors);
     ~DesktopHost();
     DesktopHost(const DesktopHost&) = delete;
     DesktopHost& operator=(const DesktopHost&) = delete;
@@ -94,6 +94,8 @@ public:
     std::unique_ptr<Plovander::StreamingSession> session;
 
 private:
+    DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors);
+
     std::chrono::steady_clock::time_point lastPump_ = std::chrono::steady_clock::now();
 };
 
