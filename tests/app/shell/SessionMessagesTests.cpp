@@ -1,5 +1,6 @@
 #include "tests/app/shell/StreamingSessionFixture.h"
 
+#include "core/InputEvent.h"
 #include "core/SessionMessage.h"
 #include "tests/support/FakeDisplays.h"
 #include "tests/support/FakePasteboard.h"
@@ -31,11 +32,16 @@ protected:
         auto media = connect(Role::media, "Pairing", device.key);
         auto control = connect(Role::control, "Pairing", device.key);
         receive(media, Role::media, TessaloyNet::PairingExchange(device.key, device.name).packet());
-        held_.emplace();
-        captureQueue.async([held = held_->get_future().share()] { held.wait(); });
+        holdCapture();
         session->approvePeer();
         environment.actor.runUntilIdle();
         return {media, control};
+    }
+
+    // Capture work waits until releaseCapture().
+    void holdCapture() {
+        held_.emplace();
+        captureQueue.async([held = held_->get_future().share()] { held.wait(); });
     }
 
     void releaseCapture() {
@@ -259,6 +265,24 @@ TEST_F(SessionMessagesTest, CodecQualityAndPointerRestartOnlyOnChange) {
     EXPECT_TRUE(probe->cursorInVideo());
     session->setAllowsRemoteControl(true);
     ASSERT_TRUE(until([&] { return !probe->cursorInVideo(); }));
+}
+
+// The session ends while the switch to the local pointer waits for capture: the switch has no
+// effect when its answer comes.
+TEST_F(SessionMessagesTest, ALocalPointerSwitchThatOutlivesItsSessionDoesNothing) {
+    const auto [media, control] = pairAndApprove(Device{"Ada"});
+    holdCapture();
+    send(control, Message::Quality{QualityMode::saver}); // its restart keeps capture busy
+    using TessaloyCore::InputEvent;
+    receive(control, Role::control, InputEvent{InputEvent::EnableLocalCursor{}}.packet());
+    session->stopSharing(StopReason::userStopped());
+    newTrace();
+    releaseCapture();
+    ASSERT_TRUE(until([&] { return !probe->isBusy() && !probe->isRunning() && probe->cursorInVideo(); }));
+    for (const auto& line : newTrace()) EXPECT_FALSE(line.starts_with("local pointer")) << line;
+    for (const auto& packet : control->sent(FakePacketChannel::Route::direct)) {
+        EXPECT_NE(packet.kind(), TessaloyCore::WirePacket::Kind::cursorUpdate);
+    }
 }
 
 } // namespace
