@@ -104,6 +104,7 @@ void ListenerEventRouter::controlAuthenticated(const std::shared_ptr<TessaloyNet
     // again and again holds one connection, not one per attempt.
     if (c_.link.controlChannel && c_.link.controlChannel != channel) c_.link.controlChannel->close();
     c_.link.controlChannel = channel;
+    c_.link.cursorModeStarting = false;
     c_.capture.audio().setDestination(
         [weak = std::weak_ptr<TessaloyNet::PacketChannel>(channel)](TessaloyCore::WirePacket packet) {
             if (const auto live = weak.lock()) live->sendDroppable(std::move(packet), audioPacketsInFlight);
@@ -285,7 +286,7 @@ void ListenerEventRouter::receivedSession(const WirePacket& packet, ChannelRole 
         TraceLog::message([&] { return "ignored a session message on the " + roleName(role) + " channel"; });
         return;
     }
-    c_.messages.handle(*message);
+    c_.messages.handle(*message, c_.link.controlChannel);
 }
 
 void ListenerEventRouter::receivedTransfer(const WirePacket& packet, ChannelRole role) {

@@ -29,6 +29,8 @@ struct SessionLink {
     // An update the device asked for; a stop withdraws it.
     TaskHandle remoteUpdate;
     bool localCursorEnabled = false;
+    // A switch into local-pointer mode is under way on the current control channel.
+    bool cursorModeStarting = false;
 
     // The session's media or control channel.
     bool isOwnChannel(const TessaloyNet::PacketChannel& channel) const;

@@ -32,6 +32,15 @@ std::string shortText(std::string_view text) {
     return std::string(TessaloyCore::leadingScalars(text, TessaloyCore::HostInfo::maximumTextCharacters));
 }
 
+// A reply that cannot be encoded, or whose channel is gone, is dropped.
+void sendOn(TessaloyNet::PacketChannel* channel, const SessionMessage& message) {
+    if (!channel) return;
+    try {
+        channel->sendDirect(message.packet());
+    } catch (const std::exception&) {
+    }
+}
+
 bool isPreference(const SessionMessage& message) {
     return message.is<SessionMessage::Quality>() || message.is<SessionMessage::Sound>() ||
            message.is<SessionMessage::VideoCodecs>() || message.is<SessionMessage::DrawsPointer>();
@@ -47,7 +56,7 @@ std::optional<TessaloyCore::HostInfo::AvailableRelease> SessionMessages::availab
 
 SessionMessages::SessionMessages(Collaborators collaborators) : c_(std::move(collaborators)) {}
 
-void SessionMessages::handle(const SessionMessage& message) {
+void SessionMessages::handle(const SessionMessage& message, const Channel& channel) {
     const bool streaming = c_.link.isStreaming();
     const bool sharing = c_.model.isSharing;
     // The device's preferences reach the capture that starts right after approval.
@@ -57,14 +66,14 @@ void SessionMessages::handle(const SessionMessage& message) {
         return;
     }
     std::visit(
-        [this](const auto& value) {
+        [this, &channel](const auto& value) {
             using Case = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Case, SessionMessage::PasteOnMac>) {
-                pasteOnMac(value.text);
+                pasteOnMac(value.text, channel);
             } else if constexpr (std::is_same_v<Case, SessionMessage::CopyFromMac>) {
-                copyFromMac();
+                copyFromMac(channel);
             } else if constexpr (std::is_same_v<Case, SessionMessage::ListDisplays>) {
-                c_.link.sendOnControl(displayList());
+                sendOn(channel.get(), displayList());
             } else if constexpr (std::is_same_v<Case, SessionMessage::ShareDisplay>) {
                 TaskHandle::detach([this, weak = weak_from_this(), id = value.id](CancellationToken) -> QCoro::Task<> {
                     if (weak.lock()) co_await switchSharedDisplay(id, true);
@@ -82,7 +91,7 @@ void SessionMessages::handle(const SessionMessage& message) {
             } else if constexpr (std::is_same_v<Case, SessionMessage::RequestKeyframe>) {
                 requestKeyframe();
             } else if constexpr (std::is_same_v<Case, SessionMessage::UpdateMac>) {
-                requestUpdate();
+                requestUpdate(channel);
             } else {
                 TraceLog::message("ignored a message that only travels to the device");
             }
@@ -90,10 +99,10 @@ void SessionMessages::handle(const SessionMessage& message) {
         message.value);
 }
 
-void SessionMessages::pasteOnMac(const std::string& text) {
+void SessionMessages::pasteOnMac(const std::string& text, const Channel& channel) {
     using Refusal = SessionMessage::ClipboardRefusal;
     if (!c_.model.allowsRemoteControl) {
-        c_.link.sendOnControl(SessionMessage{SessionMessage::ClipboardRefused{Refusal::notAllowed}});
+        sendOn(channel.get(), SessionMessage{SessionMessage::ClipboardRefused{Refusal::notAllowed}});
         return;
     }
     const auto pasteboard = c_.environment.pasteboard();
@@ -101,12 +110,12 @@ void SessionMessages::pasteOnMac(const std::string& text) {
     pasteboard->setString(text);
     c_.transfers.paste();
     TraceLog::message("pasted text from the device");
-    c_.link.sendOnControl(SessionMessage{SessionMessage::Pasted{}});
+    sendOn(channel.get(), SessionMessage{SessionMessage::Pasted{}});
 }
 
-void SessionMessages::copyFromMac() {
+void SessionMessages::copyFromMac(const Channel& channel) {
     using Refusal = SessionMessage::ClipboardRefusal;
-    const auto reply = [this](SessionMessage message) { c_.link.sendOnControl(message); };
+    const auto reply = [&channel](const SessionMessage& message) { sendOn(channel.get(), message); };
     if (!c_.model.allowsRemoteControl) {
         reply(SessionMessage{SessionMessage::ClipboardRefused{Refusal::notAllowed}});
         return;
@@ -128,19 +137,18 @@ void SessionMessages::copyFromMac() {
     }
 }
 
-void SessionMessages::requestUpdate() {
+void SessionMessages::requestUpdate(const Channel& channel) {
     using TessaloyCore::UpdateStatus;
     if (!c_.model.allowsRemoteControl) {
-        c_.link.sendOnControl(SessionMessage{UpdateStatus{UpdateStatus::State::notAllowed, std::nullopt}});
+        sendOn(channel.get(), SessionMessage{UpdateStatus{UpdateStatus::State::notAllowed, std::nullopt}});
         return;
     }
     TraceLog::message("update requested by the device");
     const std::uint64_t generation = c_.link.state.sessionGeneration();
     c_.link.remoteUpdate.cancel();
     // Bound to the session that asked: a later session, or remote control switched off, stops it.
-    c_.link.remoteUpdate =
-        TaskHandle::start([this, weak = weak_from_this(), generation,
-                           channel = c_.link.controlChannel](CancellationToken token) -> QCoro::Task<> {
+    c_.link.remoteUpdate = TaskHandle::start(
+        [this, weak = weak_from_this(), generation, channel](CancellationToken token) -> QCoro::Task<> {
             if (!weak.lock()) co_return;
             const auto isAllowed = [this, weak, generation] {
                 return weak.lock() && c_.model.allowsRemoteControl && c_.model.isSharing &&
@@ -172,12 +180,16 @@ SessionMessage SessionMessages::displayList() const {
     const std::size_t count = std::min(displays.size(), SessionMessage::maximumDisplays);
     for (std::size_t i = 0; i < count; ++i) {
         const auto& display = displays[i];
+        // A name over the codec's limit is cut rather than losing the whole list.
+        const std::string name = display.name.empty()
+                                     ? "Display " + std::to_string(display.displayID)
+                                     : std::string(TessaloyCore::leadingScalars(
+                                           display.name, SessionMessage::DisplayInfo::maximumNameCharacters));
         list.displays.push_back({.id = display.displayID,
                                  .width = std::clamp<std::int64_t>(display.width, 1, 65'535),
                                  .height = std::clamp<std::int64_t>(display.height, 1, 65'535),
                                  .isMain = display.isMain,
-                                 .name = std::string(TessaloyCore::leadingScalars(
-                                     display.name, SessionMessage::DisplayInfo::maximumNameCharacters))});
+                                 .name = name});
     }
     list.shared = c_.capture.selectedDisplayID();
     return SessionMessage{std::move(list)};
@@ -234,18 +246,32 @@ void SessionMessages::applyVideoCodecs(const std::vector<TessaloyCore::VideoCode
 }
 
 void SessionMessages::setDeviceDrawsPointer() {
+    c_.preferences.deviceWantsOwnPointer = true;
     if (!c_.model.allowsRemoteControl) {
         TraceLog::message("device draws the pointer; keeping it in the picture until control is on");
         return;
     }
     TraceLog::message("device draws the pointer; capturing without it");
+    leavePointerOutOfPicture();
+}
+
+void SessionMessages::remoteControlAllowed() {
+    // Also while capture starts: the probe remembers the choice for the capture it starts.
+    if (!c_.preferences.deviceWantsOwnPointer) return;
+    TraceLog::message("device draws the pointer; capturing without it");
+    leavePointerOutOfPicture();
+}
+
+void SessionMessages::leavePointerOutOfPicture() {
     TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
         if (weak.lock()) co_await c_.capture.setCursorInVideo(false);
     });
 }
 
 void SessionMessages::startLocalPointerMode() {
-    if (!c_.link.controlChannel) return;
+    // A device that asks again while the switch is under way gets the one switch.
+    if (!c_.link.controlChannel || c_.link.cursorModeStarting) return;
+    c_.link.cursorModeStarting = true;
     const std::weak_ptr<TessaloyNet::PacketChannel> weakChannel = c_.link.controlChannel;
     TaskHandle::detach([this, weak = weak_from_this(), weakChannel,
                         generation = c_.link.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
@@ -257,18 +283,13 @@ void SessionMessages::startLocalPointerMode() {
         if (!stillThisSession()) co_return;
         const bool accepted = co_await c_.capture.setCursorInVideo(false);
         if (!stillThisSession()) co_return;
+        c_.link.cursorModeStarting = false;
         TraceLog::message(accepted ? "local pointer on: the Mac pointer is out of the picture"
                                    : "local pointer refused");
         if (!accepted) co_return;
         c_.link.localCursorEnabled = true;
-        c_.pointerShapes.setSend([weakChannel](const SessionMessage& message) {
-            const auto channel = weakChannel.lock();
-            if (!channel) return;
-            try {
-                channel->sendDirect(message.packet());
-            } catch (const std::exception&) {
-            }
-        });
+        c_.pointerShapes.setSend(
+            [weakChannel](const SessionMessage& message) { sendOn(weakChannel.lock().get(), message); });
         c_.pointerShapes.start();
         c_.sessionCapture.sendLocalPointer(weakChannel.lock());
     });

@@ -16,6 +16,10 @@ namespace Platform {
 class Environment;
 }
 
+namespace TessaloyNet {
+class PacketChannel;
+}
+
 namespace Plovander {
 
 class CaptureProbe;
@@ -48,17 +52,24 @@ public:
 
     explicit SessionMessages(Collaborators collaborators);
 
-    void handle(const TessaloyCore::SessionMessage& message);
+    // Replies go back on `channel`, the control channel the message came on.
+    void handle(const TessaloyCore::SessionMessage& message,
+                const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
     // The device draws the pointer: it gets positions instead of a picture of it.
     void startLocalPointerMode();
+    // Remote control was switched on: a pointer the device of this session draws itself leaves the
+    // picture now.
+    void remoteControlAllowed();
     void sendReachabilityInfo();
     void sendHostInfo();
 
 private:
-    void pasteOnMac(const std::string& text);
-    void copyFromMac();
+    using Channel = std::shared_ptr<TessaloyNet::PacketChannel>;
+
+    void pasteOnMac(const std::string& text, const Channel& channel);
+    void copyFromMac(const Channel& channel);
     void requestKeyframe();
-    void requestUpdate();
+    void requestUpdate(const Channel& channel);
     std::optional<TessaloyCore::HostInfo::AvailableRelease> availableRelease() const;
     TessaloyCore::SessionMessage displayList() const;
     QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
@@ -66,6 +77,7 @@ private:
     void applySound(bool on);
     void applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list);
     void setDeviceDrawsPointer();
+    void leavePointerOutOfPicture();
 
     Collaborators c_;
     // The update the device asked for, bound to its session.

@@ -16,6 +16,7 @@ void StreamPreferences::restartLadder(TessaloyCore::QualityMode mode) {
 void StreamPreferences::reset(TessaloyCore::QualityMode mode) {
     restartLadder(mode);
     deviceCodecs_ = {VideoCodec::h264};
+    deviceWantsOwnPointer = false;
 }
 
 bool StreamPreferences::setDeviceCodecs(std::set<VideoCodec> codecs) {

@@ -17,7 +17,7 @@ public:
 
     // A fresh ladder for `mode`, at its first rung.
     void restartLadder(TessaloyCore::QualityMode mode);
-    // What the next device starts with: a fresh ladder and H.264 only.
+    // What the next device starts with: a fresh ladder, H.264 only and the pointer in the picture.
     void reset(TessaloyCore::QualityMode mode);
     // Returns whether the set changed; H.264 is always in it.
     bool setDeviceCodecs(std::set<TessaloyCore::VideoCodec> codecs);
@@ -27,6 +27,8 @@ public:
     const std::set<TessaloyCore::VideoCodec>& deviceCodecs() const { return deviceCodecs_; }
 
     bool wantsSound = true;
+    // The device said it draws the pointer itself.
+    bool deviceWantsOwnPointer = false;
 
 private:
     TessaloyCore::QualityLadder ladder_;

@@ -216,7 +216,11 @@ bool StreamingSession::needsAvailabilityChoice() const {
 void StreamingSession::setAllowsRemoteControl(bool allowed) {
     assertOnMainActor();
     defaults_.setBoolean(Settings::allowRemoteControl, allowed);
-    if (!model_.allowsRemoteControl.set(allowed) || allowed) return;
+    if (!model_.allowsRemoteControl.set(allowed)) return;
+    if (allowed) {
+        messages_->remoteControlAllowed();
+        return;
+    }
     effects_->releaseRemoteControl();
     transfers_->cancelAll();
 }

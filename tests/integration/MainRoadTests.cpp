@@ -111,7 +111,7 @@ TEST_F(MainRoad, PairStreamControlStopAndComeBackWithoutACode) {
     EXPECT_TRUE(heardASecond(device.media().tally())) << device.media().tally().audioSamples << " samples";
 
     // The device moves the pointer, clicks and types; the events reach the X server.
-    X11InputWindow window(server.displayName());
+    X11InputWindow window(displayName);
     XSelectInput(
         window.display(), window.window(),
         KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask);

@@ -21,7 +21,7 @@ class Privacy : public DesktopSessionTest {
 protected:
     // Device name to its use (XISlaveKeyboard, XIFloatingSlave, ...), as the server lists them now.
     std::map<std::string, int> deviceUses() {
-        ::Display* display = XOpenDisplay(server.displayName().c_str());
+        ::Display* display = XOpenDisplay(displayName.c_str());
         int count = 0;
         XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
         std::map<std::string, int> uses;
@@ -32,7 +32,7 @@ protected:
     }
 
     std::pair<int, int> pointer() {
-        ::Display* display = XOpenDisplay(server.displayName().c_str());
+        ::Display* display = XOpenDisplay(displayName.c_str());
         ::Window root = 0;
         ::Window child = 0;
         int x = -1;
@@ -64,7 +64,7 @@ protected:
         return last;
     }
 
-    XRandrGamma gamma{server.displayName(), XRandrGamma::Guard::none};
+    XRandrGamma gamma{displayName, XRandrGamma::Guard::none};
 };
 
 TEST_F(Privacy, TheDeviceGetsWhatIsInForceAndTheSessionsEndGivesEverythingBack) {

@@ -38,11 +38,20 @@ bool isReady(DeviceSimulator::Connection* connection) {
 
 } // namespace
 
-DesktopHost::DesktopHost(const Options& options)
+DesktopHost::DesktopHost(const Options& options) : DesktopHost(options, std::nullopt) {}
+
+DesktopHost::DesktopHost(const XorgDummyServer::Options& monitors)
+    : DesktopHost(Options{.width = 0, .height = 0, .soundServer = std::nullopt}, monitors) {}
+
+DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors)
     : port(freePort()),
-      server({.width = options.width, .height = options.height, .disabledExtensions = {}}),
-      desktop(server.displayName()),
-      environment(server.displayName(), options.soundServer) {
+      xvfb(monitors ? nullptr
+                    : std::make_unique<XvfbServer>(XvfbServer::Options{
+                          .width = options.width, .height = options.height, .disabledExtensions = {}})),
+      xorg(monitors ? std::make_unique<XorgDummyServer>(*monitors) : nullptr),
+      displayName(xvfb ? xvfb->displayName() : xorg->displayName()),
+      desktop(displayName),
+      environment(displayName, options.soundServer) {
     // TESSALOY_TRACE=1 also shows the trace as it is written.
     Plovander::TraceLog::configure({.enabled = true,
                                     .file = traceFolder / "trace.log",

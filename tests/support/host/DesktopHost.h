@@ -8,6 +8,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/X11Environment.h"
 #include "tests/support/X11TestDesktop.h"
+#include "tests/support/XorgDummyServer.h"
 #include "tests/support/XvfbServer.h"
 
 #include <chrono>
@@ -21,9 +22,9 @@
 
 namespace Testing {
 
-// The whole host on a private X server: the real controller and capture probe with the real
-// listener on a loopback port, X11 capture, x264, XTest injection, and a trace file of its own;
-// the sound is a fake unless a sound server is given. The device is a DeviceSimulator.
+// The whole host on a private X server (Xvfb, or Xorg's dummy driver for several monitors): the real controller and
+// capture probe with the real listener on a loopback port, X11 capture, x264, XTest injection, and a trace file of its
+// own; the sound is a fake unless a sound server is given. The device is a DeviceSimulator.
 //
 // The main actor is manual; while the caller waits (until()), its time follows the real clock, so
 // the capture's timers and the session's delays run as they would in the product. Build it, and
@@ -42,6 +43,9 @@ public:
     static constexpr std::chrono::milliseconds patience{20'000};
 
     explicit DesktopHost(const Options& options);
+    // On several monitors side by side (an XorgDummyServer) instead of one Xvfb screen. Throws
+    // XorgDummyServer::Unavailable when Xorg cannot run here.
+    explicit DesktopHost(const XorgDummyServer::Options& monitors);
     ~DesktopHost();
     DesktopHost(const DesktopHost&) = delete;
     DesktopHost& operator=(const DesktopHost&) = delete;
@@ -78,7 +82,10 @@ public:
 
     std::uint16_t port;
     TemporaryDirectory traceFolder;
-    XvfbServer server;
+    std::unique_ptr<XvfbServer> xvfb;
+    std::unique_ptr<XorgDummyServer> xorg;
+    // The server's, such as ":3".
+    const std::string displayName;
     X11TestDesktop desktop;
     X11Environment environment;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
@@ -87,6 +94,8 @@ public:
     std::unique_ptr<Plovander::StreamingSession> session;
 
 private:
+    DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors);
+
     std::chrono::steady_clock::time_point lastPump_ = std::chrono::steady_clock::now();
 };
 
