@@ -1,8 +1,9 @@
 #include "app/shell/SignalQuitter.h"
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
-#include "app/ui/HostWindow.h"
+#include "app/ui/HostTray.h"
 #include "platform/Environment.h"
+#include "platform/TransferFiles.h"
 
 #include <openssl/crypto.h>
 #include <QApplication>
@@ -19,7 +20,8 @@ int main(int argc, char* argv[]) {
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Plovander");
-    QApplication::setQuitOnLastWindowClosed(true);
+    // The tray icon keeps the application running while no window is open.
+    QApplication::setQuitOnLastWindowClosed(false);
     SignalQuitter signalQuitter;
 
     const std::unique_ptr<Platform::Environment> environment =
@@ -33,8 +35,9 @@ int main(int argc, char* argv[]) {
     if (!instance) return 0;
 
     TessaloyHostApp host(*environment);
-    HostWindow window(host.session());
-    window.show();
+    HostTray tray(host.session(), host.capture(), environment->workspace(),
+                  environment->transferFiles()->downloadsFolder());
+    tray.start();
 
     const int status = QApplication::exec();
     TraceLog::message("Plovander quit");
