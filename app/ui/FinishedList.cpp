@@ -89,6 +89,8 @@ void FinishedList::reconcile() {
         kept.emplace(record.id, row);
         rowsColumn_->removeWidget(row);
         rowsColumn_->addWidget(row);
+        // A layout shows a new child only on the next turn of the event loop.
+        row->setVisible(true);
     }
     for (const auto& [id, row] : rows_) delete row;
     rows_ = std::move(kept);

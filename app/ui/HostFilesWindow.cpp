@@ -60,7 +60,8 @@ HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& trans
         column->addWidget(widget);
     }
     column->addLayout(footer);
-    setFixedWidth(460);
+    // 460 wide with the margins; the height follows the content.
+    dropZone_->setFixedWidth(420);
     column->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(dropZone_, &DropZone::filesDropped, this, [this](const std::vector<std::filesystem::path>& files) {

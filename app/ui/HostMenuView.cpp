@@ -86,7 +86,6 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetFixedSize);
     column->addLayout(header);
     for (QWidget* widget : std::initializer_list<QWidget*>{
              sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_, sessionCard_, statusCard_,

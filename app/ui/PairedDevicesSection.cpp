@@ -109,6 +109,8 @@ void PairedDevicesSection::refresh() {
         kept.emplace(device.publicKey, row);
         rowsColumn_->removeWidget(row);
         rowsColumn_->addWidget(row);
+        // A layout shows a new child only on the next turn of the event loop.
+        row->setVisible(true);
     }
     for (const auto& [key, row] : rows_) {
         rowsColumn_->removeWidget(row);

@@ -31,6 +31,8 @@ void TransferList::reconcile() {
         kept.emplace(key, row);
         column_->removeWidget(row);
         column_->addWidget(row);
+        // A layout shows a new child only on the next turn of the event loop.
+        row->setVisible(true);
     }
     for (const auto& [key, row] : rows_) delete row;
     rows_ = std::move(kept);
