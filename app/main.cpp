@@ -2,6 +2,7 @@
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
 #include "app/ui/HostTray.h"
+#include "app/ui/PresentRequests.h"
 #include "platform/Environment.h"
 #include "platform/TransferFiles.h"
 
@@ -32,12 +33,17 @@ int main(int argc, char* argv[]) {
 
     const auto instance =
         TessaloyHostApp::ensureSingleInstance(environment->userDefaults(), SingleInstance::defaultLockFile());
-    if (!instance) return 0;
+    if (!instance) {
+        // The running copy shows its popover or window instead.
+        PresentRequests::ask(PresentRequests::defaultSocket());
+        return 0;
+    }
 
     TessaloyHostApp host(*environment);
     HostTray tray(host.session(), host.capture(), environment->workspace(),
                   environment->transferFiles()->downloadsFolder());
-    tray.start();
+    const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });
+    tray.start(requests.isListening());
 
     const int status = QApplication::exec();
     TraceLog::message("Plovander quit");

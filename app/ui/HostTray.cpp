@@ -56,12 +56,11 @@ HostTray::~HostTray() = default;
 
 bool HostTray::usesTray() const { return icon_ != nullptr; }
 
-void HostTray::start() {
+void HostTray::start(bool canBeBroughtBack) {
     auto* window = static_cast<PopoverWindow*>(popover_.get());
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         window->setWindowTitle("Plovander");
-        // Without a tray nothing else could bring the window back, so closing it quits.
-        window->onClose = [] { QApplication::quit(); };
+        if (!canBeBroughtBack) window->onClose = [] { QApplication::quit(); };
         present();
         return;
     }

@@ -32,8 +32,9 @@ public:
              std::filesystem::path downloads, QObject* parent = nullptr);
     ~HostTray() override;
 
-    // Shows the icon, or the window when there is no tray.
-    void start();
+    // Shows the icon, or the window when there is no tray. A window that a second launch can bring
+    // back hides when closed; otherwise closing it quits.
+    void start(bool canBeBroughtBack);
     bool usesTray() const;
     // Opens the popover, or closes it when it is open; the window is brought to the front.
     void toggle();

@@ -60,7 +60,7 @@ protected:
 
 TEST_F(HostTrayTest, AClickOnTheIconOpensThePopoverBesideItAndASecondClosesIt) {
     Plovander::HostTray host(*session, *probe, environment.desktopWorkspace, downloads.path());
-    host.start();
+    host.start(true);
     ASSERT_TRUE(host.usesTray());
     // Embedded once it sits in the tray, at the right of the screen's top edge.
     ASSERT_TRUE(settle([&] { return host.icon()->geometry().center().x() > 960; }));
