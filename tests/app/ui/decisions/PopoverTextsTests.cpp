@@ -80,6 +80,8 @@ TEST(FilesTexts, DropZoneSaysWhySendingIsOff) {
     EXPECT_EQ(FilesTexts::dropZone(false, true).title, "No device is connected");
     EXPECT_EQ(FilesTexts::dropZone(false, false).title, "No device is connected");
     EXPECT_EQ(FilesTexts::dropZone(true, false).title, "Remote control is off");
+    EXPECT_EQ(FilesTexts::dropZone(true, false).detail,
+              "Turn on Allow remote control in the Plovander menu to send files.");
     EXPECT_EQ(FilesTexts::finished(FilesTexts::Outcome::done, true, {}).line, "Received from your device");
     EXPECT_EQ(FilesTexts::finished(FilesTexts::Outcome::done, false, {}).line, "Sent to your device");
     EXPECT_EQ(FilesTexts::finished(FilesTexts::Outcome::failed, true, "Couldn't be saved").line, "Couldn't be saved");
