@@ -1,9 +1,11 @@
 #include "app/shell/SignalQuitter.h"
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
-#include "app/ui/HostWindow.h"
+#include "app/ui/HostTray.h"
+#include "app/ui/PresentRequests.h"
 #include "platform/Environment.h"
 #include "platform/Relauncher.h"
+#include "platform/TransferFiles.h"
 
 #include <openssl/crypto.h>
 #include <QApplication>
@@ -22,7 +24,8 @@ int main(int argc, char* argv[]) {
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Plovander");
-    QApplication::setQuitOnLastWindowClosed(true);
+    // The tray icon keeps the application running while no window is open.
+    QApplication::setQuitOnLastWindowClosed(false);
     SignalQuitter signalQuitter;
 
     const std::unique_ptr<Platform::Environment> environment =
@@ -33,11 +36,17 @@ int main(int argc, char* argv[]) {
 
     const auto instance =
         TessaloyHostApp::ensureSingleInstance(environment->userDefaults(), SingleInstance::defaultLockFile());
-    if (!instance) return 0;
+    if (!instance) {
+        // The running copy shows its popover or window instead.
+        PresentRequests::ask(PresentRequests::defaultSocket());
+        return 0;
+    }
 
     TessaloyHostApp host(*environment);
-    HostWindow window(host.session());
-    window.show();
+    HostTray tray(host.session(), host.capture(), environment->workspace(),
+                  environment->transferFiles()->downloadsFolder());
+    const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });
+    tray.start(requests.isListening());
 
     const int status = QApplication::exec();
     TraceLog::message("Plovander quit");

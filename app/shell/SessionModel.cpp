@@ -35,7 +35,9 @@ SessionModel::SessionModel(StreamingSession& owner)
       lastRejection(signalOf(owner, &StreamingSession::lastRejectionChanged)),
       privacy(signalOf(owner, &StreamingSession::privacyChanged)),
       setupProblem(signalOf(owner, &StreamingSession::setupProblemChanged)),
-      ready(signalOf(owner, &StreamingSession::readyChanged)) {}
+      ready(signalOf(owner, &StreamingSession::readyChanged)),
+      usesConnect(signalOf(owner, &StreamingSession::usesConnectChanged), true),
+      connectStatus(signalOf(owner, &StreamingSession::connectStatusChanged)) {}
 
 void SessionModel::showOffer(const TessaloyNet::PairingOffer& offer) {
     pairingCode.set(offer.code.formatted());

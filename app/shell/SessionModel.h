@@ -57,6 +57,9 @@ public:
     Published<TessaloyCore::SessionMessage::PrivacyState> privacy;
     Published<std::optional<std::string>> setupProblem;
     Published<bool> ready;
+    // The relay rows: the switch (absent counts as on) and what the relay connection reports.
+    Published<bool> usesConnect;
+    Published<std::optional<std::string>> connectStatus;
 };
 
 } // namespace Plovander

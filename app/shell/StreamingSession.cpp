@@ -199,6 +199,10 @@ QCoro::Task<> StreamingSession::updateAvailability() {
     return availability_->updateAvailability();
 }
 
+void StreamingSession::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted) {
+    effects_->applyPrivacy(wanted);
+}
+
 void StreamingSession::retryAfterSetupProblem() {
     assertOnMainActor();
     availability_->retryAfterSetupProblem();

@@ -68,6 +68,14 @@ public:
     const std::optional<std::string>& setupProblem() const { return model_.setupProblem; }
     // Listening for paired devices is off and the user never chose.
     bool needsAvailabilityChoice() const;
+    // The relay switch, and the relay connection's state ("On" when registered); the relay client
+    // publishes them.
+    bool usesConnect() const { return model_.usesConnect; }
+    void setUsesConnect(bool on) { model_.usesConnect.set(on); }
+    const std::optional<std::string>& connectStatus() const { return model_.connectStatus; }
+    // The long-term key of the device of the current pairing or session, while there is one; it
+    // changes with `isSharing` and `pendingPeerName`.
+    const std::optional<TessaloyCore::Bytes>& peerKey() const { return link_.pendingPeerKey; }
 
     const TessaloyNet::HostSessionState& state() const { return link_.state; }
     const std::optional<TessaloyNet::DeviceIdentity>& identity() const { return identity_; }
@@ -95,6 +103,8 @@ public:
     void renameDevice(const TessaloyNet::PairedDevice& device, const std::string& name);
     void reloadPairedDevices();
     void retryAfterSetupProblem();
+    // Blanks the displays and locks local input as far as the session allows; `privacy` follows.
+    void applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted);
     QCoro::Task<> updateAvailability();
 
 Q_SIGNALS:
@@ -118,6 +128,8 @@ Q_SIGNALS:
     void setupProblemChanged();
     void readyChanged();
     void loginItemChanged();
+    void usesConnectChanged();
+    void connectStatusChanged();
 
 private:
     QCoro::Task<> loadIdentity();

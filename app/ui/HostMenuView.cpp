@@ -1,0 +1,162 @@
+#include "app/ui/HostMenuView.h"
+
+#include "app/capture/CaptureProbe.h"
+#include "app/shell/StreamingSession.h"
+#include "app/ui/ApprovalPrompt.h"
+#include "app/ui/AvailabilitySection.h"
+#include "app/ui/Look.h"
+#include "app/ui/MenuRow.h"
+#include "app/ui/PairedDevicesSection.h"
+#include "app/ui/PairingPanel.h"
+#include "app/ui/ProblemBanner.h"
+#include "app/ui/SessionCard.h"
+#include "app/ui/SetupCard.h"
+#include "app/ui/SetupProblemCard.h"
+#include "app/ui/StatusCard.h"
+#include "app/ui/StatusChip.h"
+#include "app/ui/decisions/PopoverTexts.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace Plovander {
+namespace {
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+} // namespace
+
+HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, HostTransfers& transfers, QWidget* parent)
+    : QWidget(parent),
+      session_(session),
+      transfers_(transfers),
+      chip_(new StatusChip),
+      sessionBanner_(new ProblemBanner),
+      transferBanner_(new ProblemBanner),
+      statusCard_(new StatusCard),
+      setupProblemCard_(new SetupProblemCard(session)),
+      pairingPanel_(new PairingPanel(session)),
+      setupCard_(new SetupCard(session, capture)),
+      approvalPrompt_(new ApprovalPrompt(session)),
+      sessionCard_(new SessionCard(session, capture, transfers)),
+      availabilityDivider_(divider()),
+      availability_(new AvailabilitySection(session)),
+      devicesDivider_(divider()),
+      devices_(new PairedDevicesSection(session, capture)) {
+    setObjectName("hostMenu");
+    setFixedWidth(320);
+    sessionBanner_->setObjectName("sessionBanner");
+    transferBanner_->setObjectName("transferBanner");
+
+    auto* appIcon = new QLabel;
+    appIcon->setPixmap(Look::symbolPixmap("iphone.radiowaves.left.and.right", Look::tealAccent(*this), 34));
+    auto* names = new QVBoxLayout;
+    names->setSpacing(1);
+    names->addWidget(Look::label("Plovander", Look::Text::headline));
+    QLabel* hostName =
+        Look::label(QString::fromStdString(session.hostDisplayName()), Look::Text::caption, QFont::Normal, true);
+    hostName->setObjectName("hostName");
+    names->addWidget(hostName);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    header->addWidget(appIcon);
+    header->addLayout(names);
+    header->addStretch();
+    header->addWidget(chip_);
+
+    // Settings come with the settings window; the footer offers what exists here.
+    auto* quit = new MenuRow("Quit Plovander", "Ctrl+Q");
+    quit->setObjectName("quit");
+    auto* footer = new QVBoxLayout;
+    footer->setContentsMargins(0, 0, 0, 0);
+    footer->setSpacing(0);
+    footer->addWidget(quit);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(12);
+    column->addLayout(header);
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_, sessionCard_, statusCard_,
+             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_, divider()}) {
+        column->addWidget(widget);
+    }
+    column->addLayout(footer);
+
+    connect(sessionBanner_, &ProblemBanner::dismissed, this, [this] { session_.setLastRejection(std::nullopt); });
+    connect(transferBanner_, &ProblemBanner::dismissed, this, [this] { transfers_.setLastProblem(std::nullopt); });
+    connect(sessionCard_, &SessionCard::filesRequested, this, &HostMenuView::filesRequested);
+    connect(quit, &MenuRow::clicked, this, &HostMenuView::quitRequested);
+    auto* quitKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+    connect(quitKey, &QShortcut::activated, this, &HostMenuView::quitRequested);
+    for (auto signal : {&StreamingSession::isSharingChanged, &StreamingSession::pendingPeerNameChanged,
+                        &StreamingSession::pairingCodeChanged, &StreamingSession::pairedDevicesChanged,
+                        &StreamingSession::acceptsPairedDevicesChanged, &StreamingSession::listensAutomaticallyChanged,
+                        &StreamingSession::setupProblemChanged, &StreamingSession::lastRejectionChanged}) {
+        connect(&session_, signal, this, &HostMenuView::refresh);
+    }
+    connect(&transfers_, &HostTransfers::lastProblemChanged, this, &HostMenuView::refresh);
+    refresh();
+}
+
+MenuStatus HostMenuView::statusWord() const {
+    return menuStatus({.isSharing = session_.isSharing(),
+                       .hasPendingPeer = session_.pendingPeerName().has_value(),
+                       .hasPairingCode = session_.pairingCode().has_value(),
+                       .hasPairedDevices = !session_.pairedDevices().empty(),
+                       .acceptsPairedDevices = session_.acceptsPairedDevices(),
+                       .listensAutomatically = session_.listensAutomatically(),
+                       .hasSetupProblem = session_.setupProblem().has_value()});
+}
+
+void HostMenuView::opened() {
+    devices_->refresh();
+    // Opening the popover retries a start that failed.
+    session_.retryAfterSetupProblem();
+}
+
+void HostMenuView::keyPressEvent(QKeyEvent* event) {
+    const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    // Return allows the waiting device, but never from a text field.
+    const QWidget* focused = QApplication::focusWidget();
+    const bool typing = qobject_cast<const QLineEdit*>(focused) && focused->isVisible();
+    if (returnKey && approvalPrompt_->isVisible() && !typing) {
+        approvalPrompt_->allow();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void HostMenuView::refresh() {
+    const MenuStatus status = statusWord();
+    chip_->present(status);
+    sessionBanner_->present(session_.lastRejection());
+    transferBanner_->present(transfers_.lastProblem());
+    approvalPrompt_->setVisible(status == MenuStatus::needsApproval);
+    pairingPanel_->setVisible(status == MenuStatus::pairing);
+    setupCard_->setVisible(status == MenuStatus::setUp);
+    sessionCard_->setVisible(status == MenuStatus::connected);
+    setupProblemCard_->setVisible(status == MenuStatus::needsAttention);
+    const auto card = PopoverTexts::statusCard(status);
+    if (card) statusCard_->present(*card);
+    statusCard_->setVisible(card.has_value());
+    const bool switches = showsAvailability(status);
+    availabilityDivider_->setVisible(switches);
+    availability_->setVisible(switches);
+    const bool paired = !session_.pairedDevices().empty();
+    devicesDivider_->setVisible(paired);
+    devices_->setVisible(paired);
+}
+
+} // namespace Plovander

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/ui/decisions/MenuStatus.h"
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace Plovander {
+
+// The popover's common look: its colours by role, its tinted symbols and its text styles.
+namespace Look {
+
+// The popover's own accent: one value for a dark and one for a light window colour.
+QColor tealAccent(const QWidget& widget);
+QColor color(Tint tint, const QWidget& widget);
+// A bundled symbol by the name the views use, drawn in `color`.
+QIcon symbol(const QString& name, const QColor& color, int size = 16);
+QPixmap symbolPixmap(const QString& name, const QColor& color, int size);
+
+enum class Text { headline, body, callout, caption, caption2 };
+QFont font(Text style, QFont::Weight weight = QFont::Normal);
+// A label that never reads its text as markup: names come from devices.
+QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Normal, bool secondary = false);
+// A tooltip that shows `text` as written.
+QString plainTooltip(const QString& text);
+
+} // namespace Look
+} // namespace Plovander

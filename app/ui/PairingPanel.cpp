@@ -1,0 +1,164 @@
+#include "app/ui/PairingPanel.h"
+
+#include "app/shell/StreamingSession.h"
+#include "app/ui/Look.h"
+#include "app/ui/PairingQRCode.h"
+#include "app/ui/decisions/DeviceNames.h"
+#include "app/ui/decisions/PopoverTexts.h"
+
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace Plovander {
+namespace {
+
+constexpr int qrSide = 132;
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+} // namespace
+
+PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
+    : Card(parent),
+      session_(session),
+      qrBlock_(new QWidget),
+      qr_(new QLabel),
+      code_(Look::label({}, Look::Text::body, QFont::DemiBold)),
+      copy_(new QToolButton),
+      countdown_(new QWidget),
+      countdownText_(Look::label({}, Look::Text::caption, QFont::Normal, true)) {
+    setObjectName("pairingPanel");
+
+    qr_->setObjectName("pairingQR");
+    qr_->setAccessibleName("Pairing QR code");
+    qr_->setFixedSize(qrSide + 16, qrSide + 16);
+    qr_->setAlignment(Qt::AlignCenter);
+    qr_->setStyleSheet("background: white; border-radius: 10px;");
+    auto* scanText = new QVBoxLayout;
+    scanText->setSpacing(6);
+    scanText->addWidget(Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold));
+    QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
+                                   Look::Text::caption, QFont::Normal, true);
+    scanHint->setWordWrap(true);
+    scanText->addWidget(scanHint);
+    scanText->addStretch();
+    auto* qrRow = new QHBoxLayout;
+    qrRow->setSpacing(14);
+    qrRow->addWidget(qr_);
+    qrRow->addLayout(scanText, 1);
+    auto* qrColumn = new QVBoxLayout(qrBlock_);
+    qrColumn->setContentsMargins(0, 0, 0, 0);
+    qrColumn->setSpacing(12);
+    qrColumn->addLayout(qrRow);
+    qrColumn->addWidget(divider());
+
+    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    codeFont.setPointSizeF(22);
+    codeFont.setWeight(QFont::DemiBold);
+    codeFont.setLetterSpacing(QFont::AbsoluteSpacing, 2);
+    code_->setFont(codeFont);
+    code_->setObjectName("pairingCode");
+    code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    copy_->setObjectName("copyCode");
+    copy_->setAutoRaise(true);
+    copy_->setToolTip("Copy code");
+    auto* codeRow = new QHBoxLayout;
+    codeRow->addWidget(code_);
+    codeRow->addStretch();
+    codeRow->addWidget(copy_);
+
+    auto* timerIcon = new QLabel;
+    timerIcon->setPixmap(Look::symbolPixmap("timer", Look::color(Tint::secondary, *this), 12));
+    auto* countdownRow = new QHBoxLayout(countdown_);
+    countdownRow->setContentsMargins(0, 0, 0, 0);
+    countdownRow->addWidget(timerIcon);
+    countdownRow->addWidget(countdownText_);
+    countdownText_->setObjectName("countdown");
+    auto* cancel = new QPushButton("Cancel");
+    cancel->setObjectName("cancelPairing");
+    auto* expiryRow = new QHBoxLayout;
+    expiryRow->addWidget(countdown_);
+    expiryRow->addStretch();
+    expiryRow->addWidget(cancel);
+
+    column()->addWidget(qrBlock_);
+    column()->addWidget(
+        Look::label("Or enter this code in Plovander on your iPhone", Look::Text::caption, QFont::Medium, true));
+    column()->addLayout(codeRow);
+    column()->addLayout(expiryRow);
+    column()->addWidget(Look::label(QStringLiteral("Works once. You\u2019ll be asked to allow the device here."),
+                                    Look::Text::caption2, QFont::Normal, true));
+
+    connect(copy_, &QToolButton::clicked, this, &PairingPanel::copyCode);
+    connect(cancel, &QPushButton::clicked, this,
+            [this] { session_.stopSharing(StreamingSession::StopReason::userStopped()); });
+    connect(&session_, &StreamingSession::pairingCodeChanged, this, [this] {
+        showCopied(false);
+        showOffer();
+    });
+    connect(&session_, &StreamingSession::pairingLinkChanged, this, &PairingPanel::showOffer);
+    connect(&session_, &StreamingSession::pairingExpiresAtChanged, this, &PairingPanel::showOffer);
+    tick_.setInterval(1000);
+    connect(&tick_, &QTimer::timeout, this, &PairingPanel::showCountdown);
+    showCopied(false);
+    showOffer();
+}
+
+void PairingPanel::showOffer() {
+    const QString code = session_.pairingCode() ? QString::fromStdString(*session_.pairingCode()) : QString();
+    code_->setText(code);
+    code_->setAccessibleName(QStringLiteral("Pairing code ") + spokenCode(code));
+
+    const QImage image =
+        session_.pairingLink() ? pairingQRImage(QString::fromStdString(*session_.pairingLink())) : QImage();
+    qrBlock_->setVisible(!image.isNull());
+    if (!image.isNull()) {
+        // Whole pixels per module, so every module stays sharp.
+        const int scale = std::max(1, qrSide / image.width());
+        qr_->setPixmap(
+            QPixmap::fromImage(image.scaled(image.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    }
+
+    const auto expires = session_.pairingExpiresAt();
+    const bool future = expires && *expires > std::chrono::system_clock::now();
+    countdown_->setVisible(future);
+    if (future) {
+        tick_.start();
+        showCountdown();
+    } else {
+        tick_.stop();
+    }
+}
+
+void PairingPanel::showCountdown() {
+    const auto expires = session_.pairingExpiresAt();
+    if (!expires) return;
+    const std::chrono::duration<double> left = *expires - std::chrono::system_clock::now();
+    countdownText_->setText(QStringLiteral("Expires in ") + PopoverTexts::countdownText(left));
+}
+
+void PairingPanel::copyCode() {
+    const QString code = session_.pairingCode() ? QString::fromStdString(*session_.pairingCode()) : QString();
+    QGuiApplication::clipboard()->setText(code);
+    showCopied(true);
+}
+
+void PairingPanel::showCopied(bool copied) {
+    copy_->setIcon(Look::symbol(copied ? "checkmark" : "doc.on.doc", Look::tealAccent(*this)));
+    copy_->setAccessibleName(copied ? "Copied" : "Copy code");
+}
+
+} // namespace Plovander

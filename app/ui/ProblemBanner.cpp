@@ -1,0 +1,48 @@
+#include "app/ui/ProblemBanner.h"
+
+#include "app/ui/Look.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+
+namespace Plovander {
+
+ProblemBanner::ProblemBanner(QWidget* parent) : QFrame(parent), text_(Look::label({}, Look::Text::caption)) {
+    text_->setWordWrap(true);
+    text_->setObjectName("problemText");
+    auto* icon = new QLabel;
+    icon->setPixmap(Look::symbolPixmap("exclamationmark.triangle.fill", Look::color(Tint::orange, *this), 14));
+    auto* dismiss = new QToolButton;
+    dismiss->setObjectName("dismiss");
+    dismiss->setAccessibleName("Dismiss");
+    dismiss->setAutoRaise(true);
+    dismiss->setIcon(Look::symbol("xmark", Look::color(Tint::secondary, *this), 12));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(10, 10, 10, 10);
+    row->setSpacing(8);
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(text_, 1);
+    row->addWidget(dismiss, 0, Qt::AlignTop);
+    connect(dismiss, &QToolButton::clicked, this, &ProblemBanner::dismissed);
+    setVisible(false);
+}
+
+void ProblemBanner::present(const std::optional<std::string>& text) {
+    text_->setText(text ? QString::fromStdString(*text) : QString());
+    setVisible(text.has_value());
+}
+
+void ProblemBanner::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = Look::color(Tint::orange, *this);
+    fill.setAlphaF(0.12f);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), 10, 10);
+    painter.fillPath(shape, fill);
+}
+
+} // namespace Plovander

@@ -1,0 +1,45 @@
+#include "app/ui/StatusChip.h"
+
+#include "app/ui/Look.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace Plovander {
+
+StatusChip::StatusChip(QWidget* parent) : QWidget(parent) {
+    setObjectName("statusChip");
+    setFont(Look::font(Look::Text::caption, QFont::DemiBold));
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void StatusChip::present(MenuStatus status) {
+    text_ = statusText(status);
+    tint_ = statusTint(status);
+    setAccessibleName(QStringLiteral("Status: ") + text_);
+    updateGeometry();
+    update();
+}
+
+QSize StatusChip::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {9 + 7 + 5 + metrics.horizontalAdvance(text_) + 9, metrics.height() + 8};
+}
+
+void StatusChip::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor colour = Look::color(tint_, *this);
+    QColor fill = colour;
+    fill.setAlphaF(0.14f);
+    QPainterPath capsule;
+    capsule.addRoundedRect(QRectF(rect()), height() / 2.0, height() / 2.0);
+    painter.fillPath(capsule, fill);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(9, (height() - 7) / 2.0, 7, 7));
+    painter.setPen(colour);
+    painter.drawText(rect().adjusted(21, 0, -9, 0), Qt::AlignVCenter | Qt::AlignLeft, text_);
+}
+
+} // namespace Plovander

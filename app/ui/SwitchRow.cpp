@@ -1,0 +1,44 @@
+#include "app/ui/SwitchRow.h"
+
+#include "app/ui/Look.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace Plovander {
+
+SwitchRow::SwitchRow(QString symbol, const QString& title, QWidget* parent)
+    : QWidget(parent),
+      symbol_(std::move(symbol)),
+      icon_(new QLabel),
+      subtitle_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
+      switch_(new QCheckBox) {
+    icon_->setFixedWidth(20);
+    subtitle_->setObjectName("subtitle");
+    subtitle_->setWordWrap(true);
+    switch_->setObjectName("switch");
+    switch_->setAccessibleName(title);
+    auto* text = new QVBoxLayout;
+    text->setSpacing(1);
+    text->addWidget(Look::label(title, Look::Text::callout, QFont::Medium));
+    text->addWidget(subtitle_);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    row->addWidget(icon_);
+    row->addLayout(text, 1);
+    row->addSpacing(8);
+    row->addWidget(switch_);
+    connect(switch_, &QCheckBox::toggled, this, &SwitchRow::toggled);
+}
+
+void SwitchRow::present(bool checked, bool symbolOn, const QString& subtitle) {
+    const QSignalBlocker quiet(switch_);
+    switch_->setChecked(checked);
+    subtitle_->setText(subtitle);
+    icon_->setPixmap(Look::symbolPixmap(symbol_, Look::color(symbolOn ? Tint::accent : Tint::secondary, *this), 14));
+}
+
+} // namespace Plovander

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "tests/support/DaemonProcess.h"
+
+#include <memory>
+#include <string>
+
+namespace Testing {
+
+// A real system tray (trayer) on an X display: once made, the display's tray selection
+// _NET_SYSTEM_TRAY_S0 has an owner, so tray icons can embed.
+class SystemTray {
+public:
+    // Throws std::runtime_error when the tray does not take the selection within a few seconds.
+    explicit SystemTray(const std::string& displayName);
+
+private:
+    std::unique_ptr<DaemonProcess> trayer_;
+};
+
+} // namespace Testing
