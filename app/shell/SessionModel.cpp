@@ -35,7 +35,8 @@ SessionModel::SessionModel(StreamingSession& owner)
       lastRejection(signalOf(owner, &StreamingSession::lastRejectionChanged)),
       privacy(signalOf(owner, &StreamingSession::privacyChanged)),
       setupProblem(signalOf(owner, &StreamingSession::setupProblemChanged)),
-      ready(signalOf(owner, &StreamingSession::readyChanged)) {}
+      ready(signalOf(owner, &StreamingSession::readyChanged)),
+      relayStatus(signalOf(owner, &StreamingSession::relayStatusChanged)) {}
 
 void SessionModel::showOffer(const TessaloyNet::PairingOffer& offer) {
     pairingCode.set(offer.code.formatted());

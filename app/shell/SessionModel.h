@@ -57,6 +57,8 @@ public:
     Published<TessaloyCore::SessionMessage::PrivacyState> privacy;
     Published<std::optional<std::string>> setupProblem;
     Published<bool> ready;
+    // The relay registration: "Connecting…", "On", "Offline, retrying", or empty while it is off.
+    Published<std::string> relayStatus;
 };
 
 } // namespace Plovander

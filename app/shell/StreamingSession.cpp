@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/BlockingCall.h"
+#include "app/services/ConnectRegistration.h"
 #include "app/shell/ListenerEventRouter.h"
 #include "app/shell/SessionApproval.h"
 #include "app/shell/SessionCapture.h"
@@ -42,6 +43,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     if (!whyNot.empty()) TraceLog::message([&] { return "pointer shapes unavailable: " + whyNot; });
     transfers_ =
         std::make_unique<HostTransfers>(environment.mainActor(), environment.pasteboard(), environment.transferFiles());
+    services_.reachability = makeConnectRegistration();
     makeParts(capture);
     startServices();
 
@@ -263,6 +265,48 @@ void StreamingSession::assertOnMainActor() const {
     if (environment_.mainActor().isCurrent()) return;
     std::fprintf(stderr, "StreamingSession used off the main actor\n");
     std::abort();
+}
+
+std::unique_ptr<Reachability> StreamingSession::makeConnectRegistration() {
+    return std::make_unique<ConnectRegistration>(ConnectRegistration::Collaborators{
+        .actor = environment_.mainActor(),
+        .defaults = defaults_,
+        .identity = [this] { return identity_ ? &*identity_ : nullptr; },
+        .pairedKeys =
+            [this] {
+                std::vector<TessaloyCore::Bytes> keys;
+                for (const PairedDevice& device : model_.pairedDevices.get()) keys.push_back(device.publicKey);
+                return keys;
+            },
+        .listenerPort = [this] { return link_.listener ? link_.listener->port() : listenPort_; },
+        .bridgeSource = [this]() -> TessaloyNet::RelayAnswer::BridgeSource {
+            const std::weak_ptr<TessaloyNet::LANHostListener> listener =
+                std::dynamic_pointer_cast<TessaloyNet::LANHostListener>(link_.listener);
+            return [listener](const asio::ip::tcp::endpoint& source) {
+                if (const auto current = listener.lock()) current->exemptBridge(source);
+            };
+        },
+        .restartListener =
+            [this] {
+                // Only a listener that waits for paired devices is restarted; a session keeps its own.
+                if (model_.isSharing || !model_.acceptsPairedDevices || model_.pendingPeerName.get()) return;
+                availability_->stopListener();
+                model_.acceptsPairedDevices.set(false);
+                TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
+                    if (self) co_await self->updateAvailability();
+                });
+            },
+        .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
+    });
+}
+
+bool StreamingSession::usesConnect() const {
+    return defaults_.boolean(TessaloyNet::RelayEndpoint::enabledKey).value_or(true);
+}
+
+void StreamingSession::setUsesConnect(bool on) {
+    defaults_.setBoolean(TessaloyNet::RelayEndpoint::enabledKey, on);
+    services_.reachability->updateConnectRegistration();
 }
 
 } // namespace Plovander

@@ -66,6 +66,10 @@ public:
     void setLastRejection(std::optional<std::string> text) { model_.lastRejection.set(std::move(text)); }
     const TessaloyCore::SessionMessage::PrivacyState& privacy() const { return model_.privacy; }
     const std::optional<std::string>& setupProblem() const { return model_.setupProblem; }
+    // The relay road: the switch (on unless switched off) and the registration's state.
+    bool usesConnect() const;
+    void setUsesConnect(bool on);
+    const std::string& relayStatus() const { return model_.relayStatus; }
     // Listening for paired devices is off and the user never chose.
     bool needsAvailabilityChoice() const;
 
@@ -111,11 +115,13 @@ Q_SIGNALS:
     void privacyChanged();
     void setupProblemChanged();
     void readyChanged();
+    void relayStatusChanged();
 
 private:
     QCoro::Task<> loadIdentity();
     void makeParts(CaptureProbe& capture);
     void startServices();
+    std::unique_ptr<Reachability> makeConnectRegistration();
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;
