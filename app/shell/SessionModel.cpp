@@ -37,7 +37,7 @@ SessionModel::SessionModel(StreamingSession& owner)
       setupProblem(signalOf(owner, &StreamingSession::setupProblemChanged)),
       ready(signalOf(owner, &StreamingSession::readyChanged)),
       usesConnect(signalOf(owner, &StreamingSession::usesConnectChanged), true),
-      connectStatus(signalOf(owner, &StreamingSession::connectStatusChanged)) {}
+      relayStatus(signalOf(owner, &StreamingSession::relayStatusChanged)) {}
 
 void SessionModel::showOffer(const TessaloyNet::PairingOffer& offer) {
     pairingCode.set(offer.code.formatted());

@@ -57,9 +57,10 @@ public:
     Published<TessaloyCore::SessionMessage::PrivacyState> privacy;
     Published<std::optional<std::string>> setupProblem;
     Published<bool> ready;
-    // The relay rows: the switch (absent counts as on) and what the relay connection reports.
+    // The relay switch (absent counts as on) and the registration's state: "Connecting…", "On",
+    // "Offline, retrying", or empty while it is off.
     Published<bool> usesConnect;
-    Published<std::optional<std::string>> connectStatus;
+    Published<std::string> relayStatus;
 };
 
 } // namespace Plovander

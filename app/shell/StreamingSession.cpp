@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/BlockingCall.h"
+#include "app/services/ConnectRegistration.h"
 #include "app/shell/ListenerEventRouter.h"
 #include "app/shell/SessionApproval.h"
 #include "app/shell/SessionCapture.h"
@@ -35,6 +36,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
       trusted_(environment.keychain()),
       listenPort_(Plovander::listenPort(defaults_)) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
+    model_.usesConnect.set(defaults_.boolean(TessaloyNet::RelayEndpoint::enabledKey).value_or(true));
     model_.listensAutomatically.set(Settings::isOn(defaults_, Settings::listenForPairedDevices));
     model_.staysAwakeForPairedDevices.set(Settings::isOn(defaults_, Settings::stayAwakeForPairedDevices));
     std::string whyNot;
@@ -45,6 +47,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     if (!whyNot.empty()) TraceLog::message([&] { return "pointer shapes unavailable: " + whyNot; });
     transfers_ =
         std::make_unique<HostTransfers>(environment.mainActor(), environment.pasteboard(), environment.transferFiles());
+    services_.reachability = makeConnectRegistration();
     makeParts(capture);
     startServices();
 
@@ -292,6 +295,45 @@ void StreamingSession::assertOnMainActor() const {
     if (environment_.mainActor().isCurrent()) return;
     std::fprintf(stderr, "StreamingSession used off the main actor\n");
     std::abort();
+}
+
+std::unique_ptr<Reachability> StreamingSession::makeConnectRegistration() {
+    return std::make_unique<ConnectRegistration>(ConnectRegistration::Collaborators{
+        .actor = environment_.mainActor(),
+        .defaults = defaults_,
+        .identity = [this] { return identity_ ? &*identity_ : nullptr; },
+        .pairedKeys =
+            [this] {
+                std::vector<TessaloyCore::Bytes> keys;
+                for (const PairedDevice& device : model_.pairedDevices.get()) keys.push_back(device.publicKey);
+                return keys;
+            },
+        .listenerPort = [this] { return link_.listener ? link_.listener->port() : listenPort_; },
+        .bridgeSource = [this]() -> TessaloyNet::RelayAnswer::BridgeSource {
+            const std::weak_ptr<TessaloyNet::LANHostListener> listener =
+                std::dynamic_pointer_cast<TessaloyNet::LANHostListener>(link_.listener);
+            return [listener](const asio::ip::tcp::endpoint& source) {
+                if (const auto current = listener.lock()) current->exemptBridge(source);
+            };
+        },
+        .restartListener =
+            [this] {
+                // Only a listener that waits for paired devices is restarted; a session keeps its own.
+                if (model_.isSharing || !model_.acceptsPairedDevices || model_.pendingPeerName.get()) return;
+                availability_->stopListener();
+                model_.acceptsPairedDevices.set(false);
+                TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
+                    if (self) co_await self->updateAvailability();
+                });
+            },
+        .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
+    });
+}
+
+void StreamingSession::setUsesConnect(bool on) {
+    defaults_.setBoolean(TessaloyNet::RelayEndpoint::enabledKey, on);
+    model_.usesConnect.set(on);
+    services_.reachability->updateConnectRegistration();
 }
 
 } // namespace Plovander

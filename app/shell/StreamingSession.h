@@ -66,13 +66,12 @@ public:
     void setLastRejection(std::optional<std::string> text) { model_.lastRejection.set(std::move(text)); }
     const TessaloyCore::SessionMessage::PrivacyState& privacy() const { return model_.privacy; }
     const std::optional<std::string>& setupProblem() const { return model_.setupProblem; }
+    // The relay road: the switch (on unless switched off) and the registration's state.
+    bool usesConnect() const { return model_.usesConnect; }
+    void setUsesConnect(bool on);
+    const std::string& relayStatus() const { return model_.relayStatus; }
     // Listening for paired devices is off and the user never chose.
     bool needsAvailabilityChoice() const;
-    // The relay switch, and the relay connection's state ("On" when registered); the relay client
-    // publishes them.
-    bool usesConnect() const { return model_.usesConnect; }
-    void setUsesConnect(bool on) { model_.usesConnect.set(on); }
-    const std::optional<std::string>& connectStatus() const { return model_.connectStatus; }
     // The long-term key of the device of the current pairing or session, while there is one; it
     // changes with `isSharing` and `pendingPeerName`.
     const std::optional<TessaloyCore::Bytes>& peerKey() const { return link_.pendingPeerKey; }
@@ -129,12 +128,13 @@ Q_SIGNALS:
     void readyChanged();
     void loginItemChanged();
     void usesConnectChanged();
-    void connectStatusChanged();
+    void relayStatusChanged();
 
 private:
     QCoro::Task<> loadIdentity();
     void makeParts(CaptureProbe& capture);
     void startServices();
+    std::unique_ptr<Reachability> makeConnectRegistration();
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;

@@ -27,7 +27,7 @@ AvailabilitySection::AvailabilitySection(StreamingSession& session, QWidget* par
     connect(relay_, &SwitchRow::toggled, this, [this](bool on) { session_.setUsesConnect(on); });
     connect(remoteControl_, &SwitchRow::toggled, this, [this](bool on) { session_.setAllowsRemoteControl(on); });
     for (auto signal : {&StreamingSession::listensAutomaticallyChanged, &StreamingSession::usesConnectChanged,
-                        &StreamingSession::connectStatusChanged, &StreamingSession::allowsRemoteControlChanged}) {
+                        &StreamingSession::relayStatusChanged, &StreamingSession::allowsRemoteControlChanged}) {
         connect(&session_, signal, this, &AvailabilitySection::refresh);
     }
     refresh();
@@ -36,8 +36,9 @@ AvailabilitySection::AvailabilitySection(StreamingSession& session, QWidget* par
 void AvailabilitySection::refresh() {
     const bool listens = session_.listensAutomatically();
     available_->present(listens, listens, PopoverTexts::availabilitySubtitle(listens));
-    const auto& reported = session_.connectStatus();
-    const std::optional<QString> status = reported ? std::optional(QString::fromStdString(*reported)) : std::nullopt;
+    const auto& reported = session_.relayStatus();
+    const std::optional<QString> status =
+        reported.empty() ? std::nullopt : std::optional(QString::fromStdString(reported));
     relay_->present(session_.usesConnect(), PopoverTexts::relayIsOn(session_.usesConnect(), status),
                     PopoverTexts::relaySubtitle(session_.usesConnect(), status));
     relay_->setVisible(listens);

@@ -13,7 +13,11 @@ namespace Testing {
 FakeEnvironment::FakeEnvironment()
     : displayList{FakeDisplays::display(1, 1920, 1080)},
       pasteboard_(std::make_shared<FakePasteboard>()),
-      transferFiles_(std::make_shared<Platform::Linux::XdgTransferFiles>(folder / "Downloads", folder / "work")) {}
+      transferFiles_(std::make_shared<Platform::Linux::XdgTransferFiles>(folder / "Downloads", folder / "work")) {
+    // The product's relay service is not reachable from tests: a test that wants the relay road
+    // switches it on and points it at a relay of its own.
+    defaults.setBoolean("TessaloyConnect", false);
+}
 
 FakeEnvironment::~FakeEnvironment() = default;
 

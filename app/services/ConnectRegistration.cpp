@@ -1,0 +1,102 @@
+#include "app/services/ConnectRegistration.h"
+
+#include "app/trace/TraceLog.h"
+#include "core/CaseError.h"
+#include "net/relay/MeetingIdentity.h"
+
+namespace Plovander {
+
+using TessaloyNet::RelayControlClient;
+using TessaloyNet::RelayEndpoint;
+
+ConnectRegistration::~ConnectRegistration() { dropClient(); }
+
+void ConnectRegistration::dropClient() {
+    if (client_) client_->stop();
+    client_.reset();
+}
+
+void ConnectRegistration::updateConnectRegistration() {
+    const auto endpoint = RelayEndpoint::configured(c_.defaults.boolean(RelayEndpoint::enabledKey),
+                                                    c_.defaults.text(RelayEndpoint::overrideKey));
+    if (!endpoint || (client_ && client_->relay() != *endpoint)) {
+        dropClient();
+        c_.showStatus("");
+    }
+    const TessaloyNet::DeviceIdentity* identity = c_.identity();
+    if (!endpoint || !identity) return;
+    std::vector<TessaloyCore::Bytes> meetingIDs;
+    for (const TessaloyCore::Bytes& key : c_.pairedKeys()) {
+        try {
+            meetingIDs.push_back(TessaloyNet::MeetingIdentity::meetingID(*identity, key));
+        } catch (const std::exception& error) {
+            TraceLog::message([&] { return std::string("relay: left out a device: ") + error.what(); });
+        }
+    }
+    if (client_) return client_->update(std::move(meetingIDs));
+    try {
+        client_ = RelayControlClient::create(*endpoint);
+    } catch (const std::exception& error) {
+        TraceLog::message([&] { return std::string("relay: could not start: ") + error.what(); });
+        return;
+    }
+    // Both callbacks run on the client's queue: they hop to the main actor, and act only while
+    // the reporting client is still the current one.
+    const std::weak_ptr<RelayControlClient> reporter = client_;
+    const std::weak_ptr<bool> alive = alive_;
+    TessaloyBase::MainActor& actor = c_.actor;
+    client_->setOnState([this, &actor, alive, reporter](const RelayControlClient::State& state) {
+        actor.post([this, alive, reporter, state] {
+            if (alive.lock() && client_ && client_ == reporter.lock()) show(state);
+        });
+    });
+    client_->setOnIncoming([this, &actor, alive, reporter](TessaloyCore::Bytes sessionID, TessaloyCore::Bytes,
+                                                           TessaloyConnectWire::ConnectChannel channel) {
+        actor.post([this, alive, reporter, sessionID = std::move(sessionID), channel] {
+            if (alive.lock() && client_ && client_ == reporter.lock()) answer(sessionID, channel);
+        });
+    });
+    client_->start(std::move(meetingIDs));
+}
+
+void ConnectRegistration::answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {
+    const std::weak_ptr<bool> alive = alive_;
+    TessaloyBase::MainActor& actor = c_.actor;
+    auto onFailure = [this, &actor, alive](const TessaloyNet::RelayAnswer::Failure& failure) {
+        TraceLog::message([&] { return "relay: a call was not answered: " + failure.description(); });
+        if (failure.kind != TessaloyNet::RelayAnswer::Failure::Kind::listenerUnreachable) return;
+        actor.post([this, alive] {
+            if (!alive.lock()) return;
+            TraceLog::message("the listener didn't take a relayed call; restarting it");
+            c_.restartListener();
+        });
+    };
+    try {
+        (void)TessaloyNet::RelayAnswer::answer(client_->relay(), sessionID, channel, c_.listenerPort(),
+                                               std::move(onFailure), c_.bridgeSource());
+    } catch (const std::exception& error) {
+        TraceLog::message([&] { return "relay: could not answer a call: " + TessaloyCore::describe(error); });
+    }
+}
+
+void ConnectRegistration::show(const RelayControlClient::State& state) {
+    switch (state.kind) {
+        case RelayControlClient::State::Kind::connecting:
+            c_.showStatus("Connecting…");
+            break;
+        case RelayControlClient::State::Kind::online:
+            c_.showStatus("On");
+            break;
+        case RelayControlClient::State::Kind::offline:
+            c_.showStatus("Offline, retrying");
+            break;
+    }
+    TraceLog::message([&] {
+        return std::string("relay: ") +
+               (state.kind == RelayControlClient::State::Kind::offline  ? "offline: " + state.reason
+                : state.kind == RelayControlClient::State::Kind::online ? std::string("online")
+                                                                        : std::string("connecting"));
+    });
+}
+
+} // namespace Plovander

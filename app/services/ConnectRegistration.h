@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/services/Reachability.h"
+#include "base/MainActor.h"
+#include "core/Bytes.h"
+#include "net/channel/DeviceIdentity.h"
+#include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayControlClient.h"
+#include "net/relay/RelayEndpoint.h"
+#include "platform/UserDefaults.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Plovander {
+
+// The relay road: keeps this computer registered with the relay service under the meeting
+// identifiers of its paired devices, answers relayed calls by bridging them to the listener, and
+// shows the registration's state. Main actor only.
+class ConnectRegistration final : public Reachability {
+public:
+    struct Collaborators {
+        TessaloyBase::MainActor& actor;
+        Platform::UserDefaults& defaults;
+        // This computer's key, once loaded.
+        std::function<const TessaloyNet::DeviceIdentity*()> identity;
+        // The stored public keys of the paired devices.
+        std::function<std::vector<TessaloyCore::Bytes>()> pairedKeys;
+        std::function<std::uint16_t()> listenerPort;
+        // For one call: what exempts its bridge's loopback source from the current listener's
+        // per-host admission (the bridge calls it on its own queue).
+        std::function<TessaloyNet::RelayAnswer::BridgeSource()> bridgeSource;
+        std::function<void()> restartListener;
+        // "Connecting…", "On", "Offline, retrying", or "" while the relay road is off.
+        std::function<void(const std::string&)> showStatus;
+    };
+
+    explicit ConnectRegistration(Collaborators collaborators) : c_(std::move(collaborators)) {}
+    ~ConnectRegistration() override;
+
+    void updateVPNRelay(bool) override {}
+    void updateConnectRegistration() override;
+
+private:
+    void dropClient();
+    void answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
+    void show(const TessaloyNet::RelayControlClient::State& state);
+
+    Collaborators c_;
+    std::shared_ptr<TessaloyNet::RelayControlClient> client_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace Plovander

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "base/SerialQueue.h"
+#include "connectwire/ConnectChannel.h"
+#include "core/Bytes.h"
+#include "net/relay/RelayEndpoint.h"
+#include "net/relay/RelayRefusal.h"
+#include "net/relay/RelayTimer.h"
+
+#include <asio/ip/tcp.hpp>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace TessaloyNet {
+
+// Answers one incoming relayed call: opens a data connection to the relay, sends the sealed hello
+// naming the call, waits for the relay's reply byte and, once connected, bridges the call to this
+// Mac's own listener over loopback, copying bytes both ways until either side ends. The device's
+// TLS runs end to end through the bridge.
+//
+// A process-wide registry keeps each answer alive until it closes; callers need not keep it.
+class RelayAnswer : public std::enable_shared_from_this<RelayAnswer> {
+public:
+    // Why a call was not bridged.
+    struct Failure {
+        enum class Kind { relay, listenerUnreachable };
+        Kind kind;
+        std::error_code error;
+
+        // The refusal the relay's reply encoded, when it was one.
+        std::optional<RelayRefusal> refusal() const;
+        std::string description() const;
+    };
+    using FailureHandler = std::function<void(const Failure&)>;
+    // Told the loopback address the bridge bound before connecting to the listener, so the listener
+    // can exempt it from per-host admission.
+    using BridgeSource = std::function<void(const asio::ip::tcp::endpoint&)>;
+
+    static constexpr RelayTimer::Duration connectTimeout{10.0};
+    // A relay that takes a hello but never replies must not hold the answer forever.
+    static constexpr RelayTimer::Duration replyDeadline{60.0};
+    static constexpr std::size_t chunkBytes = 262'144;
+
+    // Throws (CryptoError, ConnectWireError) when the hello cannot be sealed; nothing is opened then.
+    static std::shared_ptr<RelayAnswer> answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
+                                               TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
+                                               FailureHandler onFailure, BridgeSource bridgeSource = {},
+                                               std::shared_ptr<RelayTimer> timer = RelayTimer::system());
+    // Answers still bridging or starting, process-wide.
+    static std::size_t openAnswers();
+
+private:
+    struct Pipe {
+        explicit Pipe(const TessaloyBase::SerialQueue::Executor& executor) : socket(executor) {}
+        asio::ip::tcp::socket socket;
+        TessaloyCore::Bytes space = TessaloyCore::Bytes(chunkBytes);
+    };
+
+    RelayAnswer(TessaloyCore::Bytes sealedHello, std::uint16_t localPort, FailureHandler onFailure,
+                BridgeSource bridgeSource, std::shared_ptr<RelayTimer> timer);
+
+    void start(const RelayEndpoint& relay);
+    void connected();
+    void replied(std::size_t count);
+    void openLocal(TessaloyCore::Bytes early);
+    void pump(Pipe& from, Pipe& to);
+    void fail(Failure failure);
+    void close();
+
+    TessaloyBase::SerialQueue queue_{"dev.tessaloy.relay-answer"};
+    const TessaloyCore::Bytes sealedHello_;
+    const std::uint16_t localPort_;
+    FailureHandler onFailure_;
+    BridgeSource bridgeSource_;
+    std::shared_ptr<RelayTimer> timer_;
+    asio::ip::tcp::resolver resolver_;
+    Pipe relayed_;
+    Pipe local_;
+    TessaloyBase::ScheduledCall deadline_;
+    bool closed_ = false;
+};
+
+} // namespace TessaloyNet

@@ -1,0 +1,297 @@
+#include "net/relay/RelayControlClient.h"
+
+#include "connectwire/ConnectProtocol.h"
+#include "connectwire/ConnectWireError.h"
+#include "connectwire/ControlMessage.h"
+#include "net/relay/RelayTlsContext.h"
+
+#include <asio/connect.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ssl/stream.hpp>
+#include <asio/write.hpp>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <deque>
+
+namespace TessaloyNet {
+
+using TessaloyCore::Bytes;
+using namespace TessaloyConnectWire;
+using asio::ip::tcp;
+
+namespace {
+
+using KeepIdle = asio::detail::socket_option::integer<IPPROTO_TCP, TCP_KEEPIDLE>;
+constexpr int keepAliveIdleSeconds = 20;
+constexpr std::size_t readChunk = 4096;
+
+bool isAddress(const std::string& host) {
+    std::error_code error;
+    asio::ip::make_address(host, error);
+    return !error;
+}
+
+} // namespace
+
+struct RelayControlClient::Connection {
+    Connection(const TessaloyBase::SerialQueue::Executor& executor, asio::ssl::context& context)
+        : resolver(executor), stream(executor, context) {}
+
+    void close() {
+        connectTimer.cancel();
+        resolver.cancel();
+        std::error_code ignored;
+        stream.lowest_layer().close(ignored);
+    }
+
+    tcp::resolver resolver;
+    asio::ssl::stream<tcp::socket> stream;
+    TessaloyBase::ScheduledCall connectTimer;
+    std::array<std::uint8_t, readChunk> readSpace{};
+    std::deque<Bytes> outbox;
+    bool writing = false;
+};
+
+std::shared_ptr<RelayControlClient> RelayControlClient::create(RelayEndpoint relay, std::shared_ptr<RelayTimer> timer) {
+    return std::shared_ptr<RelayControlClient>(new RelayControlClient(std::move(relay), std::move(timer)));
+}
+
+RelayControlClient::RelayControlClient(RelayEndpoint relay, std::shared_ptr<RelayTimer> timer)
+    : relay_(std::move(relay)), timer_(std::move(timer)), tls_(std::make_shared<RelayTlsContext>(relay_.tlsKey)) {}
+
+RelayControlClient::~RelayControlClient() {
+    pingTimer_.cancel();
+    if (connection_) {
+        // The connection's handlers keep it and the TLS context alive until they have run.
+        asio::post(queue_.executor(), [connection = connection_, tls = tls_] { connection->close(); });
+    }
+}
+
+void RelayControlClient::hop(std::function<void(RelayControlClient&)> work) {
+    queue_.async([weak = weak_from_this(), work = std::move(work)] {
+        if (auto client = weak.lock()) work(*client);
+    });
+}
+
+void RelayControlClient::setOnIncoming(IncomingHandler handler) {
+    hop([handler = std::move(handler)](RelayControlClient& client) { client.onIncoming_ = handler; });
+}
+
+void RelayControlClient::setOnState(StateHandler handler) {
+    hop([handler = std::move(handler)](RelayControlClient& client) { client.onState_ = handler; });
+}
+
+void RelayControlClient::start(std::vector<Bytes> meetingIDs) {
+    hop([ids = std::move(meetingIDs)](RelayControlClient& client) {
+        client.meetingIDs_ = ids;
+        if (client.running_) {
+            client.sendRegistration();
+            return;
+        }
+        client.running_ = true;
+        client.connect();
+    });
+}
+
+void RelayControlClient::update(std::vector<Bytes> meetingIDs) {
+    hop([ids = std::move(meetingIDs)](RelayControlClient& client) {
+        client.meetingIDs_ = ids;
+        client.sendRegistration();
+    });
+}
+
+void RelayControlClient::updateCandidates(std::vector<std::string> candidates) {
+    hop([candidates = std::move(candidates)](RelayControlClient& client) {
+        if (candidates == client.candidates_) return;
+        client.candidates_ = candidates;
+        client.sendCandidates();
+    });
+}
+
+void RelayControlClient::stop() {
+    hop([](RelayControlClient& client) {
+        client.running_ = false;
+        client.pingTimer_.cancel();
+        client.dropConnection();
+        client.onState_ = nullptr;
+        client.onIncoming_ = nullptr;
+    });
+}
+
+void RelayControlClient::report(const State& state) {
+    if (onState_) onState_(state);
+}
+
+void RelayControlClient::dropConnection() {
+    if (connection_) connection_->close();
+    connection_.reset();
+}
+
+void RelayControlClient::connect() {
+    if (!running_) return;
+    report({State::Kind::connecting, {}});
+    dropConnection();
+    buffer_.clear();
+    auto connection = std::make_shared<Connection>(queue_.executor(), tls_->context());
+    connection_ = connection;
+    const std::weak_ptr<RelayControlClient> weak = weak_from_this();
+    connection->connectTimer = timer_->after(queue_, connectTimeout, [weak, connection] {
+        if (auto client = weak.lock()) client->fail(connection, "The operation timed out.");
+    });
+    const std::string port = std::to_string(relay_.port == 0 ? 443 : relay_.port);
+    connection->resolver.async_resolve(
+        relay_.host, port, [weak, connection](std::error_code error, const tcp::resolver::results_type& results) {
+            auto client = weak.lock();
+            if (!client) return;
+            std::vector<tcp::endpoint> endpoints;
+            for (const auto& entry : results) endpoints.push_back(entry.endpoint());
+            client->resolved(connection, error, endpoints);
+        });
+}
+
+void RelayControlClient::resolved(const std::shared_ptr<Connection>& connection, std::error_code error,
+                                  const std::vector<tcp::endpoint>& endpoints) {
+    if (connection != connection_) return;
+    if (error) return fail(connection, error.message());
+    const std::weak_ptr<RelayControlClient> weak = weak_from_this();
+    asio::async_connect(connection->stream.lowest_layer(), endpoints,
+                        [weak, connection](std::error_code failure, const tcp::endpoint&) {
+                            auto client = weak.lock();
+                            if (!client || connection != client->connection_) return;
+                            if (failure) return client->fail(connection, failure.message());
+                            tcp::socket& socket = connection->stream.next_layer();
+                            std::error_code ignored;
+                            socket.set_option(tcp::no_delay(true), ignored);
+                            socket.set_option(asio::socket_base::keep_alive(true), ignored);
+                            socket.set_option(KeepIdle(keepAliveIdleSeconds), ignored);
+                            if (!isAddress(client->relay_.host)) {
+                                // SSL_set_tlsext_host_name without its C cast.
+                                SSL_ctrl(connection->stream.native_handle(), SSL_CTRL_SET_TLSEXT_HOSTNAME,
+                                         TLSEXT_NAMETYPE_host_name, const_cast<char*>(client->relay_.host.c_str()));
+                            }
+                            connection->stream.async_handshake(asio::ssl::stream_base::client,
+                                                               [weak, connection](std::error_code shake) {
+                                                                   auto owner = weak.lock();
+                                                                   if (!owner || connection != owner->connection_)
+                                                                       return;
+                                                                   if (shake)
+                                                                       return owner->fail(connection, shake.message());
+                                                                   owner->ready(connection);
+                                                               });
+                        });
+}
+
+void RelayControlClient::ready(const std::shared_ptr<Connection>& connection) {
+    connection->connectTimer.cancel();
+    failures_ = 0;
+    sendRegistration();
+    sendCandidates();
+    schedulePing();
+    report({State::Kind::online, {}});
+    receive(connection);
+}
+
+void RelayControlClient::schedulePing() {
+    pingTimer_.cancel();
+    pingTimer_ = timer_->after(queue_, pingInterval, [weak = weak_from_this()] {
+        auto client = weak.lock();
+        if (!client || !client->connection_) return;
+        client->send(ControlMessage(ControlMessage::Ping{}).encoded());
+        client->schedulePing();
+    });
+}
+
+void RelayControlClient::sendRegistration() {
+    if (!connection_) return;
+    const std::size_t count = std::min(meetingIDs_.size(), ConnectProtocol::maximumMeetingIDs);
+    try {
+        send(ControlMessage(
+                 ControlMessage::Register{ConnectProtocol::version, {meetingIDs_.begin(), meetingIDs_.begin() + count}})
+                 .encoded());
+    } catch (const ConnectWireError&) {
+        // An identifier of the wrong length: nothing is sent.
+    }
+}
+
+void RelayControlClient::sendCandidates() {
+    if (!connection_) return;
+    const std::size_t count = std::min(candidates_.size(), maximumCandidates);
+    try {
+        send(ControlMessage(ControlMessage::Candidates{{candidates_.begin(), candidates_.begin() + count}}).encoded());
+    } catch (const ConnectWireError&) {
+        // An empty or over-long candidate: nothing is sent.
+    }
+}
+
+void RelayControlClient::send(const Bytes& frame) {
+    connection_->outbox.push_back(frame);
+    if (!connection_->writing) writeNext(connection_);
+}
+
+// One TLS write at a time; an outcome is not observed, since a dead connection shows on the read.
+void RelayControlClient::writeNext(const std::shared_ptr<Connection>& connection) {
+    if (connection->outbox.empty()) {
+        connection->writing = false;
+        return;
+    }
+    connection->writing = true;
+    asio::async_write(connection->stream, asio::buffer(connection->outbox.front()),
+                      [weak = weak_from_this(), connection](std::error_code error, std::size_t) {
+                          connection->outbox.pop_front();
+                          auto client = weak.lock();
+                          if (!client || error || connection != client->connection_) {
+                              connection->writing = false;
+                              return;
+                          }
+                          client->writeNext(connection);
+                      });
+}
+
+void RelayControlClient::receive(const std::shared_ptr<Connection>& connection) {
+    connection->stream.async_read_some(asio::buffer(connection->readSpace),
+                                       [weak = weak_from_this(), connection](std::error_code error, std::size_t count) {
+                                           if (auto client = weak.lock()) client->received(connection, error, count);
+                                       });
+}
+
+void RelayControlClient::received(const std::shared_ptr<Connection>& connection, std::error_code error,
+                                  std::size_t count) {
+    if (connection != connection_) return;
+    buffer_.insert(buffer_.end(), connection->readSpace.begin(),
+                   connection->readSpace.begin() + static_cast<std::ptrdiff_t>(count));
+    try {
+        while (auto frame = ControlMessage::decode(buffer_)) {
+            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(frame->length));
+            if (const auto* incoming = frame->value.as<ControlMessage::Incoming>(); incoming && onIncoming_) {
+                onIncoming_(incoming->sessionID, incoming->meetingID, incoming->channel);
+                if (connection != connection_) return;
+            }
+        }
+    } catch (const ConnectWireError&) {
+        return fail(connection, "malformed control message");
+    }
+    if (error == asio::error::eof || error == asio::ssl::error::stream_truncated) return fail(connection, "closed");
+    if (error) return fail(connection, error.message());
+    receive(connection);
+}
+
+void RelayControlClient::fail(const std::shared_ptr<Connection>& connection, const std::string& reason) {
+    if (connection != connection_) return;
+    dropConnection();
+    pingTimer_.cancel();
+    report(State::offline(reason));
+    if (!running_) return;
+    ++failures_;
+    const double delay = std::min(std::pow(2.0, std::min(failures_, 6)), 60.0);
+    // Stays pending across stop(): connect() then does nothing.
+    (void)timer_->after(queue_, RelayTimer::Duration(delay), [weak = weak_from_this()] {
+        if (auto client = weak.lock()) client->connect();
+    });
+}
+
+} // namespace TessaloyNet

@@ -1,0 +1,76 @@
+#include "app/services/ConnectRegistration.h"
+
+#include "net/relay/MeetingIdentity.h"
+
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/MemoryUserDefaults.h"
+#include "tests/support/TestRelay.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using namespace Plovander;
+using TessaloyConnectWire::ControlMessage;
+using TessaloyCore::Bytes;
+
+// The registration against a loopback relay, with the statuses it showed in order.
+struct ConnectRegistrationTest : testing::Test {
+    ConnectRegistrationTest() {
+        defaults.setText("TessaloyRelay", relay.endpoint().text());
+        registration = std::make_unique<ConnectRegistration>(ConnectRegistration::Collaborators{
+            .actor = actor,
+            .defaults = defaults,
+            .identity = [this] { return &identity; },
+            .pairedKeys = [this] { return std::vector<Bytes>{device.publicKey()}; },
+            .listenerPort = [] { return std::uint16_t{1}; },
+            .bridgeSource = [] { return TessaloyNet::RelayAnswer::BridgeSource(); },
+            .restartListener = [] {},
+            .showStatus = [this](const std::string& text) { statuses.push_back(text); },
+        });
+    }
+    bool shows(const std::string& status) {
+        return actor.runUntil([&] { return !statuses.empty() && statuses.back() == status; });
+    }
+    static std::size_t registrations(const Testing::TestRelay::Heard& heard) {
+        return static_cast<std::size_t>(
+            std::count_if(heard.controlMessages.begin(), heard.controlMessages.end(),
+                          [](const ControlMessage& message) { return message.as<ControlMessage::Register>(); }));
+    }
+
+    Testing::TestRelay relay;
+    Testing::ManualMainActor actor;
+    Testing::MemoryUserDefaults defaults;
+    TessaloyNet::DeviceIdentity identity{TessaloyNet::P256PrivateKey::generate()};
+    TessaloyNet::DeviceIdentity device{TessaloyNet::P256PrivateKey::generate()};
+    std::vector<std::string> statuses;
+    std::unique_ptr<ConnectRegistration> registration;
+};
+
+TEST_F(ConnectRegistrationTest, RegistersThePairedDevicesAndShowsTheRelaysState) {
+    registration->updateConnectRegistration();
+    ASSERT_TRUE(shows("On"));
+    EXPECT_EQ(statuses.front(), "Connecting…");
+    ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
+    const auto heard = relay.heard();
+    const auto* registered = heard.controlMessages.front().as<ControlMessage::Register>();
+    ASSERT_TRUE(registered);
+    EXPECT_EQ(registered->meetingIDs,
+              std::vector<Bytes>{TessaloyNet::MeetingIdentity::meetingID(identity, device.publicKey())});
+
+    // The relay restarts: offline, then on again after the back-off.
+    relay.stop();
+    ASSERT_TRUE(shows("Offline, retrying"));
+    relay.start();
+    ASSERT_TRUE(shows("On"));
+    registration->updateConnectRegistration();
+    EXPECT_TRUE(relay.waitUntil([](const auto& seen) { return registrations(seen) == 3; }));
+
+    defaults.setBoolean("TessaloyConnect", false);
+    registration->updateConnectRegistration();
+    EXPECT_EQ(statuses.back(), "");
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+#include "connectwire/ConnectWireError.h"
+#include "net/relay/CandidateAddress.h"
+#include "net/relay/DirectProbe.h"
+#include "net/relay/RelayControlClient.h"
+#include "net/relay/RelayLookup.h"
+#include "net/relay/RelayRefusal.h"
+#include "tests/net/relay/ManualRelayTimer.h"
+#include "tests/support/TestRelay.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/write.hpp>
+
+#include <algorithm>
+#include <future>
+
+namespace {
+
+using namespace TessaloyNet;
+using asio::ip::tcp;
+using TessaloyCore::Bytes;
+
+struct LookupResult {
+    std::vector<std::string> candidates;
+    std::exception_ptr error;
+};
+
+LookupResult lookUp(const RelayEndpoint& relay, const Bytes& meetingID,
+                    std::shared_ptr<RelayTimer> timer = RelayTimer::system(), std::function<void()> meanwhile = {}) {
+    std::promise<LookupResult> result;
+    RelayLookup::candidates(
+        relay, meetingID, RelayTimer::Duration(5),
+        [&](auto candidates, auto error) {
+            result.set_value({std::move(candidates), error});
+        },
+        timer);
+    if (meanwhile) meanwhile();
+    auto future = result.get_future();
+    EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    return future.get();
+}
+
+template <typename Error>
+std::optional<Error> errorOf(const LookupResult& result) {
+    try {
+        if (result.error) std::rethrow_exception(result.error);
+    } catch (const Error& error) {
+        return error;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// A relay that answers every data connection with the given chunks, then closes.
+class ScriptedRelay {
+public:
+    explicit ScriptedRelay(std::vector<Bytes> chunks)
+        : chunks_(std::move(chunks)), acceptor_(queue_.executor(), {asio::ip::address_v4::loopback(), 0}) {
+        acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
+            if (error) return;
+            socket_ = std::make_shared<tcp::socket>(std::move(socket));
+            write(0);
+        });
+    }
+    ~ScriptedRelay() {
+        queue_.sync([this] {
+            std::error_code ignored;
+            acceptor_.close(ignored);
+            if (socket_) socket_->close(ignored);
+        });
+    }
+    RelayEndpoint endpoint(const RelayEndpoint& keys) const {
+        return {"127.0.0.1", acceptor_.local_endpoint().port(), keys.helloKey, keys.tlsKey};
+    }
+
+private:
+    void write(std::size_t index) {
+        if (index == chunks_.size()) return socket_->shutdown(tcp::socket::shutdown_send);
+        asio::async_write(*socket_, asio::buffer(chunks_[index]), [this, index](std::error_code error, std::size_t) {
+            if (!error) write(index + 1);
+        });
+    }
+
+    std::vector<Bytes> chunks_;
+    TessaloyBase::SerialQueue queue_{"scripted-relay"};
+    tcp::acceptor acceptor_;
+    std::shared_ptr<tcp::socket> socket_;
+};
+
+TEST(RelayLookup, ReadsTheRelaysAnswerHoweverItArrives) {
+    Testing::TestRelay keys;
+    using E = TessaloyConnectWire::ConnectWireError;
+    const Bytes nine{'[', ':', ':', '1', ']', ':', '9'};
+    Bytes second{1, 7};
+    second.insert(second.end(), nine.begin(), nine.end());
+
+    EXPECT_EQ(lookUp(ScriptedRelay({{8}, second}).endpoint(keys.endpoint()), Bytes(32, 1)).candidates,
+              std::vector<std::string>{"[::1]:9"});
+    const auto empty = lookUp(ScriptedRelay({{8, 0}}).endpoint(keys.endpoint()), Bytes(32, 1));
+    EXPECT_TRUE(empty.candidates.empty());
+    EXPECT_FALSE(empty.error);
+    EXPECT_EQ(errorOf<RelayRefusal>(lookUp(ScriptedRelay({Bytes{1}}).endpoint(keys.endpoint()), Bytes(32, 1))),
+              RelayRefusal::macNotOnline);
+    EXPECT_EQ(errorOf<RelayRefusal>(lookUp(ScriptedRelay({Bytes{0}}).endpoint(keys.endpoint()), Bytes(32, 1))),
+              (RelayRefusal{RelayRefusal::unknown, 0}));
+    EXPECT_EQ(errorOf<E>(lookUp(ScriptedRelay({{8, 9}}).endpoint(keys.endpoint()), Bytes(32, 1))), E(E::tooLarge));
+    const auto cut =
+        errorOf<RelayLookup::Failure>(lookUp(ScriptedRelay({{8, 1, 5}}).endpoint(keys.endpoint()), Bytes(32, 1)));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->value(), RelayLookup::Problem::unexpected);
+}
+
+TEST(RelayLookup, FindsTheCandidatesARegisteredMacPublished) {
+    Testing::TestRelay relay;
+    const Bytes meetingID(32, 0x33);
+    const auto client = RelayControlClient::create(relay.endpoint());
+    client->start({meetingID});
+    client->updateCandidates({"[::1]:4000", "127.0.0.1:4001"});
+    ASSERT_TRUE(relay.waitUntil([](const auto& heard) {
+        return std::any_of(heard.controlMessages.begin(), heard.controlMessages.end(), [](const auto& message) {
+            const auto* list = message.template as<TessaloyConnectWire::ControlMessage::Candidates>();
+            return list && list->candidates.size() == 2;
+        });
+    }));
+    EXPECT_EQ(lookUp(relay.endpoint(), meetingID).candidates,
+              (std::vector<std::string>{"[::1]:4000", "127.0.0.1:4001"}));
+    EXPECT_EQ(errorOf<RelayRefusal>(lookUp(relay.endpoint(), Bytes(32, 0x34))), RelayRefusal::macNotOnline);
+
+    relay.holdReplies(true);
+    const auto timer = std::make_shared<ManualRelayTimer>();
+    const std::size_t hellos = relay.heard().hellos.size();
+    // Once the relay holds the hello, the connect time-out finds the lookup connected.
+    const auto silent = lookUp(relay.endpoint(), meetingID, timer, [&] {
+        ASSERT_TRUE(relay.waitUntil([&](const auto& heard) { return heard.hellos.size() > hellos; }));
+        ASSERT_TRUE(timer->fire(5));
+        ASSERT_TRUE(timer->fire(5));
+    });
+    const auto failure = errorOf<RelayLookup::Failure>(silent);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->value(), RelayLookup::Problem::timedOut);
+    client->stop();
+}
+
+std::optional<std::string> probe(const std::vector<std::string>& candidates) {
+    std::promise<std::optional<std::string>> result;
+    DirectProbe::firstReachable(
+        candidates, RelayTimer::Duration(2.5),
+        [&](std::optional<std::string> winner) { result.set_value(std::move(winner)); },
+        std::make_shared<ManualRelayTimer>());
+    auto future = result.get_future();
+    EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    return future.get();
+}
+
+TEST(DirectProbe, ReportsTheFirstCandidateThatAnswers) {
+    asio::io_context context;
+    tcp::acceptor open(context, {asio::ip::address_v6::loopback(), 0});
+    const std::uint16_t closedPort = [] {
+        asio::io_context other;
+        return tcp::acceptor(other, {asio::ip::address_v6::loopback(), 0}).local_endpoint().port();
+    }();
+    const std::string reachable = "[::1]:" + std::to_string(open.local_endpoint().port());
+    const std::string refused = "127.0.0.1:" + std::to_string(closedPort);
+
+    EXPECT_EQ(probe({refused, reachable}), reachable);
+    EXPECT_EQ(probe({refused}), std::nullopt);
+    EXPECT_EQ(probe({}), std::nullopt);
+    EXPECT_EQ(probe({"not an address", "host.example:1"}), std::nullopt);
+
+    EXPECT_EQ(candidateEndpoint("[::1]"), tcp::endpoint(asio::ip::make_address("::1"), 55801));
+    EXPECT_EQ(candidateEndpoint("10.0.0.1:70000"), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+#include "core/ChannelRole.h"
+#include "net/channel/LANTransport.h"
+#include "net/channel/TlsByteStream.h"
+#include "net/channel/TlsPacketChannel.h"
+#include "net/relay/ConnectRoute.h"
+#include "net/relay/MeetingIdentity.h"
+#include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayControlClient.h"
+#include "tests/net/channel/ListenerHarness.h"
+#include "tests/support/TestRelay.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+using namespace TessaloyNet;
+using namespace TessaloyConnectWire;
+using asio::ip::tcp;
+using Event = Testing::ListenerHarness::Event;
+
+// A paired device with no direct route reaches the real listener through the relay alone, on both
+// channels at once: each call is bridged from loopback and exempted from per-host admission.
+TEST(RelayEndToEnd, APairedDeviceIsAdmittedThroughTheRelay) {
+    LANHostListener::Limits limits;
+    limits.admission.perHost = 1;
+    Testing::ListenerHarness harness(limits);
+    const DeviceIdentity phone(P256PrivateKey::generate());
+    ASSERT_TRUE(harness.store.add(PairedDevice{phone.publicKey(), "Phone", std::chrono::system_clock::now(), {}}));
+    const std::uint16_t port = harness.start(std::nullopt, false);
+    ASSERT_NE(port, 0);
+
+    Testing::TestRelay relay;
+    const auto client = RelayControlClient::create(relay.endpoint());
+    const std::shared_ptr<LANHostListener> listener = harness.listener;
+    client->setOnIncoming(
+        [&relay, port, listener](TessaloyCore::Bytes session, TessaloyCore::Bytes, ConnectChannel channel) {
+            (void)RelayAnswer::answer(relay.endpoint(), session, channel, port, {},
+                                      [listener](const tcp::endpoint& source) { listener->exemptBridge(source); });
+        });
+    client->start({MeetingIdentity::meetingID(harness.mac, phone.publicKey())});
+    ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
+
+    const TlsParameters parameters = LANTransport::trustedClientParameters(phone, "Phone", harness.mac.publicKey());
+    std::vector<std::shared_ptr<TlsPacketChannel>> channels;
+    for (const ConnectChannel channel : {ConnectChannel::media, ConnectChannel::control}) {
+        std::promise<std::pair<std::error_code, tcp::socket>> dialled;
+        ConnectRoute::open(relay.endpoint(), MeetingIdentity::meetingID(phone, harness.mac.publicKey()), channel,
+                           [&](std::error_code error, tcp::socket socket) {
+                               dialled.set_value({error, std::move(socket)});
+                           });
+        auto future = dialled.get_future();
+        ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        auto [error, socket] = future.get();
+        ASSERT_FALSE(error) << error.message();
+        auto shared = std::make_shared<tcp::socket>(std::move(socket));
+        auto device = TlsPacketChannel::over([shared, parameters](TessaloyBase::SerialQueue& queue) {
+            return std::make_unique<TlsByteStream>(queue.executor(), std::move(*shared), parameters);
+        });
+        device->start();
+        device->sendDirect(TessaloyCore::ChannelRole(channel == ConnectChannel::media
+                                                         ? TessaloyCore::ChannelRole::media
+                                                         : TessaloyCore::ChannelRole::control)
+                               .packet());
+        channels.push_back(device);
+    }
+    const auto admitted = harness.waitFor<Event::Authenticated>(2);
+    ASSERT_TRUE(admitted);
+    EXPECT_EQ(admitted->peerName, "Phone");
+    EXPECT_TRUE(harness.all<Event::Rejected>().empty());
+    for (const auto& channel : channels) channel->close();
+    client->stop();
+}
+
+} // namespace
