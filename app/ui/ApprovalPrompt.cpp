@@ -53,6 +53,7 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
     decline->setObjectName("decline");
     allow_->setObjectName("allow");
     allow_->setDefault(true);
+    Look::makeProminent(*allow_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(decline, 1);
     buttons->addWidget(allow_, 1);

@@ -98,7 +98,8 @@ void DeviceRow::present(const TessaloyNet::PairedDevice& device, const State& lo
 }
 
 void DeviceRow::beginRename(const QString& name) {
-    field_->setText(name);
+    // The field starts with the name as the row shows it, so what is saved is what was seen.
+    field_->setText(plainName(name));
     editor_->setVisible(true);
     field_->setFocus();
     field_->selectAll();

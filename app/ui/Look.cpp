@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
+#include <QPushButton>
 #include <QSvgRenderer>
 #include <QWidget>
 
@@ -122,6 +123,18 @@ QLabel* label(const QString& text, Text style, QFont::Weight weight, bool second
         result->setPalette(palette);
     }
     return result;
+}
+
+void makeProminent(QPushButton& button) {
+    const QPalette& palette = button.palette();
+    const QColor fill = palette.color(QPalette::Highlight);
+    QColor faded = fill;
+    faded.setAlphaF(0.4f);
+    button.setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px; "
+                                        "padding: 4px 10px; } QPushButton:pressed { background: %3; } "
+                                        "QPushButton:disabled { background: %4; }")
+                             .arg(fill.name(), palette.color(QPalette::HighlightedText).name(), fill.darker(120).name(),
+                                  faded.name(QColor::HexArgb)));
 }
 
 QString plainTooltip(const QString& text) {

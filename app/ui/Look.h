@@ -8,6 +8,7 @@
 #include <QString>
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace Plovander {
@@ -26,6 +27,8 @@ enum class Text { headline, body, callout, caption, caption2 };
 QFont font(Text style, QFont::Weight weight = QFont::Normal);
 // A label that never reads its text as markup: names come from devices.
 QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Normal, bool secondary = false);
+// Fills `button` with the system's accent colour and a light label: the one action a panel leads to.
+void makeProminent(QPushButton& button);
 // A tooltip that shows `text` as written.
 QString plainTooltip(const QString& text);
 

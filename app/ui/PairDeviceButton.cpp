@@ -13,9 +13,11 @@ namespace Plovander {
 PairDeviceButton::PairDeviceButton(StreamingSession& session, CaptureProbe& capture, bool prominent, QWidget* parent)
     : QPushButton(QStringLiteral("Pair a device"), parent), session_(session), capture_(capture) {
     setObjectName(prominent ? "pairDevice" : "pairDeviceCompact");
-    setIcon(Look::symbol("plus", prominent ? QColor(Qt::white) : Look::tealAccent(*this), prominent ? 16 : 12));
+    const QColor plus = prominent ? palette().color(QPalette::HighlightedText) : Look::tealAccent(*this);
+    setIcon(Look::symbol("plus", plus, prominent ? 16 : 12));
     if (prominent) {
         setDefault(true);
+        Look::makeProminent(*this);
         setMinimumHeight(32);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     } else {

@@ -49,7 +49,10 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     qr_->setStyleSheet("background: white; border-radius: 10px;");
     auto* scanText = new QVBoxLayout;
     scanText->setSpacing(6);
-    scanText->addWidget(Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold));
+    // Beside the code there is room for a few words a line only.
+    QLabel* scanTitle = Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold);
+    scanTitle->setWordWrap(true);
+    scanText->addWidget(scanTitle);
     QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
                                    Look::Text::caption, QFont::Normal, true);
     scanHint->setWordWrap(true);
@@ -99,7 +102,7 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
         Look::label("Or enter this code in Plovander on your iPhone", Look::Text::caption, QFont::Medium, true));
     column()->addLayout(codeRow);
     column()->addLayout(expiryRow);
-    column()->addWidget(Look::label(QStringLiteral("Works once. You\u2019ll be asked to allow the device here."),
+    column()->addWidget(Look::label(QStringLiteral("Works once. You'll be asked to allow the device here."),
                                     Look::Text::caption2, QFont::Normal, true));
 
     connect(copy_, &QToolButton::clicked, this, &PairingPanel::copyCode);

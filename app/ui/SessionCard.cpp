@@ -60,8 +60,7 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     files->setToolTip("Send files to your device, or find what it sent");
     auto* disconnect = new QPushButton("Disconnect");
     disconnect->setObjectName("disconnect");
-    disconnect->setToolTip(
-        QStringLiteral("Your device won\u2019t reconnect by itself until you connect from it again."));
+    disconnect->setToolTip(QStringLiteral("Your device won't reconnect by itself until you connect from it again."));
     auto* actions = new QHBoxLayout;
     actions->setSpacing(8);
     actions->addWidget(files, 1);

@@ -33,7 +33,7 @@ SetupProblemCard::SetupProblemCard(StreamingSession& session, QWidget* parent)
 void SetupProblemCard::refresh() {
     const auto& problem = session_.setupProblem();
     label_->set(
-        QStringLiteral("Can\u2019t start yet"),
+        QStringLiteral("Can't start yet"),
         PopoverTexts::setupProblemSubtitle(problem ? std::optional(QString::fromStdString(*problem)) : std::nullopt));
 }
 

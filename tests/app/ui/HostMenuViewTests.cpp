@@ -95,5 +95,12 @@ TEST_F(PopoverTest, OptionsTooltipShowsTheNameAsText) {
     EXPECT_EQ(options->accessibleName(), "Options for <i>x</i>");
 }
 
+TEST_F(PopoverTest, TheRenameFieldStartsWithTheNameAsTheRowShowsIt) {
+    listenFor(Device{"Jo\u202Eenohp"});
+    auto* row = find<Plovander::DeviceRow>("deviceRow");
+    Q_EMIT row->renameRequested();
+    EXPECT_EQ(row->findChild<QLineEdit*>("renameField")->text(), QString::fromUtf8("Jo\uFFFDenohp"));
+}
+
 } // namespace
 } // namespace Testing
