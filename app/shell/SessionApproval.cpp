@@ -202,6 +202,11 @@ void SessionApproval::applyAvailabilityChoiceAtApproval() {
     defaults.setBoolean(Settings::availabilityChosen, true);
     defaults.setBoolean(Settings::listenForPairedDevices, c_.model.keepsAvailableOnApproval);
     c_.model.listensAutomatically.set(c_.model.keepsAvailableOnApproval);
+    // Staying available means little if the host is gone after a restart: start at login too,
+    // unless the user already decided about that.
+    if (c_.model.keepsAvailableOnApproval && !defaults.boolean(Settings::loginItemChosen).has_value()) {
+        c_.effects.setStartAtLogin(true);
+    }
 }
 
 } // namespace Plovander

@@ -4,6 +4,7 @@
 #include "app/shell/SessionLink.h"
 #include "app/shell/SessionModel.h"
 #include "app/shell/SessionServices.h"
+#include "app/shell/Settings.h"
 #include "app/trace/TraceLog.h"
 
 namespace Plovander {
@@ -13,14 +14,16 @@ std::string boolText(bool value) { return value ? "true" : "false"; }
 
 } // namespace
 
-SessionEffects::SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input)
-    : model_(model), link_(link), services_(services), input_(input) {}
+SessionEffects::SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input,
+                               Platform::UserDefaults& defaults)
+    : model_(model), link_(link), services_(services), input_(input), defaults_(defaults) {}
 
 void SessionEffects::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted) {
     const bool permitted = model_.isSharing && model_.allowsRemoteControl;
     services_.blanker->setBlanking(wanted.blanksScreen && permitted);
-    const bool lock = wanted.locksLocalInput && permitted;
-    if (lock && !services_.inputLock->isLocked() && services_.inputLock->isTrusted()) {
+    // A server that stopped offering what the lock needs unlocks a held lock too.
+    const bool lock = wanted.locksLocalInput && permitted && services_.inputLock->isTrusted();
+    if (lock && !services_.inputLock->isLocked()) {
         services_.inputLock->lock();
     } else if (!lock && services_.inputLock->isLocked()) {
         services_.inputLock->unlock();
@@ -60,6 +63,17 @@ void SessionEffects::endSession() {
     services_.blanker->setBlanking(false);
     services_.inputLock->unlock();
     model_.privacy.set(inForce());
+}
+
+void SessionEffects::refreshLoginItem() {
+    services_.loginItem.reconcile(Settings::isOn(defaults_, Settings::loginItemChosen));
+    model_.loginItem.set(services_.loginItem.agentState());
+}
+
+void SessionEffects::setStartAtLogin(bool wanted) {
+    defaults_.setBoolean(Settings::loginItemChosen, true);
+    defaults_.setBoolean(Settings::startAtLoginWanted, wanted);
+    model_.loginItem.set(services_.loginItem.setEnabled(wanted));
 }
 
 } // namespace Plovander

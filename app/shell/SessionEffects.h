@@ -2,6 +2,10 @@
 
 #include "core/SessionMessage.h"
 
+namespace Platform {
+class UserDefaults;
+}
+
 namespace Plovander {
 
 class InputInjector;
@@ -10,10 +14,12 @@ struct SessionLink;
 struct SessionServices;
 
 // What a session does to this computer besides showing it: the blanked screen, the locked local
-// input, input held down for the device, and keeping the computer awake. Main actor only.
+// input, input held down for the device, keeping the computer awake and starting it at login.
+// Main actor only.
 class SessionEffects {
 public:
-    SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input);
+    SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input,
+                   Platform::UserDefaults& defaults);
 
     // Applies what the device asked for, as far as the session permits, and tells it the outcome.
     void applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted);
@@ -23,6 +29,10 @@ public:
     void releaseRemoteControl();
     // The session ended: input released, screen shown, local input unlocked.
     void endSession();
+    // Repairs the registration when start at login is wanted, then publishes the agent's state.
+    void refreshLoginItem();
+    // The user's choice: recorded, then registered or unregistered; publishes the outcome.
+    void setStartAtLogin(bool wanted);
 
 private:
     TessaloyCore::SessionMessage::PrivacyState inForce() const;
@@ -31,6 +41,7 @@ private:
     SessionLink& link_;
     SessionServices& services_;
     InputInjector& input_;
+    Platform::UserDefaults& defaults_;
 };
 
 } // namespace Plovander

@@ -36,6 +36,7 @@ SessionModel::SessionModel(StreamingSession& owner)
       privacy(signalOf(owner, &StreamingSession::privacyChanged)),
       setupProblem(signalOf(owner, &StreamingSession::setupProblemChanged)),
       ready(signalOf(owner, &StreamingSession::readyChanged)),
+      loginItem(signalOf(owner, &StreamingSession::loginItemChanged)),
       usesConnect(signalOf(owner, &StreamingSession::usesConnectChanged), true),
       relayStatus(signalOf(owner, &StreamingSession::relayStatusChanged)) {}
 

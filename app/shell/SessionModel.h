@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/runtime/Published.h"
+#include "app/services/LoginItem.h"
 #include "core/QualityMode.h"
 #include "core/SessionMessage.h"
 #include "net/channel/PairedDevice.h"
@@ -57,6 +58,8 @@ public:
     Published<TessaloyCore::SessionMessage::PrivacyState> privacy;
     Published<std::optional<std::string>> setupProblem;
     Published<bool> ready;
+    // Start at login, as the settings show it.
+    Published<LoginItem::State> loginItem;
     // The relay switch (absent counts as on) and the registration's state: "Connecting…", "On",
     // "Offline, retrying", or empty while it is off.
     Published<bool> usesConnect;

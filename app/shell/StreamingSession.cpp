@@ -63,7 +63,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
 }
 
 void StreamingSession::makeParts(CaptureProbe& capture) {
-    effects_ = std::make_unique<SessionEffects>(model_, link_, services_, *input_);
+    effects_ = std::make_unique<SessionEffects>(model_, link_, services_, *input_, defaults_);
     availability_ = std::make_shared<SessionAvailability>(SessionAvailability::Collaborators{
         .environment = environment_,
         .model = model_,
@@ -251,15 +251,12 @@ void StreamingSession::setStaysAwakeForPairedDevices(bool on) {
 
 void StreamingSession::refreshLoginItem() {
     assertOnMainActor();
-    services_.loginItem.reconcile(Settings::isOn(defaults_, Settings::loginItemChosen));
-    loginItem_.set(services_.loginItem.agentState());
+    effects_->refreshLoginItem();
 }
 
 void StreamingSession::setStartAtLogin(bool wanted) {
     assertOnMainActor();
-    defaults_.setBoolean(Settings::loginItemChosen, true);
-    defaults_.setBoolean(Settings::startAtLoginWanted, wanted);
-    loginItem_.set(services_.loginItem.setEnabled(wanted));
+    effects_->setStartAtLogin(wanted);
 }
 
 void StreamingSession::forgetDevice(const PairedDevice& device) {

@@ -87,7 +87,7 @@ public:
     // Whether the identity has been loaded and the first availability decision taken.
     bool isReady() const { return model_.ready; }
     // Start at login, as the settings show it.
-    const LoginItem::State& loginItem() const { return loginItem_; }
+    const LoginItem::State& loginItem() const { return model_.loginItem; }
     // Repairs the registration when start at login is wanted, then publishes the agent's state.
     void refreshLoginItem();
     // The user's choice: recorded, then registered or unregistered; publishes the outcome.
@@ -140,7 +140,6 @@ private:
     Platform::Environment& environment_;
     Platform::UserDefaults& defaults_;
     SessionServices services_;
-    Published<LoginItem::State> loginItem_{[this] { Q_EMIT loginItemChanged(); }};
     TessaloyBase::SerialQueue inputQueue_{"dev.tessaloy.input"};
     TessaloyNet::PairedDeviceStore trusted_;
     std::optional<TessaloyNet::DeviceIdentity> identity_;

@@ -5,7 +5,6 @@
 #include "app/shell/ReplacedInstance.h"
 #include "app/trace/TraceLog.h"
 #include "base/MainActor.h"
-#include "net/channel/LANTransport.h"
 
 namespace Plovander {
 

@@ -61,4 +61,18 @@ TEST_F(SessionPrivacyTest, TheDeviceAndTheLocalStatusLearnWhatIsReallyInForce) {
     }
 }
 
+TEST_F(SessionPrivacyTest, ALockTheServerNoLongerAllowsIsGivenBackAtTheNextRequest) {
+    const PrivacyState lockOnly{.blanksScreen = false, .locksLocalInput = true};
+    session->setAllowsRemoteControl(true);
+    const auto [media, control] = pairAndApprove(Device{"Ada's iPhone"});
+    receive(control, Role::control, SessionMessage{SessionMessage::Privacy{lockOnly}}.packet());
+    ASSERT_TRUE(until([&, control = control] { return applied(*control) == std::vector{lockOnly}; }));
+
+    environment.localInput.trusted = false;
+    receive(control, Role::control, SessionMessage{SessionMessage::Privacy{lockOnly}}.packet());
+    ASSERT_TRUE(until([&, control = control] { return applied(*control).size() == 2; }));
+    EXPECT_EQ(applied(*control).back(), PrivacyState{});
+    EXPECT_FALSE(environment.localInput.isLocked());
+}
+
 } // namespace
