@@ -28,14 +28,13 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     SignalQuitter signalQuitter;
 
-    const std::unique_ptr<Platform::Environment> environment =
-        Platform::Environment::create(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> launchArguments(argv + 1, argv + argc);
+    const std::unique_ptr<Platform::Environment> environment = Platform::Environment::create(launchArguments);
     TraceLog::configure(
         TraceLog::configurationFrom(environment->userDefaults(), [](const char* name) { return std::getenv(name); }));
     TraceLog::message("Plovander starting");
 
-    const auto instance =
-        TessaloyHostApp::ensureSingleInstance(environment->userDefaults(), SingleInstance::defaultLockFile());
+    const auto instance = TessaloyHostApp::ensureSingleInstance(launchArguments, SingleInstance::defaultLockFile());
     if (!instance) {
         // The running copy shows its popover or window instead.
         PresentRequests::ask(PresentRequests::defaultSocket());

@@ -8,9 +8,9 @@
 
 namespace Plovander {
 
-std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const Platform::UserDefaults& defaults,
+std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const std::vector<std::string>& launchArguments,
                                                                     const std::filesystem::path& lockFile) {
-    const std::optional<pid_t> predecessor = ReplacedInstance::waitForReplacedInstance(defaults);
+    const std::optional<pid_t> predecessor = ReplacedInstance::waitForReplacedInstance(launchArguments);
     auto outcome = SingleInstance::acquire(lockFile, predecessor);
     if (auto* held = std::get_if<SingleInstance>(&outcome)) return std::move(*held);
     const pid_t other = std::get<pid_t>(outcome);

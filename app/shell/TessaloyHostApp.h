@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace Plovander {
 
@@ -19,7 +21,7 @@ public:
     // Steps before anything else runs: waits for a copy that an update replaced, then makes sure
     // this is the only copy of the user. Returns the lock to hold for the life of the process, or
     // nothing when another copy runs (it has said so in the trace; exit with status 0).
-    static std::optional<SingleInstance> ensureSingleInstance(const Platform::UserDefaults& defaults,
+    static std::optional<SingleInstance> ensureSingleInstance(const std::vector<std::string>& launchArguments,
                                                               const std::filesystem::path& lockFile);
 
     // The rest of start-up: the login item, this computer's kind, the capture probe and the

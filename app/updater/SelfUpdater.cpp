@@ -1,9 +1,9 @@
 #include "app/updater/SelfUpdater.h"
 
-#include "app/runtime/Awaiters.h"
 #include "app/runtime/BlockingCall.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/trace/TraceLog.h"
+#include "app/updater/TestReleases.h"
 #include "app/updater/UpdateDownload.h"
 #include "app/updater/UpdateFailure.h"
 #include "app/updater/release/ReleaseSignature.h"
@@ -50,6 +50,7 @@ SelfUpdater::Configuration SelfUpdater::Configuration::forThisProgram(std::funct
                                 .relauncher = Platform::Relauncher::create(),
                                 .quit = std::move(quit)};
     configuration.transport.expectedHost = ReleaseManifest::host();
+    TestReleases::apply(configuration);
     return configuration;
 }
 
@@ -67,15 +68,31 @@ SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configura
     if (!configuration_.copy.tree().empty()) UpdateStaging::sweepLeftovers(configuration_.copy.tree());
 }
 
-SelfUpdater::~SelfUpdater() { timer_.cancel(); }
+SelfUpdater::~SelfUpdater() {
+    firstCheck_.cancel();
+    timer_.cancel();
+}
 
 void SelfUpdater::startDailyCheck() {
     if (scheduled_) return;
     scheduled_ = true;
-    TaskHandle::detach([this, life = std::weak_ptr<bool>(life_)](CancellationToken) -> QCoro::Task<> {
-        co_await sleepFor(actor_, firstCheckDelay);
-        if (life.lock()) co_await checkForUpdate();
-    });
+    // A timer rather than a sleeping task: an updater that goes first leaves nothing suspended.
+    const auto firstCheck = [this, life = std::weak_ptr<bool>(life_)] {
+        if (!life.lock()) return;
+        TaskHandle::detach([this, life](CancellationToken token) -> QCoro::Task<> {
+            if (!life.lock()) co_return;
+            if (configuration_.installsAtStart) {
+                co_await installUpdate([] { return true; }, [](State, const std::optional<std::string>&) {}, token);
+            } else {
+                co_await checkForUpdate();
+            }
+        });
+    };
+    if (configuration_.installsAtStart) {
+        firstCheck();
+    } else {
+        firstCheck_ = actor_.after(firstCheckDelay, firstCheck);
+    }
     scheduleDailyCheck();
 }
 

@@ -39,8 +39,12 @@ public:
         TreeSwap::Renames renames;
         std::shared_ptr<Platform::Relauncher> relauncher;
         std::function<void()> quit; // ends this process once the new copy runs
+        // Installs what the first check finds, at once and unasked; only a debug build's test
+        // releases set it, for an update of the whole program from start to end.
+        bool installsAtStart = false;
 
-        // The running program, the pinned keys and the real release host.
+        // The running program, the pinned keys and the real release host (in debug builds, a
+        // test's release server when TestReleases names one).
         static Configuration forThisProgram(std::function<void()> quit);
     };
 
@@ -75,6 +79,7 @@ private:
     std::optional<TessaloyCore::UpdateStatus> status_;
     bool isInstalling_ = false;
     bool scheduled_ = false;
+    TessaloyBase::ScheduledCall firstCheck_;
     TessaloyBase::ScheduledCall timer_;
     // Tasks and timers hold this weakly and stop once the updater is gone.
     std::shared_ptr<bool> life_ = std::make_shared<bool>(true);

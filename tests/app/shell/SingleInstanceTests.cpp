@@ -1,6 +1,5 @@
 #include "app/shell/ReplacedInstance.h"
 #include "app/shell/SingleInstance.h"
-#include "tests/support/MemoryUserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -46,9 +45,9 @@ struct FakeClock {
     int sleeps = 0;
 };
 
-std::optional<pid_t> waitWith(Testing::MemoryUserDefaults& defaults, FakeClock& clock, bool alive) {
+std::optional<pid_t> waitWith(const std::vector<std::string>& arguments, FakeClock& clock, bool alive) {
     return ReplacedInstance::waitForReplacedInstance(
-        defaults, 4242,
+        arguments, 4242,
         [&](pid_t) {
             ++clock.probes;
             return alive;
@@ -60,30 +59,34 @@ std::optional<pid_t> waitWith(Testing::MemoryUserDefaults& defaults, FakeClock& 
         [&] { return clock.now; });
 }
 
+// Only the launch arguments name a predecessor; stored settings are not even asked.
 TEST(ReplacedInstance, NoPredecessorMeansNoWait) {
-    for (const char* value : {"0", "-7", "4242", "4294967296", "twelve"}) {
-        Testing::MemoryUserDefaults defaults;
-        defaults.setText("TessaloyAfterUpdate", value);
+    const std::vector<std::vector<std::string>> cases = {{},
+                                                         {"-TessaloyAfterUpdate", "0"},
+                                                         {"-TessaloyAfterUpdate", "-7"},
+                                                         {"-TessaloyAfterUpdate", "4242"},
+                                                         {"-TessaloyAfterUpdate", "4294967296"},
+                                                         {"-TessaloyAfterUpdate", "twelve"},
+                                                         {"-TessaloyAfterUpdate"},
+                                                         {"--TessaloyAfterUpdate", "1234"},
+                                                         {"-TessaloyTraceFile", "-TessaloyAfterUpdate", "1234"}};
+    for (const auto& arguments : cases) {
         FakeClock clock;
-        EXPECT_EQ(waitWith(defaults, clock, true), std::nullopt) << value;
-        EXPECT_EQ(clock.probes, 0) << value;
+        EXPECT_EQ(waitWith(arguments, clock, true), std::nullopt) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(clock.probes, 0) << ::testing::PrintToString(arguments);
     }
 }
 
 TEST(ReplacedInstance, AGoneProcessReturnsAfterOneProbe) {
-    Testing::MemoryUserDefaults defaults;
-    defaults.setInteger("TessaloyAfterUpdate", 1234);
     FakeClock clock;
-    EXPECT_EQ(waitWith(defaults, clock, false), 1234);
+    EXPECT_EQ(waitWith({"-TessaloyAfterUpdate", "1234"}, clock, false), 1234);
     EXPECT_EQ(clock.probes, 1);
     EXPECT_EQ(clock.sleeps, 0);
 }
 
 TEST(ReplacedInstance, ALivingProcessIsWaitedForFifteenSeconds) {
-    Testing::MemoryUserDefaults defaults;
-    defaults.setInteger("TessaloyAfterUpdate", 1234);
     FakeClock clock;
-    EXPECT_EQ(waitWith(defaults, clock, true), 1234);
+    EXPECT_EQ(waitWith({"-NSQuitAlwaysKeepsWindows", "NO", "-TessaloyAfterUpdate", "1234"}, clock, true), 1234);
     EXPECT_EQ(clock.sleeps, 150);
     EXPECT_EQ(clock.now.time_since_epoch(), 15s);
 }

@@ -4,11 +4,16 @@
 #include "app/updater/release/ReleaseBuilder.h"
 #include "app/updater/release/ReleaseKeys.h"
 #include "app/updater/release/ReleaseSignature.h"
+#include "core/Encoding.h"
 #include "core/ReleaseManifest.h"
+#include "tests/support/LoopbackHttpsServer.h"
 #include "tests/support/TemporaryDirectory.h"
+
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace Testing {
@@ -53,6 +58,46 @@ public:
                                                                    "/plovander/Plovander-2.tar.zst") const {
         const std::string json = Plovander::ReleaseBuilder::build({tree, archive, url, "2.17", ""}, publisher, notary);
         return TessaloyCore::ReleaseManifest::decode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+    }
+
+    // Signs and packs `tree`, serves the archive at `archivePath` and its manifest at `manifestPath`;
+    // `drip` sends the archive slowly, for a withdrawal while it downloads.
+    TessaloyCore::ReleaseManifest publish(LoopbackHttpsServer& server, const std::filesystem::path& tree,
+                                          const std::string& manifestPath, const std::string& archivePath,
+                                          bool drip = false) const {
+        const auto archive = folder / "release.tar.zst";
+        const auto manifest = release(tree, archive, server.url(archivePath));
+        std::ostringstream bytes;
+        bytes << std::ifstream(archive, std::ios::binary).rdbuf();
+        LoopbackHttpsServer::Route image;
+        image.body = bytes.str();
+        image.drip = drip;
+        server.route(archivePath, image);
+        LoopbackHttpsServer::Route latest;
+        latest.body = nlohmann::json{
+            {"version", manifest.version},
+            {"build", manifest.build},
+            {"url", manifest.url},
+            {"sha256", manifest.sha256},
+            {"minimumMacOS",
+             "2.17"}}.dump();
+        server.route(manifestPath, latest);
+        return manifest;
+    }
+
+    // The file that points a debug build's updater at `server` and these keys; the tree and the
+    // download folder are the program's own unless given.
+    std::filesystem::path pointUpdaterAt(const LoopbackHttpsServer& server, const std::filesystem::path& tree = {},
+                                         const std::filesystem::path& downloads = {}) const {
+        nlohmann::json json{{"authority", server.authorityFile().string()},
+                            {"connectTo", server.connectTo()},
+                            {"publisher", TessaloyCore::hexString(publisher.publicKey())},
+                            {"notary", TessaloyCore::hexString(notary.publicKey())}};
+        if (!tree.empty()) json["tree"] = tree.string();
+        if (!downloads.empty()) json["downloads"] = downloads.string();
+        const auto file = folder / "test-releases.json";
+        writeFile(file, json.dump());
+        return file;
     }
 
     static void writeFile(const std::filesystem::path& path, const std::string& text) {

@@ -78,19 +78,9 @@ public:
 
     // Publishes a signed release of build 2 and its manifest.
     void publishRelease(const std::string& build = "2") {
-        const fs::path archive = fixture.folder / "release.tar.zst";
         fs::remove_all(fixture.folder / "source/Plovander.app");
         const auto tree = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
-        const auto manifest = fixture.release(tree, archive, server.url("/release.tar.zst"));
-        std::ostringstream bytes;
-        bytes << std::ifstream(archive, std::ios::binary).rdbuf();
-        server.route("/release.tar.zst", answer(200, bytes.str()));
-        server.route("/plovander/latest.json", answer(200, nlohmann::json{{"version", manifest.version},
-                                                                          {"build", manifest.build},
-                                                                          {"url", manifest.url},
-                                                                          {"sha256", manifest.sha256},
-                                                                          {"minimumMacOS", "2.17"}}
-                                                               .dump()));
+        fixture.publish(server, tree, "/plovander/latest.json", "/release.tar.zst");
     }
 
     std::optional<TessaloyCore::ReleaseManifest> check(SelfUpdater& updater) {

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include "app/updater/InstalledCopy.h"
+#include "app/updater/TestReleases.h"
+#include "tests/app/updater/ReleaseFixture.h"
+#include "tests/support/LoopbackHttpsServer.h"
+#include "tests/support/XvfbServer.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+// The installed program updates itself for real: build 1, laid out by `cmake --install`, finds
+// build 2 on a release server on loopback, installs it in its own place, starts it and quits; the
+// new copy waits for the old one and takes over. Build 2 is this very program labelled build 2 in
+// its Info.json (and signed as such): what is tested is the hand-over, not a change of code.
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto patience = 60s;
+
+std::string contents(const fs::path& file) {
+    std::ostringstream text;
+    text << std::ifstream(file).rdbuf();
+    return text.str();
+}
+
+// Waits for a process to end, bounded; reaps it when it is our child.
+bool waitForExit(pid_t pid, bool child) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) return errno == ESRCH;
+    pollfd ready{fd, POLLIN, 0};
+    const bool ended = ::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(patience).count())) == 1;
+    ::close(fd);
+    if (ended && child) ::waitpid(pid, nullptr, 0);
+    return ended;
+}
+
+// Waits until `done` holds, looking again whenever something in `folder` is written; bounded.
+bool untilWritten(const fs::path& folder, const std::function<bool()>& done) {
+    const int fd = ::inotify_init1(IN_CLOEXEC);
+    ::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE);
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    bool held = done();
+    while (!held && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, 1'000) == 1) {
+            char events[4096];
+            [[maybe_unused]] const auto ignored = ::read(fd, events, sizeof events);
+        }
+        held = done();
+    }
+    ::close(fd);
+    return held;
+}
+
+TEST(SelfUpdate, TheInstalledProgramReplacesItselfAndTheNewCopyTakesOver) {
+    Testing::ReleaseFixture fixture;
+    const fs::path home = fixture.folder / "home";
+    const fs::path runtime = fixture.folder / "run";
+    fs::create_directories(home);
+    fs::create_directories(runtime / "tessaloy");
+    fs::permissions(runtime, fs::perms::owner_all);
+    fs::create_directories(fixture.folder / "downloads");
+
+    // Build 1, as an install tree.
+    const fs::path installed = fixture.folder / "v1/Plovander.app";
+    const std::string install = std::string(PLOVANDER_CMAKE) + " --install " + PLOVANDER_BUILD_FOLDER + " --prefix " +
+                                (fixture.folder / "v1").string() + " >/dev/null";
+    ASSERT_EQ(std::system(install.c_str()), 0);
+    Testing::ReleaseFixture::writeFile(installed / "Info.json",
+                                       R"({"CFBundleIdentifier": "com.tessaloy.plovander.host", )"
+                                       R"("CFBundleShortVersionString": "1.0", "CFBundleVersion": "1"})");
+
+    // Build 2 on the release server.
+    const fs::path source = fixture.folder / "v2/Plovander.app";
+    fs::create_directories(source.parent_path());
+    fs::copy(installed, source, fs::copy_options::recursive);
+    Testing::ReleaseFixture::writeFile(source / "Info.json",
+                                       R"({"CFBundleIdentifier": "com.tessaloy.plovander.host", )"
+                                       R"("CFBundleShortVersionString": "2.0", "CFBundleVersion": "2"})");
+    Testing::LoopbackHttpsServer server{TessaloyCore::ReleaseManifest::host()};
+    fixture.publish(server, source, "/plovander/latest.json", "/plovander/Plovander-2.tar.zst");
+    fs::remove_all(source);
+    const fs::path releases = fixture.pointUpdaterAt(server, {}, fixture.folder / "downloads");
+    nlohmann::json pointer = nlohmann::json::parse(contents(releases));
+    pointer["installAtStart"] = true;
+    Testing::ReleaseFixture::writeFile(releases, pointer.dump());
+
+    Testing::XvfbServer display;
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry) variables.emplace_back(*entry);
+    for (const std::string& setting : std::initializer_list<std::string>{
+             "DISPLAY=" + display.displayName(), "HOME=" + home.string(),
+             "XDG_CONFIG_HOME=" + (home / ".config").string(), "XDG_DATA_HOME=" + (home / ".local/share").string(),
+             "XDG_STATE_HOME=" + (home / ".local/state").string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
+             "XDG_RUNTIME_DIR=" + runtime.string(), "TESSALOY_TRACE=1",
+             "TESSALOY_TRACE_FILE=" + (fixture.folder / "trace.log").string(),
+             // The display listing that start-up begins is still suspended when build 1 quits this soon.
+             std::string("ASAN_OPTIONS=detect_leaks=0"),
+             std::string(Plovander::TestReleases::variable) + "=" + releases.string(),
+             std::string("QT_QPA_PLATFORM=xcb")}) {
+        variables.push_back(setting);
+    }
+    std::vector<char*> environment;
+    for (auto& variable : variables) environment.push_back(variable.data());
+    environment.push_back(nullptr);
+    const std::string program = (installed / "bin/plovander").string();
+    char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+    pid_t first = 0;
+    ASSERT_EQ(::posix_spawn(&first, program.c_str(), nullptr, nullptr, arguments, environment.data()), 0);
+
+    // Build 1 installs build 2, starts it and quits.
+    ASSERT_TRUE(waitForExit(first, true));
+    const fs::path lockFile = runtime / "tessaloy/plovander.lock";
+    const auto holder = [&] {
+        const std::string pid = contents(lockFile);
+        return pid.empty() ? pid_t{0} : static_cast<pid_t>(std::stol(pid));
+    };
+    // Build 2 waited for it and holds the single-instance lock.
+    ASSERT_TRUE(untilWritten(runtime / "tessaloy", [&] { return holder() != 0 && holder() != first; }));
+    const pid_t second = holder();
+    EXPECT_EQ(Plovander::InstalledCopy(installed).build(), 2);
+    EXPECT_TRUE(fs::is_empty(fixture.folder / "downloads"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(installed.parent_path()), fs::directory_iterator()), 1);
+
+    ASSERT_EQ(::kill(second, SIGTERM), 0);
+    EXPECT_TRUE(waitForExit(second, false));
+    const std::string trace = contents(fixture.folder / "trace.log");
+    EXPECT_NE(trace.find("installing 2.0 (2)"), std::string::npos) << trace;
+}
+
+} // namespace
