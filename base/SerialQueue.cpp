@@ -47,7 +47,7 @@ asio::io_context& sharedIoContext() {
 }
 
 void runBlocking(std::function<void()> work) {
-    static asio::thread_pool pool(4);
+    static asio::thread_pool pool(blockingThreads);
     asio::post(pool, std::move(work));
 }
 

@@ -51,5 +51,7 @@ asio::io_context& sharedIoContext();
 
 // A pool for blocking work (child processes, blocking pumps, file staging), kept off the I/O threads.
 void runBlocking(std::function<void()> work);
+// How many blocking calls run at once.
+inline constexpr int blockingThreads = 4;
 
 } // namespace TessaloyBase

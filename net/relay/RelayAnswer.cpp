@@ -17,14 +17,15 @@ using TessaloyCore::ByteView;
 
 namespace {
 
+// Never destroyed: the I/O threads may still close an answer while the process exits.
 std::mutex& registryLock() {
-    static std::mutex lock;
-    return lock;
+    static auto* const lock = new std::mutex;
+    return *lock;
 }
 
 std::map<const RelayAnswer*, std::shared_ptr<RelayAnswer>>& registry() {
-    static std::map<const RelayAnswer*, std::shared_ptr<RelayAnswer>> answers;
-    return answers;
+    static auto* const answers = new std::map<const RelayAnswer*, std::shared_ptr<RelayAnswer>>;
+    return *answers;
 }
 
 } // namespace

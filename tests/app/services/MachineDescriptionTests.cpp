@@ -1,6 +1,7 @@
 #include "app/services/LocalInterfaces.h"
 #include "app/services/WakeSetting.h"
 
+#include "tests/support/BlockingWork.h"
 #include "tests/support/FakeInterfaces.h"
 #include "tests/support/FakeMachineInfo.h"
 #include "tests/support/ManualMainActor.h"
@@ -105,6 +106,8 @@ TEST(WakeSetting, AnswersOnceAndNeverBlocksItsCaller) {
     manual.runUntilIdle();
     EXPECT_EQ(quickAnswers, (std::vector<std::optional<bool>>{false})) << "the time-out stays silent";
     EXPECT_EQ(slowAnswers.size(), 1u) << "a late answer is dropped";
+    // The slow question may still be leaving its gate.
+    Testing::finishBlockingWork();
 }
 
 } // namespace

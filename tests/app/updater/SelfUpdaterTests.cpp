@@ -2,6 +2,7 @@
 #include "app/updater/SelfUpdater.h"
 #include "platform/Relauncher.h"
 #include "tests/app/updater/ReleaseFixture.h"
+#include "tests/support/BlockingWork.h"
 #include "tests/support/LoopbackHttpsServer.h"
 #include "tests/support/ManualMainActor.h"
 
@@ -45,6 +46,12 @@ struct InstallRun {
 
 class SelfUpdaterTest : public testing::Test {
 public:
+    // A check still fetching when a test ends posts its result to this test's main actor.
+    ~SelfUpdaterTest() override {
+        Testing::finishBlockingWork();
+        actor.runUntilIdle();
+    }
+
     SelfUpdaterTest() {
         fs::create_directories(fixture.folder / "installed");
         fs::create_directories(fixture.folder / "source");
