@@ -75,7 +75,6 @@ VideoEncoder::VideoEncoder(Settings settings)
     : settings_(validated(std::move(settings))),
       width_(settings_.width),
       height_(settings_.height),
-      converter_(settings_.threads),
       generation_(settings_.streamGeneration),
       publishedGeneration_(settings_.streamGeneration) {
     packet_.reset(av_packet_alloc());
@@ -132,7 +131,8 @@ void VideoEncoder::open() {
     // Parameter sets come once, in extradata, and travel in the configuration.
     context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     context.color_range = AVCOL_RANGE_MPEG;
-    context.colorspace = AVCOL_SPC_BT709;
+    // libyuv's one-pass conversion writes BT.601 samples; sRGB's primaries and transfer are BT.709's.
+    context.colorspace = AVCOL_SPC_SMPTE170M;
     context.color_primaries = AVCOL_PRI_BT709;
     context.color_trc = AVCOL_TRC_BT709;
 
