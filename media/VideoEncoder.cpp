@@ -13,6 +13,8 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -61,6 +63,14 @@ VideoEncoder::Settings validated(VideoEncoder::Settings settings) {
     settings.width &= ~1;
     settings.height &= ~1;
     return settings;
+}
+
+// The cores this process may run on (a taskset narrows them).
+int availableCores() {
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
+    return std::max(1, CPU_COUNT(&cores));
 }
 
 void setOption(DictionaryPtr& options, const char* key, const std::string& value) {
@@ -147,10 +157,11 @@ void VideoEncoder::open() {
         setOption(options, "tune", "zerolatency");
         setOption(options, "forced-idr", "1");
         if (settings_.codec == VideoCodec::hevc) {
-            // x265 ignores thread_count: its pool size is a parameter of its own.
-            setOption(
-                options, "x265-params",
-                "bframes=0:repeat-headers=0:annexb=1:log-level=warning:pools=" + std::to_string(settings_.threads));
+            // One frame thread and no lookahead: each picture leaves before the next one comes. x265
+            // ignores thread_count; its pool, which the one frame spreads over, has a size of its own.
+            setOption(options, "x265-params",
+                      "bframes=0:frame-threads=1:rc-lookahead=0:repeat-headers=0:annexb=1:log-level=warning:pools=" +
+                          std::to_string(availableCores()));
         } else {
             setOption(options, "x264-params", "bframes=0:repeat-headers=0:annexb=1");
         }

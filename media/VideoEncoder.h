@@ -41,7 +41,7 @@ public:
         double keyframeIntervalSeconds = 0;
         // Generation of the first configuration; every reopen starts the next one.
         std::uint32_t streamGeneration = 0;
-        // Threads of the software encoders (x265: its thread pool).
+        // Threads of libx264; x265 spreads each frame over every core this process may use.
         int threads = 2;
         // VAAPI render node tried first; empty for software only.
         std::string renderNode = "/dev/dri/renderD128";
