@@ -146,6 +146,8 @@ void HostTransfers::detach() {
     // Aborted transfers report through incomingFailed(), which removes their rows.
     abortIncoming(std::nullopt);
     inbox_.reset();
+    // The next inbox starts on an empty work folder: nothing of this one is still written there.
+    receiving_.sync([] {});
     sender_.reset();
     clipboardIDs_.clear();
     recentlySent_.clear();
