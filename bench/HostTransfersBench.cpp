@@ -4,10 +4,16 @@
 //    the channel's queue, encoded, framed, decoded by the device's WireDecoder and hashed again, with
 //    the progress reports run on the main actor;
 //  - device to Mac: the same volume as a wire stream cut into 16 KiB reads, decoded, handed to
-//    handle(), written to the private work file, verified and moved into Downloads/Plovander.
+//    handle(), written to the private work file, verified and moved into Downloads/Plovander;
+//  - the main actor during a 1 GiB device to Mac transfer: the transfer's messages reach a main
+//    actor of real time as the session routes them, while a probe posts a no-op every millisecond
+//    and times its wait to run (p50, p99 and the longest, in ms), and samples the resident set
+//    (its growth over the transfer, which stays flat).
 #include "app/transfers/HostTransfers.h"
 #include "base/MainActor.h"
 #include "base/SerialQueue.h"
+#include "bench/Measures.h"
+#include "bench/QueueActor.h"
 #include "bench/TransferWorkspace.h"
 #include "core/Sha256.h"
 #include "core/TransferMessage.h"
@@ -20,9 +26,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <fstream>
+#include <future>
 #include <mutex>
+#include <semaphore>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -207,6 +218,88 @@ void deviceToMac(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
 }
 BENCHMARK(deviceToMac)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// Runs `work` on the actor and waits for it.
+template <typename Work>
+void onActor(Bench::QueueActor& actor, Work work) {
+    std::promise<void> ran;
+    actor.post([&] {
+        work();
+        ran.set_value();
+    });
+    ran.get_future().wait();
+}
+
+void mainActorDuringDeviceToMac(benchmark::State& state) {
+    constexpr std::uint64_t size = 1ull << 30;
+    const auto& workspace = Bench::TransferWorkspace::shared();
+    Bench::QueueActor actor;
+    auto channel = std::make_shared<LoopChannel>();
+    auto sender = std::make_shared<TessaloyNet::VideoSender>(
+        channel, std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608));
+    std::unique_ptr<HostTransfers> transfers;
+    onActor(actor, [&] {
+        transfers = std::make_unique<HostTransfers>(
+            actor, std::make_shared<NoPasteboard>(),
+            std::make_shared<Platform::Linux::XdgTransferFiles>(workspace.folder() / "Downloads",
+                                                                workspace.folder() / "cache" / "TessaloyIncoming"));
+        transfers->isAllowed = [] { return true; };
+        sender->attach();
+        transfers->attach(sender);
+    });
+    const Bytes chunk = chunkPattern();
+    std::vector<double> waits;
+    const std::uint64_t residentBefore = Bench::residentBytes();
+    std::uint64_t residentPeak = residentBefore;
+    for (auto _ : state) {
+        std::atomic<bool> done{false};
+        std::thread probe([&] {
+            while (!done) {
+                residentPeak = std::max(residentPeak, Bench::residentBytes());
+                const auto posted = std::chrono::steady_clock::now();
+                onActor(actor, [&] {
+                    const std::chrono::duration<double, std::milli> wait = std::chrono::steady_clock::now() - posted;
+                    waits.push_back(wait.count());
+                });
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        // As many messages in flight as the channel's queue would hand over before it pauses.
+        std::counting_semaphore<> slots(16);
+        const auto deliver = [&](TransferMessage message) {
+            slots.acquire();
+            actor.post([&, message = std::move(message)] {
+                transfers->handle(message);
+                slots.release();
+            });
+        };
+        Sha256 running;
+        deliver(TransferMessage::offer({9, TransferPurpose::file, "gibibyte.bin", "", size}));
+        for (std::uint64_t offset = 0; offset < size; offset += chunkSize) {
+            deliver(TransferMessage::chunk(9, offset, chunk));
+            running.update(chunk);
+        }
+        const auto digest = running.digest();
+        deliver(TransferMessage::finish(9, Bytes(digest.begin(), digest.end())));
+        std::optional<std::filesystem::path> saved;
+        while (!saved) {
+            onActor(actor, [&] {
+                if (transfers->active().empty()) saved = transfers->lastReceived().value_or("");
+            });
+        }
+        done = true;
+        probe.join();
+        if (saved->empty() || std::filesystem::file_size(*saved) != size) state.SkipWithError("the file was not saved");
+        if (!saved->empty()) std::filesystem::remove(*saved);
+    }
+    state.counters["wait_p50_ms"] = Bench::percentile(waits, 0.5);
+    state.counters["wait_p99_ms"] = Bench::percentile(waits, 0.99);
+    state.counters["wait_max_ms"] = Bench::percentile(waits, 1.0);
+    state.counters["rss_growth_MiB"] = static_cast<double>(residentPeak - residentBefore) / (1 << 20);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    onActor(actor, [&] { transfers.reset(); });
+}
+BENCHMARK(mainActorDuringDeviceToMac)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 

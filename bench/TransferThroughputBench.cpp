@@ -9,7 +9,8 @@
 //  - Device to Mac: the device sends the file as the phone does, reading and hashing ahead of its
 //    network thread (through a TransferOutbox); the Mac's channel hands each packet to a thread
 //    standing for the main actor (one hop per packet, as the controller's), which decodes it into a
-//    TransferInbox (private work file, SHA-256, flushed at the finish).
+//    TransferInbox; its worker queue writes the private work file, hashes it and flushes it at the
+//    finish, as the application's does.
 //  - Raw: the same number of packets of the same payload size through the same pair of channels,
 //    prepared beforehand and dropped on arrival.
 //  - Memory: the peak growth of resident memory while the Mac sends a sparse 1 GiB file, which
@@ -298,6 +299,9 @@ void BM_FileDeviceToMac(benchmark::State& state) {
     // Only the actor thread touches the inbox, as only the main actor does in the application.
     auto actor = std::make_unique<SerialThread>();
     auto inbox = std::make_shared<TransferInbox>(Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming");
+    TessaloyBase::SerialQueue worker("dev.tessaloy.transfers.receive");
+    inbox->runOnWorker = [&worker](std::function<void()> work) { worker.async(std::move(work)); };
+    inbox->runOnOwner = [&owner = *actor](std::function<void()> work) { owner.post(std::move(work)); };
     inbox->onComplete = [&](const TransferOffer&, const std::filesystem::path& file) {
         std::filesystem::remove(file);
         done.signal(true);

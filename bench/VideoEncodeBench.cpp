@@ -1,5 +1,5 @@
 // Per-frame cost of the video encoding path on a changing picture (a moving gradient): the colour
-// conversion alone (on FrameConverter's default threads), and the whole VideoEncoder::encode call
+// conversion alone (one pass on the calling thread), and the whole VideoEncoder::encode call
 // (conversion, then the encoder, both on the `threads` argument), each with its median and 99th
 // percentile, plus the process CPU time per frame (every conversion and encoder thread).
 #include "bench/Measures.h"

@@ -19,6 +19,13 @@ pkg_check_modules(ARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
+# libyuv ships no pkg-config file.
+find_library(LIBYUV_LIBRARY yuv REQUIRED)
+find_path(LIBYUV_INCLUDE_DIR libyuv.h REQUIRED)
+add_library(libyuv INTERFACE)
+target_link_libraries(libyuv INTERFACE ${LIBYUV_LIBRARY})
+target_include_directories(libyuv SYSTEM INTERFACE ${LIBYUV_INCLUDE_DIR})
+
 if(PLOVANDER_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)

@@ -3,23 +3,21 @@
 #include "base/FrameView.h"
 #include "media/FFmpegHandles.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace TessaloyMedia {
 
 // The one colour conversion of the encoding path: reads a captured BGRX picture in place and
-// writes the encoder's frame (any size, any swscale output format), scaling as needed, with the
-// BT.709 limited-range coefficients that the encoders signal. Confined to the encoder's queue.
-//
-// swscale cuts the output into horizontal bands, one per thread: the calling thread converts one
-// and threads of the converter's own the others, while the caller waits for them.
+// writes the encoder's frame (I420 or NV12, any size) in one SIMD pass, with the BT.601
+// limited-range coefficients that the encoders signal. A picture of another size is scaled first,
+// into a scratch picture of the output size. Confined to the encoder's queue; runs on the caller's
+// thread alone.
 class FrameConverter {
 public:
     static constexpr int maximumSide = 16'384;
-    static constexpr int defaultThreads = 2;
-    static constexpr int maximumThreads = 64;
 
-    // Throws MediaError invalidInput for a thread count outside 1...maximumThreads.
-    explicit FrameConverter(int threads = defaultThreads);
-    ~FrameConverter();
+    FrameConverter() = default;
     FrameConverter(const FrameConverter&) = delete;
     FrameConverter& operator=(const FrameConverter&) = delete;
 
@@ -27,25 +25,13 @@ public:
     // 1...maximumSide, or a row stride that is not a whole number of 4-byte pixels covering the width.
     static void check(const TessaloyBase::FrameView& view);
 
-    int threads() const { return threads_; }
-
     // Writes the picture into `destination`, which has its size, format and reference-counted
     // buffers (FramePool's). Throws MediaError invalidInput for a view that fails check(),
-    // encodeFailed when swscale refuses.
+    // encodeFailed for an output format other than YUV420P and NV12.
     void convert(const TessaloyBase::FrameView& view, AVFrame& destination);
 
 private:
-    void prepare(const TessaloyBase::FrameView& view, const AVFrame& destination);
-
-    int threads_;
-    SwsContextPtr context_;
-    // Describes the captured picture for swscale; points at the capturer's pixels during convert().
-    FramePtr source_;
-    int sourceWidth_ = 0;
-    int sourceHeight_ = 0;
-    int destinationWidth_ = 0;
-    int destinationHeight_ = 0;
-    int destinationFormat_ = -1;
+    std::vector<std::uint8_t> scaled_;
 };
 
 } // namespace TessaloyMedia

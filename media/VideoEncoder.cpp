@@ -13,6 +13,8 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -63,6 +65,14 @@ VideoEncoder::Settings validated(VideoEncoder::Settings settings) {
     return settings;
 }
 
+// The cores this process may run on (a taskset narrows them).
+int availableCores() {
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
+    return std::max(1, CPU_COUNT(&cores));
+}
+
 void setOption(DictionaryPtr& options, const char* key, const std::string& value) {
     AVDictionary* raw = options.release();
     av_dict_set(&raw, key, value.c_str(), 0);
@@ -75,7 +85,6 @@ VideoEncoder::VideoEncoder(Settings settings)
     : settings_(validated(std::move(settings))),
       width_(settings_.width),
       height_(settings_.height),
-      converter_(settings_.threads),
       generation_(settings_.streamGeneration),
       publishedGeneration_(settings_.streamGeneration) {
     packet_.reset(av_packet_alloc());
@@ -132,7 +141,8 @@ void VideoEncoder::open() {
     // Parameter sets come once, in extradata, and travel in the configuration.
     context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     context.color_range = AVCOL_RANGE_MPEG;
-    context.colorspace = AVCOL_SPC_BT709;
+    // libyuv's one-pass conversion writes BT.601 samples; sRGB's primaries and transfer are BT.709's.
+    context.colorspace = AVCOL_SPC_SMPTE170M;
     context.color_primaries = AVCOL_PRI_BT709;
     context.color_trc = AVCOL_TRC_BT709;
 
@@ -147,10 +157,11 @@ void VideoEncoder::open() {
         setOption(options, "tune", "zerolatency");
         setOption(options, "forced-idr", "1");
         if (settings_.codec == VideoCodec::hevc) {
-            // x265 ignores thread_count: its pool size is a parameter of its own.
-            setOption(
-                options, "x265-params",
-                "bframes=0:repeat-headers=0:annexb=1:log-level=warning:pools=" + std::to_string(settings_.threads));
+            // One frame thread and no lookahead: each picture leaves before the next one comes. x265
+            // ignores thread_count; its pool, which the one frame spreads over, has a size of its own.
+            setOption(options, "x265-params",
+                      "bframes=0:frame-threads=1:rc-lookahead=0:repeat-headers=0:annexb=1:log-level=warning:pools=" +
+                          std::to_string(availableCores()));
         } else {
             setOption(options, "x264-params", "bframes=0:repeat-headers=0:annexb=1");
         }

@@ -41,7 +41,7 @@ public:
         double keyframeIntervalSeconds = 0;
         // Generation of the first configuration; every reopen starts the next one.
         std::uint32_t streamGeneration = 0;
-        // Threads of the colour conversion and of the software encoders (x265: its thread pool).
+        // Threads of libx264; x265 spreads each frame over every core this process may use.
         int threads = 2;
         // VAAPI render node tried first; empty for software only.
         std::string renderNode = "/dev/dri/renderD128";
@@ -52,7 +52,7 @@ public:
     static constexpr int maximumFramesPerSecond = 240;
     static constexpr std::int64_t minimumBitrate = 10'000;
     static constexpr std::int64_t maximumBitrate = 1'000'000'000;
-    static constexpr int maximumThreads = FrameConverter::maximumThreads;
+    static constexpr int maximumThreads = 64;
 
     struct EncodedFrame {
         TessaloyCore::WirePacket packet; // kind videoFrame

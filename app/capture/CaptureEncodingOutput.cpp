@@ -30,9 +30,11 @@ CaptureEncodingOutput::CaptureEncodingOutput(TessaloyBase::SerialQueue& captureQ
                                              std::shared_ptr<TessaloyNet::VideoSender> sender,
                                              std::optional<Adaptation> adaptation,
                                              std::weak_ptr<Platform::ScreenCapture> stream,
-                                             std::uint64_t captureGeneration, Events events)
+                                             std::uint64_t captureGeneration, Events events,
+                                             TessaloyBase::QueueClock& clock)
     : queue_(captureQueue),
       actor_(actor),
+      clock_(clock),
       framesPerSecond_(settings.framesPerSecond),
       sender_(std::move(sender)),
       sendQueue_(sender_ ? sender_->queue() : nullptr),
@@ -48,7 +50,7 @@ CaptureEncodingOutput::CaptureEncodingOutput(TessaloyBase::SerialQueue& captureQ
     encoder_ = std::make_unique<VideoEncoder>(settings);
     flushesAfterRefinement_ = encoder_->encoderName() != "libx264";
     if (sendQueue_) baselineQueueDrops_ = sendQueue_->counters().droppedFrames;
-    intervalStart_ = actor_.now();
+    intervalStart_ = clock_.now();
 }
 
 CaptureEncodingOutput::~CaptureEncodingOutput() {
@@ -59,11 +61,9 @@ CaptureEncodingOutput::~CaptureEncodingOutput() {
 
 template <typename Work>
 TessaloyBase::ScheduledCall CaptureEncodingOutput::afterOnQueue(Seconds delay, Work work) {
-    // The main actor keeps time (so tests move it); the work itself runs on the capture queue.
-    return actor_.after(delay, [weak = weak_from_this(), queue = &queue_, work = std::move(work)] {
-        queue->async([weak, work] {
-            if (const auto self = weak.lock(); self && !self->finished_) work(*self);
-        });
+    // Fires on the capture queue itself: a busy main actor never delays a frame.
+    return clock_.after(queue_, delay, [weak = weak_from_this(), work = std::move(work)] {
+        if (const auto self = weak.lock(); self && !self->finished_) work(*self);
     });
 }
 
@@ -72,7 +72,7 @@ void CaptureEncodingOutput::begin() {
         const auto self = weak.lock();
         if (!self || self->begun_ || self->finished_) return;
         self->begun_ = true;
-        self->intervalStart_ = self->actor_.now();
+        self->intervalStart_ = self->clock_.now();
         self->reportTimer_ = self->afterOnQueue(reportInterval, [](CaptureEncodingOutput& output) { output.report(); });
     });
 }
@@ -146,9 +146,9 @@ void CaptureEncodingOutput::pollBacklog() {
 
 void CaptureEncodingOutput::armRefinement() {
     refinementDueAt_ =
-        actor_.now() + std::chrono::duration_cast<TessaloyBase::MainActor::Date::duration>(refinementDelay);
+        clock_.now() + std::chrono::duration_cast<TessaloyBase::QueueClock::Instant::duration>(refinementDelay);
     // A timer already running looks at the new due time when it fires: re-arming for every picture
-    // would cost the main actor a wake-up per frame.
+    // would cost a timer per frame.
     if (refinementArmed_) return;
     armRefinementTimer(refinementDelay);
 }
@@ -165,11 +165,7 @@ void CaptureEncodingOutput::cancelRefinement() {
 
 void CaptureEncodingOutput::refinementTimerFired() {
     refinementArmed_ = false;
-    const auto now = actor_.now();
-    // A clock set back meanwhile makes the refinement wait at most one more delay.
-    refinementDueAt_ = std::min(
-        refinementDueAt_, now + std::chrono::duration_cast<TessaloyBase::MainActor::Date::duration>(refinementDelay));
-    const Seconds left = refinementDueAt_ - now;
+    const Seconds left = refinementDueAt_ - clock_.now();
     if (left > Seconds::zero()) return armRefinementTimer(left);
     refinementDue();
 }
@@ -238,7 +234,8 @@ void CaptureEncodingOutput::report() {
     statistics.encodedFrames = encoded_;
     statistics.encodedBytes = bytes_;
     statistics.droppedFrames = heldFrames_;
-    statistics.interval = now - intervalStart_;
+    const auto instant = clock_.now();
+    statistics.interval = instant - intervalStart_;
     statistics.intervalCapturedFrames = intervalCaptured_;
     statistics.intervalEncodedFrames = intervalEncoded_;
     statistics.intervalEncodedBytes = intervalBytes_;
@@ -284,7 +281,7 @@ void CaptureEncodingOutput::report() {
     }
     statistics.bitrate = targetBitrate_;
 
-    intervalStart_ = now;
+    intervalStart_ = instant;
     intervalCaptured_ = intervalEncoded_ = intervalBytes_ = intervalEncodeCalls_ = intervalLatencySamples_ = 0;
     intervalEncodeTime_ = intervalMaximumEncodeTime_ = intervalLatency_ = Seconds{};
 

@@ -2,6 +2,7 @@
 
 #include "base/FrameView.h"
 #include "base/MainActor.h"
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "core/BitrateController.h"
 #include "core/QualityLadder.h"
@@ -25,8 +26,8 @@ namespace Plovander {
 //
 //   X11 tick ──FrameView──> take() ──VideoEncoder──> VideoSender ──> VideoSendQueue ──> channel queue
 //   └──────────── capture queue "dev.tessaloy.capture" ────────────┘                     (pulls)
-//   main actor: timers (refinement, backlog poll, report) hop onto the capture queue;
-//               statistics, failures and ladder steps hop back in `Events`.
+//   timers (refinement, backlog poll, report) fire on the capture queue, on a monotonic QueueClock;
+//   main actor: statistics, failures and ladder steps hop there in `Events`.
 //
 // Everything but construction runs on the capture queue. Owned (shared) by the capture probe while
 // capture runs; keyframe requests hold it weakly. The screen capture is held weakly too: it only
@@ -114,12 +115,12 @@ public:
 
     // Opens the encoder (any thread; throws MediaError). Without a sender the packets are counted
     // and dropped (the encoder test). The sender's queue is read for the backlog and the bitrate,
-    // its channel for round trips.
+    // its channel for round trips. The timers run on `clock`, which must outlive the output.
     CaptureEncodingOutput(TessaloyBase::SerialQueue& captureQueue, TessaloyBase::MainActor& actor,
                           TessaloyMedia::VideoEncoder::Settings settings,
                           std::shared_ptr<TessaloyNet::VideoSender> sender, std::optional<Adaptation> adaptation,
-                          std::weak_ptr<Platform::ScreenCapture> stream, std::uint64_t captureGeneration,
-                          Events events);
+                          std::weak_ptr<Platform::ScreenCapture> stream, std::uint64_t captureGeneration, Events events,
+                          TessaloyBase::QueueClock& clock = TessaloyBase::steadyQueueClock());
     ~CaptureEncodingOutput();
     CaptureEncodingOutput(const CaptureEncodingOutput&) = delete;
     CaptureEncodingOutput& operator=(const CaptureEncodingOutput&) = delete;
@@ -163,6 +164,7 @@ private:
 
     TessaloyBase::SerialQueue& queue_;
     TessaloyBase::MainActor& actor_;
+    TessaloyBase::QueueClock& clock_;
     const int framesPerSecond_;
     const std::shared_ptr<TessaloyNet::VideoSender> sender_;
     // The sender's own queue, fixed for its life; null without a sender.
@@ -186,7 +188,7 @@ private:
     std::uint64_t droppedAtHoldStart_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstCaptureTime_;
     // The last changed picture's time plus refinementDelay; one timer runs towards it at a time.
-    TessaloyBase::MainActor::Date refinementDueAt_;
+    TessaloyBase::QueueClock::Instant refinementDueAt_;
     bool refinementArmed_ = false;
     TessaloyBase::ScheduledCall refinementTimer_;
     TessaloyBase::ScheduledCall pollTimer_;
@@ -197,7 +199,7 @@ private:
     std::uint64_t encoded_ = 0;
     std::uint64_t bytes_ = 0;
     std::uint64_t heldFrames_ = 0;
-    TessaloyBase::MainActor::Date intervalStart_;
+    TessaloyBase::QueueClock::Instant intervalStart_;
     std::uint64_t intervalCaptured_ = 0;
     std::uint64_t intervalEncoded_ = 0;
     std::uint64_t intervalBytes_ = 0;

@@ -96,11 +96,12 @@ private:
 QualityRung CaptureProbe::encoderTestRung() { return QualityRung::ladder(TessaloyCore::QualityMode::balanced).front(); }
 
 CaptureProbe::CaptureProbe(Platform::Environment& environment, TessaloyBase::SerialQueue& captureQueue,
-                           TessaloyBase::SerialQueue& audioQueue, QObject* parent)
+                           TessaloyBase::SerialQueue& audioQueue, TessaloyBase::QueueClock& clock, QObject* parent)
     : QObject(parent),
       environment_(environment),
       actor_(environment.mainActor()),
       captureQueue_(captureQueue),
+      clock_(clock),
       audio_(std::make_shared<AudioStreamer>(
           audioQueue, [&environment](TessaloyBase::SerialQueue& queue) { return environment.audioCapture(queue); })),
       turns_(actor_) {}
@@ -248,9 +249,9 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
     std::string failure;
     try {
         BlockingCall<Launched> launching(
-            actor_, [environment = &environment_, queue = &captureQueue_, actor = &actor_, audio = audio_,
-                     sender = request->sender, adaptation, rung, codec, displayID, showsCursor, streamGeneration,
-                     generation, events, onStreamStopped, sending] {
+            actor_, [environment = &environment_, queue = &captureQueue_, actor = &actor_, clock = &clock_,
+                     audio = audio_, sender = request->sender, adaptation, rung, codec, displayID, showsCursor,
+                     streamGeneration, generation, events, onStreamStopped, sending] {
                 const ShareableDisplay display = chooseDisplay(makeDisplays(*environment)->list(), displayID);
                 std::string whyNot;
                 std::shared_ptr<Platform::ScreenCapture> stream = environment->screenCapture(*queue, &whyNot);
@@ -266,7 +267,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
                                                        : QualityRung::keyframeIntervalSeconds;
                 settings.streamGeneration = streamGeneration;
                 auto output = std::make_shared<CaptureEncodingOutput>(*queue, *actor, settings, sender, adaptation,
-                                                                      stream, generation, events);
+                                                                      stream, generation, events, *clock);
                 stream->start({.displayID = display.displayID,
                                .framesPerSecond = static_cast<double>(rung.profile.framesPerSecond),
                                .showsCursor = showsCursor},

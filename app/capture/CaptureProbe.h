@@ -7,6 +7,7 @@
 #include "app/runtime/Published.h"
 #include "app/runtime/TaskHandle.h"
 #include "base/MainActor.h"
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "core/QualityLadder.h"
 #include "core/QualityRung.h"
@@ -77,8 +78,10 @@ public:
     // The environment makes the displays, screen captures and sound captures, on the worker pool;
     // one that makes nothing fails the step with its `whyNot` text. The environment, `captureQueue`
     // ("dev.tessaloy.capture") and `audioQueue` ("dev.tessaloy.capture-audio") outlive the probe.
+    // The capture's pacing and reports run on `clock`, on the capture queue.
     CaptureProbe(Platform::Environment& environment, TessaloyBase::SerialQueue& captureQueue,
-                 TessaloyBase::SerialQueue& audioQueue, QObject* parent = nullptr);
+                 TessaloyBase::SerialQueue& audioQueue,
+                 TessaloyBase::QueueClock& clock = TessaloyBase::steadyQueueClock(), QObject* parent = nullptr);
     // Stops a running capture, waiting for it.
     ~CaptureProbe() override;
 
@@ -180,6 +183,7 @@ private:
     Platform::Environment& environment_;
     TessaloyBase::MainActor& actor_;
     TessaloyBase::SerialQueue& captureQueue_;
+    TessaloyBase::QueueClock& clock_;
     const std::shared_ptr<AudioStreamer> audio_;
     TurnQueue turns_;
     // Capture ends on its own and ladder steps, each started by an event of the running capture.

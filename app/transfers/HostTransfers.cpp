@@ -44,11 +44,15 @@ HostTransfers::HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Pla
     : QObject(parent), actor_(actor), pasteboard_(std::move(pasteboard)), files_(std::move(files)) {}
 
 HostTransfers::~HostTransfers() {
-    if (!inbox_) return;
-    // Partial files are deleted; nothing is reported to an object that is going away.
-    inbox_->onFailed = nullptr;
-    inbox_->reply = nullptr;
-    inbox_->cancelAll();
+    if (inbox_) {
+        // Partial files are deleted; nothing is reported to an object that is going away.
+        inbox_->onFailed = nullptr;
+        inbox_->reply = nullptr;
+        inbox_->cancelAll();
+        inbox_.reset();
+    }
+    // The worker's last outcomes are posted to the main actor before this object is gone.
+    receiving_.sync([] {});
 }
 
 void HostTransfers::requireMainActor() const {
@@ -113,6 +117,8 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     };
     // One clock for the whole application, so that idle transfers expire in the actor's time.
     inbox->now = [&actor = actor_] { return actor.now(); };
+    inbox->runOnWorker = [&queue = receiving_](std::function<void()> work) { queue.async(std::move(work)); };
+    inbox->runOnOwner = [&actor = actor_](std::function<void()> work) { actor.post(std::move(work)); };
     inbox_ = std::move(inbox);
 
     if (!sender) return;
@@ -140,6 +146,8 @@ void HostTransfers::detach() {
     // Aborted transfers report through incomingFailed(), which removes their rows.
     abortIncoming(std::nullopt);
     inbox_.reset();
+    // The next inbox starts on an empty work folder: nothing of this one is still written there.
+    receiving_.sync([] {});
     sender_.reset();
     clipboardIDs_.clear();
     recentlySent_.clear();

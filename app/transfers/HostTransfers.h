@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "core/DataTransferSource.h"
 #include "core/SessionMessage.h"
 #include "core/TransferCancelReason.h"
@@ -44,9 +45,10 @@ namespace Plovander {
 //
 // It owns the incoming inbox of the attached session and reaches the outgoing queue through that
 // session's media sender, which it holds weakly. Everything runs on the main actor. The inbox is
-// driven only from here, so its callbacks arrive synchronously; the outbox reports from the channel's
-// queue, and those reports are posted to the main actor. The main actor must outlive every sender
-// this object was attached to.
+// driven only from here and decides there; it hashes and writes received files on
+// `receivingQueue()`, whose outcomes (progress, the verified file, a failed disk) are posted back.
+// The outbox reports from the channel's queue, and those reports are posted to the main actor too.
+// The main actor must outlive every sender this object was attached to.
 class HostTransfers final : public QObject {
     Q_OBJECT
 
@@ -152,7 +154,7 @@ public:
     // The pasteboard and the files must outlive this object, like the actor.
     HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
                   std::shared_ptr<Platform::TransferFiles> files, QObject* parent = nullptr);
-    // Ends incoming transfers silently, deleting their partial files.
+    // Ends incoming transfers silently, deleting their partial files, and waits for the worker.
     ~HostTransfers() override;
 
     const std::vector<Activity>& active() const noexcept { return active_; }
@@ -165,6 +167,8 @@ public:
     // The views clear it to dismiss it.
     void setLastProblem(std::optional<std::string> problem);
 
+    // Where received files are hashed and written, in order.
+    TessaloyBase::SerialQueue& receivingQueue() noexcept { return receiving_; }
     // The attached session's inbox; nullptr while detached.
     TessaloyNet::TransferInbox* inbox() const noexcept { return inbox_.get(); }
     // The attached session's sender, while it exists.
@@ -250,6 +254,7 @@ private:
     // Outgoing file transfers handed out completely, oldest first: their id and finished row.
     std::vector<std::pair<std::uint32_t, QUuid>> recentlySent_;
 
+    TessaloyBase::SerialQueue receiving_{"dev.tessaloy.transfers.receive"};
     std::shared_ptr<TessaloyNet::TransferInbox> inbox_;
     std::weak_ptr<TessaloyNet::VideoSender> sender_;
     // Counts attachments, so that reports from an earlier session's outbox are ignored.

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -56,6 +58,79 @@ std::string randomUuid() {
 
 } // namespace
 
+struct TransferInbox::Active {
+    Active(TessaloyCore::IncomingTransfer incoming, std::filesystem::path path, int handle, FileCalls fileCalls,
+           Date now)
+        : offer(incoming.offer()),
+          file(std::move(path)),
+          calls(std::move(fileCalls)),
+          lastActivity(now),
+          transfer(std::move(incoming)),
+          descriptor(handle) {}
+
+    // Fixed at the offer.
+    const TransferOffer offer;
+    const std::filesystem::path file;
+    const FileCalls calls;
+    // Set by the owner when it gives the transfer up: the worker skips what is still queued for it.
+    std::atomic<bool> dropped{false};
+
+    // Owner only.
+    Date lastActivity;
+    bool ended = false;
+
+    // Worker only.
+    TessaloyCore::IncomingTransfer transfer;
+    int descriptor = -1;
+    // Where the bytes the disk was not yet asked to write begin.
+    std::uint64_t writebackFrom = 0;
+    // A chunk was refused or not written: nothing more is written, and the finish fails.
+    bool broken = false;
+};
+
+// Bounds the chunk bytes queued for the worker, so that a slow disk holds the sender back rather
+// than filling the memory.
+struct TransferInbox::Backlog {
+    void add(std::uint64_t count) {
+        std::unique_lock guard(lock);
+        drained.wait(guard, [&] { return bytes < maximumBacklog; });
+        bytes += count;
+    }
+    void remove(std::uint64_t count) {
+        {
+            std::lock_guard guard(lock);
+            bytes -= count;
+        }
+        drained.notify_all();
+    }
+
+    std::mutex lock;
+    std::condition_variable drained;
+    std::uint64_t bytes = 0;
+};
+
+namespace {
+
+void writeAll(const TransferInbox::FileCalls& calls, int descriptor, TessaloyCore::ByteView data) {
+    while (!data.empty()) {
+        const long written = calls.write(descriptor, data.data(), data.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) throw std::system_error(written < 0 ? errno : EIO, std::generic_category(), "write");
+        data = data.subspan(static_cast<std::size_t>(written));
+    }
+}
+
+// Closes the handle and deletes the file, ignoring failures of either.
+template <typename Entry>
+void discard(Entry& entry) noexcept {
+    if (entry.descriptor >= 0) entry.calls.close(entry.descriptor);
+    entry.descriptor = -1;
+    std::error_code ignored;
+    std::filesystem::remove(entry.file, ignored);
+}
+
+} // namespace
+
 TransferInbox::FileCalls TransferInbox::FileCalls::system() {
     return FileCalls{
         [](const char* path, int flags, unsigned mode) { return ::open(path, flags, static_cast<mode_t>(mode)); },
@@ -71,12 +146,30 @@ TransferInbox::FileCalls TransferInbox::FileCalls::system() {
     };
 }
 
-TransferInbox::TransferInbox(std::filesystem::path directory) : directory_(std::move(directory)) {}
+TransferInbox::TransferInbox(std::filesystem::path directory)
+    : directory_(std::move(directory)), backlog_(std::make_shared<Backlog>()) {}
 
 TransferInbox::~TransferInbox() {
     for (auto& [id, entry] : active_) {
-        if (entry.descriptor >= 0 && fileCalls.close) fileCalls.close(entry.descriptor);
+        runOnWorker([entry = entry] {
+            if (entry->descriptor >= 0 && entry->calls.close) entry->calls.close(entry->descriptor);
+            entry->descriptor = -1;
+        });
     }
+}
+
+template <typename Work, typename Outcome>
+void TransferInbox::onWorker(Work work, Outcome outcome) {
+    ++pendingWork_;
+    runOnWorker([work = std::move(work), outcome = std::move(outcome), owner = runOnOwner,
+                 alive = std::weak_ptr<int>(alive_), this]() mutable {
+        owner([result = work(), outcome = std::move(outcome), alive, this]() mutable {
+            // Checked on the owner's thread, where the inbox is destroyed.
+            if (alive.expired()) return;
+            --pendingWork_;
+            outcome(std::move(result));
+        });
+    });
 }
 
 void TransferInbox::handle(const TransferMessage& message) {
@@ -105,10 +198,10 @@ void TransferInbox::cancelAll() {
         for (const auto& [id, entry] : active_) ids.push_back(id);
     }
     for (const std::uint32_t id : ids) {
-        auto entry = takeOut(id);
+        const auto entry = takeOut(id);
         if (!entry) continue;
-        discard(*entry);
-        reportFailed(entry->transfer.offer(), TransferCancelReason::failed);
+        drop(entry);
+        reportFailed(entry->offer, TransferCancelReason::failed);
     }
 }
 
@@ -120,15 +213,15 @@ void TransferInbox::expireIdle() {
         std::lock_guard guard(lock_);
         for (const auto& [id, entry] : active_) {
             // Compared in seconds, so that an infinite or NaN time-out simply never expires.
-            if (std::chrono::duration<double>(current - entry.lastActivity) > timeout) ids.push_back(id);
+            if (std::chrono::duration<double>(current - entry->lastActivity) > timeout) ids.push_back(id);
         }
     }
     for (const std::uint32_t id : ids) {
-        auto entry = takeOut(id);
+        const auto entry = takeOut(id);
         if (!entry) continue;
-        discard(*entry);
+        drop(entry);
         tell(TransferMessage::cancel(id, TransferCancelReason::failed));
-        reportFailed(entry->transfer.offer(), TransferCancelReason::failed);
+        reportFailed(entry->offer, TransferCancelReason::failed);
     }
 }
 
@@ -146,7 +239,7 @@ void TransferInbox::begin(const TransferOffer& offer) {
         for (const auto& [id, entry] : active_) {
             if (id == offer.id) continue;
             ++others;
-            const std::uint64_t size = entry.transfer.offer().size;
+            const std::uint64_t size = entry->offer.size;
             if (declared > UINT64_MAX - size) declaredOverflows = true;
             declared += size;
         }
@@ -172,73 +265,115 @@ void TransferInbox::begin(const TransferOffer& offer) {
         return refuse(offer, TransferCancelReason::failed);
     }
 
-    std::optional<Active> replaced;
+    const auto entry = std::make_shared<Active>(std::move(*transfer), file, descriptor, fileCalls, now());
+    std::shared_ptr<Active> replaced;
     {
         std::lock_guard guard(lock_);
-        const auto found = active_.find(offer.id);
-        if (found != active_.end()) {
-            replaced = std::move(found->second);
-            active_.erase(found);
-        }
-        active_.emplace(offer.id, Active{std::move(*transfer), file, descriptor, now()});
+        auto& slot = active_[offer.id];
+        replaced = std::exchange(slot, entry);
     }
     // The device reused the id: its earlier transfer ends silently.
-    if (replaced) discard(*replaced);
+    if (replaced) drop(replaced);
     if (onStarted) onStarted(offer);
 }
 
 void TransferInbox::append(const TransferMessage::Chunk& chunk) {
-    std::optional<std::pair<TransferOffer, std::uint64_t>> progress;
+    std::shared_ptr<Active> entry;
     {
         std::lock_guard guard(lock_);
         const auto found = active_.find(chunk.id);
         if (found == active_.end()) return;
-        Active& entry = found->second;
-        try {
-            entry.transfer.receive(chunk.offset, chunk.data,
-                                   [&](TessaloyCore::ByteView data) { writeAll(entry.descriptor, data); });
-            entry.lastActivity = now();
-            startWriteback(entry);
-            progress.emplace(entry.transfer.offer(), entry.transfer.receivedBytes());
-        } catch (const std::exception&) {
-            // Out of order, longer than declared, or not written: handled below, without the lock.
-        }
+        entry = found->second;
     }
-    if (!progress) return abort(chunk.id, TransferCancelReason::failed, true);
-    if (onProgress) onProgress(progress->first, progress->second);
+    const std::uint64_t size = chunk.data.size();
+    backlog_->add(size);
+    onWorker(
+        [entry, chunk, size, backlog = backlog_]() -> std::optional<std::uint64_t> {
+            std::optional<std::uint64_t> received;
+            if (!entry->broken && !entry->dropped) {
+                try {
+                    entry->transfer.receive(chunk.offset, chunk.data, [&](TessaloyCore::ByteView data) {
+                        writeAll(entry->calls, entry->descriptor, data);
+                    });
+                    const std::uint64_t written = entry->transfer.receivedBytes();
+                    if (entry->calls.startWriteback && written - entry->writebackFrom >= writebackStride) {
+                        // Only a head start: a failure shows at the flush, which decides.
+                        entry->calls.startWriteback(entry->descriptor, entry->writebackFrom,
+                                                    written - entry->writebackFrom);
+                        entry->writebackFrom = written;
+                    }
+                    received = written;
+                } catch (const std::exception&) {
+                    // Out of order, longer than declared, or not written.
+                    entry->broken = true;
+                }
+            }
+            backlog->remove(size);
+            return received;
+        },
+        [this, entry](std::optional<std::uint64_t> received) {
+            if (entry->ended) return;
+            if (!received) return abort(entry->offer.id, TransferCancelReason::failed, true);
+            {
+                std::lock_guard guard(lock_);
+                entry->lastActivity = now();
+            }
+            if (onProgress) onProgress(entry->offer, *received);
+        });
 }
 
 void TransferInbox::finish(const TransferMessage::Finish& finish) {
-    auto entry = takeOut(finish.id);
+    const auto entry = takeOut(finish.id);
     if (!entry) return;
-
-    // A file that did not reach the disk whole is not delivered as if it had.
-    bool stored = fileCalls.fsync(entry->descriptor) == 0;
-    stored = fileCalls.close(entry->descriptor) == 0 && stored;
-    entry->descriptor = -1;
-    bool verified = true;
-    try {
-        entry->transfer.verify(finish.digest);
-    } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
-        verified = false;
-    }
-
-    const TransferOffer& offer = entry->transfer.offer();
-    if (!stored || !verified) {
-        discard(*entry);
-        // The device believes it delivered the transfer; it learns that the Mac discarded it.
-        tell(TransferMessage::cancel(finish.id, TransferCancelReason::failed));
-        return reportFailed(offer, TransferCancelReason::failed);
-    }
-    if (onComplete) onComplete(offer, entry->file);
+    entry->ended = true;
+    onWorker(
+        [entry, digest = finish.digest] {
+            if (entry->broken) {
+                discard(*entry);
+                return false;
+            }
+            // A file that did not reach the disk whole is not delivered as if it had.
+            bool stored = entry->calls.fsync(entry->descriptor) == 0;
+            stored = entry->calls.close(entry->descriptor) == 0 && stored;
+            entry->descriptor = -1;
+            bool verified = true;
+            try {
+                entry->transfer.verify(digest);
+            } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
+                verified = false;
+            }
+            if (stored && verified) return true;
+            discard(*entry);
+            return false;
+        },
+        [this, entry](bool complete) {
+            if (complete) {
+                if (onComplete) onComplete(entry->offer, entry->file);
+                return;
+            }
+            // The device believes it delivered the transfer; it learns that the Mac discarded it.
+            tell(TransferMessage::cancel(entry->offer.id, TransferCancelReason::failed));
+            reportFailed(entry->offer, TransferCancelReason::failed);
+        });
 }
 
 void TransferInbox::abort(std::uint32_t id, TransferCancelReason reason, bool tellDevice) {
-    auto entry = takeOut(id);
+    const auto entry = takeOut(id);
     if (!entry) return;
-    discard(*entry);
+    drop(entry);
     if (tellDevice) tell(TransferMessage::cancel(id, reason));
-    reportFailed(entry->transfer.offer(), reason);
+    reportFailed(entry->offer, reason);
+}
+
+void TransferInbox::drop(const std::shared_ptr<Active>& entry) {
+    entry->ended = true;
+    entry->dropped = true;
+    onWorker(
+        [entry] {
+            discard(*entry);
+            return true;
+        },
+        [](bool) {});
 }
 
 void TransferInbox::refuse(const TransferOffer& offer, TransferCancelReason reason) {
@@ -246,11 +381,11 @@ void TransferInbox::refuse(const TransferOffer& offer, TransferCancelReason reas
     reportFailed(offer, reason);
 }
 
-std::optional<TransferInbox::Active> TransferInbox::takeOut(std::uint32_t id) {
+std::shared_ptr<TransferInbox::Active> TransferInbox::takeOut(std::uint32_t id) {
     std::lock_guard guard(lock_);
     const auto found = active_.find(id);
-    if (found == active_.end()) return std::nullopt;
-    Active entry = std::move(found->second);
+    if (found == active_.end()) return nullptr;
+    auto entry = std::move(found->second);
     active_.erase(found);
     return entry;
 }
@@ -262,30 +397,6 @@ std::pair<std::filesystem::path, int> TransferInbox::createWorkFile() {
     // The creation mode is narrowed by the umask; the file is meant to be exactly owner read-write.
     ::fchmod(descriptor, 0600);
     return {file, descriptor};
-}
-
-void TransferInbox::writeAll(int descriptor, TessaloyCore::ByteView data) {
-    while (!data.empty()) {
-        const long written = fileCalls.write(descriptor, data.data(), data.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) throw std::system_error(written < 0 ? errno : EIO, std::generic_category(), "write");
-        data = data.subspan(static_cast<std::size_t>(written));
-    }
-}
-
-void TransferInbox::startWriteback(Active& entry) {
-    const std::uint64_t written = entry.transfer.receivedBytes();
-    if (!fileCalls.startWriteback || written - entry.writebackFrom < writebackStride) return;
-    // Only a head start: a failure shows at the flush, which decides.
-    fileCalls.startWriteback(entry.descriptor, entry.writebackFrom, written - entry.writebackFrom);
-    entry.writebackFrom = written;
-}
-
-void TransferInbox::discard(Active& entry) noexcept {
-    if (entry.descriptor >= 0) fileCalls.close(entry.descriptor);
-    entry.descriptor = -1;
-    std::error_code ignored;
-    std::filesystem::remove(entry.file, ignored);
 }
 
 void TransferInbox::tell(TransferMessage message) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -21,10 +22,14 @@ namespace TessaloyNet {
 // into a private work file while hashing them, checks the digest at the finish and hands the
 // complete file over. Every other end of a transfer deletes its partial file.
 //
-// The owner drives it from one thread (the main actor); callbacks run synchronously on that thread
-// and never under the lock, which guards only the active transfers. now() may be called under the
-// lock and must not call into the inbox. Destroying the inbox runs no callback and leaves partial
-// files in place: the owner calls cancelAll() first.
+// The owner drives it from one thread (the main actor), which makes every decision: admission,
+// limits, expiry and cancels. Hashing, writing, the final flush and the digest check run on
+// `runOnWorker` in the order the messages came; their outcomes come back through `runOnOwner`, so
+// progress, completion and failures of the disk reach the callbacks on the owner's thread, never
+// under the lock, which guards only the active transfers. Both run their work in place by default.
+// The owner waits in handle() only while the worker is more than `maximumBacklog` bytes behind.
+// now() may be called under the lock and must not call into the inbox. Destroying the inbox runs no
+// callback and leaves partial files in place: the owner calls cancelAll() first.
 class TransferInbox {
 public:
     using Date = std::chrono::system_clock::time_point;
@@ -32,6 +37,8 @@ public:
     // Every this many bytes written, the disk starts on them, so that the flush at the finish does
     // not wait for the whole file and the writes are not throttled behind a pile of dirty pages.
     static constexpr std::uint64_t writebackStride = 8 * 1024 * 1024;
+    // Chunk bytes handed to the worker and not yet written.
+    static constexpr std::uint64_t maximumBacklog = 8 * 1024 * 1024;
 
     struct Limits {
         // An offer is refused while at least this many other transfers are active.
@@ -72,7 +79,13 @@ public:
     // Read at each offer.
     Limits limits;
     std::function<Date()> now = [] { return std::chrono::system_clock::now(); };
+    // Read at each offer.
     FileCalls fileCalls = FileCalls::system();
+    using Executor = std::function<void(std::function<void()>)>;
+    // Runs work in order, one item at a time, off the owner's thread; set before the first offer.
+    Executor runOnWorker = [](std::function<void()> work) { work(); };
+    // Runs work on the owner's thread; safe from the worker.
+    Executor runOnOwner = [](std::function<void()> work) { work(); };
 
     // The directory need not exist yet; it is made, private to this user, at the first offer.
     explicit TransferInbox(std::filesystem::path directory);
@@ -90,37 +103,37 @@ public:
     void cancelAll();
     // Ends, telling the device, every transfer idle for longer than limits.idleTimeout.
     void expireIdle();
+    // Work handed to the worker whose outcome has not reached the owner yet.
+    std::size_t pendingWork() const noexcept { return pendingWork_; }
 
 private:
-    struct Active {
-        TessaloyCore::IncomingTransfer transfer;
-        std::filesystem::path file;
-        int descriptor = -1;
-        Date lastActivity;
-        // Where the bytes the disk was not yet asked to write begin.
-        std::uint64_t writebackFrom = 0;
-    };
+    struct Active;
+    struct Backlog;
 
     void begin(const TessaloyCore::TransferOffer& offer);
     void append(const TessaloyCore::TransferMessage::Chunk& chunk);
     void finish(const TessaloyCore::TransferMessage::Finish& finish);
     void abort(std::uint32_t id, TessaloyCore::TransferCancelReason reason, bool tellDevice);
+    // Ends a transfer the owner gave up: its file goes once the worker is done with it.
+    void drop(const std::shared_ptr<Active>& entry);
     void refuse(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
     // Under the lock: the entry for `id`, taken out of `active_`.
-    std::optional<Active> takeOut(std::uint32_t id);
+    std::shared_ptr<Active> takeOut(std::uint32_t id);
     // Creates the private, empty work file; throws std::system_error.
     std::pair<std::filesystem::path, int> createWorkFile();
-    void writeAll(int descriptor, TessaloyCore::ByteView data);
-    // Under the lock.
-    void startWriteback(Active& entry);
-    // Closes the handle and deletes the file, ignoring failures of either.
-    void discard(Active& entry) noexcept;
+    // Runs `work` on the worker, then `outcome` with its result on the owner while the inbox lives.
+    template <typename Work, typename Outcome>
+    void onWorker(Work work, Outcome outcome);
     void tell(TessaloyCore::TransferMessage message);
     void reportFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
 
     const std::filesystem::path directory_;
     std::mutex lock_;
-    std::map<std::uint32_t, Active> active_;
+    std::map<std::uint32_t, std::shared_ptr<Active>> active_;
+    const std::shared_ptr<Backlog> backlog_;
+    std::size_t pendingWork_ = 0;
+    // Outcomes that arrive after the inbox is gone find this expired.
+    const std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 } // namespace TessaloyNet

@@ -60,7 +60,7 @@ protected:
         EXPECT_TRUE(transfers().finished().empty());
         EXPECT_FALSE(transfers().lastReceived());
         EXPECT_FALSE(transfers().lastProblem());
-        EXPECT_TRUE(filesIn(workFolder()).empty());
+        EXPECT_TRUE(until([&] { return filesIn(workFolder()).empty(); }));
         EXPECT_TRUE(filesIn(receivedFolder()).empty());
         EXPECT_TRUE(peer->problems().empty());
     }

@@ -30,7 +30,7 @@ protected:
     void expectNoFilesNorRows() {
         EXPECT_TRUE(transfers().active().empty());
         EXPECT_TRUE(transfers().finished().empty());
-        EXPECT_TRUE(filesIn(workFolder()).empty());
+        EXPECT_TRUE(until([&] { return filesIn(workFolder()).empty(); }));
         EXPECT_TRUE(filesIn(receivedFolder()).empty());
         EXPECT_TRUE(session->isSharing());
     }
@@ -87,7 +87,7 @@ TEST_F(TransfersWithoutRemoteControl, SwitchingItOffStopsRunningTransfersAndTell
 
     session->setAllowsRemoteControl(false);
     EXPECT_TRUE(transfers().active().empty());
-    EXPECT_TRUE(filesIn(workFolder()).empty()) << "the partial work file went at once";
+    EXPECT_TRUE(until([&] { return filesIn(workFolder()).empty(); })) << "the partial work file went";
     peer->releaseReceiving();
 
     EXPECT_TRUE(refusedAsNotAllowed(incoming.id));

@@ -54,73 +54,65 @@ Planes convertedWith(FrameConverter& converter, const TessaloyBase::FrameView& v
     return planesOf(frame);
 }
 
-Planes convertedWith(int threads, const TessaloyBase::FrameView& view, int width, int height,
+Planes convertedWith(const TessaloyBase::FrameView& view, int width, int height,
                      AVPixelFormat format = AV_PIX_FMT_YUV420P) {
-    FrameConverter converter(threads);
+    FrameConverter converter;
     return convertedWith(converter, view, width, height, format);
 }
 
-// BT.709 in limited range, from full-range RGB.
+// BT.601 in limited range, from full-range RGB.
 struct Yuv {
     double y;
     double u;
     double v;
 };
-Yuv bt709(const Colour& colour) {
+Yuv bt601(const Colour& colour) {
     const double r = colour.red / 255.0;
     const double g = colour.green / 255.0;
     const double b = colour.blue / 255.0;
-    const double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
-    return {16 + 219 * luma, 128 + 224 * (b - luma) / 1.8556, 128 + 224 * (r - luma) / 1.5748};
+    const double luma = 0.299 * r + 0.587 * g + 0.114 * b;
+    return {16 + 219 * luma, 128 + 224 * (b - luma) / 1.772, 128 + 224 * (r - luma) / 1.402};
 }
 
-// With one band or several, the output is the same byte for byte, including where bands meet.
-class FrameConverterBands : public testing::TestWithParam<int> {};
+// The planes of NV12 with its chroma split into U and V: the same samples as YUV420P.
+Planes deinterleaved(Planes nv12) {
+    Planes planes{std::move(nv12[0]), {}, {}};
+    for (std::size_t i = 0; i < nv12[1].size(); ++i) planes[1 + i % 2].push_back(nv12[1][i]);
+    return planes;
+}
 
-TEST_P(FrameConverterBands, MatchTheSingleThreadedPictureWhetherScaledOrNot) {
+TEST(FrameConverter, WritesTheSameSamplesInEitherFormatWhetherScaledOrNot) {
     TestPicture picture(640, 360, 12);
     picture.animate(3);
     const auto view = picture.view();
-    EXPECT_EQ(convertedWith(GetParam(), view, 640, 360), convertedWith(1, view, 640, 360));
-    EXPECT_EQ(convertedWith(GetParam(), view, 320, 180), convertedWith(1, view, 320, 180));
-    EXPECT_EQ(convertedWith(GetParam(), view, 640, 360, AV_PIX_FMT_NV12),
-              convertedWith(1, view, 640, 360, AV_PIX_FMT_NV12));
-}
-
-TEST_P(FrameConverterBands, HandleOddSourcesAndPicturesWithFewerRowsThanThreads) {
+    EXPECT_EQ(deinterleaved(convertedWith(view, 640, 360, AV_PIX_FMT_NV12)), convertedWith(view, 640, 360));
+    EXPECT_EQ(deinterleaved(convertedWith(view, 320, 180, AV_PIX_FMT_NV12)), convertedWith(view, 320, 180));
     TestPicture odd(333, 187);
     odd.animate(1);
-    EXPECT_EQ(convertedWith(GetParam(), odd.view(), 332, 186), convertedWith(1, odd.view(), 332, 186));
-    TestPicture small(16, 2);
-    EXPECT_EQ(convertedWith(GetParam(), small.view(), 16, 2), convertedWith(1, small.view(), 16, 2));
+    EXPECT_EQ(deinterleaved(convertedWith(odd.view(), 332, 186, AV_PIX_FMT_NV12)), convertedWith(odd.view(), 332, 186));
 }
 
-TEST_P(FrameConverterBands, WriteBt709LimitedRangeInEveryBand) {
-    constexpr int width = 320;
-    constexpr int height = 240;
-    const TestPicture picture(width, height);
-    const Planes planes = convertedWith(GetParam(), picture.view(), width, height);
-    ASSERT_EQ(planes.size(), 3u);
-    for (int cell = 0; cell < columns * rows; ++cell) {
-        const Yuv expected = bt709(palette[static_cast<std::size_t>(cell)]);
-        // The middle of the cell: the lower row of cells lies in the last band.
-        const int x = (cell % columns) * width / columns + width / columns / 2;
-        const int y = (cell / columns) * height / rows + height / rows / 2;
-        const auto sample = [&](int plane, int column, int row, int planeWidth) {
-            return planes[static_cast<std::size_t>(plane)][static_cast<std::size_t>(row * planeWidth + column)];
-        };
-        EXPECT_NEAR(sample(0, x, y, width), expected.y, 1.5) << "cell " << cell;
-        EXPECT_NEAR(sample(1, x / 2, y / 2, width / 2), expected.u, 1.5) << "cell " << cell;
-        EXPECT_NEAR(sample(2, x / 2, y / 2, width / 2), expected.v, 1.5) << "cell " << cell;
+TEST(FrameConverter, WritesBt601LimitedRangeWhetherScaledOrNot) {
+    const TestPicture picture(320, 240);
+    for (const auto& [width, height] : {std::pair{320, 240}, std::pair{160, 120}}) {
+        const Planes planes = convertedWith(picture.view(), width, height);
+        ASSERT_EQ(planes.size(), 3u);
+        for (int cell = 0; cell < columns * rows; ++cell) {
+            const Yuv expected = bt601(palette[static_cast<std::size_t>(cell)]);
+            const int x = (cell % columns) * width / columns + width / columns / 2;
+            const int y = (cell / columns) * height / rows + height / rows / 2;
+            const auto sample = [&](int plane, int column, int row, int planeWidth) {
+                return planes[static_cast<std::size_t>(plane)][static_cast<std::size_t>(row * planeWidth + column)];
+            };
+            EXPECT_NEAR(sample(0, x, y, width), expected.y, 1.5) << "cell " << cell << " at " << width;
+            EXPECT_NEAR(sample(1, x / 2, y / 2, width / 2), expected.u, 1.5) << "cell " << cell << " at " << width;
+            EXPECT_NEAR(sample(2, x / 2, y / 2, width / 2), expected.v, 1.5) << "cell " << cell << " at " << width;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, FrameConverterBands, testing::Values(2, 3, 8),
-                         [](const auto& testCase) { return std::to_string(testCase.param) + "threads"; });
-
 TEST(FrameConverter, LeavesTheDestinationToItsPoolAndKeepsNothingOfTheSource) {
     FrameConverter converter;
-    EXPECT_EQ(converter.threads(), FrameConverter::defaultThreads);
     FramePool pool(160, 96, AV_PIX_FMT_YUV420P, 1);
     Planes first;
     {
@@ -137,19 +129,19 @@ TEST(FrameConverter, LeavesTheDestinationToItsPoolAndKeepsNothingOfTheSource) {
     EXPECT_EQ(pool.allocatedFrames(), 1u);
     converter.convert(second.view(), frame);
     EXPECT_NE(planesOf(frame), first);
-    EXPECT_EQ(planesOf(frame), convertedWith(1, second.view(), 160, 96));
+    EXPECT_EQ(planesOf(frame), convertedWith(second.view(), 160, 96));
 }
 
 TEST(FrameConverter, FollowsChangesOfEitherSize) {
-    FrameConverter converter(2);
+    FrameConverter converter;
     TestPicture large(320, 240);
     TestPicture small(160, 96);
     small.animate(2);
-    EXPECT_EQ(convertedWith(converter, large.view(), 320, 240), convertedWith(1, large.view(), 320, 240));
-    EXPECT_EQ(convertedWith(converter, small.view(), 160, 96), convertedWith(1, small.view(), 160, 96));
-    EXPECT_EQ(convertedWith(converter, small.view(), 80, 48), convertedWith(1, small.view(), 80, 48));
+    EXPECT_EQ(convertedWith(converter, large.view(), 320, 240), convertedWith(large.view(), 320, 240));
+    EXPECT_EQ(convertedWith(converter, small.view(), 160, 96), convertedWith(small.view(), 160, 96));
+    EXPECT_EQ(convertedWith(converter, small.view(), 80, 48), convertedWith(small.view(), 80, 48));
     EXPECT_EQ(convertedWith(converter, large.view(), 320, 240, AV_PIX_FMT_NV12),
-              convertedWith(1, large.view(), 320, 240, AV_PIX_FMT_NV12));
+              convertedWith(large.view(), 320, 240, AV_PIX_FMT_NV12));
 }
 
 std::size_t threadsOfThisProcess() {
@@ -157,27 +149,13 @@ std::size_t threadsOfThisProcess() {
     return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
-TEST(FrameConverter, RunsTheOtherBandsOnThreadsOfItsOwn) {
+TEST(FrameConverter, ConvertsOnTheCallersThreadAlone) {
     TestPicture picture(320, 240);
     const std::size_t before = threadsOfThisProcess();
-    {
-        FrameConverter converter(4);
-        convertedWith(converter, picture.view(), 320, 240);
-        EXPECT_EQ(threadsOfThisProcess(), before + 3) << "the caller converts one band";
-        convertedWith(converter, picture.view(), 160, 120);
-        EXPECT_EQ(threadsOfThisProcess(), before + 3) << "a new size replaces the threads";
-    }
+    FrameConverter converter;
+    convertedWith(converter, picture.view(), 320, 240);
+    convertedWith(converter, picture.view(), 160, 120);
     EXPECT_EQ(threadsOfThisProcess(), before);
-    FrameConverter single(1);
-    convertedWith(single, picture.view(), 320, 240);
-    EXPECT_EQ(threadsOfThisProcess(), before);
-}
-
-TEST(FrameConverter, RefusesThreadCountsOutOfRange) {
-    EXPECT_EQ(problemOf([] { FrameConverter converter(0); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([] { FrameConverter converter(FrameConverter::maximumThreads + 1); }),
-              MediaProblem::invalidInput);
-    EXPECT_NO_THROW(FrameConverter converter(FrameConverter::maximumThreads));
 }
 
 TEST(FrameConverter, RefusesUnusableViewsBeforeTouchingTheDestination) {

@@ -9,6 +9,7 @@
 #include "tests/support/FakePacketChannel.h"
 #include "tests/support/FakeScreenCapture.h"
 #include "tests/support/ManualMainActor.h"
+#include "tests/support/ManualQueueClock.h"
 
 #include <gtest/gtest.h>
 
@@ -121,16 +122,14 @@ protected:
         ASSERT_TRUE(stream->deliver(picture.view()));
     }
     // Lets a second pass so that the capture's next report is waiting on the main actor, not yet run:
-    // the capture queue is held while time moves, so the report cannot reach the actor before.
+    // the capture's clock moves after the actor's, so the report reaches the actor last.
     void leaveAReportWaiting() {
-        std::promise<void> gate;
-        captureQueue.async([opened = gate.get_future().share()] { opened.wait(); });
         actor.advance(1s);
-        gate.set_value();
-        captureQueue.sync([] {});
+        clock.advance(1s);
     }
     // Moves time and lets the capture queue and the main actor catch up.
     void advance(std::chrono::duration<double> time) {
+        clock.advance(time);
         actor.advance(time);
         captureQueue.sync([] {});
         actor.runUntilIdle();
@@ -155,7 +154,8 @@ protected:
     std::vector<std::string> statuses;
     std::vector<std::string> stops;
     // Last: it stops capture before the fakes go.
-    CaptureProbe probe{environment, captureQueue, audioQueue};
+    Testing::ManualQueueClock clock;
+    CaptureProbe probe{environment, captureQueue, audioQueue, clock};
 };
 
 TEST_F(CaptureProbeTest, ListingPublishesTheDisplaysSelectsTheFirstAndSaysWhatNext) {

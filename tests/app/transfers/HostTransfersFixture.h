@@ -146,18 +146,32 @@ protected:
         return found;
     }
 
+    // Waits for the received files' worker, then runs what it handed back, until neither has
+    // anything left.
+    void settle() {
+        do {
+            transfers.receivingQueue().sync([] {});
+        } while (actor.runUntilIdle() > 0);
+    }
+
+    // A message from the device, and what follows from it.
+    void handle(const TransferMessage& message) {
+        transfers.handle(message);
+        settle();
+    }
+
     // The device sends a whole transfer, finish included, in chunks of `chunkSize`.
     void receive(std::uint32_t id, const std::string& name, const Bytes& data,
                  TransferPurpose purpose = TransferPurpose::file, const std::string& contentType = "",
                  std::size_t chunkSize = 65'536) {
         offer(id, name, data.size(), purpose, contentType);
         sendChunks(id, data, chunkSize);
-        transfers.handle(TransferMessage::finish(id, digestOf(data)));
+        handle(TransferMessage::finish(id, digestOf(data)));
     }
 
     void offer(std::uint32_t id, const std::string& name, std::uint64_t size,
                TransferPurpose purpose = TransferPurpose::file, const std::string& contentType = "") {
-        transfers.handle(TransferMessage::offer({id, purpose, name, contentType, size}));
+        handle(TransferMessage::offer({id, purpose, name, contentType, size}));
     }
 
     void sendChunks(std::uint32_t id, const Bytes& data, std::size_t chunkSize = 65'536, std::uint64_t from = 0) {
@@ -167,6 +181,7 @@ protected:
                                                     Bytes(data.begin() + static_cast<std::ptrdiff_t>(offset),
                                                           data.begin() + static_cast<std::ptrdiff_t>(end))));
         }
+        settle();
     }
 
     const Activity* row(bool incoming, std::uint32_t id) const {

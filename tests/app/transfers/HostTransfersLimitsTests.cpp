@@ -12,7 +12,7 @@ TEST_F(HostTransfersTest, OfferedSizesAreCappedPerPurpose) {
     offer(1, "Image.png", clipboardMaximum, TransferPurpose::clipboard);
     offer(2, "Image.png", clipboardMaximum + 1, TransferPurpose::clipboard);
     offer(3, "disk.img", gibibyte);
-    transfers.handle(cancelOf(3, Reason::cancelled));
+    handle(cancelOf(3, Reason::cancelled));
     offer(4, "disk.img", gibibyte + 1);
 
     EXPECT_NE(row(true, 1), nullptr);
@@ -73,17 +73,17 @@ TEST_F(HostTransfersTest, AnIdleTransferExpiresAfterSixtySecondsAtTheNextOffer) 
 TEST_F(HostTransfersTest, ChunksOutOfPlaceEndTheirTransfer) {
     offer(1, "a", 100);
     sendChunks(1, pattern(10));
-    transfers.handle(TransferMessage::chunk(1, 20, pattern(10)));
+    handle(TransferMessage::chunk(1, 20, pattern(10)));
     EXPECT_EQ(row(true, 1), nullptr);
 
     offer(2, "b", 100);
     sendChunks(2, pattern(90));
-    transfers.handle(TransferMessage::chunk(2, 90, pattern(11)));
+    handle(TransferMessage::chunk(2, 90, pattern(11)));
     EXPECT_EQ(row(true, 2), nullptr);
 
     offer(3, "c", 100);
-    transfers.handle(TransferMessage::chunk(3, 0, pattern(100)));
-    transfers.handle(TransferMessage::chunk(3, 100, pattern(1)));
+    handle(TransferMessage::chunk(3, 0, pattern(100)));
+    handle(TransferMessage::chunk(3, 100, pattern(1)));
     EXPECT_EQ(row(true, 3), nullptr);
 
     EXPECT_EQ(pull(),
@@ -96,8 +96,8 @@ TEST_F(HostTransfersTest, ChunksOutOfPlaceEndTheirTransfer) {
 TEST_F(HostTransfersTest, MessagesWithoutASessionAreDropped) {
     transfers.detach();
     offer(1, "a", 10);
-    transfers.handle(TransferMessage::chunk(1, 0, pattern(10)));
-    transfers.handle(cancelOf(1, Reason::cancelled));
+    handle(TransferMessage::chunk(1, 0, pattern(10)));
+    handle(cancelOf(1, Reason::cancelled));
     EXPECT_TRUE(transfers.active().empty());
     EXPECT_FALSE(transfers.lastProblem());
     EXPECT_TRUE(channel->pull(10).empty());
@@ -110,7 +110,7 @@ TEST_F(HostTransfersTest, AHundredMebibyteFileArrivesByteForByte) {
     offer(500, "large.bin", size);
     sendChunks(500, data, 262'144);
     EXPECT_DOUBLE_EQ(row(true, 500)->fraction, 1.0);
-    transfers.handle(TransferMessage::finish(500, digestOf(data)));
+    handle(TransferMessage::finish(500, digestOf(data)));
 
     const auto saved = downloads() / "large.bin";
     ASSERT_EQ(transfers.lastReceived(), saved);

@@ -125,7 +125,7 @@ TEST_F(HostTransfersTest, AFileCompletedAfterRemoteControlWentOffIsDiscarded) {
     sendChunks(22, pattern(10));
     // Permission holds when the finish arrives and is gone when the verified file is to be saved.
     transfers.isAllowed = [calls = 0]() mutable { return ++calls <= 1; };
-    transfers.handle(TransferMessage::finish(22, digestOf(pattern(10))));
+    handle(TransferMessage::finish(22, digestOf(pattern(10))));
 
     EXPECT_FALSE(std::filesystem::exists(downloads()));
     EXPECT_TRUE(filesIn(work()).empty());
@@ -225,7 +225,7 @@ TEST_F(HostTransfersTest, AFolderThatCannotBeMadeInDownloadsIsTraced) {
 TEST_F(HostTransfersTest, ADigestMismatchIsDiscardedAndTheDeviceIsTold) {
     offer(61, "a.txt", 10);
     sendChunks(61, pattern(10));
-    transfers.handle(TransferMessage::finish(61, digestOf(pattern(10, 99))));
+    handle(TransferMessage::finish(61, digestOf(pattern(10, 99))));
     EXPECT_TRUE(transfers.active().empty());
     EXPECT_TRUE(transfers.finished().empty());
     EXPECT_FALSE(std::filesystem::exists(downloads() / "a.txt"));
@@ -259,7 +259,7 @@ TEST_F(HostTransfersTest, ACancelledTransferLeavesNoPartialFile) {
     offer(71, "big.bin", 1'000'000);
     sendChunks(71, pattern(300'000));
     ASSERT_EQ(filesIn(work()).size(), 1u);
-    transfers.handle(cancelOf(71, Reason::cancelled));
+    handle(cancelOf(71, Reason::cancelled));
     EXPECT_TRUE(filesIn(work()).empty());
     EXPECT_FALSE(std::filesystem::exists(downloads()));
     EXPECT_TRUE(transfers.active().empty());
@@ -289,7 +289,7 @@ TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenASessionAttaches
     offer(82, "a.txt", 20);
     sendChunks(82, pattern(20, 1), 10);
     EXPECT_EQ(filesIn(work()).size(), 2u);
-    transfers.handle(TransferMessage::finish(82, digestOf(pattern(20, 1))));
+    handle(TransferMessage::finish(82, digestOf(pattern(20, 1))));
     EXPECT_EQ(contentsOf(downloads() / "a.txt"), pattern(20, 1));
     EXPECT_EQ(filesIn(work()), std::vector{stale});
 

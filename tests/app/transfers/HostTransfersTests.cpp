@@ -71,7 +71,7 @@ TEST_F(HostTransfersTest, ARefusalOfADeliveredFileReplacesItsRowInPlace) {
     const auto delivered = transfers.finished()[1];
     ASSERT_EQ(delivered.name, "first.bin");
 
-    transfers.handle(cancelOf(first, Reason::tooLarge));
+    handle(cancelOf(first, Reason::tooLarge));
     ASSERT_EQ(transfers.finished().size(), 2u);
     const auto& replaced = transfers.finished()[1];
     EXPECT_NE(replaced.id, delivered.id);
@@ -84,7 +84,7 @@ TEST_F(HostTransfersTest, ARefusalOfADeliveredFileReplacesItsRowInPlace) {
 
     // Only once: the entry is gone, so a second refusal changes nothing.
     const auto before = transfers.finished();
-    transfers.handle(cancelOf(first, Reason::failed));
+    handle(cancelOf(first, Reason::failed));
     EXPECT_EQ(transfers.finished(), before);
 }
 
@@ -100,7 +100,7 @@ TEST_F(HostTransfersTest, TheDevicesRefusalOfAQueuedTransferEndsItWithItsReason)
         transfers.send(makeFile("queued.bin", pattern(200'000)));
         const std::uint32_t id = outgoingID();
         pull(2);
-        transfers.handle(cancelOf(id, reason));
+        handle(cancelOf(id, reason));
         actor.runUntilIdle();
 
         EXPECT_TRUE(transfers.active().empty());
@@ -137,14 +137,14 @@ TEST_F(HostTransfersTest, FinishedKeepsThirtyRowsAndRecentlySentItsThirtyNewest)
 
     // The oldest entry was evicted: its refusal goes to the inbox and changes no row.
     const auto before = transfers.finished();
-    transfers.handle(cancelOf(ids[0], Reason::tooLarge));
+    handle(cancelOf(ids[0], Reason::tooLarge));
     EXPECT_EQ(transfers.finished(), before);
     EXPECT_FALSE(transfers.lastProblem());
 
     // The newest and the second oldest are still known.
-    transfers.handle(cancelOf(ids[30], Reason::cancelled));
+    handle(cancelOf(ids[30], Reason::cancelled));
     EXPECT_EQ(transfers.finished().front().outcome, Outcome::failed("Not received"));
-    transfers.handle(cancelOf(ids[1], Reason::cancelled));
+    handle(cancelOf(ids[1], Reason::cancelled));
     EXPECT_EQ(transfers.finished().back().outcome, Outcome::failed("Not received"));
     EXPECT_EQ(transfers.finished().back().name, "file1.bin");
 }
@@ -167,7 +167,7 @@ TEST_F(HostTransfersTest, AFractionAgainstADeclaredTotalOfZeroIsOne) {
     offer(3, "empty.txt", 0);
     ASSERT_NE(row(true, 3), nullptr);
     EXPECT_EQ(row(true, 3)->fraction, 0.0);
-    transfers.handle(TransferMessage::chunk(3, 0, {}));
+    handle(TransferMessage::chunk(3, 0, {}));
     EXPECT_EQ(row(true, 3)->fraction, 1.0);
 }
 
@@ -190,7 +190,7 @@ TEST_F(HostTransfersTest, CancelAllStopsEveryTransferAndTellsTheDevice) {
 
     transfers.cancelAll();
     EXPECT_TRUE(transfers.active().empty());
-    actor.runUntilIdle();
+    settle();
     EXPECT_TRUE(transfers.active().empty());
     EXPECT_TRUE(transfers.finished().empty()) << "transfers stopped by cancelAll leave no finished row";
     EXPECT_EQ(transfers.lastProblem(), "kept");
@@ -266,7 +266,7 @@ TEST_F(HostTransfersTest, WithoutPermissionAChunkAbortsEveryIncomingTransferAndT
     sendChunks(1, pattern(10));
 
     allowed = false;
-    transfers.handle(TransferMessage::chunk(2, 0, pattern(10)));
+    handle(TransferMessage::chunk(2, 0, pattern(10)));
     ASSERT_EQ(transfers.active().size(), 1u);
     EXPECT_EQ(transfers.active()[0].key(), (Activity::Key{false, out}));
     EXPECT_TRUE(filesIn(work()).empty());
@@ -277,7 +277,7 @@ TEST_F(HostTransfersTest, WithoutPermissionAChunkAbortsEveryIncomingTransferAndT
     allowed = true;
     offer(3, "c.txt", 100);
     allowed = false;
-    transfers.handle(cancelOf(3, Reason::cancelled));
+    handle(cancelOf(3, Reason::cancelled));
     EXPECT_EQ(row(true, 3), nullptr);
     EXPECT_TRUE(cancels(pull()).empty());
 }

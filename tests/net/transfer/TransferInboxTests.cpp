@@ -1,5 +1,6 @@
 #include "net/transfer/TransferInbox.h"
 
+#include "base/SerialQueue.h"
 #include "core/Sha256.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -88,6 +89,8 @@ struct Completion {
 class TransferInboxTest : public testing::Test {
 protected:
     TransferInboxTest() : work(directory / "cache" / "TessaloyIncoming"), inbox(work) {
+        inbox.runOnWorker = [this](std::function<void()> job) { worker.async(std::move(job)); };
+        inbox.runOnOwner = [this](std::function<void()> job) { clock.post(std::move(job)); };
         inbox.now = [this] { return clock.now(); };
         inbox.reply = [this](TransferMessage message) { replies.push_back(std::move(message)); };
         inbox.onStarted = [this](const TransferOffer& offer) { started.push_back(offer.id); };
@@ -99,14 +102,45 @@ protected:
         };
         inbox.onFailed = [this](const TransferOffer& offer, Reason reason) { failed.push_back({offer.id, reason}); };
     }
+    // Nothing the worker still holds may post to the clock once it is gone.
+    ~TransferInboxTest() override {
+        worker.sync([] {});
+    }
 
-    // Offers and sends `data` whole in chunks of `chunkSize`, without the finish.
+    // Waits for the worker, then runs what it handed back, until neither has anything left.
+    void settle() {
+        do {
+            worker.sync([] {});
+        } while (clock.runUntilIdle() > 0);
+        EXPECT_EQ(inbox.pendingWork(), 0u);
+    }
+
+    void handle(const TransferMessage& message) {
+        inbox.handle(message);
+        settle();
+    }
+    void cancel(std::uint32_t id) {
+        inbox.cancel(id);
+        settle();
+    }
+    void cancelAll() {
+        inbox.cancelAll();
+        settle();
+    }
+    void expireIdle() {
+        inbox.expireIdle();
+        settle();
+    }
+
+    // Offers and sends `data` whole in chunks of `chunkSize`, without the finish. The chunks queue
+    // up on the worker as they would behind a fast channel.
     void receive(std::uint32_t id, const Bytes& data, std::size_t chunkSize = 5) {
         inbox.handle(TransferMessage::offer(offerOf(id, data.size())));
         for (std::size_t offset = 0; offset < data.size(); offset += chunkSize) {
             const std::size_t end = std::min(data.size(), offset + chunkSize);
             inbox.handle(chunk(id, offset, Bytes(data.begin() + offset, data.begin() + end)));
         }
+        settle();
     }
 
     std::vector<TransferMessage> cancels(std::initializer_list<std::pair<std::uint32_t, Reason>> list) {
@@ -117,6 +151,7 @@ protected:
 
     Testing::TemporaryDirectory directory;
     Testing::ManualMainActor clock;
+    TessaloyBase::SerialQueue worker{"test.inbox.worker"};
     std::filesystem::path work;
     TransferInbox inbox;
     std::vector<TransferMessage> replies;
@@ -128,7 +163,7 @@ protected:
 
 TEST_F(TransferInboxTest, AcceptedOfferOpensAPrivateWorkFileNamedByAUuid) {
     ASSERT_FALSE(std::filesystem::exists(work));
-    inbox.handle(TransferMessage::offer(offerOf(1, 10)));
+    handle(TransferMessage::offer(offerOf(1, 10)));
     EXPECT_EQ(started, std::vector<std::uint32_t>{1});
     EXPECT_TRUE(replies.empty());
     EXPECT_EQ(modeOf(work), 0700u);
@@ -141,7 +176,7 @@ TEST_F(TransferInboxTest, AcceptedOfferOpensAPrivateWorkFileNamedByAUuid) {
     EXPECT_EQ(modeOf(files[0]), 0600u);
     EXPECT_EQ(std::filesystem::file_size(files[0]), 0u);
 
-    inbox.handle(TransferMessage::offer(offerOf(2, 10)));
+    handle(TransferMessage::offer(offerOf(2, 10)));
     const auto both = filesIn(work);
     ASSERT_EQ(both.size(), 2u);
     EXPECT_NE(both[0].filename(), both[1].filename());
@@ -151,7 +186,7 @@ TEST_F(TransferInboxTest, CompleteTransferIsHandedOverWithItsFile) {
     const Bytes data = pattern(23);
     receive(4, data);
     EXPECT_EQ(progress, (std::vector<Progress>{{4, 5}, {4, 10}, {4, 15}, {4, 20}, {4, 23}}));
-    inbox.handle(TransferMessage::finish(4, digestOf(data)));
+    handle(TransferMessage::finish(4, digestOf(data)));
 
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(completed[0].offer, offerOf(4, 23));
@@ -161,16 +196,16 @@ TEST_F(TransferInboxTest, CompleteTransferIsHandedOverWithItsFile) {
     EXPECT_TRUE(replies.empty());
 
     // Finished: later messages for the id are ignored and the file stays with its new owner.
-    inbox.handle(chunk(4, 23, {}));
-    inbox.handle(TransferMessage::cancel(4, Reason::cancelled));
-    inbox.cancelAll();
+    handle(chunk(4, 23, {}));
+    handle(TransferMessage::cancel(4, Reason::cancelled));
+    cancelAll();
     EXPECT_TRUE(failed.empty());
     EXPECT_TRUE(std::filesystem::exists(completed[0].file));
 }
 
 TEST_F(TransferInboxTest, EmptyTransferCompletesWithAnEmptyFile) {
-    inbox.handle(TransferMessage::offer(offerOf(5, 0)));
-    inbox.handle(TransferMessage::finish(5, digestOf({})));
+    handle(TransferMessage::offer(offerOf(5, 0)));
+    handle(TransferMessage::finish(5, digestOf({})));
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(std::filesystem::file_size(completed[0].file), 0u);
 }
@@ -181,22 +216,22 @@ TEST_F(TransferInboxTest, DecideRefusesWithItsReasonAndLeavesNothing) {
         asked.push_back(offer.id);
         return Reason::notAllowed;
     };
-    inbox.handle(TransferMessage::offer(offerOf(6, 3)));
+    handle(TransferMessage::offer(offerOf(6, 3)));
     EXPECT_EQ(asked, std::vector<std::uint32_t>{6});
     EXPECT_EQ(replies, cancels({{6, Reason::notAllowed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{6, Reason::notAllowed}}));
     EXPECT_TRUE(started.empty());
     EXPECT_TRUE(filesIn(work).empty());
 
-    inbox.handle(chunk(6, 0, pattern(3)));
+    handle(chunk(6, 0, pattern(3)));
     EXPECT_EQ(replies.size(), 1u) << "a refused offer leaves no state behind";
 }
 
 TEST_F(TransferInboxTest, PurposeMaximumsAreInclusive) {
-    inbox.handle(TransferMessage::offer(offerOf(1, clipboardMaximum, TransferPurpose::clipboard)));
-    inbox.handle(TransferMessage::offer(offerOf(2, clipboardMaximum + 1, TransferPurpose::clipboard)));
-    inbox.handle(TransferMessage::offer(offerOf(3, gibibyte, TransferPurpose::file)));
-    inbox.handle(TransferMessage::offer(offerOf(4, gibibyte + 1, TransferPurpose::file)));
+    handle(TransferMessage::offer(offerOf(1, clipboardMaximum, TransferPurpose::clipboard)));
+    handle(TransferMessage::offer(offerOf(2, clipboardMaximum + 1, TransferPurpose::clipboard)));
+    handle(TransferMessage::offer(offerOf(3, gibibyte, TransferPurpose::file)));
+    handle(TransferMessage::offer(offerOf(4, gibibyte + 1, TransferPurpose::file)));
     EXPECT_EQ(started, (std::vector<std::uint32_t>{1, 3}));
     EXPECT_EQ(replies, cancels({{2, Reason::tooLarge}, {4, Reason::tooLarge}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{2, Reason::tooLarge}, {4, Reason::tooLarge}}));
@@ -204,16 +239,16 @@ TEST_F(TransferInboxTest, PurposeMaximumsAreInclusive) {
 }
 
 TEST_F(TransferInboxTest, DeclaredBytesMayFillTheCapExactly) {
-    inbox.handle(TransferMessage::offer(offerOf(1, gibibyte)));
-    inbox.handle(TransferMessage::offer(offerOf(2, gibibyte)));
-    inbox.handle(TransferMessage::offer(offerOf(3, 1)));
-    inbox.handle(TransferMessage::offer(offerOf(4, 0)));
+    handle(TransferMessage::offer(offerOf(1, gibibyte)));
+    handle(TransferMessage::offer(offerOf(2, gibibyte)));
+    handle(TransferMessage::offer(offerOf(3, 1)));
+    handle(TransferMessage::offer(offerOf(4, 0)));
     EXPECT_EQ(started, (std::vector<std::uint32_t>{1, 2, 4}));
     EXPECT_EQ(replies, cancels({{3, Reason::tooLarge}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{3, Reason::tooLarge}}));
 
     // A replacement does not count the transfer it replaces.
-    inbox.handle(TransferMessage::offer(offerOf(2, gibibyte)));
+    handle(TransferMessage::offer(offerOf(2, gibibyte)));
     EXPECT_EQ(started.back(), 2u);
 }
 
@@ -223,12 +258,12 @@ TEST_F(TransferInboxTest, NinthActiveTransferIsRefusedButAnActiveIdMayBeReplaced
     const auto before = filesIn(work);
     ASSERT_EQ(before.size(), 8u);
 
-    inbox.handle(TransferMessage::offer(offerOf(9, 0)));
+    handle(TransferMessage::offer(offerOf(9, 0)));
     EXPECT_EQ(replies, cancels({{9, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{9, Reason::failed}}));
 
     // Offer 3 again: it does not count itself, replaces the old transfer and deletes its file silently.
-    inbox.handle(TransferMessage::offer(offerOf(3, 2)));
+    handle(TransferMessage::offer(offerOf(3, 2)));
     EXPECT_EQ(started.back(), 3u);
     EXPECT_EQ(failed.size(), 1u);
     EXPECT_EQ(replies.size(), 1u);
@@ -239,58 +274,58 @@ TEST_F(TransferInboxTest, NinthActiveTransferIsRefusedButAnActiveIdMayBeReplaced
     EXPECT_EQ(kept, 7u);
 
     // The new transfer under id 3 starts from offset 0.
-    inbox.handle(chunk(3, 0, {7, 8}));
-    inbox.handle(TransferMessage::finish(3, digestOf({7, 8})));
+    handle(chunk(3, 0, {7, 8}));
+    handle(TransferMessage::finish(3, digestOf({7, 8})));
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(contentsOf(completed[0].file), (Bytes{7, 8}));
 }
 
 TEST_F(TransferInboxTest, ActiveLimitIsReadAtEachOffer) {
     inbox.limits.maximumActive = 1;
-    inbox.handle(TransferMessage::offer(offerOf(1, 1)));
-    inbox.handle(TransferMessage::offer(offerOf(2, 1)));
+    handle(TransferMessage::offer(offerOf(1, 1)));
+    handle(TransferMessage::offer(offerOf(2, 1)));
     inbox.limits.maximumActive = 2;
-    inbox.handle(TransferMessage::offer(offerOf(3, 1)));
+    handle(TransferMessage::offer(offerOf(3, 1)));
     EXPECT_EQ(started, (std::vector<std::uint32_t>{1, 3}));
     EXPECT_EQ(failed, (std::vector<Failure>{{2, Reason::failed}}));
 }
 
 TEST_F(TransferInboxTest, ChunkOutOfOrderEndsTheTransfer) {
-    inbox.handle(TransferMessage::offer(offerOf(7, 10)));
-    inbox.handle(chunk(7, 0, pattern(4)));
-    inbox.handle(chunk(7, 5, pattern(4)));
+    handle(TransferMessage::offer(offerOf(7, 10)));
+    handle(chunk(7, 0, pattern(4)));
+    handle(chunk(7, 5, pattern(4)));
     EXPECT_EQ(replies, cancels({{7, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{7, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
 
-    inbox.handle(chunk(7, 4, pattern(4)));
+    handle(chunk(7, 4, pattern(4)));
     EXPECT_EQ(replies.size(), 1u) << "the id is no longer active";
 }
 
 TEST_F(TransferInboxTest, ChunkLongerThanWhatRemainsEndsTheTransfer) {
-    inbox.handle(TransferMessage::offer(offerOf(8, 6)));
-    inbox.handle(chunk(8, 0, pattern(6)));
-    inbox.handle(chunk(8, 6, pattern(1)));
+    handle(TransferMessage::offer(offerOf(8, 6)));
+    handle(chunk(8, 0, pattern(6)));
+    handle(chunk(8, 6, pattern(1)));
     EXPECT_EQ(replies, cancels({{8, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{8, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
 }
 
 TEST_F(TransferInboxTest, EmptyChunkRefreshesActivityAndRepeatsTheCount) {
-    inbox.handle(TransferMessage::offer(offerOf(1, 10)));
-    inbox.handle(chunk(1, 0, pattern(3)));
+    handle(TransferMessage::offer(offerOf(1, 10)));
+    handle(chunk(1, 0, pattern(3)));
     clock.advance(50s);
-    inbox.handle(chunk(1, 3, {}));
+    handle(chunk(1, 3, {}));
     EXPECT_EQ(progress, (std::vector<Progress>{{1, 3}, {1, 3}}));
     clock.advance(50s);
-    inbox.handle(TransferMessage::offer(offerOf(2, 1)));
+    handle(TransferMessage::offer(offerOf(2, 1)));
     EXPECT_TRUE(failed.empty()) << "idle for 50 s only";
 }
 
 TEST_F(TransferInboxTest, EarlyFinishIsDiscardedAndTheDeviceIsTold) {
-    inbox.handle(TransferMessage::offer(offerOf(2, 10)));
-    inbox.handle(chunk(2, 0, pattern(9)));
-    inbox.handle(TransferMessage::finish(2, digestOf(pattern(9))));
+    handle(TransferMessage::offer(offerOf(2, 10)));
+    handle(chunk(2, 0, pattern(9)));
+    handle(TransferMessage::finish(2, digestOf(pattern(9))));
     EXPECT_EQ(failed, (std::vector<Failure>{{2, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{2, Reason::failed}}));
     EXPECT_TRUE(completed.empty());
@@ -302,7 +337,7 @@ TEST_F(TransferInboxTest, DigestMismatchIsDiscardedAndTheDeviceIsTold) {
     receive(3, data);
     Bytes wrong = digestOf(data);
     wrong[31] ^= 1;
-    inbox.handle(TransferMessage::finish(3, wrong));
+    handle(TransferMessage::finish(3, wrong));
     EXPECT_EQ(failed, (std::vector<Failure>{{3, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{3, Reason::failed}}));
     EXPECT_TRUE(completed.empty());
@@ -310,14 +345,14 @@ TEST_F(TransferInboxTest, DigestMismatchIsDiscardedAndTheDeviceIsTold) {
 }
 
 TEST_F(TransferInboxTest, IdleExpiryIsStrictlyLongerThanTheTimeout) {
-    inbox.handle(TransferMessage::offer(offerOf(1, 10)));
-    inbox.handle(chunk(1, 0, pattern(2)));
+    handle(TransferMessage::offer(offerOf(1, 10)));
+    handle(chunk(1, 0, pattern(2)));
     clock.advance(60s);
-    inbox.handle(TransferMessage::offer(offerOf(2, 10)));
+    handle(TransferMessage::offer(offerOf(2, 10)));
     EXPECT_TRUE(failed.empty()) << "exactly 60 s idle stays active";
 
     clock.advance(1ms);
-    inbox.handle(TransferMessage::offer(offerOf(3, 10)));
+    handle(TransferMessage::offer(offerOf(3, 10)));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(started, (std::vector<std::uint32_t>{1, 2, 3}));
@@ -326,25 +361,25 @@ TEST_F(TransferInboxTest, IdleExpiryIsStrictlyLongerThanTheTimeout) {
     // Expired before the limits are applied: the freed room counts for the new offer.
     clock.advance(61s);
     inbox.limits.maximumActive = 1;
-    inbox.handle(TransferMessage::offer(offerOf(4, 10)));
+    handle(TransferMessage::offer(offerOf(4, 10)));
     EXPECT_EQ(started.back(), 4u);
     EXPECT_EQ(failed.size(), 3u);
 }
 
 TEST_F(TransferInboxTest, RefusedOfferDoesNotExpireIdleTransfers) {
-    inbox.handle(TransferMessage::offer(offerOf(1, 10)));
+    handle(TransferMessage::offer(offerOf(1, 10)));
     clock.advance(120s);
     inbox.decide = [](const TransferOffer&) -> std::optional<Reason> { return Reason::notAllowed; };
-    inbox.handle(TransferMessage::offer(offerOf(2, 10)));
+    handle(TransferMessage::offer(offerOf(2, 10)));
     EXPECT_EQ(failed, (std::vector<Failure>{{2, Reason::notAllowed}}));
 
-    inbox.expireIdle();
+    expireIdle();
     EXPECT_EQ(failed, (std::vector<Failure>{{2, Reason::notAllowed}, {1, Reason::failed}}));
 }
 
 TEST_F(TransferInboxTest, DeviceCancelReportsItsReasonWithoutAReply) {
     receive(1, pattern(4));
-    inbox.handle(TransferMessage::cancel(1, Reason::tooLarge));
+    handle(TransferMessage::cancel(1, Reason::tooLarge));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::tooLarge}}));
     EXPECT_TRUE(replies.empty());
     EXPECT_TRUE(filesIn(work).empty());
@@ -352,8 +387,8 @@ TEST_F(TransferInboxTest, DeviceCancelReportsItsReasonWithoutAReply) {
 
 TEST_F(TransferInboxTest, MacCancelTellsTheDevice) {
     receive(1, pattern(4));
-    inbox.cancel(1);
-    inbox.cancel(1);
+    cancel(1);
+    cancel(1);
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::cancelled}}));
     EXPECT_EQ(replies, cancels({{1, Reason::cancelled}}));
     EXPECT_TRUE(filesIn(work).empty());
@@ -361,17 +396,17 @@ TEST_F(TransferInboxTest, MacCancelTellsTheDevice) {
 
 TEST_F(TransferInboxTest, CancelAllEndsEveryTransferSilently) {
     for (std::uint32_t id = 1; id <= 3; ++id) receive(id, pattern(3));
-    inbox.cancelAll();
+    cancelAll();
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}, {2, Reason::failed}, {3, Reason::failed}}));
     EXPECT_TRUE(replies.empty());
     EXPECT_TRUE(filesIn(work).empty());
 }
 
 TEST_F(TransferInboxTest, MessagesForUnknownIdsAreIgnored) {
-    inbox.handle(chunk(9, 0, pattern(2)));
-    inbox.handle(TransferMessage::finish(9, digestOf({})));
-    inbox.handle(TransferMessage::cancel(9, Reason::cancelled));
-    inbox.cancel(9);
+    handle(chunk(9, 0, pattern(2)));
+    handle(TransferMessage::finish(9, digestOf({})));
+    handle(TransferMessage::cancel(9, Reason::cancelled));
+    cancel(9);
     EXPECT_TRUE(replies.empty());
     EXPECT_TRUE(failed.empty());
     EXPECT_TRUE(progress.empty());
@@ -380,7 +415,7 @@ TEST_F(TransferInboxTest, MessagesForUnknownIdsAreIgnored) {
 TEST_F(TransferInboxTest, WorkDirectoryThatCannotBeMadeRefusesTheOffer) {
     std::filesystem::create_directories(work.parent_path());
     std::ofstream(work) << "in the way";
-    inbox.handle(TransferMessage::offer(offerOf(1, 3)));
+    handle(TransferMessage::offer(offerOf(1, 3)));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_TRUE(started.empty());
@@ -391,7 +426,7 @@ TEST_F(TransferInboxTest, WorkFileThatCannotBeCreatedRefusesTheOffer) {
         errno = ENOSPC;
         return -1;
     };
-    inbox.handle(TransferMessage::offer(offerOf(1, 3)));
+    handle(TransferMessage::offer(offerOf(1, 3)));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
@@ -406,9 +441,9 @@ TEST_F(TransferInboxTest, ChunkThatCannotBeWrittenEndsTheTransfer) {
         }
         return ::write(descriptor, data, count);
     };
-    inbox.handle(TransferMessage::offer(offerOf(1, 10)));
-    inbox.handle(chunk(1, 0, pattern(5)));
-    inbox.handle(chunk(1, 5, pattern(5)));
+    handle(TransferMessage::offer(offerOf(1, 10)));
+    handle(chunk(1, 0, pattern(5)));
+    handle(chunk(1, 5, pattern(5)));
     EXPECT_EQ(progress, (std::vector<Progress>{{1, 5}}));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
@@ -427,15 +462,15 @@ TEST_F(TransferInboxTest, ShortAndInterruptedWritesAreCompleted) {
     };
     const Bytes data = pattern(17);
     receive(1, data, 8);
-    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    handle(TransferMessage::finish(1, digestOf(data)));
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(contentsOf(completed[0].file), data);
 }
 
 TEST_F(TransferInboxTest, WriteThatTakesNothingEndsTheTransfer) {
     inbox.fileCalls.write = [](int, const std::uint8_t*, std::size_t) -> long { return 0; };
-    inbox.handle(TransferMessage::offer(offerOf(1, 4)));
-    inbox.handle(chunk(1, 0, pattern(4)));
+    handle(TransferMessage::offer(offerOf(1, 4)));
+    handle(chunk(1, 0, pattern(4)));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
 }
 
@@ -446,7 +481,7 @@ TEST_F(TransferInboxTest, FlushFailureAtTheFinishIsAFailedTransfer) {
     };
     const Bytes data = pattern(10);
     receive(1, data);
-    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    handle(TransferMessage::finish(1, digestOf(data)));
     EXPECT_TRUE(completed.empty());
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
@@ -467,7 +502,7 @@ TEST_F(TransferInboxTest, DiskStartsOnEachStrideWrittenBeforeTheFlushAtTheFinish
     constexpr std::uint64_t stride = TransferInbox::writebackStride;
     const Bytes data = pattern(2 * stride + 1000);
     receive(1, data, 262'144);
-    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    handle(TransferMessage::finish(1, digestOf(data)));
     EXPECT_EQ(calls, (std::vector<FileCall>{{"writeback", 0, stride}, {"writeback", stride, stride}, {"fsync"}}));
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(contentsOf(completed[0].file), data);
@@ -482,7 +517,7 @@ TEST_F(TransferInboxTest, FailedWritebackStartLeavesTheVerdictToTheFlush) {
     };
     const Bytes data = pattern(TransferInbox::writebackStride + 10);
     receive(1, data, 262'144);
-    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    handle(TransferMessage::finish(1, digestOf(data)));
     EXPECT_EQ(starts, 1);
     EXPECT_TRUE(failed.empty());
     ASSERT_EQ(completed.size(), 1u);
@@ -499,7 +534,7 @@ TEST_F(TransferInboxTest, CloseFailureAtTheFinishIsAFailedTransfer) {
     };
     const Bytes data = pattern(10);
     receive(1, data);
-    inbox.handle(TransferMessage::finish(1, digestOf(data)));
+    handle(TransferMessage::finish(1, digestOf(data)));
     EXPECT_EQ(closes, 1);
     EXPECT_TRUE(completed.empty());
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
@@ -529,8 +564,8 @@ TEST_F(TransferInboxTest, CallbacksMayCallBackIntoTheInbox) {
         inbox.cancelAll();
     };
     receive(1, pattern(2));
-    inbox.handle(TransferMessage::offer(offerOf(2, 2)));
-    inbox.handle(chunk(2, 0, pattern(1)));
+    handle(TransferMessage::offer(offerOf(2, 2)));
+    handle(chunk(2, 0, pattern(1)));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::cancelled}, {2, Reason::cancelled}}));
     EXPECT_TRUE(filesIn(work).empty());
 }

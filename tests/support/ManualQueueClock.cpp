@@ -1,0 +1,44 @@
+#include "tests/support/ManualQueueClock.h"
+
+#include <atomic>
+#include <memory>
+
+namespace Testing {
+
+ManualQueueClock::Instant ManualQueueClock::now() const {
+    std::lock_guard guard(lock_);
+    return now_;
+}
+
+TessaloyBase::ScheduledCall ManualQueueClock::after(TessaloyBase::SerialQueue& queue, Duration delay,
+                                                    std::function<void()> work) {
+    TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+    std::lock_guard guard(lock_);
+    timers_.emplace(now_ + std::chrono::duration_cast<Instant::duration>(delay), Timer{&queue, std::move(work), call});
+    return call;
+}
+
+void ManualQueueClock::advance(Duration delay) {
+    std::unique_lock guard(lock_);
+    const Instant target = now_ + std::chrono::duration_cast<Instant::duration>(delay);
+    while (!timers_.empty() && timers_.begin()->first <= target) {
+        auto due = timers_.extract(timers_.begin());
+        now_ = due.key();
+        guard.unlock();
+        Timer& timer = due.mapped();
+        timer.queue->sync([&] {
+            if (!timer.call.isCancelled()) timer.work();
+        });
+        guard.lock();
+    }
+    now_ = target;
+}
+
+std::size_t ManualQueueClock::pendingTimers() const {
+    std::lock_guard guard(lock_);
+    std::size_t count = 0;
+    for (const auto& [due, timer] : timers_) count += timer.call.isCancelled() ? 0 : 1;
+    return count;
+}
+
+} // namespace Testing
