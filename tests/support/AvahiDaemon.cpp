@@ -1,5 +1,7 @@
 #include "tests/support/AvahiDaemon.h"
 
+#include "tests/support/PrivateSystemBus.h"
+
 #include <avahi-client/client.h>
 #include <avahi-common/error.h>
 #include <avahi-common/simple-watch.h>
@@ -28,24 +30,6 @@ constexpr auto browseDeadline = std::chrono::seconds(25);
 void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream file(path);
     file << text;
-}
-
-std::string busConfiguration(const std::filesystem::path& socket) {
-    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=)" +
-           socket.string() + R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-)";
 }
 
 // Loopback only, IPv4 only (one answer per service), nothing published but what clients ask for.
@@ -166,7 +150,7 @@ AvahiDaemon::AvahiDaemon(Start start) {
     }
 
     const auto socket = folder_ / "system_bus_socket";
-    writeFile(folder_ / "bus.conf", busConfiguration(socket));
+    writeFile(folder_ / "bus.conf", Testing::privateSystemBusConfiguration(socket));
     busAddress_ = "unix:path=" + socket.string();
     DaemonProcess::Launch bus;
     bus.program = "dbus-daemon";

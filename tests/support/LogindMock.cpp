@@ -1,5 +1,7 @@
 #include "tests/support/LogindMock.h"
 
+#include "tests/support/PrivateSystemBus.h"
+
 #include <systemd/sd-bus.h>
 
 #include <fstream>
@@ -22,24 +24,6 @@ struct MessageUnref {
     void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
 };
 using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-std::string busConfiguration(const std::filesystem::path& socket) {
-    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=)" +
-           socket.string() + R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-)";
-}
 
 // A client of the bus at `address`; null while it does not accept.
 Bus connect(const std::string& address) {
@@ -69,7 +53,7 @@ bool hasOwner(sd_bus* bus, const char* name) {
 
 LogindMock::LogindMock() {
     const auto socket = folder_ / "system_bus_socket";
-    std::ofstream(folder_ / "bus.conf") << busConfiguration(socket);
+    std::ofstream(folder_ / "bus.conf") << Testing::privateSystemBusConfiguration(socket);
     address_ = "unix:path=" + socket.string();
     DaemonProcess::Launch bus;
     bus.program = "dbus-daemon";
