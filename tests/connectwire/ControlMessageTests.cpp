@@ -9,9 +9,10 @@ namespace {
 
 using namespace TessaloyConnectWire;
 
-std::optional<ConnectWireError::Case> decodeError(const Bytes& buffer) {
+template <typename Call>
+std::optional<ConnectWireError::Case> errorOf(Call&& call) {
     try {
-        ControlMessage::decode(buffer);
+        call();
     } catch (const ConnectWireError& error) {
         return error.value();
     }
@@ -66,7 +67,8 @@ TEST(ControlMessage, RefusesBadFrames) {
         {{0x00, 0x03, 0x06, 0x00, 0x00}, E::malformed},
         {{0x00, 0x02, 0x06, 0x09}, E::tooLarge},
     };
-    for (const auto& [buffer, expected] : rows) EXPECT_EQ(decodeError(buffer), expected) << buffer.size();
+    for (const auto& [buffer, expected] : rows)
+        EXPECT_EQ(errorOf([&] { ControlMessage::decode(buffer); }), expected) << buffer.size();
 }
 
 TEST(ControlMessage, EncodesKnownBytesAndRoundTrips) {
@@ -87,7 +89,6 @@ TEST(ControlMessage, EncodesKnownBytesAndRoundTrips) {
         const Bytes frame = message.encoded();
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
-    EXPECT_EQ(ControlMessage(messages[0]).encoded().size(), 2u + 2051u);
     for (const ControlMessage& message : messages) {
         const auto decoded = ControlMessage::decode(stream);
         ASSERT_TRUE(decoded);
@@ -106,16 +107,7 @@ TEST(ControlMessage, RefusesToEncodeWrongIdentifiers) {
         ControlMessage::Candidates{{""}},
     };
     for (const ControlMessage& message : rows) {
-        EXPECT_THROW(
-            {
-                try {
-                    message.encoded();
-                } catch (const ConnectWireError& error) {
-                    EXPECT_EQ(error.value(), ConnectWireError::malformed);
-                    throw;
-                }
-            },
-            ConnectWireError);
+        EXPECT_EQ(errorOf([&] { message.encoded(); }), ConnectWireError::malformed);
     }
 }
 

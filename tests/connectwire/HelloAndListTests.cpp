@@ -1,7 +1,6 @@
 #include "connectwire/CandidateList.h"
 #include "connectwire/ConnectWireError.h"
 #include "connectwire/DataHello.h"
-#include "connectwire/DataReply.h"
 #include "connectwire/SealedHello.h"
 
 #include <gtest/gtest.h>
@@ -113,12 +112,6 @@ TEST(CandidateList, DecodesAndRefuses) {
     EXPECT_EQ(errorOf([] { CandidateList::encoded({std::string(65, 'a')}); }), E::malformed);
     const std::vector<std::string> eight(8, std::string(64, 'h'));
     EXPECT_EQ(CandidateList::decode(CandidateList::encoded(eight))->value, eight);
-}
-
-TEST(DataReply, KnowsItsBytes) {
-    EXPECT_EQ(dataReply(0), DataReply::connected);
-    EXPECT_EQ(dataReply(9), DataReply::suspended);
-    for (const std::uint8_t unknown : {3, 10, 255}) EXPECT_EQ(dataReply(unknown), std::nullopt);
 }
 
 } // namespace

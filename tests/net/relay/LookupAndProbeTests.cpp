@@ -94,18 +94,18 @@ TEST(RelayLookup, ReadsTheRelaysAnswerHoweverItArrives) {
     Bytes second{1, 7};
     second.insert(second.end(), nine.begin(), nine.end());
 
-    EXPECT_EQ(lookUp(ScriptedRelay({{8}, second}).endpoint(keys.endpoint()), Bytes(32, 1)).candidates,
-              std::vector<std::string>{"[::1]:9"});
-    const auto empty = lookUp(ScriptedRelay({{8, 0}}).endpoint(keys.endpoint()), Bytes(32, 1));
+    const auto scripted = [&](std::vector<Bytes> chunks) {
+        return lookUp(ScriptedRelay(std::move(chunks)).endpoint(keys.endpoint()), Bytes(32, 1));
+    };
+
+    EXPECT_EQ(scripted({{8}, second}).candidates, std::vector<std::string>{"[::1]:9"});
+    const auto empty = scripted({{8, 0}});
     EXPECT_TRUE(empty.candidates.empty());
     EXPECT_FALSE(empty.error);
-    EXPECT_EQ(errorOf<RelayRefusal>(lookUp(ScriptedRelay({Bytes{1}}).endpoint(keys.endpoint()), Bytes(32, 1))),
-              RelayRefusal::macNotOnline);
-    EXPECT_EQ(errorOf<RelayRefusal>(lookUp(ScriptedRelay({Bytes{0}}).endpoint(keys.endpoint()), Bytes(32, 1))),
-              (RelayRefusal{RelayRefusal::unknown, 0}));
-    EXPECT_EQ(errorOf<E>(lookUp(ScriptedRelay({{8, 9}}).endpoint(keys.endpoint()), Bytes(32, 1))), E(E::tooLarge));
-    const auto cut =
-        errorOf<RelayLookup::Failure>(lookUp(ScriptedRelay({{8, 1, 5}}).endpoint(keys.endpoint()), Bytes(32, 1)));
+    EXPECT_EQ(errorOf<RelayRefusal>(scripted({Bytes{1}})), RelayRefusal::macNotOnline);
+    EXPECT_EQ(errorOf<RelayRefusal>(scripted({Bytes{0}})), (RelayRefusal{RelayRefusal::unknown, 0}));
+    EXPECT_EQ(errorOf<E>(scripted({{8, 9}})), E(E::tooLarge));
+    const auto cut = errorOf<RelayLookup::Failure>(scripted({{8, 1, 5}}));
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->value(), RelayLookup::Problem::unexpected);
 }

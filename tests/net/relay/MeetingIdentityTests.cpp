@@ -17,9 +17,7 @@ TEST(MeetingIdentity, BothSidesDeriveTheSameIdentifier) {
     const DeviceIdentity phone(P256PrivateKey::generate());
     const DeviceIdentity other(P256PrivateKey::generate());
     const Bytes fromMac = MeetingIdentity::meetingID(mac, phone.publicKey());
-    EXPECT_EQ(fromMac.size(), 32u);
     EXPECT_EQ(fromMac, MeetingIdentity::meetingID(phone, mac.publicKey()));
-    EXPECT_EQ(fromMac, MeetingIdentity::meetingID(mac, phone.publicKey()));
     EXPECT_NE(fromMac, MeetingIdentity::meetingID(mac, other.publicKey()));
     EXPECT_NE(fromMac, MeetingIdentity::meetingID(other, phone.publicKey()));
 
@@ -40,7 +38,6 @@ TEST(MeetingIdentity, StampsHellosInWholeMillisecondsFromNoEarlierThan1970) {
         const auto hello = MeetingIdentity::hello(ConnectRole::mac, ConnectChannel::media, id,
                                                   system_clock::time_point(row.sinceEpoch));
         EXPECT_EQ(hello.sentAtMillis, row.millis);
-        EXPECT_EQ(hello.nonce.size(), 16u);
     }
     const auto now = system_clock::now();
     EXPECT_NE(MeetingIdentity::hello(ConnectRole::mac, ConnectChannel::media, id, now).nonce,
@@ -51,16 +48,11 @@ TEST(MeetingIdentity, SealsHellosThatOnlyTheRelayOpens) {
     const auto relay = P256PrivateKey::generate();
     const auto mac =
         MeetingIdentity::hello(ConnectRole::mac, ConnectChannel::control, Bytes(16, 1), system_clock::now());
-    const auto phone =
-        MeetingIdentity::hello(ConnectRole::phone, ConnectChannel::lookup, Bytes(32, 2), system_clock::now());
 
     const SealedHello first = MeetingIdentity::seal(mac, relay.publicKey().x963Representation());
     const SealedHello second = MeetingIdentity::seal(mac, relay.publicKey().x963Representation());
-    EXPECT_EQ(first.encapsulatedKey.size(), 65u);
-    EXPECT_EQ(first.ciphertext.size(), 59u);
     EXPECT_NE(first.encapsulatedKey, second.encapsulatedKey);
     EXPECT_NE(first.ciphertext, second.ciphertext);
-    EXPECT_EQ(MeetingIdentity::seal(phone, relay.publicKey().x963Representation()).ciphertext.size(), 75u);
 
     HpkeContext opener =
         Hpke::setupBaseReceiver(first.encapsulatedKey, relay, ConnectProtocol::helloInfo, HpkeAead::aes256Gcm);

@@ -1,6 +1,5 @@
 #include "core/Encoding.h"
 #include "net/relay/RelayEndpoint.h"
-#include "net/relay/RelayRoute.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +22,7 @@ TEST(RelayEndpoint, ParsesTheTextForm) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(*parsed, (RelayEndpoint{"relay.example", 443, Bytes(65, 4), Bytes(33, 9)}));
     EXPECT_EQ(RelayEndpoint::parse(parsed->text()), parsed);
-    EXPECT_EQ(RelayEndpoint::parse(endpointText("h", "+443"))->port, 443);
-    EXPECT_EQ(RelayEndpoint::parse(endpointText("h", "00443"))->port, 443);
+    for (const char* port : {"+443", "00443"}) EXPECT_EQ(RelayEndpoint::parse(endpointText("h", port))->port, 443);
     EXPECT_TRUE(RelayEndpoint::parse(endpointText(std::string(251, 'h') + "\u00E9", "1")));
     EXPECT_TRUE(RelayEndpoint::parse(endpointText("h", "65535", helloKey, base64(Bytes(200, 1)))));
 }
@@ -52,8 +50,6 @@ TEST(RelayEndpoint, RefusesAnythingElse) {
 
 TEST(RelayEndpoint, ChoosesFromTheSettings) {
     const RelayEndpoint& hosted = RelayEndpoint::hosted();
-    EXPECT_EQ(hosted.port, 443);
-    EXPECT_EQ(hosted.text().size(), 200u);
     const std::string override = endpointText("relay.test", "8443");
     const auto overridden = RelayEndpoint::parse(override);
     EXPECT_EQ(RelayEndpoint::configured(false, override), std::nullopt);
@@ -61,12 +57,6 @@ TEST(RelayEndpoint, ChoosesFromTheSettings) {
     EXPECT_EQ(RelayEndpoint::configured(std::nullopt, override), overridden);
     EXPECT_EQ(RelayEndpoint::configured(std::nullopt, std::nullopt), hosted);
     EXPECT_EQ(RelayEndpoint::configured(true, "not an endpoint"), hosted);
-
-    const RelayRoute route{*overridden, Bytes(32, 1)};
-    RelayRoute otherPort = route;
-    otherPort.relay.port = 8444;
-    EXPECT_EQ(route, (RelayRoute{*overridden, Bytes(32, 1)}));
-    EXPECT_NE(route, otherPort);
 }
 
 } // namespace
