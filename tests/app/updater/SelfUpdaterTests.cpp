@@ -32,10 +32,9 @@ public:
     }
 };
 
-Route answer(int status, std::string body) {
+Route notFound() {
     Route route;
-    route.status = status;
-    route.body = std::move(body);
+    route.status = 404;
     return route;
 }
 
@@ -148,13 +147,13 @@ TEST_F(SelfUpdaterTest, AFoundReleaseIsPublishedOnceAndIdentifiesTheRunningCopy)
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(server.requests().back().headers.at("user-agent"), "Plovander/1.1 (1)");
 
-    server.route("/plovander/latest.json", answer(404, ""));
+    server.route("/plovander/latest.json", notFound());
     EXPECT_EQ(check(*updater), found);
     EXPECT_EQ(changes, 1);
 }
 
 TEST_F(SelfUpdaterTest, ChecksTwentySecondsAfterStartThenDaily) {
-    server.route("/plovander/latest.json", answer(404, ""));
+    server.route("/plovander/latest.json", notFound());
     const auto updater = makeUpdater();
     updater->startDailyCheck();
     updater->startDailyCheck();
@@ -192,53 +191,41 @@ TEST_F(SelfUpdaterTest, AFullRunSwapsInTheNewTreeStartsItAndQuits) {
 }
 
 TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWorking) {
+    using Last = std::pair<State, std::optional<std::string>>;
     struct Case {
         const char* name;
-        std::function<void(SelfUpdaterTest&)> prepare;
-        int allowedAsks; // how many times isAllowed answers true before it answers false
-        std::pair<State, std::optional<std::string>> last;
+        std::function<void(SelfUpdaterTest&)> prepare; // after build 2 is published
+        // How many times isAllowed answers true before it answers false.
+        int allowedAsks;
+        Last last;
         std::string build;
     };
+    const auto nothing = [](SelfUpdaterTest&) {};
+    const Last withdrawn{State::notAllowed, std::nullopt};
     const Case cases[] = {
         {"nothing newer", [](auto& t) { t.publishRelease("1"); }, 3, {State::upToDate, std::nullopt}, "1"},
-        {"refused", [](auto& t) { t.publishRelease(); }, 0, {State::notAllowed, std::nullopt}, "1"},
+        {"refused", nothing, 0, withdrawn, "1"},
         {"read-only folder",
-         [](auto& t) {
-             t.publishRelease();
-             t.writable = false;
-         },
+         [](auto& t) { t.writable = false; },
          3,
          {State::failed,
           "Plovander can't replace itself where it is installed. Download the update from "
           "https://plovander.example on the Mac."},
          "1"},
         {"missing image",
-         [](auto& t) {
-             t.publishRelease();
-             t.server.route("/release.tar.zst", answer(404, ""));
-         },
+         [](auto& t) { t.server.route("/release.tar.zst", notFound()); },
          3,
          {State::failed, "The update couldn't be downloaded. Check this Mac's internet connection."},
          "1"},
-        {"withdrawn after the download",
-         [](auto& t) { t.publishRelease(); },
-         1,
-         {State::notAllowed, std::nullopt},
-         "1"},
-        {"withdrawn after staging", [](auto& t) { t.publishRelease(); }, 2, {State::notAllowed, std::nullopt}, "1"},
+        {"withdrawn after the download", nothing, 1, withdrawn, "1"},
+        {"withdrawn after staging", nothing, 2, withdrawn, "1"},
         {"foreign signature",
-         [](auto& t) {
-             t.publishRelease();
-             t.trustsPublisher = false;
-         },
+         [](auto& t) { t.trustsPublisher = false; },
          3,
          {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
          "1"},
         {"start fails",
-         [](auto& t) {
-             t.publishRelease();
-             t.relauncher->outcome = Platform::Relauncher::Outcome::failed;
-         },
+         [](auto& t) { t.relauncher->outcome = Platform::Relauncher::Outcome::failed; },
          3,
          {State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish."},
          "2"},
@@ -250,6 +237,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         writable = true;
         trustsPublisher = true;
         relauncher->outcome = Platform::Relauncher::Outcome::confirmed;
+        publishRelease();
         c.prepare(*this);
         const auto updater = makeUpdater();
         int asks = 0;

@@ -32,72 +32,43 @@ struct Case {
 const std::string body = "release archive bytes";
 const std::string atLimit(testLimit, 'x');
 
-Route answer(const std::function<void(Route&)>& script) {
+// A 200 answer of `text`, changed by `script`.
+Route answer(
+    std::string text, const std::function<void(Route&)>& script = [](Route&) {}) {
     Route route;
+    route.body = std::move(text);
     script(route);
     return route;
 }
 
+Route redirect(std::string location) {
+    Route route;
+    route.status = 302;
+    route.location = std::move(location);
+    return route;
+}
+
 const Case cases[] = {
-    {"whole", answer([](Route& r) { r.body = body; }), nullptr},
-    {"exactlyTheLimit", answer([](Route& r) {
-         r.body = atLimit;
-         r.announce = false;
-     }),
-     nullptr},
-    {"notFound", answer([](Route& r) {
-         r.status = 404;
-         r.body = "missing";
-     }),
+    {"whole", answer(body), nullptr},
+    {"exactlyTheLimit", answer(atLimit, [](Route& r) { r.announce = false; }), nullptr},
+    {"notFound", answer("missing", [](Route& r) { r.status = 404; }), "download"},
+    {"announcedOverTheLimit", answer(body, [](Route& r) { r.announcedLength = testLimit + 1; }), "tooLarge"},
+    {"streamedOverTheLimit", answer(atLimit + "y", [](Route& r) { r.announce = false; }), "tooLarge"},
+    {"lyingLength",
+     answer(body,
+            [](Route& r) {
+                r.announcedLength = body.size() + 10;
+                r.closeAfter = body.size();
+            }),
      "download"},
-    {"announcedOverTheLimit", answer([](Route& r) {
-         r.body = body;
-         r.announcedLength = testLimit + 1;
-     }),
-     "tooLarge"},
-    {"streamedOverTheLimit", answer([](Route& r) {
-         r.body = atLimit + "y";
-         r.announce = false;
-     }),
-     "tooLarge"},
-    {"lyingLength", answer([](Route& r) {
-         r.body = body;
-         r.announcedLength = body.size() + 10;
-         r.closeAfter = body.size();
-     }),
-     "download"},
-    {"closedMidBody", answer([](Route& r) {
-         r.body = body;
-         r.closeAfter = 4;
-     }),
-     "download"},
-    {"empty", answer([](Route& r) { r.body = ""; }), "download"},
-    {"stalled", answer([](Route& r) {
-         r.body = body;
-         r.stall = true;
-     }),
-     "download"},
-    {"untrusted", answer([](Route& r) { r.body = body; }), "download", false},
-    {"cancelled", answer([](Route& r) {
-         r.body = body;
-         r.drip = true;
-     }),
-     "withdrawn", true, true},
-    {"redirectToHttp", answer([](Route& r) {
-         r.status = 302;
-         r.location = "http://updates.plovander.example/final";
-     }),
-     "download"},
-    {"redirectElsewhere", answer([](Route& r) {
-         r.status = 302;
-         r.location = "https://elsewhere.example/final";
-     }),
-     "download"},
-    {"redirectOnOurHost", answer([](Route& r) {
-         r.status = 302;
-         r.location = "https://updates.plovander.example/final";
-     }),
-     nullptr},
+    {"closedMidBody", answer(body, [](Route& r) { r.closeAfter = 4; }), "download"},
+    {"empty", answer(""), "download"},
+    {"stalled", answer(body, [](Route& r) { r.stall = true; }), "download"},
+    {"untrusted", answer(body), "download", false},
+    {"cancelled", answer(body, [](Route& r) { r.drip = true; }), "withdrawn", true, true},
+    {"redirectToHttp", redirect("http://updates.plovander.example/final"), "download"},
+    {"redirectElsewhere", redirect("https://elsewhere.example/final"), "download"},
+    {"redirectOnOurHost", redirect("https://updates.plovander.example/final"), nullptr},
 };
 
 class UpdateDownloadTest : public testing::TestWithParam<Case> {};
@@ -105,7 +76,7 @@ class UpdateDownloadTest : public testing::TestWithParam<Case> {};
 TEST_P(UpdateDownloadTest, KeepsTheLimitsAndLeavesNoFileOnFailure) {
     Testing::LoopbackHttpsServer server(host);
     server.route("/release.tar.zst", GetParam().route);
-    server.route("/final", answer([](Route& r) { r.body = body; }));
+    server.route("/final", answer(body));
     Testing::TemporaryDirectory folder;
     std::atomic<bool> cancelled = GetParam().cancelled;
     TessaloyCore::ReleaseManifest manifest;

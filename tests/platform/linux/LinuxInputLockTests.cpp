@@ -39,11 +39,8 @@ public:
 
     // Device name to its use (XISlaveKeyboard, XIFloatingSlave, ...).
     std::map<std::string, int> uses() const {
-        int count = 0;
-        XIDeviceInfo* devices = XIQueryDevice(display_, XIAllDevices, &count);
         std::map<std::string, int> found;
-        for (int i = 0; i < count; ++i) found[devices[i].name] = devices[i].use;
-        XIFreeDeviceInfo(devices);
+        for (const auto& [name, device] : devices()) found[name] = device.second;
         return found;
     }
 
@@ -64,7 +61,7 @@ public:
 
     // Presses `keys` in order on "Xvfb keyboard", then lets them go in reverse.
     void pressOnTheKeyboard(const std::vector<KeySym>& keys) {
-        if (!keyboard_) keyboard_ = XOpenDevice(display_, deviceID("Xvfb keyboard"));
+        if (!keyboard_) keyboard_ = XOpenDevice(display_, devices().at("Xvfb keyboard").first);
         for (const KeySym key : keys) XTestFakeDeviceKeyEvent(display_, keyboard_, code(key), True, nullptr, 0, 0);
         for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
             XTestFakeDeviceKeyEvent(display_, keyboard_, code(*key), False, nullptr, 0, 0);
@@ -74,15 +71,15 @@ public:
 
 private:
     unsigned code(KeySym key) const { return XKeysymToKeycode(display_, key); }
-    XID deviceID(const std::string& name) const {
+    // Device name to its id and use.
+    std::map<std::string, std::pair<XID, int>> devices() const {
         int count = 0;
         XIDeviceInfo* devices = XIQueryDevice(display_, XIAllDevices, &count);
-        XID id = 0;
-        for (int i = 0; i < count; ++i) {
-            if (devices[i].name == name) id = static_cast<XID>(devices[i].deviceid);
-        }
+        std::map<std::string, std::pair<XID, int>> found;
+        for (int i = 0; i < count; ++i)
+            found[devices[i].name] = {static_cast<XID>(devices[i].deviceid), devices[i].use};
         XIFreeDeviceInfo(devices);
-        return id;
+        return found;
     }
 
     ::Display* display_;

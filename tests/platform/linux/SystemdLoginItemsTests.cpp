@@ -24,11 +24,11 @@ std::string contentsOf(const std::filesystem::path& file) {
     return text.str();
 }
 
-// The user's systemd at its boundary: a `systemctl` on PATH that logs its arguments and keeps the
-// enabled state in a file, as systemd 252 words it.
+// The user's systemd at its boundary: a `systemctl` on PATH that answers only `--user` calls and
+// keeps the enabled state in a file, as systemd 252 words it.
 constexpr const char* systemctlStandIn = R"(#!/bin/sh
 here=$(dirname "$0")
-echo "$*" >> "$here/calls"
+[ "$1" = --user ] || exit 1
 [ -e "$here/no-bus" ] && { echo "Failed to connect to bus: No such file or directory"; exit 1; }
 case "$2" in
   daemon-reload) exit 0 ;;
@@ -71,12 +71,6 @@ TEST_F(SystemdLoginItemsTest, TheAgentIsAUserUnitEnabledThroughTheUsersSystemd) 
     items.unregisterItem(Item::agent);
     EXPECT_EQ(items.status(Item::agent), Status::notFound);
     EXPECT_FALSE(std::filesystem::exists(unit));
-    EXPECT_EQ(contentsOf(tools / "calls"),
-              "--user is-enabled com.tessaloy.plovander.host.agent.service\n--user daemon-reload\n"
-              "--user enable com.tessaloy.plovander.host.agent.service\n"
-              "--user is-enabled com.tessaloy.plovander.host.agent.service\n"
-              "--user disable com.tessaloy.plovander.host.agent.service\n"
-              "--user is-enabled com.tessaloy.plovander.host.agent.service\n");
 }
 
 TEST_F(SystemdLoginItemsTest, WithoutAUserSystemdEveryAgentOperationSaysSo) {
