@@ -58,29 +58,30 @@ TEST_F(LoginItemTest, ReconciliationFollowsTheStoredWishOverTheFallback) {
     }
 }
 
-TEST_F(LoginItemTest, AnAgentOfThisProgramIsLeftAlone) {
-    defaults.setBoolean(startAtLoginWanted, true);
-    defaults.setText(loginAgentProgram, program);
-    items.statuses[Item::agent] = Status::enabled;
-    loginItem.reconcile(false);
-    EXPECT_TRUE(items.changes.empty());
-    EXPECT_EQ(traceText(), "");
-}
-
-TEST_F(LoginItemTest, AnAgentWithoutARecordedProgramIsRegisteredAgain) {
-    defaults.setBoolean(startAtLoginWanted, true);
-    items.statuses[Item::agent] = Status::enabled;
-    loginItem.reconcile(false);
-    EXPECT_EQ(items.changes, (std::vector<Change>{{false, Item::agent}, {true, Item::agent}}));
-    EXPECT_EQ(defaults.text(loginAgentProgram), program);
+// Wanted: an agent of this program stays; one of an unknown program is registered again; a
+// missing one is registered without an unregister first.
+TEST_F(LoginItemTest, AWantedAgentIsRegisteredOnlyWhenItIsNotThisPrograms) {
+    struct Row {
+        Status status;
+        bool recorded;
+        std::vector<Change> changes;
+    };
+    for (const auto& [status, recorded, changes] : std::vector<Row>{
+             {Status::enabled, true, {}},
+             {Status::enabled, false, {{false, Item::agent}, {true, Item::agent}}},
+             {Status::notFound, false, {{true, Item::agent}}},
+         }) {
+        SCOPED_TRACE(testing::Message() << "recorded " << recorded << ", changes " << changes.size());
+        Testing::MemoryUserDefaults wishes;
+        wishes.setBoolean(startAtLoginWanted, true);
+        if (recorded) wishes.setText(loginAgentProgram, program);
+        Testing::FakeLoginItems system;
+        system.statuses[Item::agent] = status;
+        LoginItem(system, wishes).reconcile(false);
+        EXPECT_EQ(system.changes, changes);
+        EXPECT_EQ(wishes.text(loginAgentProgram), program);
+    }
     EXPECT_NE(traceText().find("start at login re-registered for " + program + ": enabled\n"), std::string::npos);
-}
-
-TEST_F(LoginItemTest, AMissingAgentIsRegisteredWithoutUnregisteringFirst) {
-    defaults.setBoolean(startAtLoginWanted, true);
-    items.statuses[Item::agent] = Status::notFound;
-    loginItem.reconcile(false);
-    EXPECT_EQ(items.changes, (std::vector<Change>{{true, Item::agent}}));
 }
 
 TEST_F(LoginItemTest, ApprovalStillRecordsTheProgramAndErrorsAreUnavailable) {

@@ -247,17 +247,13 @@ TEST_F(SessionMessagesTest, CodecQualityAndPointerRestartOnlyOnChange) {
 
     send(control, Message::VideoCodecs{{VideoCodec::hevc, VideoCodec::h264}});
     ASSERT_TRUE(until([&] { return probe->codec() == VideoCodec::hevc && !probe->isBusy(); }));
-    auto trace = newTrace();
-    EXPECT_TRUE(contains(trace, R"(device decodes ["h264", "hevc"], using hevc)"));
-    EXPECT_EQ(restarts(trace), 1);
+    EXPECT_EQ(restarts(newTrace()), 1);
     send(control, Message::VideoCodecs{{VideoCodec::hevc}});
     EXPECT_EQ(newTrace(), std::vector<std::string>{});
 
     send(control, Message::Quality{QualityMode::saver});
     ASSERT_TRUE(until([&] { return !probe->isBusy(); }));
-    trace = newTrace();
-    EXPECT_TRUE(contains(trace, "quality mode saver"));
-    EXPECT_EQ(restarts(trace), 1);
+    EXPECT_EQ(restarts(newTrace()), 1);
     EXPECT_EQ(session->qualityMode(), QualityMode::saver);
     send(control, Message::Quality{QualityMode::saver});
     EXPECT_EQ(newTrace(), std::vector<std::string>{});
