@@ -75,7 +75,11 @@ public:
 
 private:
     void write(std::size_t index) {
-        if (index == chunks_.size()) return socket_->shutdown(tcp::socket::shutdown_send);
+        if (index == chunks_.size()) {
+            std::error_code ignored;
+            socket_->shutdown(tcp::socket::shutdown_send, ignored);
+            return;
+        }
         asio::async_write(*socket_, asio::buffer(chunks_[index]), [this, index](std::error_code error, std::size_t) {
             if (!error) write(index + 1);
         });
