@@ -15,7 +15,9 @@
 #include "base/MainActor.h"
 #include "core/InputEvent.h"
 #include "core/TransferMessage.h"
+#include "net/channel/PairedDeviceStore.h"
 #include "net/channel/PairingExchange.h"
+#include "platform/Environment.h"
 
 namespace Plovander {
 namespace {
@@ -29,7 +31,8 @@ std::string roleName(ChannelRole role) { return TessaloyCore::nameOf(role); }
 
 } // namespace
 
-ListenerEventRouter::ListenerEventRouter(Collaborators collaborators) : c_(std::move(collaborators)) {}
+ListenerEventRouter::ListenerEventRouter(const SessionContext& context, Collaborators collaborators)
+    : c_(context), own_(std::move(collaborators)) {}
 
 void ListenerEventRouter::handle(const Event& event) {
     const auto line = [&] {
@@ -47,7 +50,7 @@ void ListenerEventRouter::handle(const Event& event) {
             using Case = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Case, Event::Advertising>) {
                 if (c_.model.acceptsPairedDevices) {
-                    c_.availability.listening();
+                    own_.availability.listening();
                     c_.model.phaseDescription.set("Waiting for a paired device.");
                 } else {
                     c_.model.phaseDescription.set("Waiting for a device on this network.");
@@ -77,10 +80,10 @@ void ListenerEventRouter::handle(const Event& event) {
 
 void ListenerEventRouter::attempting() {
     try {
-        c_.link.state.beginHandshake(c_.actor.now());
+        c_.link.state.beginHandshake(c_.environment.mainActor().now());
     } catch (const TessaloyNet::PairingOffer::Rejection& rejection) {
         TraceLog::message([&] { return std::string("attempt refused: ") + rejection.caseName(); });
-        c_.availability.stopSharing(StopReason::offerExpired());
+        own_.availability.stopSharing(StopReason::offerExpired());
     } catch (const TessaloyNet::HostSessionState::Transition& transition) {
         TraceLog::message([&] { return std::string("late attempt ignored: ") + transition.caseName(); });
     }
@@ -110,7 +113,7 @@ void ListenerEventRouter::controlAuthenticated(const std::shared_ptr<TessaloyNet
             if (const auto live = weak.lock()) live->sendDroppable(std::move(packet), audioPacketsInFlight);
         });
     TraceLog::message("control channel attached");
-    c_.messages.sendReachabilityInfo();
+    own_.messages.sendReachabilityInfo();
 }
 
 void ListenerEventRouter::makeSender(const std::shared_ptr<TessaloyNet::PacketChannel>& channel) {
@@ -144,7 +147,7 @@ void ListenerEventRouter::mediaAuthenticated(const std::shared_ptr<TessaloyNet::
     if (known) {
         c_.link.pendingPeerKey = known->publicKey;
         try {
-            c_.trusted.markSeen(known->publicKey, c_.actor.now());
+            c_.trusted.markSeen(known->publicKey, c_.environment.mainActor().now());
         } catch (const std::exception& error) {
             TraceLog::message([&] { return "could not record last-seen for " + known->name + ": " + error.what(); });
         }
@@ -153,13 +156,13 @@ void ListenerEventRouter::mediaAuthenticated(const std::shared_ptr<TessaloyNet::
         c_.model.acceptsPairedDevices.set(false);
         c_.effects.updateSleepGuard();
         stopAdvertising();
-        c_.approval.admitPairedDevice(*known);
+        own_.approval.admitPairedDevice(*known);
         return;
     }
     if (!c_.link.state.phase().is<Phase::Offering>()) {
         TraceLog::message("handshake refused by the state machine: notOffering");
         channel->close();
-        c_.availability.stopSharing(StopReason::offerExpired());
+        own_.availability.stopSharing(StopReason::offerExpired());
         return;
     }
     c_.link.state.handshakeSucceeded(peerName);
@@ -175,19 +178,19 @@ void ListenerEventRouter::mediaAuthenticated(const std::shared_ptr<TessaloyNet::
 void ListenerEventRouter::peerDisconnected(const Event::PeerDisconnected& event) {
     // A channel that never became part of the session (one that was refused or replaced) ends alone.
     if (event.channel && !c_.link.isOwnChannel(*event.channel)) return;
-    c_.availability.stopSharing(event.error ? StopReason::failed(*event.error) : StopReason::peerDisconnected());
+    own_.availability.stopSharing(event.error ? StopReason::failed(*event.error) : StopReason::peerDisconnected());
 }
 
 void ListenerEventRouter::listenerStopped(const std::optional<std::string>& error) {
     if (c_.model.acceptsPairedDevices && !c_.model.isSharing) {
-        const std::int64_t failures = c_.availability.listeningFailed();
+        const std::int64_t failures = own_.availability.listeningFailed();
         const std::string description = error.value_or("The listener stopped.");
         TraceLog::message(
             [&] { return "unattended listening stopped (" + std::to_string(failures) + "): " + description; });
         c_.model.lastRejection.set("This Mac stopped listening for paired devices: " + description + " Retrying.");
-        c_.availability.stopSharing(StopReason::failed(description));
+        own_.availability.stopSharing(StopReason::failed(description));
     } else if (c_.model.isSharing || c_.model.isAdvertising || c_.model.pendingPeerName.get()) {
-        c_.availability.stopSharing(error ? StopReason::failed(*error) : StopReason::peerDisconnected());
+        own_.availability.stopSharing(error ? StopReason::failed(*error) : StopReason::peerDisconnected());
     }
 }
 
@@ -254,15 +257,15 @@ void ListenerEventRouter::receivedInput(const WirePacket& packet, ChannelRole ro
     }
     InputEvent& event = *decoded;
     if (event.is<InputEvent::EnableLocalCursor>()) {
-        c_.messages.startLocalPointerMode();
+        own_.messages.startLocalPointerMode();
         return;
     }
     if (const auto* tracked = std::get_if<InputEvent::TrackedPointerMove>(&event.value)) {
-        const auto bounds = c_.sessionCapture.sharedDisplayBounds();
+        const auto bounds = own_.sessionCapture.sharedDisplayBounds();
         if (!c_.link.localCursorEnabled || !c_.link.controlChannel) return;
         // The device matches the sequence number to its own prediction of the pointer.
-        c_.input.post(event, [weak = std::weak_ptr<TessaloyNet::PacketChannel>(c_.link.controlChannel),
-                              sequence = tracked->sequence, bounds](Platform::Events::Point point) {
+        own_.input.post(event, [weak = std::weak_ptr<TessaloyNet::PacketChannel>(c_.link.controlChannel),
+                                sequence = tracked->sequence, bounds](Platform::Events::Point point) {
             const auto channel = weak.lock();
             if (!channel || !bounds) return;
             if (auto update = SessionCapture::cursorUpdate(sequence, point, *bounds)) {
@@ -271,7 +274,7 @@ void ListenerEventRouter::receivedInput(const WirePacket& packet, ChannelRole ro
         });
         return;
     }
-    c_.input.post(std::move(event));
+    own_.input.post(std::move(event));
 }
 
 void ListenerEventRouter::receivedSession(const WirePacket& packet, ChannelRole role) {
@@ -286,7 +289,7 @@ void ListenerEventRouter::receivedSession(const WirePacket& packet, ChannelRole 
         TraceLog::message([&] { return "ignored a session message on the " + roleName(role) + " channel"; });
         return;
     }
-    c_.messages.handle(*message, c_.link.controlChannel);
+    own_.messages.handle(*message, c_.link.controlChannel);
 }
 
 void ListenerEventRouter::receivedTransfer(const WirePacket& packet, ChannelRole role) {

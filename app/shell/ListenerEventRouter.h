@@ -1,30 +1,21 @@
 #pragma once
 
+#include "app/shell/SessionContext.h"
 #include "core/ChannelRole.h"
 #include "core/WirePacket.h"
 #include "net/channel/HostListener.h"
-#include "net/channel/PairedDeviceStore.h"
 
 #include <memory>
 #include <optional>
 #include <string>
 
-namespace TessaloyBase {
-class MainActor;
-}
-
 namespace Plovander {
 
-class CaptureProbe;
-class HostTransfers;
 class InputInjector;
 class SessionApproval;
 class SessionAvailability;
 class SessionCapture;
-class SessionEffects;
 class SessionMessages;
-class SessionModel;
-struct SessionLink;
 
 // Turns what the listener reports into the session: state changes, sentences, trace lines, and
 // the channel discipline (each packet kind only from the session's own channels, on the role it
@@ -34,18 +25,11 @@ public:
     using Event = TessaloyNet::HostListener::Event;
 
     struct Collaborators {
-        TessaloyBase::MainActor& actor;
-        SessionModel& model;
-        SessionLink& link;
-        SessionEffects& effects;
-        CaptureProbe& capture;
         SessionCapture& sessionCapture;
         SessionMessages& messages;
         SessionApproval& approval;
         SessionAvailability& availability;
-        TessaloyNet::PairedDeviceStore& trusted;
         InputInjector& input;
-        HostTransfers& transfers;
     };
 
     static constexpr std::size_t pendingFramesLimit = 16;
@@ -53,7 +37,7 @@ public:
     static constexpr double acceptanceWindowSeconds = 10.0;
     static constexpr int audioPacketsInFlight = 8;
 
-    explicit ListenerEventRouter(Collaborators collaborators);
+    ListenerEventRouter(const SessionContext& context, Collaborators collaborators);
 
     void handle(const Event& event);
 
@@ -72,7 +56,8 @@ private:
     void receivedSession(const TessaloyCore::WirePacket& packet, TessaloyCore::ChannelRole role);
     void receivedTransfer(const TessaloyCore::WirePacket& packet, TessaloyCore::ChannelRole role);
 
-    Collaborators c_;
+    SessionContext c_;
+    Collaborators own_;
 };
 
 } // namespace Plovander

@@ -15,6 +15,7 @@
 #include "app/transfers/HostTransfers.h"
 #include "base/MainActor.h"
 #include "core/UnicodeText.h"
+#include "net/channel/PairedDeviceStore.h"
 #include "net/channel/PairingExchange.h"
 #include "net/channel/PairingLimits.h"
 #include "net/channel/SelfSignedCertificate.h"
@@ -54,7 +55,8 @@ const char* descriptionOf(PairingFault fault) noexcept {
     return "The device could not be paired.";
 }
 
-SessionApproval::SessionApproval(Collaborators collaborators) : c_(std::move(collaborators)) {}
+SessionApproval::SessionApproval(const SessionContext& context, Collaborators collaborators)
+    : c_(context), own_(std::move(collaborators)) {}
 
 void SessionApproval::approvePeer() {
     TraceLog::message("approvePeer pressed");
@@ -72,7 +74,7 @@ std::shared_ptr<TessaloyNet::VideoSender> SessionApproval::markApproved() {
     try {
         c_.link.state.approve();
     } catch (const std::exception& error) {
-        c_.availability.stopSharing(StopReason::failed(TessaloyCore::describe(error)));
+        own_.availability.stopSharing(StopReason::failed(TessaloyCore::describe(error)));
         return nullptr;
     }
     return c_.link.sender;
@@ -81,7 +83,7 @@ std::shared_ptr<TessaloyNet::VideoSender> SessionApproval::markApproved() {
 void SessionApproval::declinePeer() {
     if (c_.link.state.phase().is<TessaloyNet::HostSessionState::Phase::AwaitingApproval>()) c_.link.state.reject();
     c_.model.pendingPeerName.set(std::nullopt);
-    c_.availability.stopSharing(StopReason::rejected());
+    own_.availability.stopSharing(StopReason::rejected());
 }
 
 void SessionApproval::admitPairedDevice(const TessaloyNet::PairedDevice& device) {
@@ -129,7 +131,7 @@ QCoro::Task<> SessionApproval::finishApproval(std::shared_ptr<TessaloyNet::Video
                " status=" + c_.capture.status();
     });
     if (!c_.capture.isRunning()) {
-        c_.availability.stopSharing(StopReason::failed(c_.capture.status()));
+        own_.availability.stopSharing(StopReason::failed(c_.capture.status()));
         co_return;
     }
     if (completesPairing) completePairing(sender, peerName);
@@ -189,8 +191,8 @@ void SessionApproval::startSession(const std::shared_ptr<TessaloyNet::VideoSende
     c_.model.isSharing.set(true);
     c_.effects.updateSleepGuard();
     c_.transfers.attach(sender);
-    c_.sessionCapture.startCaptureTask();
-    c_.messages.sendReachabilityInfo();
+    own_.sessionCapture.startCaptureTask();
+    own_.messages.sendReachabilityInfo();
     c_.model.connectedPeerName.set(peerName);
     c_.model.pendingPeerName.set(std::nullopt);
     c_.model.phaseDescription.set("Sharing this display.");

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "app/runtime/CancellationToken.h"
+#include "app/shell/SessionContext.h"
 #include "core/CaseError.h"
 #include "core/QualityRung.h"
 #include "core/VideoCodec.h"
-#include "net/channel/DeviceIdentity.h"
 #include "net/channel/PairedDevice.h"
-#include "net/channel/PairedDeviceStore.h"
 #include "net/send/VideoSender.h"
 
 #include <qcoro/qcorotask.h>
@@ -16,21 +15,11 @@
 #include <optional>
 #include <string>
 
-namespace Platform {
-class Environment;
-}
-
 namespace Plovander {
 
-class CaptureProbe;
-class HostTransfers;
 class SessionAvailability;
 class SessionCapture;
-class SessionEffects;
 class SessionMessages;
-class SessionModel;
-class StreamPreferences;
-struct SessionLink;
 
 enum class PairingFault { peerSentNoKey, noIdentity, limitReached };
 const char* nameOf(PairingFault fault) noexcept;
@@ -43,21 +32,12 @@ using PairingFaultError = TessaloyCore::CaseError<PairingFault>;
 class SessionApproval : public std::enable_shared_from_this<SessionApproval> {
 public:
     struct Collaborators {
-        Platform::Environment& environment;
-        SessionModel& model;
-        SessionLink& link;
-        StreamPreferences& preferences;
-        SessionEffects& effects;
-        CaptureProbe& capture;
         SessionCapture& sessionCapture;
         SessionMessages& messages;
         SessionAvailability& availability;
-        TessaloyNet::PairedDeviceStore& trusted;
-        const std::optional<TessaloyNet::DeviceIdentity>& identity;
-        HostTransfers& transfers;
     };
 
-    explicit SessionApproval(Collaborators collaborators);
+    SessionApproval(const SessionContext& context, Collaborators collaborators);
 
     void approvePeer();
     void declinePeer();
@@ -74,7 +54,8 @@ private:
     void startSession(const std::shared_ptr<TessaloyNet::VideoSender>& sender, const std::string& peerName);
     void applyAvailabilityChoiceAtApproval();
 
-    Collaborators c_;
+    SessionContext c_;
+    Collaborators own_;
 };
 
 } // namespace Plovander

@@ -56,7 +56,8 @@ std::optional<TessaloyCore::WirePacket> sessionEndPacket(const StopReason& reaso
 
 } // namespace
 
-SessionAvailability::SessionAvailability(Collaborators collaborators) : c_(std::move(collaborators)) {}
+SessionAvailability::SessionAvailability(const SessionContext& context, Collaborators collaborators)
+    : c_(context), own_(std::move(collaborators)) {}
 
 SessionAvailability::~SessionAvailability() {
     expiryTask_.cancel();
@@ -167,7 +168,7 @@ void SessionAvailability::endChannels(const StopReason& reason) {
 
     if (link.controlChannel) link.controlChannel->close();
     link.controlChannel.reset();
-    c_.pointerShapes.stop();
+    own_.pointerShapes.stop();
 }
 
 void SessionAvailability::scheduleReturnToListening(const StopReason& reason) {
@@ -202,8 +203,8 @@ QCoro::Task<> SessionAvailability::updateAvailability() {
         }
     }
     const bool wantsRelay = c_.model.listensAutomatically && !c_.model.pairedDevices.get().empty();
-    c_.reachability.updateVPNRelay(wantsRelay);
-    c_.reachability.updateConnectRegistration();
+    own_.reachability.updateVPNRelay(wantsRelay);
+    own_.reachability.updateConnectRegistration();
     c_.effects.updateSleepGuard();
 }
 
@@ -250,11 +251,11 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
                 TraceLog::message([&] { return "ignored " + event.traceDescription() + " from a retired listener"; });
                 return;
             }
-            c_.dispatch(event);
+            own_.dispatch(event);
         });
     };
     const std::string name = displayName.empty() ? "Mac" : displayName;
-    c_.link.listener->start(std::move(offer), name, *c_.identity, c_.listenPort, true, std::move(events));
+    c_.link.listener->start(std::move(offer), name, *c_.identity, own_.listenPort, true, std::move(events));
 }
 
 void SessionAvailability::stopListener() {

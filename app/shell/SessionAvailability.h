@@ -1,9 +1,8 @@
 #pragma once
 
 #include "app/runtime/TaskHandle.h"
-#include "net/channel/DeviceIdentity.h"
+#include "app/shell/SessionContext.h"
 #include "net/channel/HostListener.h"
-#include "net/channel/PairedDeviceStore.h"
 #include "net/reach/UnattendedListening.h"
 #include "net/session/HostSessionState.h"
 
@@ -15,23 +14,14 @@
 #include <optional>
 #include <string>
 
-namespace Platform {
-class Environment;
-}
 namespace TessaloyBase {
 class MainActor;
 }
 
 namespace Plovander {
 
-class CaptureProbe;
-class HostTransfers;
 class PointerShapeWatcher;
 class Reachability;
-class SessionEffects;
-class SessionModel;
-class StreamPreferences;
-struct SessionLink;
 
 // When the Mac listens, and the end of every session: sharing with a code, availability to paired
 // devices with its retries, and the one stop path with what follows it. Main actor only.
@@ -41,23 +31,14 @@ public:
     using Dispatch = std::function<void(const TessaloyNet::HostListener::Event&)>;
 
     struct Collaborators {
-        Platform::Environment& environment;
-        SessionModel& model;
-        SessionLink& link;
-        StreamPreferences& preferences;
-        SessionEffects& effects;
-        CaptureProbe& capture;
-        HostTransfers& transfers;
         PointerShapeWatcher& pointerShapes;
         Reachability& reachability;
-        const TessaloyNet::PairedDeviceStore& trusted;
-        const std::optional<TessaloyNet::DeviceIdentity>& identity;
         std::uint16_t listenPort;
         // Where the current listener's events go, on the main actor.
         Dispatch dispatch;
     };
 
-    explicit SessionAvailability(Collaborators collaborators);
+    SessionAvailability(const SessionContext& context, Collaborators collaborators);
     ~SessionAvailability();
 
     // Offers a code on this network; a session that holds a device ends first.
@@ -84,7 +65,8 @@ private:
     void endChannels(const StopReason& reason);
     void scheduleReturnToListening(const StopReason& reason);
 
-    Collaborators c_;
+    SessionContext c_;
+    Collaborators own_;
     TessaloyNet::UnattendedListening unattended_;
     TaskHandle expiryTask_;
     TaskHandle captureRetry_;

@@ -16,14 +16,8 @@ namespace Plovander {
 
 using StopReason = TessaloyNet::HostSessionState::StopReason;
 
-SessionCapture::SessionCapture(CaptureProbe& capture, SessionModel& model, SessionLink& link,
-                               StreamPreferences& preferences, InputInjector& input, SessionAvailability& availability)
-    : capture_(capture),
-      model_(model),
-      link_(link),
-      preferences_(preferences),
-      input_(input),
-      availability_(availability) {}
+SessionCapture::SessionCapture(const SessionContext& context, InputInjector& input, SessionAvailability& availability)
+    : c_(context), input_(input), availability_(availability) {}
 
 std::optional<TessaloyCore::WirePacket> SessionCapture::cursorUpdate(std::uint32_t sequence,
                                                                      Platform::Events::Point point,
@@ -42,11 +36,12 @@ std::optional<TessaloyCore::WirePacket> SessionCapture::cursorUpdate(std::uint32
 
 void SessionCapture::startCaptureTask() {
     TaskHandle::detach([this, weak = weak_from_this(),
-                        generation = link_.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
-        if (!weak.lock() || !capture_.isRunning() || link_.state.sessionGeneration() != generation) co_return;
-        const bool qualityMatches = capture_.rung() && *capture_.rung() == preferences_.currentRung(model_.qualityMode);
-        if (!qualityMatches || capture_.codec() != preferences_.preferredCodec()) {
-            co_await restartCapture(std::string("applying ") + TessaloyCore::nameOf(model_.qualityMode.get()) +
+                        generation = c_.link.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
+        if (!weak.lock() || !c_.capture.isRunning() || c_.link.state.sessionGeneration() != generation) co_return;
+        const bool qualityMatches =
+            c_.capture.rung() && *c_.capture.rung() == c_.preferences.currentRung(c_.model.qualityMode);
+        if (!qualityMatches || c_.capture.codec() != c_.preferences.preferredCodec()) {
+            co_await restartCapture(std::string("applying ") + TessaloyCore::nameOf(c_.model.qualityMode.get()) +
                                     " quality chosen during startup");
         }
     });
@@ -55,13 +50,13 @@ void SessionCapture::startCaptureTask() {
 QCoro::Task<bool> SessionCapture::restartCapture(std::string reason) {
     TraceLog::message([&] { return "restarting capture: " + reason; });
     const std::weak_ptr<SessionCapture> weak = weak_from_this();
-    const std::uint64_t generation = link_.state.sessionGeneration();
+    const std::uint64_t generation = c_.link.state.sessionGeneration();
     const bool running =
-        co_await capture_.restart(preferences_.currentRung(model_.qualityMode), preferences_.preferredCodec());
+        co_await c_.capture.restart(c_.preferences.currentRung(c_.model.qualityMode), c_.preferences.preferredCodec());
     if (!weak.lock()) co_return false;
-    if (running && link_.localCursorEnabled) sendLocalPointer(link_.controlChannel);
-    if (!running && model_.isSharing && link_.state.sessionGeneration() == generation) {
-        availability_.stopSharing(StopReason::failed(capture_.status()));
+    if (running && c_.link.localCursorEnabled) sendLocalPointer(c_.link.controlChannel);
+    if (!running && c_.model.isSharing && c_.link.state.sessionGeneration() == generation) {
+        availability_.stopSharing(StopReason::failed(c_.capture.status()));
     }
     co_return running;
 }
@@ -73,8 +68,8 @@ void SessionCapture::restartInBackground(std::string reason) {
 }
 
 std::optional<Platform::ShareableDisplay::Bounds> SessionCapture::sharedDisplayBounds() const {
-    for (const auto& display : capture_.displays()) {
-        if (display.displayID == capture_.selectedDisplayID()) return display.bounds;
+    for (const auto& display : c_.capture.displays()) {
+        if (display.displayID == c_.capture.selectedDisplayID()) return display.bounds;
     }
     return std::nullopt;
 }

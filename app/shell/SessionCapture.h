@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shell/SessionContext.h"
 #include "core/QualityMode.h"
 #include "core/WirePacket.h"
 #include "net/channel/PacketChannel.h"
@@ -15,19 +16,14 @@
 
 namespace Plovander {
 
-class CaptureProbe;
 class InputInjector;
 class SessionAvailability;
-class SessionModel;
-class StreamPreferences;
-struct SessionLink;
 
 // The capture of a running session: restarts with the device's current choices, and where the
 // pointer is for a device that draws it itself. Main actor only.
 class SessionCapture : public std::enable_shared_from_this<SessionCapture> {
 public:
-    SessionCapture(CaptureProbe& capture, SessionModel& model, SessionLink& link, StreamPreferences& preferences,
-                   InputInjector& input, SessionAvailability& availability);
+    SessionCapture(const SessionContext& context, InputInjector& input, SessionAvailability& availability);
 
     // The device's view of where the pointer is: `point` (desktop coordinates) placed inside the
     // shared display's `bounds`. Nothing for empty bounds.
@@ -46,10 +42,7 @@ public:
     std::optional<Platform::ShareableDisplay::Bounds> sharedDisplayBounds() const;
 
 private:
-    CaptureProbe& capture_;
-    SessionModel& model_;
-    SessionLink& link_;
-    StreamPreferences& preferences_;
+    SessionContext c_;
     InputInjector& input_;
     SessionAvailability& availability_;
 };

@@ -49,12 +49,13 @@ bool isPreference(const SessionMessage& message) {
 } // namespace
 
 std::optional<TessaloyCore::HostInfo::AvailableRelease> SessionMessages::availableRelease() const {
-    const auto& release = c_.updater.available();
+    const auto& release = own_.updater.available();
     if (!release) return std::nullopt;
     return TessaloyCore::HostInfo::AvailableRelease{shortText(release->version), release->build};
 }
 
-SessionMessages::SessionMessages(Collaborators collaborators) : c_(std::move(collaborators)) {}
+SessionMessages::SessionMessages(const SessionContext& context, Collaborators collaborators)
+    : c_(context), own_(std::move(collaborators)) {}
 
 void SessionMessages::handle(const SessionMessage& message, const Channel& channel) {
     const bool streaming = c_.link.isStreaming();
@@ -162,7 +163,7 @@ void SessionMessages::requestUpdate(const Channel& channel) {
                     // A status that cannot be encoded is dropped.
                 }
             };
-            co_await c_.updater.installUpdate(isAllowed, report, token);
+            co_await own_.updater.installUpdate(isAllowed, report, token);
         });
 }
 
@@ -208,7 +209,7 @@ QCoro::Task<> SessionMessages::switchSharedDisplay(std::uint32_t displayID, bool
     }
     const std::weak_ptr<SessionMessages> weak = weak_from_this();
     c_.capture.setSelectedDisplayID(displayID);
-    co_await c_.sessionCapture.restartCapture("switching the shared display");
+    co_await own_.sessionCapture.restartCapture("switching the shared display");
     if (weak.lock()) c_.link.sendOnControl(displayList());
 }
 
@@ -220,7 +221,7 @@ void SessionMessages::applyQuality(TessaloyCore::QualityMode mode) {
     c_.preferences.restartLadder(mode);
     TraceLog::message([&] { return std::string("quality mode ") + TessaloyCore::nameOf(mode); });
     if (c_.model.isSharing) {
-        c_.sessionCapture.restartInBackground(std::string("applying ") + TessaloyCore::nameOf(mode) + " quality");
+        own_.sessionCapture.restartInBackground(std::string("applying ") + TessaloyCore::nameOf(mode) + " quality");
     }
 }
 
@@ -242,7 +243,7 @@ void SessionMessages::applyVideoCodecs(const std::vector<TessaloyCore::VideoCode
         return text + "], using " + TessaloyCore::nameOf(preferred);
     });
     if (!c_.model.isSharing || c_.capture.codec() == preferred) return;
-    c_.sessionCapture.restartInBackground(std::string("switching to ") + TessaloyCore::nameOf(preferred));
+    own_.sessionCapture.restartInBackground(std::string("switching to ") + TessaloyCore::nameOf(preferred));
 }
 
 void SessionMessages::setDeviceDrawsPointer() {
@@ -288,12 +289,12 @@ void SessionMessages::startLocalPointerMode() {
                                    : "local pointer refused");
         if (!accepted) co_return;
         c_.link.localCursorEnabled = true;
-        c_.pointerShapes.setSend(
+        own_.pointerShapes.setSend(
             [weakChannel](const SessionMessage& message) { sendOn(weakChannel.lock().get(), message); });
-        c_.pointerShapes.start();
-        c_.sessionCapture.sendLocalPointer(weakChannel.lock());
+        own_.pointerShapes.start();
+        own_.sessionCapture.sendLocalPointer(weakChannel.lock());
     });
-    c_.pointerShapes.poll();
+    own_.pointerShapes.poll();
 }
 
 void SessionMessages::sendReachabilityInfo() {
@@ -312,8 +313,8 @@ void SessionMessages::sendHostInfo() {
                                               .system = shortText(machine.systemDescription()),
                                               .model = shortText(machine.modelName()),
                                               .available = availableRelease(),
-                                              .canInstall = c_.updater.canReplaceItself()}});
-    if (const auto& status = c_.updater.status()) c_.link.sendOnControl(SessionMessage{*status});
+                                              .canInstall = own_.updater.canReplaceItself()}});
+    if (const auto& status = own_.updater.status()) c_.link.sendOnControl(SessionMessage{*status});
 }
 
 } // namespace Plovander

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shell/SessionContext.h"
 #include "core/HostInfo.h"
 #include "core/QualityMode.h"
 #include "core/SessionMessage.h"
@@ -12,25 +13,15 @@
 #include <optional>
 #include <vector>
 
-namespace Platform {
-class Environment;
-}
-
 namespace TessaloyNet {
 class PacketChannel;
 }
 
 namespace Plovander {
 
-class CaptureProbe;
-class HostTransfers;
 class MacUpdater;
 class PointerShapeWatcher;
 class SessionCapture;
-class SessionEffects;
-class SessionModel;
-class StreamPreferences;
-struct SessionLink;
 
 // The device's session messages: which are accepted in which phase, what each does on this Mac,
 // and what goes back on the control channel. Also what the Mac tells the device of itself.
@@ -38,19 +29,12 @@ struct SessionLink;
 class SessionMessages : public std::enable_shared_from_this<SessionMessages> {
 public:
     struct Collaborators {
-        Platform::Environment& environment;
-        SessionModel& model;
-        SessionLink& link;
-        StreamPreferences& preferences;
-        SessionEffects& effects;
-        CaptureProbe& capture;
         SessionCapture& sessionCapture;
-        HostTransfers& transfers;
         PointerShapeWatcher& pointerShapes;
         MacUpdater& updater;
     };
 
-    explicit SessionMessages(Collaborators collaborators);
+    SessionMessages(const SessionContext& context, Collaborators collaborators);
 
     // Replies go back on `channel`, the control channel the message came on.
     void handle(const TessaloyCore::SessionMessage& message,
@@ -79,7 +63,8 @@ private:
     void setDeviceDrawsPointer();
     void leavePointerOutOfPicture();
 
-    Collaborators c_;
+    SessionContext c_;
+    Collaborators own_;
     // The update the device asked for, bound to its session.
 };
 

@@ -6,6 +6,7 @@
 #include "app/shell/ListenerEventRouter.h"
 #include "app/shell/SessionApproval.h"
 #include "app/shell/SessionCapture.h"
+#include "app/shell/SessionContext.h"
 #include "app/shell/SessionEffects.h"
 #include "app/shell/SessionMessages.h"
 #include "app/shell/Settings.h"
@@ -64,7 +65,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
 
 void StreamingSession::makeParts(CaptureProbe& capture) {
     effects_ = std::make_unique<SessionEffects>(model_, link_, services_, *input_, defaults_);
-    availability_ = std::make_shared<SessionAvailability>(SessionAvailability::Collaborators{
+    const SessionContext context{
         .environment = environment_,
         .model = model_,
         .link = link_,
@@ -72,55 +73,35 @@ void StreamingSession::makeParts(CaptureProbe& capture) {
         .effects = *effects_,
         .capture = capture,
         .transfers = *transfers_,
-        .pointerShapes = *pointerShapes_,
-        .reachability = *services_.reachability,
         .trusted = trusted_,
         .identity = identity_,
-        .listenPort = listenPort_,
-        .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
-    });
-    capture_ = std::make_shared<SessionCapture>(capture, model_, link_, preferences_, *input_, *availability_);
+    };
+    availability_ = std::make_shared<SessionAvailability>(
+        context, SessionAvailability::Collaborators{
+                     .pointerShapes = *pointerShapes_,
+                     .reachability = *services_.reachability,
+                     .listenPort = listenPort_,
+                     .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
+                 });
+    capture_ = std::make_shared<SessionCapture>(context, *input_, *availability_);
     services_.updater = SelfUpdater::forThisProgram(environment_.mainActor(), [] { QCoreApplication::quit(); });
-    messages_ = std::make_shared<SessionMessages>(SessionMessages::Collaborators{
-        .environment = environment_,
-        .model = model_,
-        .link = link_,
-        .preferences = preferences_,
-        .effects = *effects_,
-        .capture = capture,
-        .sessionCapture = *capture_,
-        .transfers = *transfers_,
-        .pointerShapes = *pointerShapes_,
-        .updater = *services_.updater,
-    });
-    approval_ = std::make_shared<SessionApproval>(SessionApproval::Collaborators{
-        .environment = environment_,
-        .model = model_,
-        .link = link_,
-        .preferences = preferences_,
-        .effects = *effects_,
-        .capture = capture,
-        .sessionCapture = *capture_,
-        .messages = *messages_,
-        .availability = *availability_,
-        .trusted = trusted_,
-        .identity = identity_,
-        .transfers = *transfers_,
-    });
-    router_ = std::make_unique<ListenerEventRouter>(ListenerEventRouter::Collaborators{
-        .actor = environment_.mainActor(),
-        .model = model_,
-        .link = link_,
-        .effects = *effects_,
-        .capture = capture,
-        .sessionCapture = *capture_,
-        .messages = *messages_,
-        .approval = *approval_,
-        .availability = *availability_,
-        .trusted = trusted_,
-        .input = *input_,
-        .transfers = *transfers_,
-    });
+    messages_ = std::make_shared<SessionMessages>(context, SessionMessages::Collaborators{
+                                                               .sessionCapture = *capture_,
+                                                               .pointerShapes = *pointerShapes_,
+                                                               .updater = *services_.updater,
+                                                           });
+    approval_ = std::make_shared<SessionApproval>(context, SessionApproval::Collaborators{
+                                                               .sessionCapture = *capture_,
+                                                               .messages = *messages_,
+                                                               .availability = *availability_,
+                                                           });
+    router_ = std::make_unique<ListenerEventRouter>(context, ListenerEventRouter::Collaborators{
+                                                                 .sessionCapture = *capture_,
+                                                                 .messages = *messages_,
+                                                                 .approval = *approval_,
+                                                                 .availability = *availability_,
+                                                                 .input = *input_,
+                                                             });
 }
 
 // Wires the services that call back into the session: each callback does nothing once it is gone.

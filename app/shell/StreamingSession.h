@@ -9,6 +9,7 @@
 #include "app/shell/StreamPreferences.h"
 #include "app/transfers/HostTransfers.h"
 #include "base/SerialQueue.h"
+#include "net/channel/PairedDeviceStore.h"
 #include "platform/Environment.h"
 
 #include <QObject>

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "net/channel/DeviceIdentity.h"
+
+#include <optional>
+
+namespace Platform {
+class Environment;
+}
+namespace TessaloyNet {
+class PairedDeviceStore;
+}
+
+namespace Plovander {
+
+class CaptureProbe;
+class HostTransfers;
+class SessionEffects;
+class SessionModel;
+class StreamPreferences;
+struct SessionLink;
+
+// What the controller's parts share: the session's state and the objects most of them act on.
+// The controller builds it once; everything it names outlives the parts.
+struct SessionContext {
+    Platform::Environment& environment;
+    SessionModel& model;
+    SessionLink& link;
+    StreamPreferences& preferences;
+    SessionEffects& effects;
+    CaptureProbe& capture;
+    HostTransfers& transfers;
+    TessaloyNet::PairedDeviceStore& trusted;
+    const std::optional<TessaloyNet::DeviceIdentity>& identity;
+};
+
+} // namespace Plovander
