@@ -42,7 +42,6 @@ const char* fileOf(const QString& name) {
         {"magnifyingglass.circle", "system-search"},
         {"tray", "folder-download"},
         {"tray.and.arrow.up", "document-send"},
-        {"cursorarrow.rays", "input-mouse"},
     };
     for (const auto& [from, to] : names) {
         if (name == QLatin1String(from)) return to;

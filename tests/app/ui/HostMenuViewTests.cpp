@@ -106,29 +106,29 @@ TEST_F(PopoverTest, TheDeviceRowShowsTheNameAsText) {
 // without calling back, and assistive technology reads a named toggle.
 TEST_F(PopoverTest, TheAvailabilitySwitchTogglesByKeyAndFollowsTheModel) {
     listenFor(Device{"Jo's iPhone"});
-    auto* toggle = find("remoteControlRow")->findChild<Plovander::Switch*>("switch");
+    auto* toggle = find("availableRow")->findChild<Plovander::Switch*>("switch");
     ASSERT_NE(toggle, nullptr);
-    const bool before = session->allowsRemoteControl();
-    EXPECT_EQ(toggle->isChecked(), before);
+    ASSERT_TRUE(toggle->isChecked());
     for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
         QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
         QApplication::sendEvent(toggle, &press);
         QApplication::sendEvent(toggle, &release);
+        EXPECT_EQ(session->listensAutomatically(), key == Qt::Key_Return) << "each key toggles once";
     }
-    EXPECT_EQ(session->allowsRemoteControl(), before) << "Space and Return each toggle once";
 
     int calls = 0;
     QObject::connect(toggle, &Plovander::Switch::toggled, [&] { ++calls; });
-    session->setAllowsRemoteControl(!before);
-    EXPECT_EQ(toggle->isChecked(), !before);
+    session->setListensAutomatically(false);
+    EXPECT_FALSE(toggle->isChecked());
     EXPECT_EQ(calls, 0) << "a redraw from the model must not write back";
 
     QAccessibleInterface* reading = QAccessible::queryAccessibleInterface(toggle);
     ASSERT_NE(reading, nullptr);
-    EXPECT_EQ(reading->text(QAccessible::Name), "Allow remote control");
+    EXPECT_EQ(reading->text(QAccessible::Name), "Available to my devices");
     EXPECT_TRUE(reading->state().checkable);
-    EXPECT_EQ(static_cast<bool>(reading->state().checked), !before);
+    EXPECT_FALSE(reading->state().checked);
+    environment.actor.runUntilIdle();
 }
 
 TEST_F(PopoverTest, ALongDeviceNameIsElidedBesideTheForgetConfirmation) {
