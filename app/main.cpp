@@ -42,7 +42,7 @@ int main(int argc, char* argv[]) {
     }
 
     TessaloyHostApp host(*environment);
-    HostTray tray(host.session(), host.capture(), environment->workspace(),
+    HostTray tray(host.session(), host.capture(), *environment, environment->workspace(),
                   environment->transferFiles()->downloadsFolder());
     const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });
     tray.start(requests.isListening());

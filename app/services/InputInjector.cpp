@@ -250,6 +250,8 @@ void InputInjector::post(InputEvent event, PointerMoved pointerMoved) {
     });
 }
 
+bool InputInjector::canPost() const { return state_->source != nullptr; }
+
 void InputInjector::releaseAll() {
     queue_.async([&queue = queue_, state = state_] {
         queue.assertCurrent();

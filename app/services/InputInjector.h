@@ -58,6 +58,8 @@ public:
     // Reads where the pointer is now, later on the queue, and hands it to `read` there (nothing
     // when the desktop cannot say).
     void readPointer(std::function<void(std::optional<Point>)> read);
+    // Whether a display server takes the events at all.
+    bool canPost() const;
 
 private:
     struct State;

@@ -67,13 +67,16 @@ void SessionEffects::endSession() {
 
 void SessionEffects::refreshLoginItem() {
     services_.loginItem.reconcile(Settings::isOn(defaults_, Settings::loginItemChosen));
+    if (showsChangeFailure_) return;
     model_.loginItem.set(services_.loginItem.agentState());
 }
 
 void SessionEffects::setStartAtLogin(bool wanted) {
     defaults_.setBoolean(Settings::loginItemChosen, true);
     defaults_.setBoolean(Settings::startAtLoginWanted, wanted);
-    model_.loginItem.set(services_.loginItem.setEnabled(wanted));
+    LoginItem::State outcome = services_.loginItem.setEnabled(wanted);
+    showsChangeFailure_ = outcome.value == LoginItem::State::Case::unavailable;
+    model_.loginItem.set(std::move(outcome));
 }
 
 } // namespace Plovander

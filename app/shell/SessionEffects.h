@@ -29,7 +29,8 @@ public:
     void releaseRemoteControl();
     // The session ended: input released, screen shown, local input unlocked.
     void endSession();
-    // Repairs the registration when start at login is wanted, then publishes the agent's state.
+    // Repairs the registration when start at login is wanted, then publishes the agent's state,
+    // unless the user's last change failed: that failure stays until the next change.
     void refreshLoginItem();
     // The user's choice: recorded, then registered or unregistered; publishes the outcome.
     void setStartAtLogin(bool wanted);
@@ -42,6 +43,7 @@ private:
     SessionServices& services_;
     InputInjector& input_;
     Platform::UserDefaults& defaults_;
+    bool showsChangeFailure_ = false;
 };
 
 } // namespace Plovander

@@ -46,6 +46,9 @@ public:
     void remoteControlAllowed();
     void sendReachabilityInfo();
     void sendHostInfo();
+    // Restarts capture on another listed display while sharing; a device's request needs remote
+    // control. The device then gets the display list again.
+    QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
 
 private:
     using Channel = std::shared_ptr<TessaloyNet::PacketChannel>;
@@ -56,7 +59,6 @@ private:
     void requestUpdate(const Channel& channel);
     std::optional<TessaloyCore::HostInfo::AvailableRelease> availableRelease() const;
     TessaloyCore::SessionMessage displayList() const;
-    QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
     void applyQuality(TessaloyCore::QualityMode mode);
     void applySound(bool on);
     void applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list);

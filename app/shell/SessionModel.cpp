@@ -38,7 +38,10 @@ SessionModel::SessionModel(StreamingSession& owner)
       ready(signalOf(owner, &StreamingSession::readyChanged)),
       loginItem(signalOf(owner, &StreamingSession::loginItemChanged)),
       usesConnect(signalOf(owner, &StreamingSession::usesConnectChanged), true),
-      relayStatus(signalOf(owner, &StreamingSession::relayStatusChanged)) {}
+      relayStatus(signalOf(owner, &StreamingSession::relayStatusChanged)),
+      opensRouterPort(signalOf(owner, &StreamingSession::opensRouterPortChanged), true),
+      directStatus(signalOf(owner, &StreamingSession::directStatusChanged)),
+      interfaceAddresses(signalOf(owner, &StreamingSession::interfaceAddressesChanged)) {}
 
 void SessionModel::showOffer(const TessaloyNet::PairingOffer& offer) {
     pairingCode.set(offer.code.formatted());

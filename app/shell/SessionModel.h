@@ -64,6 +64,12 @@ public:
     // "Offline, retrying", or empty while it is off.
     Published<bool> usesConnect;
     Published<std::string> relayStatus;
+    // The router port switch (absent counts as on); the port mapper's line about the direct
+    // addresses; this computer's direct addresses as "address:port" texts. The last two stay empty
+    // until something that maps ports or lists addresses publishes them.
+    Published<bool> opensRouterPort;
+    Published<std::optional<std::string>> directStatus;
+    Published<std::vector<std::string>> interfaceAddresses;
 };
 
 } // namespace Plovander

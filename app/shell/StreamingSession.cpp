@@ -38,6 +38,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
       listenPort_(Plovander::listenPort(defaults_)) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
     model_.usesConnect.set(defaults_.boolean(TessaloyNet::RelayEndpoint::enabledKey).value_or(true));
+    model_.opensRouterPort.set(Settings::isOn(defaults_, Settings::openRouterPort));
     model_.listensAutomatically.set(Settings::isOn(defaults_, Settings::listenForPairedDevices));
     model_.staysAwakeForPairedDevices.set(Settings::isOn(defaults_, Settings::stayAwakeForPairedDevices));
     std::string whyNot;
@@ -120,7 +121,9 @@ void StreamingSession::startServices() {
         self->input_->post(InputEvent{InputEvent::Key{9, false, InputEvent::Modifiers::command}});
     };
     services_.updater->onChange = [self = QPointer(this)] {
-        if (self && self->isSharing()) self->messages_->sendHostInfo();
+        if (!self) return;
+        Q_EMIT self->updaterChanged();
+        if (self->isSharing()) self->messages_->sendHostInfo();
     };
     services_.updater->startDailyCheck();
     environment_.mainActor().post([self = QPointer(this)] {
@@ -312,6 +315,19 @@ void StreamingSession::setUsesConnect(bool on) {
     defaults_.setBoolean(TessaloyNet::RelayEndpoint::enabledKey, on);
     model_.usesConnect.set(on);
     services_.reachability->updateConnectRegistration();
+}
+
+void StreamingSession::setOpensRouterPort(bool on) {
+    assertOnMainActor();
+    defaults_.setBoolean(Settings::openRouterPort, on);
+    model_.opensRouterPort.set(on);
+}
+
+bool StreamingSession::canInjectInput() const { return input_->canPost(); }
+
+QCoro::Task<> StreamingSession::switchSharedDisplay(std::uint32_t displayID, bool fromDevice) {
+    assertOnMainActor();
+    co_await messages_->switchSharedDisplay(displayID, fromDevice);
 }
 
 } // namespace Plovander

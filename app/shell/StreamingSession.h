@@ -71,6 +71,13 @@ public:
     bool usesConnect() const { return model_.usesConnect; }
     void setUsesConnect(bool on);
     const std::string& relayStatus() const { return model_.relayStatus; }
+    // The router port switch: the choice is stored; mapping follows it where a port mapper runs.
+    bool opensRouterPort() const { return model_.opensRouterPort; }
+    void setOpensRouterPort(bool on);
+    const std::optional<std::string>& directStatus() const { return model_.directStatus; }
+    const std::vector<std::string>& interfaceAddresses() const { return model_.interfaceAddresses; }
+    // Whether this desktop takes posted input events (without them remote control does nothing).
+    bool canInjectInput() const;
     // Listening for paired devices is off and the user never chose.
     bool needsAvailabilityChoice() const;
     // The long-term key of the device of the current pairing or session, while there is one; it
@@ -106,6 +113,8 @@ public:
     // Blanks the displays and locks local input as far as the session allows; `privacy` follows.
     void applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted);
     QCoro::Task<> updateAvailability();
+    // Shares another display during a session; `fromDevice` marks the device's own request.
+    QCoro::Task<> switchSharedDisplay(std::uint32_t displayID, bool fromDevice);
 
 Q_SIGNALS:
     void isSharingChanged();
@@ -130,6 +139,11 @@ Q_SIGNALS:
     void loginItemChanged();
     void usesConnectChanged();
     void relayStatusChanged();
+    void opensRouterPortChanged();
+    void directStatusChanged();
+    void interfaceAddressesChanged();
+    // The updater found a release or moved its installation on.
+    void updaterChanged();
 
 private:
     QCoro::Task<> loadIdentity();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <stdexcept>
 #include <type_traits>
 
@@ -143,6 +144,10 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
 void HostTransfers::detach() {
     requireMainActor();
     ++generation_;
+    // Files still on their way when the session ends did not arrive: they stay listed as failed.
+    std::vector<Activity> cutOff;
+    std::copy_if(active_.begin(), active_.end(), std::back_inserter(cutOff),
+                 [&](const Activity& row) { return !clipboardIDs_.contains(row.key()); });
     // Aborted transfers report through incomingFailed(), which removes their rows.
     abortIncoming(std::nullopt);
     inbox_.reset();
@@ -152,6 +157,11 @@ void HostTransfers::detach() {
     clipboardIDs_.clear();
     recentlySent_.clear();
     setActive({});
+    for (const Activity& row : cutOff) {
+        addFinished(Finished{QUuid::createUuid(), row.name, row.isIncoming,
+                             Finished::Outcome::failed(row.isIncoming ? "Couldn't be received" : "Couldn't be sent"),
+                             std::nullopt, actor_.now()});
+    }
 }
 
 void HostTransfers::handle(const TransferMessage& message) {

@@ -12,22 +12,18 @@ AvailabilitySection::AvailabilitySection(StreamingSession& session, QWidget* par
     : QWidget(parent),
       session_(session),
       available_(new SwitchRow("dot.radiowaves.left.and.right", "Available to my devices")),
-      relay_(new SwitchRow("globe.americas", "Plovander Connect")),
-      remoteControl_(new SwitchRow("cursorarrow.rays", "Allow remote control")) {
+      relay_(new SwitchRow("globe.americas", "Plovander Connect")) {
     available_->setObjectName("availableRow");
     relay_->setObjectName("relayRow");
-    remoteControl_->setObjectName("remoteControlRow");
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(4, 0, 4, 0);
     column->setSpacing(12);
     column->addWidget(available_);
     column->addWidget(relay_);
-    column->addWidget(remoteControl_);
     connect(available_, &SwitchRow::toggled, this, [this](bool on) { session_.setListensAutomatically(on); });
     connect(relay_, &SwitchRow::toggled, this, [this](bool on) { session_.setUsesConnect(on); });
-    connect(remoteControl_, &SwitchRow::toggled, this, [this](bool on) { session_.setAllowsRemoteControl(on); });
     for (auto signal : {&StreamingSession::listensAutomaticallyChanged, &StreamingSession::usesConnectChanged,
-                        &StreamingSession::relayStatusChanged, &StreamingSession::allowsRemoteControlChanged}) {
+                        &StreamingSession::relayStatusChanged}) {
         connect(&session_, signal, this, &AvailabilitySection::refresh);
     }
     refresh();
@@ -42,8 +38,6 @@ void AvailabilitySection::refresh() {
     relay_->present(session_.usesConnect(), PopoverTexts::relayIsOn(session_.usesConnect(), status),
                     PopoverTexts::relaySubtitle(session_.usesConnect(), status));
     relay_->setVisible(listens);
-    const bool control = session_.allowsRemoteControl();
-    remoteControl_->present(control, control, QStringLiteral("Lets a connected device move the pointer and type."));
 }
 
 } // namespace Plovander

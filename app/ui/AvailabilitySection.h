@@ -7,8 +7,7 @@ namespace Plovander {
 class StreamingSession;
 class SwitchRow;
 
-// "Available to my devices", and while it is on, the relay switch "Plovander Connect"; then "Allow
-// remote control", which has no settings window to live in yet.
+// "Available to my devices", and while it is on, the relay switch "Plovander Connect".
 class AvailabilitySection final : public QWidget {
     Q_OBJECT
 
@@ -21,7 +20,6 @@ private:
     StreamingSession& session_;
     SwitchRow* available_;
     SwitchRow* relay_;
-    SwitchRow* remoteControl_;
 };
 
 } // namespace Plovander

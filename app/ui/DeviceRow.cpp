@@ -1,5 +1,6 @@
 #include "app/ui/DeviceRow.h"
 
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/Look.h"
 #include "app/ui/RenameField.h"
 #include "app/ui/decisions/DeviceNames.h"
@@ -17,7 +18,7 @@ DeviceRow::DeviceRow(QWidget* parent)
     : QWidget(parent),
       icon_(new QLabel),
       info_(new QWidget),
-      name_(Plovander::Look::label({}, Plovander::Look::Text::callout)),
+      name_(new ElidedLabel),
       status_(Plovander::Look::label({}, Plovander::Look::Text::caption, QFont::Normal, true)),
       options_(new QToolButton),
       confirm_(new QWidget),
@@ -27,6 +28,7 @@ DeviceRow::DeviceRow(QWidget* parent)
     setMinimumHeight(32);
     icon_->setFixedWidth(20);
     name_->setObjectName("deviceName");
+    name_->setFont(Plovander::Look::font(Plovander::Look::Text::callout));
     status_->setObjectName("deviceStatus");
 
     options_->setObjectName("deviceOptions");
@@ -86,7 +88,7 @@ void DeviceRow::present(const TessaloyNet::PairedDevice& device, const State& lo
     const QString name = plainName(QString::fromStdString(device.name));
     icon_->setPixmap(Plovander::Look::symbolPixmap(
         "iphone", Plovander::Look::color(look.connected ? Tint::green : Tint::secondary, *this), 14));
-    name_->setText(name);
+    name_->setFullText(name);
     status_->setText(look.connected ? QStringLiteral("Connected now") : look.status);
     options_->setToolTip(Plovander::Look::plainTooltip(QStringLiteral("Rename or forget ") + name));
     options_->setAccessibleName(QStringLiteral("Options for ") + name);

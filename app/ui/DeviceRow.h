@@ -10,6 +10,7 @@ class QToolButton;
 
 namespace Plovander {
 
+class ElidedLabel;
 class RenameField;
 
 // One paired device: its symbol, name and last connection, and its options menu; or the forget
@@ -42,7 +43,7 @@ Q_SIGNALS:
 private:
     QLabel* icon_;
     QWidget* info_;
-    QLabel* name_;
+    ElidedLabel* name_;
     QLabel* status_;
     QToolButton* options_;
     QWidget* confirm_;

@@ -14,6 +14,7 @@
 #include "app/ui/SetupProblemCard.h"
 #include "app/ui/StatusCard.h"
 #include "app/ui/StatusChip.h"
+#include "app/ui/UpdateRows.h"
 #include "app/ui/decisions/PopoverTexts.h"
 
 #include <QApplication>
@@ -75,13 +76,16 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     header->addStretch();
     header->addWidget(chip_);
 
-    // Settings come with the settings window; the footer offers what exists here.
+    auto* updates = new UpdateRows(session.updater());
+    updates->setObjectName("updateRows");
+    auto* settings = new MenuRow(QStringLiteral("Settings\u2026"), "Ctrl+,");
+    settings->setObjectName("settings");
     auto* quit = new MenuRow("Quit Plovander", "Ctrl+Q");
     quit->setObjectName("quit");
     auto* footer = new QVBoxLayout;
     footer->setContentsMargins(0, 0, 0, 0);
     footer->setSpacing(0);
-    footer->addWidget(quit);
+    for (QWidget* row : std::initializer_list<QWidget*>{updates, settings, quit}) footer->addWidget(row);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 14, 14, 14);
@@ -97,7 +101,11 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     connect(sessionBanner_, &ProblemBanner::dismissed, this, [this] { session_.setLastRejection(std::nullopt); });
     connect(transferBanner_, &ProblemBanner::dismissed, this, [this] { transfers_.setLastProblem(std::nullopt); });
     connect(sessionCard_, &SessionCard::filesRequested, this, &HostMenuView::filesRequested);
+    connect(&session_, &StreamingSession::updaterChanged, updates, &UpdateRows::refreshSoon);
+    connect(settings, &MenuRow::clicked, this, &HostMenuView::settingsRequested);
     connect(quit, &MenuRow::clicked, this, &HostMenuView::quitRequested);
+    auto* settingsKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
+    connect(settingsKey, &QShortcut::activated, this, &HostMenuView::settingsRequested);
     auto* quitKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
     connect(quitKey, &QShortcut::activated, this, &HostMenuView::quitRequested);
     for (auto signal : {&StreamingSession::isSharingChanged, &StreamingSession::pendingPeerNameChanged,

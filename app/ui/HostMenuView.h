@@ -38,6 +38,7 @@ public:
 
 Q_SIGNALS:
     void filesRequested();
+    void settingsRequested();
     void quitRequested();
 
 protected:

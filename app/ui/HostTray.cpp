@@ -3,6 +3,7 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/HostFilesWindow.h"
 #include "app/ui/HostMenuView.h"
+#include "app/ui/HostSettingsWindow.h"
 #include "app/ui/Look.h"
 
 #include <QApplication>
@@ -36,8 +37,8 @@ constexpr qint64 reopenGuardMs = 300;
 
 } // namespace
 
-HostTray::HostTray(StreamingSession& session, CaptureProbe& capture, Platform::Workspace& workspace,
-                   std::filesystem::path downloads, QObject* parent)
+HostTray::HostTray(StreamingSession& session, CaptureProbe& capture, Platform::Environment& environment,
+                   Platform::Workspace& workspace, std::filesystem::path downloads, QObject* parent)
     : QObject(parent), popover_(std::make_unique<PopoverWindow>()) {
     auto* window = static_cast<PopoverWindow*>(popover_.get());
     window->setObjectName("popover");
@@ -47,8 +48,10 @@ HostTray::HostTray(StreamingSession& session, CaptureProbe& capture, Platform::W
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(menu_);
     files_ = std::make_unique<HostFilesWindow>(session, session.transfers(), workspace, std::move(downloads));
+    settings_ = std::make_unique<HostSettingsWindow>(session, capture, environment);
     window->onHide = [this] { closedAt_.start(); };
     connect(menu_, &HostMenuView::filesRequested, this, &HostTray::openFiles);
+    connect(menu_, &HostMenuView::settingsRequested, this, &HostTray::openSettings);
     connect(menu_, &HostMenuView::quitRequested, qApp, &QApplication::quit);
 }
 
@@ -111,6 +114,11 @@ void HostTray::place() {
 void HostTray::openFiles() {
     if (usesTray()) popover_->hide();
     files_->open();
+}
+
+void HostTray::openSettings() {
+    if (usesTray()) popover_->hide();
+    settings_->open();
 }
 
 } // namespace Plovander

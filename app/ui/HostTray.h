@@ -11,25 +11,28 @@ class QSystemTrayIcon;
 class QWidget;
 
 namespace Platform {
+class Environment;
 class Workspace;
-}
+} // namespace Platform
 
 namespace Plovander {
 
 class CaptureProbe;
 class HostFilesWindow;
 class HostMenuView;
+class HostSettingsWindow;
 class StreamingSession;
 
 // The application's face: a tray icon whose click opens the popover beside it (or at the pointer
 // where the tray gives no place), or, where the desktop has no tray, a window titled "Plovander"
-// holding the same content. Owns the files window.
+// holding the same content. Owns the files and settings windows.
 class HostTray final : public QObject {
     Q_OBJECT
 
 public:
-    HostTray(StreamingSession& session, CaptureProbe& capture, Platform::Workspace& workspace,
-             std::filesystem::path downloads, QObject* parent = nullptr);
+    // Everything passed outlives the tray; `workspace` shows received files.
+    HostTray(StreamingSession& session, CaptureProbe& capture, Platform::Environment& environment,
+             Platform::Workspace& workspace, std::filesystem::path downloads, QObject* parent = nullptr);
     ~HostTray() override;
 
     // Shows the icon, or the window when there is no tray. A window that a second launch can bring
@@ -43,15 +46,18 @@ public:
     QWidget& popover() const { return *popover_; }
     HostMenuView& menu() const { return *menu_; }
     HostFilesWindow& files() const { return *files_; }
+    HostSettingsWindow& settings() const { return *settings_; }
     QSystemTrayIcon* icon() const { return icon_; }
 
 private:
     void place();
     void openFiles();
+    void openSettings();
 
     std::unique_ptr<QWidget> popover_;
     HostMenuView* menu_;
     std::unique_ptr<HostFilesWindow> files_;
+    std::unique_ptr<HostSettingsWindow> settings_;
     QSystemTrayIcon* icon_ = nullptr;
     // When the popover last closed: a click on the icon that closed it must not reopen it.
     QElapsedTimer closedAt_;

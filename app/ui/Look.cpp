@@ -13,9 +13,9 @@ namespace {
 
 const char* fileOf(const QString& name) {
     static const std::pair<const char*, const char*> names[] = {
-        {"iphone", "phone"},
-        {"iphone.radiowaves.left.and.right", "phone"},
-        {"iphone.and.arrow.forward", "phone"},
+        {"iphone", "phone-apple-iphone"},
+        {"iphone.radiowaves.left.and.right", "phone-apple-iphone"},
+        {"iphone.and.arrow.forward", "phone-apple-iphone"},
         {"hourglass", "content-loading"},
         {"moon.zzz", "weather-clear-night"},
         {"exclamationmark.triangle", "dialog-warning"},
@@ -38,11 +38,10 @@ const char* fileOf(const QString& name) {
         {"arrow.up.circle.fill", "go-up"},
         {"checkmark.circle.fill", "emblem-ok"},
         {"minus.circle.fill", "list-remove"},
-        {"exclamationmark.circle.fill", "dialog-error"},
+        {"exclamationmark.circle.fill", "emblem-important"},
         {"magnifyingglass.circle", "system-search"},
         {"tray", "folder-download"},
         {"tray.and.arrow.up", "document-send"},
-        {"cursorarrow.rays", "input-mouse"},
     };
     for (const auto& [from, to] : names) {
         if (name == QLatin1String(from)) return to;

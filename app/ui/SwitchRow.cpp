@@ -1,8 +1,8 @@
 #include "app/ui/SwitchRow.h"
 
 #include "app/ui/Look.h"
+#include "app/ui/Switch.h"
 
-#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -14,12 +14,11 @@ SwitchRow::SwitchRow(QString symbol, const QString& title, QWidget* parent)
       symbol_(std::move(symbol)),
       icon_(new QLabel),
       subtitle_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
-      switch_(new QCheckBox) {
+      switch_(new Switch(title)) {
     icon_->setFixedWidth(20);
     subtitle_->setObjectName("subtitle");
     subtitle_->setWordWrap(true);
     switch_->setObjectName("switch");
-    switch_->setAccessibleName(title);
     auto* text = new QVBoxLayout;
     text->setSpacing(1);
     text->addWidget(Look::label(title, Look::Text::callout, QFont::Medium));
@@ -31,7 +30,7 @@ SwitchRow::SwitchRow(QString symbol, const QString& title, QWidget* parent)
     row->addLayout(text, 1);
     row->addSpacing(8);
     row->addWidget(switch_);
-    connect(switch_, &QCheckBox::toggled, this, &SwitchRow::toggled);
+    connect(switch_, &Switch::toggled, this, &SwitchRow::toggled);
 }
 
 void SwitchRow::present(bool checked, bool symbolOn, const QString& subtitle) {

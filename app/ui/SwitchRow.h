@@ -2,10 +2,11 @@
 
 #include <QWidget>
 
-class QCheckBox;
 class QLabel;
 
 namespace Plovander {
+
+class Switch;
 
 // A popover switch: a symbol tinted while the row counts as on, a title and subtitle, the switch.
 class SwitchRow final : public QWidget {
@@ -22,7 +23,7 @@ private:
     QString symbol_;
     QLabel* icon_;
     QLabel* subtitle_;
-    QCheckBox* switch_;
+    Switch* switch_;
 };
 
 } // namespace Plovander

@@ -30,6 +30,8 @@ public:
 
     virtual const std::optional<TessaloyCore::ReleaseManifest>& available() const = 0;
     virtual const std::optional<TessaloyCore::UpdateStatus>& status() const = 0;
+    // True from the start of an installation to its end; it changes only together with `status`.
+    virtual bool isInstalling() const = 0;
     virtual bool canReplaceItself() const = 0;
 
     std::function<void()> onChange = [] {};
@@ -46,6 +48,7 @@ public:
     }
     const std::optional<TessaloyCore::ReleaseManifest>& available() const override { return none_; }
     const std::optional<TessaloyCore::UpdateStatus>& status() const override { return noStatus_; }
+    bool isInstalling() const override { return false; }
     bool canReplaceItself() const override { return false; }
 
 private:

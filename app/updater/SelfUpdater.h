@@ -61,7 +61,7 @@ public:
     const std::optional<TessaloyCore::ReleaseManifest>& available() const override { return available_; }
     const std::optional<TessaloyCore::UpdateStatus>& status() const override { return status_; }
     bool canReplaceItself() const override { return configuration_.copy.canReplaceItself(configuration_.isWritable); }
-    bool isInstalling() const { return isInstalling_; }
+    bool isInstalling() const override { return isInstalling_; }
 
     // "installing <version> (<build>)".
     static std::string installingText(const TessaloyCore::ReleaseManifest& release);

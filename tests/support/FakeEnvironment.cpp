@@ -49,7 +49,11 @@ std::unique_ptr<TessaloyBase::ServiceAdvertiser> FakeEnvironment::serviceAdverti
     return FakeServiceAdvertiser::factory(advertisements)(queue, std::move(onState));
 }
 
-std::unique_ptr<Platform::Events> FakeEnvironment::events(TessaloyBase::SerialQueue&, std::string*) {
+std::unique_ptr<Platform::Events> FakeEnvironment::events(TessaloyBase::SerialQueue&, std::string* whyNot) {
+    if (eventsFail) {
+        if (whyNot) *whyNot = "no XTEST for the test";
+        return nullptr;
+    }
     return std::make_unique<FakeEvents>();
 }
 

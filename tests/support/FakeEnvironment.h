@@ -76,6 +76,8 @@ public:
     TemporaryDirectory folder;
     std::vector<Platform::ShareableDisplay> displayList;
     std::atomic<bool> displaysFail{false};
+    // No display server takes posted input.
+    bool eventsFail = false;
     std::shared_ptr<FakeServiceAdvertiser::Record> advertisements = std::make_shared<FakeServiceAdvertiser::Record>();
     FakeGamma gammaTables;
     FakeInputLock localInput;

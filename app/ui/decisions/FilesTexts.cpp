@@ -15,7 +15,7 @@ DropZone dropZone(bool isSharing, bool allowsRemoteControl) {
                                "\u203A Plovander.")};
     }
     return {"tray", QStringLiteral("Remote control is off"),
-            QStringLiteral("Turn on Allow remote control in the Plovander menu to send files.")};
+            QStringLiteral("Turn on Allow remote control in Plovander Settings to send files.")};
 }
 
 FinishedLook finished(Outcome outcome, bool isIncoming, const QString& failure) {

@@ -61,6 +61,9 @@ TEST_F(SessionLoginItemTest, TheSwitchRecordsTheChoiceAndPublishesWhatTheSystemS
     EXPECT_EQ(session->loginItem(), State(State::Case::unavailable, "Failed to connect to bus"));
     EXPECT_EQ(stored("TessaloyLoginItemChosen"), true);
     EXPECT_EQ(stored("TessaloyStartAtLoginWanted"), true);
+    // Showing the settings again refreshes the state, which must not wipe the failure unread.
+    session->refreshLoginItem();
+    EXPECT_EQ(session->loginItem(), State(State::Case::unavailable, "Failed to connect to bus"));
 
     // Still wanted at the next start: the refresh registers the agent once the system can.
     environment.logins.failWith.reset();

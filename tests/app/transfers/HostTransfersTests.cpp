@@ -282,7 +282,7 @@ TEST_F(HostTransfersTest, WithoutPermissionAChunkAbortsEveryIncomingTransferAndT
     EXPECT_TRUE(cancels(pull()).empty());
 }
 
-TEST_F(HostTransfersTest, DetachIsSilentAndKeepsWhatEnded) {
+TEST_F(HostTransfersTest, DetachIsSilentKeepsWhatEndedAndListsWhatWasCutOffAsFailed) {
     transfers.send(makeFile("done.bin", pattern(10)));
     pull();
     receive(5, "notes.txt", pattern(10));
@@ -308,8 +308,14 @@ TEST_F(HostTransfersTest, DetachIsSilentAndKeepsWhatEnded) {
     // The controller stops the sender in the same step; its reports find no rows.
     sender->stop();
     actor.runUntilIdle();
-    EXPECT_EQ(transfers.finished(), finished);
-    EXPECT_EQ(finishedChanges, 0);
+    ASSERT_EQ(transfers.finished().size(), finished.size() + 2);
+    EXPECT_EQ(transfers.finished()[0].name, "queued.bin");
+    EXPECT_EQ(transfers.finished()[0].outcome, Outcome::failed("Couldn't be sent"));
+    EXPECT_EQ(transfers.finished()[1].name, "partial.txt");
+    EXPECT_TRUE(transfers.finished()[1].isIncoming);
+    EXPECT_EQ(transfers.finished()[1].outcome, Outcome::failed("Couldn't be received"));
+    EXPECT_TRUE(std::equal(finished.begin(), finished.end(), transfers.finished().begin() + 2));
+    EXPECT_EQ(finishedChanges, 2);
     EXPECT_EQ(transfers.lastReceived(), received);
     EXPECT_EQ(transfers.lastProblem(), "a problem");
     EXPECT_TRUE(channel->pull(10).empty()) << "the device is not told anything";
@@ -340,7 +346,8 @@ TEST_F(HostTransfersTest, ReportsFromAnEarlierSessionAreIgnored) {
     pull();
     EXPECT_NE(row(false, newID), nullptr);
     EXPECT_EQ(row(false, newID)->fraction, 0.0);
-    EXPECT_TRUE(transfers.finished().empty());
+    ASSERT_EQ(transfers.finished().size(), 1u) << "only the transfer that the new session cut off";
+    EXPECT_EQ(transfers.finished()[0].name, "old.bin");
 }
 
 TEST_F(HostTransfersTest, ChangeSignalsFollowRealChangesOnly) {

@@ -1,8 +1,11 @@
 #include "tests/app/ui/PopoverFixture.h"
 
 #include "app/ui/DeviceRow.h"
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/StatusChip.h"
+#include "app/ui/Switch.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -97,6 +100,51 @@ TEST_F(PopoverTest, TheDeviceRowShowsTheNameAsText) {
     auto* row = find<Plovander::DeviceRow>("deviceRow");
     Q_EMIT row->renameRequested();
     EXPECT_EQ(row->findChild<QLineEdit*>("renameField")->text(), QString::fromUtf8("<i>x</i>\uFFFD"));
+}
+
+// The switches are real switches: keyboard toggling reaches the session, a model change redraws
+// without calling back, and assistive technology reads a named toggle.
+TEST_F(PopoverTest, TheAvailabilitySwitchTogglesByKeyAndFollowsTheModel) {
+    listenFor(Device{"Jo's iPhone"});
+    auto* toggle = find("availableRow")->findChild<Plovander::Switch*>("switch");
+    ASSERT_NE(toggle, nullptr);
+    ASSERT_TRUE(toggle->isChecked());
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
+        QApplication::sendEvent(toggle, &press);
+        QApplication::sendEvent(toggle, &release);
+        EXPECT_EQ(session->listensAutomatically(), key == Qt::Key_Return) << "each key toggles once";
+    }
+
+    int calls = 0;
+    QObject::connect(toggle, &Plovander::Switch::toggled, [&] { ++calls; });
+    session->setListensAutomatically(false);
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_EQ(calls, 0) << "a redraw from the model must not write back";
+
+    QAccessibleInterface* reading = QAccessible::queryAccessibleInterface(toggle);
+    ASSERT_NE(reading, nullptr);
+    EXPECT_EQ(reading->text(QAccessible::Name), "Available to my devices");
+    EXPECT_TRUE(reading->state().checkable);
+    EXPECT_FALSE(reading->state().checked);
+    environment.actor.runUntilIdle();
+}
+
+TEST_F(PopoverTest, ALongDeviceNameIsElidedBesideTheForgetConfirmation) {
+    const QString name = QString(60, QChar('W'));
+    listenFor(Device{name.toStdString()});
+    auto* row = find<Plovander::DeviceRow>("deviceRow");
+    auto* label = row->findChild<Plovander::ElidedLabel*>("deviceName");
+    Q_EMIT row->forgetRequested();
+    QApplication::processEvents();
+    ASSERT_TRUE(row->findChild<QPushButton*>("confirmForget")->isVisibleTo(menu.get()));
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+    EXPECT_TRUE(label->toolTip().contains(name));
+
+    label->resize(label->fontMetrics().horizontalAdvance(name) + 4, label->height());
+    EXPECT_EQ(label->text(), name) << "re-elided when there is room again";
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app/ui/HostMenuView.h"
 #include "tests/app/shell/StreamingSessionFixture.h"
+#include "tests/app/ui/OffscreenWidgets.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -13,14 +14,7 @@ namespace Testing {
 // The popover over a controller on fakes, on Qt's offscreen platform.
 class PopoverTest : public StreamingSessionTest {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance()) return;
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int count = 1;
-        static char name[] = "ui_tests";
-        static char* arguments[] = {name, nullptr};
-        new QApplication(count, arguments);
-    }
+    static void SetUpTestSuite() { startOffscreenWidgets(); }
 
     void SetUp() override {
         StreamingSessionTest::SetUp();

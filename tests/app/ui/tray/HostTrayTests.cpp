@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(HostTrayTest, AClickOnTheIconOpensThePopoverBesideItAndASecondClosesIt) {
-    Plovander::HostTray host(*session, *probe, environment.desktopWorkspace, downloads.path());
+    Plovander::HostTray host(*session, *probe, environment, environment.desktopWorkspace, downloads.path());
     host.start(true);
     ASSERT_TRUE(host.usesTray());
     // Embedded once it sits in the tray, at the right of the screen's top edge.

@@ -1,0 +1,37 @@
+#include "app/ui/ElidedLabel.h"
+
+#include "app/ui/Look.h"
+
+namespace Plovander {
+
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void ElidedLabel::setFullText(const QString& text) {
+    full_ = text;
+    setToolTip(Look::plainTooltip(full_));
+    setAccessibleName(full_);
+    updateGeometry();
+    elide();
+}
+
+// Room for the ellipsis alone, so that neighbours may take the rest.
+QSize ElidedLabel::minimumSizeHint() const {
+    return {fontMetrics().horizontalAdvance(QStringLiteral("\u2026")), QLabel::minimumSizeHint().height()};
+}
+
+QSize ElidedLabel::sizeHint() const {
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(full_) + margins.left() + margins.right(), QLabel::sizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::elide() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width())); }
+
+} // namespace Plovander

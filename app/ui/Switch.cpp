@@ -1,0 +1,51 @@
+#include "app/ui/Switch.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace Plovander {
+
+Switch::Switch(const QString& accessibleName, QWidget* parent) : QAbstractButton(parent) {
+    setCheckable(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setAccessibleName(accessibleName);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize Switch::sizeHint() const { return {32, 18}; }
+
+void Switch::keyPressEvent(QKeyEvent* event) {
+    // Space is the button's own key; Return toggles too, as on the desktop's switches.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void Switch::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled()) painter.setOpacity(0.45);
+    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const qreal radius = track.height() / 2;
+    const QPalette& colors = palette();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(isChecked() ? colors.color(QPalette::Highlight) : colors.color(QPalette::Mid));
+    painter.drawRoundedRect(track, radius, radius);
+
+    const qreal inset = 2;
+    const qreal knob = track.height() - 2 * inset;
+    const qreal x = isChecked() ? track.right() - inset - knob : track.left() + inset;
+    painter.setBrush(QColor(Qt::white));
+    painter.drawEllipse(QRectF(x, track.top() + inset, knob, knob));
+
+    if (hasFocus()) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(colors.color(QPalette::Highlight), 1.5));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius + 1, radius + 1);
+    }
+}
+
+} // namespace Plovander
