@@ -144,10 +144,11 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
 void HostTransfers::detach() {
     requireMainActor();
     ++generation_;
-    // Files still on their way when the session ends did not arrive: they stay listed as failed.
+    // Files still being sent when the session ends did not arrive: they stay listed as failed.
+    // Incoming ones leave no row, as any other failed receipt.
     std::vector<Activity> cutOff;
     std::copy_if(active_.begin(), active_.end(), std::back_inserter(cutOff),
-                 [&](const Activity& row) { return !clipboardIDs_.contains(row.key()); });
+                 [](const Activity& row) { return !row.isIncoming; });
     // Aborted transfers report through incomingFailed(), which removes their rows.
     abortIncoming(std::nullopt);
     inbox_.reset();
@@ -158,8 +159,7 @@ void HostTransfers::detach() {
     recentlySent_.clear();
     setActive({});
     for (const Activity& row : cutOff) {
-        addFinished(Finished{QUuid::createUuid(), row.name, row.isIncoming,
-                             Finished::Outcome::failed(row.isIncoming ? "Couldn't be received" : "Couldn't be sent"),
+        addFinished(Finished{QUuid::createUuid(), row.name, false, Finished::Outcome::failed("Couldn't be sent"),
                              std::nullopt, actor_.now()});
     }
 }

@@ -178,8 +178,8 @@ public:
     // an earlier run that was cut off are deleted.
     void attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender);
     // Disconnects from the session: incoming transfers end without telling the device (the session is
-    // over), and the running file transfers of both directions become failed finished rows. Finished
-    // rows, the last file and the last problem stay.
+    // over) and their rows go; files still being sent become failed finished rows. Finished rows, the
+    // last file and the last problem stay.
     void detach();
 
     // A transfer message from the device.
