@@ -1,5 +1,6 @@
 #include "net/portmap/PortMapper.h"
 #include "tests/net/portmap/GatedRouter.h"
+#include "tests/net/portmap/MapperStates.h"
 #include "tests/support/ManualQueueClock.h"
 
 #include <gtest/gtest.h>
@@ -21,13 +22,6 @@ PortMapping mapping(std::uint16_t port) { return {"203.0.113.7", port, "NAT-PMP"
 PortAttemptResult granted(std::uint16_t port, std::uint32_t lifetime = 3600) {
     return {mapping(port), natPmpLease(port), lifetime};
 }
-
-// Every state a mapper reports, kept apart from the test so a late report finds it alive.
-struct StateRecord {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<State> states;
-};
 
 // A manual clock that tells when a timer is set, so time moves only once a renewal is scheduled.
 class WatchedClock final : public TessaloyBase::QueueClock {
@@ -62,24 +56,14 @@ struct Harness {
     std::shared_ptr<WatchedClock> clock = std::make_shared<WatchedClock>();
     std::shared_ptr<Testing::GatedRouter> router = std::make_shared<Testing::GatedRouter>();
     std::shared_ptr<PortMapper> mapper = PortMapper::create(55801, router, clock);
-    std::shared_ptr<StateRecord> record = std::make_shared<StateRecord>();
+    Testing::MapperStates states{*mapper};
 
-    Harness() {
-        mapper->setOnChange([record = record](const State& state) {
-            std::lock_guard guard(record->lock);
-            record->states.push_back(state);
-            record->changed.notify_all();
-        });
-    }
     ~Harness() {
         mapper->stop();
         router->letReleasesGo();
     }
-    // Waits until `count` states were reported; those reported by then.
     std::vector<State> statesOf(std::size_t count, std::chrono::seconds patience = 10s) {
-        std::unique_lock guard(record->lock);
-        record->changed.wait_for(guard, patience, [&] { return record->states.size() >= count; });
-        return record->states;
+        return states.first(count, patience);
     }
 };
 
