@@ -19,49 +19,32 @@ using Testing::MiniupnpdRouter;
 
 constexpr std::uint16_t port = 55801;
 const std::string rule = "dport 55801 dnat ip to 192.168.77.2:55801";
+const State natPmpMapped = State::mapped({MiniupnpdRouter::externalAddress, port, "NAT-PMP"});
 
-// miniupnpd grants NAT-PMP whatever lifetime is asked; this makes its grants read as 600 seconds,
-// as a stingier router's would, while every request still reaches it.
-class ShortLeases final : public DatagramExchange {
+// Real UDP with two twists. miniupnpd grants NAT-PMP whatever lifetime is asked, so `shortGrants`
+// makes its grants read as 600 seconds, as a stingier router's would. `lateDeletions` holds each
+// deletion until the next mapping is granted, or a second has passed, so a release that races the
+// next mapping reaches the router last, as it may on a real network.
+class TwistedExchange final : public DatagramExchange {
 public:
-    std::optional<TessaloyCore::Bytes> send(const TessaloyCore::Bytes& request, const std::string& host,
-                                            std::uint16_t to, int attempts) override {
-        auto reply = real_.send(request, host, to, attempts);
-        if (reply && reply->size() >= 16 && (*reply)[1] == 130) {
-            (*reply)[12] = 0;
-            (*reply)[13] = 0;
-            (*reply)[14] = 600 >> 8;
-            (*reply)[15] = 600 & 0xFF;
-        }
-        return reply;
-    }
-    std::optional<TessaloyCore::Bytes> search(const TessaloyCore::Bytes& request, const std::string& host,
-                                              std::uint16_t to, int attempts) override {
-        return real_.search(request, host, to, attempts);
-    }
+    bool shortGrants = false;
+    bool lateDeletions = false;
 
-private:
-    UdpExchange real_;
-};
-
-// Holds each deletion until the next mapping has been granted, or a second has passed: a release
-// that races the next mapping then reaches the router last, as it may on a real network.
-class LateDeletions final : public DatagramExchange {
-public:
     std::optional<TessaloyCore::Bytes> send(const TessaloyCore::Bytes& request, const std::string& host,
                                             std::uint16_t to, int attempts) override {
         const bool mapRequest = request.size() == 12 && request[1] == 2;
-        if (mapRequest && request[11] == 0 && request[10] == 0) {
+        if (lateDeletions && mapRequest && request[10] == 0 && request[11] == 0) {
             std::unique_lock guard(lock_);
-            const int granted = granted_;
-            mapped_.wait_for(guard, 1s, [&] { return granted_ > granted; });
+            mapped_.wait_for(guard, 1s, [&, before = granted_] { return granted_ > before; });
         }
         auto reply = real_.send(request, host, to, attempts);
-        if (mapRequest) {
-            std::lock_guard guard(lock_);
-            ++granted_;
-            mapped_.notify_all();
+        if (shortGrants && reply && reply->size() >= 16 && (*reply)[1] == 130) {
+            (*reply)[14] = 600 >> 8;
+            (*reply)[15] = 600 & 0xFF;
         }
+        std::lock_guard guard(lock_);
+        granted_ += mapRequest ? 1 : 0;
+        mapped_.notify_all();
         return reply;
     }
     std::optional<TessaloyCore::Bytes> search(const TessaloyCore::Bytes& request, const std::string& host,
@@ -76,103 +59,95 @@ private:
     int granted_ = 0;
 };
 
-// Each test runs again in a process of its own, which moves behind the router.
+// Each test runs again alone in a process of its own, which moves behind the router.
 class RouterPortMapping : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto rerun = MiniupnpdRouter::rerunAlone();
-        switch (rerun.kind) {
-            case MiniupnpdRouter::Rerun::Kind::thisIsTheRerun:
-                return;
-            case MiniupnpdRouter::Rerun::Kind::skipped:
-                GTEST_SKIP() << rerun.output;
-            case MiniupnpdRouter::Rerun::Kind::failed:
-                FAIL() << rerun.output;
-            case MiniupnpdRouter::Rerun::Kind::passed:
-                delegated_ = true;
-        }
-    }
-
-    // Made in the rerun only; skips when the machine cannot make it.
-    std::unique_ptr<MiniupnpdRouter> makeRouter(MiniupnpdRouter::Options options = {}) {
+        if (rerun.kind == MiniupnpdRouter::Rerun::Kind::skipped) GTEST_SKIP() << rerun.output;
+        if (rerun.kind == MiniupnpdRouter::Rerun::Kind::failed) FAIL() << rerun.output;
+        inRerun_ = rerun.kind == MiniupnpdRouter::Rerun::Kind::thisIsTheRerun;
+        if (!inRerun_) return;
         try {
-            return std::make_unique<MiniupnpdRouter>(options);
+            router_ = std::make_unique<MiniupnpdRouter>(MiniupnpdRouter::Options{.natPmp = natPmp_});
         } catch (const MiniupnpdRouter::Unavailable& error) {
-            skipReason_ = error.what();
-            return nullptr;
+            GTEST_SKIP() << error.what();
         }
+        exchange_ = std::make_shared<TwistedExchange>();
     }
 
-    bool delegated_ = false;
-    std::string skipReason_;
+    std::shared_ptr<PortMapper> mapper(std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr) {
+        auto links = HomeRouter::systemLinks();
+        links.exchange = exchange_;
+        return PortMapper::create(port, std::make_shared<HomeRouter>(port, links), std::move(clock));
+    }
+    bool holdsRule() const { return router_->forwardingRules().find(rule) != std::string::npos; }
+
+    bool natPmp_ = true;
+    bool inRerun_ = false;
+    std::shared_ptr<TwistedExchange> exchange_; // made behind the router: its sockets live there
+    std::unique_ptr<MiniupnpdRouter> router_;
 };
 
-PortMapper::Mapping mapping(const char* method) { return {MiniupnpdRouter::externalAddress, port, method}; }
-
 TEST_F(RouterPortMapping, MapsByNatPmpAndReleasesOnStop) {
-    if (delegated_) return;
-    auto router = makeRouter();
-    if (!router) GTEST_SKIP() << skipReason_;
-    auto mapper = PortMapper::create(port);
+    if (!inRerun_) return;
+    auto mapper = this->mapper();
     Testing::MapperStates states(*mapper);
     mapper->start();
-    EXPECT_EQ(states.first(2), (std::vector{State::mapping(), State::mapped(mapping("NAT-PMP"))}));
-    EXPECT_NE(router->forwardingRules().find(rule), std::string::npos) << router->forwardingRules();
-
+    EXPECT_EQ(states.first(2), (std::vector{State::mapping(), natPmpMapped}));
+    EXPECT_TRUE(holdsRule()) << router_->forwardingRules();
     mapper->stop();
-    EXPECT_EQ(states.first(3).back(), State::idle());
-    ASSERT_TRUE(router->waitForLog("mapping removed")) << router->logText();
-    EXPECT_EQ(router->forwardingRules().find(rule), std::string::npos) << router->forwardingRules();
+    ASSERT_TRUE(router_->waitForLog("mapping removed")) << router_->logText();
+    EXPECT_FALSE(holdsRule()) << router_->forwardingRules();
 }
 
-TEST_F(RouterPortMapping, MapsByUpnpWhenNatPmpIsOff) {
-    if (delegated_) return;
-    auto router = makeRouter({.natPmp = false});
-    if (!router) GTEST_SKIP() << skipReason_;
-    auto mapper = PortMapper::create(port);
+class RouterWithoutNatPmp : public RouterPortMapping {
+protected:
+    void SetUp() override {
+        natPmp_ = false;
+        RouterPortMapping::SetUp();
+    }
+};
+
+TEST_F(RouterWithoutNatPmp, MapsByUpnp) {
+    if (!inRerun_) return;
+    auto mapper = this->mapper();
     Testing::MapperStates states(*mapper);
     mapper->start();
-    EXPECT_EQ(states.first(2), (std::vector{State::mapping(), State::mapped(mapping("UPnP"))})) << router->logText();
-    EXPECT_NE(router->forwardingRules().find(rule), std::string::npos) << router->forwardingRules();
-    EXPECT_NE(router->logText().find("Plovander"), std::string::npos);
-
+    EXPECT_EQ(states.first(2).back(), State::mapped({MiniupnpdRouter::externalAddress, port, "UPnP"}))
+        << router_->logText();
+    EXPECT_TRUE(holdsRule()) << router_->forwardingRules();
+    EXPECT_TRUE(router_->waitForLog("for: Plovander"));
     mapper->stop();
-    ASSERT_TRUE(router->waitForLog("DeletePortMapping")) << router->logText();
+    ASSERT_TRUE(router_->waitForLog("DeletePortMapping")) << router_->logText();
 }
 
 TEST_F(RouterPortMapping, RenewsAShortLeaseInTime) {
-    if (delegated_) return;
-    auto router = makeRouter();
-    if (!router) GTEST_SKIP() << skipReason_;
+    if (!inRerun_) return;
+    exchange_->shortGrants = true;
     auto clock = std::make_shared<Testing::ManualQueueClock>();
-    auto links = HomeRouter::systemLinks();
-    links.exchange = std::make_shared<ShortLeases>();
-    auto mapper = PortMapper::create(port, std::make_shared<HomeRouter>(port, links), clock);
+    auto mapper = this->mapper(clock);
     Testing::MapperStates states(*mapper);
     mapper->start();
-    ASSERT_EQ(states.first(2).back(), State::mapped(mapping("NAT-PMP")));
+    ASSERT_EQ(states.first(2).back(), natPmpMapped);
     const char* request = "NAT-PMP port mapping request : 55801";
     clock->advance(299s);
-    EXPECT_EQ(router->logCount(request), 1u);
+    EXPECT_EQ(router_->logCount(request), 1u);
     clock->advance(1s);
-    EXPECT_TRUE(router->waitForLog(request, 2)) << "the 600 s lease was not renewed within 300 s";
+    EXPECT_TRUE(router_->waitForLog(request, 2)) << "the 600 s lease was not renewed within 300 s";
 }
 
 TEST_F(RouterPortMapping, StopThenStartLeavesTheMappingInPlace) {
-    if (delegated_) return;
-    auto router = makeRouter();
-    if (!router) GTEST_SKIP() << skipReason_;
-    auto links = HomeRouter::systemLinks();
-    links.exchange = std::make_shared<LateDeletions>();
-    auto mapper = PortMapper::create(port, std::make_shared<HomeRouter>(port, links));
+    if (!inRerun_) return;
+    exchange_->lateDeletions = true;
+    auto mapper = this->mapper();
     Testing::MapperStates states(*mapper);
     mapper->start();
-    ASSERT_EQ(states.first(2).back(), State::mapped(mapping("NAT-PMP")));
+    ASSERT_EQ(states.first(2).back(), natPmpMapped);
     mapper->stop();
     mapper->start();
-    EXPECT_EQ(states.first(5), (std::vector{State::mapping(), State::mapped(mapping("NAT-PMP")), State::idle(),
-                                            State::mapping(), State::mapped(mapping("NAT-PMP"))}));
-    EXPECT_NE(router->forwardingRules().find(rule), std::string::npos) << router->logText();
+    EXPECT_EQ(states.first(5).back(), natPmpMapped);
+    EXPECT_TRUE(holdsRule()) << router_->logText();
 }
 
 } // namespace
