@@ -1,0 +1,27 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace TessaloyNet {
+
+// The few HTTP calls of a UPnP gateway client. Both block their caller.
+class HttpClient {
+public:
+    struct Reply {
+        long status = 0;
+        std::string body;
+    };
+
+    virtual ~HttpClient() = default;
+
+    // Nothing on a transport error; any status counts as a reply.
+    virtual std::optional<Reply> get(const std::string& url) = 0;
+    // `headers` are whole "Name: value" lines.
+    virtual std::optional<Reply> post(const std::string& url, const std::vector<std::string>& headers,
+                                      const std::string& body, std::chrono::seconds timeout) = 0;
+};
+
+} // namespace TessaloyNet

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "tests/support/DaemonProcess.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace Testing {
+
+// A real home router for port-mapping tests: miniupnpd (nftables backend) in a network namespace of
+// its own, with its WAN side on a veth that reports 11.22.33.44 and its LAN side on a veth to this
+// process, which moves into a fresh network and mount namespace of its own where 192.168.77.1 is
+// the default gateway. Nothing reaches the machine's real network, and the namespaces go with the
+// process.
+//
+// Moving a process between namespaces needs it to have a single thread, so each test that uses the
+// router runs in a process of its own: see `runsInOwnProcess`.
+class MiniupnpdRouter {
+public:
+    struct Options {
+        bool natPmp = true;
+    };
+
+    // Namespaces, nftables or miniupnpd are not available here; the message says what failed.
+    class Unavailable : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
+    static constexpr const char* externalAddress = "11.22.33.44";
+    static constexpr const char* hostAddress = "192.168.77.2";
+
+    // Throws Unavailable.
+    explicit MiniupnpdRouter(Options options);
+    ~MiniupnpdRouter();
+    MiniupnpdRouter(const MiniupnpdRouter&) = delete;
+    MiniupnpdRouter& operator=(const MiniupnpdRouter&) = delete;
+
+    // The rules of the "prerouting_miniupnpd" chain, as nft lists them.
+    std::string forwardingRules() const;
+    // Waits until the router's log holds `count` lines containing `text`.
+    bool waitForLog(std::string_view text, std::size_t count = 1,
+                    std::chrono::milliseconds patience = std::chrono::seconds(10)) const;
+    std::size_t logCount(std::string_view text) const;
+    std::string logText() const;
+
+    // How the current test went when run again alone in a process of its own.
+    struct Rerun {
+        enum class Kind { thisIsTheRerun, passed, skipped, failed };
+        Kind kind;
+        std::string output; // the rerun's output, or why it was skipped
+    };
+    // In the test's first process: runs the current test again alone in a child process, where the
+    // router can be made. In that child: thisIsTheRerun, and the test goes on.
+    static Rerun rerunAlone();
+
+private:
+    TemporaryDirectory folder_;
+    std::unique_ptr<DaemonProcess> daemon_;
+};
+
+} // namespace Testing
