@@ -71,6 +71,12 @@ void NetworkNamespace::ip(const std::vector<std::string>& arguments) const {
     throw std::runtime_error(command + " failed: " + errors);
 }
 
+void NetworkNamespace::addCable(const std::string& near, const std::string& far) const {
+    ip({"link", "add", near, "type", "veth", "peer", "name", far});
+    ip({"link", "set", near, "up"});
+    ip({"link", "set", far, "up"});
+}
+
 void NetworkNamespace::enter() const {
     const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {

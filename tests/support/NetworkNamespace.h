@@ -26,6 +26,8 @@ public:
 
     // Runs `ip -n <name> <arguments...>`; throws std::runtime_error with its output when it fails.
     void ip(const std::vector<std::string>& arguments) const;
+    // A virtual cable between the links `near` and `far`, both up (so both running).
+    void addCable(const std::string& near, const std::string& far) const;
 
     // Runs `work` on a thread of its own that has entered the namespace; returns or throws what it does.
     template <typename Work>

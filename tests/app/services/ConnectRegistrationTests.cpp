@@ -91,23 +91,17 @@ std::vector<std::vector<std::string>> published(const Testing::TestRelay::Heard&
     return lists;
 }
 
-Platform::Interfaces::Interface link(std::string name, Platform::Interfaces::Kind kind, std::string address) {
-    Platform::Interfaces::Interface entry;
-    entry.name = std::move(name);
-    entry.kind = kind;
-    entry.isUp = entry.isRunning = true;
-    entry.addresses.push_back({Platform::Interfaces::Address::Family::ipv6, std::move(address), "ffff:ffff::"});
-    return entry;
-}
-
 TEST_F(ConnectRegistrationTest, PublishesTheGlobalAddressesOfTheWiredLinksAgainWhenTheNetworkChanges) {
     using Kind = Platform::Interfaces::Kind;
-    interfaces.setInterfaces({link("eth0", Kind::wired, "2a01:4f8::1"), link("wg0", Kind::tunnel, "2a01:4f8::9")});
+    const auto link = &Testing::FakeInterfaces::link;
+    interfaces.setInterfaces(
+        {link("eth0", Kind::wired, {"2a01:4f8::1"}, {}), link("wg0", Kind::tunnel, {"2a01:4f8::9"}, {})});
     registration->updateConnectRegistration();
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !published(heard).empty(); }));
     EXPECT_EQ(published(relay.heard()).front(), std::vector<std::string>{"[2a01:4f8::1]:55801"});
 
-    interfaces.setInterfaces({link("wlan0", Kind::wireless, "3fff::7"), link("eth0", Kind::wired, "2a01:4f8::1")});
+    interfaces.setInterfaces(
+        {link("wlan0", Kind::wireless, {"3fff::7"}, {}), link("eth0", Kind::wired, {"2a01:4f8::1"}, {})});
     networkChanges.change();
     actor.runUntilIdle();
     const std::vector<std::string> expected{"[3fff::7]:55801", "[2a01:4f8::1]:55801"};

@@ -1,5 +1,4 @@
 #include "app/services/LocalInterfaces.h"
-#include "app/services/RouterPort.h"
 
 #include "platform/linux/IfaddrsInterfaces.h"
 #include "tests/support/FakeInterfaces.h"
@@ -13,27 +12,16 @@ namespace {
 
 using Platform::Interfaces;
 
-Interfaces::Interface link(std::string name, Interfaces::Kind kind, std::vector<std::string> addresses) {
-    Interfaces::Interface entry;
-    entry.name = std::move(name);
-    entry.kind = kind;
-    entry.isUp = entry.isRunning = true;
-    for (auto& text : addresses) {
-        const auto family =
-            text.find(':') == std::string::npos ? Interfaces::Address::Family::ipv4 : Interfaces::Address::Family::ipv6;
-        entry.addresses.push_back({family, std::move(text), {}});
-    }
-    return entry;
-}
-
 // Every remote address text holds a colon before its port: IPv4 goes first by its host part.
 TEST(LocalInterfaces, RemoteAddressesAreTheOverlayOnesIPv4FirstAtMostFour) {
     Testing::FakeInterfaces interfaces;
+    const auto link = &Testing::FakeInterfaces::link;
     interfaces.setInterfaces({
         link("tailscale0", Interfaces::Kind::tunnel,
-             {"fd7a:115c:a1e0::1", "fd7a:115c:a1e0::2", "100.64.0.1", "fd7a:115c:a1e0::3", "fe80::1", "100.101.0.2"}),
-        link("wg0", Interfaces::Kind::tunnel, {"10.8.0.2"}),
-        link("eth0", Interfaces::Kind::wired, {"100.64.9.9"}),
+             {"fd7a:115c:a1e0::1", "fd7a:115c:a1e0::2", "100.64.0.1", "fd7a:115c:a1e0::3", "fe80::1", "100.101.0.2"},
+             {}),
+        link("wg0", Interfaces::Kind::tunnel, {"10.8.0.2"}, {}),
+        link("eth0", Interfaces::Kind::wired, {"100.64.9.9"}, {}),
     });
     EXPECT_EQ(Plovander::remoteAddresses(interfaces),
               (std::vector<std::string>{"100.64.0.1:55802", "100.101.0.2:55802", "[fd7a:115c:a1e0::1]:55802",
@@ -45,26 +33,13 @@ TEST(LocalInterfaces, RemoteAddressesAreTheOverlayOnesIPv4FirstAtMostFour) {
                                         "100.64.9.9:55801"}));
 }
 
-TEST(LocalInterfaces, TheRouterStatusFollowsThePortMappersState) {
-    using Kind = Plovander::RouterPort::State::Kind;
-    const std::vector<std::pair<Plovander::RouterPort::State, std::optional<std::string>>> cases = {
-        {{Kind::idle, "", "", ""}, std::nullopt},
-        {{Kind::mapping, "", "", ""}, "asking the router…"},
-        {{Kind::mapped, "UPnP", "203.0.113.5:40000", ""}, "router port open (UPnP)"},
-        {{Kind::unavailable, "", "", "the router refused"}, "the router refused"},
-    };
-    for (const auto& [state, text] : cases) EXPECT_EQ(Plovander::RouterPort::statusText(state), text);
-}
-
 // In a namespace of the test's own: a virtual cable holding a global, a documentation and a
 // link-local address, and a tunnel holding a global one. Only the cable's global address is a
 // candidate.
 TEST(LocalInterfaces, AGlobalAddressOfTheWiredLinkIsTheOneCandidate) {
     Testing::NetworkNamespace space;
     if (space.unavailable()) GTEST_SKIP() << "no network namespace: " << *space.unavailable();
-    space.ip({"link", "add", "cable0", "type", "veth", "peer", "name", "cable1"});
-    space.ip({"link", "set", "cable0", "up"});
-    space.ip({"link", "set", "cable1", "up"});
+    space.addCable("cable0", "cable1");
     space.ip({"tuntap", "add", "mode", "tun", "name", "vpn0"});
     space.ip({"link", "set", "vpn0", "up"});
     for (const char* address : {"2001:db8::7/64", "3fff::5/64", "fe80::5/64"}) {

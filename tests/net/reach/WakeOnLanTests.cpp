@@ -77,9 +77,7 @@ struct Receiver {
 TEST(WakeBroadcast, ReachesTheSubnetOnBothPortsWithoutADefaultRoute) {
     Testing::NetworkNamespace space;
     if (space.unavailable()) GTEST_SKIP() << "no network namespace: " << *space.unavailable();
-    space.ip({"link", "add", "cable0", "type", "veth", "peer", "name", "cable1"});
-    space.ip({"link", "set", "cable0", "up"});
-    space.ip({"link", "set", "cable1", "up"});
+    space.addCable("cable0", "cable1");
     space.ip({"address", "add", "10.77.0.1/24", "dev", "cable0"});
     const Bytes packet = *MagicPacket::payload(Bytes{0x02, 0, 0, 0, 0, 0x01});
 

@@ -34,8 +34,7 @@ TEST(RtnetlinkNetworkChanges, TellsOfLinksAddressesAndRoutesInItsNamespace) {
     auto watch = space.inside(
         [&] { return std::make_unique<Platform::Linux::RtnetlinkNetworkChanges>([&] { changes.tell(); }); });
 
-    space.ip({"link", "add", "cable0", "type", "veth", "peer", "name", "cable1"});
-    space.ip({"link", "set", "cable0", "up"});
+    space.addCable("cable0", "cable1");
     ASSERT_TRUE(changes.waitFor(1));
     space.ip({"-6", "address", "add", "3fff::5/64", "dev", "cable0", "nodad"});
     ASSERT_TRUE(changes.waitFor(2));
