@@ -6,6 +6,7 @@
 #include "base/ServiceAdvertiser.h"
 #include "core/MacKind.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ class InputLock;
 class Interfaces;
 class LoginItems;
 class MachineInfo;
+class NetworkChanges;
 class Pasteboard;
 class PowerAssertion;
 class ScreenCapture;
@@ -69,6 +71,8 @@ public:
     virtual MachineInfo& machineInfo() = 0;
     virtual Interfaces& interfaces() = 0;
     virtual Workspace& workspace() = 0;
+    // A watch on the network's links, addresses and routes; see NetworkChanges::create.
+    virtual std::unique_ptr<NetworkChanges> networkChanges(std::function<void()> onChange, std::string* whyNot) = 0;
 
     // Hands memory that was freed (a session's buffers) back to the system; the allocator would
     // otherwise keep it for later.

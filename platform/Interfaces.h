@@ -12,7 +12,10 @@ namespace Platform {
 // The computer's network interfaces with their addresses, as the system lists them now. Any thread.
 class Interfaces {
 public:
-    enum class Kind { wired, wireless, loopback, other };
+    // wired: an Ethernet link this computer reaches its network through (a network card, or the
+    // virtual cable a container is given); wireless: a Wi-Fi link; tunnel: a point-to-point or
+    // tunnel link (WireGuard, tun, PPP, IPsec); other: bridges, taps and the like.
+    enum class Kind { wired, wireless, tunnel, loopback, other };
     using HardwareAddress = std::array<std::uint8_t, 6>;
 
     struct Address {

@@ -1,7 +1,9 @@
 #include "app/services/ConnectRegistration.h"
 
+#include "app/services/LocalInterfaces.h"
 #include "app/trace/TraceLog.h"
 #include "core/CaseError.h"
+#include "net/reach/DirectCandidates.h"
 #include "net/relay/MeetingIdentity.h"
 
 namespace Plovander {
@@ -12,8 +14,41 @@ using TessaloyNet::RelayEndpoint;
 ConnectRegistration::~ConnectRegistration() { dropClient(); }
 
 void ConnectRegistration::dropClient() {
+    networkWatch_.reset();
     if (client_) client_->stop();
     client_.reset();
+}
+
+void ConnectRegistration::publishCandidates() {
+    if (!client_) return;
+    std::vector<std::string> candidates;
+    if (const RouterPort::State router = c_.routerPort.state(); router.kind == RouterPort::State::Kind::mapped) {
+        candidates.push_back(router.candidate);
+    }
+    for (std::string& direct : directCandidates(c_.interfaces, c_.listenerPort())) {
+        candidates.push_back(std::move(direct));
+    }
+    if (candidates.size() > TessaloyNet::DirectCandidates::maximumCount) {
+        candidates.resize(TessaloyNet::DirectCandidates::maximumCount);
+    }
+    client_->updateCandidates(std::move(candidates));
+}
+
+void ConnectRegistration::followNetwork() {
+    // The watch calls on its own thread; the candidates are gathered on the main actor.
+    const std::weak_ptr<bool> alive = alive_;
+    TessaloyBase::MainActor& actor = c_.actor;
+    std::string whyNot;
+    networkWatch_ = c_.watchNetwork(
+        [this, &actor, alive] {
+            actor.post([this, alive] {
+                if (alive.lock()) publishCandidates();
+            });
+        },
+        &whyNot);
+    if (!networkWatch_) {
+        TraceLog::message([&] { return "relay: candidates follow no network changes: " + whyNot; });
+    }
 }
 
 void ConnectRegistration::updateConnectRegistration() {
@@ -57,6 +92,8 @@ void ConnectRegistration::updateConnectRegistration() {
         });
     });
     client_->start(std::move(meetingIDs));
+    followNetwork();
+    publishCandidates();
 }
 
 void ConnectRegistration::answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "app/services/Reachability.h"
+#include "app/services/RouterPort.h"
 #include "base/MainActor.h"
 #include "core/Bytes.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/relay/RelayAnswer.h"
 #include "net/relay/RelayControlClient.h"
 #include "net/relay/RelayEndpoint.h"
+#include "platform/Interfaces.h"
+#include "platform/NetworkChanges.h"
 #include "platform/UserDefaults.h"
 
 #include <cstdint>
@@ -18,13 +21,19 @@
 namespace Plovander {
 
 // The relay road: keeps this computer registered with the relay service under the meeting
-// identifiers of its paired devices, answers relayed calls by bridging them to the listener, and
-// shows the registration's state. Main actor only.
+// identifiers of its paired devices, publishes where the listener can be reached directly (again at
+// each change of the network), answers relayed calls by bridging them to the listener, and shows
+// the registration's state. Main actor only.
 class ConnectRegistration final : public Reachability {
 public:
     struct Collaborators {
         TessaloyBase::MainActor& actor;
         Platform::UserDefaults& defaults;
+        Platform::Interfaces& interfaces;
+        // Environment::networkChanges.
+        std::function<std::unique_ptr<Platform::NetworkChanges>(Platform::NetworkChanges::Handler, std::string*)>
+            watchNetwork;
+        const RouterPort& routerPort;
         // This computer's key, once loaded.
         std::function<const TessaloyNet::DeviceIdentity*()> identity;
         // The stored public keys of the paired devices.
@@ -43,14 +52,19 @@ public:
 
     void updateVPNRelay(bool) override {}
     void updateConnectRegistration() override;
+    // Hands the relay the current candidates: the router's forwarded port first, then this
+    // computer's global addresses.
+    void publishCandidates();
 
 private:
     void dropClient();
+    void followNetwork();
     void answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
     void show(const TessaloyNet::RelayControlClient::State& state);
 
     Collaborators c_;
     std::shared_ptr<TessaloyNet::RelayControlClient> client_;
+    std::unique_ptr<Platform::NetworkChanges> networkWatch_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/TaskHandle.h"
+#include "app/services/LocalInterfaces.h"
 #include "app/services/PointerShapeWatcher.h"
 #include "app/shell/SessionCapture.h"
 #include "app/shell/SessionEffects.h"
@@ -14,9 +15,11 @@
 #include "core/AppVersion.h"
 #include "core/AudioQuality.h"
 #include "core/UnicodeText.h"
+#include "net/relay/RelayEndpoint.h"
 #include "platform/Environment.h"
 #include "platform/MachineInfo.h"
 #include "platform/Pasteboard.h"
+#include "platform/UserDefaults.h"
 
 #include <algorithm>
 
@@ -299,9 +302,22 @@ void SessionMessages::startLocalPointerMode() {
 
 void SessionMessages::sendReachabilityInfo() {
     if (!c_.model.isSharing || !c_.link.isStreaming() || !c_.link.controlChannel) return;
-    // No VPN relay runs yet, so there are no remote addresses to offer; the empty list still goes.
-    if (!c_.link.sendOnControl(SessionMessage{SessionMessage::RemoteAddresses{}})) return;
-    TraceLog::message("sent 0 remote address(es)");
+    const Platform::Interfaces& interfaces = c_.environment.interfaces();
+    // An empty list goes too; when this first message cannot go, nothing else does.
+    const std::vector<std::string> remote = remoteAddresses(interfaces);
+    if (!c_.link.sendOnControl(SessionMessage{SessionMessage::RemoteAddresses{remote}})) return;
+    TraceLog::message("sent " + std::to_string(remote.size()) + " remote address(es)");
+    Platform::UserDefaults& defaults = c_.environment.userDefaults();
+    const auto relay = TessaloyNet::RelayEndpoint::configured(defaults.boolean(TessaloyNet::RelayEndpoint::enabledKey),
+                                                              defaults.text(TessaloyNet::RelayEndpoint::overrideKey));
+    if (relay && c_.link.sendOnControl(SessionMessage{SessionMessage::Relay{relay->text()}})) {
+        TraceLog::message("sent the Plovander Connect relay");
+    }
+    std::vector<SessionMessage::WakeTarget> wakeTargets = localEthernetInterfaces(interfaces);
+    if (wakeTargets.size() > SessionMessage::maximumWakeTargets) wakeTargets.resize(SessionMessage::maximumWakeTargets);
+    if (c_.link.sendOnControl(SessionMessage{SessionMessage::WakeInfo{wakeTargets}})) {
+        TraceLog::message("sent wake info for " + std::to_string(wakeTargets.size()) + " interface(s)");
+    }
     sendHostInfo();
 }
 

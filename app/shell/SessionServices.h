@@ -3,6 +3,7 @@
 #include "app/services/LocalInputLock.h"
 #include "app/services/LoginItem.h"
 #include "app/services/Reachability.h"
+#include "app/services/RouterPort.h"
 #include "app/services/ScreenBlanker.h"
 #include "app/services/SleepGuard.h"
 #include "app/updater/MacUpdater.h"
@@ -12,8 +13,8 @@
 
 namespace Plovander {
 
-// The services of the controller, on the environment's facilities; the updater and reachability
-// are stand-ins by default.
+// The services of the controller, on the environment's facilities; the updater, the router port and
+// reachability are stand-ins by default.
 struct SessionServices {
     explicit SessionServices(Platform::Environment& environment)
         : blanker(std::make_unique<ScreenBlanker>(environment.mainActor(), environment.gamma())),
@@ -26,6 +27,8 @@ struct SessionServices {
     std::unique_ptr<SleepGuard> sleepGuard;
     LoginItem loginItem;
     std::unique_ptr<MacUpdater> updater = std::make_unique<MacUpdaterStandIn>();
+    // Before reachability, which reads it.
+    std::unique_ptr<RouterPort> routerPort = std::make_unique<RouterPortStandIn>();
     std::unique_ptr<Reachability> reachability = std::make_unique<ReachabilityStandIn>();
 };
 

@@ -282,6 +282,11 @@ std::unique_ptr<Reachability> StreamingSession::makeConnectRegistration() {
     return std::make_unique<ConnectRegistration>(ConnectRegistration::Collaborators{
         .actor = environment_.mainActor(),
         .defaults = defaults_,
+        .interfaces = environment_.interfaces(),
+        .watchNetwork = [this](
+                            Platform::NetworkChanges::Handler onChange,
+                            std::string* whyNot) { return environment_.networkChanges(std::move(onChange), whyNot); },
+        .routerPort = *services_.routerPort,
         .identity = [this] { return identity_ ? &*identity_ : nullptr; },
         .pairedKeys =
             [this] {

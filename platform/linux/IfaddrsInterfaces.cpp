@@ -1,5 +1,7 @@
 #include "platform/linux/IfaddrsInterfaces.h"
 
+#include "platform/linux/RtnetlinkLinks.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -8,8 +10,9 @@
 #include <netpacket/packet.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
-#include <fstream>
+#include <map>
 #include <utility>
 
 namespace Platform {
@@ -39,25 +42,26 @@ Interfaces::Interface& entryFor(std::vector<Interfaces::Interface>& interfaces, 
 
 } // namespace
 
-IfaddrsInterfaces::IfaddrsInterfaces(std::filesystem::path netClass) : netClass_(std::move(netClass)) {}
-
-Interfaces::Kind IfaddrsInterfaces::kindOf(const std::filesystem::path& netClass, const std::string& name,
-                                           unsigned flags) {
+Interfaces::Kind IfaddrsInterfaces::kindOf(unsigned type, std::string_view linkKind, unsigned flags, bool wireless) {
     if (flags & IFF_LOOPBACK) return Kind::loopback;
-    std::error_code error;
-    const std::filesystem::path folder = netClass / name;
-    if (std::filesystem::exists(folder / "wireless", error)) return Kind::wireless;
-    std::ifstream typeFile(folder / "type");
-    int type = -1;
-    typeFile >> type;
-    // Bridges, tunnels and virtual pairs are Ethernet links too, but no device stands behind them.
-    if (type == ARPHRD_ETHER && std::filesystem::exists(folder / "device", error)) return Kind::wired;
+    if (wireless) return Kind::wireless;
+    constexpr std::array tunnelTypes{ARPHRD_NONE, ARPHRD_PPP, ARPHRD_TUNNEL, ARPHRD_TUNNEL6, ARPHRD_SIT, ARPHRD_IPGRE};
+    if ((flags & IFF_POINTOPOINT) || std::find(tunnelTypes.begin(), tunnelTypes.end(), type) != tunnelTypes.end()) {
+        return Kind::tunnel;
+    }
+    // A card's own link has no driver kind; a container reaches its network through a virtual
+    // cable. Bridges, taps (kind "tun") and overlay links stand for no network of their own.
+    constexpr std::array<std::string_view, 6> uplinkKinds{"", "veth", "macvlan", "ipvlan", "vlan", "bond"};
+    if (type == ARPHRD_ETHER && std::find(uplinkKinds.begin(), uplinkKinds.end(), linkKind) != uplinkKinds.end()) {
+        return Kind::wired;
+    }
     return Kind::other;
 }
 
 std::vector<Interfaces::Interface> IfaddrsInterfaces::list() const {
     ifaddrs* first = nullptr;
     if (::getifaddrs(&first) != 0) return {};
+    const std::map<std::string, RtnetlinkLinks::Link> links = RtnetlinkLinks::read();
     std::vector<Interface> interfaces;
     for (const ifaddrs* item = first; item; item = item->ifa_next) {
         if (!item->ifa_name) continue;
@@ -65,7 +69,10 @@ std::vector<Interfaces::Interface> IfaddrsInterfaces::list() const {
         entry.isUp = (item->ifa_flags & IFF_UP) != 0;
         entry.isRunning = (item->ifa_flags & IFF_RUNNING) != 0;
         entry.canBroadcast = (item->ifa_flags & IFF_BROADCAST) != 0;
-        entry.kind = kindOf(netClass_, entry.name, item->ifa_flags);
+        const auto described = links.find(entry.name);
+        entry.kind = described == links.end() ? kindOf(ARPHRD_VOID, "", item->ifa_flags, false)
+                                              : kindOf(described->second.type, described->second.kind, item->ifa_flags,
+                                                       described->second.wireless);
         const sockaddr* address = item->ifa_addr;
         if (!address) continue;
         if (address->sa_family == AF_PACKET) {

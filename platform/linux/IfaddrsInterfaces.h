@@ -2,23 +2,19 @@
 
 #include "platform/Interfaces.h"
 
-#include <filesystem>
+#include <string_view>
 
 namespace Platform::Linux {
 
-// The interfaces as getifaddrs lists them, each told wired or wireless by what the kernel shows of
-// it under `netClass` (/sys/class/net): a wireless folder, or an Ethernet link backed by a device.
+// The interfaces of the calling thread's network namespace as getifaddrs lists them, each given
+// its kind by its link type, flags and driver kind as rtnetlink describes them.
 class IfaddrsInterfaces final : public Interfaces {
 public:
-    explicit IfaddrsInterfaces(std::filesystem::path netClass = "/sys/class/net");
-
     std::vector<Interface> list() const override;
 
-    // The kind of the interface `name` with the flags `flags` (IFF_...).
-    static Kind kindOf(const std::filesystem::path& netClass, const std::string& name, unsigned flags);
-
-private:
-    std::filesystem::path netClass_;
+    // The kind of a link of type `type` (ARPHRD_...) with the flags `flags` (IFF_...), made by
+    // the driver kind `linkKind` (empty for a device's own link).
+    static Kind kindOf(unsigned type, std::string_view linkKind, unsigned flags, bool wireless);
 };
 
 } // namespace Platform::Linux

@@ -10,6 +10,7 @@
 #include "platform/Interfaces.h"
 #include "platform/LoginItems.h"
 #include "platform/MachineInfo.h"
+#include "platform/NetworkChanges.h"
 #include "platform/Pasteboard.h"
 #include "platform/PowerAssertion.h"
 #include "platform/ScreenCapture.h"
@@ -69,6 +70,10 @@ std::shared_ptr<Pasteboard> LinuxEnvironment::pasteboard() {
 std::shared_ptr<TransferFiles> LinuxEnvironment::transferFiles() {
     if (!transferFiles_) transferFiles_ = TransferFiles::create();
     return transferFiles_;
+}
+
+std::unique_ptr<NetworkChanges> LinuxEnvironment::networkChanges(std::function<void()> onChange, std::string* whyNot) {
+    return NetworkChanges::create(std::move(onChange), whyNot);
 }
 
 } // namespace Linux

@@ -42,6 +42,7 @@ public:
     MachineInfo& machineInfo() override { return *machineInfo_; }
     Interfaces& interfaces() override { return *interfaces_; }
     Workspace& workspace() override { return *workspace_; }
+    std::unique_ptr<NetworkChanges> networkChanges(std::function<void()> onChange, std::string* whyNot) override;
 
     void releaseFreedMemory() override { allocator_->releaseFreed(); }
 

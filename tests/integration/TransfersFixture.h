@@ -151,6 +151,10 @@ public:
     Platform::MachineInfo& machineInfo() override { return fake.machineInfo(); }
     Platform::Interfaces& interfaces() override { return fake.interfaces(); }
     Platform::Workspace& workspace() override { return fake.workspace(); }
+    std::unique_ptr<Platform::NetworkChanges> networkChanges(std::function<void()> onChange,
+                                                             std::string* whyNot) override {
+        return fake.networkChanges(std::move(onChange), whyNot);
+    }
     void releaseFreedMemory() override { fake.releaseFreedMemory(); }
 
     Testing::FakeEnvironment fake;

@@ -7,6 +7,7 @@
 #include "tests/support/FakeInterfaces.h"
 #include "tests/support/FakeLoginItems.h"
 #include "tests/support/FakeMachineInfo.h"
+#include "tests/support/FakeNetworkChanges.h"
 #include "tests/support/FakePowerAssertion.h"
 #include "tests/support/FakeServiceAdvertiser.h"
 #include "tests/support/FakeWorkspace.h"
@@ -62,6 +63,9 @@ public:
     Platform::MachineInfo& machineInfo() override { return machine; }
     Platform::Interfaces& interfaces() override { return network; }
     Platform::Workspace& workspace() override { return desktopWorkspace; }
+    std::unique_ptr<Platform::NetworkChanges> networkChanges(std::function<void()> onChange, std::string*) override {
+        return networkWatch.watch(std::move(onChange));
+    }
     void releaseFreedMemory() override { ++memoryReleases; }
 
     // The screen captures made so far that their owners still hold, newest last.
@@ -85,6 +89,7 @@ public:
     FakeLoginItems logins;
     FakeMachineInfo machine;
     FakeInterfaces network;
+    FakeNetworkChanges networkWatch;
     FakeWorkspace desktopWorkspace;
     std::atomic<int> memoryReleases{0};
 
