@@ -14,20 +14,16 @@
 #include "bench/Measures.h"
 #include "bench/MovingDesktop.h"
 #include "net/channel/DeviceIdentity.h"
-#include "net/channel/TlsByteStream.h"
-#include "net/relay/ConnectRoute.h"
 #include "net/relay/MeetingIdentity.h"
 #include "net/relay/RelayAnswer.h"
 #include "net/relay/RelayControlClient.h"
+#include "tests/support/RelayedChannel.h"
 #include "tests/support/TestRelay.h"
 
 #include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
 
 #include <chrono>
-#include <future>
-#include <memory>
-#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -45,20 +41,9 @@ tcp::acceptor listening() {
 
 // The device's media channel through the relay to the Mac that registered `meetingID`.
 Bench::LoopbackChannels::Dial throughRelay(const TessaloyNet::RelayEndpoint& relay, const Bytes& meetingID) {
-    return [relay, meetingID](const tcp::endpoint&, const TessaloyNet::TlsParameters& parameters) {
-        auto dialled = std::make_shared<std::promise<tcp::socket>>();
-        auto joined = dialled->get_future();
-        TessaloyNet::ConnectRoute::open(
-            relay, meetingID, ConnectChannel::media, [dialled](std::error_code error, tcp::socket socket) {
-                if (!error) return dialled->set_value(std::move(socket));
-                dialled->set_exception(
-                    std::make_exception_ptr(std::runtime_error("the relay refused: " + error.message())));
-            });
-        if (joined.wait_for(10s) != std::future_status::ready) throw std::runtime_error("the relay did not answer");
-        auto socket = std::make_shared<tcp::socket>(joined.get());
-        return TessaloyNet::TlsPacketChannel::over([socket, parameters](TessaloyBase::SerialQueue& queue) {
-            return std::make_unique<TessaloyNet::TlsByteStream>(queue.executor(), std::move(*socket), parameters);
-        });
+    return [route = TessaloyNet::RelayRoute{relay, meetingID}](const tcp::endpoint&,
+                                                               const TessaloyNet::TlsParameters& parameters) {
+        return Testing::relayedChannel(route, ConnectChannel::media, parameters);
     };
 }
 

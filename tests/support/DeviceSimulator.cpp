@@ -4,11 +4,10 @@
 #include "core/Encoding.h"
 #include "net/channel/LANTransport.h"
 #include "net/channel/PairingLink.h"
-#include "net/channel/TlsByteStream.h"
 #include "net/relay/CandidateAddress.h"
-#include "net/relay/ConnectRoute.h"
 #include "net/relay/DirectProbe.h"
 #include "net/relay/RelayLookup.h"
+#include "tests/support/RelayedChannel.h"
 
 #include <asio/connect.hpp>
 #include <asio/ssl/stream.hpp>
@@ -29,21 +28,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// How long the device waits for the relay and for a channel to be ready.
+// How long the device waits for a channel to be ready.
 constexpr std::chrono::milliseconds patience = 20s;
 // The device's time-out for the relay's lookup answer and for racing the candidates.
 constexpr TessaloyNet::RelayTimer::Duration lookupTimeout{5.0};
-
-// Waits up to `patience` for `future`, running `meanwhile` between short looks.
-template <typename T>
-bool arrives(std::future<T>& future, const DeviceMediaReceiver::Meanwhile& meanwhile) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (future.wait_for(meanwhile ? 5ms : patience) != std::future_status::ready) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        if (meanwhile) meanwhile();
-    }
-    return true;
-}
 
 } // namespace
 
@@ -178,23 +166,7 @@ std::optional<std::string> DeviceSimulator::connect(const TessaloyNet::RelayRout
     receiver_ = std::make_shared<DeviceMediaReceiver>();
     const TlsParameters parameters = trustedParameters();
     const auto relayed = [&](TessaloyConnectWire::ConnectChannel channel, Role role) {
-        auto dialled = std::make_shared<std::promise<asio::ip::tcp::socket>>();
-        auto socket = dialled->get_future();
-        TessaloyNet::ConnectRoute::open(
-            route.relay, route.meetingID, channel, [dialled](std::error_code error, asio::ip::tcp::socket joined) {
-                if (!error) return dialled->set_value(std::move(joined));
-                dialled->set_exception(
-                    std::make_exception_ptr(std::runtime_error("the relay refused: " + error.message())));
-            });
-        if (!arrives(socket, meanwhile)) throw std::runtime_error("the relay did not answer");
-        auto joined = std::make_shared<asio::ip::tcp::socket>(socket.get());
-        return attach(TlsPacketChannel::over(
-                          [joined, parameters](TessaloyBase::SerialQueue& queue) {
-                              return std::make_unique<TessaloyNet::TlsByteStream>(queue.executor(), std::move(*joined),
-                                                                                  parameters);
-                          },
-                          channelOptions_),
-                      role, meanwhile);
+        return attach(relayedChannel(route, channel, parameters, channelOptions_, meanwhile), role, meanwhile);
     };
     media_ = relayed(TessaloyConnectWire::ConnectChannel::media, Role::media);
     control_ = relayed(TessaloyConnectWire::ConnectChannel::control, Role::control);
