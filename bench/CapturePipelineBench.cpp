@@ -17,23 +17,13 @@
 // Then the screen stops changing: static_frames counts the frames sent after the last change (one
 // refinement frame is expected), static_refinements those marked as refinements.
 #include "app/capture/CaptureEncodingOutput.h"
-#include "base/MainActor.h"
 #include "base/SerialQueue.h"
-#include "bench/LiveVideoSettings.h"
 #include "bench/Measures.h"
-#include "bench/QueueActor.h"
+#include "bench/MovingDesktop.h"
 #include "core/ByteReader.h"
-#include "core/VideoFrame.h"
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "net/channel/PacketChannel.h"
-#include "net/send/VideoSendQueue.h"
-#include "net/send/VideoSender.h"
-#include "platform/Displays.h"
-#include "platform/ScreenCapture.h"
-#include "tests/support/MovingPicture.h"
-#include "tests/support/X11TestDesktop.h"
-#include "tests/support/XvfbServer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -65,6 +55,9 @@ using TessaloyCore::WirePacket;
 // What reaches the media channel: each video frame timed against the start of its grab.
 class TimingChannel final : public TessaloyNet::PacketChannel {
 public:
+    // Pulls already queued run on this object.
+    ~TimingChannel() override { drain(); }
+
     TessaloyBase::SerialQueue& queue() override { return queue_; }
     void setEvents(Events) override {}
     void setPacketSource(PacketSource source) override {
@@ -150,68 +143,40 @@ struct FrameTimes {
 };
 
 void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) {
-    const Testing::XvfbServer screen({.width = width, .height = height, .disabledExtensions = {}});
-    Testing::X11TestDesktop desktop(screen.displayName());
-    Testing::MovingPicture picture(desktop.connection(), width, height, Testing::MovingPicture::Pattern::gradient);
-    Bench::QueueActor actor;
-    TessaloyBase::SerialQueue captureQueue("dev.tessaloy.capture");
-    const auto displays = Platform::Displays::create(screen.displayName())->list();
-    std::shared_ptr<Platform::ScreenCapture> stream =
-        Platform::ScreenCapture::create(captureQueue, screen.displayName());
-
+    Bench::MovingDesktop desktop(width, height);
     auto channel = std::make_shared<TimingChannel>();
-    auto sendQueue = std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
-    auto sender = std::make_shared<TessaloyNet::VideoSender>(channel, sendQueue);
-    sender->attach();
-
-    const TessaloyMedia::VideoEncoder::Settings settings = Bench::liveVideoSettings(codec, width, height);
-    auto output = std::make_shared<Plovander::CaptureEncodingOutput>(
-        captureQueue, actor, settings, sender, std::nullopt, stream, 1, Plovander::CaptureEncodingOutput::Events{});
-    state.SetLabel(output->backendDescription());
-
     FrameTimes times;
     TessaloyMedia::FramePool pool(width, height, AV_PIX_FMT_YUV420P, 1);
     TessaloyMedia::FrameConverter converter;
-    stream->start(
-        {.displayID = displays.front().displayID, .framesPerSecond = 60, .showsCursor = true},
-        {.onFrame =
-             [&](const TessaloyBase::FrameView& frame) {
-                 const auto handedOver = Clock::now();
-                 if (!times.firstGrab) {
-                     times.firstGrab = frame.captureTime;
-                     channel->setFirstGrab(frame.captureTime);
-                 }
-                 output->take(frame);
-                 const auto encoded = Clock::now();
-                 // Once the channel has pulled the packets, so the extra work delays no hand-off.
-                 channel->drain();
-                 const double cpuBefore = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-                 const auto converting = Clock::now();
-                 converter.convert(frame, pool.acquire());
-                 const std::chrono::duration<double> conversion = Clock::now() - converting;
-                 times.extraCpu += Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
-                 times.capture.push_back(std::chrono::duration<double>(handedOver - frame.captureTime).count());
-                 times.convert.push_back(conversion.count());
-                 times.encode.push_back(std::chrono::duration<double>(encoded - handedOver).count() -
-                                        conversion.count());
-             },
-         .onStopped = {},
-         .onNote = {}});
-    output->begin();
+    Bench::DesktopEncoding encoding(desktop, codec, channel);
+    state.SetLabel(encoding.output->backendDescription());
+    TessaloyBase::SerialQueue& captureQueue = encoding.captureQueue;
+
+    encoding.start([&](const TessaloyBase::FrameView& frame) {
+        const auto handedOver = Clock::now();
+        if (!times.firstGrab) {
+            times.firstGrab = frame.captureTime;
+            channel->setFirstGrab(frame.captureTime);
+        }
+        encoding.output->take(frame);
+        const auto encoded = Clock::now();
+        // Once the channel has pulled the packets, so the extra work delays no hand-off.
+        channel->drain();
+        const double cpuBefore = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        const auto converting = Clock::now();
+        converter.convert(frame, pool.acquire());
+        const std::chrono::duration<double> conversion = Clock::now() - converting;
+        times.extraCpu += Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
+        times.capture.push_back(std::chrono::duration<double>(handedOver - frame.captureTime).count());
+        times.convert.push_back(conversion.count());
+        times.encode.push_back(std::chrono::duration<double>(encoded - handedOver).count() - conversion.count());
+    });
 
     const int frames = codec == VideoCodec::hevc ? 150 : 300;
-    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 30));
     double drawingCpu = 0;
     const double processCpuStart = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     for (auto _ : state) {
-        auto next = Clock::now();
-        for (int step = 1; step <= frames; ++step) {
-            const double before = Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-            picture.step();
-            drawingCpu += Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
-            next += interval;
-            std::this_thread::sleep_until(next);
-        }
+        drawingCpu += desktop.play(frames, 30);
         // The last frames through the encoder, then a still screen for three refinement delays.
         const auto lastChange = Clock::now();
         std::this_thread::sleep_for(200ms);
@@ -246,9 +211,6 @@ void pipeline(benchmark::State& state, VideoCodec codec, int width, int height) 
             state.SkipWithError("a still screen did not send exactly one refinement frame");
         }
     }
-    stream->stop();
-    captureQueue.sync([&] { output->finish(); });
-    channel->drain();
 }
 
 } // namespace

@@ -6,10 +6,40 @@
 #include "net/reach/DirectCandidates.h"
 #include "net/relay/MeetingIdentity.h"
 
+#include <asio/post.hpp>
+
+#include <atomic>
+
 namespace Plovander {
 
 using TessaloyNet::RelayControlClient;
 using TessaloyNet::RelayEndpoint;
+
+namespace {
+
+// The client's back-off, keep-alive and connect time-out on the main actor's clock, like every
+// other delay of the controller, so tests move them in virtual time. The work itself still runs on
+// the client's queue.
+class MainActorRelayTimer final : public TessaloyNet::RelayTimer {
+public:
+    explicit MainActorRelayTimer(TessaloyBase::MainActor& actor) : actor_(actor) {}
+
+    TessaloyBase::ScheduledCall after(TessaloyBase::SerialQueue& queue, Duration delay,
+                                      std::function<void()> work) override {
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        (void)actor_.after(delay, [cancelled, executor = queue.executor(), work = std::move(work)] {
+            asio::post(executor, [cancelled, work] {
+                if (!cancelled->load()) work();
+            });
+        });
+        return TessaloyBase::ScheduledCall(std::move(cancelled));
+    }
+
+private:
+    TessaloyBase::MainActor& actor_;
+};
+
+} // namespace
 
 ConnectRegistration::~ConnectRegistration() { dropClient(); }
 
@@ -70,7 +100,7 @@ void ConnectRegistration::updateConnectRegistration() {
     }
     if (client_) return client_->update(std::move(meetingIDs));
     try {
-        client_ = RelayControlClient::create(*endpoint);
+        client_ = RelayControlClient::create(*endpoint, std::make_shared<MainActorRelayTimer>(c_.actor));
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("relay: could not start: ") + error.what(); });
         return;

@@ -22,7 +22,8 @@ class TlsByteStream final : public ByteStream {
 public:
     using Executor = TessaloyBase::SerialQueue::Executor;
 
-    // Server side, over an accepted connection (which moves onto `executor`).
+    // Over a connection already made (accepted, or joined through a relay), which moves onto
+    // `executor`; the parameters tell the side.
     TlsByteStream(const Executor& executor, asio::ip::tcp::socket accepted, TlsParameters parameters);
     // Client side: connects to `endpoint` as the first step of the handshake.
     TlsByteStream(const Executor& executor, asio::ip::tcp::endpoint endpoint, TlsParameters parameters);

@@ -284,14 +284,16 @@ void RelayControlClient::fail(const std::shared_ptr<Connection>& connection, con
     if (connection != connection_) return;
     dropConnection();
     pingTimer_.cancel();
+    if (running_) {
+        ++failures_;
+        const double delay = std::min(std::pow(2.0, std::min(failures_, 6)), 60.0);
+        // Scheduled before the report, so whoever hears of the failure finds the retry pending. It
+        // stays pending across stop(): connect() then does nothing.
+        (void)timer_->after(queue_, RelayTimer::Duration(delay), [weak = weak_from_this()] {
+            if (auto client = weak.lock()) client->connect();
+        });
+    }
     report(State::offline(reason));
-    if (!running_) return;
-    ++failures_;
-    const double delay = std::min(std::pow(2.0, std::min(failures_, 6)), 60.0);
-    // Stays pending across stop(): connect() then does nothing.
-    (void)timer_->after(queue_, RelayTimer::Duration(delay), [weak = weak_from_this()] {
-        if (auto client = weak.lock()) client->connect();
-    });
 }
 
 } // namespace TessaloyNet

@@ -4,11 +4,16 @@
 #include "core/Encoding.h"
 #include "net/channel/LANTransport.h"
 #include "net/channel/PairingLink.h"
+#include "net/relay/CandidateAddress.h"
+#include "net/relay/DirectProbe.h"
+#include "net/relay/RelayLookup.h"
+#include "tests/support/RelayedChannel.h"
 
 #include <asio/connect.hpp>
 #include <asio/ssl/stream.hpp>
 #include <asio/write.hpp>
 
+#include <future>
 #include <stdexcept>
 
 namespace Testing {
@@ -19,6 +24,16 @@ using TessaloyCore::WirePacket;
 using TessaloyNet::LANTransport;
 using TessaloyNet::TlsPacketChannel;
 using TessaloyNet::TlsParameters;
+using namespace std::chrono_literals;
+
+namespace {
+
+// How long the device waits for a channel to be ready.
+constexpr std::chrono::milliseconds patience = 20s;
+// The device's time-out for the relay's lookup answer and for racing the candidates.
+constexpr TessaloyNet::RelayTimer::Duration lookupTimeout{5.0};
+
+} // namespace
 
 std::optional<std::string> DeviceSimulator::Connection::waitForClose() {
     log.waitForClose();
@@ -55,8 +70,14 @@ TlsParameters DeviceSimulator::trustedParameters() const {
 
 std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::open(const Endpoint& mac, const TlsParameters& parameters,
                                                                    std::optional<Role> role) {
+    return attach(TlsPacketChannel::connecting(mac, parameters, channelOptions_), role);
+}
+
+std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::attach(std::shared_ptr<TlsPacketChannel> channel,
+                                                                     std::optional<Role> role,
+                                                                     const DeviceMediaReceiver::Meanwhile& meanwhile) {
     auto connection = std::make_shared<Connection>();
-    connection->channel = TlsPacketChannel::connecting(mac, parameters, channelOptions_);
+    connection->channel = std::move(channel);
     auto events = connection->log.events();
     // Decoded before it is logged: a test that saw a packet in the log finds it decoded.
     events.packet = [record = std::move(events.packet), receiver = receiver_](WirePacket packet) {
@@ -66,7 +87,15 @@ std::shared_ptr<DeviceSimulator::Connection> DeviceSimulator::open(const Endpoin
     connection->channel->setEvents(std::move(events));
     if (role) connection->channel->sendDirect(role->packet());
     connection->channel->start();
-    connection->log.waitUntil([&] { return connection->log.ready > 0 || connection->log.closedCount > 0; });
+    auto& log = connection->log;
+    const auto settled = [&] { return log.ready > 0 || log.closedCount > 0; };
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (std::unique_lock guard(log.lock); !log.changed.wait_for(guard, meanwhile ? 5ms : patience, settled) &&
+                                           std::chrono::steady_clock::now() < deadline;) {
+        guard.unlock();
+        if (meanwhile) meanwhile();
+        guard.lock();
+    }
     return connection;
 }
 
@@ -111,6 +140,38 @@ std::optional<TessaloyNet::PairingExchange> DeviceSimulator::awaitMacExchange(st
 }
 
 void DeviceSimulator::connect(const Endpoint& mac) { openBoth(mac, trustedParameters()); }
+
+std::optional<std::string> DeviceSimulator::connect(const TessaloyNet::RelayRoute& route,
+                                                    const DeviceMediaReceiver::Meanwhile& meanwhile) {
+    auto looked = std::make_shared<std::promise<std::vector<std::string>>>();
+    auto candidates = looked->get_future();
+    TessaloyNet::RelayLookup::candidates(route.relay, route.meetingID, lookupTimeout,
+                                         [looked](std::vector<std::string> found, std::exception_ptr error) {
+                                             if (error) return looked->set_exception(error);
+                                             looked->set_value(std::move(found));
+                                         });
+    if (!arrives(candidates, meanwhile)) throw std::runtime_error("the relay lookup did not end");
+    auto raced = std::make_shared<std::promise<std::optional<std::string>>>();
+    auto reached = raced->get_future();
+    TessaloyNet::DirectProbe::firstReachable(candidates.get(), lookupTimeout, [raced](std::optional<std::string> text) {
+        raced->set_value(std::move(text));
+    });
+    if (!arrives(reached, meanwhile)) throw std::runtime_error("the direct probe did not end");
+    if (auto direct = reached.get()) {
+        connect(*TessaloyNet::candidateEndpoint(*direct));
+        return direct;
+    }
+
+    disconnect();
+    receiver_ = std::make_shared<DeviceMediaReceiver>();
+    const TlsParameters parameters = trustedParameters();
+    const auto relayed = [&](TessaloyConnectWire::ConnectChannel channel, Role role) {
+        return attach(relayedChannel(route, channel, parameters, channelOptions_, meanwhile), role, meanwhile);
+    };
+    media_ = relayed(TessaloyConnectWire::ConnectChannel::media, Role::media);
+    control_ = relayed(TessaloyConnectWire::ConnectChannel::control, Role::control);
+    return std::nullopt;
+}
 
 DeviceSimulator::Connection* DeviceSimulator::channel(Role role) {
     return role == Role::media ? media_.get() : control_.get();

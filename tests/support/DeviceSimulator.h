@@ -9,6 +9,7 @@
 #include "net/channel/PairingKeys.h"
 #include "net/channel/TlsPacketChannel.h"
 #include "net/channel/TlsParameters.h"
+#include "net/relay/RelayRoute.h"
 #include "tests/support/ChannelRecorder.h"
 #include "tests/support/DeviceMediaReceiver.h"
 
@@ -82,6 +83,12 @@ public:
 
     // Trusted mode with the kept Mac key: media channel, then control channel.
     void connect(const Endpoint& mac);
+    // Trusted mode away from home: asks the relay for the Mac's direct candidates and races them;
+    // when none answers, opens both channels through the relay. Returns the candidate it reached
+    // directly, if any. Throws std::runtime_error when the lookup or a relayed channel fails.
+    // `meanwhile` runs while it waits: the Mac answers a relayed call on its main actor.
+    std::optional<std::string> connect(const TessaloyNet::RelayRoute& route,
+                                       const DeviceMediaReceiver::Meanwhile& meanwhile);
 
     // The channel of that role from the last pair() or connect(); nullptr before.
     Connection* channel(Role role);
@@ -112,6 +119,10 @@ public:
         const Endpoint& mac, const std::optional<asio::ip::address>& from = std::nullopt);
 
 private:
+    // Records and decodes what `channel` delivers, declares `role` first (when given), starts it and
+    // waits until it is ready or closed.
+    std::shared_ptr<Connection> attach(std::shared_ptr<TessaloyNet::TlsPacketChannel> channel, std::optional<Role> role,
+                                       const DeviceMediaReceiver::Meanwhile& meanwhile = {});
     const TessaloyNet::PairingKeys& keysFor(const TessaloyNet::PairingCode& code, TessaloyCore::ByteView salt);
     void openBoth(const Endpoint& mac, const TessaloyNet::TlsParameters& parameters);
 

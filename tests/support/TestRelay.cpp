@@ -119,6 +119,10 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
     void accept() {
         acceptor.async_accept([self = shared_from_this()](std::error_code error, tcp::socket socket) {
             if (error) return;
+            // Spliced bytes go on at once: Nagle's wait for an acknowledgement, against the peer's
+            // delayed one, would hold the end of a video frame for tens of milliseconds.
+            std::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
             self->sort(std::make_shared<tcp::socket>(std::move(socket)));
             self->accept();
         });

@@ -69,10 +69,11 @@ TEST_F(ConnectRegistrationTest, RegistersThePairedDevicesAndShowsTheRelaysState)
     EXPECT_EQ(registered->meetingIDs,
               std::vector<Bytes>{TessaloyNet::MeetingIdentity::meetingID(identity, device.publicKey())});
 
-    // The relay restarts: offline, then on again after the back-off.
+    // The relay restarts: offline, then on again once the first back-off has passed.
     relay.stop();
     ASSERT_TRUE(shows("Offline, retrying"));
     relay.start();
+    actor.advance(std::chrono::seconds(2));
     ASSERT_TRUE(shows("On"));
     registration->updateConnectRegistration();
     EXPECT_TRUE(relay.waitUntil([](const auto& seen) { return registrations(seen) == 3; }));

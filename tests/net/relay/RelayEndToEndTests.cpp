@@ -1,17 +1,14 @@
 #include "core/ChannelRole.h"
 #include "net/channel/LANTransport.h"
-#include "net/channel/TlsByteStream.h"
 #include "net/channel/TlsPacketChannel.h"
-#include "net/relay/ConnectRoute.h"
 #include "net/relay/MeetingIdentity.h"
 #include "net/relay/RelayAnswer.h"
 #include "net/relay/RelayControlClient.h"
 #include "tests/net/channel/ListenerHarness.h"
+#include "tests/support/RelayedChannel.h"
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
-
-#include <future>
 
 namespace {
 
@@ -44,20 +41,9 @@ TEST(RelayEndToEnd, APairedDeviceIsAdmittedThroughTheRelay) {
 
     const TlsParameters parameters = LANTransport::trustedClientParameters(phone, "Phone", harness.mac.publicKey());
     std::vector<std::shared_ptr<TlsPacketChannel>> channels;
+    const RelayRoute route{relay.endpoint(), MeetingIdentity::meetingID(phone, harness.mac.publicKey())};
     for (const ConnectChannel channel : {ConnectChannel::media, ConnectChannel::control}) {
-        std::promise<std::pair<std::error_code, tcp::socket>> dialled;
-        ConnectRoute::open(relay.endpoint(), MeetingIdentity::meetingID(phone, harness.mac.publicKey()), channel,
-                           [&](std::error_code error, tcp::socket socket) {
-                               dialled.set_value({error, std::move(socket)});
-                           });
-        auto future = dialled.get_future();
-        ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        auto [error, socket] = future.get();
-        ASSERT_FALSE(error) << error.message();
-        auto shared = std::make_shared<tcp::socket>(std::move(socket));
-        auto device = TlsPacketChannel::over([shared, parameters](TessaloyBase::SerialQueue& queue) {
-            return std::make_unique<TlsByteStream>(queue.executor(), std::move(*shared), parameters);
-        });
+        const auto device = Testing::relayedChannel(route, channel, parameters);
         device->start();
         device->sendDirect(TessaloyCore::ChannelRole(channel == ConnectChannel::media
                                                          ? TessaloyCore::ChannelRole::media

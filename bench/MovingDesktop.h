@@ -1,0 +1,111 @@
+#pragma once
+
+#include "app/capture/CaptureEncodingOutput.h"
+#include "base/FrameView.h"
+#include "base/SerialQueue.h"
+#include "bench/LiveVideoSettings.h"
+#include "bench/Measures.h"
+#include "bench/QueueActor.h"
+#include "core/VideoCodec.h"
+#include "net/channel/PacketChannel.h"
+#include "net/send/VideoSendQueue.h"
+#include "net/send/VideoSender.h"
+#include "platform/Displays.h"
+#include "platform/ScreenCapture.h"
+#include "tests/support/MovingPicture.h"
+#include "tests/support/X11TestDesktop.h"
+#include "tests/support/XvfbServer.h"
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace Bench {
+
+// A private Xvfb whose whole screen moves on at every step: a scrolling diagonal gradient, as video
+// does.
+class MovingDesktop {
+public:
+    MovingDesktop(int width, int height)
+        : width(width),
+          height(height),
+          screen_({.width = width, .height = height, .disabledExtensions = {}}),
+          desktop_(screen_.displayName()),
+          picture_(desktop_.connection(), width, height, Testing::MovingPicture::Pattern::gradient) {}
+
+    const std::string& displayName() const { return screen_.displayName(); }
+
+    // Moves the picture `steps` times, `perSecond` steps a second on the real clock; returns the CPU
+    // time this thread spent drawing.
+    double play(int steps, double perSecond) {
+        const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(1.0 / perSecond));
+        double drawing = 0;
+        auto next = std::chrono::steady_clock::now();
+        for (int step = 0; step < steps; ++step) {
+            const double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            picture_.step();
+            drawing += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
+            next += interval;
+            std::this_thread::sleep_until(next);
+        }
+        return drawing;
+    }
+
+    const int width;
+    const int height;
+
+private:
+    Testing::XvfbServer screen_;
+    Testing::X11TestDesktop desktop_;
+    Testing::MovingPicture picture_;
+};
+
+// What a session does with that screen for one media channel: X11ScreenCapture of its display at
+// 60 fps, CaptureEncodingOutput with the live settings, and a VideoSender on `channel`. Capture
+// stops, and the encoder finishes, on destruction.
+class DesktopEncoding {
+public:
+    DesktopEncoding(const MovingDesktop& desktop, TessaloyCore::VideoCodec codec,
+                    std::shared_ptr<TessaloyNet::PacketChannel> channel)
+        : stream(Platform::ScreenCapture::create(captureQueue, desktop.displayName())),
+          sendQueue(std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608)),
+          sender(std::make_shared<TessaloyNet::VideoSender>(std::move(channel), sendQueue)),
+          output(std::make_shared<Plovander::CaptureEncodingOutput>(
+              captureQueue, actor, liveVideoSettings(codec, desktop.width, desktop.height), sender, std::nullopt,
+              stream, 1, Plovander::CaptureEncodingOutput::Events{})),
+          displayID_(Platform::Displays::create(desktop.displayName())->list().front().displayID) {
+        sender->attach();
+    }
+    ~DesktopEncoding() {
+        stream->stop();
+        captureQueue.sync([&] { output->finish(); });
+        sender->stop();
+    }
+    DesktopEncoding(const DesktopEncoding&) = delete;
+    DesktopEncoding& operator=(const DesktopEncoding&) = delete;
+
+    // Starts capturing; `onFrame` runs on the capture queue for each grab and hands the picture to
+    // `output->take`.
+    void start(std::function<void(const TessaloyBase::FrameView&)> onFrame) {
+        stream->start({.displayID = displayID_, .framesPerSecond = 60, .showsCursor = true},
+                      {.onFrame = std::move(onFrame), .onStopped = {}, .onNote = {}});
+        output->begin();
+    }
+
+    QueueActor actor;
+    TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
+    const std::shared_ptr<Platform::ScreenCapture> stream;
+    const std::shared_ptr<TessaloyNet::VideoSendQueue> sendQueue;
+    const std::shared_ptr<TessaloyNet::VideoSender> sender;
+    const std::shared_ptr<Plovander::CaptureEncodingOutput> output;
+
+private:
+    const std::uint32_t displayID_;
+};
+
+} // namespace Bench
