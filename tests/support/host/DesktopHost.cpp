@@ -5,6 +5,7 @@
 #include "platform/AudioCapture.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
+#include "tests/support/BlockingWork.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -80,6 +81,8 @@ void DesktopHost::finish() {
     if (probe) until([&] { return !probe->isRunning() && !probe->isBusy(); }, 10s);
     session.reset();
     probe.reset();
+    // Blocking calls still running (an update's staging, a wake check) post to this actor.
+    Testing::finishBlockingWork();
     environment.actor.runUntilIdle();
 }
 
