@@ -12,7 +12,8 @@ namespace Platform {
 // The computer's network interfaces with their addresses, as the system lists them now. Any thread.
 class Interfaces {
 public:
-    enum class Kind { wired, wireless, loopback, other };
+    // `tunnel`: a point-to-point or tunnel link (WireGuard, tun, PPP, IPsec): where a VPN arrives.
+    enum class Kind { wired, wireless, loopback, tunnel, other };
     using HardwareAddress = std::array<std::uint8_t, 6>;
 
     struct Address {

@@ -44,12 +44,16 @@ IfaddrsInterfaces::IfaddrsInterfaces(std::filesystem::path netClass) : netClass_
 Interfaces::Kind IfaddrsInterfaces::kindOf(const std::filesystem::path& netClass, const std::string& name,
                                            unsigned flags) {
     if (flags & IFF_LOOPBACK) return Kind::loopback;
+    if (flags & IFF_POINTOPOINT) return Kind::tunnel;
     std::error_code error;
     const std::filesystem::path folder = netClass / name;
     if (std::filesystem::exists(folder / "wireless", error)) return Kind::wireless;
     std::ifstream typeFile(folder / "type");
     int type = -1;
     typeFile >> type;
+    if (type == ARPHRD_NONE || type == ARPHRD_PPP || type == ARPHRD_TUNNEL || type == ARPHRD_TUNNEL6) {
+        return Kind::tunnel;
+    }
     // Bridges, tunnels and virtual pairs are Ethernet links too, but no device stands behind them.
     if (type == ARPHRD_ETHER && std::filesystem::exists(folder / "device", error)) return Kind::wired;
     return Kind::other;

@@ -46,8 +46,12 @@ TEST(IfaddrsInterfaces, TheKernelsDescriptionTellsWiredFromWireless) {
     const std::vector<Case> cases = {
         {"enp3s0", false, "1", true, IFF_UP, Interfaces::Kind::wired},
         {"wlp2s0", true, "1", true, IFF_UP, Interfaces::Kind::wireless},
-        {"br0", false, "1", false, IFF_UP, Interfaces::Kind::other},     // a bridge: no device behind it
-        {"tun0", false, "65534", true, IFF_UP, Interfaces::Kind::other}, // not Ethernet
+        {"br0", false, "1", false, IFF_UP, Interfaces::Kind::other}, // a bridge: no device behind it
+        {"tun0", false, "65534", false, IFF_UP, Interfaces::Kind::tunnel},
+        {"wg0", false, "65534", false, IFF_UP | IFF_POINTOPOINT | IFF_NOARP, Interfaces::Kind::tunnel},
+        {"ppp0", false, nullptr, false, IFF_UP | IFF_POINTOPOINT, Interfaces::Kind::tunnel}, // flags alone
+        {"vti0", false, "768", false, IFF_UP, Interfaces::Kind::tunnel},
+        {"can0", false, "280", true, IFF_UP, Interfaces::Kind::other}, // neither Ethernet nor IP
         {"lo", false, "772", false, IFF_UP | IFF_LOOPBACK, Interfaces::Kind::loopback},
         {"gone0", false, nullptr, false, IFF_UP, Interfaces::Kind::other},
     };
