@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/services/Reachability.h"
 #include "base/MainActor.h"
 #include "core/Bytes.h"
 #include "net/channel/DeviceIdentity.h"
@@ -20,7 +19,7 @@ namespace Plovander {
 // The relay road: keeps this computer registered with the relay service under the meeting
 // identifiers of its paired devices, answers relayed calls by bridging them to the listener, and
 // shows the registration's state. Main actor only.
-class ConnectRegistration final : public Reachability {
+class ConnectRegistration final {
 public:
     struct Collaborators {
         TessaloyBase::MainActor& actor;
@@ -39,10 +38,12 @@ public:
     };
 
     explicit ConnectRegistration(Collaborators collaborators) : c_(std::move(collaborators)) {}
-    ~ConnectRegistration() override;
+    ~ConnectRegistration();
+    ConnectRegistration(const ConnectRegistration&) = delete;
+    ConnectRegistration& operator=(const ConnectRegistration&) = delete;
 
-    void updateVPNRelay(bool) override {}
-    void updateConnectRegistration() override;
+    // Registers this computer's paired devices with the relay, or withdraws.
+    void updateConnectRegistration();
 
 private:
     void dropClient();
