@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/services/Reachability.h"
 #include "app/services/RouterPort.h"
 #include "base/MainActor.h"
 #include "core/Bytes.h"
@@ -24,7 +23,7 @@ namespace Plovander {
 // identifiers of its paired devices, publishes where the listener can be reached directly (again at
 // each change of the network), answers relayed calls by bridging them to the listener, and shows
 // the registration's state. Main actor only.
-class ConnectRegistration final : public Reachability {
+class ConnectRegistration final {
 public:
     struct Collaborators {
         TessaloyBase::MainActor& actor;
@@ -48,10 +47,12 @@ public:
     };
 
     explicit ConnectRegistration(Collaborators collaborators) : c_(std::move(collaborators)) {}
-    ~ConnectRegistration() override;
+    ~ConnectRegistration();
+    ConnectRegistration(const ConnectRegistration&) = delete;
+    ConnectRegistration& operator=(const ConnectRegistration&) = delete;
 
-    void updateVPNRelay(bool) override {}
-    void updateConnectRegistration() override;
+    // Registers this computer's paired devices with the relay, or withdraws.
+    void updateConnectRegistration();
     // Hands the relay the current candidates: the router's forwarded port first, then this
     // computer's global addresses.
     void publishCandidates();

@@ -15,7 +15,12 @@ bool isLocalNetworkLink(const Platform::Interfaces::Interface& link) {
     return (link.kind == Kind::wired || link.kind == Kind::wireless) && link.isUp && link.isRunning;
 }
 
-bool isLinkLocal(const std::string& address) { return address.starts_with("fe80") || address.starts_with("169.254."); }
+bool isLinkLocal(const std::string& address) {
+    return address.starts_with("fe80") || address.starts_with("FE80") || address.starts_with("169.254.");
+}
+
+// The address without its zone ("fe80::1%wg0").
+std::string withoutZone(const std::string& address) { return address.substr(0, address.find('%')); }
 
 bool isIPv6(std::string_view text) {
     return TessaloyNet::TailscaleAddress::hostPart(text).find(':') != std::string_view::npos;
@@ -58,7 +63,7 @@ std::vector<std::string> tunnelAddresses(const Platform::Interfaces& interfaces)
     for (const auto& link : interfaces.list()) {
         if (link.kind != Kind::tunnel || !link.isUp) continue;
         for (const auto& address : link.addresses) {
-            if (!isLinkLocal(address.text)) addresses.push_back(address.text);
+            if (!isLinkLocal(address.text)) addresses.push_back(withoutZone(address.text));
         }
     }
     return addresses;
@@ -93,7 +98,7 @@ std::vector<std::string> localInterfaceAddresses(const Platform::Interfaces& int
         if (!link.isUp || link.kind == Kind::loopback) continue;
         const std::uint16_t port = link.kind == Kind::tunnel ? vpnRelayPort : listenPort;
         for (const auto& address : link.addresses) {
-            const std::string bare = address.text.substr(0, address.text.find('%'));
+            const std::string bare = withoutZone(address.text);
             if (isLinkLocal(bare) || std::find(seen.begin(), seen.end(), bare) != seen.end()) continue;
             seen.push_back(bare);
             texts.push_back(addressText(bare, port));

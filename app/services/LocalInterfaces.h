@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/SessionMessage.h"
+#include "net/reach/VPNRelay.h"
 #include "platform/Interfaces.h"
 
 #include <cstdint>
@@ -18,9 +19,10 @@ std::vector<TessaloyCore::SessionMessage::WakeTarget> localEthernetInterfaces(co
 std::vector<std::string> directCandidates(const Platform::Interfaces& interfaces, std::uint16_t port);
 
 // Where paired devices on the same VPN reach the listener through this computer's tunnel links.
-inline constexpr std::uint16_t vpnRelayPort = 55802;
+inline constexpr std::uint16_t vpnRelayPort = TessaloyNet::VPNRelay::defaultPort;
 
-// The addresses of the tunnel links that are up, without link-local ones, in the system's order.
+// The addresses of the tunnel links that are up, without link-local ones or zones, in the system's
+// order: where the VPN relay listens.
 std::vector<std::string> tunnelAddresses(const Platform::Interfaces& interfaces);
 
 // "address:port", an IPv6 address in brackets.

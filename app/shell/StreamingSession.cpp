@@ -2,7 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/BlockingCall.h"
-#include "app/services/ConnectRegistration.h"
+#include "app/services/HostReachability.h"
 #include "app/shell/ListenerEventRouter.h"
 #include "app/shell/SessionApproval.h"
 #include "app/shell/SessionCapture.h"
@@ -49,7 +49,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     if (!whyNot.empty()) TraceLog::message([&] { return "pointer shapes unavailable: " + whyNot; });
     transfers_ =
         std::make_unique<HostTransfers>(environment.mainActor(), environment.pasteboard(), environment.transferFiles());
-    services_.reachability = makeConnectRegistration();
+    services_.reachability = makeReachability();
     makeParts(capture);
     startServices();
 
@@ -278,8 +278,8 @@ void StreamingSession::assertOnMainActor() const {
     std::abort();
 }
 
-std::unique_ptr<Reachability> StreamingSession::makeConnectRegistration() {
-    return std::make_unique<ConnectRegistration>(ConnectRegistration::Collaborators{
+std::unique_ptr<Reachability> StreamingSession::makeReachability() {
+    ConnectRegistration::Collaborators registration{
         .actor = environment_.mainActor(),
         .defaults = defaults_,
         .interfaces = environment_.interfaces(),
@@ -313,7 +313,8 @@ std::unique_ptr<Reachability> StreamingSession::makeConnectRegistration() {
                 });
             },
         .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
-    });
+    };
+    return std::make_unique<HostReachability>(std::move(registration), environment_.interfaces(), listenPort_);
 }
 
 void StreamingSession::setUsesConnect(bool on) {

@@ -149,7 +149,7 @@ private:
     QCoro::Task<> loadIdentity();
     void makeParts(CaptureProbe& capture);
     void startServices();
-    std::unique_ptr<Reachability> makeConnectRegistration();
+    std::unique_ptr<Reachability> makeReachability();
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;

@@ -3,6 +3,7 @@
 #include "base/SerialQueue.h"
 #include "connectwire/ConnectChannel.h"
 #include "core/Bytes.h"
+#include "net/relay/LoopbackBridge.h"
 #include "net/relay/RelayEndpoint.h"
 #include "net/relay/RelayRefusal.h"
 #include "net/relay/RelayTimer.h"
@@ -37,14 +38,11 @@ public:
         std::string description() const;
     };
     using FailureHandler = std::function<void(const Failure&)>;
-    // Told the loopback address the bridge bound before connecting to the listener, so the listener
-    // can exempt it from per-host admission.
-    using BridgeSource = std::function<void(const asio::ip::tcp::endpoint&)>;
+    using BridgeSource = LoopbackBridge::BridgeSource;
 
     static constexpr RelayTimer::Duration connectTimeout{10.0};
     // A relay that takes a hello but never replies must not hold the answer forever.
     static constexpr RelayTimer::Duration replyDeadline{60.0};
-    static constexpr std::size_t chunkBytes = 262'144;
 
     // Throws (CryptoError, ConnectWireError) when the hello cannot be sealed; nothing is opened then.
     static std::shared_ptr<RelayAnswer> answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
@@ -55,20 +53,13 @@ public:
     static std::size_t openAnswers();
 
 private:
-    struct Pipe {
-        explicit Pipe(const TessaloyBase::SerialQueue::Executor& executor) : socket(executor) {}
-        asio::ip::tcp::socket socket;
-        TessaloyCore::Bytes space = TessaloyCore::Bytes(chunkBytes);
-    };
-
     RelayAnswer(TessaloyCore::Bytes sealedHello, std::uint16_t localPort, FailureHandler onFailure,
                 BridgeSource bridgeSource, std::shared_ptr<RelayTimer> timer);
 
     void start(const RelayEndpoint& relay);
     void connected();
     void replied(std::size_t count);
-    void openLocal(TessaloyCore::Bytes early);
-    void pump(Pipe& from, Pipe& to);
+    void bridge(TessaloyCore::Bytes early);
     void fail(Failure failure);
     void close();
 
@@ -79,8 +70,9 @@ private:
     BridgeSource bridgeSource_;
     std::shared_ptr<RelayTimer> timer_;
     asio::ip::tcp::resolver resolver_;
-    Pipe relayed_;
-    Pipe local_;
+    asio::ip::tcp::socket relayed_;
+    // The relay's reply byte, and whatever of the device's bytes came with it.
+    TessaloyCore::Bytes reply_ = TessaloyCore::Bytes(LoopbackBridge::chunkBytes);
     TessaloyBase::ScheduledCall deadline_;
     bool closed_ = false;
 };

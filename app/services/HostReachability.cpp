@@ -1,0 +1,43 @@
+#include "app/services/HostReachability.h"
+
+#include "app/services/LocalInterfaces.h"
+
+#include <utility>
+
+namespace Plovander {
+
+HostReachability::HostReachability(ConnectRegistration::Collaborators registration,
+                                   const Platform::Interfaces& interfaces, std::uint16_t listenPort,
+                                   std::shared_ptr<TessaloyNet::RelayTimer> timer)
+    : bridgeSource_(registration.bridgeSource),
+      interfaces_(interfaces),
+      listenPort_(listenPort),
+      timer_(std::move(timer)),
+      registration_(std::move(registration)) {}
+
+HostReachability::~HostReachability() {
+    if (vpnRelay_) vpnRelay_->stop();
+}
+
+void HostReachability::updateVPNRelay(bool wanted) {
+    if (wanted) {
+        if (!vpnRelay_) {
+            const Platform::Interfaces& interfaces = interfaces_;
+            vpnRelay_ = TessaloyNet::VPNRelay::create(
+                TessaloyNet::VPNRelay::defaultPort, listenPort_, [&interfaces] { return tunnelAddresses(interfaces); },
+                timer_);
+        }
+        // The listener may have been replaced since: connections from now on are exempted by the
+        // current one.
+        vpnRelay_->setBridgeSource(bridgeSource_());
+    }
+    if (wanted == vpnRelayRuns_) return;
+    vpnRelayRuns_ = wanted;
+    if (wanted) {
+        vpnRelay_->start();
+    } else {
+        vpnRelay_->stop();
+    }
+}
+
+} // namespace Plovander

@@ -1,0 +1,148 @@
+#include "net/reach/VPNRelay.h"
+
+#include <asio/strand.hpp>
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+namespace TessaloyNet {
+
+using asio::ip::tcp;
+
+std::shared_ptr<VPNRelay> VPNRelay::create(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
+                                           std::shared_ptr<RelayTimer> timer) {
+    return std::shared_ptr<VPNRelay>(new VPNRelay(port, target, std::move(findAddresses), std::move(timer)));
+}
+
+VPNRelay::VPNRelay(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
+                   std::shared_ptr<RelayTimer> timer)
+    : port_(port), target_(target), findAddresses_(std::move(findAddresses)), timer_(std::move(timer)) {}
+
+void VPNRelay::setBridgeSource(LoopbackBridge::BridgeSource bridgeSource) {
+    queue_.async([weak = weak_from_this(), bridgeSource = std::move(bridgeSource)]() mutable {
+        if (const auto self = weak.lock()) self->bridgeSource_ = std::move(bridgeSource);
+    });
+}
+
+void VPNRelay::start() {
+    queue_.async([weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self) return;
+        self->applyAddresses();
+        if (!self->rescanning_) self->scheduleRescan();
+    });
+}
+
+void VPNRelay::stop() {
+    queue_.sync([this] {
+        rescan_.cancel();
+        rescanning_ = false;
+        ++rescanGeneration_;
+        listeners_.clear();
+    });
+}
+
+std::vector<std::string> VPNRelay::listeningAddresses() {
+    // A map's keys come sorted.
+    return queue_.sync([this] {
+        std::vector<std::string> addresses;
+        for (const auto& [address, acceptor] : listeners_) addresses.push_back(address);
+        return addresses;
+    });
+}
+
+void VPNRelay::scheduleRescan() {
+    rescanning_ = true;
+    // A tick already on its way when the relay stopped belongs to no rescan any more.
+    rescan_ = timer_->after(queue_, rescanPeriod, [weak = weak_from_this(), generation = rescanGeneration_] {
+        const auto self = weak.lock();
+        if (!self || generation != self->rescanGeneration_) return;
+        self->applyAddresses();
+        self->scheduleRescan();
+    });
+}
+
+void VPNRelay::applyAddresses() {
+    queue_.assertCurrent();
+    const std::vector<std::string> found = findAddresses_ ? findAddresses_() : std::vector<std::string>();
+    const std::set<std::string> wanted(found.begin(), found.end());
+    std::erase_if(listeners_, [&](const auto& entry) { return !wanted.contains(entry.first); });
+    for (const std::string& address : wanted) {
+        if (listeners_.contains(address)) continue;
+        // An address that cannot be listened on now is tried again at the next rescan.
+        if (auto acceptor = listen(address)) {
+            listeners_.emplace(address, acceptor);
+            acceptNext(address, acceptor);
+        }
+    }
+}
+
+std::shared_ptr<VPNRelay::Acceptor> VPNRelay::listen(const std::string& address) const {
+    std::error_code error;
+    const auto ip = asio::ip::make_address(address, error);
+    if (error) return nullptr;
+    const tcp::endpoint endpoint(ip, port_);
+    auto acceptor = std::make_shared<Acceptor>(queue_.executor());
+    acceptor->open(endpoint.protocol(), error);
+    if (!error) acceptor->set_option(Acceptor::reuse_address(true), error);
+    if (!error) acceptor->bind(endpoint, error);
+    if (!error) acceptor->listen(backlog, error);
+    if (error) return nullptr;
+    return acceptor;
+}
+
+void VPNRelay::acceptNext(const std::string& address, const std::shared_ptr<Acceptor>& acceptor) {
+    // Each relayed connection copies on a queue of its own. The listener is held by `listeners_`
+    // alone, so dropping it there closes it.
+    acceptor->async_accept(asio::make_strand(TessaloyBase::sharedIoContext()),
+                           [weak = weak_from_this(), address, from = std::weak_ptr<Acceptor>(acceptor)](
+                               std::error_code error, tcp::socket socket) {
+                               const auto self = weak.lock();
+                               if (self && error != asio::error::operation_aborted)
+                                   self->accepted(address, from.lock(), error, std::move(socket));
+                           });
+}
+
+void VPNRelay::accepted(const std::string& address, const std::shared_ptr<Acceptor>& acceptor, std::error_code error,
+                        tcp::socket socket) {
+    queue_.assertCurrent();
+    const auto current = listeners_.find(address);
+    if (!acceptor || current == listeners_.end() || current->second != acceptor) return;
+    if (error) {
+        // Dropped now and listened on again at the next rescan, rather than failing in a loop.
+        listeners_.erase(current);
+        return;
+    }
+    std::error_code peerError;
+    const tcp::endpoint remote = socket.remote_endpoint(peerError);
+    const std::string peer = peerError ? std::string() : remote.address().to_string();
+    const auto count = perPeer_.find(peer);
+    const int fromPeer = count == perPeer_.end() ? 0 : count->second;
+    if (total_ >= maximumConnections || fromPeer >= maximumPerPeer) {
+        std::error_code ignored;
+        socket.close(ignored);
+    } else {
+        ++total_;
+        ++perPeer_[peer];
+        relay(std::move(socket), peer);
+    }
+    acceptNext(address, acceptor);
+}
+
+void VPNRelay::relay(tcp::socket socket, const std::string& peer) {
+    LoopbackBridge::open(std::move(socket), target_, {}, bridgeSource_,
+                         [weak = weak_from_this(), peer](std::error_code) {
+                             const auto self = weak.lock();
+                             if (self) self->queue_.async([self, peer] { self->countDown(peer); });
+                         });
+}
+
+void VPNRelay::countDown(const std::string& peer) {
+    total_ = std::max(total_ - 1, 0);
+    const auto count = perPeer_.find(peer);
+    if (count == perPeer_.end()) return;
+    if (--count->second <= 0) perPeer_.erase(count);
+}
+
+} // namespace TessaloyNet
