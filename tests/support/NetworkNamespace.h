@@ -24,10 +24,26 @@ public:
     const std::optional<std::string>& unavailable() const { return unavailable_; }
     const std::string& name() const { return name_; }
 
-    // Runs `ip -n <name> <arguments...>`; throws std::runtime_error with its output when it fails.
+    // Runs `ip -n <name> <arguments...>`; throws std::runtime_error with its errors when it fails.
     void ip(const std::vector<std::string>& arguments) const;
-    // A virtual cable between the links `near` and `far`, both up (so both running).
-    void addCable(const std::string& near, const std::string& far) const;
+    // Runs `command` in the namespace and returns its output; throws like ip().
+    std::string exec(const std::vector<std::string>& command) const;
+    // A virtual cable between the links `near` and `far`, both up (so both running); `far` ends in
+    // `farSide` when given.
+    void addCable(const std::string& near, const std::string& far, const NetworkNamespace* farSide = nullptr) const;
+
+    // Keeps the calling thread in the namespace until it goes; threads started meanwhile are born
+    // there and stay, and /proc/net follows when the calling thread is the main one.
+    class Stay {
+    public:
+        explicit Stay(const NetworkNamespace& space);
+        ~Stay();
+        Stay(const Stay&) = delete;
+        Stay& operator=(const Stay&) = delete;
+
+    private:
+        int home_;
+    };
 
     // Runs `work` on a thread of its own that has entered the namespace; returns or throws what it does.
     template <typename Work>
