@@ -93,7 +93,7 @@ MiniupnpdRouter::MiniupnpdRouter(Options options) {
     // The last socket it opens on the way up.
     const char* ready = options.natPmp ? "Listening for NAT-PMP" : "HTTP listening on port";
     if (!waitForLog(ready)) throw Unavailable("miniupnpd did not come up:\n" + logText());
-    behindRouter_.emplace(host_);
+    host_.enter();
 }
 
 MiniupnpdRouter::~MiniupnpdRouter() = default;

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -18,10 +17,9 @@ namespace Testing {
 // second namespace, the host's side, where 192.168.77.1 is the default gateway. Nothing reaches the
 // real network.
 //
-// The making thread moves to the host's side while the router lives. Every thread started later,
-// the process's shared pools' included, must be born there, so the process must have a single
-// thread when the router is made: each test that uses it runs alone in a process of its own (see
-// `rerunAlone`).
+// The making thread moves to the host's side for good. Every thread started later, the process's
+// shared pools' included, must be born there, so the process must have a single thread when the
+// router is made: each test that uses it runs alone in a process of its own (see `rerunAlone`).
 class MiniupnpdRouter {
 public:
     struct Options {
@@ -65,7 +63,6 @@ private:
     TemporaryDirectory folder_;
     NetworkNamespace router_;
     NetworkNamespace host_;
-    std::optional<NetworkNamespace::Stay> behindRouter_;
     std::unique_ptr<DaemonProcess> daemon_;
 };
 

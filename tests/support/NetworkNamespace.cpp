@@ -89,20 +89,6 @@ void NetworkNamespace::addCable(const std::string& near, const std::string& far,
     (farSide ? farSide : this)->ip({"link", "set", far, "up"});
 }
 
-NetworkNamespace::Stay::Stay(const NetworkNamespace& space)
-    : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
-    if (home_ < 0) throw std::runtime_error("cannot hold this thread's network namespace");
-    space.enter();
-}
-
-NetworkNamespace::Stay::~Stay() {
-    if (::setns(home_, CLONE_NEWNET) != 0) {
-        std::perror("leaving the test's network namespace");
-        std::abort();
-    }
-    ::close(home_);
-}
-
 void NetworkNamespace::enter() const {
     const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {

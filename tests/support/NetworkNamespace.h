@@ -32,18 +32,9 @@ public:
     // `farSide` when given.
     void addCable(const std::string& near, const std::string& far, const NetworkNamespace* farSide = nullptr) const;
 
-    // Keeps the calling thread in the namespace until it goes; threads started meanwhile are born
-    // there and stay, and /proc/net follows when the calling thread is the main one.
-    class Stay {
-    public:
-        explicit Stay(const NetworkNamespace& space);
-        ~Stay();
-        Stay(const Stay&) = delete;
-        Stay& operator=(const Stay&) = delete;
-
-    private:
-        int home_;
-    };
+    // Moves the calling thread into the namespace for good; threads it starts later are born there,
+    // and /proc/net follows when it is the main thread. Aborts when it cannot.
+    void enter() const;
 
     // Runs `work` on a thread of its own that has entered the namespace; returns or throws what it does.
     template <typename Work>
@@ -58,9 +49,6 @@ public:
     }
 
 private:
-    // Moves the calling thread into the namespace; aborts when it cannot.
-    void enter() const;
-
     std::string name_;
     std::optional<std::string> unavailable_;
 };
