@@ -12,49 +12,40 @@ namespace Testing {
 // Makes network watches that the test fires by hand, and counts the live ones. Any thread.
 class FakeNetworkChanges {
 public:
-    std::unique_ptr<Platform::NetworkChanges> watch(Platform::NetworkChanges::Handler onChange) {
-        auto handler = std::make_shared<Platform::NetworkChanges::Handler>(std::move(onChange));
-        std::lock_guard guard(state_->lock);
-        state_->handlers.push_back(handler);
-        return std::make_unique<Watch>(state_, handler);
+    using Handler = Platform::NetworkChanges::Handler;
+
+    std::unique_ptr<Platform::NetworkChanges> watch(Handler onChange) {
+        auto watch = std::make_unique<Watch>(std::make_shared<Handler>(std::move(onChange)));
+        std::lock_guard guard(lock_);
+        handlers_.push_back(watch->handler);
+        return watch;
     }
 
     // Calls every live watch's handler, as a burst of changes would.
     void change() {
-        std::vector<std::shared_ptr<Platform::NetworkChanges::Handler>> handlers;
-        {
-            std::lock_guard guard(state_->lock);
-            handlers = state_->handlers;
-        }
-        for (const auto& handler : handlers) (*handler)();
+        for (const auto& handler : live()) (*handler)();
     }
 
-    std::size_t watching() const {
-        std::lock_guard guard(state_->lock);
-        return state_->handlers.size();
-    }
+    std::size_t watching() const { return live().size(); }
 
 private:
-    struct State {
-        mutable std::mutex lock;
-        std::vector<std::shared_ptr<Platform::NetworkChanges::Handler>> handlers;
+    // A watch owns its handler; this fake only looks at it, so a watch may outlive the fake.
+    struct Watch final : Platform::NetworkChanges {
+        explicit Watch(std::shared_ptr<Handler> handler) : handler(std::move(handler)) {}
+        std::shared_ptr<Handler> handler;
     };
 
-    class Watch final : public Platform::NetworkChanges {
-    public:
-        Watch(std::shared_ptr<State> state, std::shared_ptr<Handler> handler)
-            : state_(std::move(state)), handler_(std::move(handler)) {}
-        ~Watch() override {
-            std::lock_guard guard(state_->lock);
-            std::erase(state_->handlers, handler_);
+    std::vector<std::shared_ptr<Handler>> live() const {
+        std::vector<std::shared_ptr<Handler>> handlers;
+        std::lock_guard guard(lock_);
+        for (const auto& handler : handlers_) {
+            if (auto alive = handler.lock()) handlers.push_back(std::move(alive));
         }
+        return handlers;
+    }
 
-    private:
-        std::shared_ptr<State> state_;
-        std::shared_ptr<Handler> handler_;
-    };
-
-    std::shared_ptr<State> state_ = std::make_shared<State>();
+    mutable std::mutex lock_;
+    std::vector<std::weak_ptr<Handler>> handlers_;
 };
 
 } // namespace Testing

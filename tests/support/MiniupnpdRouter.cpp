@@ -2,14 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,26 +15,8 @@ extern char** environ;
 namespace Testing {
 namespace {
 
-constexpr const char* childMarker = "PLOVANDER_ROUTER_TEST_PROCESS";
-
-// Two veth pairs: host eth0 <-> router lan0, and router wan0 <-> wanpeer inside the router, since
-// miniupnpd wants a real external interface. The chains must exist before miniupnpd starts.
-constexpr const char* networkScript = R"(set -e
-ip link set lo up
-ip netns add router
-ip link add eth0 type veth peer name lan0 netns router
-ip addr add 192.168.77.2/24 dev eth0
-ip link set eth0 up
-ip -n router link set lo up
-ip -n router addr add 192.168.77.1/24 dev lan0
-ip -n router link set lan0 up
-ip -n router link add wan0 type veth peer name wanpeer
-ip -n router addr add 11.22.33.44/24 dev wan0
-ip -n router link set wan0 up
-ip -n router link set wanpeer up
-ip route add default via 192.168.77.1
-ip netns exec router nft -f - <<'RULES'
-table inet filter {
+// miniupnpd wants a real external interface, and its chains must exist before it starts.
+constexpr const char* chains = R"(table inet filter {
   chain miniupnpd { }
   chain prerouting_miniupnpd { }
   chain postrouting_miniupnpd { }
@@ -46,8 +24,9 @@ table inet filter {
   chain prerouting { type nat hook prerouting priority -100; policy accept; jump prerouting_miniupnpd; }
   chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; }
 }
-RULES
 )";
+
+constexpr const char* childMarker = "PLOVANDER_ROUTER_TEST_PROCESS";
 
 std::vector<std::string> environment() {
     std::vector<std::string> variables;
@@ -61,28 +40,10 @@ std::string textOf(const std::filesystem::path& file) {
     return text.str();
 }
 
-std::string shellOutput(const std::string& script, const std::filesystem::path& log) {
-    const auto result = DaemonProcess::run({"sh", {"-c", script}, environment(), log}, std::chrono::seconds(20));
-    if (result.exitStatus != 0) throw MiniupnpdRouter::Unavailable("router set-up failed: " + textOf(log));
-    return result.output;
-}
-
 std::size_t threadCount() {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
     return count;
-}
-
-// The whole process moves: sockets that worker threads open later land here too.
-void enterPrivateNamespaces() {
-    if (threadCount() != 1) throw MiniupnpdRouter::Unavailable("the test process already runs several threads");
-    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
-        throw MiniupnpdRouter::Unavailable(std::string("cannot make network namespaces: ") + std::strerror(errno));
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
-        throw MiniupnpdRouter::Unavailable(std::string("cannot make a private /run: ") + std::strerror(errno));
-    }
 }
 
 } // namespace
@@ -91,8 +52,26 @@ MiniupnpdRouter::MiniupnpdRouter(Options options) {
     for (const char* program : {"/usr/sbin/miniupnpd", "/usr/sbin/nft", "/usr/sbin/ip"}) {
         if (::access(program, X_OK) != 0) throw Unavailable(std::string(program) + " is not installed");
     }
-    enterPrivateNamespaces();
-    shellOutput(networkScript, folder_ / "setup.log");
+    for (const auto* space : {&router_, &host_}) {
+        if (space->unavailable()) throw Unavailable(*space->unavailable());
+    }
+    // Threads started later, the process's shared pools' included, are born behind the router.
+    if (threadCount() != 1) throw Unavailable("the test process already runs several threads");
+    const auto rules = folder_ / "chains.nft";
+    std::ofstream(rules) << chains;
+    try {
+        host_.ip({"link", "set", "lo", "up"});
+        router_.ip({"link", "set", "lo", "up"});
+        host_.addCable("eth0", "lan0", &router_);
+        host_.ip({"addr", "add", "192.168.77.2/24", "dev", "eth0"});
+        host_.ip({"route", "add", "default", "via", "192.168.77.1"});
+        router_.ip({"addr", "add", "192.168.77.1/24", "dev", "lan0"});
+        router_.addCable("wan0", "wanpeer");
+        router_.ip({"addr", "add", "11.22.33.44/24", "dev", "wan0"});
+        router_.exec({"nft", "-f", rules.string()});
+    } catch (const std::runtime_error& error) {
+        throw Unavailable(std::string("router set-up failed: ") + error.what());
+    }
 
     const auto configuration = folder_ / "miniupnpd.conf";
     std::ofstream(configuration) << "ext_ifname=wan0\n"
@@ -105,20 +84,22 @@ MiniupnpdRouter::MiniupnpdRouter(Options options) {
                                     "uuid=3e6f6a3c-7c52-4c2e-9f10-8f9b8f1a0001\n"
                                     "allow 1024-65535 192.168.77.0/24 1024-65535\n"
                                     "deny 0-65535 0.0.0.0/0 0-65535\n";
-    daemon_ = std::make_unique<DaemonProcess>(DaemonProcess::Launch{
-        "ip",
-        {"netns", "exec", "router", "miniupnpd", "-d", "-f", configuration.string(), "-P", "/run/miniupnpd.pid"},
-        environment(),
-        folder_ / "miniupnpd.log"});
+    daemon_ = std::make_unique<DaemonProcess>(
+        DaemonProcess::Launch{"ip",
+                              {"netns", "exec", router_.name(), "miniupnpd", "-d", "-f", configuration.string(), "-P",
+                               (folder_ / "miniupnpd.pid").string()},
+                              environment(),
+                              folder_ / "miniupnpd.log"});
     // The last socket it opens on the way up.
     const char* ready = options.natPmp ? "Listening for NAT-PMP" : "HTTP listening on port";
     if (!waitForLog(ready)) throw Unavailable("miniupnpd did not come up:\n" + logText());
+    host_.enter();
 }
 
 MiniupnpdRouter::~MiniupnpdRouter() = default;
 
 std::string MiniupnpdRouter::forwardingRules() const {
-    return shellOutput("ip netns exec router nft list chain inet filter prerouting_miniupnpd", folder_ / "nft.log");
+    return router_.exec({"nft", "list", "chain", "inet", "filter", "prerouting_miniupnpd"});
 }
 
 std::string MiniupnpdRouter::logText() const { return daemon_ ? daemon_->logText() : std::string(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tests/support/DaemonProcess.h"
+#include "tests/support/NetworkNamespace.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <chrono>
@@ -12,13 +13,13 @@
 namespace Testing {
 
 // A real home router for port-mapping tests: miniupnpd (nftables backend) in a network namespace of
-// its own, with its WAN side on a veth that reports 11.22.33.44 and its LAN side on a veth to this
-// process, which moves into a fresh network and mount namespace of its own where 192.168.77.1 is
-// the default gateway. Nothing reaches the machine's real network, and the namespaces go with the
-// process.
+// its own, with its WAN side on a veth that reports 11.22.33.44 and its LAN side on a veth to a
+// second namespace, the host's side, where 192.168.77.1 is the default gateway. Nothing reaches the
+// real network.
 //
-// Moving a process between namespaces needs it to have a single thread, so each test that uses the
-// router runs in a process of its own: see `runsInOwnProcess`.
+// The making thread moves to the host's side for good. Every thread started later, the process's
+// shared pools' included, must be born there, so the process must have a single thread when the
+// router is made: each test that uses it runs alone in a process of its own (see `rerunAlone`).
 class MiniupnpdRouter {
 public:
     struct Options {
@@ -60,6 +61,8 @@ public:
 
 private:
     TemporaryDirectory folder_;
+    NetworkNamespace router_;
+    NetworkNamespace host_;
     std::unique_ptr<DaemonProcess> daemon_;
 };
 

@@ -29,6 +29,22 @@ std::string uniqueName() {
     return "plovander-test-" + std::to_string(::getpid()) + "-" + std::to_string(made++);
 }
 
+// Runs `ip <arguments...>` and returns its output; throws with its errors when it fails.
+std::string checkedIp(const std::vector<std::string>& arguments) {
+    const TemporaryDirectory folder;
+    const auto result = runIp(arguments, folder / "log");
+    if (result.exitStatus == 0) return result.output;
+    std::string command = "ip";
+    for (const std::string& argument : arguments) command += " " + argument;
+    std::string errors;
+    if (std::FILE* log = std::fopen((folder / "log").c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, log)) errors += buffer;
+        std::fclose(log);
+    }
+    throw std::runtime_error(command + " failed: " + errors);
+}
+
 } // namespace
 
 NetworkNamespace::NetworkNamespace() : name_(uniqueName()) {
@@ -57,24 +73,20 @@ NetworkNamespace::~NetworkNamespace() {
 void NetworkNamespace::ip(const std::vector<std::string>& arguments) const {
     std::vector<std::string> full{"-n", name_};
     full.insert(full.end(), arguments.begin(), arguments.end());
-    const TemporaryDirectory folder;
-    const auto result = runIp(full, folder / "log");
-    if (result.exitStatus == 0) return;
-    std::string command = "ip";
-    for (const std::string& argument : full) command += " " + argument;
-    std::string errors;
-    if (std::FILE* log = std::fopen((folder / "log").c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, log)) errors += buffer;
-        std::fclose(log);
-    }
-    throw std::runtime_error(command + " failed: " + errors);
+    checkedIp(full);
 }
 
-void NetworkNamespace::addCable(const std::string& near, const std::string& far) const {
-    ip({"link", "add", near, "type", "veth", "peer", "name", far});
+std::string NetworkNamespace::exec(const std::vector<std::string>& command) const {
+    std::vector<std::string> full{"netns", "exec", name_};
+    full.insert(full.end(), command.begin(), command.end());
+    return checkedIp(full);
+}
+
+void NetworkNamespace::addCable(const std::string& near, const std::string& far,
+                                const NetworkNamespace* farSide) const {
+    ip({"link", "add", near, "type", "veth", "peer", "name", far, "netns", (farSide ? farSide : this)->name_});
     ip({"link", "set", near, "up"});
-    ip({"link", "set", far, "up"});
+    (farSide ? farSide : this)->ip({"link", "set", far, "up"});
 }
 
 void NetworkNamespace::enter() const {

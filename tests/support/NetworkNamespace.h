@@ -24,10 +24,17 @@ public:
     const std::optional<std::string>& unavailable() const { return unavailable_; }
     const std::string& name() const { return name_; }
 
-    // Runs `ip -n <name> <arguments...>`; throws std::runtime_error with its output when it fails.
+    // Runs `ip -n <name> <arguments...>`; throws std::runtime_error with its errors when it fails.
     void ip(const std::vector<std::string>& arguments) const;
-    // A virtual cable between the links `near` and `far`, both up (so both running).
-    void addCable(const std::string& near, const std::string& far) const;
+    // Runs `command` in the namespace and returns its output; throws like ip().
+    std::string exec(const std::vector<std::string>& command) const;
+    // A virtual cable between the links `near` and `far`, both up (so both running); `far` ends in
+    // `farSide` when given.
+    void addCable(const std::string& near, const std::string& far, const NetworkNamespace* farSide = nullptr) const;
+
+    // Moves the calling thread into the namespace for good; threads it starts later are born there,
+    // and /proc/net follows when it is the main thread. Aborts when it cannot.
+    void enter() const;
 
     // Runs `work` on a thread of its own that has entered the namespace; returns or throws what it does.
     template <typename Work>
@@ -42,9 +49,6 @@ public:
     }
 
 private:
-    // Moves the calling thread into the namespace; aborts when it cannot.
-    void enter() const;
-
     std::string name_;
     std::optional<std::string> unavailable_;
 };

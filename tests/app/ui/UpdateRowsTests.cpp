@@ -75,10 +75,8 @@ protected:
 };
 
 TEST_F(UpdateRowsTest, ACheckRunsOnceAndTurnsTheRowIntoTheInstallRow) {
-    EXPECT_EQ(row().text(), QString::fromUtf8("Check for Updates…"));
     row().click();
     row().click();
-    EXPECT_EQ(row().text(), QString::fromUtf8("Checking for updates…"));
     EXPECT_EQ(updater.checks, 1) << "a second tap starts no second check";
 
     ReleaseManifest release;
@@ -91,9 +89,6 @@ TEST_F(UpdateRowsTest, ACheckRunsOnceAndTurnsTheRowIntoTheInstallRow) {
     row().click();
     EXPECT_EQ(updater.installs, 1);
     EXPECT_FALSE(row().isEnabled()) << "while installing, the row cannot be tapped";
-    updater.publish(State::downloading);
-    EXPECT_EQ(row().text(), QString::fromUtf8("Downloading update…"));
-    EXPECT_FALSE(row().isEnabled());
 
     updater.installing = false;
     updater.publish(State::failed, "The download was damaged.");
