@@ -1,6 +1,5 @@
 #include "tests/support/MiniupnpdRouter.h"
 
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -26,18 +25,10 @@ constexpr const char* chains = R"(table inet filter {
 }
 )";
 
-constexpr const char* childMarker = "PLOVANDER_ROUTER_TEST_PROCESS";
-
 std::vector<std::string> environment() {
     std::vector<std::string> variables;
     for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
     return variables;
-}
-
-std::string textOf(const std::filesystem::path& file) {
-    std::stringstream text;
-    text << std::ifstream(file).rdbuf();
-    return text.str();
 }
 
 std::size_t threadCount() {
@@ -130,28 +121,6 @@ bool MiniupnpdRouter::waitForLog(std::string_view text, std::size_t count, std::
     }
     ::close(watch);
     return found;
-}
-
-MiniupnpdRouter::Rerun MiniupnpdRouter::rerunAlone() {
-    if (std::getenv(childMarker)) return {Rerun::Kind::thisIsTheRerun, {}};
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto variables = environment();
-    variables.push_back(std::string(childMarker) + "=1");
-    TemporaryDirectory folder;
-    const auto result =
-        DaemonProcess::run({"/proc/self/exe",
-                            {std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()},
-                            variables,
-                            folder / "errors.log"},
-                           std::chrono::seconds(90));
-    const auto skipped = result.output.find("Skipped\n");
-    if (result.exitStatus == 0 && skipped != std::string::npos) {
-        return {Rerun::Kind::skipped, result.output.substr(skipped + 8)};
-    }
-    if (result.exitStatus == 0 && result.output.find("[  PASSED  ] 1 test.") != std::string::npos) {
-        return {Rerun::Kind::passed, result.output};
-    }
-    return {Rerun::Kind::failed, result.output + textOf(folder / "errors.log")};
 }
 
 } // namespace Testing

@@ -19,7 +19,7 @@ namespace Testing {
 //
 // The making thread moves to the host's side for good. Every thread started later, the process's
 // shared pools' included, must be born there, so the process must have a single thread when the
-// router is made: each test that uses it runs alone in a process of its own (see `rerunAlone`).
+// router is made: each test that uses it runs alone in a process of its own (see `NamespacedTestRun`).
 class MiniupnpdRouter {
 public:
     struct Options {
@@ -48,16 +48,6 @@ public:
                     std::chrono::milliseconds patience = std::chrono::seconds(10)) const;
     std::size_t logCount(std::string_view text) const;
     std::string logText() const;
-
-    // How the current test went when run again alone in a process of its own.
-    struct Rerun {
-        enum class Kind { thisIsTheRerun, passed, skipped, failed };
-        Kind kind;
-        std::string output; // the rerun's output, or why it was skipped
-    };
-    // In the test's first process: runs the current test again alone in a child process, where the
-    // router can be made. In that child: thisIsTheRerun, and the test goes on.
-    static Rerun rerunAlone();
 
 private:
     TemporaryDirectory folder_;

@@ -1,5 +1,7 @@
 #include "tests/support/NamespacedTestRun.h"
 
+#include <gtest/gtest.h>
+
 #include "tests/support/DaemonProcess.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -33,7 +35,9 @@ std::string textOf(const std::filesystem::path& file) {
 
 bool NamespacedTestRun::isInside() { return std::getenv(insideVariable) != nullptr; }
 
-NamespacedTestRun::Outcome NamespacedTestRun::run(const std::string& filter, std::chrono::milliseconds patience) {
+NamespacedTestRun::Outcome NamespacedTestRun::runCurrentTest(std::chrono::milliseconds patience) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string(test->test_suite_name()) + "." + test->name();
     const TemporaryDirectory folder;
     DaemonProcess::Launch launch{.program = std::filesystem::read_symlink("/proc/self/exe"),
                                  .arguments = {"--gtest_filter=" + filter},

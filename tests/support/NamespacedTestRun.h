@@ -21,9 +21,8 @@ public:
 
     // Whether this process is such a child.
     static bool isInside();
-    // Runs this program's tests matching the GoogleTest `filter` in a child; skipped when the
-    // machine refuses the namespaces.
-    static Outcome run(const std::string& filter, std::chrono::milliseconds patience = std::chrono::seconds(50));
+    // Runs the current test again in a child; skipped when the machine refuses the namespaces.
+    static Outcome runCurrentTest(std::chrono::milliseconds patience = std::chrono::seconds(90));
     // Runs `ip` with `arguments` in this process's namespace; throws std::runtime_error with its
     // errors when it fails.
     static void ip(const std::vector<std::string>& arguments);

@@ -22,8 +22,7 @@ using Event = Testing::ListenerHarness::Event;
 
 // Outside: runs the calling test again in a namespace of its own and reports how it went there.
 void runInOwnNamespace() {
-    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    const auto outcome = NamespacedTestRun::run(std::string(test->test_suite_name()) + "." + test->name());
+    const auto outcome = NamespacedTestRun::runCurrentTest();
     if (outcome.kind == NamespacedTestRun::Outcome::Kind::skipped) GTEST_SKIP() << outcome.output;
     if (outcome.kind == NamespacedTestRun::Outcome::Kind::failed) ADD_FAILURE() << outcome.output;
 }

@@ -4,6 +4,7 @@
 #include "tests/net/portmap/MapperStates.h"
 #include "tests/support/ManualQueueClock.h"
 #include "tests/support/MiniupnpdRouter.h"
+#include "tests/support/NamespacedTestRun.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ using namespace TessaloyNet;
 using namespace std::chrono_literals;
 using State = PortMapper::State;
 using Testing::MiniupnpdRouter;
+using Testing::NamespacedTestRun;
 
 constexpr std::uint16_t port = 55801;
 const std::string rule = "dport 55801 dnat ip to 192.168.77.2:55801";
@@ -63,11 +65,13 @@ private:
 class RouterPortMapping : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto rerun = MiniupnpdRouter::rerunAlone();
-        if (rerun.kind == MiniupnpdRouter::Rerun::Kind::skipped) GTEST_SKIP() << rerun.output;
-        if (rerun.kind == MiniupnpdRouter::Rerun::Kind::failed) FAIL() << rerun.output;
-        inRerun_ = rerun.kind == MiniupnpdRouter::Rerun::Kind::thisIsTheRerun;
-        if (!inRerun_) return;
+        if (!NamespacedTestRun::isInside()) {
+            const auto outcome = NamespacedTestRun::runCurrentTest();
+            if (outcome.kind == NamespacedTestRun::Outcome::Kind::skipped) GTEST_SKIP() << outcome.output;
+            if (outcome.kind == NamespacedTestRun::Outcome::Kind::failed) FAIL() << outcome.output;
+            return;
+        }
+        inRerun_ = true;
         try {
             router_ = std::make_unique<MiniupnpdRouter>(MiniupnpdRouter::Options{.natPmp = natPmp_});
         } catch (const MiniupnpdRouter::Unavailable& error) {
