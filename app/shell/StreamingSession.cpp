@@ -317,22 +317,31 @@ std::unique_ptr<Reachability> StreamingSession::makeConnectRegistration() {
                 });
             },
         .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
-        .showDirect = [this](std::optional<std::string> text) { model_.directStatus.set(std::move(text)); },
+        .showDirect =
+            [this](std::optional<std::string> text) {
+                model_.directStatus.set(std::move(text));
+                showInterfaceAddresses();
+            },
     });
 }
 
 void StreamingSession::watchInterfaceAddresses() {
-    auto show = [self = QPointer(this)] {
-        if (self)
-            self->model_.interfaceAddresses.set(
-                localInterfaceAddresses(self->environment_.interfaces(), self->listenPort_));
-    };
     TessaloyBase::MainActor& actor = environment_.mainActor();
     std::string whyNot;
     // The watch calls on its own thread and is destroyed with this object.
-    addressWatch_ = environment_.networkChanges([&actor, show] { actor.post(show); }, &whyNot);
+    addressWatch_ = environment_.networkChanges(
+        [&actor, self = QPointer(this)] {
+            actor.post([self] {
+                if (self) self->showInterfaceAddresses();
+            });
+        },
+        &whyNot);
     if (!addressWatch_) TraceLog::message([&] { return "addresses follow no network changes: " + whyNot; });
-    show();
+    showInterfaceAddresses();
+}
+
+void StreamingSession::showInterfaceAddresses() {
+    model_.interfaceAddresses.set(localInterfaceAddresses(environment_.interfaces(), listenPort_));
 }
 
 void StreamingSession::setUsesConnect(bool on) {

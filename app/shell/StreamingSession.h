@@ -150,8 +150,10 @@ private:
     void makeParts(CaptureProbe& capture);
     void startServices();
     std::unique_ptr<Reachability> makeConnectRegistration();
-    // Publishes this computer's addresses for the settings, again at each change of the network.
+    // Publishes this computer's addresses for the settings, again at each change of the network and
+    // with each direct summary (which follows the router port).
     void watchInterfaceAddresses();
+    void showInterfaceAddresses();
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;
