@@ -39,9 +39,23 @@ private:
     TessaloyBase::MainActor& actor_;
 };
 
+// The router's status, then whether any global IPv6 address is offered.
+std::string directSummary(const RouterPort::State& router, const std::vector<std::string>& addresses) {
+    const std::string ipv6 = addresses.empty() ? "no IPv6" : "IPv6";
+    const auto status = RouterPort::statusText(router);
+    return status ? *status + " · " + ipv6 : ipv6;
+}
+
 } // namespace
 
-ConnectRegistration::~ConnectRegistration() { dropClient(); }
+ConnectRegistration::ConnectRegistration(Collaborators collaborators) : c_(std::move(collaborators)) {
+    c_.routerPort.onChange = [this] { publishCandidates(); };
+}
+
+ConnectRegistration::~ConnectRegistration() {
+    c_.routerPort.onChange = nullptr;
+    dropClient();
+}
 
 void ConnectRegistration::dropClient() {
     networkWatch_.reset();
@@ -51,17 +65,16 @@ void ConnectRegistration::dropClient() {
 
 void ConnectRegistration::publishCandidates() {
     if (!client_) return;
+    const RouterPort::State router = c_.routerPort.state();
+    const std::vector<std::string> addresses = directCandidates(c_.interfaces, c_.listenerPort());
     std::vector<std::string> candidates;
-    if (const RouterPort::State router = c_.routerPort.state(); router.kind == RouterPort::State::Kind::mapped) {
-        candidates.push_back(router.candidate);
-    }
-    for (std::string& direct : directCandidates(c_.interfaces, c_.listenerPort())) {
-        candidates.push_back(std::move(direct));
-    }
+    if (router.kind == RouterPort::State::Kind::mapped) candidates.push_back(router.candidate);
+    candidates.insert(candidates.end(), addresses.begin(), addresses.end());
     if (candidates.size() > TessaloyNet::DirectCandidates::maximumCount) {
         candidates.resize(TessaloyNet::DirectCandidates::maximumCount);
     }
     client_->updateCandidates(std::move(candidates));
+    c_.showDirect(directSummary(router, addresses));
 }
 
 void ConnectRegistration::followNetwork() {
@@ -72,7 +85,9 @@ void ConnectRegistration::followNetwork() {
     networkWatch_ = c_.watchNetwork(
         [this, &actor, alive] {
             actor.post([this, alive] {
-                if (alive.lock()) publishCandidates();
+                if (!alive.lock()) return;
+                c_.routerPort.refresh();
+                publishCandidates();
             });
         },
         &whyNot);
@@ -82,11 +97,17 @@ void ConnectRegistration::followNetwork() {
 }
 
 void ConnectRegistration::updateConnectRegistration() {
+    registerDevices();
+    c_.routerPort.update(client_ && c_.opensRouterPort(), c_.listenerPort());
+}
+
+void ConnectRegistration::registerDevices() {
     const auto endpoint = RelayEndpoint::configured(c_.defaults.boolean(RelayEndpoint::enabledKey),
                                                     c_.defaults.text(RelayEndpoint::overrideKey));
     if (!endpoint || (client_ && client_->relay() != *endpoint)) {
         dropClient();
         c_.showStatus("");
+        c_.showDirect(std::nullopt);
     }
     const TessaloyNet::DeviceIdentity* identity = c_.identity();
     if (!endpoint || !identity) return;

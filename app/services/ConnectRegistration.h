@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ namespace Plovander {
 // The relay road: keeps this computer registered with the relay service under the meeting
 // identifiers of its paired devices, publishes where the listener can be reached directly (again at
 // each change of the network), answers relayed calls by bridging them to the listener, and shows
-// the registration's state. Main actor only.
+// the registration's state. While registered it also asks the router to forward the listener's
+// port, when the user lets it. Main actor only.
 class ConnectRegistration final {
 public:
     struct Collaborators {
@@ -32,7 +34,10 @@ public:
         // Environment::networkChanges.
         std::function<std::unique_ptr<Platform::NetworkChanges>(Platform::NetworkChanges::Handler, std::string*)>
             watchNetwork;
-        const RouterPort& routerPort;
+        // Its onChange is this registration's while it lives.
+        RouterPort& routerPort;
+        // The user lets the router forward the listener's port ("TessaloyOpenRouterPort").
+        std::function<bool()> opensRouterPort;
         // This computer's key, once loaded.
         std::function<const TessaloyNet::DeviceIdentity*()> identity;
         // The stored public keys of the paired devices.
@@ -44,9 +49,12 @@ public:
         std::function<void()> restartListener;
         // "Connecting…", "On", "Offline, retrying", or "" while the relay road is off.
         std::function<void(const std::string&)> showStatus;
+        // A summary of the direct candidates last published ("router port open (UPnP) · IPv6"), or
+        // nothing while none are.
+        std::function<void(std::optional<std::string>)> showDirect;
     };
 
-    explicit ConnectRegistration(Collaborators collaborators) : c_(std::move(collaborators)) {}
+    explicit ConnectRegistration(Collaborators collaborators);
     ~ConnectRegistration();
     ConnectRegistration(const ConnectRegistration&) = delete;
     ConnectRegistration& operator=(const ConnectRegistration&) = delete;
@@ -58,6 +66,7 @@ public:
     void publishCandidates();
 
 private:
+    void registerDevices();
     void dropClient();
     void followNetwork();
     void answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);

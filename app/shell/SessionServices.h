@@ -3,7 +3,7 @@
 #include "app/services/LocalInputLock.h"
 #include "app/services/LoginItem.h"
 #include "app/services/Reachability.h"
-#include "app/services/RouterPort.h"
+#include "app/services/RouterPortMapping.h"
 #include "app/services/ScreenBlanker.h"
 #include "app/services/SleepGuard.h"
 #include "app/updater/MacUpdater.h"
@@ -13,14 +13,16 @@
 
 namespace Plovander {
 
-// The services of the controller, on the environment's facilities; the updater, the router port and
-// reachability are stand-ins by default.
+// The services of the controller, on the environment's facilities; the updater and reachability are
+// stand-ins by default.
 struct SessionServices {
     explicit SessionServices(Platform::Environment& environment)
         : blanker(std::make_unique<ScreenBlanker>(environment.mainActor(), environment.gamma())),
           inputLock(std::make_unique<LocalInputLock>(environment.inputLock())),
           sleepGuard(std::make_unique<SleepGuard>(environment.powerAssertion())),
-          loginItem(environment.loginItems(), environment.userDefaults()) {}
+          loginItem(environment.loginItems(), environment.userDefaults()),
+          routerPort(std::make_unique<RouterPortMapping>(
+              environment.mainActor(), [](std::uint16_t port) { return TessaloyNet::PortMapper::create(port); })) {}
 
     std::unique_ptr<ScreenBlanker> blanker;
     std::unique_ptr<LocalInputLock> inputLock;
@@ -28,7 +30,7 @@ struct SessionServices {
     LoginItem loginItem;
     std::unique_ptr<MacUpdater> updater = std::make_unique<MacUpdaterStandIn>();
     // Before reachability, which reads it.
-    std::unique_ptr<RouterPort> routerPort = std::make_unique<RouterPortStandIn>();
+    std::unique_ptr<RouterPort> routerPort;
     std::unique_ptr<Reachability> reachability = std::make_unique<ReachabilityStandIn>();
 };
 

@@ -3,6 +3,7 @@
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/BlockingCall.h"
 #include "app/services/HostReachability.h"
+#include "app/services/LocalInterfaces.h"
 #include "app/shell/ListenerEventRouter.h"
 #include "app/shell/SessionApproval.h"
 #include "app/shell/SessionCapture.h"
@@ -17,6 +18,7 @@
 #include "net/channel/LANHostListener.h"
 #include "net/channel/SelfSignedCertificate.h"
 #include "platform/CursorImage.h"
+#include "platform/NetworkChanges.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -126,6 +128,7 @@ void StreamingSession::startServices() {
         if (self->isSharing()) self->messages_->sendHostInfo();
     };
     services_.updater->startDailyCheck();
+    watchInterfaceAddresses();
     environment_.mainActor().post([self = QPointer(this)] {
         if (self) self->refreshLoginItem();
     });
@@ -287,6 +290,7 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
                             Platform::NetworkChanges::Handler onChange,
                             std::string* whyNot) { return environment_.networkChanges(std::move(onChange), whyNot); },
         .routerPort = *services_.routerPort,
+        .opensRouterPort = [this] { return model_.opensRouterPort.get(); },
         .identity = [this] { return identity_ ? &*identity_ : nullptr; },
         .pairedKeys =
             [this] {
@@ -313,8 +317,32 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
                 });
             },
         .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
+        .showDirect =
+            [this](std::optional<std::string> text) {
+                model_.directStatus.set(std::move(text));
+                showInterfaceAddresses();
+            },
     };
     return std::make_unique<HostReachability>(std::move(registration), environment_.interfaces(), listenPort_);
+}
+
+void StreamingSession::watchInterfaceAddresses() {
+    TessaloyBase::MainActor& actor = environment_.mainActor();
+    std::string whyNot;
+    // The watch calls on its own thread and is destroyed with this object.
+    addressWatch_ = environment_.networkChanges(
+        [&actor, self = QPointer(this)] {
+            actor.post([self] {
+                if (self) self->showInterfaceAddresses();
+            });
+        },
+        &whyNot);
+    if (!addressWatch_) TraceLog::message([&] { return "addresses follow no network changes: " + whyNot; });
+    showInterfaceAddresses();
+}
+
+void StreamingSession::showInterfaceAddresses() {
+    model_.interfaceAddresses.set(localInterfaceAddresses(environment_.interfaces(), listenPort_));
 }
 
 void StreamingSession::setUsesConnect(bool on) {
@@ -327,6 +355,8 @@ void StreamingSession::setOpensRouterPort(bool on) {
     assertOnMainActor();
     defaults_.setBoolean(Settings::openRouterPort, on);
     model_.opensRouterPort.set(on);
+    // The registration runs the router port: it depends on the relay client.
+    services_.reachability->updateConnectRegistration();
 }
 
 bool StreamingSession::canInjectInput() const { return input_->canPost(); }

@@ -71,7 +71,7 @@ public:
     bool usesConnect() const { return model_.usesConnect; }
     void setUsesConnect(bool on);
     const std::string& relayStatus() const { return model_.relayStatus; }
-    // The router port switch: the choice is stored; mapping follows it where a port mapper runs.
+    // The router port switch: stored, and the router is asked while the relay registration runs.
     bool opensRouterPort() const { return model_.opensRouterPort; }
     void setOpensRouterPort(bool on);
     const std::optional<std::string>& directStatus() const { return model_.directStatus; }
@@ -150,6 +150,10 @@ private:
     void makeParts(CaptureProbe& capture);
     void startServices();
     std::unique_ptr<Reachability> makeReachability();
+    // Publishes this computer's addresses for the settings, again at each change of the network and
+    // with each direct summary (which follows the router port).
+    void watchInterfaceAddresses();
+    void showInterfaceAddresses();
     void assertOnMainActor() const;
 
     Platform::Environment& environment_;
@@ -173,6 +177,7 @@ private:
     std::shared_ptr<SessionMessages> messages_;
     std::shared_ptr<SessionApproval> approval_;
     std::unique_ptr<ListenerEventRouter> router_;
+    std::unique_ptr<Platform::NetworkChanges> addressWatch_;
 };
 
 } // namespace Plovander

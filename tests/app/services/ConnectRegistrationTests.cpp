@@ -1,10 +1,13 @@
 #include "app/services/ConnectRegistration.h"
 
+#include "app/services/RouterPortMapping.h"
 #include "net/relay/MeetingIdentity.h"
 
+#include "tests/net/portmap/GatedRouter.h"
 #include "tests/support/FakeInterfaces.h"
 #include "tests/support/FakeNetworkChanges.h"
 #include "tests/support/ManualMainActor.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/MemoryUserDefaults.h"
 #include "tests/support/TestRelay.h"
 
@@ -18,7 +21,8 @@ using namespace Plovander;
 using TessaloyConnectWire::ControlMessage;
 using TessaloyCore::Bytes;
 
-// The registration against a loopback relay, with the statuses it showed in order.
+// The registration against a loopback relay, with the statuses it showed in order, and a router port
+// whose mappers ask a router the test answers, on a clock that stands still.
 struct ConnectRegistrationTest : testing::Test {
     ConnectRegistrationTest() {
         defaults.setText("TessaloyRelay", relay.endpoint().text());
@@ -29,16 +33,25 @@ struct ConnectRegistrationTest : testing::Test {
             .watchNetwork = [this](Platform::NetworkChanges::Handler onChange,
                                    std::string*) { return networkChanges.watch(std::move(onChange)); },
             .routerPort = routerPort,
+            .opensRouterPort = [this] { return opensRouterPort; },
             .identity = [this] { return &identity; },
             .pairedKeys = [this] { return std::vector<Bytes>{device.publicKey()}; },
             .listenerPort = [] { return std::uint16_t{55801}; },
             .bridgeSource = [] { return TessaloyNet::RelayAnswer::BridgeSource(); },
             .restartListener = [] {},
             .showStatus = [this](const std::string& text) { statuses.push_back(text); },
+            .showDirect = [this](std::optional<std::string> text) { directs.push_back(std::move(text)); },
         });
+    }
+    ~ConnectRegistrationTest() override {
+        registration.reset();
+        router->letReleasesGo();
     }
     bool shows(const std::string& status) {
         return actor.runUntil([&] { return !statuses.empty() && statuses.back() == status; });
+    }
+    bool showsDirect(const std::string& summary) {
+        return actor.runUntil([&] { return !directs.empty() && directs.back() == summary; });
     }
     static std::size_t registrations(const Testing::TestRelay::Heard& heard) {
         return static_cast<std::size_t>(
@@ -51,10 +64,18 @@ struct ConnectRegistrationTest : testing::Test {
     Testing::MemoryUserDefaults defaults;
     Testing::FakeInterfaces interfaces;
     Testing::FakeNetworkChanges networkChanges;
-    Plovander::RouterPortStandIn routerPort;
+    std::shared_ptr<Testing::GatedRouter> router = std::make_shared<Testing::GatedRouter>();
+    std::shared_ptr<Testing::ManualQueueClock> clock = std::make_shared<Testing::ManualQueueClock>();
+    int mappersMade = 0;
+    RouterPortMapping routerPort{actor, [this](std::uint16_t port) {
+                                     ++mappersMade;
+                                     return TessaloyNet::PortMapper::create(port, router, clock);
+                                 }};
+    bool opensRouterPort = false;
     TessaloyNet::DeviceIdentity identity{TessaloyNet::P256PrivateKey::generate()};
     TessaloyNet::DeviceIdentity device{TessaloyNet::P256PrivateKey::generate()};
     std::vector<std::string> statuses;
+    std::vector<std::optional<std::string>> directs;
     std::unique_ptr<ConnectRegistration> registration;
 };
 
@@ -92,26 +113,83 @@ std::vector<std::vector<std::string>> published(const Testing::TestRelay::Heard&
     return lists;
 }
 
+// The client may connect before the first list reaches it, and then publishes an empty one.
+bool lastPublishedIs(const Testing::TestRelay::Heard& heard, const std::vector<std::string>& candidates) {
+    const auto lists = published(heard);
+    return !lists.empty() && lists.back() == candidates;
+}
+
 TEST_F(ConnectRegistrationTest, PublishesTheGlobalAddressesOfTheWiredLinksAgainWhenTheNetworkChanges) {
     using Kind = Platform::Interfaces::Kind;
     const auto link = &Testing::FakeInterfaces::link;
     interfaces.setInterfaces(
         {link("eth0", Kind::wired, {"2a01:4f8::1"}, {}), link("wg0", Kind::tunnel, {"2a01:4f8::9"}, {})});
     registration->updateConnectRegistration();
-    ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !published(heard).empty(); }));
-    EXPECT_EQ(published(relay.heard()).front(), std::vector<std::string>{"[2a01:4f8::1]:55801"});
+    EXPECT_TRUE(relay.waitUntil([](const auto& heard) { return lastPublishedIs(heard, {"[2a01:4f8::1]:55801"}); }));
 
     interfaces.setInterfaces(
         {link("wlan0", Kind::wireless, {"3fff::7"}, {}), link("eth0", Kind::wired, {"2a01:4f8::1"}, {})});
     networkChanges.change();
     actor.runUntilIdle();
     const std::vector<std::string> expected{"[3fff::7]:55801", "[2a01:4f8::1]:55801"};
-    EXPECT_TRUE(relay.waitUntil([&](const auto& heard) { return published(heard).back() == expected; }));
+    EXPECT_TRUE(relay.waitUntil([&](const auto& heard) { return lastPublishedIs(heard, expected); }));
 
     // Switched off: the network is no longer watched.
     defaults.setBoolean("TessaloyConnect", false);
     registration->updateConnectRegistration();
     EXPECT_EQ(networkChanges.watching(), 0U);
+}
+
+using Log = std::vector<std::string>;
+
+TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst) {
+    interfaces.setInterfaces(
+        {Testing::FakeInterfaces::link("eth0", Platform::Interfaces::Kind::wired, {"2a01:4f8::1"})});
+    auto granted = [](std::uint16_t port) {
+        const TessaloyNet::PortLease lease{TessaloyNet::PortLease::Upnp{"http://192.168.1.1/ctl", "WANIPConnection:2"},
+                                           port};
+        return TessaloyNet::PortAttemptResult{TessaloyNet::PortMapping{"203.0.113.7", port, "UPnP"}, lease};
+    };
+    opensRouterPort = true;
+    registration->updateConnectRegistration();
+    ASSERT_TRUE(showsDirect("asking the router… · IPv6"));
+    router->answer(granted(55801));
+    ASSERT_TRUE(showsDirect("router port open (UPnP) · IPv6"));
+    EXPECT_TRUE(relay.waitUntil([](const auto& heard) {
+        return lastPublishedIs(heard, {"203.0.113.7:55801", "[2a01:4f8::1]:55801"});
+    }));
+
+    // A change of the network asks the router again; the port it now grants replaces the old one.
+    networkChanges.change();
+    actor.runUntilIdle();
+    EXPECT_EQ(router->logOf(2), (Log{"attempt", "attempt"}));
+    router->answer(granted(40000));
+    EXPECT_TRUE(actor.runUntil([&] { return routerPort.state().candidate == "203.0.113.7:40000"; }));
+    EXPECT_TRUE(relay.waitUntil([](const auto& heard) {
+        return lastPublishedIs(heard, {"203.0.113.7:40000", "[2a01:4f8::1]:55801"});
+    }));
+    EXPECT_EQ(router->logOf(4), (Log{"attempt", "attempt", "release 55801", "released 55801"}));
+
+    // Switched off: the lease goes and so does its candidate.
+    opensRouterPort = false;
+    registration->updateConnectRegistration();
+    EXPECT_EQ(directs.back(), "IPv6");
+    EXPECT_EQ(router->logOf(6).back(), "released 40000");
+    EXPECT_TRUE(relay.waitUntil([](const auto& heard) { return lastPublishedIs(heard, {"[2a01:4f8::1]:55801"}); }));
+
+    // On again: the same mapper asks again.
+    opensRouterPort = true;
+    registration->updateConnectRegistration();
+    EXPECT_EQ(router->logOf(7).back(), "attempt");
+    EXPECT_EQ(mappersMade, 1);
+    router->answer(TessaloyNet::PortAttemptResult::failure(TessaloyNet::PortMappingReason::noAutomaticForwarding));
+    ASSERT_TRUE(showsDirect("The router doesn't offer automatic port forwarding. · IPv6"));
+
+    // Without the relay the router is not asked, and nothing direct is shown.
+    defaults.setBoolean("TessaloyConnect", false);
+    registration->updateConnectRegistration();
+    EXPECT_EQ(directs.back(), std::nullopt);
+    EXPECT_EQ(routerPort.state(), RouterPort::State{});
 }
 
 } // namespace

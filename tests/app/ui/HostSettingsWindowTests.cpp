@@ -60,6 +60,22 @@ TEST_F(SettingsTest, SectionsFollowPairingAndTheDiagnosticsSwitch) {
     EXPECT_FALSE(shows("routerPort")) << "the router port waits for the relay's registration";
 }
 
+TEST_F(SettingsTest, TheConnectSectionListsThisComputersAddressesAgainWhenTheNetworkChanges) {
+    using Kind = Platform::Interfaces::Kind;
+    listenFor(Device{"Jo's iPhone"});
+    environment.network.setInterfaces({FakeInterfaces::link("eth0", Kind::wired, {"192.168.1.20", "fe80::1%eth0"}),
+                                       FakeInterfaces::link("tailscale0", Kind::tunnel, {"100.64.0.7"})});
+    environment.networkWatch.change();
+    QStringList shown;
+    ASSERT_TRUE(until([&] {
+        shown.clear();
+        for (const QLabel* address : window->findChildren<QLabel*>("address")) shown << address->text();
+        return !shown.isEmpty();
+    }));
+    EXPECT_EQ(shown, (QStringList{"192.168.1.20:55801", "100.64.0.7:55802"}));
+    EXPECT_TRUE(shows("vpnNote"));
+}
+
 TEST_F(SettingsTest, RemoteControlLivesHereAndItsHintNeedsInputInjectionToBeMissing) {
     ASSERT_TRUE(session->allowsRemoteControl());
     EXPECT_FALSE(shows("injectionHint"));
