@@ -13,17 +13,6 @@
 #include <QVBoxLayout>
 
 namespace Plovander {
-namespace {
-
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-} // namespace
-
 GeneralSection::GeneralSection(StreamingSession& session, TessaloyBase::MainActor& actor,
                                const Platform::MachineInfo& machine, TessaloyBase::MainActor::Duration patience,
                                QWidget* parent)
@@ -34,7 +23,7 @@ GeneralSection::GeneralSection(StreamingSession& session, TessaloyBase::MainActo
       patience_(patience),
       awake_(new SettingRow("Keep this Mac awake while available",
                             "A sleeping Mac can't be reached. The display still sleeps.")),
-      awakeDivider_(divider()),
+      awakeDivider_(Look::divider()),
       wakeDetail_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
       wakeOn_(Look::label("On", Look::Text::callout, QFont::Normal, true)),
       startAtLogin_(new SettingRow("Start at login", "So this Mac is reachable again after it restarts.")),
@@ -76,10 +65,10 @@ GeneralSection::GeneralSection(StreamingSession& session, TessaloyBase::MainActo
     column->addWidget(awake_);
     column->addWidget(awakeDivider_);
     column->addLayout(wake);
-    column->addWidget(divider());
+    column->addWidget(Look::divider());
     column->addWidget(startAtLogin_);
     column->addWidget(loginFailure_);
-    column->addWidget(divider());
+    column->addWidget(Look::divider());
     column->addWidget(remoteControl_);
     column->addWidget(injectionHint_);
 

@@ -27,17 +27,6 @@
 #include <QVBoxLayout>
 
 namespace Plovander {
-namespace {
-
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-} // namespace
-
 HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, HostTransfers& transfers, QWidget* parent)
     : QWidget(parent),
       session_(session),
@@ -51,9 +40,9 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
       setupCard_(new SetupCard(session, capture)),
       approvalPrompt_(new ApprovalPrompt(session)),
       sessionCard_(new SessionCard(session, capture, transfers)),
-      availabilityDivider_(divider()),
+      availabilityDivider_(Look::divider()),
       availability_(new AvailabilitySection(session)),
-      devicesDivider_(divider()),
+      devicesDivider_(Look::divider()),
       devices_(new PairedDevicesSection(session, capture)) {
     setObjectName("hostMenu");
     setFixedWidth(320);
@@ -93,7 +82,7 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     column->addLayout(header);
     for (QWidget* widget : std::initializer_list<QWidget*>{
              sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_, sessionCard_, statusCard_,
-             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_, divider()}) {
+             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_, Look::divider()}) {
         column->addWidget(widget);
     }
     column->addLayout(footer);

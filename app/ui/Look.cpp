@@ -1,6 +1,7 @@
 #include "app/ui/Look.h"
 
 #include <QApplication>
+#include <QFrame>
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
@@ -138,6 +139,13 @@ void makeProminent(QPushButton& button) {
 
 QString plainTooltip(const QString& text) {
     return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+}
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
 }
 
 } // namespace Plovander::Look

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QString>
 
+class QFrame;
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -31,6 +32,8 @@ QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Nor
 void makeProminent(QPushButton& button);
 // A tooltip that shows `text` as written.
 QString plainTooltip(const QString& text);
+// A thin horizontal line between groups of rows.
+QFrame* divider();
 
 } // namespace Look
 } // namespace Plovander

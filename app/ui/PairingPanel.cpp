@@ -22,13 +22,6 @@ namespace {
 
 constexpr int qrSide = 132;
 
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 } // namespace
 
 PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
@@ -66,7 +59,7 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     qrColumn->setContentsMargins(0, 0, 0, 0);
     qrColumn->setSpacing(12);
     qrColumn->addLayout(qrRow);
-    qrColumn->addWidget(divider());
+    qrColumn->addWidget(Look::divider());
 
     QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     codeFont.setPointSizeF(22);
