@@ -41,6 +41,7 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     auto* eye = new QLabel;
     eye->setPixmap(Look::symbolPixmap("eye.slash", palette().color(QPalette::WindowText), 14));
     privacyText_->setObjectName("privacyText");
+    privacyText_->setWordWrap(true);
     auto* end = new QPushButton("End");
     end->setObjectName("endPrivacy");
     auto* banner = new QHBoxLayout;
