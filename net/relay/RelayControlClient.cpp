@@ -55,6 +55,7 @@ struct RelayControlClient::Connection {
     std::array<std::uint8_t, readChunk> readSpace{};
     std::deque<Bytes> outbox;
     bool writing = false;
+    bool handshaken = false;
 };
 
 std::shared_ptr<RelayControlClient> RelayControlClient::create(RelayEndpoint relay, std::shared_ptr<RelayTimer> timer) {
@@ -188,6 +189,7 @@ void RelayControlClient::resolved(const std::shared_ptr<Connection>& connection,
 
 void RelayControlClient::ready(const std::shared_ptr<Connection>& connection) {
     connection->connectTimer.cancel();
+    connection->handshaken = true;
     failures_ = 0;
     sendRegistration();
     sendCandidates();
@@ -207,7 +209,6 @@ void RelayControlClient::schedulePing() {
 }
 
 void RelayControlClient::sendRegistration() {
-    if (!connection_) return;
     const std::size_t count = std::min(meetingIDs_.size(), ConnectProtocol::maximumMeetingIDs);
     try {
         send(ControlMessage(
@@ -219,7 +220,6 @@ void RelayControlClient::sendRegistration() {
 }
 
 void RelayControlClient::sendCandidates() {
-    if (!connection_) return;
     const std::size_t count = std::min(candidates_.size(), maximumCandidates);
     try {
         send(ControlMessage(ControlMessage::Candidates{{candidates_.begin(), candidates_.begin() + count}}).encoded());
@@ -229,6 +229,9 @@ void RelayControlClient::sendCandidates() {
 }
 
 void RelayControlClient::send(const Bytes& frame) {
+    // A write during the TLS handshake would drive the handshake beside its own operation; ready()
+    // sends the registration and candidates current by then.
+    if (!connection_ || !connection_->handshaken) return;
     connection_->outbox.push_back(frame);
     if (!connection_->writing) writeNext(connection_);
 }

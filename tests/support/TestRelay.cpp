@@ -88,6 +88,9 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
     tcp::acceptor acceptor;
     std::uint16_t port = 0;
     bool held = false;
+    bool handshakesHeld = false;
+    // Control connections whose TLS handshake waits for the hold to end.
+    std::vector<std::shared_ptr<Control>> unshaken;
     std::vector<std::shared_ptr<Control>> controls;
     std::vector<std::shared_ptr<Data>> datas;
     // Phone calls waiting for the Mac's data connection, by session identifier.
@@ -145,6 +148,11 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         auto control = std::make_shared<Control>(std::move(socket), tls);
         controls.push_back(control);
         note([](Heard& h) { ++h.controlConnections; });
+        if (handshakesHeld) return unshaken.push_back(control);
+        shake(control);
+    }
+
+    void shake(const std::shared_ptr<Control>& control) {
         control->stream.async_handshake(asio::ssl::stream_base::server,
                                         [self = shared_from_this(), control](std::error_code error) {
                                             if (error) return control->close();
@@ -290,6 +298,7 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         controls.clear();
         datas.clear();
         waiting.clear();
+        unshaken.clear();
     }
 };
 
@@ -323,6 +332,15 @@ void TestRelay::sendOnControl(Bytes bytes) {
         for (auto& control : state_->controls) {
             if (control->open && control->ready) control->write(bytes);
         }
+    });
+}
+
+void TestRelay::holdHandshakes(bool held) {
+    state_->queue.sync([&] {
+        state_->handshakesHeld = held;
+        if (held) return;
+        for (const auto& control : state_->unshaken) state_->shake(control);
+        state_->unshaken.clear();
     });
 }
 

@@ -46,6 +46,9 @@ public:
     void start();
     // Writes raw bytes on every open control connection.
     void sendOnControl(TessaloyCore::Bytes bytes);
+    // Control connections are counted once their client hello arrives, but shake hands only
+    // when the hold ends.
+    void holdHandshakes(bool held);
     // Data connections are read but never answered while held.
     void holdReplies(bool held);
 

@@ -144,6 +144,25 @@ TEST_F(RelayControlClientTest, RegistersPublishesPingsAndHearsCalls) {
     EXPECT_EQ(reports.stateCount(), 2u);
 }
 
+TEST_F(RelayControlClientTest, SendsWhatChangedDuringTheHandshakeOnceItIsDone) {
+    relay.holdHandshakes(true);
+    startClient(relay.endpoint(), {Bytes(32, 5)});
+    // The relay has the client's hello, so the handshake is under way.
+    ASSERT_TRUE(relay.waitUntil([](const Heard& h) { return h.controlConnections == 1; }));
+    client->updateCandidates({"127.0.0.1:4000"});
+    client->update({Bytes(32, 6)});
+    relay.holdHandshakes(false);
+    EXPECT_EQ(reports.state(2), online);
+    ASSERT_TRUE(relay.waitUntil([](const Heard& h) { return h.controlMessages.size() == 2; }));
+    const Heard heard = relay.heard();
+    ASSERT_TRUE(heard.controlMessages[0].as<ControlMessage::Register>());
+    EXPECT_EQ(heard.controlMessages[0].as<ControlMessage::Register>()->meetingIDs, std::vector<Bytes>{Bytes(32, 6)});
+    ASSERT_TRUE(heard.controlMessages[1].as<ControlMessage::Candidates>());
+    EXPECT_EQ(heard.controlMessages[1].as<ControlMessage::Candidates>()->candidates,
+              std::vector<std::string>{"127.0.0.1:4000"});
+    EXPECT_EQ(heard.controlConnections, 1u);
+}
+
 TEST_F(RelayControlClientTest, ReconnectsWithBackOffAfterEveryFailure) {
     startClient(relay.endpoint(), {Bytes(32, 9)});
     ASSERT_EQ(reports.state(2), online);
