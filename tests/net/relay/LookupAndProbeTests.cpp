@@ -54,41 +54,48 @@ std::optional<Error> errorOf(const LookupResult& result) {
 // A relay that answers every data connection with the given chunks, then closes.
 class ScriptedRelay {
 public:
-    explicit ScriptedRelay(std::vector<Bytes> chunks)
-        : chunks_(std::move(chunks)), acceptor_(queue_.executor(), {asio::ip::address_v4::loopback(), 0}) {
-        acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
-            if (error) return;
-            socket_ = std::make_shared<tcp::socket>(std::move(socket));
-            write(0);
+    explicit ScriptedRelay(std::vector<Bytes> chunks) : script_(std::make_shared<Script>(std::move(chunks))) {
+        script_->acceptor.async_accept([script = script_](std::error_code error, tcp::socket socket) {
+            // An accept that completed just before the relay closed finds the acceptor shut.
+            if (error || !script->acceptor.is_open()) return;
+            script->socket = std::move(socket);
+            script->write(0);
         });
     }
     ~ScriptedRelay() {
-        queue_.sync([this] {
+        script_->queue.sync([&] {
             std::error_code ignored;
-            acceptor_.close(ignored);
-            if (socket_) socket_->close(ignored);
+            script_->acceptor.close(ignored);
+            script_->socket.close(ignored);
         });
     }
     RelayEndpoint endpoint(const RelayEndpoint& keys) const {
-        return {"127.0.0.1", acceptor_.local_endpoint().port(), keys.helloKey, keys.tlsKey};
+        return {"127.0.0.1", script_->acceptor.local_endpoint().port(), keys.helloKey, keys.tlsKey};
     }
 
 private:
-    void write(std::size_t index) {
-        if (index == chunks_.size()) {
-            std::error_code ignored;
-            socket_->shutdown(tcp::socket::shutdown_send, ignored);
-            return;
-        }
-        asio::async_write(*socket_, asio::buffer(chunks_[index]), [this, index](std::error_code error, std::size_t) {
-            if (!error) write(index + 1);
-        });
-    }
+    // Shared with the pending handlers, which may still run once the relay is gone.
+    struct Script : std::enable_shared_from_this<Script> {
+        explicit Script(std::vector<Bytes> script) : chunks(std::move(script)) {}
 
-    std::vector<Bytes> chunks_;
-    TessaloyBase::SerialQueue queue_{"scripted-relay"};
-    tcp::acceptor acceptor_;
-    std::shared_ptr<tcp::socket> socket_;
+        void write(std::size_t index) {
+            if (index == chunks.size()) {
+                std::error_code ignored;
+                socket.shutdown(tcp::socket::shutdown_send, ignored);
+                return;
+            }
+            asio::async_write(socket, asio::buffer(chunks[index]),
+                              [self = shared_from_this(), index](std::error_code error, std::size_t) {
+                                  if (!error) self->write(index + 1);
+                              });
+        }
+
+        std::vector<Bytes> chunks;
+        TessaloyBase::SerialQueue queue{"scripted-relay"};
+        tcp::acceptor acceptor{queue.executor(), {asio::ip::address_v4::loopback(), 0}};
+        tcp::socket socket{queue.executor()};
+    };
+    std::shared_ptr<Script> script_;
 };
 
 TEST(RelayLookup, ReadsTheRelaysAnswerHoweverItArrives) {
