@@ -14,9 +14,10 @@ FakeEnvironment::FakeEnvironment()
     : displayList{FakeDisplays::display(1, 1920, 1080)},
       pasteboard_(std::make_shared<FakePasteboard>()),
       transferFiles_(std::make_shared<Platform::Linux::XdgTransferFiles>(folder / "Downloads", folder / "work")) {
-    // The product's relay service is not reachable from tests: a test that wants the relay road
-    // switches it on and points it at a relay of its own.
+    // The product's relay service and the machine's router are not for tests: a test that wants the
+    // relay road switches it on and points it at a relay of its own.
     defaults.setBoolean("TessaloyConnect", false);
+    defaults.setBoolean("TessaloyOpenRouterPort", false);
 }
 
 FakeEnvironment::~FakeEnvironment() = default;

@@ -223,6 +223,7 @@ TEST_F(HostTransfersTest, CancelEndsOneTransferOnEitherSide) {
     sendChunks(9, pattern(40));
     transfers.cancel(9);
     EXPECT_TRUE(transfers.active().empty());
+    settle();
     EXPECT_EQ(transfers.finished().size(), 2u);
     EXPECT_EQ(pull(), std::vector{cancelOf(9, Reason::cancelled)});
     EXPECT_TRUE(filesIn(work()).empty());
@@ -303,6 +304,7 @@ TEST_F(HostTransfersTest, DetachIsSilentKeepsWhatEndedAndListsTheFileBeingSentAs
     EXPECT_EQ(transfers.sender(), nullptr);
     EXPECT_TRUE(transfers.active().empty());
     EXPECT_GE(activeChanges, 1);
+    settle();
     EXPECT_TRUE(filesIn(work()).empty());
 
     // The controller stops the sender in the same step; its reports find no rows.
