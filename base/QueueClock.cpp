@@ -32,4 +32,8 @@ QueueClock& steadyQueueClock() {
     return clock;
 }
 
+std::shared_ptr<QueueClock> sharedSteadyQueueClock() {
+    return std::shared_ptr<QueueClock>(&steadyQueueClock(), [](QueueClock*) {});
+}
+
 } // namespace TessaloyBase

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace TessaloyBase {
 
@@ -27,5 +28,7 @@ public:
 
 // The process's queue clock: std::chrono::steady_clock, with Asio timers bound to the queue.
 QueueClock& steadyQueueClock();
+// The same clock for owners that hold their clock by shared_ptr; it owns nothing.
+std::shared_ptr<QueueClock> sharedSteadyQueueClock();
 
 } // namespace TessaloyBase

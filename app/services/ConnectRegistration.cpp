@@ -2,6 +2,7 @@
 
 #include "app/services/LocalInterfaces.h"
 #include "app/trace/TraceLog.h"
+#include "base/QueueClock.h"
 #include "core/CaseError.h"
 #include "net/reach/DirectCandidates.h"
 #include "net/relay/MeetingIdentity.h"
@@ -20,9 +21,14 @@ namespace {
 // The client's back-off, keep-alive and connect time-out on the main actor's clock, like every
 // other delay of the controller, so tests move them in virtual time. The work itself still runs on
 // the client's queue.
-class MainActorRelayTimer final : public TessaloyNet::RelayTimer {
+class MainActorQueueClock final : public TessaloyBase::QueueClock {
 public:
-    explicit MainActorRelayTimer(TessaloyBase::MainActor& actor) : actor_(actor) {}
+    explicit MainActorQueueClock(TessaloyBase::MainActor& actor) : actor_(actor) {}
+
+    // The actor's date read as an instant, so virtual time moves it too.
+    Instant now() const override {
+        return Instant(std::chrono::duration_cast<Instant::duration>(actor_.now().time_since_epoch()));
+    }
 
     TessaloyBase::ScheduledCall after(TessaloyBase::SerialQueue& queue, Duration delay,
                                       std::function<void()> work) override {
@@ -121,7 +127,7 @@ void ConnectRegistration::registerDevices() {
     }
     if (client_) return client_->update(std::move(meetingIDs));
     try {
-        client_ = RelayControlClient::create(*endpoint, std::make_shared<MainActorRelayTimer>(c_.actor));
+        client_ = RelayControlClient::create(*endpoint, std::make_shared<MainActorQueueClock>(c_.actor));
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("relay: could not start: ") + error.what(); });
         return;

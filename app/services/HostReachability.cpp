@@ -8,11 +8,11 @@ namespace Plovander {
 
 HostReachability::HostReachability(ConnectRegistration::Collaborators registration,
                                    const Platform::Interfaces& interfaces, std::uint16_t listenPort,
-                                   std::shared_ptr<TessaloyNet::RelayTimer> timer)
+                                   std::shared_ptr<TessaloyBase::QueueClock> clock)
     : bridgeSource_(registration.bridgeSource),
       interfaces_(interfaces),
       listenPort_(listenPort),
-      timer_(std::move(timer)),
+      clock_(std::move(clock)),
       registration_(std::move(registration)) {}
 
 HostReachability::~HostReachability() {
@@ -25,7 +25,7 @@ void HostReachability::updateVPNRelay(bool wanted) {
             const Platform::Interfaces& interfaces = interfaces_;
             vpnRelay_ = TessaloyNet::VPNRelay::create(
                 TessaloyNet::VPNRelay::defaultPort, listenPort_, [&interfaces] { return tunnelAddresses(interfaces); },
-                timer_);
+                clock_);
         }
         // The listener may have been replaced since: connections from now on are exempted by the
         // current one.

@@ -2,8 +2,8 @@
 
 #include "app/services/ConnectRegistration.h"
 #include "app/services/Reachability.h"
+#include "base/QueueClock.h"
 #include "net/reach/VPNRelay.h"
-#include "net/relay/RelayTimer.h"
 #include "platform/Interfaces.h"
 
 #include <memory>
@@ -18,8 +18,7 @@ public:
     // `interfaces` must outlive this object; the VPN relay reads it on its own queue. `listenPort`
     // is the port the listener is started on.
     HostReachability(ConnectRegistration::Collaborators registration, const Platform::Interfaces& interfaces,
-                     std::uint16_t listenPort,
-                     std::shared_ptr<TessaloyNet::RelayTimer> timer = TessaloyNet::RelayTimer::system());
+                     std::uint16_t listenPort, std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     ~HostReachability() override;
 
     void updateVPNRelay(bool wanted) override;
@@ -29,7 +28,7 @@ private:
     std::function<TessaloyNet::LoopbackBridge::BridgeSource()> bridgeSource_;
     const Platform::Interfaces& interfaces_;
     const std::uint16_t listenPort_;
-    std::shared_ptr<TessaloyNet::RelayTimer> timer_;
+    std::shared_ptr<TessaloyBase::QueueClock> clock_;
     ConnectRegistration registration_;
     // Made on first use, kept for the life of the process.
     std::shared_ptr<TessaloyNet::VPNRelay> vpnRelay_;

@@ -12,7 +12,7 @@ std::shared_ptr<PortMapper> PortMapper::create(std::uint16_t internalPort) {
 
 std::shared_ptr<PortMapper> PortMapper::create(std::uint16_t internalPort, std::shared_ptr<PortMappingRouter> router,
                                                std::shared_ptr<TessaloyBase::QueueClock> clock) {
-    if (!clock) clock = std::shared_ptr<TessaloyBase::QueueClock>(&TessaloyBase::steadyQueueClock(), [](auto*) {});
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     return std::shared_ptr<PortMapper>(new PortMapper(internalPort, std::move(router), std::move(clock)));
 }
 

@@ -11,13 +11,14 @@ namespace TessaloyNet {
 using asio::ip::tcp;
 
 std::shared_ptr<VPNRelay> VPNRelay::create(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
-                                           std::shared_ptr<RelayTimer> timer) {
-    return std::shared_ptr<VPNRelay>(new VPNRelay(port, target, std::move(findAddresses), std::move(timer)));
+                                           std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
+    return std::shared_ptr<VPNRelay>(new VPNRelay(port, target, std::move(findAddresses), std::move(clock)));
 }
 
 VPNRelay::VPNRelay(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
-                   std::shared_ptr<RelayTimer> timer)
-    : port_(port), target_(target), findAddresses_(std::move(findAddresses)), timer_(std::move(timer)) {}
+                   std::shared_ptr<TessaloyBase::QueueClock> clock)
+    : port_(port), target_(target), findAddresses_(std::move(findAddresses)), clock_(std::move(clock)) {}
 
 void VPNRelay::setBridgeSource(LoopbackBridge::BridgeSource bridgeSource) {
     queue_.async([weak = weak_from_this(), bridgeSource = std::move(bridgeSource)]() mutable {
@@ -55,7 +56,7 @@ std::vector<std::string> VPNRelay::listeningAddresses() {
 void VPNRelay::scheduleRescan() {
     rescanning_ = true;
     // A tick already on its way when the relay stopped belongs to no rescan any more.
-    rescan_ = timer_->after(queue_, rescanPeriod, [weak = weak_from_this(), generation = rescanGeneration_] {
+    rescan_ = clock_->after(queue_, rescanPeriod, [weak = weak_from_this(), generation = rescanGeneration_] {
         const auto self = weak.lock();
         if (!self || generation != self->rescanGeneration_) return;
         self->applyAddresses();

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "base/MainActor.h"
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "net/relay/LoopbackBridge.h"
-#include "net/relay/RelayTimer.h"
 
 #include <asio/ip/tcp.hpp>
 
@@ -31,7 +31,7 @@ class VPNRelay : public std::enable_shared_from_this<VPNRelay> {
 public:
     static constexpr const char* queueLabel = "dev.tessaloy.vpn-relay";
     static constexpr std::uint16_t defaultPort = 55802;
-    static constexpr RelayTimer::Duration rescanPeriod{15.0};
+    static constexpr TessaloyBase::QueueClock::Duration rescanPeriod{15.0};
     static constexpr int backlog = 16;
     static constexpr int maximumConnections = 8;
     static constexpr int maximumPerPeer = 2;
@@ -41,7 +41,7 @@ public:
 
     // Listens on `port` once started and carries connections to the loopback port `target`.
     static std::shared_ptr<VPNRelay> create(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
-                                            std::shared_ptr<RelayTimer> timer = RelayTimer::system());
+                                            std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     VPNRelay(const VPNRelay&) = delete;
     VPNRelay& operator=(const VPNRelay&) = delete;
 
@@ -58,7 +58,8 @@ public:
 private:
     using Acceptor = asio::ip::tcp::acceptor;
 
-    VPNRelay(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses, std::shared_ptr<RelayTimer> timer);
+    VPNRelay(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
+             std::shared_ptr<TessaloyBase::QueueClock> clock);
 
     // The rest runs on the queue.
     void applyAddresses();
@@ -73,7 +74,7 @@ private:
     const std::uint16_t port_;
     const std::uint16_t target_;
     const AddressFinder findAddresses_;
-    const std::shared_ptr<RelayTimer> timer_;
+    const std::shared_ptr<TessaloyBase::QueueClock> clock_;
     TessaloyBase::SerialQueue queue_{queueLabel};
 
     // Queue only.

@@ -32,9 +32,9 @@ struct ProbeRace : std::enable_shared_from_this<ProbeRace> {
         taken(std::move(winner));
     }
 
-    void start(RelayTimer& timer, RelayTimer::Duration timeout) {
+    void start(TessaloyBase::QueueClock& clock, TessaloyBase::QueueClock::Duration timeout) {
         // Each connection's own time-out is the whole seconds above the probe's.
-        const RelayTimer::Duration connectTimeout(std::ceil(timeout.count()));
+        const TessaloyBase::QueueClock::Duration connectTimeout(std::ceil(timeout.count()));
         for (const auto& [text, endpoint] : endpoints) {
             auto socket = std::make_shared<tcp::socket>(queue.executor());
             connections.push_back(socket);
@@ -45,12 +45,12 @@ struct ProbeRace : std::enable_shared_from_this<ProbeRace> {
                 if (!error) return race->finish(text);
                 if (++race->failures == race->endpoints.size()) race->finish(std::nullopt);
             });
-            timers.push_back(timer.after(queue, connectTimeout, [weak, socket] {
+            timers.push_back(clock.after(queue, connectTimeout, [weak, socket] {
                 std::error_code ignored;
                 if (weak.lock()) socket->close(ignored);
             }));
         }
-        timers.push_back(timer.after(queue, timeout, [weak = weak_from_this()] {
+        timers.push_back(clock.after(queue, timeout, [weak = weak_from_this()] {
             if (auto race = weak.lock()) race->finish(std::nullopt);
         }));
     }
@@ -58,8 +58,9 @@ struct ProbeRace : std::enable_shared_from_this<ProbeRace> {
 
 } // namespace
 
-void firstReachable(const std::vector<std::string>& candidates, RelayTimer::Duration timeout, Handler done,
-                    std::shared_ptr<RelayTimer> timer) {
+void firstReachable(const std::vector<std::string>& candidates, TessaloyBase::QueueClock::Duration timeout,
+                    Handler done, std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     auto race = std::make_shared<ProbeRace>();
     for (const std::string& text : candidates) {
         if (const auto endpoint = candidateEndpoint(text)) race->endpoints.emplace_back(text, *endpoint);
@@ -67,7 +68,7 @@ void firstReachable(const std::vector<std::string>& candidates, RelayTimer::Dura
     if (race->endpoints.empty()) return done(std::nullopt);
     race->done = std::move(done);
     // The race keeps itself alive through its queued start and its connections' handlers.
-    race->queue.async([race, timer, timeout] { race->start(*timer, timeout); });
+    race->queue.async([race, clock, timeout] { race->start(*clock, timeout); });
 }
 
 } // namespace TessaloyNet::DirectProbe

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/relay/RelayTimer.h"
+#include "base/QueueClock.h"
 
 #include <functional>
 #include <memory>
@@ -17,8 +17,8 @@ namespace DirectProbe {
 using Handler = std::function<void(std::optional<std::string>)>;
 
 // `done` runs once, on the probe's own queue (at once, in place, when no candidate parses).
-void firstReachable(const std::vector<std::string>& candidates, RelayTimer::Duration timeout, Handler done,
-                    std::shared_ptr<RelayTimer> timer = RelayTimer::system());
+void firstReachable(const std::vector<std::string>& candidates, TessaloyBase::QueueClock::Duration timeout,
+                    Handler done, std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
 
 } // namespace DirectProbe
 

@@ -44,13 +44,14 @@ std::string RelayAnswer::Failure::description() const {
 std::shared_ptr<RelayAnswer> RelayAnswer::answer(const RelayEndpoint& relay, ByteView sessionID,
                                                  TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
                                                  FailureHandler onFailure, BridgeSource bridgeSource,
-                                                 std::shared_ptr<RelayTimer> timer) {
+                                                 std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     const auto hello = MeetingIdentity::hello(TessaloyConnectWire::ConnectRole::mac, channel, sessionID,
                                               std::chrono::system_clock::now());
     Bytes sealed = MeetingIdentity::seal(hello, relay.helloKey).encoded();
     std::shared_ptr<RelayAnswer> answer(new RelayAnswer(std::move(sealed), localPort == 0 ? 55801 : localPort,
                                                         std::move(onFailure), std::move(bridgeSource),
-                                                        std::move(timer)));
+                                                        std::move(clock)));
     {
         const std::lock_guard lock(registryLock());
         registry().emplace(answer.get(), answer);
@@ -65,18 +66,18 @@ std::size_t RelayAnswer::openAnswers() {
 }
 
 RelayAnswer::RelayAnswer(Bytes sealedHello, std::uint16_t localPort, FailureHandler onFailure,
-                         BridgeSource bridgeSource, std::shared_ptr<RelayTimer> timer)
+                         BridgeSource bridgeSource, std::shared_ptr<TessaloyBase::QueueClock> clock)
     : sealedHello_(std::move(sealedHello)),
       localPort_(localPort),
       onFailure_(std::move(onFailure)),
       bridgeSource_(std::move(bridgeSource)),
-      timer_(std::move(timer)),
+      clock_(std::move(clock)),
       resolver_(queue_.executor()),
       relayed_(queue_.executor()) {}
 
 void RelayAnswer::start(const RelayEndpoint& relay) {
     const auto self = shared_from_this();
-    deadline_ = timer_->after(queue_, connectTimeout, [weak = weak_from_this()] {
+    deadline_ = clock_->after(queue_, connectTimeout, [weak = weak_from_this()] {
         if (auto answer = weak.lock()) answer->fail({Failure::Kind::relay, std::make_error_code(std::errc::timed_out)});
     });
     resolver_.async_resolve(relay.host, std::to_string(relay.port == 0 ? 443 : relay.port),
@@ -97,7 +98,7 @@ void RelayAnswer::connected() {
     std::error_code ignored;
     relayed_.set_option(tcp::no_delay(true), ignored);
     const auto self = shared_from_this();
-    deadline_ = timer_->after(queue_, replyDeadline, [weak = weak_from_this()] {
+    deadline_ = clock_->after(queue_, replyDeadline, [weak = weak_from_this()] {
         // Not a refusal: the relay said nothing at all.
         if (auto answer = weak.lock())
             answer->fail({Failure::Kind::relay, std::make_error_code(std::errc::stream_timeout)});

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "connectwire/ConnectChannel.h"
 #include "core/Bytes.h"
 #include "net/relay/LoopbackBridge.h"
 #include "net/relay/RelayEndpoint.h"
 #include "net/relay/RelayRefusal.h"
-#include "net/relay/RelayTimer.h"
 
 #include <asio/ip/tcp.hpp>
 
@@ -40,21 +40,21 @@ public:
     using FailureHandler = std::function<void(const Failure&)>;
     using BridgeSource = LoopbackBridge::BridgeSource;
 
-    static constexpr RelayTimer::Duration connectTimeout{10.0};
+    static constexpr TessaloyBase::QueueClock::Duration connectTimeout{10.0};
     // A relay that takes a hello but never replies must not hold the answer forever.
-    static constexpr RelayTimer::Duration replyDeadline{60.0};
+    static constexpr TessaloyBase::QueueClock::Duration replyDeadline{60.0};
 
     // Throws (CryptoError, ConnectWireError) when the hello cannot be sealed; nothing is opened then.
     static std::shared_ptr<RelayAnswer> answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
                                                TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
                                                FailureHandler onFailure, BridgeSource bridgeSource = {},
-                                               std::shared_ptr<RelayTimer> timer = RelayTimer::system());
+                                               std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     // Answers still bridging or starting, process-wide.
     static std::size_t openAnswers();
 
 private:
     RelayAnswer(TessaloyCore::Bytes sealedHello, std::uint16_t localPort, FailureHandler onFailure,
-                BridgeSource bridgeSource, std::shared_ptr<RelayTimer> timer);
+                BridgeSource bridgeSource, std::shared_ptr<TessaloyBase::QueueClock> clock);
 
     void start(const RelayEndpoint& relay);
     void connected();
@@ -68,7 +68,7 @@ private:
     const std::uint16_t localPort_;
     FailureHandler onFailure_;
     BridgeSource bridgeSource_;
-    std::shared_ptr<RelayTimer> timer_;
+    std::shared_ptr<TessaloyBase::QueueClock> clock_;
     asio::ip::tcp::resolver resolver_;
     asio::ip::tcp::socket relayed_;
     // The relay's reply byte, and whatever of the device's bytes came with it.

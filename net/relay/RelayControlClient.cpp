@@ -58,12 +58,14 @@ struct RelayControlClient::Connection {
     bool handshaken = false;
 };
 
-std::shared_ptr<RelayControlClient> RelayControlClient::create(RelayEndpoint relay, std::shared_ptr<RelayTimer> timer) {
-    return std::shared_ptr<RelayControlClient>(new RelayControlClient(std::move(relay), std::move(timer)));
+std::shared_ptr<RelayControlClient> RelayControlClient::create(RelayEndpoint relay,
+                                                               std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
+    return std::shared_ptr<RelayControlClient>(new RelayControlClient(std::move(relay), std::move(clock)));
 }
 
-RelayControlClient::RelayControlClient(RelayEndpoint relay, std::shared_ptr<RelayTimer> timer)
-    : relay_(std::move(relay)), timer_(std::move(timer)), tls_(std::make_shared<RelayTlsContext>(relay_.tlsKey)) {}
+RelayControlClient::RelayControlClient(RelayEndpoint relay, std::shared_ptr<TessaloyBase::QueueClock> clock)
+    : relay_(std::move(relay)), clock_(std::move(clock)), tls_(std::make_shared<RelayTlsContext>(relay_.tlsKey)) {}
 
 RelayControlClient::~RelayControlClient() {
     pingTimer_.cancel();
@@ -141,7 +143,7 @@ void RelayControlClient::connect() {
     auto connection = std::make_shared<Connection>(queue_.executor(), tls_->context());
     connection_ = connection;
     const std::weak_ptr<RelayControlClient> weak = weak_from_this();
-    connection->connectTimer = timer_->after(queue_, connectTimeout, [weak, connection] {
+    connection->connectTimer = clock_->after(queue_, connectTimeout, [weak, connection] {
         if (auto client = weak.lock()) client->fail(connection, "The operation timed out.");
     });
     const std::string port = std::to_string(relay_.port == 0 ? 443 : relay_.port);
@@ -200,7 +202,7 @@ void RelayControlClient::ready(const std::shared_ptr<Connection>& connection) {
 
 void RelayControlClient::schedulePing() {
     pingTimer_.cancel();
-    pingTimer_ = timer_->after(queue_, pingInterval, [weak = weak_from_this()] {
+    pingTimer_ = clock_->after(queue_, pingInterval, [weak = weak_from_this()] {
         auto client = weak.lock();
         if (!client || !client->connection_) return;
         client->send(ControlMessage(ControlMessage::Ping{}).encoded());
@@ -292,7 +294,7 @@ void RelayControlClient::fail(const std::shared_ptr<Connection>& connection, con
         const double delay = std::min(std::pow(2.0, std::min(failures_, 6)), 60.0);
         // Scheduled before the report, so whoever hears of the failure finds the retry pending. It
         // stays pending across stop(): connect() then does nothing.
-        (void)timer_->after(queue_, RelayTimer::Duration(delay), [weak = weak_from_this()] {
+        (void)clock_->after(queue_, TessaloyBase::QueueClock::Duration(delay), [weak = weak_from_this()] {
             if (auto client = weak.lock()) client->connect();
         });
     }

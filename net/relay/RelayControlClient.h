@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "connectwire/ConnectChannel.h"
 #include "core/Bytes.h"
 #include "net/relay/RelayEndpoint.h"
-#include "net/relay/RelayTimer.h"
 
 #include <asio/ip/tcp.hpp>
 
@@ -37,13 +37,13 @@ public:
                                                TessaloyConnectWire::ConnectChannel)>;
     using StateHandler = std::function<void(const State&)>;
 
-    static constexpr RelayTimer::Duration pingInterval{25.0};
-    static constexpr RelayTimer::Duration connectTimeout{10.0};
+    static constexpr TessaloyBase::QueueClock::Duration pingInterval{25.0};
+    static constexpr TessaloyBase::QueueClock::Duration connectTimeout{10.0};
     static constexpr std::size_t maximumCandidates = 8;
 
     // Connects nothing yet. Throws CryptoError when TLS cannot be set up.
     static std::shared_ptr<RelayControlClient> create(RelayEndpoint relay,
-                                                      std::shared_ptr<RelayTimer> timer = RelayTimer::system());
+                                                      std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     ~RelayControlClient();
 
     const RelayEndpoint& relay() const noexcept { return relay_; }
@@ -62,7 +62,7 @@ public:
 private:
     struct Connection;
 
-    RelayControlClient(RelayEndpoint relay, std::shared_ptr<RelayTimer> timer);
+    RelayControlClient(RelayEndpoint relay, std::shared_ptr<TessaloyBase::QueueClock> clock);
 
     void connect();
     void resolved(const std::shared_ptr<Connection>& connection, std::error_code error,
@@ -82,7 +82,7 @@ private:
     void hop(std::function<void(RelayControlClient&)> work);
 
     const RelayEndpoint relay_;
-    const std::shared_ptr<RelayTimer> timer_;
+    const std::shared_ptr<TessaloyBase::QueueClock> clock_;
     std::shared_ptr<RelayTlsContext> tls_;
     TessaloyBase::SerialQueue queue_{"dev.tessaloy.relay-control"};
 

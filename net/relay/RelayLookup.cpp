@@ -56,17 +56,18 @@ struct Lookup : std::enable_shared_from_this<Lookup> {
     void fail(std::exception_ptr error) { finish({}, std::move(error)); }
     void fail(std::error_code error) { fail(std::make_exception_ptr(std::system_error(error))); }
 
-    void start(const RelayEndpoint& relay, RelayTimer& timer, RelayTimer::Duration timeout) {
+    void start(const RelayEndpoint& relay, TessaloyBase::QueueClock& clock,
+               TessaloyBase::QueueClock::Duration timeout) {
         const std::weak_ptr<Lookup> weak = weak_from_this();
         // A time-out under a second has no connect time-out of its own, not a zero one.
         if (const double whole = std::floor(timeout.count()); whole >= 1) {
-            timers.push_back(timer.after(queue, RelayTimer::Duration(whole), [weak] {
+            timers.push_back(clock.after(queue, TessaloyBase::QueueClock::Duration(whole), [weak] {
                 if (auto lookup = weak.lock(); lookup && !lookup->connected) {
                     lookup->fail(std::make_error_code(std::errc::timed_out));
                 }
             }));
         }
-        timers.push_back(timer.after(queue, timeout, [weak] {
+        timers.push_back(clock.after(queue, timeout, [weak] {
             if (auto lookup = weak.lock()) lookup->fail(std::make_exception_ptr(Failure(Problem::timedOut)));
         }));
         resolver.async_resolve(
@@ -122,14 +123,16 @@ struct Lookup : std::enable_shared_from_this<Lookup> {
 
 } // namespace
 
-void candidates(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, RelayTimer::Duration timeout,
-                Handler done, std::shared_ptr<RelayTimer> timer) {
+void candidates(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID,
+                TessaloyBase::QueueClock::Duration timeout, Handler done,
+                std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     auto lookup = std::make_shared<Lookup>();
     const auto hello =
         MeetingIdentity::hello(ConnectRole::phone, ConnectChannel::lookup, meetingID, std::chrono::system_clock::now());
     lookup->hello = MeetingIdentity::seal(hello, relay.helloKey).encoded();
     lookup->done = std::move(done);
-    lookup->queue.async([lookup, relay, timer, timeout] { lookup->start(relay, *timer, timeout); });
+    lookup->queue.async([lookup, relay, clock, timeout] { lookup->start(relay, *clock, timeout); });
 }
 
 } // namespace TessaloyNet::RelayLookup

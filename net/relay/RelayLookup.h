@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/QueueClock.h"
 #include "core/Bytes.h"
 #include "core/CaseError.h"
 #include "net/relay/RelayEndpoint.h"
-#include "net/relay/RelayTimer.h"
 
 #include <exception>
 #include <functional>
@@ -27,8 +27,9 @@ using Handler = std::function<void(std::vector<std::string> candidates, std::exc
 
 // Throws when the hello cannot be sealed; nothing is opened then. `done` runs once, on the
 // lookup's own queue.
-void candidates(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, RelayTimer::Duration timeout,
-                Handler done, std::shared_ptr<RelayTimer> timer = RelayTimer::system());
+void candidates(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID,
+                TessaloyBase::QueueClock::Duration timeout, Handler done,
+                std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
 
 } // namespace RelayLookup
 

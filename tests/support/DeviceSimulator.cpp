@@ -31,7 +31,7 @@ namespace {
 // How long the device waits for a channel to be ready.
 constexpr std::chrono::milliseconds patience = 20s;
 // The device's time-out for the relay's lookup answer and for racing the candidates.
-constexpr TessaloyNet::RelayTimer::Duration lookupTimeout{5.0};
+constexpr TessaloyBase::QueueClock::Duration lookupTimeout{5.0};
 
 } // namespace
 

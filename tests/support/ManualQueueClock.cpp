@@ -13,8 +13,12 @@ ManualQueueClock::Instant ManualQueueClock::now() const {
 TessaloyBase::ScheduledCall ManualQueueClock::after(TessaloyBase::SerialQueue& queue, Duration delay,
                                                     std::function<void()> work) {
     TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
-    std::lock_guard guard(lock_);
-    timers_.emplace(now_ + std::chrono::duration_cast<Instant::duration>(delay), Timer{&queue, std::move(work), call});
+    {
+        std::lock_guard guard(lock_);
+        timers_.emplace(now_ + std::chrono::duration_cast<Instant::duration>(delay),
+                        Timer{&queue, std::move(work), call, delay});
+    }
+    scheduled_.notify_all();
     return call;
 }
 
@@ -39,6 +43,30 @@ std::size_t ManualQueueClock::pendingTimers() const {
     std::size_t count = 0;
     for (const auto& [due, timer] : timers_) count += timer.call.isCancelled() ? 0 : 1;
     return count;
+}
+
+bool ManualQueueClock::fire(double seconds, std::chrono::milliseconds patience) {
+    std::unique_lock guard(lock_);
+    if (!scheduled_.wait_for(guard, patience, [&] { return live(seconds) != timers_.end(); })) return false;
+    auto due = timers_.extract(live(seconds));
+    guard.unlock();
+    Timer& timer = due.mapped();
+    timer.queue->async([call = timer.call, work = std::move(timer.work)] {
+        if (!call.isCancelled()) work();
+    });
+    return true;
+}
+
+bool ManualQueueClock::pending(double seconds, std::chrono::milliseconds patience) const {
+    std::unique_lock guard(lock_);
+    return scheduled_.wait_for(guard, patience, [&] { return live(seconds) != timers_.end(); });
+}
+
+ManualQueueClock::Timers::const_iterator ManualQueueClock::live(double seconds) const {
+    for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+        if (!it->second.call.isCancelled() && it->second.delay.count() == seconds) return it;
+    }
+    return timers_.end();
 }
 
 } // namespace Testing

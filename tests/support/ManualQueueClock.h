@@ -2,6 +2,8 @@
 
 #include "base/QueueClock.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -20,15 +22,28 @@ public:
     // Timers not yet fired or cancelled.
     std::size_t pendingTimers() const;
 
+    // Starts the earliest live timer scheduled with a delay of `seconds` on its queue, whatever its
+    // due time, without moving time or waiting for it; waits up to `patience` for one to be
+    // scheduled. False when none came. For code whose timers are asked for from its own queue.
+    bool fire(double seconds, std::chrono::milliseconds patience = std::chrono::seconds(10));
+    // Whether a live timer with a delay of `seconds` is pending, or is scheduled within `patience`.
+    bool pending(double seconds, std::chrono::milliseconds patience = std::chrono::seconds(10)) const;
+
 private:
     struct Timer {
         TessaloyBase::SerialQueue* queue;
         std::function<void()> work;
         TessaloyBase::ScheduledCall call;
+        Duration delay;
     };
+    using Timers = std::multimap<Instant, Timer>;
+
+    // The earliest live timer scheduled with a delay of `seconds`; under the lock.
+    Timers::const_iterator live(double seconds) const;
 
     mutable std::mutex lock_;
-    std::multimap<Instant, Timer> timers_;
+    mutable std::condition_variable scheduled_;
+    Timers timers_;
     Instant now_ = Instant(std::chrono::hours(1));
 };
 

@@ -3,9 +3,9 @@
 #include "app/services/LocalInterfaces.h"
 #include "platform/Interfaces.h"
 #include "tests/net/channel/ListenerHarness.h"
-#include "tests/net/relay/ManualRelayTimer.h"
 #include "tests/support/DeviceSimulator.h"
 #include "tests/support/FakeInterfaces.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/NamespacedTestRun.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +27,10 @@ void runInOwnNamespace() {
     if (outcome.kind == NamespacedTestRun::Outcome::Kind::failed) ADD_FAILURE() << outcome.output;
 }
 
-std::shared_ptr<VPNRelay> tunnelRelay(std::uint16_t target, const std::shared_ptr<ManualRelayTimer>& timer) {
+std::shared_ptr<VPNRelay> tunnelRelay(std::uint16_t target, const std::shared_ptr<Testing::ManualQueueClock>& clock) {
     static const auto interfaces = Interfaces::create();
     return VPNRelay::create(
-        VPNRelay::defaultPort, target, [] { return Plovander::tunnelAddresses(*interfaces); }, timer);
+        VPNRelay::defaultPort, target, [] { return Plovander::tunnelAddresses(*interfaces); }, clock);
 }
 
 tcp::endpoint at(const char* address, std::uint16_t port) { return {asio::ip::make_address(address), port}; }
@@ -64,14 +64,14 @@ TEST(VPNRelay, CarriesAPairedDeviceThroughATunnelFromTheNextRescanUntilTheTunnel
     mac.store.add({phone.identity().publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
     phone.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt, false);
-    const auto timer = std::make_shared<ManualRelayTimer>();
-    const auto relay = tunnelRelay(port, timer);
+    const auto clock = std::make_shared<Testing::ManualQueueClock>();
+    const auto relay = tunnelRelay(port, clock);
     relay->setBridgeSource([listener = mac.listener](const tcp::endpoint& source) { listener->exemptBridge(source); });
     relay->start();
 
     ASSERT_NO_THROW(NamespacedTestRun::addTunnel("vpn7", {"10.77.0.1/24", "fd77::1/64"}));
     EXPECT_TRUE(relay->listeningAddresses().empty());
-    ASSERT_TRUE(timer->fire(15.0));
+    ASSERT_TRUE(clock->fire(15.0));
     EXPECT_EQ(relay->listeningAddresses(), (std::vector<std::string>{"10.77.0.1", "fd77::1"}));
 
     const auto parameters = phone.trustedParameters();
@@ -87,7 +87,7 @@ TEST(VPNRelay, CarriesAPairedDeviceThroughATunnelFromTheNextRescanUntilTheTunnel
     control->channel->close();
 
     NamespacedTestRun::ip({"link", "delete", "vpn7"});
-    ASSERT_TRUE(timer->fire(15.0));
+    ASSERT_TRUE(clock->fire(15.0));
     EXPECT_TRUE(relay->listeningAddresses().empty());
     relay->stop();
 }
@@ -110,8 +110,8 @@ struct Target {
 TEST(VPNRelay, CarriesEightConnectionsAtOnceAndTwoFromOnePeer) {
     if (!NamespacedTestRun::isInside()) return runInOwnNamespace();
     Target target;
-    const auto timer = std::make_shared<ManualRelayTimer>();
-    const auto relay = tunnelRelay(target.acceptor.local_endpoint().port(), timer);
+    const auto clock = std::make_shared<Testing::ManualQueueClock>();
+    const auto relay = tunnelRelay(target.acceptor.local_endpoint().port(), clock);
     ASSERT_NO_THROW(NamespacedTestRun::addTunnel(
         "vpn7", {"10.77.0.1/24", "10.77.0.2/24", "10.77.0.3/24", "10.77.0.4/24", "10.77.0.5/24", "10.77.0.6/24"}));
     relay->start();

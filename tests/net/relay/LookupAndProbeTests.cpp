@@ -4,7 +4,7 @@
 #include "net/relay/RelayControlClient.h"
 #include "net/relay/RelayLookup.h"
 #include "net/relay/RelayRefusal.h"
-#include "tests/net/relay/ManualRelayTimer.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
@@ -26,14 +26,14 @@ struct LookupResult {
 };
 
 LookupResult lookUp(const RelayEndpoint& relay, const Bytes& meetingID,
-                    std::shared_ptr<RelayTimer> timer = RelayTimer::system(), std::function<void()> meanwhile = {}) {
+                    std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr, std::function<void()> meanwhile = {}) {
     std::promise<LookupResult> result;
     RelayLookup::candidates(
-        relay, meetingID, RelayTimer::Duration(5),
+        relay, meetingID, TessaloyBase::QueueClock::Duration(5),
         [&](auto candidates, auto error) {
             result.set_value({std::move(candidates), error});
         },
-        timer);
+        clock);
     if (meanwhile) meanwhile();
     auto future = result.get_future();
     EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
@@ -138,13 +138,13 @@ TEST(RelayLookup, FindsTheCandidatesARegisteredMacPublished) {
     EXPECT_EQ(errorOf<RelayRefusal>(lookUp(relay.endpoint(), Bytes(32, 0x34))), RelayRefusal::macNotOnline);
 
     relay.holdReplies(true);
-    const auto timer = std::make_shared<ManualRelayTimer>();
+    const auto clock = std::make_shared<Testing::ManualQueueClock>();
     const std::size_t hellos = relay.heard().hellos.size();
     // Once the relay holds the hello, the connect time-out finds the lookup connected.
-    const auto silent = lookUp(relay.endpoint(), meetingID, timer, [&] {
+    const auto silent = lookUp(relay.endpoint(), meetingID, clock, [&] {
         ASSERT_TRUE(relay.waitUntil([&](const auto& heard) { return heard.hellos.size() > hellos; }));
-        ASSERT_TRUE(timer->fire(5));
-        ASSERT_TRUE(timer->fire(5));
+        ASSERT_TRUE(clock->fire(5));
+        ASSERT_TRUE(clock->fire(5));
     });
     const auto failure = errorOf<RelayLookup::Failure>(silent);
     ASSERT_TRUE(failure);
@@ -155,9 +155,9 @@ TEST(RelayLookup, FindsTheCandidatesARegisteredMacPublished) {
 std::optional<std::string> probe(const std::vector<std::string>& candidates) {
     std::promise<std::optional<std::string>> result;
     DirectProbe::firstReachable(
-        candidates, RelayTimer::Duration(2.5),
+        candidates, TessaloyBase::QueueClock::Duration(2.5),
         [&](std::optional<std::string> winner) { result.set_value(std::move(winner)); },
-        std::make_shared<ManualRelayTimer>());
+        std::make_shared<Testing::ManualQueueClock>());
     auto future = result.get_future();
     EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     return future.get();

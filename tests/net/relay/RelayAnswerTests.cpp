@@ -4,7 +4,7 @@
 #include "net/channel/RandomBytes.h"
 #include "net/relay/MeetingIdentity.h"
 #include "net/relay/RelayControlClient.h"
-#include "tests/net/relay/ManualRelayTimer.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
@@ -86,14 +86,14 @@ TEST(RelayRefusal, MapsReplyBytesBySymbol) {
 
 TEST(RelayAnswer, EndsAnAttemptThatTheRelayNeverAnswersOrRefuses) {
     Testing::TestRelay relay;
-    const auto timer = std::make_shared<ManualRelayTimer>();
+    const auto clock = std::make_shared<Testing::ManualQueueClock>();
 
     relay.holdReplies(true);
     Outcome stalled;
     (void)RelayAnswer::answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, stalled.onFailure(), {},
-                              timer);
+                              clock);
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return heard.hellos.size() == 1; }));
-    ASSERT_TRUE(timer->fire(60));
+    ASSERT_TRUE(clock->fire(60));
     const auto silence = stalled.awaitFailure();
     ASSERT_TRUE(silence);
     EXPECT_EQ(silence->refusal(), std::nullopt);
@@ -102,7 +102,7 @@ TEST(RelayAnswer, EndsAnAttemptThatTheRelayNeverAnswersOrRefuses) {
     relay.holdReplies(false);
     Outcome refused;
     (void)RelayAnswer::answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, refused.onFailure(), {},
-                              timer);
+                              clock);
     const auto unknownCall = refused.awaitFailure();
     ASSERT_TRUE(unknownCall);
     EXPECT_EQ(unknownCall->refusal(), RelayRefusal::badHello);
@@ -110,7 +110,7 @@ TEST(RelayAnswer, EndsAnAttemptThatTheRelayNeverAnswersOrRefuses) {
 
     RelayEndpoint badKey = relay.endpoint();
     badKey.helloKey[64] ^= 1;
-    EXPECT_ANY_THROW((void)RelayAnswer::answer(badKey, randomBytes(16), ConnectChannel::media, 1, {}, {}, timer));
+    EXPECT_ANY_THROW((void)RelayAnswer::answer(badKey, randomBytes(16), ConnectChannel::media, 1, {}, {}, clock));
     EXPECT_EQ(RelayAnswer::openAnswers(), 0u);
 }
 

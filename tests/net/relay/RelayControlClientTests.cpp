@@ -2,7 +2,7 @@
 
 #include "net/channel/P256PrivateKey.h"
 
-#include "tests/net/relay/ManualRelayTimer.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
@@ -83,7 +83,7 @@ const Case* lastOf(const Heard& heard) {
 class RelayControlClientTest : public testing::Test {
 protected:
     void startClient(const RelayEndpoint& endpoint, std::vector<Bytes> ids) {
-        client = RelayControlClient::create(endpoint, timer);
+        client = RelayControlClient::create(endpoint, clock);
         reports.attach(*client);
         client->start(std::move(ids));
     }
@@ -92,7 +92,7 @@ protected:
     }
 
     Testing::TestRelay relay;
-    std::shared_ptr<ManualRelayTimer> timer = std::make_shared<ManualRelayTimer>();
+    std::shared_ptr<Testing::ManualQueueClock> clock = std::make_shared<Testing::ManualQueueClock>();
     Reports reports;
     std::shared_ptr<RelayControlClient> client;
 };
@@ -122,9 +122,9 @@ TEST_F(RelayControlClientTest, RegistersPublishesPingsAndHearsCalls) {
               std::vector<std::string>(reordered.begin(), reordered.begin() + 8));
     EXPECT_EQ(heard.controlConnections, 1u);
 
-    ASSERT_TRUE(timer->fire(25));
+    ASSERT_TRUE(clock->fire(25));
     ASSERT_TRUE(relay.waitUntil([](const Heard& h) { return countOf<ControlMessage::Ping>(h) == 1; }));
-    EXPECT_TRUE(timer->pending(25));
+    EXPECT_TRUE(clock->pending(25));
 
     // One call split over two writes, then a refusal, an unknown frame and a second call at once.
     const Bytes first =
@@ -170,7 +170,7 @@ TEST_F(RelayControlClientTest, ReconnectsWithBackOffAfterEveryFailure) {
 
     relay.sendOnControl({0x00, 0x00});
     EXPECT_EQ(reports.state(3), State::offline("malformed control message"));
-    ASSERT_TRUE(timer->fire(2));
+    ASSERT_TRUE(clock->fire(2));
     EXPECT_EQ(reports.state(4), connecting);
     EXPECT_EQ(reports.state(5), online);
     ASSERT_TRUE(relay.waitUntil([](const Heard& h) { return countOf<ControlMessage::Register>(h) == 2; }));
@@ -181,13 +181,13 @@ TEST_F(RelayControlClientTest, ReconnectsWithBackOffAfterEveryFailure) {
     EXPECT_EQ(reports.state(6)->kind, State::Kind::offline);
     std::size_t count = 6;
     for (const double delay : {2.0, 4.0, 8.0, 16.0, 32.0, 60.0}) {
-        ASSERT_TRUE(timer->fire(delay)) << delay;
+        ASSERT_TRUE(clock->fire(delay)) << delay;
         EXPECT_EQ(reports.state(++count), connecting);
         ASSERT_TRUE(reports.state(++count));
         EXPECT_EQ(reports.state(count)->kind, State::Kind::offline);
     }
     relay.start();
-    ASSERT_TRUE(timer->fire(60));
+    ASSERT_TRUE(clock->fire(60));
     EXPECT_EQ(reports.state(count + 2), online);
     EXPECT_TRUE(relay.waitUntil([](const Heard& h) { return countOf<ControlMessage::Register>(h) == 3; }));
 }
@@ -199,14 +199,14 @@ TEST_F(RelayControlClientTest, NeverTrustsARelayWithAnotherKeyAndStopsForGood) {
     EXPECT_EQ(reports.state(1), connecting);
     ASSERT_TRUE(reports.state(2));
     EXPECT_EQ(reports.state(2)->kind, State::Kind::offline);
-    ASSERT_TRUE(timer->fire(2));
+    ASSERT_TRUE(clock->fire(2));
     EXPECT_EQ(reports.state(3), connecting);
     ASSERT_TRUE(reports.state(4));
     EXPECT_EQ(reports.state(4)->kind, State::Kind::offline);
     EXPECT_TRUE(relay.heard().controlMessages.empty());
 
     client->stop();
-    ASSERT_TRUE(timer->fire(4));
+    ASSERT_TRUE(clock->fire(4));
     const std::size_t connections = relay.heard().controlConnections;
     client->stop(); // runs after the fired attempt on the queue
     client->update({});
