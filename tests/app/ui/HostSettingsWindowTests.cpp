@@ -3,6 +3,7 @@
 #include "app/ui/HostSettingsWindow.h"
 #include "app/ui/SettingRow.h"
 #include "app/ui/Switch.h"
+#include "tests/support/BlockingWork.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,6 +26,8 @@ protected:
 
     void TearDown() override {
         window.reset();
+        // The wake row's question runs on the pool and reads the environment's machine.
+        finishBlockingWork();
         PopoverTest::TearDown();
     }
 
