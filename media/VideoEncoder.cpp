@@ -33,6 +33,8 @@ constexpr std::size_t poolFrames = 3;
 // The rate control may run this far ahead of the bitrate (half a second of video), which bounds
 // both the size of a keyframe and the latency it adds.
 constexpr std::int64_t bufferDivisor = 2;
+// The software encoders' finest quantiser: past it a screen looks no sharper.
+constexpr int finestQuantiser = 18;
 
 MediaError invalidSetting(const std::string& text) { return MediaError(MediaProblem::invalidInput, text); }
 
@@ -156,14 +158,17 @@ void VideoEncoder::open() {
         setOption(options, "preset", "ultrafast");
         setOption(options, "tune", "zerolatency");
         setOption(options, "forced-idr", "1");
+        // A quantiser floor: on an easy picture, rate control would otherwise go down to near
+        // lossless and spend the frame's time coding detail that no one can see.
+        const std::string floor = ":qpmin=" + std::to_string(finestQuantiser);
         if (settings_.codec == VideoCodec::hevc) {
             // One frame thread and no lookahead: each picture leaves before the next one comes. x265
             // ignores thread_count; its pool, which the one frame spreads over, has a size of its own.
             setOption(options, "x265-params",
                       "bframes=0:frame-threads=1:rc-lookahead=0:repeat-headers=0:annexb=1:log-level=warning:pools=" +
-                          std::to_string(availableCores()));
+                          std::to_string(availableCores()) + floor);
         } else {
-            setOption(options, "x264-params", "bframes=0:repeat-headers=0:annexb=1");
+            setOption(options, "x264-params", "bframes=0:repeat-headers=0:annexb=1" + floor);
         }
     }
 
