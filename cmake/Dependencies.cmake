@@ -10,7 +10,7 @@ find_package(QCoro6 0.8 REQUIRED COMPONENTS Core)
 add_library(asio INTERFACE)
 target_link_libraries(asio INTERFACE Threads::Threads)
 
-pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale libswresample)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil libswresample)
 pkg_check_modules(X11LIBS REQUIRED IMPORTED_TARGET x11 xext xdamage xfixes xtst xrandr xi)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)

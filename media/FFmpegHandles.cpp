@@ -8,7 +8,6 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <array>
@@ -18,7 +17,6 @@ namespace TessaloyMedia {
 void CodecContextDeleter::operator()(AVCodecContext* context) const noexcept { avcodec_free_context(&context); }
 void FrameDeleter::operator()(AVFrame* frame) const noexcept { av_frame_free(&frame); }
 void PacketDeleter::operator()(AVPacket* packet) const noexcept { av_packet_free(&packet); }
-void SwsContextDeleter::operator()(SwsContext* context) const noexcept { sws_freeContext(context); }
 void SwrContextDeleter::operator()(SwrContext* context) const noexcept { swr_free(&context); }
 void BufferRefDeleter::operator()(AVBufferRef* buffer) const noexcept { av_buffer_unref(&buffer); }
 void DictionaryDeleter::operator()(AVDictionary* dictionary) const noexcept { av_dict_free(&dictionary); }

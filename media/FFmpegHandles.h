@@ -10,7 +10,6 @@ struct AVDictionary;
 struct AVFrame;
 struct AVPacket;
 struct SwrContext;
-struct SwsContext;
 
 namespace TessaloyMedia {
 
@@ -23,9 +22,6 @@ struct FrameDeleter {
 };
 struct PacketDeleter {
     void operator()(AVPacket* packet) const noexcept;
-};
-struct SwsContextDeleter {
-    void operator()(SwsContext* context) const noexcept;
 };
 struct SwrContextDeleter {
     void operator()(SwrContext* context) const noexcept;
@@ -43,7 +39,6 @@ struct AudioFifoDeleter {
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 using BufferRefPtr = std::unique_ptr<AVBufferRef, BufferRefDeleter>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;

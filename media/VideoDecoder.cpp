@@ -5,13 +5,30 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
 }
+
+#include <libyuv/convert_argb.h>
 
 #include <cstring>
 
 namespace TessaloyMedia {
+namespace {
+
+// libyuv's coefficients for the colour signal of `frame`; the mirrored set is for the chroma planes
+// passed swapped.
+const libyuv::YuvConstants& matrixOf(const AVFrame& frame, bool mirrored) {
+    const bool fullRange = frame.color_range == AVCOL_RANGE_JPEG || frame.format == AV_PIX_FMT_YUVJ420P;
+    if (frame.colorspace == AVCOL_SPC_BT709) {
+        if (fullRange) return mirrored ? libyuv::kYvuF709Constants : libyuv::kYuvF709Constants;
+        return mirrored ? libyuv::kYvuH709Constants : libyuv::kYuvH709Constants;
+    }
+    if (fullRange) return mirrored ? libyuv::kYvuJPEGConstants : libyuv::kYuvJPEGConstants;
+    return mirrored ? libyuv::kYvuI601Constants : libyuv::kYuvI601Constants;
+}
+
+} // namespace
 
 VideoDecoder::VideoDecoder(PixelLayout layout) : layout_(layout), packet_(av_packet_alloc()), frame_(av_frame_alloc()) {
     if (!packet_ || !frame_) throw MediaError(MediaProblem::openFailed, "out of memory");
@@ -29,8 +46,10 @@ void VideoDecoder::configure(const TessaloyCore::VideoConfiguration& configurati
     if (decoder == nullptr) throw MediaError(MediaProblem::unavailableCodec, std::string(name) + " is not available");
     CodecContextPtr context(avcodec_alloc_context3(decoder));
     if (!context) throw MediaError(MediaProblem::openFailed, "out of memory");
-    // One thread and low delay: a picture comes out for each frame that goes in.
-    context->thread_count = 1;
+    // Low delay, and threads only across the slices of one picture: a picture comes out for each
+    // frame that goes in.
+    context->thread_type = FF_THREAD_SLICE;
+    context->thread_count = 0;
     context->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if (const int status = avcodec_open2(context.get(), decoder, nullptr); status < 0) {
         throw MediaError(MediaProblem::openFailed,
@@ -67,24 +86,11 @@ std::vector<VideoDecoder::Picture> VideoDecoder::decode(const TessaloyCore::Vide
     return pictures;
 }
 
-VideoDecoder::Picture VideoDecoder::convert(const AVFrame& frame) {
-    const bool fullRange = frame.color_range == AVCOL_RANGE_JPEG;
-    if (!converter_ || frame.width != converterWidth_ || frame.height != converterHeight_ ||
-        frame.format != converterFormat_ || frame.colorspace != converterColorspace_ ||
-        frame.color_range != converterRange_) {
-        const AVPixelFormat output = layout_ == PixelLayout::rgb ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_BGRA;
-        converter_.reset(sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-                                        frame.width, frame.height, output, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!converter_) throw MediaError(MediaProblem::decodeFailed, "cannot convert the decoded picture");
-        const int space = frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-        constexpr int neutral = 1 << 16;
-        sws_setColorspaceDetails(converter_.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, neutral, neutral);
-        converterWidth_ = frame.width;
-        converterHeight_ = frame.height;
-        converterFormat_ = frame.format;
-        converterColorspace_ = frame.colorspace;
-        converterRange_ = frame.color_range;
+VideoDecoder::Picture VideoDecoder::convert(const AVFrame& frame) const {
+    if (frame.format != AV_PIX_FMT_YUV420P && frame.format != AV_PIX_FMT_YUVJ420P) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
+        throw MediaError(MediaProblem::decodeFailed, std::string("cannot show a decoded picture in ") +
+                                                         (name != nullptr ? name : "no known format"));
     }
     Picture picture;
     picture.width = frame.width;
@@ -92,11 +98,21 @@ VideoDecoder::Picture VideoDecoder::convert(const AVFrame& frame) {
     picture.bytesPerRow = static_cast<std::size_t>(frame.width) * (layout_ == PixelLayout::rgb ? 3 : 4);
     picture.pixels.resize(picture.bytesPerRow * static_cast<std::size_t>(frame.height));
     picture.presentationMicroseconds = static_cast<std::uint64_t>(frame.pts);
-    std::uint8_t* const planes[4] = {picture.pixels.data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {static_cast<int>(picture.bytesPerRow), 0, 0, 0};
-    if (sws_scale(converter_.get(), frame.data, frame.linesize, 0, frame.height, planes, strides) <= 0) {
-        throw MediaError(MediaProblem::decodeFailed, "cannot convert the decoded picture");
+    const int stride = static_cast<int>(picture.bytesPerRow);
+    int status = 0;
+    if (layout_ == PixelLayout::bgra) {
+        // libyuv's "ARGB" is B, G, R, A in memory.
+        status = libyuv::I420ToARGBMatrix(frame.data[0], frame.linesize[0], frame.data[1], frame.linesize[1],
+                                          frame.data[2], frame.linesize[2], picture.pixels.data(), stride,
+                                          &matrixOf(frame, false), frame.width, frame.height);
+    } else {
+        // libyuv's "RGB24" is B, G, R in memory; with the chroma planes and the matrix mirrored it
+        // writes R, G, B.
+        status = libyuv::I420ToRGB24Matrix(frame.data[0], frame.linesize[0], frame.data[2], frame.linesize[2],
+                                           frame.data[1], frame.linesize[1], picture.pixels.data(), stride,
+                                           &matrixOf(frame, true), frame.width, frame.height);
     }
+    if (status != 0) throw MediaError(MediaProblem::decodeFailed, "cannot convert the decoded picture");
     return picture;
 }
 

@@ -45,7 +45,7 @@ public:
     const SampleAssembler& assembler() const { return assembler_; }
 
 private:
-    Picture convert(const AVFrame& frame);
+    Picture convert(const AVFrame& frame) const;
 
     PixelLayout layout_;
     SampleAssembler assembler_;
@@ -53,12 +53,6 @@ private:
     CodecContextPtr context_;
     PacketPtr packet_;
     FramePtr frame_;
-    SwsContextPtr converter_;
-    int converterWidth_ = 0;
-    int converterHeight_ = 0;
-    int converterFormat_ = -1;
-    int converterColorspace_ = -1;
-    int converterRange_ = -1;
 };
 
 } // namespace TessaloyMedia
