@@ -304,7 +304,7 @@ void ListenerEventRouter::receivedTransfer(const WirePacket& packet, ChannelRole
         TraceLog::message("rejected a malformed transfer message");
         return;
     }
-    c_.transfers.handle(*message);
+    c_.transfers.handle(std::move(*message));
 }
 
 } // namespace Plovander

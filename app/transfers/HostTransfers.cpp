@@ -164,7 +164,7 @@ void HostTransfers::detach() {
     }
 }
 
-void HostTransfers::handle(const TransferMessage& message) {
+void HostTransfers::handle(TransferMessage message) {
     requireMainActor();
     // Held for the call, so that a callback that detaches cannot pull the inbox from under it.
     const std::shared_ptr<TessaloyNet::TransferInbox> inbox = inbox_;
@@ -196,13 +196,13 @@ void HostTransfers::handle(const TransferMessage& message) {
                 }
             }
         }
-        if (inbox) inbox->handle(message);
+        if (inbox) inbox->handle(std::move(message));
         return;
     }
 
     if (std::holds_alternative<TransferMessage::Offer>(message.value)) {
         // decide() refuses it.
-        if (inbox) inbox->handle(message);
+        if (inbox) inbox->handle(std::move(message));
         return;
     }
     // The device learns that its transfers went nowhere, except the one it is cancelling itself.

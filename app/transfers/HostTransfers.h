@@ -183,7 +183,7 @@ public:
     void detach();
 
     // A transfer message from the device.
-    void handle(const TessaloyCore::TransferMessage& message);
+    void handle(TessaloyCore::TransferMessage message);
     // Remote control was switched off: every running transfer stops, the device is told of each.
     void cancelAll();
     // The user cancels one running transfer: an outgoing one with this id if there is one, else the

@@ -172,14 +172,14 @@ void TransferInbox::onWorker(Work work, Outcome outcome) {
     });
 }
 
-void TransferInbox::handle(const TransferMessage& message) {
+void TransferInbox::handle(TransferMessage message) {
     std::visit(
-        [this](const auto& value) {
+        [this](auto& value) {
             using Case = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Case, TransferMessage::Offer>) {
                 begin(value.offer);
             } else if constexpr (std::is_same_v<Case, TransferMessage::Chunk>) {
-                append(value);
+                append(std::move(value));
             } else if constexpr (std::is_same_v<Case, TransferMessage::Finish>) {
                 finish(value);
             } else {
@@ -277,7 +277,7 @@ void TransferInbox::begin(const TransferOffer& offer) {
     if (onStarted) onStarted(offer);
 }
 
-void TransferInbox::append(const TransferMessage::Chunk& chunk) {
+void TransferInbox::append(TransferMessage::Chunk chunk) {
     std::shared_ptr<Active> entry;
     {
         std::lock_guard guard(lock_);
@@ -287,8 +287,9 @@ void TransferInbox::append(const TransferMessage::Chunk& chunk) {
     }
     const std::uint64_t size = chunk.data.size();
     backlog_->add(size);
+    // The chunk moves on to the worker: its bytes are not copied again.
     onWorker(
-        [entry, chunk, size, backlog = backlog_]() -> std::optional<std::uint64_t> {
+        [entry, chunk = std::move(chunk), size, backlog = backlog_]() -> std::optional<std::uint64_t> {
             std::optional<std::uint64_t> received;
             if (!entry->broken && !entry->dropped) {
                 try {

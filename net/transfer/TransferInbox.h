@@ -96,7 +96,7 @@ public:
     const std::filesystem::path& directory() const noexcept { return directory_; }
 
     // The one entry for the device's transfer messages.
-    void handle(const TessaloyCore::TransferMessage& message);
+    void handle(TessaloyCore::TransferMessage message);
     // The Mac gives up one incoming transfer; the device is told.
     void cancel(std::uint32_t id);
     // Ends every active transfer as failed without telling the device.
@@ -111,7 +111,7 @@ private:
     struct Backlog;
 
     void begin(const TessaloyCore::TransferOffer& offer);
-    void append(const TessaloyCore::TransferMessage::Chunk& chunk);
+    void append(TessaloyCore::TransferMessage::Chunk chunk);
     void finish(const TessaloyCore::TransferMessage::Finish& finish);
     void abort(std::uint32_t id, TessaloyCore::TransferCancelReason reason, bool tellDevice);
     // Ends a transfer the owner gave up: its file goes once the worker is done with it.
