@@ -6,10 +6,12 @@
 
 #include <asio/connect.hpp>
 #include <asio/read.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
 #include <chrono>
 #include <memory>
+#include <utility>
 
 namespace TessaloyNet::ConnectRoute {
 
@@ -22,29 +24,46 @@ struct Dial {
     TessaloyBase::SerialQueue queue{"dev.tessaloy.relay-route"};
     tcp::resolver resolver{queue.executor()};
     tcp::socket socket{queue.executor()};
+    asio::steady_timer deadline{queue.executor()};
     Bytes hello;
     std::uint8_t reply = 0;
     Handler done;
+    bool timedOut = false;
+
+    // A relay that accepts and then says nothing would otherwise hold the route for ever.
+    void expire() {
+        timedOut = true;
+        resolver.cancel();
+        std::error_code ignored;
+        socket.close(ignored);
+    }
 
     void finish(std::error_code error) {
+        if (!done) return;
+        deadline.cancel();
+        if (timedOut) error = asio::error::timed_out;
         if (error) {
             std::error_code ignored;
             socket.close(ignored);
         }
-        done(error, std::move(socket));
+        std::exchange(done, nullptr)(error, std::move(socket));
     }
 };
 
 } // namespace
 
 void open(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, TessaloyConnectWire::ConnectChannel channel,
-          Handler done) {
+          Handler done, std::chrono::milliseconds deadline) {
     auto dial = std::make_shared<Dial>();
     dial->hello = MeetingIdentity::seal(MeetingIdentity::hello(TessaloyConnectWire::ConnectRole::phone, channel,
                                                                meetingID, std::chrono::system_clock::now()),
                                         relay.helloKey)
                       .encoded();
     dial->done = std::move(done);
+    dial->deadline.expires_after(deadline);
+    dial->deadline.async_wait([dial](std::error_code cancelled) {
+        if (!cancelled && dial->done) dial->expire();
+    });
     const std::string port = std::to_string(relay.port == 0 ? 443 : relay.port);
     dial->resolver.async_resolve(
         relay.host, port, [dial](std::error_code error, const tcp::resolver::results_type& to) {

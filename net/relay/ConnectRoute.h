@@ -6,6 +6,7 @@
 
 #include <asio/ip/tcp.hpp>
 
+#include <chrono>
 #include <functional>
 #include <system_error>
 
@@ -19,10 +20,13 @@ namespace ConnectRoute {
 
 using Handler = std::function<void(std::error_code error, asio::ip::tcp::socket socket)>;
 
+// How long the relay has to connect and reply, before the route fails with timed_out.
+inline constexpr std::chrono::milliseconds patience{10'000};
+
 // Throws when the hello cannot be sealed; nothing is opened then. `done` runs once, on a queue of
 // the connection's own.
 void open(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, TessaloyConnectWire::ConnectChannel channel,
-          Handler done);
+          Handler done, std::chrono::milliseconds deadline = patience);
 
 } // namespace ConnectRoute
 

@@ -1,6 +1,7 @@
 #include "core/ChannelRole.h"
 #include "net/channel/LANTransport.h"
 #include "net/channel/TlsPacketChannel.h"
+#include "net/relay/ConnectRoute.h"
 #include "net/relay/MeetingIdentity.h"
 #include "net/relay/RelayAnswer.h"
 #include "net/relay/RelayControlClient.h"
@@ -9,6 +10,8 @@
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
+
+#include <future>
 
 namespace {
 
@@ -57,6 +60,24 @@ TEST(RelayEndToEnd, APairedDeviceIsAdmittedThroughTheRelay) {
     EXPECT_TRUE(harness.all<Event::Rejected>().empty());
     for (const auto& channel : channels) channel->close();
     client->stop();
+}
+
+// A relay that takes the hello and never replies: the device's route gives up instead of waiting
+// for ever.
+TEST(RelayEndToEnd, ARouteThatHearsNoReplyTimesOut) {
+    asio::io_context context;
+    tcp::acceptor silent(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    RelayEndpoint relay = RelayEndpoint::hosted();
+    relay.host = "127.0.0.1";
+    relay.port = silent.local_endpoint().port();
+    std::promise<std::error_code> outcome;
+    ConnectRoute::open(
+        relay, TessaloyCore::Bytes(32, 7), ConnectChannel::media,
+        [&outcome](std::error_code error, tcp::socket) { outcome.set_value(error); }, std::chrono::milliseconds(200));
+    const tcp::socket accepted = silent.accept();
+    auto result = outcome.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(result.get(), asio::error::timed_out);
 }
 
 } // namespace
