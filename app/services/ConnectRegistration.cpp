@@ -64,7 +64,6 @@ ConnectRegistration::~ConnectRegistration() {
 }
 
 void ConnectRegistration::dropClient() {
-    networkWatch_.reset();
     if (client_) client_->stop();
     client_.reset();
 }
@@ -83,23 +82,10 @@ void ConnectRegistration::publishCandidates() {
     c_.showDirect(directSummary(router, addresses));
 }
 
-void ConnectRegistration::followNetwork() {
-    // The watch calls on its own thread; the candidates are gathered on the main actor.
-    const std::weak_ptr<bool> alive = alive_;
-    TessaloyBase::MainActor& actor = c_.actor;
-    std::string whyNot;
-    networkWatch_ = c_.watchNetwork(
-        [this, &actor, alive] {
-            actor.post([this, alive] {
-                if (!alive.lock()) return;
-                c_.routerPort.refresh();
-                publishCandidates();
-            });
-        },
-        &whyNot);
-    if (!networkWatch_) {
-        TraceLog::message([&] { return "relay: candidates follow no network changes: " + whyNot; });
-    }
+void ConnectRegistration::networkChanged() {
+    if (!client_) return;
+    c_.routerPort.refresh();
+    publishCandidates();
 }
 
 void ConnectRegistration::updateConnectRegistration() {
@@ -149,7 +135,6 @@ void ConnectRegistration::registerDevices() {
         });
     });
     client_->start(std::move(meetingIDs));
-    followNetwork();
     publishCandidates();
 }
 

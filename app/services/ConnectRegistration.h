@@ -8,7 +8,6 @@
 #include "net/relay/RelayControlClient.h"
 #include "net/relay/RelayEndpoint.h"
 #include "platform/Interfaces.h"
-#include "platform/NetworkChanges.h"
 #include "platform/UserDefaults.h"
 
 #include <cstdint>
@@ -21,8 +20,8 @@
 namespace Plovander {
 
 // The relay road: keeps this computer registered with the relay service under the meeting
-// identifiers of its paired devices, publishes where the listener can be reached directly (again at
-// each change of the network), answers relayed calls by bridging them to the listener, and shows
+// identifiers of its paired devices, publishes where the listener can be reached directly (again when
+// told of a change of the network), answers relayed calls by bridging them to the listener, and shows
 // the registration's state. While registered it also asks the router to forward the listener's
 // port, when the user lets it. Main actor only.
 class ConnectRegistration final {
@@ -31,9 +30,6 @@ public:
         TessaloyBase::MainActor& actor;
         Platform::UserDefaults& defaults;
         Platform::Interfaces& interfaces;
-        // Environment::networkChanges.
-        std::function<std::unique_ptr<Platform::NetworkChanges>(Platform::NetworkChanges::Handler, std::string*)>
-            watchNetwork;
         // Its onChange is this registration's while it lives.
         RouterPort& routerPort;
         // The user lets the router forward the listener's port ("TessaloyOpenRouterPort").
@@ -64,17 +60,17 @@ public:
     // Hands the relay the current candidates: the router's forwarded port first, then this
     // computer's global addresses.
     void publishCandidates();
+    // While registered: asks the router again and publishes the candidates anew.
+    void networkChanged();
 
 private:
     void registerDevices();
     void dropClient();
-    void followNetwork();
     void answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
     void show(const TessaloyNet::RelayControlClient::State& state);
 
     Collaborators c_;
     std::shared_ptr<TessaloyNet::RelayControlClient> client_;
-    std::unique_ptr<Platform::NetworkChanges> networkWatch_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -26,10 +26,8 @@ void HostReachability::updateVPNRelay(bool wanted) {
             vpnRelay_ = TessaloyNet::VPNRelay::create(
                 TessaloyNet::VPNRelay::defaultPort, listenPort_, [&interfaces] { return tunnelAddresses(interfaces); },
                 clock_);
+            vpnRelay_->setBridgeSource(bridgeSource_());
         }
-        // The listener may have been replaced since: connections from now on are exempted by the
-        // current one.
-        vpnRelay_->setBridgeSource(bridgeSource_());
     }
     if (wanted == vpnRelayRuns_) return;
     vpnRelayRuns_ = wanted;
@@ -38,6 +36,10 @@ void HostReachability::updateVPNRelay(bool wanted) {
     } else {
         vpnRelay_->stop();
     }
+}
+
+void HostReachability::listenerReplaced() {
+    if (vpnRelay_) vpnRelay_->setBridgeSource(bridgeSource_());
 }
 
 } // namespace Plovander

@@ -23,6 +23,8 @@ public:
 
     void updateVPNRelay(bool wanted) override;
     void updateConnectRegistration() override { registration_.updateConnectRegistration(); }
+    void listenerReplaced() override;
+    void networkChanged() override { registration_.networkChanged(); }
 
 private:
     std::function<TessaloyNet::LoopbackBridge::BridgeSource()> bridgeSource_;

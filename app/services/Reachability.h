@@ -11,13 +11,10 @@ public:
     virtual void updateVPNRelay(bool wanted) = 0;
     // Registers this computer's paired devices with the relay, or withdraws.
     virtual void updateConnectRegistration() = 0;
-};
-
-// Stand-in until reachability beyond the local network exists: reaches nothing.
-class ReachabilityStandIn final : public Reachability {
-public:
-    void updateVPNRelay(bool) override {}
-    void updateConnectRegistration() override {}
+    // A new listener took over: bridged connections from now on are exempted by it.
+    virtual void listenerReplaced() = 0;
+    // Links, addresses or routes changed.
+    virtual void networkChanged() = 0;
 };
 
 } // namespace Plovander

@@ -256,6 +256,7 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
     };
     const std::string name = displayName.empty() ? "Mac" : displayName;
     c_.link.listener->start(std::move(offer), name, *c_.identity, own_.listenPort, true, std::move(events));
+    own_.reachability.listenerReplaced();
 }
 
 void SessionAvailability::stopListener() {

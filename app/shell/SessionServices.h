@@ -31,7 +31,8 @@ struct SessionServices {
     std::unique_ptr<MacUpdater> updater = std::make_unique<MacUpdaterStandIn>();
     // Before reachability, which reads it.
     std::unique_ptr<RouterPort> routerPort;
-    std::unique_ptr<Reachability> reachability = std::make_unique<ReachabilityStandIn>();
+    // Made by the controller, which holds what it reads.
+    std::unique_ptr<Reachability> reachability;
 };
 
 } // namespace Plovander

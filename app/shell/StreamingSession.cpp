@@ -128,7 +128,7 @@ void StreamingSession::startServices() {
         if (self->isSharing()) self->messages_->sendHostInfo();
     };
     services_.updater->startDailyCheck();
-    watchInterfaceAddresses();
+    watchNetwork();
     environment_.mainActor().post([self = QPointer(this)] {
         if (self) self->refreshLoginItem();
     });
@@ -286,9 +286,6 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
         .actor = environment_.mainActor(),
         .defaults = defaults_,
         .interfaces = environment_.interfaces(),
-        .watchNetwork = [this](
-                            Platform::NetworkChanges::Handler onChange,
-                            std::string* whyNot) { return environment_.networkChanges(std::move(onChange), whyNot); },
         .routerPort = *services_.routerPort,
         .opensRouterPort = [this] { return model_.opensRouterPort.get(); },
         .identity = [this] { return identity_ ? &*identity_ : nullptr; },
@@ -326,18 +323,20 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
     return std::make_unique<HostReachability>(std::move(registration), environment_.interfaces(), listenPort_);
 }
 
-void StreamingSession::watchInterfaceAddresses() {
+void StreamingSession::watchNetwork() {
     TessaloyBase::MainActor& actor = environment_.mainActor();
     std::string whyNot;
-    // The watch calls on its own thread and is destroyed with this object.
-    addressWatch_ = environment_.networkChanges(
+    // The one watch of the network: it calls on its own thread and is destroyed with this object.
+    networkWatch_ = environment_.networkChanges(
         [&actor, self = QPointer(this)] {
             actor.post([self] {
-                if (self) self->showInterfaceAddresses();
+                if (!self) return;
+                self->showInterfaceAddresses();
+                self->services_.reachability->networkChanged();
             });
         },
         &whyNot);
-    if (!addressWatch_) TraceLog::message([&] { return "addresses follow no network changes: " + whyNot; });
+    if (!networkWatch_) TraceLog::message([&] { return "nothing follows network changes: " + whyNot; });
     showInterfaceAddresses();
 }
 

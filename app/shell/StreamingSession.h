@@ -152,7 +152,7 @@ private:
     std::unique_ptr<Reachability> makeReachability();
     // Publishes this computer's addresses for the settings, again at each change of the network and
     // with each direct summary (which follows the router port).
-    void watchInterfaceAddresses();
+    void watchNetwork();
     void showInterfaceAddresses();
     void assertOnMainActor() const;
 
@@ -177,7 +177,7 @@ private:
     std::shared_ptr<SessionMessages> messages_;
     std::shared_ptr<SessionApproval> approval_;
     std::unique_ptr<ListenerEventRouter> router_;
-    std::unique_ptr<Platform::NetworkChanges> addressWatch_;
+    std::unique_ptr<Platform::NetworkChanges> networkWatch_;
 };
 
 } // namespace Plovander

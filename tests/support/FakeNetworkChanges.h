@@ -9,7 +9,7 @@
 
 namespace Testing {
 
-// Makes network watches that the test fires by hand, and counts the live ones. Any thread.
+// Makes network watches that the test fires by hand. Any thread.
 class FakeNetworkChanges {
 public:
     using Handler = Platform::NetworkChanges::Handler;
@@ -25,8 +25,6 @@ public:
     void change() {
         for (const auto& handler : live()) (*handler)();
     }
-
-    std::size_t watching() const { return live().size(); }
 
 private:
     // A watch owns its handler; this fake only looks at it, so a watch may outlive the fake.

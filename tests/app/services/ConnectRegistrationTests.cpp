@@ -5,7 +5,6 @@
 
 #include "tests/net/portmap/GatedRouter.h"
 #include "tests/support/FakeInterfaces.h"
-#include "tests/support/FakeNetworkChanges.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/ManualQueueClock.h"
 #include "tests/support/MemoryUserDefaults.h"
@@ -30,8 +29,6 @@ struct ConnectRegistrationTest : testing::Test {
             .actor = actor,
             .defaults = defaults,
             .interfaces = interfaces,
-            .watchNetwork = [this](Platform::NetworkChanges::Handler onChange,
-                                   std::string*) { return networkChanges.watch(std::move(onChange)); },
             .routerPort = routerPort,
             .opensRouterPort = [this] { return opensRouterPort; },
             .identity = [this] { return &identity; },
@@ -63,7 +60,6 @@ struct ConnectRegistrationTest : testing::Test {
     Testing::ManualMainActor actor;
     Testing::MemoryUserDefaults defaults;
     Testing::FakeInterfaces interfaces;
-    Testing::FakeNetworkChanges networkChanges;
     std::shared_ptr<Testing::GatedRouter> router = std::make_shared<Testing::GatedRouter>();
     std::shared_ptr<Testing::ManualQueueClock> clock = std::make_shared<Testing::ManualQueueClock>();
     int mappersMade = 0;
@@ -129,15 +125,9 @@ TEST_F(ConnectRegistrationTest, PublishesTheGlobalAddressesOfTheWiredLinksAgainW
 
     interfaces.setInterfaces(
         {link("wlan0", Kind::wireless, {"3fff::7"}, {}), link("eth0", Kind::wired, {"2a01:4f8::1"}, {})});
-    networkChanges.change();
-    actor.runUntilIdle();
+    registration->networkChanged();
     const std::vector<std::string> expected{"[3fff::7]:55801", "[2a01:4f8::1]:55801"};
     EXPECT_TRUE(relay.waitUntil([&](const auto& heard) { return lastPublishedIs(heard, expected); }));
-
-    // Switched off: the network is no longer watched.
-    defaults.setBoolean("TessaloyConnect", false);
-    registration->updateConnectRegistration();
-    EXPECT_EQ(networkChanges.watching(), 0U);
 }
 
 using Log = std::vector<std::string>;
@@ -160,8 +150,7 @@ TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst
     }));
 
     // A change of the network asks the router again; the port it now grants replaces the old one.
-    networkChanges.change();
-    actor.runUntilIdle();
+    registration->networkChanged();
     EXPECT_EQ(router->logOf(2), (Log{"attempt", "attempt"}));
     router->answer(granted(40000));
     EXPECT_TRUE(actor.runUntil([&] { return routerPort.state().candidate == "203.0.113.7:40000"; }));
