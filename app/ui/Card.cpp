@@ -1,7 +1,8 @@
 #include "app/ui/Card.h"
 
+#include "app/ui/Look.h"
+
 #include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
 namespace Plovander {
@@ -13,12 +14,7 @@ Card::Card(QWidget* parent) : QFrame(parent), column_(new QVBoxLayout(this)) {
 
 void Card::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::WindowText);
-    fill.setAlphaF(0.06f);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 12, 12);
-    painter.fillPath(shape, fill);
+    Look::fillRounded(painter, QRectF(rect()), 12, palette().color(QPalette::WindowText), 0.06f);
 }
 
 } // namespace Plovander

@@ -3,7 +3,6 @@
 #include "app/ui/Look.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 namespace Plovander {
 
@@ -20,13 +19,8 @@ void IconTile::setSymbol(QString symbol, Tint tint) {
 
 void IconTile::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     const QColor colour = Look::color(tint_, *this);
-    QColor fill = colour;
-    fill.setAlphaF(0.14f);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 10, 10);
-    painter.fillPath(shape, fill);
+    Look::fillRounded(painter, QRectF(rect()), 10, colour, 0.14f);
     painter.drawPixmap(10, 10, Look::symbolPixmap(symbol_, colour, 18));
 }
 

@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPalette>
 #include <QPushButton>
 #include <QSvgRenderer>
@@ -146,6 +147,14 @@ QFrame* divider() {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+void fillRounded(QPainter& painter, const QRectF& area, qreal radius, QColor colour, float opacity) {
+    colour.setAlphaF(opacity);
+    QPainterPath shape;
+    shape.addRoundedRect(area, radius, radius);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(shape, colour);
 }
 
 } // namespace Plovander::Look

@@ -9,7 +9,9 @@
 
 class QFrame;
 class QLabel;
+class QPainter;
 class QPushButton;
+class QRectF;
 class QWidget;
 
 namespace Plovander {
@@ -34,6 +36,8 @@ void makeProminent(QPushButton& button);
 QString plainTooltip(const QString& text);
 // A thin horizontal line between groups of rows.
 QFrame* divider();
+// The tinted ground of a tile, chip, card or banner: a rounded rectangle of `colour` at `opacity`.
+void fillRounded(QPainter& painter, const QRectF& area, qreal radius, QColor colour, float opacity);
 
 } // namespace Look
 } // namespace Plovander

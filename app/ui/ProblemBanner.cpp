@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QToolButton>
 
 namespace Plovander {
@@ -37,12 +36,7 @@ void ProblemBanner::present(const std::optional<std::string>& text) {
 
 void ProblemBanner::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = Look::color(Tint::orange, *this);
-    fill.setAlphaF(0.12f);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 10, 10);
-    painter.fillPath(shape, fill);
+    Look::fillRounded(painter, QRectF(rect()), 10, Look::color(Tint::orange, *this), 0.12f);
 }
 
 } // namespace Plovander

@@ -3,7 +3,6 @@
 #include "app/ui/Look.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 namespace Plovander {
 
@@ -28,13 +27,8 @@ QSize StatusChip::sizeHint() const {
 
 void StatusChip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     const QColor colour = Look::color(tint_, *this);
-    QColor fill = colour;
-    fill.setAlphaF(0.14f);
-    QPainterPath capsule;
-    capsule.addRoundedRect(QRectF(rect()), height() / 2.0, height() / 2.0);
-    painter.fillPath(capsule, fill);
+    Look::fillRounded(painter, QRectF(rect()), height() / 2.0, colour, 0.14f);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     painter.drawEllipse(QRectF(9, (height() - 7) / 2.0, 7, 7));
