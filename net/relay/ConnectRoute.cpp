@@ -6,7 +6,6 @@
 
 #include <asio/connect.hpp>
 #include <asio/read.hpp>
-#include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
 #include <chrono>
@@ -24,7 +23,7 @@ struct Dial {
     TessaloyBase::SerialQueue queue{"dev.tessaloy.relay-route"};
     tcp::resolver resolver{queue.executor()};
     tcp::socket socket{queue.executor()};
-    asio::steady_timer deadline{queue.executor()};
+    TessaloyBase::ScheduledCall deadline;
     Bytes hello;
     std::uint8_t reply = 0;
     Handler done;
@@ -53,16 +52,16 @@ struct Dial {
 } // namespace
 
 void open(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, TessaloyConnectWire::ConnectChannel channel,
-          Handler done, std::chrono::milliseconds deadline) {
+          Handler done, std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     auto dial = std::make_shared<Dial>();
     dial->hello = MeetingIdentity::seal(MeetingIdentity::hello(TessaloyConnectWire::ConnectRole::phone, channel,
                                                                meetingID, std::chrono::system_clock::now()),
                                         relay.helloKey)
                       .encoded();
     dial->done = std::move(done);
-    dial->deadline.expires_after(deadline);
-    dial->deadline.async_wait([dial](std::error_code cancelled) {
-        if (!cancelled && dial->done) dial->expire();
+    dial->deadline = clock->after(dial->queue, connectTimeout, [weak = std::weak_ptr<Dial>(dial)] {
+        if (const auto live = weak.lock(); live && live->done) live->expire();
     });
     const std::string port = std::to_string(relay.port == 0 ? 443 : relay.port);
     dial->resolver.async_resolve(

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "base/QueueClock.h"
 #include "connectwire/ConnectChannel.h"
 #include "core/Bytes.h"
 #include "net/relay/RelayEndpoint.h"
 
 #include <asio/ip/tcp.hpp>
 
-#include <chrono>
 #include <functional>
+#include <memory>
 #include <system_error>
 
 namespace TessaloyNet {
@@ -21,12 +22,12 @@ namespace ConnectRoute {
 using Handler = std::function<void(std::error_code error, asio::ip::tcp::socket socket)>;
 
 // How long the relay has to connect and reply, before the route fails with timed_out.
-inline constexpr std::chrono::milliseconds patience{10'000};
+inline constexpr TessaloyBase::QueueClock::Duration connectTimeout{10.0};
 
 // Throws when the hello cannot be sealed; nothing is opened then. `done` runs once, on a queue of
 // the connection's own.
 void open(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, TessaloyConnectWire::ConnectChannel channel,
-          Handler done, std::chrono::milliseconds deadline = patience);
+          Handler done, std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
 
 } // namespace ConnectRoute
 

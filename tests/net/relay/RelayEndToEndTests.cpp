@@ -6,6 +6,7 @@
 #include "net/relay/RelayAnswer.h"
 #include "net/relay/RelayControlClient.h"
 #include "tests/net/channel/ListenerHarness.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/RelayedChannel.h"
 #include "tests/support/TestRelay.h"
 
@@ -71,10 +72,12 @@ TEST(RelayEndToEnd, ARouteThatHearsNoReplyTimesOut) {
     relay.host = "127.0.0.1";
     relay.port = silent.local_endpoint().port();
     std::promise<std::error_code> outcome;
+    const auto clock = std::make_shared<Testing::ManualQueueClock>();
     ConnectRoute::open(
         relay, TessaloyCore::Bytes(32, 7), ConnectChannel::media,
-        [&outcome](std::error_code error, tcp::socket) { outcome.set_value(error); }, std::chrono::milliseconds(200));
+        [&outcome](std::error_code error, tcp::socket) { outcome.set_value(error); }, clock);
     const tcp::socket accepted = silent.accept();
+    ASSERT_TRUE(clock->fire(10.0));
     auto result = outcome.get_future();
     ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(result.get(), asio::error::timed_out);
