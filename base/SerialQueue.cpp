@@ -13,13 +13,19 @@
 namespace TessaloyBase {
 namespace {
 
-class IoPool {
+// The process's threads: the shared I/O threads of every serial queue, and the pool for blocking
+// work. Either may hand work to the other up to the very end: the blocking pool stops first, while
+// the queues still run for work that waits on them, and neither is destroyed before every thread
+// has ended.
+class Pools {
 public:
-    IoPool() : guard_(asio::make_work_guard(context_)) {
+    Pools() : guard_(asio::make_work_guard(context_)) {
         const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
         for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { context_.run(); });
     }
-    ~IoPool() {
+    ~Pools() {
+        blocking_.stop();
+        blocking_.join();
         guard_.reset();
         context_.stop();
         for (auto& thread : threads_) {
@@ -32,24 +38,25 @@ public:
         }
     }
     asio::io_context& context() { return context_; }
+    asio::thread_pool& blocking() { return blocking_; }
 
 private:
+    asio::thread_pool blocking_{blockingThreads};
     asio::io_context context_;
     asio::executor_work_guard<asio::io_context::executor_type> guard_;
     std::vector<std::thread> threads_;
 };
 
+Pools& pools() {
+    static Pools made;
+    return made;
+}
+
 } // namespace
 
-asio::io_context& sharedIoContext() {
-    static IoPool pool;
-    return pool.context();
-}
+asio::io_context& sharedIoContext() { return pools().context(); }
 
-void runBlocking(std::function<void()> work) {
-    static asio::thread_pool pool(blockingThreads);
-    asio::post(pool, std::move(work));
-}
+void runBlocking(std::function<void()> work) { asio::post(pools().blocking(), std::move(work)); }
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), strand_(asio::make_strand(sharedIoContext())) {}
 
