@@ -212,9 +212,9 @@ void deviceToMac(benchmark::State& state) {
             decoder.feed(all.subspan(at, std::min(readSize, all.size() - at)),
                          [&](WirePacket packet) { session.transfers.handle(TransferMessage::decode(packet)); });
         }
-        // The received files' worker writes and checks; what it hands back runs on the actor.
+        // The received files' queues write and check; what they hand back runs on the actor.
         do {
-            session.transfers.receivingQueue().sync([] {});
+            session.transfers.waitForReceiving();
         } while (session.actor.drain() > 0);
         state.PauseTiming();
         const auto saved = session.transfers.lastReceived();

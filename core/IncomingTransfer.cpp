@@ -41,13 +41,19 @@ IncomingTransfer::IncomingTransfer(TransferOffer offer) : offer_(std::move(offer
 }
 
 void IncomingTransfer::receive(std::uint64_t offset, ByteView data, const Write& write) {
+    store(offset, data, write);
+    hash(data);
+}
+
+void IncomingTransfer::store(std::uint64_t offset, ByteView data, const Write& write) {
     if (offset != receivedBytes_) throw ReceiveError(TransferReceiveError::unexpectedOffset);
     // receivedBytes_ never exceeds the size, so the subtraction cannot wrap.
     if (data.size() > offer_.size - offset) throw ReceiveError(TransferReceiveError::exceedsOffer);
     write(data);
-    digest_.update(data);
     receivedBytes_ = offset + data.size();
 }
+
+void IncomingTransfer::hash(ByteView data) { digest_.update(data); }
 
 void IncomingTransfer::verify(ByteView digest) const {
     if (receivedBytes_ != offer_.size) throw ReceiveError(TransferReceiveError::incomplete);

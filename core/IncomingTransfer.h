@@ -33,6 +33,11 @@ public:
     // receivedBytes(), exceedsOffer when it would run past the offer's size. Otherwise calls `write`
     // with the data; an exception from `write` passes through and nothing is counted.
     void receive(std::uint64_t offset, ByteView data, const Write& write);
+    // receive() in two steps, so that the hashing may run beside the writing: store() checks, writes
+    // and counts as receive() does without hashing, and hash() takes the same bytes afterwards, in the
+    // order they were stored. Each step may run on a thread of its own, one call at a time.
+    void store(std::uint64_t offset, ByteView data, const Write& write);
+    void hash(ByteView data);
 
     // Throws ReceiveError incomplete unless every declared byte arrived, digestMismatch unless
     // `digest` is the SHA-256 of the bytes received.

@@ -53,7 +53,13 @@ HostTransfers::~HostTransfers() {
         inbox_.reset();
     }
     // The worker's last outcomes are posted to the main actor before this object is gone.
+    waitForReceiving();
+}
+
+void HostTransfers::waitForReceiving() {
+    // The writer hands chunks on to the hasher, never the other way.
     receiving_.sync([] {});
+    hashing_.sync([] {});
 }
 
 void HostTransfers::requireMainActor() const {
@@ -119,6 +125,7 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     // One clock for the whole application, so that idle transfers expire in the actor's time.
     inbox->now = [&actor = actor_] { return actor.now(); };
     inbox->runOnWorker = [&queue = receiving_](std::function<void()> work) { queue.async(std::move(work)); };
+    inbox->runOnHasher = [&queue = hashing_](std::function<void()> work) { queue.async(std::move(work)); };
     inbox->runOnOwner = [&actor = actor_](std::function<void()> work) { actor.post(std::move(work)); };
     inbox_ = std::move(inbox);
 
@@ -153,7 +160,7 @@ void HostTransfers::detach() {
     abortIncoming(std::nullopt);
     inbox_.reset();
     // The next inbox starts on an empty work folder: nothing of this one is still written there.
-    receiving_.sync([] {});
+    waitForReceiving();
     sender_.reset();
     clipboardIDs_.clear();
     recentlySent_.clear();

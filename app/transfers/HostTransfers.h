@@ -45,8 +45,8 @@ namespace Plovander {
 //
 // It owns the incoming inbox of the attached session and reaches the outgoing queue through that
 // session's media sender, which it holds weakly. Everything runs on the main actor. The inbox is
-// driven only from here and decides there; it hashes and writes received files on
-// `receivingQueue()`, whose outcomes (progress, the verified file, a failed disk) are posted back.
+// driven only from here and decides there; it writes received files on one queue and hashes them on
+// another beside it, whose outcomes (progress, the verified file, a failed disk) are posted back.
 // The outbox reports from the channel's queue, and those reports are posted to the main actor too.
 // The main actor must outlive every sender this object was attached to.
 class HostTransfers final : public QObject {
@@ -167,8 +167,9 @@ public:
     // The views clear it to dismiss it.
     void setLastProblem(std::optional<std::string> problem);
 
-    // Where received files are hashed and written, in order.
-    TessaloyBase::SerialQueue& receivingQueue() noexcept { return receiving_; }
+    // Waits until the received files' queues have done what was handed to them; their outcomes may
+    // still be on their way to the main actor.
+    void waitForReceiving();
     // The attached session's inbox; nullptr while detached.
     TessaloyNet::TransferInbox* inbox() const noexcept { return inbox_.get(); }
     // The attached session's sender, while it exists.
@@ -256,6 +257,7 @@ private:
     std::vector<std::pair<std::uint32_t, QUuid>> recentlySent_;
 
     TessaloyBase::SerialQueue receiving_{"dev.tessaloy.transfers.receive"};
+    TessaloyBase::SerialQueue hashing_{"dev.tessaloy.transfers.hash"};
     std::shared_ptr<TessaloyNet::TransferInbox> inbox_;
     std::weak_ptr<TessaloyNet::VideoSender> sender_;
     // Counts attachments, so that reports from an earlier session's outbox are ignored.

@@ -79,7 +79,7 @@ struct TransferInbox::Active {
     Date lastActivity;
     bool ended = false;
 
-    // Worker only.
+    // Worker only; the hasher hashes its chunks and, after the flush, checks its digest.
     TessaloyCore::IncomingTransfer transfer;
     int descriptor = -1;
     // Where the bytes the disk was not yet asked to write begin.
@@ -88,8 +88,8 @@ struct TransferInbox::Active {
     bool broken = false;
 };
 
-// Bounds the chunk bytes queued for the worker, so that a slow disk holds the sender back rather
-// than filling the memory.
+// Bounds the chunk bytes queued for the worker and the hasher, so that a slow disk holds the sender
+// back rather than filling the memory.
 struct TransferInbox::Backlog {
     void add(std::uint64_t count) {
         std::unique_lock guard(lock);
@@ -159,17 +159,24 @@ TransferInbox::~TransferInbox() {
 }
 
 template <typename Work, typename Outcome>
-void TransferInbox::onWorker(Work work, Outcome outcome) {
+void TransferInbox::onWorkerThen(Work work, Outcome outcome) {
     ++pendingWork_;
     runOnWorker([work = std::move(work), outcome = std::move(outcome), owner = runOnOwner,
                  alive = std::weak_ptr<int>(alive_), this]() mutable {
-        owner([result = work(), outcome = std::move(outcome), alive, this]() mutable {
-            // Checked on the owner's thread, where the inbox is destroyed.
-            if (alive.expired()) return;
-            --pendingWork_;
-            outcome(std::move(result));
+        work([outcome = std::move(outcome), owner, alive, this](auto result) mutable {
+            owner([result = std::move(result), outcome = std::move(outcome), alive, this]() mutable {
+                // Checked on the owner's thread, where the inbox is destroyed.
+                if (alive.expired()) return;
+                --pendingWork_;
+                outcome(std::move(result));
+            });
         });
     });
+}
+
+template <typename Work, typename Outcome>
+void TransferInbox::onWorker(Work work, Outcome outcome) {
+    onWorkerThen([work = std::move(work)](auto deliver) mutable { deliver(work()); }, std::move(outcome));
 }
 
 void TransferInbox::handle(TransferMessage message) {
@@ -287,13 +294,14 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
     }
     const std::uint64_t size = chunk.data.size();
     backlog_->add(size);
-    // The chunk moves on to the worker: its bytes are not copied again.
+    // The chunk moves on to the worker, then to the hasher: its bytes are not copied again.
     onWorker(
-        [entry, chunk = std::move(chunk), size, backlog = backlog_]() -> std::optional<std::uint64_t> {
+        [entry, chunk = std::move(chunk), size, backlog = backlog_,
+         hasher = runOnHasher]() mutable -> std::optional<std::uint64_t> {
             std::optional<std::uint64_t> received;
             if (!entry->broken && !entry->dropped) {
                 try {
-                    entry->transfer.receive(chunk.offset, chunk.data, [&](TessaloyCore::ByteView data) {
+                    entry->transfer.store(chunk.offset, chunk.data, [&](TessaloyCore::ByteView data) {
                         writeAll(entry->calls, entry->descriptor, data);
                     });
                     const std::uint64_t written = entry->transfer.receivedBytes();
@@ -309,7 +317,16 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
                     entry->broken = true;
                 }
             }
-            backlog->remove(size);
+            if (!received) {
+                backlog->remove(size);
+                return received;
+            }
+            // Hashed while the worker writes the next chunk.
+            hasher([entry, data = std::move(chunk.data), size, backlog] {
+                // A dropped transfer is never checked.
+                if (!entry->dropped) entry->transfer.hash(data);
+                backlog->remove(size);
+            });
             return received;
         },
         [this, entry](std::optional<std::uint64_t> received) {
@@ -327,25 +344,28 @@ void TransferInbox::finish(const TransferMessage::Finish& finish) {
     const auto entry = takeOut(finish.id);
     if (!entry) return;
     entry->ended = true;
-    onWorker(
-        [entry, digest = finish.digest] {
+    onWorkerThen(
+        [entry, digest = finish.digest, hasher = runOnHasher](auto deliver) {
             if (entry->broken) {
                 discard(*entry);
-                return false;
+                return deliver(false);
             }
             // A file that did not reach the disk whole is not delivered as if it had.
             bool stored = entry->calls.fsync(entry->descriptor) == 0;
             stored = entry->calls.close(entry->descriptor) == 0 && stored;
             entry->descriptor = -1;
-            bool verified = true;
-            try {
-                entry->transfer.verify(digest);
-            } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
-                verified = false;
-            }
-            if (stored && verified) return true;
-            discard(*entry);
-            return false;
+            // Behind every chunk of the transfer; the worker is done with the entry.
+            hasher([entry, digest, stored, deliver]() mutable {
+                bool verified = true;
+                try {
+                    entry->transfer.verify(digest);
+                } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
+                    verified = false;
+                }
+                if (stored && verified) return deliver(true);
+                discard(*entry);
+                deliver(false);
+            });
         },
         [this, entry](bool complete) {
             if (complete) {

@@ -23,10 +23,12 @@ namespace TessaloyNet {
 // complete file over. Every other end of a transfer deletes its partial file.
 //
 // The owner drives it from one thread (the main actor), which makes every decision: admission,
-// limits, expiry and cancels. Hashing, writing, the final flush and the digest check run on
-// `runOnWorker` in the order the messages came; their outcomes come back through `runOnOwner`, so
+// limits, expiry and cancels. Writing and the final flush run on `runOnWorker` in the order the
+// messages came, and each written chunk is hashed on `runOnHasher` beside it, where the digest is
+// checked once the flush is done; their outcomes come back through `runOnOwner`, so
 // progress, completion and failures of the disk reach the callbacks on the owner's thread, never
-// under the lock, which guards only the active transfers. Both run their work in place by default.
+// under the lock, which guards only the active transfers. All three run their work in place by
+// default.
 // The owner waits in handle() only while the worker is more than `maximumBacklog` bytes behind.
 // now() may be called under the lock and must not call into the inbox. Destroying the inbox runs no
 // callback and leaves partial files in place: the owner calls cancelAll() first.
@@ -37,7 +39,7 @@ public:
     // Every this many bytes written, the disk starts on them, so that the flush at the finish does
     // not wait for the whole file and the writes are not throttled behind a pile of dirty pages.
     static constexpr std::uint64_t writebackStride = 8 * 1024 * 1024;
-    // Chunk bytes handed to the worker and not yet written.
+    // Chunk bytes handed to the worker and not yet written and hashed.
     static constexpr std::uint64_t maximumBacklog = 8 * 1024 * 1024;
 
     struct Limits {
@@ -84,6 +86,9 @@ public:
     using Executor = std::function<void(std::function<void()>)>;
     // Runs work in order, one item at a time, off the owner's thread; set before the first offer.
     Executor runOnWorker = [](std::function<void()> work) { work(); };
+    // Runs work in order, one item at a time, beside the worker; set before the first offer. Only the
+    // worker posts to it.
+    Executor runOnHasher = [](std::function<void()> work) { work(); };
     // Runs work on the owner's thread; safe from the worker.
     Executor runOnOwner = [](std::function<void()> work) { work(); };
 
@@ -124,6 +129,10 @@ private:
     // Runs `work` on the worker, then `outcome` with its result on the owner while the inbox lives.
     template <typename Work, typename Outcome>
     void onWorker(Work work, Outcome outcome);
+    // Runs `work` on the worker; it hands its result to the function it is given, on any thread,
+    // which runs `outcome` with it on the owner while the inbox lives.
+    template <typename Work, typename Outcome>
+    void onWorkerThen(Work work, Outcome outcome);
     void tell(TessaloyCore::TransferMessage message);
     void reportFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
 

@@ -146,11 +146,11 @@ protected:
         return found;
     }
 
-    // Waits for the received files' worker, then runs what it handed back, until neither has
+    // Waits for the received files' queues, then runs what they handed back, until none has
     // anything left.
     void settle() {
         do {
-            transfers.receivingQueue().sync([] {});
+            transfers.waitForReceiving();
         } while (actor.runUntilIdle() > 0);
     }
 

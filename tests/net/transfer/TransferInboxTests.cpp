@@ -90,6 +90,7 @@ class TransferInboxTest : public testing::Test {
 protected:
     TransferInboxTest() : work(directory / "cache" / "TessaloyIncoming"), inbox(work) {
         inbox.runOnWorker = [this](std::function<void()> job) { worker.async(std::move(job)); };
+        inbox.runOnHasher = [this](std::function<void()> job) { hasher.async(std::move(job)); };
         inbox.runOnOwner = [this](std::function<void()> job) { clock.post(std::move(job)); };
         inbox.now = [this] { return clock.now(); };
         inbox.reply = [this](TransferMessage message) { replies.push_back(std::move(message)); };
@@ -105,12 +106,15 @@ protected:
     // Nothing the worker still holds may post to the clock once it is gone.
     ~TransferInboxTest() override {
         worker.sync([] {});
+        hasher.sync([] {});
     }
 
-    // Waits for the worker, then runs what it handed back, until neither has anything left.
+    // Waits for the worker and then the hasher, then runs what they handed back, until none has
+    // anything left.
     void settle() {
         do {
             worker.sync([] {});
+            hasher.sync([] {});
         } while (clock.runUntilIdle() > 0);
         EXPECT_EQ(inbox.pendingWork(), 0u);
     }
@@ -152,6 +156,7 @@ protected:
     Testing::TemporaryDirectory directory;
     Testing::ManualMainActor clock;
     TessaloyBase::SerialQueue worker{"test.inbox.worker"};
+    TessaloyBase::SerialQueue hasher{"test.inbox.hasher"};
     std::filesystem::path work;
     TransferInbox inbox;
     std::vector<TransferMessage> replies;
@@ -201,6 +206,29 @@ TEST_F(TransferInboxTest, CompleteTransferIsHandedOverWithItsFile) {
     cancelAll();
     EXPECT_TRUE(failed.empty());
     EXPECT_TRUE(std::filesystem::exists(completed[0].file));
+}
+
+TEST_F(TransferInboxTest, DigestIsCheckedOnlyOnceEveryChunkIsHashed) {
+    std::vector<std::function<void()>> held;
+    inbox.runOnHasher = [&held](std::function<void()> job) { held.push_back(std::move(job)); };
+    const Bytes data = pattern(12);
+    inbox.handle(TransferMessage::offer(offerOf(3, data.size())));
+    inbox.handle(chunk(3, 0, Bytes(data.begin(), data.begin() + 7)));
+    inbox.handle(chunk(3, 7, Bytes(data.begin() + 7, data.end())));
+    worker.sync([] {});
+    clock.runUntilIdle();
+    EXPECT_EQ(progress, (std::vector<Progress>{{3, 7}, {3, 12}})) << "written, not yet hashed";
+    inbox.handle(TransferMessage::finish(3, digestOf(data)));
+    worker.sync([] {});
+    clock.runUntilIdle();
+    EXPECT_TRUE(completed.empty());
+
+    ASSERT_EQ(held.size(), 3u);
+    for (const auto& job : held) job();
+    settle();
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(contentsOf(completed[0].file), data);
+    EXPECT_TRUE(failed.empty());
 }
 
 TEST_F(TransferInboxTest, EmptyTransferCompletesWithAnEmptyFile) {
