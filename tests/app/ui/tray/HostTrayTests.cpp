@@ -34,8 +34,9 @@ protected:
         delete xvfb;
     }
 
-    // Runs Qt's event loop until `done`, for at most `patience` milliseconds.
-    static bool settle(const std::function<bool()>& done, qint64 patience = 5000) {
+    // Runs Qt's event loop until `done`, for at most `patience` milliseconds (generous: a loaded machine
+    // embeds the icon slowly).
+    static bool settle(const std::function<bool()>& done, qint64 patience = 20000) {
         QElapsedTimer waited;
         waited.start();
         while (!done() && waited.elapsed() < patience) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
