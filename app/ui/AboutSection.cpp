@@ -5,7 +5,6 @@
 #include "core/AppVersion.h"
 
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -34,9 +33,7 @@ AboutSection::AboutSection(StreamingSession& session, bool showsDiagnostics, QWi
     diagnostics->setToolTip("Frame counts and an encoder test, for when support asks for them.");
     diagnostics->setChecked(showsDiagnostics);
     fingerprint_->setObjectName("fingerprint");
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(Look::font(Look::Text::body).pointSizeF());
-    fingerprint_->setFont(mono);
+    fingerprint_->setFont(Look::monospaceFont(Look::Text::body));
     fingerprint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     idRow_->setObjectName("idRow");
     idRow_->setToolTip("Matches the ID your iPhone shows for this Mac.");

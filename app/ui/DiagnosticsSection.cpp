@@ -6,7 +6,6 @@
 #include "app/ui/Look.h"
 #include "app/ui/decisions/SettingsTexts.h"
 
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -27,9 +26,7 @@ DiagnosticsSection::DiagnosticsSection(StreamingSession& session, CaptureProbe& 
     status_->setObjectName("captureStatus");
     status_->setWordWrap(true);
     counters_->setObjectName("counters");
-    QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    digits.setPointSizeF(Look::font(Look::Text::caption).pointSizeF());
-    counters_->setFont(digits);
+    counters_->setFont(Look::monospaceFont(Look::Text::caption));
     load_->setObjectName("diagnosticsLoadDisplays");
     test_->setObjectName("testEncoder");
     stop_->setObjectName("stopEncoder");

@@ -1,6 +1,7 @@
 #include "app/ui/Look.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -111,6 +112,12 @@ QFont font(Text style, QFont::Weight weight) {
             break;
     }
     result.setWeight(weight);
+    return result;
+}
+
+QFont monospaceFont(Text style) {
+    QFont result = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    result.setPointSizeF(font(style).pointSizeF());
     return result;
 }
 

@@ -28,6 +28,8 @@ QPixmap symbolPixmap(const QString& name, const QColor& color, int size);
 
 enum class Text { headline, body, callout, caption, caption2 };
 QFont font(Text style, QFont::Weight weight = QFont::Normal);
+// The system's fixed-width font at the size of `style`: for identifiers and counters.
+QFont monospaceFont(Text style);
 // A label that never reads its text as markup: names come from devices.
 QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Normal, bool secondary = false);
 // Fills `button` with the system's accent colour and a light label: the one action a panel leads to.
