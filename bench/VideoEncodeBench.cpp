@@ -2,6 +2,8 @@
 // conversion alone (one pass on the calling thread), and the whole VideoEncoder::encode call
 // (conversion, then the encoder, both on the `threads` argument), each with its median and 99th
 // percentile, plus the process CPU time per frame (every conversion and encoder thread).
+// The conversion runs back to back (pause_ms 0) and after a 30 fps frame's idle pause, as in a
+// session, where the machine has had time to let the picture and its page tables go cold.
 #include "bench/Measures.h"
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
@@ -17,6 +19,7 @@ extern "C" {
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -58,9 +61,11 @@ private:
     std::vector<std::uint8_t> pixels_;
 };
 
-// Times `work` per frame, with drawing the next picture left out of both clocks.
+// Times `work` per frame, with drawing the next picture and the pause before it left out of both
+// clocks.
 template <typename Work>
-void measureFrames(benchmark::State& state, MovingGradient& picture, Work&& work) {
+void measureFrames(benchmark::State& state, MovingGradient& picture, Work&& work,
+                   std::chrono::milliseconds pause = {}) {
     std::vector<double> milliseconds;
     double drawingCpu = 0;
     const double processCpuStart = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
@@ -69,6 +74,7 @@ void measureFrames(benchmark::State& state, MovingGradient& picture, Work&& work
         const double drawStart = Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         picture.draw(step++);
         drawingCpu += Bench::cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - drawStart;
+        std::this_thread::sleep_for(pause);
         const auto start = std::chrono::steady_clock::now();
         work(step);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -87,7 +93,9 @@ void conversion(benchmark::State& state) {
     MovingGradient picture(width, height);
     TessaloyMedia::FramePool pool(width, height, AV_PIX_FMT_YUV420P, 1);
     TessaloyMedia::FrameConverter converter;
-    measureFrames(state, picture, [&](int) { converter.convert(picture.view(), pool.acquire()); });
+    measureFrames(
+        state, picture, [&](int) { converter.convert(picture.view(), pool.acquire()); },
+        std::chrono::milliseconds(state.range(2)));
 }
 
 void encode(benchmark::State& state, VideoCodec codec) {
@@ -120,9 +128,11 @@ void x265(benchmark::State& state) { encode(state, VideoCodec::hevc); }
 } // namespace
 
 BENCHMARK(conversion)
-    ->ArgNames({"width", "height"})
-    ->Args({1'920, 1'080})
-    ->Args({1'280, 720})
+    ->ArgNames({"width", "height", "pause_ms"})
+    ->Args({1'920, 1'080, 0})
+    ->Args({1'920, 1'080, 33})
+    ->Args({1'280, 720, 0})
+    ->Args({1'280, 720, 33})
     ->Iterations(300)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
