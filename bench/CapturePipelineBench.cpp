@@ -80,6 +80,7 @@ public:
     }
     void sendDirect(WirePacket) override {}
     bool sendDroppable(WirePacket, int) override { return true; }
+    void pauseReading(bool) override {}
     void close(std::optional<std::string>) override {}
     std::optional<TessaloyCore::Bytes> peerPublicKey() const override { return std::nullopt; }
     TessaloyNet::LatencySamples latency() const override { return {}; }

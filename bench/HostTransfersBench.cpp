@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <future>
@@ -96,7 +97,20 @@ public:
     void resumeSending() override {}
     void sendDirect(WirePacket) override {}
     bool sendDroppable(WirePacket, int) override { return false; }
+    void pauseReading(bool paused) override {
+        {
+            std::lock_guard guard(pauseLock_);
+            paused_ = paused;
+        }
+        resumed_.notify_all();
+    }
     void close(std::optional<std::string>) override {}
+
+    // Waits while reading is paused, as the device's messages would.
+    void waitWhilePaused() {
+        std::unique_lock guard(pauseLock_);
+        resumed_.wait(guard, [&] { return !paused_; });
+    }
     std::optional<Bytes> peerPublicKey() const override { return std::nullopt; }
     TessaloyNet::LatencySamples latency() const override { return {}; }
 
@@ -131,6 +145,9 @@ private:
     WireDecoder decoder_;
     Sha256 deviceDigest_;
     std::uint64_t deviceBytes_ = 0;
+    std::mutex pauseLock_;
+    std::condition_variable resumed_;
+    bool paused_ = false;
 };
 
 class NoPasteboard final : public Platform::Pasteboard {
@@ -272,9 +289,11 @@ void mainActorDuringDeviceToMac(benchmark::State& state) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
-        // As many messages in flight as the channel's queue would hand over before it pauses.
+        // As many messages in flight as the channel's queue would hand over before it waits, and
+        // none while the channel's reading is paused.
         std::counting_semaphore<> slots(16);
         const auto deliver = [&](TransferMessage message) {
+            channel->waitWhilePaused();
             slots.acquire();
             actor.post([&, message = std::move(message)] {
                 transfers->handle(message);

@@ -127,6 +127,12 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     inbox->runOnWorker = [&queue = receiving_](std::function<void()> work) { queue.async(std::move(work)); };
     inbox->runOnHasher = [&queue = hashing_](std::function<void()> work) { queue.async(std::move(work)); };
     inbox->runOnOwner = [&actor = actor_](std::function<void()> work) { actor.post(std::move(work)); };
+    // The device's chunks come on the media channel: a disk that falls behind holds its reads back.
+    if (sender) {
+        inbox->onBacklog = [channel = sender->channel()](bool behind) {
+            if (const auto media = channel.lock()) media->pauseReading(behind);
+        };
+    }
     inbox_ = std::move(inbox);
 
     if (!sender) return;

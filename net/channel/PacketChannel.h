@@ -43,6 +43,10 @@ public:
     // Sends only while fewer than `limit` such packets are still on their way out; returns false
     // when the packet was dropped.
     virtual bool sendDroppable(TessaloyCore::WirePacket packet, int limit) = 0;
+    // While paused, nothing more is read from the peer, whose sending then stalls on the
+    // connection's flow control, and the read time-out does not run; a closing channel reads
+    // regardless. Packets already read are still delivered.
+    virtual void pauseReading(bool paused) = 0;
     // Closes after everything already queued for sending went out; no error means a normal close.
     virtual void close(std::optional<std::string> error = std::nullopt) = 0;
 

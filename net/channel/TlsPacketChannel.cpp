@@ -145,6 +145,10 @@ bool TlsPacketChannel::sendDroppable(WirePacket packet, int limit) {
     return true;
 }
 
+void TlsPacketChannel::pauseReading(bool paused) {
+    asio::post(queue_->executor(), [self = shared_from_this(), paused] { self->setReadingPaused(paused); });
+}
+
 void TlsPacketChannel::close(std::optional<std::string> error) {
     closeRequested_.store(true);
     asio::post(queue_->executor(),
@@ -192,6 +196,10 @@ void TlsPacketChannel::handshaken(std::error_code error) {
 }
 
 void TlsPacketChannel::readNext() {
+    if (readingPaused_ && state_ == State::open) {
+        readParked_ = true;
+        return;
+    }
     // What is already there is read in place, up to a bound, so the queue's other work (the
     // writer, the timers) still gets its turn when the peer sends without pause.
     std::size_t inPlace = 0;
@@ -206,6 +214,14 @@ void TlsPacketChannel::readNext() {
     stream_->readSome(decoder_.writableSpace(), [self = shared_from_this()](std::error_code error, std::size_t count) {
         self->didRead(error, count);
     });
+}
+
+void TlsPacketChannel::setReadingPaused(bool paused) {
+    readingPaused_ = paused;
+    if (paused) return;
+    // The quiet while paused was this side's doing.
+    lastReceived_ = Clock::now();
+    if (state_ != State::closed && std::exchange(readParked_, false)) readNext();
 }
 
 void TlsPacketChannel::didRead(std::error_code error, std::size_t count) {
@@ -293,7 +309,7 @@ void TlsPacketChannel::scheduleReadCheck(Clock::duration after) {
     readTimer_.expires_after(after);
     readTimer_.async_wait([self = shared_from_this()](std::error_code error) {
         if (error || self->state_ == State::closed) return;
-        const auto quiet = Clock::now() - self->lastReceived_;
+        const auto quiet = self->readingPaused_ ? Clock::duration() : Clock::now() - self->lastReceived_;
         if (quiet >= self->options_.readTimeout) {
             self->finish(readTimeoutText(self->options_.readTimeout));
             return;
@@ -313,6 +329,8 @@ void TlsPacketChannel::beginClose(std::optional<std::string> error) {
     closeError_ = std::move(error);
     pingTimer_.cancel();
     writer_->finish();
+    // The peer's close comes through the reads.
+    if (state_ == State::closing && std::exchange(readParked_, false)) readNext();
 }
 
 void TlsPacketChannel::flushed() {

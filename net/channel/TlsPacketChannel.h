@@ -76,6 +76,7 @@ public:
     void resumeSending() override;
     void sendDirect(TessaloyCore::WirePacket packet) override;
     bool sendDroppable(TessaloyCore::WirePacket packet, int limit) override;
+    void pauseReading(bool paused) override;
     void close(std::optional<std::string> error = std::nullopt) override;
     std::optional<TessaloyCore::Bytes> peerPublicKey() const override;
     LatencySamples latency() const override;
@@ -92,8 +93,9 @@ private:
 
     // The rest runs on the queue.
     void handshaken(std::error_code error);
-    // Reads what is there, then waits for more.
+    // Reads what is there, then waits for more; parks while reading is paused.
     void readNext();
+    void setReadingPaused(bool paused);
     void didRead(std::error_code error, std::size_t count);
     void readFailed(std::error_code error);
     // Takes `count` bytes read into the decoder's space; false once the channel closed.
@@ -120,6 +122,9 @@ private:
     TessaloyCore::WireDecoder decoder_;
     ReceiveBudget budget_;
     std::chrono::steady_clock::time_point lastReceived_{};
+    bool readingPaused_ = false;
+    // readNext() stopped for the pause, with no read under way.
+    bool readParked_ = false;
     std::optional<std::string> closeError_;
     std::uint64_t nextPingToken_ = 0;
     std::deque<std::pair<std::uint64_t, std::chrono::steady_clock::time_point>> pingsInFlight_;

@@ -88,25 +88,37 @@ struct TransferInbox::Active {
     bool broken = false;
 };
 
-// Bounds the chunk bytes queued for the worker and the hasher, so that a slow disk holds the sender
-// back rather than filling the memory.
+// The chunk bytes queued for the worker and the hasher. Past maximumBacklog the sender is held back,
+// until half of it is left; past twice that, chunks that still come wait, so that a slow disk
+// never fills the memory.
 struct TransferInbox::Backlog {
     void add(std::uint64_t count) {
         std::unique_lock guard(lock);
-        drained.wait(guard, [&] { return bytes < maximumBacklog; });
+        drained.wait(guard, [&] { return bytes < 2 * maximumBacklog; });
         bytes += count;
+        if (bytes >= maximumBacklog) behind = true;
     }
-    void remove(std::uint64_t count) {
+    // Whether this caught the worker up.
+    bool remove(std::uint64_t count) {
+        bool caughtUp = false;
         {
             std::lock_guard guard(lock);
             bytes -= count;
+            caughtUp = behind && bytes <= maximumBacklog / 2;
+            if (caughtUp) behind = false;
         }
         drained.notify_all();
+        return caughtUp;
+    }
+    bool isBehind() {
+        std::lock_guard guard(lock);
+        return behind;
     }
 
     std::mutex lock;
     std::condition_variable drained;
     std::uint64_t bytes = 0;
+    bool behind = false;
 };
 
 namespace {
@@ -294,9 +306,17 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
     }
     const std::uint64_t size = chunk.data.size();
     backlog_->add(size);
+    reportBacklog();
+    const auto release = [backlog = backlog_, owner = runOnOwner, alive = std::weak_ptr<int>(alive_),
+                          this](std::uint64_t count) {
+        if (!backlog->remove(count)) return;
+        owner([alive, this] {
+            if (!alive.expired()) reportBacklog();
+        });
+    };
     // The chunk moves on to the worker, then to the hasher: its bytes are not copied again.
     onWorker(
-        [entry, chunk = std::move(chunk), size, backlog = backlog_,
+        [entry, chunk = std::move(chunk), size, release,
          hasher = runOnHasher]() mutable -> std::optional<std::uint64_t> {
             std::optional<std::uint64_t> received;
             if (!entry->broken && !entry->dropped) {
@@ -318,14 +338,14 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
                 }
             }
             if (!received) {
-                backlog->remove(size);
+                release(size);
                 return received;
             }
             // Hashed while the worker writes the next chunk.
-            hasher([entry, data = std::move(chunk.data), size, backlog] {
+            hasher([entry, data = std::move(chunk.data), size, release] {
                 // A dropped transfer is never checked.
                 if (!entry->dropped) entry->transfer.hash(data);
-                backlog->remove(size);
+                release(size);
             });
             return received;
         },
@@ -338,6 +358,13 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
             }
             if (onProgress) onProgress(entry->offer, *received);
         });
+}
+
+void TransferInbox::reportBacklog() {
+    const bool behind = backlog_->isBehind();
+    if (behind == reportedBehind_) return;
+    reportedBehind_ = behind;
+    if (onBacklog) onBacklog(behind);
 }
 
 void TransferInbox::finish(const TransferMessage::Finish& finish) {

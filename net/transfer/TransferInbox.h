@@ -29,7 +29,9 @@ namespace TessaloyNet {
 // progress, completion and failures of the disk reach the callbacks on the owner's thread, never
 // under the lock, which guards only the active transfers. All three run their work in place by
 // default.
-// The owner waits in handle() only while the worker is more than `maximumBacklog` bytes behind.
+// When the worker falls `maximumBacklog` bytes behind, onBacklog asks the owner to hold the device
+// back until it has caught up; the owner waits in handle() only if chunks still come past twice
+// that.
 // now() may be called under the lock and must not call into the inbox. Destroying the inbox runs no
 // callback and leaves partial files in place: the owner calls cancelAll() first.
 class TransferInbox {
@@ -39,7 +41,8 @@ public:
     // Every this many bytes written, the disk starts on them, so that the flush at the finish does
     // not wait for the whole file and the writes are not throttled behind a pile of dirty pages.
     static constexpr std::uint64_t writebackStride = 8 * 1024 * 1024;
-    // Chunk bytes handed to the worker and not yet written and hashed.
+    // Chunk bytes handed to the worker and not yet written and hashed, past which the device is held
+    // back.
     static constexpr std::uint64_t maximumBacklog = 8 * 1024 * 1024;
 
     struct Limits {
@@ -76,6 +79,9 @@ public:
     // The complete, verified and flushed work file; from then on it belongs to the callee.
     std::function<void(const TessaloyCore::TransferOffer&, const std::filesystem::path& file)> onComplete;
     std::function<void(const TessaloyCore::TransferOffer&, TessaloyCore::TransferCancelReason)> onFailed;
+    // The worker fell behind (true): stop reading the device's messages until it has caught up
+    // (false). Each change once, in order.
+    std::function<void(bool behind)> onBacklog;
     // A message for the device; only ever a cancel.
     std::function<void(TessaloyCore::TransferMessage)> reply;
     // Read at each offer.
@@ -135,12 +141,15 @@ private:
     void onWorkerThen(Work work, Outcome outcome);
     void tell(TessaloyCore::TransferMessage message);
     void reportFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
+    // Tells the owner when the backlog's state differs from what it was last told.
+    void reportBacklog();
 
     const std::filesystem::path directory_;
     std::mutex lock_;
     std::map<std::uint32_t, std::shared_ptr<Active>> active_;
     const std::shared_ptr<Backlog> backlog_;
     std::size_t pendingWork_ = 0;
+    bool reportedBehind_ = false;
     // Outcomes that arrive after the inbox is gone find this expired.
     const std::shared_ptr<int> alive_ = std::make_shared<int>();
 };

@@ -41,6 +41,16 @@ bool FakePacketChannel::sendDroppable(WirePacket packet, int limit) {
     return true;
 }
 
+void FakePacketChannel::pauseReading(bool paused) {
+    std::lock_guard guard(lock_);
+    readingPaused_ = paused;
+}
+
+bool FakePacketChannel::isReadingPaused() const {
+    std::lock_guard guard(lock_);
+    return readingPaused_;
+}
+
 void FakePacketChannel::close(std::optional<std::string> error) { finishClose(std::move(error), true); }
 
 std::optional<TessaloyCore::Bytes> FakePacketChannel::peerPublicKey() const {

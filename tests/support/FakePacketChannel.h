@@ -37,6 +37,7 @@ public:
     void resumeSending() override;
     void sendDirect(TessaloyCore::WirePacket packet) override;
     bool sendDroppable(TessaloyCore::WirePacket packet, int limit) override;
+    void pauseReading(bool paused) override;
     void close(std::optional<std::string> error = std::nullopt) override;
     std::optional<TessaloyCore::Bytes> peerPublicKey() const override;
     TessaloyNet::LatencySamples latency() const override;
@@ -61,6 +62,8 @@ public:
     std::size_t resumeCount() const;
     bool hasPacketSource() const;
     bool isClosed() const;
+    // What the last pauseReading() asked for.
+    bool isReadingPaused() const;
 
 private:
     // Runs `work` on the queue and waits; the channel's mutex is not held meanwhile.
@@ -75,6 +78,7 @@ private:
     std::size_t resumeCount_ = 0;
     int droppableInFlight_ = 0;
     bool closed_ = false;
+    bool readingPaused_ = false;
     std::optional<TessaloyCore::Bytes> peerPublicKey_;
     TessaloyNet::LatencySamples latency_;
 };

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 
@@ -253,6 +254,29 @@ TEST_F(HostTransfersTest, AReceivedFileThatDoesNotReachTheDiskFails) {
     receive(63, "b.txt", pattern(10));
     EXPECT_FALSE(std::filesystem::exists(downloads() / "b.txt"));
     EXPECT_EQ(pull(), std::vector{cancelOf(63, Reason::failed)});
+}
+
+TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingUntilItCatchesUp) {
+    std::promise<void> diskReady;
+    std::shared_future<void> disk = diskReady.get_future().share();
+    transfers.inbox()->fileCalls.write = [disk](int descriptor, const std::uint8_t* data, std::size_t count) -> long {
+        disk.wait();
+        return ::write(descriptor, data, count);
+    };
+    constexpr std::size_t chunkSize = TransferMessage::maximumChunkBytes;
+    const Bytes data = pattern(TessaloyNet::TransferInbox::maximumBacklog + chunkSize);
+    offer(64, "big.bin", data.size());
+    for (std::size_t offset = 0; offset < data.size(); offset += chunkSize) {
+        transfers.handle(
+            TransferMessage::chunk(64, offset, Bytes(data.begin() + offset, data.begin() + offset + chunkSize)));
+    }
+    EXPECT_TRUE(channel->isReadingPaused());
+
+    diskReady.set_value();
+    settle();
+    EXPECT_FALSE(channel->isReadingPaused());
+    handle(TransferMessage::finish(64, digestOf(data)));
+    EXPECT_EQ(contentsOf(downloads() / "big.bin"), data);
 }
 
 TEST_F(HostTransfersTest, ACancelledTransferLeavesNoPartialFile) {

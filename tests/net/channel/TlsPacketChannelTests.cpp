@@ -273,6 +273,32 @@ TEST_P(TlsPacketChannelTest, ClosesWhenNothingArrivesWithinTheReadTimeOut) {
     EXPECT_EQ(recorder.closedError, "Nothing was received for 0.15 seconds.");
 }
 
+TEST_P(TlsPacketChannelTest, PausedReadingLeavesThePeersBytesUnreadUntilResumedOrClosing) {
+    auto options = quietOptions();
+    options.closeGrace = 1h;
+    channel = open(options);
+    ASSERT_TRUE(waitForReady());
+    // The read under way when the pause comes ends the reading; it holds a header at most.
+    const auto pauseAndDeliver = [&](std::initializer_list<std::uint8_t> numbers) {
+        channel->pauseReading(true);
+        channel->queue().sync([] {});
+        for (const std::uint8_t number : numbers) script->deliver(numbered(number).encoded());
+        channel->queue().sync([] {});
+    };
+    pauseAndDeliver({1, 2});
+    EXPECT_TRUE(recorder.packets.empty());
+    channel->pauseReading(false);
+    ASSERT_TRUE(recorder.waitUntil([&] { return recorder.packets.size() == 2; }));
+    EXPECT_EQ(recorder.packets, (std::vector{numbered(1), numbered(2)}));
+
+    // The peer's end of a close is read even while paused.
+    pauseAndDeliver({3});
+    channel->close();
+    script->deliverEnd();
+    ASSERT_TRUE(recorder.waitForClose());
+    EXPECT_EQ(recorder.closedError, std::nullopt);
+}
+
 TEST_P(TlsPacketChannelTest, ClosesWhenThePeerExceedsItsReceiveBudget) {
     auto options = quietOptions();
     options.receiveBudget = {.packetsPerSecond = 0.001, .burstPackets = 5};
