@@ -80,6 +80,9 @@ public:
     TemporaryDirectory folder;
     std::vector<Platform::ShareableDisplay> displayList;
     std::atomic<bool> displaysFail{false};
+    // Runs on the pool for blocking work as each listing of the displays begins; a test may hold
+    // the listing there. Set it before the listing.
+    std::function<void()> whileListing;
     // No display server takes posted input.
     bool eventsFail = false;
     std::shared_ptr<FakeServiceAdvertiser::Record> advertisements = std::make_shared<FakeServiceAdvertiser::Record>();
