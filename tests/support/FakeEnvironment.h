@@ -58,7 +58,7 @@ public:
 
     Platform::Gamma& gamma() override { return gammaTables; }
     Platform::InputLock& inputLock() override { return localInput; }
-    Platform::PowerAssertion& powerAssertion() override { return sleepAssertion; }
+    std::shared_ptr<Platform::PowerAssertion> powerAssertion() override { return sleepAssertion; }
     Platform::LoginItems& loginItems() override { return logins; }
     Platform::MachineInfo& machineInfo() override { return machine; }
     Platform::Interfaces& interfaces() override { return network; }
@@ -88,7 +88,7 @@ public:
     std::shared_ptr<FakeServiceAdvertiser::Record> advertisements = std::make_shared<FakeServiceAdvertiser::Record>();
     FakeGamma gammaTables;
     FakeInputLock localInput;
-    FakePowerAssertion sleepAssertion;
+    std::shared_ptr<FakePowerAssertion> sleepAssertion = std::make_shared<FakePowerAssertion>();
     FakeLoginItems logins;
     FakeMachineInfo machine;
     FakeInterfaces network;
