@@ -3,6 +3,7 @@
 #include "base/SerialQueue.h"
 #include "tests/support/AvahiDaemon.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/SilentBus.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -297,6 +298,23 @@ TEST(AvahiServiceAdvertiserWithoutDaemon, WithoutASystemBusSaysSoAndNeverBlocks)
     EXPECT_LT(Clock::now() - started, 5s);
     queue.sync([] {});
     EXPECT_FALSE(log.ranOffQueue());
+}
+
+TEST(AvahiServiceAdvertiserWithoutDaemon, OnABusThatNeverAnswersItGoesWithoutWaitingAndSaysNothingMore) {
+    Testing::SilentBus bus;
+    Testing::ScopedEnvironment environment;
+    environment.set("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    TessaloyBase::SerialQueue queue("dev.tessaloy.listener");
+    StateLog log(queue);
+    auto advertiser = Platform::Linux::AvahiServiceAdvertiser::create(queue, log.handler());
+    advertiser->advertise(service("Plovander Test Mac"));
+    // The poll thread is now waiting for the bus's answer, for as long as the bus lets it.
+    ASSERT_TRUE(bus.awaitCaller(patience));
+    const auto started = Clock::now();
+    advertiser.reset();
+    EXPECT_LT(Clock::now() - started, 1s);
+    queue.sync([] {});
+    EXPECT_TRUE(log.states().empty());
 }
 
 TEST(AvahiServiceAdvertiserNames, AreCutToSixtyThreeBytesWithoutSplittingACharacter) {
