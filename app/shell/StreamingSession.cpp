@@ -161,7 +161,13 @@ QCoro::Task<> StreamingSession::loadIdentity() {
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("could not load this Mac's identity: ") + error.what(); });
     }
-    if (self) reloadPairedDevices();
+    if (!self) co_return;
+    // The trust store is a file too, and may have grown.
+    BlockingCall<std::vector<PairedDevice>> reading(environment_.mainActor(), [&keychain = environment_.keychain()] {
+        return SessionModel::readPairedDevices(TessaloyNet::PairedDeviceStore(keychain));
+    });
+    auto devices = co_await reading;
+    if (self) model_.pairedDevices.set(std::move(devices));
 }
 
 QCoro::Task<> StreamingSession::startSharing(std::string displayName) {

@@ -5,6 +5,8 @@
 #include "net/channel/PairingLink.h"
 #include "net/channel/RefusalReason.h"
 
+#include <algorithm>
+#include <atomic>
 #include <future>
 #include <regex>
 
@@ -182,6 +184,32 @@ TEST_F(StreamingSessionTest, AtStartTheMacListensOnceTheApplicationsFirstListing
     EXPECT_FALSE(session->setupProblem());
     ASSERT_EQ(listeners.count(), 2u);
     EXPECT_TRUE(listener().isStarted());
+}
+
+TEST_F(StreamingSessionTest, AtStartTheTrustStoreIsReadOffTheMainActorAndOneGrownPastAMebibyteIsRefused) {
+    listenFor(Device{"Ada's iPhone"});
+    TearDown();
+    auto grown =
+        environment.keychainItems
+            .read(TessaloyNet::PairedDeviceStore::keychainService, TessaloyNet::PairedDeviceStore::keychainAccount)
+            .value();
+    grown.resize(TessaloyNet::PairedDeviceStore::maximumItemBytes + 1, ' ');
+    environment.keychainItems.write(TessaloyNet::PairedDeviceStore::keychainService,
+                                    TessaloyNet::PairedDeviceStore::keychainAccount, grown);
+    std::atomic<bool> readOnTheMainActor{false};
+    environment.keychainItems.whileReading = [&](std::string_view service) {
+        if (service == TessaloyNet::PairedDeviceStore::keychainService && environment.actor.isCurrent()) {
+            readOnTheMainActor = true;
+        }
+    };
+    newTrace();
+    SetUp();
+    EXPECT_FALSE(readOnTheMainActor);
+    EXPECT_TRUE(session->pairedDevices().empty());
+    EXPECT_FALSE(session->acceptsPairedDevices());
+    const auto trace = newTrace();
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "could not read the paired devices: corruptItem"), trace.end());
+    environment.keychainItems.whileReading = nullptr;
 }
 
 TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {
