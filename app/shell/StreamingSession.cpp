@@ -104,6 +104,7 @@ void StreamingSession::makeParts(CaptureProbe& capture) {
                                                                  .approval = *approval_,
                                                                  .availability = *availability_,
                                                                  .input = *input_,
+                                                                 .reachability = *services_.reachability,
                                                              });
 }
 
@@ -301,7 +302,10 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
                 for (const PairedDevice& device : model_.pairedDevices.get()) keys.push_back(device.publicKey);
                 return keys;
             },
-        .listenerPort = [this] { return link_.listener ? link_.listener->port() : listenPort_; },
+        // The port asked for until the listener has one.
+        .listenerPort =
+            [this] { return link_.listener && link_.listener->port() ? link_.listener->port() : listenPort_; },
+        .listenerAccepts = [this] { return link_.listener && link_.listener->port() != 0; },
         .bridgeSource = [this]() -> TessaloyNet::RelayAnswer::BridgeSource {
             const std::weak_ptr<TessaloyNet::LANHostListener> listener =
                 std::dynamic_pointer_cast<TessaloyNet::LANHostListener>(link_.listener);

@@ -3,16 +3,22 @@
 #include "app/services/RouterPortMapping.h"
 #include "net/relay/MeetingIdentity.h"
 
+#include "app/trace/TraceLog.h"
+#include "tests/net/channel/ListenerHarness.h"
 #include "tests/net/portmap/GatedRouter.h"
+#include "tests/support/DeviceSimulator.h"
 #include "tests/support/FakeInterfaces.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/ManualQueueClock.h"
 #include "tests/support/MemoryUserDefaults.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -34,6 +40,7 @@ struct ConnectRegistrationTest : testing::Test {
             .identity = [this] { return &identity; },
             .pairedKeys = [this] { return std::vector<Bytes>{device.publicKey()}; },
             .listenerPort = [] { return std::uint16_t{55801}; },
+            .listenerAccepts = [] { return true; },
             .bridgeSource = [] { return TessaloyNet::RelayAnswer::BridgeSource(); },
             .restartListener = [] {},
             .showStatus = [this](const std::string& text) { statuses.push_back(text); },
@@ -179,6 +186,67 @@ TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst
     registration->updateConnectRegistration();
     EXPECT_EQ(directs.back(), std::nullopt);
     EXPECT_EQ(routerPort.state(), RouterPort::State{});
+}
+
+// A paired device calls through the relay before this computer's listener takes connections (as
+// just after start): the call waits for the listener instead of meeting a closed port, and the device
+// gets in at its first call.
+TEST(ConnectRegistrationBeforeListening, ACallWaitsForTheListenerAndTheDeviceGetsIn) {
+    Testing::TemporaryDirectory folder;
+    Plovander::TraceLog::configure({.enabled = true, .file = folder / "trace.log", .toStandardError = false});
+    const auto traced = [&](const std::string& line) {
+        Plovander::TraceLog::flush();
+        std::ifstream in(folder / "trace.log");
+        return std::string(std::istreambuf_iterator<char>(in), {}).find(line) != std::string::npos;
+    };
+    Testing::TestRelay relay;
+    Testing::ManualMainActor actor;
+    Testing::MemoryUserDefaults defaults;
+    defaults.setText("TessaloyRelay", relay.endpoint().text());
+    Testing::FakeInterfaces interfaces;
+    RouterPortMapping routerPort{actor, [](std::uint16_t port) { return TessaloyNet::PortMapper::create(port); }};
+    Testing::ListenerHarness mac;
+    Testing::DeviceSimulator phone("Ada's iPhone");
+    mac.store.add({phone.identity().publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
+    phone.setMacKey(mac.mac.publicKey());
+    std::uint16_t port = 0;
+    int restarts = 0;
+    std::string status;
+    ConnectRegistration registration({
+        .actor = actor,
+        .defaults = defaults,
+        .interfaces = interfaces,
+        .routerPort = routerPort,
+        .opensRouterPort = [] { return false; },
+        .identity = [&] { return &mac.mac; },
+        .pairedKeys = [&] { return std::vector<Bytes>{phone.identity().publicKey()}; },
+        .listenerPort = [&] { return port; },
+        .listenerAccepts = [&] { return port != 0; },
+        .bridgeSource =
+            [&] {
+                return [listener = mac.listener](const asio::ip::tcp::endpoint& source) {
+                    listener->exemptBridge(source);
+                };
+            },
+        .restartListener = [&] { ++restarts; },
+        .showStatus = [&](const std::string& text) { status = text; },
+        .showDirect = [](std::optional<std::string>) {},
+    });
+    registration.updateConnectRegistration();
+    ASSERT_TRUE(actor.runUntil([&] { return status == "On"; }));
+
+    const TessaloyNet::RelayRoute route{relay.endpoint(),
+                                        TessaloyNet::MeetingIdentity::meetingID(phone.identity(), mac.mac.publicKey())};
+    phone.connect(route, [&] {
+        actor.runUntilIdle();
+        if (port == 0 && traced("relay: a call waits for the listener")) {
+            port = mac.start(std::nullopt);
+            registration.listenerListens();
+        }
+    });
+    EXPECT_TRUE(mac.waitFor<Testing::ListenerHarness::Event::Authenticated>(2));
+    EXPECT_EQ(restarts, 0);
+    Plovander::TraceLog::configure({});
 }
 
 } // namespace
