@@ -11,12 +11,14 @@
 //   quit_ms    SIGTERM until the process has ended (median of three)
 //
 // Machine states: no system bus at all (so neither logind nor an mDNS daemon); a system bus that
-// takes connections and never answers; and no system bus with a 9 MB trust store.
+// takes connections and never answers, without and with a session bus (as on a desktop, where the
+// toolkit uses it); and no system bus with a 9 MB trust store.
 #include "bench/Measures.h"
 #include "net/channel/P256PrivateKey.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "platform/linux/FileKeychain.h"
 #include "platform/linux/SettingsUserDefaults.h"
+#include "tests/support/DaemonProcess.h"
 #include "tests/support/SilentBus.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/XvfbServer.h"
@@ -51,7 +53,7 @@ using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::duration<double, std::milli>;
 namespace fs = std::filesystem;
 
-enum class Machine { noSystemBus, silentSystemBus, largeTrustStore };
+enum class Machine { noSystemBus, silentSystemBus, silentSystemBusOnADesktop, largeTrustStore };
 
 constexpr auto afterListening = 2s;
 constexpr auto patience = 20s;
@@ -141,7 +143,30 @@ std::optional<Milliseconds> waitForExit(pid_t pid, Clock::duration limit) {
     return std::nullopt;
 }
 
-Launch launch(const std::string& display, Machine machine, const std::string& systemBus) {
+// A session bus of its own, as a desktop has.
+class SessionBus {
+public:
+    SessionBus() {
+        const fs::path socket = folder_ / "bus";
+        Testing::DaemonProcess::Launch bus;
+        bus.program = "dbus-daemon";
+        bus.arguments = {"--session", "--address=unix:path=" + socket.string(), "--nofork", "--nopidfile"};
+        bus.environment = {"PATH=/usr/bin:/bin"};
+        daemon_.emplace(bus);
+        const auto started = Clock::now();
+        while (!fs::exists(socket) && Clock::now() - started < patience) std::this_thread::sleep_for(1ms);
+        address_ = "unix:path=" + socket.string();
+    }
+    const std::string& address() const { return address_; }
+
+private:
+    Testing::TemporaryDirectory folder_;
+    std::optional<Testing::DaemonProcess> daemon_;
+    std::string address_;
+};
+
+Launch launch(const std::string& display, Machine machine, const std::string& systemBus,
+              const std::optional<std::string>& sessionBus) {
     Testing::TemporaryDirectory home;
     const fs::path runtime = home / "runtime";
     fs::create_directories(runtime);
@@ -156,7 +181,8 @@ Launch launch(const std::string& display, Machine machine, const std::string& sy
              "XDG_DATA_HOME=" + (home / ".local/share").string(), "XDG_STATE_HOME=" + (home / ".local/state").string(),
              "XDG_CACHE_HOME=" + (home / ".cache").string(), "XDG_RUNTIME_DIR=" + runtime.string(),
              "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus,
-             "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (runtime / "no-session-bus").string(), "QT_QPA_PLATFORM=xcb"}) {
+             "DBUS_SESSION_BUS_ADDRESS=" + sessionBus.value_or("unix:path=" + (runtime / "no-session-bus").string()),
+             "QT_QPA_PLATFORM=xcb"}) {
         variables.push_back(setting);
     }
     std::vector<char*> environment;
@@ -213,16 +239,19 @@ void startUp(benchmark::State& state, Machine machine) {
     std::optional<Testing::SilentBus> silent;
     Testing::TemporaryDirectory nowhere;
     std::string systemBus = "unix:path=" + (nowhere / "no-system-bus").string();
-    if (machine == Machine::silentSystemBus) {
+    std::optional<SessionBus> session;
+    if (machine == Machine::silentSystemBus || machine == Machine::silentSystemBusOnADesktop) {
         silent.emplace();
         systemBus = silent->address();
     }
+    if (machine == Machine::silentSystemBusOnADesktop) session.emplace();
     for (auto _ : state) {
         std::vector<double> listening;
         std::vector<double> stalls;
         std::vector<double> quitting;
         for (int run = 0; run < 3; ++run) {
-            const Launch measured = launch(display.displayName(), machine, systemBus);
+            const Launch measured = launch(display.displayName(), machine, systemBus,
+                                           session ? std::optional(session->address()) : std::nullopt);
             if (machine != Machine::largeTrustStore && !measured.listening) {
                 state.SkipWithError("the host did not listen");
                 return;
@@ -241,6 +270,9 @@ void startUp(benchmark::State& state, Machine machine) {
 
 BENCHMARK_CAPTURE(startUp, no_system_bus, Machine::noSystemBus)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(startUp, silent_system_bus, Machine::silentSystemBus)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(startUp, silent_system_bus_on_a_desktop, Machine::silentSystemBusOnADesktop)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(startUp, nine_megabyte_trust_store, Machine::largeTrustStore)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
