@@ -2,6 +2,7 @@
 
 #include "base/SerialQueue.h"
 #include "platform/linux/CallbackGate.h"
+#include "platform/linux/SystemBus.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
@@ -10,6 +11,7 @@
 #include <avahi-common/malloc.h>
 #include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
+#include <avahi-common/timeval.h>
 #include <avahi-common/watch.h>
 
 #include <asio/post.hpp>
@@ -92,7 +94,7 @@ private:
 // long as the poll thread takes to end.
 class AvahiServiceAdvertiser::Publisher {
 public:
-    Publisher(TessaloyBase::SerialQueue& queue, StateHandler onState);
+    Publisher(TessaloyBase::SerialQueue& queue, StateHandler onState, std::chrono::milliseconds busPatience);
     // Waits for the poll thread to finish a call to the daemon in progress.
     ~Publisher();
     Publisher(const Publisher&) = delete;
@@ -127,6 +129,7 @@ private:
     static void onClientState(AvahiClient* client, AvahiClientState state, void* userdata);
     static void onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata);
     static void onReconnect(AvahiTimeout* timeout, void* userdata);
+    static void onSilenceRetry(AvahiTimeout* timeout, void* userdata);
 
     const std::shared_ptr<Reports> reports_;
 
@@ -136,7 +139,11 @@ private:
     int wakeFd_ = -1;
     AvahiThreadedPoll* poll_ = nullptr;
 
+    const std::chrono::milliseconds busPatience_;
+
     // Poll thread.
+    // Pending while the system bus was last found silent: asks it again.
+    AvahiTimeout* silenceRetry_ = nullptr;
     AvahiClient* client_ = nullptr;
     AvahiEntryGroup* group_ = nullptr;
     bool groupFilled_ = false; // the service is added and committed
@@ -147,8 +154,9 @@ private:
     Reported reported_ = Reported::nothing;
 };
 
-AvahiServiceAdvertiser::AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState)
-    : publisher_(std::make_shared<Publisher>(queue, std::move(onState))) {}
+AvahiServiceAdvertiser::AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState,
+                                               std::chrono::milliseconds busPatience)
+    : publisher_(std::make_shared<Publisher>(queue, std::move(onState), busPatience)) {}
 
 AvahiServiceAdvertiser::~AvahiServiceAdvertiser() {
     publisher_->silence();
@@ -161,8 +169,9 @@ void AvahiServiceAdvertiser::updateTxtRecord(TxtRecord txt) { publisher_->update
 
 void AvahiServiceAdvertiser::withdraw() { publisher_->withdraw(); }
 
-AvahiServiceAdvertiser::Publisher::Publisher(TessaloyBase::SerialQueue& queue, StateHandler onState)
-    : reports_(std::make_shared<Reports>(queue.executor(), std::move(onState))) {
+AvahiServiceAdvertiser::Publisher::Publisher(TessaloyBase::SerialQueue& queue, StateHandler onState,
+                                             std::chrono::milliseconds busPatience)
+    : reports_(std::make_shared<Reports>(queue.executor(), std::move(onState))), busPatience_(busPatience) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     poll_ = avahi_threaded_poll_new();
@@ -305,6 +314,18 @@ void AvahiServiceAdvertiser::Publisher::publish() {
 
 bool AvahiServiceAdvertiser::Publisher::ensureClient() {
     if (client_) return true;
+    if (silenceRetry_) return false;
+    // avahi-client sets up its connection with libdbus, which holds a lock of the whole process
+    // until the bus answers: every other user of libdbus here (the toolkit's own bus thread) would
+    // wait as long. So it only ever meets a bus that has answered.
+    if (systemBusIsSilent(busPatience_)) {
+        report(NotAvailable{"Service discovery is not available: the system bus does not answer."});
+        timeval retry{};
+        avahi_elapse_time(&retry, static_cast<unsigned>(std::chrono::milliseconds(retryAfterSilence).count()), 0);
+        const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+        silenceRetry_ = api->timeout_new(api, &retry, &Publisher::onSilenceRetry, this);
+        return false;
+    }
     int error = 0;
     // NO_FAIL: with the bus up but no daemon, the client waits for the daemon to appear.
     AvahiClient* client =
@@ -394,6 +415,13 @@ void AvahiServiceAdvertiser::Publisher::onReconnect(AvahiTimeout* timeout, void*
     auto& self = *static_cast<Publisher*>(userdata);
     avahi_threaded_poll_get(self.poll_)->timeout_free(timeout);
     self.dropClient();
+    self.publish();
+}
+
+void AvahiServiceAdvertiser::Publisher::onSilenceRetry(AvahiTimeout* timeout, void* userdata) {
+    auto& self = *static_cast<Publisher*>(userdata);
+    avahi_threaded_poll_get(self.poll_)->timeout_free(timeout);
+    self.silenceRetry_ = nullptr;
     self.publish();
 }
 

@@ -3,6 +3,7 @@
 #include "base/SerialQueue.h"
 #include "base/ServiceAdvertiser.h"
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -21,11 +22,17 @@ public:
     // Longest TXT entry ("key=value").
     static constexpr std::size_t maximumTxtEntryBytes = 255;
 
+    // How long a system bus may take to answer a new connection; one that takes longer is reported
+    // as not available and asked again after `retryAfterSilence`.
+    static constexpr std::chrono::milliseconds defaultBusPatience{2'000};
+    static constexpr std::chrono::seconds retryAfterSilence{10};
+
     // The queue must outlive the advertiser.
     static std::unique_ptr<TessaloyBase::ServiceAdvertiser> create(TessaloyBase::SerialQueue& queue,
                                                                    StateHandler onState);
 
-    AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState);
+    AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState,
+                           std::chrono::milliseconds busPatience = defaultBusPatience);
     // Returns at once, and no state is reported after it. The poll thread, which may be inside a
     // call to a bus that never answers, is ended and freed on a thread of its own that nothing waits
     // for; what it published is withdrawn as it ends.

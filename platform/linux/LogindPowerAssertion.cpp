@@ -1,12 +1,12 @@
 #include "platform/linux/LogindPowerAssertion.h"
 
 #include "platform/linux/FileDescriptor.h"
+#include "platform/linux/SystemBus.h"
 
 #include <systemd/sd-bus.h>
 
 #include <fcntl.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace Platform {
@@ -15,16 +15,6 @@ std::shared_ptr<PowerAssertion> PowerAssertion::create() { return std::make_shar
 
 namespace Linux {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How long one wait for the bus lasts: a stop is noticed within it.
-constexpr std::chrono::milliseconds waitSlice{50};
-
-// Closing without flushing: a flush would first wait for a silent bus to finish setting up.
-struct BusUnref {
-    void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
-};
 
 class Inhibitor final : public PowerAssertion::Held {
 public:
@@ -61,33 +51,22 @@ int answered(sd_bus_message* reply, void* userdata, sd_bus_error*) {
 } // namespace
 
 PowerAssertion::Taken LogindPowerAssertion::take(const std::string& reason, std::stop_token stop) {
-    const auto deadline = Clock::now() + patience_;
-    // The call is made asynchronously and waited for here in short slices: sd-bus's own calls
-    // would wait for a silent bus far longer, without a way to stop them.
+    const auto deadline = std::chrono::steady_clock::now() + patience_;
+    // The call is made asynchronously and waited for here: sd-bus's own calls would wait for a
+    // silent bus far longer, without a way to stop them.
     Answer answer;
-    sd_bus* opened = nullptr;
-    if (const int code = sd_bus_open_system(&opened); code < 0) return code;
-    const std::unique_ptr<sd_bus, BusUnref> bus(opened);
+    SystemBus bus;
+    if (const int code = openSystemBus(bus); code < 0) return code;
     if (const int code = sd_bus_call_method_async(
             bus.get(), nullptr, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
             "Inhibit", answered, &answer, "ssss", "idle", "Plovander", reason.c_str(), "block");
         code < 0) {
         return code;
     }
-    while (!answer.arrived) {
-        const int processed = sd_bus_process(bus.get(), nullptr);
-        if (processed < 0) return processed;
-        if (processed > 0) continue;
-        if (stop.stop_requested()) return -ECANCELED;
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) return -ETIMEDOUT;
-        const auto slice =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::min<Clock::duration>(left, waitSlice));
-        if (const int waited = sd_bus_wait(bus.get(), static_cast<std::uint64_t>(slice.count()));
-            waited < 0 && waited != -EINTR) {
-            return waited;
-        }
-    }
+    if (const int code = processUntil(
+            bus.get(), [&] { return answer.arrived; }, deadline, stop);
+        code < 0)
+        return code;
     if (answer.code < 0) return answer.code;
     return std::make_unique<Inhibitor>(answer.fd);
 }

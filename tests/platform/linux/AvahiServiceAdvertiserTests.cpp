@@ -300,21 +300,28 @@ TEST(AvahiServiceAdvertiserWithoutDaemon, WithoutASystemBusSaysSoAndNeverBlocks)
     EXPECT_FALSE(log.ranOffQueue());
 }
 
-TEST(AvahiServiceAdvertiserWithoutDaemon, OnABusThatNeverAnswersItGoesWithoutWaitingAndSaysNothingMore) {
+TEST(AvahiServiceAdvertiserWithoutDaemon, ABusThatNeverAnswersIsNotAvailableAndHoldsNobody) {
     Testing::SilentBus bus;
     Testing::ScopedEnvironment environment;
     environment.set("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
     TessaloyBase::SerialQueue queue("dev.tessaloy.listener");
     StateLog log(queue);
-    auto advertiser = Platform::Linux::AvahiServiceAdvertiser::create(queue, log.handler());
+    auto advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, log.handler(), 200ms);
     advertiser->advertise(service("Plovander Test Mac"));
-    // The poll thread is now waiting for the bus's answer, for as long as the bus lets it.
-    ASSERT_TRUE(bus.awaitCaller(patience));
+    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
+    ASSERT_TRUE(notAvailable);
+    EXPECT_EQ(notAvailable->reason, "Service discovery is not available: the system bus does not answer.");
+
+    // One that goes while it waits for the bus's answer goes at once and says nothing more.
+    StateLog quiet(queue);
+    advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, quiet.handler(), 2s);
+    advertiser->advertise(service("Plovander Test Mac"));
+    ASSERT_TRUE(bus.awaitCallers(2, patience));
     const auto started = Clock::now();
     advertiser.reset();
     EXPECT_LT(Clock::now() - started, 1s);
     queue.sync([] {});
-    EXPECT_TRUE(log.states().empty());
+    EXPECT_TRUE(quiet.states().empty());
 }
 
 TEST(AvahiServiceAdvertiserNames, AreCutToSixtyThreeBytesWithoutSplittingACharacter) {
