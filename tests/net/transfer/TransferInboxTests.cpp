@@ -5,6 +5,7 @@
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/TemporaryDirectory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <regex>
 #include <string>
@@ -102,6 +104,9 @@ protected:
             completed.push_back({offer, file});
         };
         inbox.onFailed = [this](const TransferOffer& offer, Reason reason) { failed.push_back({offer.id, reason}); };
+        inbox.onDiskFailure = [this](const TransferOffer&, const std::string& problem) {
+            diskProblems.push_back(problem);
+        };
     }
     // Nothing the worker still holds may post to the clock once it is gone.
     ~TransferInboxTest() override {
@@ -164,7 +169,14 @@ protected:
     std::vector<Progress> progress;
     std::vector<Completion> completed;
     std::vector<Failure> failed;
+    std::vector<std::string> diskProblems;
 };
+
+// What the disk said, told once, with the work file.
+MATCHER_P(SaysOnce, words, "") {
+    return arg.size() == 1 && arg[0].find("TessaloyIncoming/") != std::string::npos &&
+           arg[0].ends_with(std::string(": ") + words);
+}
 
 TEST_F(TransferInboxTest, AcceptedOfferOpensAPrivateWorkFileNamedByAUuid) {
     ASSERT_FALSE(std::filesystem::exists(work));
@@ -458,6 +470,7 @@ TEST_F(TransferInboxTest, WorkFileThatCannotBeCreatedRefusesTheOffer) {
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
+    EXPECT_THAT(diskProblems, SaysOnce("No space left on device"));
 }
 
 TEST_F(TransferInboxTest, ChunkThatCannotBeWrittenEndsTheTransfer) {
@@ -476,6 +489,7 @@ TEST_F(TransferInboxTest, ChunkThatCannotBeWrittenEndsTheTransfer) {
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
+    EXPECT_THAT(diskProblems, SaysOnce("No space left on device"));
 }
 
 TEST_F(TransferInboxTest, ShortAndInterruptedWritesAreCompleted) {
@@ -514,6 +528,7 @@ TEST_F(TransferInboxTest, FlushFailureAtTheFinishIsAFailedTransfer) {
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
+    EXPECT_THAT(diskProblems, SaysOnce("Input/output error"));
 }
 
 TEST_F(TransferInboxTest, DiskStartsOnEachStrideWrittenBeforeTheFlushAtTheFinish) {
@@ -583,6 +598,33 @@ TEST_F(TransferInboxTest, DestroyingTheInboxRunsNoCallbackAndLeavesPartialFiles)
     const auto files = filesIn(work);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(std::filesystem::file_size(files[0]), 2u);
+}
+
+TEST_F(TransferInboxTest, AFileStillBeingFlushedWhenTheInboxGoesIsDeleted) {
+    std::promise<void> flushing;
+    std::promise<void> diskReady;
+    int calls = 0;
+    {
+        TransferInbox other(work);
+        other.runOnWorker = inbox.runOnWorker;
+        other.runOnHasher = inbox.runOnHasher;
+        other.runOnOwner = inbox.runOnOwner;
+        other.onComplete = [&](const TransferOffer&, const std::filesystem::path&) { ++calls; };
+        other.onFailed = [&](const TransferOffer&, Reason) { ++calls; };
+        other.fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
+            flushing.set_value();
+            disk.wait();
+            return ::fsync(descriptor);
+        };
+        other.handle(TransferMessage::offer(offerOf(1, 3)));
+        other.handle(chunk(1, 0, pattern(3)));
+        other.handle(TransferMessage::finish(1, digestOf(pattern(3))));
+        flushing.get_future().wait();
+    }
+    diskReady.set_value();
+    settle();
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(filesIn(work).empty());
 }
 
 TEST_F(TransferInboxTest, CallbacksMayCallBackIntoTheInbox) {
