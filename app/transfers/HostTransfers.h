@@ -188,6 +188,9 @@ public:
 
     // A transfer message from the device.
     void handle(TessaloyCore::TransferMessage message);
+    // The device's offer under `id` could not be read: it is refused as failed, as any refused offer
+    // is answered, so that the device does not wait for it.
+    void refuseUnreadableOffer(std::uint32_t id);
     // Remote control was switched off: every running transfer stops, the device is told of each.
     void cancelAll();
     // The user cancels one running transfer: an outgoing one with this id if there is one, else the

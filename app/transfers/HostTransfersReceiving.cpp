@@ -55,6 +55,11 @@ std::optional<TransferCancelReason> HostTransfers::decide(const TransferOffer&) 
     return std::nullopt;
 }
 
+void HostTransfers::refuseUnreadableOffer(std::uint32_t id) {
+    requireMainActor();
+    reply(TransferMessage::cancel(id, TransferCancelReason::failed));
+}
+
 void HostTransfers::incomingStarted(const TransferOffer& offer) {
     if (offer.purpose == TransferPurpose::clipboard) clipboardIDs_.insert({true, offer.id});
     upsert(Activity{offer.id, offer.name, true, 0.0});

@@ -1,6 +1,9 @@
 #include "tests/app/shell/StreamingSessionFixture.h"
 
 #include "core/SessionMessage.h"
+#include "core/TransferMessage.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -81,6 +84,23 @@ TEST_F(StreamingSessionTest, EachPacketKindPassesOnlyItsRoleAndPhase) {
                 << "the display list goes back";
         }
     }
+}
+
+TEST_F(StreamingSessionTest, AnOfferWhoseNameIsNotUtf8IsRefusedAsFailed) {
+    const auto [media, control] = pairAndApprove(Device{"Ada"});
+    TessaloyCore::Bytes payload =
+        TessaloyCore::TransferMessage::offer({31, TessaloyCore::TransferPurpose::file, "a.txt", "", 5}).encoded();
+    *std::find(payload.begin(), payload.end(), 'a') = 0xFF;
+    newTrace();
+    receive(media, Role::media, TessaloyCore::WirePacket(Kind::transfer, payload));
+    EXPECT_EQ(newTrace(), std::vector<std::string>{"rejected a malformed transfer message"});
+
+    std::vector<TessaloyCore::TransferMessage> answers;
+    for (const auto& packet : media->pull(1'000)) {
+        if (packet.kind() == Kind::transfer) answers.push_back(TessaloyCore::TransferMessage::decode(packet));
+    }
+    EXPECT_EQ(answers,
+              std::vector{TessaloyCore::TransferMessage::cancel(31, TessaloyCore::TransferCancelReason::failed)});
 }
 
 TEST_F(StreamingSessionTest, ARepeatedPairingExchangeKeepsTheFirstKeyAndName) {
