@@ -267,6 +267,30 @@ TEST_F(SessionMessagesTest, CodecQualityAndPointerRestartOnlyOnChange) {
     ASSERT_TRUE(until([&] { return !probe->cursorInVideo(); }));
 }
 
+// Each HEVC encoder costs memory that libx265 keeps: a device that flips its codecs gets HEVC one
+// switch at a time, the second a second after the first, with its latest choice.
+TEST_F(SessionMessagesTest, ADeviceThatKeepsSwitchingCodecsGetsHevcInTurn) {
+    const auto [media, control] = pairAndApprove(Device{"Ada"});
+    const auto hevcRestarts = [&] {
+        const auto trace = newTrace();
+        return std::count(trace.begin(), trace.end(), "restarting capture: switching to hevc");
+    };
+    newTrace();
+    for (int i = 0; i < 15; ++i) {
+        send(control, Message::VideoCodecs{{VideoCodec::hevc}});
+        send(control, Message::VideoCodecs{{}});
+        ASSERT_TRUE(until([&] { return !probe->isBusy(); }));
+    }
+    send(control, Message::VideoCodecs{{VideoCodec::hevc}});
+    ASSERT_TRUE(until([&] { return !probe->isBusy(); }));
+    EXPECT_EQ(hevcRestarts(), 1);
+    EXPECT_EQ(probe->codec(), VideoCodec::h264);
+
+    environment.actor.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(until([&] { return probe->codec() == VideoCodec::hevc && !probe->isBusy(); }));
+    EXPECT_EQ(hevcRestarts(), 1);
+}
+
 // The session ends while the switch to the local pointer waits for capture: the switch has no
 // effect when its answer comes.
 TEST_F(SessionMessagesTest, ALocalPointerSwitchThatOutlivesItsSessionDoesNothing) {
