@@ -7,6 +7,7 @@
 //   heap_KiB_per_open  what the allocator handed out and did not get back (mallinfo2)
 //   rss_KiB_per_open   the resident set
 #include "bench/Measures.h"
+#include "bench/MovingGradient.h"
 #include "media/VideoEncoder.h"
 
 #include <benchmark/benchmark.h>
@@ -14,7 +15,6 @@
 #include <malloc.h>
 
 #include <cstdint>
-#include <vector>
 
 namespace {
 
@@ -28,52 +28,31 @@ std::uint64_t allocatedBytes() {
     return info.uordblks + info.hblkhd;
 }
 
-// A gradient that moves a little each frame, captured as BGRX.
-TessaloyBase::FrameView pictureAt(std::vector<std::uint8_t>& pixels, int width, int height, int step) {
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* pixel = pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4;
-            pixel[0] = static_cast<std::uint8_t>(x + step * 4);
-            pixel[1] = static_cast<std::uint8_t>(y + step * 2);
-            pixel[2] = static_cast<std::uint8_t>(x + y);
-        }
-    }
-    TessaloyBase::FrameView view;
-    view.pixels = pixels.data();
-    view.width = width;
-    view.height = height;
-    view.bytesPerRow = static_cast<std::size_t>(width) * 4;
-    return view;
-}
-
-void openEncodeClose(VideoCodec codec, int width, int height, std::vector<std::uint8_t>& pixels) {
-    VideoEncoder::Settings settings;
-    settings.codec = codec;
-    settings.width = width;
-    settings.height = height;
-    settings.framesPerSecond = 30;
-    settings.bitrate = 4'000'000;
-    settings.keyframeIntervalSeconds = 4;
-    settings.renderNode.clear();
-    VideoEncoder encoder(settings);
+void openEncodeClose(VideoCodec codec, Bench::MovingGradient& picture) {
+    // Software only, as where no hardware encoder opens.
+    VideoEncoder encoder({.codec = codec,
+                          .width = picture.view().width,
+                          .height = picture.view().height,
+                          .framesPerSecond = 30,
+                          .bitrate = 4'000'000,
+                          .keyframeIntervalSeconds = 4,
+                          .renderNode = {}});
     for (int frame = 0; frame < framesPerOpen; ++frame) {
-        benchmark::DoNotOptimize(
-            encoder.encode(pictureAt(pixels, width, height, frame), static_cast<std::uint64_t>(frame) * 33'333, false));
+        picture.draw(frame);
+        benchmark::DoNotOptimize(encoder.encode(picture.view(), static_cast<std::uint64_t>(frame) * 33'333, false));
     }
     benchmark::DoNotOptimize(encoder.flush());
 }
 
 void reopen(benchmark::State& state, VideoCodec codec) {
-    const auto width = static_cast<int>(state.range(0));
-    const auto height = static_cast<int>(state.range(1));
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
-    openEncodeClose(codec, width, height, pixels);
+    Bench::MovingGradient picture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    openEncodeClose(codec, picture);
     ::malloc_trim(0);
     const std::uint64_t heapBefore = allocatedBytes();
     const std::uint64_t residentBefore = Bench::residentBytes();
     std::int64_t opens = 0;
     for (auto _ : state) {
-        openEncodeClose(codec, width, height, pixels);
+        openEncodeClose(codec, picture);
         ++opens;
     }
     ::malloc_trim(0);
