@@ -140,21 +140,6 @@ TEST(TransferMessage, OfferTextsMustBeValidUtf8) {
               TransferMessageError::invalidOffer);
 }
 
-TEST(TransferMessage, AnOfferKeepsItsIDForARefusalEvenWhenItCannotBeRead) {
-    const struct Row {
-        WirePacket packet;
-        std::optional<std::uint32_t> id;
-    } rows[] = {
-        {WirePacket(WirePacket::Kind::transfer, offerPayload(2, "a\xFF", "b")), 9},
-        {WirePacket(WirePacket::Kind::transfer, offerPayload(2, std::string(256, 'n'), "b")), 9},
-        {TransferMessage::offer(sampleOffer()).packet(), 0xA1B2C3D4},
-        {WirePacket(WirePacket::Kind::transfer, Bytes{1, 0, 0, 9}), std::nullopt},
-        {TransferMessage::cancel(9, TransferCancelReason::failed).packet(), std::nullopt},
-        {WirePacket(WirePacket::Kind::session, offerPayload(2, "a", "b")), std::nullopt},
-    };
-    for (const Row& row : rows) EXPECT_EQ(TransferMessage::offerID(row.packet), row.id);
-}
-
 TEST(TransferMessage, NameLimitIs255Bytes) {
     const std::string longest = std::string(253, 'n') + "é";
     ASSERT_EQ(longest.size(), 255u);

@@ -87,20 +87,16 @@ TEST_F(StreamingSessionTest, EachPacketKindPassesOnlyItsRoleAndPhase) {
 }
 
 TEST_F(StreamingSessionTest, AnOfferWhoseNameIsNotUtf8IsRefusedAsFailed) {
-    const auto [media, control] = pairAndApprove(Device{"Ada"});
-    TessaloyCore::Bytes payload =
-        TessaloyCore::TransferMessage::offer({31, TessaloyCore::TransferPurpose::file, "a.txt", "", 5}).encoded();
+    using TessaloyCore::TransferMessage;
+    const auto media = pairAndApprove(Device{"Ada"}).first;
+    auto payload = TransferMessage::offer({31, TessaloyCore::TransferPurpose::file, "a.txt", "", 5}).encoded();
     *std::find(payload.begin(), payload.end(), 'a') = 0xFF;
     newTrace();
     receive(media, Role::media, TessaloyCore::WirePacket(Kind::transfer, payload));
     EXPECT_EQ(newTrace(), std::vector<std::string>{"rejected a malformed transfer message"});
-
-    std::vector<TessaloyCore::TransferMessage> answers;
-    for (const auto& packet : media->pull(1'000)) {
-        if (packet.kind() == Kind::transfer) answers.push_back(TessaloyCore::TransferMessage::decode(packet));
-    }
-    EXPECT_EQ(answers,
-              std::vector{TessaloyCore::TransferMessage::cancel(31, TessaloyCore::TransferCancelReason::failed)});
+    const auto sent = media->pull(1'000);
+    const auto refusal = TransferMessage::cancel(31, TessaloyCore::TransferCancelReason::failed).packet();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), refusal), sent.end());
 }
 
 TEST_F(StreamingSessionTest, ARepeatedPairingExchangeKeepsTheFirstKeyAndName) {

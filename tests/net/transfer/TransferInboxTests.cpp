@@ -5,7 +5,6 @@
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/TemporaryDirectory.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -104,9 +103,6 @@ protected:
             completed.push_back({offer, file});
         };
         inbox.onFailed = [this](const TransferOffer& offer, Reason reason) { failed.push_back({offer.id, reason}); };
-        inbox.onDiskFailure = [this](const TransferOffer&, const std::string& problem) {
-            diskProblems.push_back(problem);
-        };
     }
     // Nothing the worker still holds may post to the clock once it is gone.
     ~TransferInboxTest() override {
@@ -169,14 +165,7 @@ protected:
     std::vector<Progress> progress;
     std::vector<Completion> completed;
     std::vector<Failure> failed;
-    std::vector<std::string> diskProblems;
 };
-
-// What the disk said, told once, with the work file.
-MATCHER_P(SaysOnce, words, "") {
-    return arg.size() == 1 && arg[0].find("TessaloyIncoming/") != std::string::npos &&
-           arg[0].ends_with(std::string(": ") + words);
-}
 
 TEST_F(TransferInboxTest, AcceptedOfferOpensAPrivateWorkFileNamedByAUuid) {
     ASSERT_FALSE(std::filesystem::exists(work));
@@ -470,7 +459,6 @@ TEST_F(TransferInboxTest, WorkFileThatCannotBeCreatedRefusesTheOffer) {
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
-    EXPECT_THAT(diskProblems, SaysOnce("No space left on device"));
 }
 
 TEST_F(TransferInboxTest, ChunkThatCannotBeWrittenEndsTheTransfer) {
@@ -489,7 +477,6 @@ TEST_F(TransferInboxTest, ChunkThatCannotBeWrittenEndsTheTransfer) {
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
-    EXPECT_THAT(diskProblems, SaysOnce("No space left on device"));
 }
 
 TEST_F(TransferInboxTest, ShortAndInterruptedWritesAreCompleted) {
@@ -528,7 +515,6 @@ TEST_F(TransferInboxTest, FlushFailureAtTheFinishIsAFailedTransfer) {
     EXPECT_EQ(failed, (std::vector<Failure>{{1, Reason::failed}}));
     EXPECT_EQ(replies, cancels({{1, Reason::failed}}));
     EXPECT_TRUE(filesIn(work).empty());
-    EXPECT_THAT(diskProblems, SaysOnce("Input/output error"));
 }
 
 TEST_F(TransferInboxTest, DiskStartsOnEachStrideWrittenBeforeTheFlushAtTheFinish) {
@@ -603,14 +589,11 @@ TEST_F(TransferInboxTest, DestroyingTheInboxRunsNoCallbackAndLeavesPartialFiles)
 TEST_F(TransferInboxTest, AFileStillBeingFlushedWhenTheInboxGoesIsDeleted) {
     std::promise<void> flushing;
     std::promise<void> diskReady;
-    int calls = 0;
     {
         TransferInbox other(work);
         other.runOnWorker = inbox.runOnWorker;
         other.runOnHasher = inbox.runOnHasher;
         other.runOnOwner = inbox.runOnOwner;
-        other.onComplete = [&](const TransferOffer&, const std::filesystem::path&) { ++calls; };
-        other.onFailed = [&](const TransferOffer&, Reason) { ++calls; };
         other.fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
             flushing.set_value();
             disk.wait();
@@ -623,7 +606,6 @@ TEST_F(TransferInboxTest, AFileStillBeingFlushedWhenTheInboxGoesIsDeleted) {
     }
     diskReady.set_value();
     settle();
-    EXPECT_EQ(calls, 0);
     EXPECT_TRUE(filesIn(work).empty());
 }
 
