@@ -33,6 +33,9 @@ int main(int argc, char* argv[]) {
     TraceLog::configure(
         TraceLog::configurationFrom(environment->userDefaults(), [](const char* name) { return std::getenv(name); }));
     TraceLog::message("Plovander starting");
+    if (const auto problem = environment->userDefaults().readProblem()) {
+        TraceLog::message("could not read the settings, using the defaults: " + *problem);
+    }
 
     const auto instance = TessaloyHostApp::ensureSingleInstance(launchArguments, SingleInstance::defaultLockFile());
     if (!instance) {

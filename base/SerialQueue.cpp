@@ -1,5 +1,7 @@
 #include "base/SerialQueue.h"
 
+#include "base/BlockingQueue.h"
+
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/thread_pool.hpp>
@@ -57,6 +59,8 @@ Pools& pools() {
 asio::io_context& sharedIoContext() { return pools().context(); }
 
 void runBlocking(std::function<void()> work) { asio::post(pools().blocking(), std::move(work)); }
+
+asio::thread_pool& sharedBlockingPool() { return pools().blocking(); }
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), strand_(asio::make_strand(sharedIoContext())) {}
 

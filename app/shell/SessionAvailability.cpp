@@ -62,6 +62,7 @@ SessionAvailability::SessionAvailability(const SessionContext& context, Collabor
 SessionAvailability::~SessionAvailability() {
     expiryTask_.cancel();
     captureRetry_.cancel();
+    lifetime_.cancel();
 }
 
 TessaloyBase::MainActor& SessionAvailability::actor() const { return c_.environment.mainActor(); }
@@ -174,10 +175,11 @@ void SessionAvailability::endChannels(const StopReason& reason) {
 void SessionAvailability::scheduleReturnToListening(const StopReason& reason) {
     const auto delay = unattended_.restartDelay(reason, c_.model.listensAutomatically);
     if (!delay) return;
-    TaskHandle::detach([this, weak = weak_from_this(), delay](CancellationToken) -> QCoro::Task<> {
-        co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay));
-        if (weak.lock()) co_await updateAvailability();
-    });
+    TaskHandle::detach(
+        [this, weak = weak_from_this(), delay, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
+            const bool elapsed = co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay), lifetime);
+            if (elapsed && weak.lock()) co_await updateAvailability();
+        });
 }
 
 QCoro::Task<> SessionAvailability::updateAvailability() {

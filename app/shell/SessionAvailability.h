@@ -70,6 +70,8 @@ private:
     TessaloyNet::UnattendedListening unattended_;
     TaskHandle expiryTask_;
     TaskHandle captureRetry_;
+    // Ends the waits to listen again with this object.
+    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

@@ -267,6 +267,22 @@ TEST_F(SessionMessagesTest, CodecQualityAndPointerRestartOnlyOnChange) {
     ASSERT_TRUE(until([&] { return !probe->cursorInVideo(); }));
 }
 
+// Each HEVC encoder leaves memory in libx265: a device that flips codecs gets HEVC once at once and
+// once more a second later, with its latest choice.
+TEST_F(SessionMessagesTest, ADeviceThatKeepsSwitchingCodecsGetsHevcInTurn) {
+    const auto control = pairAndApprove(Device{"Ada"}).second;
+    newTrace();
+    for (int i = 0; i < 31; ++i) {
+        send(control, Message::VideoCodecs{i % 2 ? std::vector<VideoCodec>{} : std::vector{VideoCodec::hevc}});
+        ASSERT_TRUE(until([&] { return !probe->isBusy(); }));
+    }
+    EXPECT_EQ(probe->codec(), VideoCodec::h264);
+    environment.actor.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(until([&] { return probe->codec() == VideoCodec::hevc && !probe->isBusy(); }));
+    const auto trace = newTrace();
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "restarting capture: switching to hevc"), 2);
+}
+
 // The session ends while the switch to the local pointer waits for capture: the switch has no
 // effect when its answer comes.
 TEST_F(SessionMessagesTest, ALocalPointerSwitchThatOutlivesItsSessionDoesNothing) {

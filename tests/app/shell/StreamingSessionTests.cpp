@@ -188,6 +188,16 @@ TEST_F(StreamingSessionTest, AnUnknownKeyIsRefusedWhileAvailable) {
     EXPECT_TRUE(session->acceptsPairedDevices());
 }
 
+TEST_F(StreamingSessionTest, AControllerThatGoesWhileWaitingToListenAgainLeavesNothingToRun) {
+    listenFor(Device{"Phone"});
+    emit(Event::Stopped{"Address already in use"});
+    session.reset();
+    // As at exit, where the main actor runs no more: the wait ended with its owner.
+    EXPECT_EQ(environment.actor.pendingTimers(), 0u);
+    EXPECT_EQ(environment.actor.runUntilIdle(), 0u);
+    SetUp();
+}
+
 TEST_F(StreamingSessionTest, ListeningThatFailsIsRetriedWithGrowingDelays) {
     listenFor(Device{"Phone"});
     const auto failListening = [&] { emit(Event::Stopped{"Address already in use"}); };
