@@ -1,4 +1,5 @@
 #include "app/trace/TraceLog.h"
+#include "base/SerialQueue.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/MemoryUserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -7,17 +8,24 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <future>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 using Plovander::TraceLog;
 
+// What the trace file holds once every line asked for is written.
 std::string contents(const std::filesystem::path& path) {
+    TraceLog::flush();
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
@@ -144,6 +152,7 @@ TEST_F(TraceLogTest, KeepsThePreviousFileBeforeItGrowsPastFiveMebibytes) {
         filler << std::string(TraceLog::maximumFileBytes - line.size(), 'x');
     }
     TraceLog::message("fits exactly");
+    TraceLog::flush();
     EXPECT_EQ(std::filesystem::file_size(file), TraceLog::maximumFileBytes);
 
     TraceLog::message("one too many");
@@ -196,6 +205,63 @@ TEST_F(TraceLogTest, CoalescesRepeatsOfAKeyIntoOneCountPerInterval) {
                                   line(10, "refused a 4 (repeated 3 times in the last 10 s)") +
                                   line(11, "refused a 5") + line(12, "refused b 2") +
                                   line(20, "refused b 3 (repeated 1 time in the last 10 s)"));
+}
+
+// Lines come from I/O threads too; they are timed when asked for, and none waits to be written.
+TEST_F(TraceLogTest, LinesFromIoThreadsAreTimedWhenAskedForAndWrittenInOrder) {
+    Testing::ManualMainActor clock;
+    TraceLog::configure({.enabled = true, .file = file, .toStandardError = false, .clock = &clock});
+    const auto asked = clock.now();
+    std::vector<std::unique_ptr<TessaloyBase::SerialQueue>> queues;
+    std::promise<void> all;
+    std::atomic<int> left = 16;
+    for (int i = 0; i < 16; ++i) {
+        auto& queue = *queues.emplace_back(std::make_unique<TessaloyBase::SerialQueue>("dev.tessaloy.test"));
+        queue.async([&, i] {
+            TraceLog::message("from queue " + std::to_string(i));
+            if (--left == 0) all.set_value();
+        });
+    }
+    all.get_future().wait();
+    clock.advance(5s);
+    TraceLog::message("after");
+
+    std::istringstream lines(contents(file));
+    std::multiset<std::string> written;
+    for (std::string line; std::getline(lines, line);) written.insert(line + "\n");
+    std::multiset<std::string> expected{TraceLog::line(clock.now(), "after")};
+    for (int i = 0; i < 16; ++i) expected.insert(TraceLog::line(asked, "from queue " + std::to_string(i)));
+    EXPECT_EQ(written, expected);
+}
+
+// A writer that cannot write (a pipe nobody reads yet) holds back at most maximumPendingLines; the
+// rest are counted, and the count is written once the writer moves again.
+TEST_F(TraceLogTest, AStalledWriterLeavesOutWhatItCannotHoldAndSaysSo) {
+    const auto pipe = folder / "stalled";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    TraceLog::configure({.enabled = true, .file = pipe, .toStandardError = false});
+    for (int i = 0; i < TraceLog::maximumPendingLines + 100; ++i) TraceLog::message("waiting " + std::to_string(i));
+
+    std::vector<std::string> read;
+    std::promise<void> moving;
+    std::thread reader([&] {
+        std::ifstream in(pipe);
+        for (std::string line; std::getline(in, line) && line.find(" last") == std::string::npos;) {
+            read.push_back(line);
+            // Two lines read: the writer has finished the first, so there is room for one more.
+            if (read.size() == 2) moving.set_value();
+        }
+    });
+    moving.get_future().wait();
+    TraceLog::message("last");
+    reader.join();
+    ASSERT_EQ(read.size(), static_cast<std::size_t>(TraceLog::maximumPendingLines + 1));
+    EXPECT_NE(read.front().find(" waiting 0"), std::string::npos) << read.front();
+    EXPECT_EQ(std::count_if(read.begin(), read.end(),
+                            [](const std::string& line) {
+                                return line.ends_with(" 100 trace lines were left out: the trace fell behind");
+                            }),
+              1);
 }
 
 } // namespace

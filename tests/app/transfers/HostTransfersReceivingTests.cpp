@@ -216,6 +216,7 @@ TEST_F(HostTransfersTest, AFolderThatCannotBeMadeInDownloadsIsTraced) {
 
     receive(53, "report.pdf", pattern(10));
     EXPECT_EQ(transfers.lastProblem(), "Couldn't save report.pdf to Downloads.");
+    Plovander::TraceLog::flush();
     std::ifstream file(trace);
     const std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_NE(lines.find("could not save a received file: could not create " + downloads().string() + ": "),

@@ -178,8 +178,8 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
     std::vector<tcp::endpoint> bridges;
 
     const auto client = RelayControlClient::create(relay.endpoint());
-    client->setOnIncoming([&](Bytes session, Bytes, ConnectChannel channel) {
-        (void)RelayAnswer::answer(relay.endpoint(), session, channel, localPort, outcome.onFailure(),
+    client->setOnIncoming([&, endpoint = relay.endpoint()](Bytes session, Bytes, ConnectChannel channel) {
+        (void)RelayAnswer::answer(endpoint, session, channel, localPort, outcome.onFailure(),
                                   [&](const tcp::endpoint& source) {
                                       const std::lock_guard lock(bridgesLock);
                                       bridges.push_back(source);

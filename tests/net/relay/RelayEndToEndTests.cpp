@@ -35,11 +35,11 @@ TEST(RelayEndToEnd, APairedDeviceIsAdmittedThroughTheRelay) {
     Testing::TestRelay relay;
     const auto client = RelayControlClient::create(relay.endpoint());
     const std::shared_ptr<LANHostListener> listener = harness.listener;
-    client->setOnIncoming(
-        [&relay, port, listener](TessaloyCore::Bytes session, TessaloyCore::Bytes, ConnectChannel channel) {
-            (void)RelayAnswer::answer(relay.endpoint(), session, channel, port, {},
-                                      [listener](const tcp::endpoint& source) { listener->exemptBridge(source); });
-        });
+    client->setOnIncoming([endpoint = relay.endpoint(), port, listener](TessaloyCore::Bytes session,
+                                                                        TessaloyCore::Bytes, ConnectChannel channel) {
+        (void)RelayAnswer::answer(endpoint, session, channel, port, {},
+                                  [listener](const tcp::endpoint& source) { listener->exemptBridge(source); });
+    });
     client->start({MeetingIdentity::meetingID(harness.mac, phone.publicKey())});
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
 
