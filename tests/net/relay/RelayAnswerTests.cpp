@@ -1,4 +1,5 @@
 #include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayAnswers.h"
 
 #include "connectwire/ConnectProtocol.h"
 #include "net/channel/RandomBytes.h"
@@ -12,10 +13,15 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
-#include <thread>
+#include <cerrno>
+#include <filesystem>
 
 namespace {
 
@@ -24,36 +30,35 @@ using namespace TessaloyConnectWire;
 using asio::ip::tcp;
 using TessaloyCore::Bytes;
 
-template <typename Predicate>
-bool eventually(Predicate done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
-// The outcome of one answer, waited on from the test.
+// The outcome of answers, waited on from the test: every failure, and how many ended.
 struct Outcome {
     std::mutex mutex;
     std::condition_variable changed;
-    std::optional<RelayAnswer::Failure> failure;
-    std::optional<tcp::endpoint> bridge;
+    std::vector<RelayAnswer::Failure> failures;
+    std::size_t ends = 0;
 
-    RelayAnswer::FailureHandler onFailure() {
-        return [this](const RelayAnswer::Failure& seen) {
-            {
-                const std::lock_guard lock(mutex);
-                failure = seen;
-            }
-            changed.notify_all();
-        };
+    void note(const std::optional<RelayAnswer::Failure>& failure) {
+        {
+            const std::lock_guard lock(mutex);
+            if (failure) failures.push_back(*failure);
+            ++ends;
+        }
+        changed.notify_all();
     }
-    std::optional<RelayAnswer::Failure> awaitFailure() {
+    RelayAnswer::EndHandler onEnd() {
+        return [this](const std::optional<RelayAnswer::Failure>& failure) { note(failure); };
+    }
+    RelayAnswer::FailureHandler onFailure() {
+        return [this](const RelayAnswer::Failure& failure) { note(failure); };
+    }
+    std::optional<RelayAnswer::Failure> awaitFailure(std::size_t count = 1) {
         std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return failure.has_value(); });
-        return failure;
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return failures.size() >= count; });
+        return failures.size() >= count ? std::optional(failures[count - 1]) : std::nullopt;
+    }
+    bool awaitEnds(std::size_t count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return ends >= count; });
     }
 };
 
@@ -90,28 +95,52 @@ TEST(RelayAnswer, EndsAnAttemptThatTheRelayNeverAnswersOrRefuses) {
 
     relay.holdReplies(true);
     Outcome stalled;
-    (void)RelayAnswer::answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, stalled.onFailure(), {},
-                              clock);
+    const auto silent = RelayAnswer::prepare(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, {}, clock);
+    silent->start(stalled.onEnd());
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return heard.hellos.size() == 1; }));
     ASSERT_TRUE(clock->fire(60));
     const auto silence = stalled.awaitFailure();
     ASSERT_TRUE(silence);
     EXPECT_EQ(silence->refusal(), std::nullopt);
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
 
     relay.holdReplies(false);
     Outcome refused;
-    (void)RelayAnswer::answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, refused.onFailure(), {},
-                              clock);
-    const auto unknownCall = refused.awaitFailure();
-    ASSERT_TRUE(unknownCall);
-    EXPECT_EQ(unknownCall->refusal(), RelayRefusal::badHello);
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
+    const auto unknownCall =
+        RelayAnswer::prepare(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, {}, clock);
+    unknownCall->start(refused.onEnd());
+    const auto refusal = refused.awaitFailure();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->refusal(), RelayRefusal::badHello);
 
     RelayEndpoint badKey = relay.endpoint();
     badKey.helloKey[64] ^= 1;
-    EXPECT_ANY_THROW((void)RelayAnswer::answer(badKey, randomBytes(16), ConnectChannel::media, 1, {}, {}, clock));
-    EXPECT_EQ(RelayAnswer::openAnswers(), 0u);
+    EXPECT_ANY_THROW((void)RelayAnswer::prepare(badKey, randomBytes(16), ConnectChannel::media, 1, {}, clock));
+}
+
+// A relay may call at any rate: past eight answers in flight, calls are refused before anything is
+// opened, and each answer that ends makes room for one more.
+TEST(RelayAnswers, AnswersAtMostEightCallsAtOnce) {
+    Testing::TestRelay relay;
+    relay.holdReplies(true);
+    const auto clock = std::make_shared<Testing::ManualQueueClock>();
+    const auto answers = RelayAnswers::create(clock);
+    Outcome outcome;
+    const auto call = [&] {
+        return answers->answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, outcome.onFailure());
+    };
+    for (std::size_t i = 0; i < RelayAnswers::maximumInFlight; ++i) EXPECT_TRUE(call()) << i;
+    EXPECT_FALSE(call());
+    ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return heard.hellos.size() == 8; }));
+
+    // Two relay deadlines pass: two rooms, and no more.
+    ASSERT_TRUE(clock->fire(60));
+    ASSERT_TRUE(clock->fire(60));
+    ASSERT_TRUE(outcome.awaitEnds(2));
+    EXPECT_TRUE(call());
+    EXPECT_TRUE(call());
+    EXPECT_FALSE(call());
+    EXPECT_TRUE(relay.waitUntil([](const auto& heard) { return heard.hellos.size() == 10; }));
+    EXPECT_EQ(relay.heard().hellos.size(), 10u);
 }
 
 // A listener stand-in on [::1] that echoes what it receives.
@@ -177,26 +206,31 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
     std::mutex bridgesLock;
     std::vector<tcp::endpoint> bridges;
 
+    // The registration keeps no answer: the answers do, until each ends.
+    const auto answers = RelayAnswers::create();
     const auto client = RelayControlClient::create(relay.endpoint());
     client->setOnIncoming([&, endpoint = relay.endpoint()](Bytes session, Bytes, ConnectChannel channel) {
-        (void)RelayAnswer::answer(endpoint, session, channel, localPort, outcome.onFailure(),
-                                  [&](const tcp::endpoint& source) {
-                                      const std::lock_guard lock(bridgesLock);
-                                      bridges.push_back(source);
-                                  });
+        EXPECT_TRUE(answers->answer(endpoint, session, channel, localPort, outcome.onFailure(),
+                                    [&](const tcp::endpoint& source) {
+                                        const std::lock_guard lock(bridgesLock);
+                                        bridges.push_back(source);
+                                    }));
     });
     client->start({meetingID});
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
 
-    const Bytes echoed = call(relay.endpoint(), meetingID, "first bytes", 12);
-    EXPECT_EQ(echoed, (Bytes{0, 'f', 'i', 'r', 's', 't', ' ', 'b', 'y', 't', 'e', 's'}));
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
+    // More calls than there is room for, one after the other: each bridged call ends when the
+    // device leaves, and makes room for the next.
+    for (std::size_t i = 0; i <= RelayAnswers::maximumInFlight; ++i) {
+        const Bytes echoed = call(relay.endpoint(), meetingID, "first bytes", 12);
+        EXPECT_EQ(echoed, (Bytes{0, 'f', 'i', 'r', 's', 't', ' ', 'b', 'y', 't', 'e', 's'})) << i;
+    }
     {
         const std::lock_guard lock(bridgesLock);
-        ASSERT_EQ(bridges.size(), 1u);
+        ASSERT_EQ(bridges.size(), RelayAnswers::maximumInFlight + 1);
         EXPECT_TRUE(bridges[0].address().is_loopback());
     }
-    EXPECT_FALSE(outcome.failure);
+    EXPECT_TRUE(outcome.failures.empty());
 
     // Nothing listens on the port any more.
     localPort = [] {
@@ -208,8 +242,91 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
     const auto failure = outcome.awaitFailure();
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->kind, RelayAnswer::Failure::Kind::listenerUnreachable);
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
     client->stop();
+}
+
+// Takes every descriptor left, under a limit lowered to a few above those open, until it goes.
+class DescriptorShortage {
+public:
+    DescriptorShortage() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        rlim_t highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            highest = std::max<rlim_t>(highest, std::stoul(entry.path().filename()));
+        }
+        rlimit lowered = saved_;
+        lowered.rlim_cur = std::min(saved_.rlim_cur, highest + 64);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) taken_.push_back(fd);
+    }
+    ~DescriptorShortage() {
+        for (const int fd : taken_) ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    DescriptorShortage(const DescriptorShortage&) = delete;
+    DescriptorShortage& operator=(const DescriptorShortage&) = delete;
+
+private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+};
+
+// Out of descriptors, a call fails alone, as a failure on the relay's side (a restart of the
+// listener would not mend it), whether it meets the shortage connecting to the relay or bridging to
+// the listener; the next call is answered.
+TEST(RelayAnswer, AShortageOfDescriptorsFailsOnlyTheCallThatMeetsIt) {
+    asio::io_context context;
+    tcp::acceptor relaySide(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    Testing::TestRelay keys;
+    RelayEndpoint relay = keys.endpoint();
+    relay.port = relaySide.local_endpoint().port();
+    EchoListener listener;
+    Outcome outcome;
+    const auto answer = [&] {
+        auto made = RelayAnswer::prepare(relay, randomBytes(16), ConnectChannel::media, listener.port());
+        made->start(outcome.onEnd());
+        return made;
+    };
+    // This Mac's side of a call the relay joins, once its hello has come.
+    const auto joined = [&] {
+        tcp::socket call(context);
+        relaySide.accept(call);
+        std::array<std::uint8_t, 512> hello{};
+        (void)call.read_some(asio::buffer(hello));
+        return call;
+    };
+
+    const auto bridged = [&] {
+        const auto answered = answer();
+        tcp::socket call = joined();
+        asio::write(call, asio::buffer(Bytes{0, 'h', 'i'}));
+        Bytes echoed(2);
+        asio::read(call, asio::buffer(echoed));
+        return echoed == Bytes{'h', 'i'};
+    };
+
+    // Made before any shortage, as the control client's connection makes them, are the resolver's
+    // own thread and queue.
+    ASSERT_TRUE(bridged());
+    {
+        const DescriptorShortage shortage;
+        const auto connecting = answer();
+        const auto failure = outcome.awaitFailure(1);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->kind, RelayAnswer::Failure::Kind::relay);
+    }
+    {
+        const auto bridging = answer();
+        tcp::socket call = joined();
+        const DescriptorShortage shortage;
+        asio::write(call, asio::buffer(Bytes{0}));
+        const auto failure = outcome.awaitFailure(2);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->kind, RelayAnswer::Failure::Kind::relay);
+        EXPECT_EQ(failure->error.value(), EMFILE) << failure->description();
+    }
+    EXPECT_TRUE(bridged());
+    EXPECT_EQ(outcome.failures.size(), 2u);
 }
 
 } // namespace
