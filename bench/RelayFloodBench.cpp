@@ -7,7 +7,8 @@
 //
 // Counters:
 //   calls                 calls the relay sent
-//   held_peak             the relay's data connections held open at once: the answers in flight
+//   answered              the calls this computer answered (opened a data connection for): none
+//                         of them ends before the flood does, so all were in flight at once
 //   fds_peak              descriptors of this process at their most, the relay's and the device's
 //                         included; goal: under 400
 //   rss_peak_MiB          resident set of this process at its most; goal: under 400
@@ -60,12 +61,10 @@ std::size_t linesStartingWith(DesktopHost& host, std::string_view prefix) {
 struct Peaks {
     std::size_t descriptors = 0;
     std::uint64_t resident = 0;
-    std::size_t held = 0;
 
-    void sample(const Testing::TestRelay& relay) {
+    void sample() {
         descriptors = std::max(descriptors, openDescriptors());
         resident = std::max(resident, Bench::residentBytes());
-        held = std::max(held, relay.heard().heldCalls);
     }
 };
 
@@ -111,7 +110,7 @@ void relayFlood(benchmark::State& state) {
         while (Clock::now() - start < measuredTime && host.session->isSharing()) {
             picture.step();
             host.until([] { return false; }, 16ms);
-            peaks.sample(relay);
+            peaks.sample();
             if (flooding && Clock::now() - start >= floodTime) {
                 relay.stopFlood();
                 flooding = false;
@@ -122,7 +121,7 @@ void relayFlood(benchmark::State& state) {
         if (!host.session->isSharing()) problem = "the device's session ended: " + host.session->phaseDescription();
         if (tally.failures > 0) problem = "the device could not decode: " + tally.lastError;
         state.counters["calls"] = static_cast<double>(relay.heard().floodCalls);
-        state.counters["held_peak"] = static_cast<double>(peaks.held);
+        state.counters["answered"] = static_cast<double>(relay.heard().floodAnswers);
         state.counters["fds_peak"] = static_cast<double>(peaks.descriptors);
         state.counters["rss_peak_MiB"] = static_cast<double>(peaks.resident) / mebibyte;
         state.counters["refused_lines"] = static_cast<double>(linesStartingWith(host, "relay: refused a call"));

@@ -124,8 +124,8 @@ TEST_F(RelayRoad, AFloodOfCallsHoldsEightAndLeavesTheDeviceAtHomeStreaming) {
     ASSERT_TRUE(until([&] { return session->isSharing(); })) << probe->status();
     ASSERT_TRUE(pictureShowing(device, screen, green));
     ASSERT_TRUE(until([&] { return relay.heard().floodCalls >= 600; }));
-    ASSERT_TRUE(until([&] { return relay.heard().heldCalls == TessaloyNet::RelayAnswers::maximumInFlight; }))
-        << relay.heard().heldCalls;
+    ASSERT_TRUE(until([&] { return relay.heard().floodAnswers == TessaloyNet::RelayAnswers::maximumInFlight; }))
+        << relay.heard().floodAnswers;
     // The device's two channels, and both ends of the eight calls.
     EXPECT_LE(openDescriptors(), descriptors + 4 + 16 + 8);
     EXPECT_EQ(traceCount("relay: refused a call: 8 calls are being answered already"), 1u);
@@ -133,7 +133,7 @@ TEST_F(RelayRoad, AFloodOfCallsHoldsEightAndLeavesTheDeviceAtHomeStreaming) {
     EXPECT_TRUE(pictureShowing(device, screen, blue)) << "the picture stopped during the flood";
 
     relay.stopFlood();
-    EXPECT_EQ(relay.heard().heldCalls, TessaloyNet::RelayAnswers::maximumInFlight);
+    EXPECT_EQ(relay.heard().floodAnswers, TessaloyNet::RelayAnswers::maximumInFlight);
     desktop.showWindow(screen, red);
     EXPECT_TRUE(pictureShowing(device, screen, red)) << "the picture stopped after the flood";
     const std::size_t lines = traceLines().size();

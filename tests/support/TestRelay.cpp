@@ -242,7 +242,8 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
             return reply(data, {static_cast<std::uint8_t>(DataReply::staleHello)});
         }
         if (hello.role == ConnectRole::mac) {
-            if (floodCalls.erase(hello.id) > 0) return hold(data);
+            // Kept open among `datas`, never answered.
+            if (floodCalls.erase(hello.id) > 0) return note([](Heard& h) { ++h.floodAnswers; });
             const auto call = waiting.find(hello.id);
             if (call == waiting.end()) return reply(data, {static_cast<std::uint8_t>(DataReply::badHello)});
             const auto phone = call->second;
@@ -260,21 +261,6 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         const Bytes sessionID = TessaloyNet::randomBytes(ConnectProtocol::sessionIDBytes);
         waiting[sessionID] = data;
         mac->write(ControlMessage(ControlMessage::Incoming{sessionID, hello.id, hello.channel}).encoded());
-    }
-
-    // Reads on without answering, until the Mac closes the connection.
-    void hold(const std::shared_ptr<Data>& data) {
-        note([](Heard& h) { ++h.heldCalls; });
-        drain(data);
-    }
-    void drain(const std::shared_ptr<Data>& data) {
-        data->socket.async_read_some(asio::buffer(data->space),
-                                     [self = shared_from_this(), data](std::error_code error, std::size_t) {
-                                         if (!error) return self->drain(data);
-                                         data->close();
-                                         std::erase(self->datas, data);
-                                         self->note([](Heard& h) { --h.heldCalls; });
-                                     });
     }
 
     // Every tick sends the calls due since the flood began, so a late tick catches up.

@@ -32,9 +32,9 @@ public:
         std::vector<TessaloyConnectWire::DataHello> hellos;
         std::size_t controlConnections = 0;
         std::size_t splices = 0;
-        // Calls of a flood sent so far, and the Mac's data connections for them held open now.
+        // Calls of a flood sent so far, and the data connections the Mac opened for them.
         std::size_t floodCalls = 0;
-        std::size_t heldCalls = 0;
+        std::size_t floodAnswers = 0;
     };
 
     TestRelay();
@@ -55,8 +55,8 @@ public:
     // Data connections are read but never answered while held.
     void holdReplies(bool held);
     // A relay gone wrong: calls every registered Mac `callsPerSecond` times a second, as if a device
-    // called, and never answers the data connections the Mac opens for those calls, holding them
-    // until the Mac closes them. Until stopFlood().
+    // called, and holds the data connections the Mac opens for those calls open without a reply.
+    // Until stopFlood().
     void flood(double callsPerSecond);
     void stopFlood();
 

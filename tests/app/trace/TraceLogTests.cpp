@@ -1,5 +1,4 @@
 #include "app/trace/TraceLog.h"
-#include "base/SerialQueue.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/MemoryUserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -9,12 +8,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <fstream>
 #include <future>
 #include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -205,33 +202,6 @@ TEST_F(TraceLogTest, CoalescesRepeatsOfAKeyIntoOneCountPerInterval) {
                                   line(10, "refused a 4 (repeated 3 times in the last 10 s)") +
                                   line(11, "refused a 5") + line(12, "refused b 2") +
                                   line(20, "refused b 3 (repeated 1 time in the last 10 s)"));
-}
-
-// Lines come from I/O threads too; they are timed when asked for, and none waits to be written.
-TEST_F(TraceLogTest, LinesFromIoThreadsAreTimedWhenAskedForAndWrittenInOrder) {
-    Testing::ManualMainActor clock;
-    TraceLog::configure({.enabled = true, .file = file, .toStandardError = false, .clock = &clock});
-    const auto asked = clock.now();
-    std::vector<std::unique_ptr<TessaloyBase::SerialQueue>> queues;
-    std::promise<void> all;
-    std::atomic<int> left = 16;
-    for (int i = 0; i < 16; ++i) {
-        auto& queue = *queues.emplace_back(std::make_unique<TessaloyBase::SerialQueue>("dev.tessaloy.test"));
-        queue.async([&, i] {
-            TraceLog::message("from queue " + std::to_string(i));
-            if (--left == 0) all.set_value();
-        });
-    }
-    all.get_future().wait();
-    clock.advance(5s);
-    TraceLog::message("after");
-
-    std::istringstream lines(contents(file));
-    std::multiset<std::string> written;
-    for (std::string line; std::getline(lines, line);) written.insert(line + "\n");
-    std::multiset<std::string> expected{TraceLog::line(clock.now(), "after")};
-    for (int i = 0; i < 16; ++i) expected.insert(TraceLog::line(asked, "from queue " + std::to_string(i)));
-    EXPECT_EQ(written, expected);
 }
 
 // A writer that cannot write (a pipe nobody reads yet) holds back at most maximumPendingLines; the
