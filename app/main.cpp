@@ -41,6 +41,7 @@ int main(int argc, char* argv[]) {
     if (!instance) {
         // The running copy shows its popover or window instead.
         PresentRequests::ask(PresentRequests::defaultSocket());
+        TraceLog::flush();
         return 0;
     }
 

@@ -68,6 +68,14 @@ void SerialQueue::async(std::function<void()> work) { asio::post(strand_, std::m
 
 bool SerialQueue::isCurrent() const { return strand_.running_in_this_thread(); }
 
+void SerialQueue::assertOffPool() const {
+#ifndef NDEBUG
+    if (!sharedIoContext().get_executor().running_in_this_thread()) return;
+    std::fprintf(stderr, "waited for the queue \"%s\" on an I/O thread\n", label_.c_str());
+    std::abort();
+#endif
+}
+
 void SerialQueue::assertCurrent() const {
     if (isCurrent()) return;
     std::fprintf(stderr, "called off its queue \"%s\"\n", label_.c_str());

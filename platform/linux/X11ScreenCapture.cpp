@@ -393,7 +393,7 @@ void X11ScreenCapture::start(const Configuration& configuration, Callbacks callb
                                  "the frame rate must be above 0 and at most " +
                                      std::to_string(static_cast<int>(maximumFramesPerSecond)) + " per second");
     }
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         if (run_) run_->end();
         run_.reset();
         auto run = std::make_shared<Run>(queue_, displayName_, configuration, std::move(callbacks));
@@ -403,22 +403,22 @@ void X11ScreenCapture::start(const Configuration& configuration, Callbacks callb
 }
 
 void X11ScreenCapture::stop() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         if (run_) run_->end();
         run_.reset();
     });
 }
 
 bool X11ScreenCapture::isRunning() const {
-    return queue_.sync([&] { return run_ && run_->isLive(); });
+    return onQueue(queue_, [&] { return run_ && run_->isLive(); });
 }
 
 bool X11ScreenCapture::setShowsCursor(bool showsCursor) {
-    return queue_.sync([&] { return run_ && run_->isLive() && run_->setShowsCursor(showsCursor); });
+    return onQueue(queue_, [&] { return run_ && run_->isLive() && run_->setShowsCursor(showsCursor); });
 }
 
 void X11ScreenCapture::requestFrame() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         if (run_) run_->requestFrame();
     });
 }

@@ -281,6 +281,7 @@ protected:
     std::filesystem::path deviceFolder() const { return deviceFiles_.path(); }
 
     std::string trace() const {
+        Plovander::TraceLog::flush();
         std::ifstream in(traceFile());
         std::stringstream text;
         text << in.rdbuf();

@@ -12,12 +12,14 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
 #include <asio/ssl/stream.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
 #include <array>
 #include <cmath>
 #include <deque>
 #include <map>
+#include <set>
 
 namespace Testing {
 
@@ -95,6 +97,12 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
     std::vector<std::shared_ptr<Data>> datas;
     // Phone calls waiting for the Mac's data connection, by session identifier.
     std::map<Bytes, std::shared_ptr<Data>> waiting;
+    // The flood: its calls not yet taken up by the Mac, and its pace.
+    std::set<Bytes> floodCalls;
+    std::shared_ptr<asio::steady_timer> floodTimer;
+    std::chrono::steady_clock::time_point floodStart;
+    double callsPerSecond = 0;
+    std::size_t callsSent = 0;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -234,6 +242,8 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
             return reply(data, {static_cast<std::uint8_t>(DataReply::staleHello)});
         }
         if (hello.role == ConnectRole::mac) {
+            // Kept open among `datas`, never answered.
+            if (floodCalls.erase(hello.id) > 0) return note([](Heard& h) { ++h.floodAnswers; });
             const auto call = waiting.find(hello.id);
             if (call == waiting.end()) return reply(data, {static_cast<std::uint8_t>(DataReply::badHello)});
             const auto phone = call->second;
@@ -251,6 +261,27 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         const Bytes sessionID = TessaloyNet::randomBytes(ConnectProtocol::sessionIDBytes);
         waiting[sessionID] = data;
         mac->write(ControlMessage(ControlMessage::Incoming{sessionID, hello.id, hello.channel}).encoded());
+    }
+
+    // Every tick sends the calls due since the flood began, so a late tick catches up.
+    void floodTick() {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - floodStart;
+        const auto due = static_cast<std::size_t>(elapsed.count() * callsPerSecond);
+        for (; callsSent < due; ++callsSent) {
+            for (const auto& control : controls) {
+                if (!control->open || !control->ready || control->meetingIDs.empty()) continue;
+                Bytes sessionID = TessaloyNet::randomBytes(ConnectProtocol::sessionIDBytes);
+                floodCalls.insert(sessionID);
+                control->write(ControlMessage(ControlMessage::Incoming{std::move(sessionID), control->meetingIDs[0],
+                                                                       ConnectChannel::media})
+                                   .encoded());
+            }
+        }
+        note([&](Heard& h) { h.floodCalls = callsSent; });
+        floodTimer->expires_after(std::chrono::milliseconds(5));
+        floodTimer->async_wait([self = shared_from_this(), timer = floodTimer](std::error_code error) {
+            if (!error && timer == self->floodTimer) self->floodTick();
+        });
     }
 
     void reply(const std::shared_ptr<Data>& data, Bytes bytes) {
@@ -290,7 +321,13 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
                                      });
     }
 
+    void stopFlooding() {
+        if (floodTimer) floodTimer->cancel();
+        floodTimer.reset();
+    }
+
     void closeAll() {
+        stopFlooding();
         std::error_code ignored;
         acceptor.close(ignored);
         for (auto& control : controls) control->close();
@@ -346,6 +383,21 @@ void TestRelay::holdHandshakes(bool held) {
 
 void TestRelay::holdReplies(bool held) {
     state_->queue.sync([&] { state_->held = held; });
+}
+
+void TestRelay::flood(double callsPerSecond) {
+    state_->queue.sync([&] {
+        state_->stopFlooding();
+        state_->callsPerSecond = callsPerSecond;
+        state_->callsSent = 0;
+        state_->floodStart = std::chrono::steady_clock::now();
+        state_->floodTimer = std::make_shared<asio::steady_timer>(state_->queue.executor());
+        state_->floodTick();
+    });
+}
+
+void TestRelay::stopFlood() {
+    state_->queue.sync([&] { state_->stopFlooding(); });
 }
 
 bool TestRelay::waitUntil(const std::function<bool(const Heard&)>& done, std::chrono::milliseconds patience) {

@@ -137,6 +137,7 @@ protected:
 
     // The trace lines written since the last call, without their time stamps.
     std::vector<std::string> newTrace() {
+        Plovander::TraceLog::flush();
         std::ifstream in(traceFile());
         std::vector<std::string> lines;
         std::string line;

@@ -154,6 +154,7 @@ DesktopHost::Problem DesktopHost::pairAndApprove(DeviceSimulator& device,
 }
 
 std::vector<std::string> DesktopHost::traceLines() const {
+    Plovander::TraceLog::flush();
     std::vector<std::string> messages;
     std::ifstream file(traceFolder / "trace.log");
     for (std::string line; std::getline(file, line);) {
