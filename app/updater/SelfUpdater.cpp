@@ -112,6 +112,7 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     options.userAgent =
         "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
     options.idleTimeout = manifestIdleTimeout;
+    if (options.deadline.count() == 0) options.deadline = manifestDeadline;
     // A cached manifest could hide a newer release.
     options.bypassCaches = true;
     options.limit = manifestLimit;

@@ -23,6 +23,7 @@ public:
     static constexpr std::chrono::seconds firstCheckDelay{20};
     static constexpr std::chrono::seconds checkInterval{86'400};
     static constexpr std::chrono::seconds manifestIdleTimeout{15};
+    static constexpr std::chrono::seconds manifestDeadline{60};
     static constexpr std::int64_t manifestLimit = 65'536;
     static constexpr std::chrono::milliseconds relaunchWait{2'000};
     static constexpr const char* website = "https://plovander.example";

@@ -74,15 +74,18 @@ public:
         image.drip = drip;
         server.route(archivePath, image);
         LoopbackHttpsServer::Route latest;
-        latest.body = nlohmann::json{
-            {"version", manifest.version},
-            {"build", manifest.build},
-            {"url", manifest.url},
-            {"sha256", manifest.sha256},
-            {"minimumMacOS",
-             "2.17"}}.dump();
+        latest.body = body(manifest);
         server.route(manifestPath, latest);
         return manifest;
+    }
+
+    static std::string body(const TessaloyCore::ReleaseManifest& manifest) {
+        return nlohmann::json{{"version", manifest.version},
+                              {"build", manifest.build},
+                              {"url", manifest.url},
+                              {"sha256", manifest.sha256},
+                              {"minimumMacOS", manifest.minimumSystem}}
+            .dump();
     }
 
     // The file that points a debug build's updater at `server` and these keys; the tree and the

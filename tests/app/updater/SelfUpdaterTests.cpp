@@ -38,6 +38,13 @@ Route notFound() {
     return route;
 }
 
+Route redirect(std::string location) {
+    Route route;
+    route.status = 302;
+    route.location = std::move(location);
+    return route;
+}
+
 struct InstallRun {
     std::vector<std::pair<State, std::optional<std::string>>> reports;
     bool done = false;
@@ -77,16 +84,18 @@ public:
         configuration.transport.expectedHost = server.host();
         configuration.transport.testAuthorityFile = server.authorityFile();
         configuration.transport.testConnectTo = server.connectTo();
+        configuration.transport.deadline = deadline;
         auto updater = std::make_unique<SelfUpdater>(actor, configuration);
         updater->onChange = [this] { ++changes; };
         return updater;
     }
 
     // Publishes a signed release of build 2 and its manifest.
-    void publishRelease(const std::string& build = "2") {
+    TessaloyCore::ReleaseManifest publishRelease(const std::string& build = "2",
+                                                 const std::string& manifestPath = "/plovander/latest.json") {
         fs::remove_all(fixture.folder / "source/Plovander.app");
         const auto tree = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
-        fixture.publish(server, tree, "/plovander/latest.json", "/release.tar.zst");
+        return fixture.publish(server, tree, manifestPath, "/release.tar.zst");
     }
 
     std::optional<TessaloyCore::ReleaseManifest> check(SelfUpdater& updater) {
@@ -119,6 +128,17 @@ public:
         return nlohmann::json::parse(file).at("CFBundleVersion").get<std::string>();
     }
 
+    // Starts the installed tree's program as an update would; true when it ran and was `build`.
+    bool installedTreeStarts(const std::string& build) const {
+        const auto result =
+            Platform::Relauncher::create()->start(installed / "bin/plovander", std::chrono::seconds(30));
+        const fs::path started = fixture.folder / "installed/started";
+        std::ostringstream line;
+        line << std::ifstream(started).rdbuf();
+        fs::remove(started);
+        return result.outcome == Platform::Relauncher::Outcome::confirmed && line.str().starts_with(build + " ");
+    }
+
     std::size_t leftovers() const {
         const auto count = [](const fs::path& folder) {
             return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
@@ -127,12 +147,14 @@ public:
     }
 
     Testing::ReleaseFixture fixture;
-    Testing::LoopbackHttpsServer server{"updates.plovander.example"};
+    // Also named as another host, so that a redirect there that got through would be answered.
+    Testing::LoopbackHttpsServer server{"updates.plovander.example", {"evil.example"}};
     Testing::ManualMainActor actor;
     std::shared_ptr<RecordingRelauncher> relauncher = std::make_shared<RecordingRelauncher>();
     fs::path installed;
     bool writable = true;
     bool trustsPublisher = true;
+    std::chrono::milliseconds deadline{0};
     int changes = 0;
     int quits = 0;
 };
@@ -212,6 +234,27 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
           "Plovander can't replace itself where it is installed. Download the update from "
           "https://plovander.example on the Mac."},
          "1"},
+        {"manifest redirected with user info",
+         [](auto& t) {
+             t.publishRelease("2", "/plovander/elsewhere.json");
+             t.server.route("/plovander/latest.json",
+                            redirect("https://updates.plovander.example:x@evil.example/plovander/elsewhere.json"));
+         },
+         3,
+         {State::upToDate, std::nullopt},
+         "1"},
+        {"manifest trickling past its deadline",
+         [](auto& t) {
+             Route slow;
+             slow.body = Testing::ReleaseFixture::body(t.publishRelease());
+             slow.drip = true;
+             slow.dripEvery = std::chrono::milliseconds(50);
+             t.server.route("/plovander/latest.json", slow);
+             t.deadline = std::chrono::seconds(1);
+         },
+         3,
+         {State::upToDate, std::nullopt},
+         "1"},
         {"missing image",
          [](auto& t) { t.server.route("/release.tar.zst", notFound()); },
          3,
@@ -236,6 +279,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
         writable = true;
         trustsPublisher = true;
+        deadline = {};
         relauncher->outcome = Platform::Relauncher::Outcome::confirmed;
         publishRelease();
         c.prepare(*this);
@@ -248,6 +292,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         EXPECT_EQ(installedBuild(), c.build);
         EXPECT_EQ(leftovers(), 0u);
         EXPECT_EQ(quits, 0);
+        EXPECT_TRUE(installedTreeStarts(c.build));
     }
 }
 
