@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/updater/UpdateStaging.h"
+#include "app/updater/release/FileDigest.h"
+#include "app/updater/release/ReleaseArchive.h"
 #include "app/updater/release/ReleaseBuilder.h"
 #include "app/updater/release/ReleaseKeys.h"
 #include "app/updater/release/ReleaseSignature.h"
@@ -13,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -52,21 +55,49 @@ public:
         return tree;
     }
 
+    // Moves `entry` out to `outside` in the tree's parent and puts in its place a link to it whose
+    // text stays inside the tree but which leads there on disk, through `l1 -> .` and `l2 -> l1/..`.
+    static void linkOutOfTree(const std::filesystem::path& tree, const std::filesystem::path& entry) {
+        std::filesystem::rename(tree / entry, tree.parent_path() / "outside");
+        if (!std::filesystem::is_symlink(tree / "l1")) {
+            std::filesystem::create_symlink(".", tree / "l1");
+            std::filesystem::create_symlink("l1/..", tree / "l2");
+        }
+        std::string up;
+        for ([[maybe_unused]] const auto& part : entry.parent_path()) up += "../";
+        std::filesystem::create_symlink(up + "l2/outside", tree / entry);
+    }
+
+    static std::string archiveUrl() {
+        return "https://" + TessaloyCore::ReleaseManifest::host() + "/plovander/Plovander-2.tar.zst";
+    }
+
+    // What a test does to a tree (after signing: what a server adds to a signed release).
+    using Alteration = std::function<void(const std::filesystem::path& tree)>;
+
     // Signs and packs the tree into `archive`; the manifest names `url`.
     TessaloyCore::ReleaseManifest release(const std::filesystem::path& tree, const std::filesystem::path& archive,
-                                          const std::string& url = "https://" + TessaloyCore::ReleaseManifest::host() +
-                                                                   "/plovander/Plovander-2.tar.zst") const {
+                                          const std::string& url = archiveUrl(),
+                                          const Alteration& afterSigning = {}) const {
         const std::string json = Plovander::ReleaseBuilder::build({tree, archive, url, "2.17", ""}, publisher, notary);
-        return TessaloyCore::ReleaseManifest::decode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+        auto manifest =
+            TessaloyCore::ReleaseManifest::decode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+        if (afterSigning) {
+            afterSigning(tree);
+            std::filesystem::remove(archive);
+            Plovander::ReleaseArchive::pack(tree, archive);
+            manifest.sha256 = Plovander::fileSha256Hex(archive);
+        }
+        return manifest;
     }
 
     // Signs and packs `tree`, serves the archive at `archivePath` and its manifest at `manifestPath`;
     // `drip` sends the archive slowly, for a withdrawal while it downloads.
     TessaloyCore::ReleaseManifest publish(LoopbackHttpsServer& server, const std::filesystem::path& tree,
                                           const std::string& manifestPath, const std::string& archivePath,
-                                          bool drip = false) const {
+                                          bool drip = false, const Alteration& afterSigning = {}) const {
         const auto archive = folder / "release.tar.zst";
-        const auto manifest = release(tree, archive, server.url(archivePath));
+        const auto manifest = release(tree, archive, server.url(archivePath), afterSigning);
         std::ostringstream bytes;
         bytes << std::ifstream(archive, std::ios::binary).rdbuf();
         LoopbackHttpsServer::Route image;

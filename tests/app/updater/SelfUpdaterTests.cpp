@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 using Plovander::SelfUpdater;
 using State = TessaloyCore::UpdateStatus::State;
 using Route = Testing::LoopbackHttpsServer::Route;
+using Alteration = Testing::ReleaseFixture::Alteration;
+using Testing::ReleaseFixture;
 
 class RecordingRelauncher final : public Platform::Relauncher {
 public:
@@ -90,12 +92,22 @@ public:
         return updater;
     }
 
-    // Publishes a signed release of build 2 and its manifest.
+    // Publishes a signed release of build 2 and its manifest; the tree as changed by `beforeSigning`
+    // is signed, and served as changed by `afterSigning`.
     TessaloyCore::ReleaseManifest publishRelease(const std::string& build = "2",
-                                                 const std::string& manifestPath = "/plovander/latest.json") {
-        fs::remove_all(fixture.folder / "source/Plovander.app");
+                                                 const std::string& manifestPath = "/plovander/latest.json",
+                                                 const Alteration& beforeSigning = {},
+                                                 const Alteration& afterSigning = {}) {
+        fs::remove_all(fixture.folder / "source");
+        fs::create_directories(fixture.folder / "source");
         const auto tree = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
-        return fixture.publish(server, tree, manifestPath, "/release.tar.zst");
+        if (beforeSigning) beforeSigning(tree);
+        return fixture.publish(server, tree, manifestPath, "/release.tar.zst", false, afterSigning);
+    }
+
+    // Publishes build 2 as changed by `beforeSigning` and `afterSigning`.
+    void publishAltered(const Alteration& beforeSigning, const Alteration& afterSigning = {}) {
+        publishRelease("2", "/plovander/latest.json", beforeSigning, afterSigning);
     }
 
     std::optional<TessaloyCore::ReleaseManifest> check(SelfUpdater& updater) {
@@ -195,21 +207,46 @@ TEST_F(SelfUpdaterTest, ChecksTwentySecondsAfterStartThenDaily) {
 }
 
 TEST_F(SelfUpdaterTest, AFullRunSwapsInTheNewTreeStartsItAndQuits) {
-    publishRelease();
-    const auto spawning = std::shared_ptr<Platform::Relauncher>(Platform::Relauncher::create());
-    const auto updater = makeUpdater(spawning);
-    const InstallRun run = install(*updater);
-    std::vector<State> states;
-    for (const auto& [state, detail] : run.reports) states.push_back(state);
-    EXPECT_EQ(states, (std::vector{State::checking, State::downloading, State::verifying, State::installing}));
-    EXPECT_EQ(installedBuild(), "2");
-    std::ostringstream started;
-    started << std::ifstream(fixture.folder / "installed/started").rdbuf();
-    EXPECT_EQ(started.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
-    EXPECT_EQ(quits, 1);
-    fs::remove(fixture.folder / "installed/started");
-    EXPECT_EQ(leftovers(), 0u);
-    EXPECT_FALSE(updater->isInstalling());
+    const std::pair<const char*, std::function<void(SelfUpdaterTest&)>> releases[] = {
+        {"as built", [](auto& t) { t.publishRelease(); }},
+        {"a space in a path",
+         [](auto& t) {
+             t.publishAltered([](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/a b", "x"); });
+         }},
+        {"folders open to all",
+         [](auto& t) {
+             t.publishAltered({}, [](const fs::path& tree) {
+                 fs::permissions(tree, fs::perms::all);
+                 fs::permissions(tree / "_Signature", fs::perms::all);
+             });
+         }},
+    };
+    for (const auto& [name, publish] : releases) {
+        SCOPED_TRACE(name);
+        fs::remove_all(installed);
+        installed = ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
+        quits = 0;
+        publish(*this);
+        const auto spawning = std::shared_ptr<Platform::Relauncher>(Platform::Relauncher::create());
+        const auto updater = makeUpdater(spawning);
+        const InstallRun run = install(*updater);
+        std::vector<State> states;
+        for (const auto& [state, detail] : run.reports) states.push_back(state);
+        EXPECT_EQ(states, (std::vector{State::checking, State::downloading, State::verifying, State::installing}));
+        EXPECT_EQ(installedBuild(), "2");
+        std::ostringstream started;
+        started << std::ifstream(fixture.folder / "installed/started").rdbuf();
+        EXPECT_EQ(started.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
+        EXPECT_EQ(quits, 1);
+        fs::remove(fixture.folder / "installed/started");
+        EXPECT_EQ(leftovers(), 0u);
+        EXPECT_FALSE(updater->isInstalling());
+        // No other user may change what was installed.
+        for (const fs::path& folder : {installed, installed / "_Signature"}) {
+            EXPECT_EQ(fs::status(folder).permissions() & (fs::perms::group_write | fs::perms::others_write),
+                      fs::perms::none);
+        }
+    }
 }
 
 TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWorking) {
@@ -254,6 +291,28 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
          },
          3,
          {State::upToDate, std::nullopt},
+         "1"},
+        {"program linked out of the tree",
+         [](auto& t) {
+             t.publishAltered([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); });
+         },
+         3,
+         {State::failed, "The update file couldn't be opened."},
+         "1"},
+        {"Info.json linked out of the tree",
+         [](auto& t) {
+             t.publishAltered([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "Info.json"); });
+         },
+         3,
+         {State::failed, "The update file couldn't be opened."},
+         "1"},
+        {"a rider in the signature folder",
+         [](auto& t) {
+             t.publishAltered({},
+                              [](const fs::path& tree) { ReleaseFixture::writeFile(tree / "_Signature/rider", "x"); });
+         },
+         3,
+         {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
          "1"},
         {"missing image",
          [](auto& t) { t.server.route("/release.tar.zst", notFound()); },
