@@ -169,7 +169,6 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         if (!options.userAgent.empty()) curl_easy_setopt(handle, CURLOPT_USERAGENT, options.userAgent.c_str());
         List connectTo(nullptr, curl_slist_free_all);
-#ifndef NDEBUG
         if (!options.testAuthorityFile.empty()) {
             curl_easy_setopt(handle, CURLOPT_CAINFO, options.testAuthorityFile.c_str());
         }
@@ -177,7 +176,6 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
             connectTo.reset(curl_slist_append(nullptr, options.testConnectTo.c_str()));
             curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo.get());
         }
-#endif
         const CURLcode code = curl_easy_perform(handle);
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);

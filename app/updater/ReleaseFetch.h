@@ -28,7 +28,8 @@ struct ReleaseFetch {
         // Where the body goes; empty keeps it in memory. Created 0600, exclusively, with the
         // first byte of a 200 answer whose announced length is within the limit.
         std::filesystem::path destination;
-        // Trust and address for a test server; ignored in release builds.
+        // Trust and address for a test server, handed in by code: a test, or the test build of the
+        // program. The product leaves them empty.
         std::filesystem::path testAuthorityFile;
         std::string testConnectTo; // libcurl's CONNECT_TO form, "host:port:address:port"
         const std::atomic<bool>* cancelled = nullptr;

@@ -40,18 +40,17 @@ public:
         TreeSwap::Renames renames;
         std::shared_ptr<Platform::Relauncher> relauncher;
         std::function<void()> quit; // ends this process once the new copy runs
-        // Installs what the first check finds, at once and unasked; only a debug build's test
-        // releases set it, for an update of the whole program from start to end.
+        // Installs what the first check finds, at once and unasked; only the test build of the
+        // program sets it, for an update of the whole program from start to end.
         bool installsAtStart = false;
 
-        // The running program, the pinned keys and the real release host (in debug builds, a
-        // test's release server when TestReleases names one).
+        // The running program, the pinned keys and the real release host.
         static Configuration forThisProgram(std::function<void()> quit);
     };
 
     SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration);
-    // The updater of this program when it runs from an install tree; a copy started from its build
-    // folder has nothing to replace and gets the stand-in.
+    // The updater of this program. A copy started from its build folder checks too, but cannot
+    // replace itself, and says so when a newer release exists.
     static std::unique_ptr<MacUpdater> forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit);
     ~SelfUpdater() override;
 

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/updater/TestReleases.h"
+#include "app/updater/SelfUpdater.h"
 #include "core/SessionMessage.h"
 #include "tests/app/updater/ReleaseFixture.h"
 #include "tests/support/LoopbackHttpsServer.h"
-#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/host/DesktopHost.h"
 
 #include <unistd.h>
@@ -22,36 +21,55 @@ using State = TessaloyCore::UpdateStatus::State;
 
 class UpdateRequest : public ::testing::Test {
 protected:
-    // Build 1 is installed; build 2 is published, its archive dripped when `slowly`.
-    void start(bool slowly) {
+    // Build 1 is installed; build 2 is published, its archive dripped when `slowly`. The host's
+    // updater replaces the installed tree, or, `fromBuildFolder`, is this very test program's,
+    // which runs from its build folder.
+    void start(bool slowly, bool fromBuildFolder = false) {
         fs::create_directories(fixture.folder / "installed");
         fs::create_directories(fixture.folder / "source");
         fs::create_directories(fixture.folder / "downloads");
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
         const auto source = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = "2"});
-        const std::string manifestPath = "/plovander/latest.json";
-        ASSERT_EQ(TessaloyCore::ReleaseManifest::location(), server.url(manifestPath));
-        fixture.publish(server, source, manifestPath, "/plovander/Plovander-2.tar.zst", slowly);
-        variables.set(Plovander::TestReleases::variable,
-                      fixture.pointUpdaterAt(server, installed, fixture.folder / "downloads").string());
-        host = std::make_unique<DesktopHost>(DesktopHost::Options{});
+        fixture.publish(server, source, "/plovander/latest.json", "/plovander/Plovander-2.tar.zst", slowly);
+        const auto copy =
+            fromBuildFolder ? Plovander::InstalledCopy::ofRunningProgram() : Plovander::InstalledCopy(installed);
+        DesktopHost::Options options;
+        options.updater = [this, copy](TessaloyBase::MainActor& actor, std::function<void()> quit) {
+            return std::make_unique<Plovander::SelfUpdater>(
+                actor, fixture.pointedAt(server, copy, fixture.folder / "downloads", std::move(quit)));
+        };
+        host = std::make_unique<DesktopHost>(options);
         if (auto problem = host->start()) FAIL() << *problem;
         if (auto problem = host->pairAndApprove(device)) FAIL() << *problem;
         device.send(Role::control, Message{Message::UpdateMac{}}.packet());
     }
 
-    // The update states the device has received so far, each once: host information repeats the
-    // current one.
-    std::vector<State> states() {
-        std::vector<State> found;
+    // The session messages the device has received so far.
+    std::vector<Message::Value> received() {
+        std::vector<Message::Value> messages;
         auto& log = device.channel(Role::control)->log;
         std::lock_guard guard(log.lock);
         for (const auto& packet : log.packets) {
-            if (packet.kind() != TessaloyCore::WirePacket::Kind::session) continue;
-            const auto message = Message::decode(packet);
-            const auto* status = std::get_if<TessaloyCore::UpdateStatus>(&message.value);
-            if (status && (found.empty() || found.back() != status->state)) found.push_back(status->state);
+            if (packet.kind() == TessaloyCore::WirePacket::Kind::session)
+                messages.push_back(Message::decode(packet).value);
         }
+        return messages;
+    }
+
+    // The update statuses the device has received so far, each once: host information repeats the
+    // current one.
+    std::vector<TessaloyCore::UpdateStatus> statuses() {
+        std::vector<TessaloyCore::UpdateStatus> found;
+        for (const auto& message : received()) {
+            const auto* status = std::get_if<TessaloyCore::UpdateStatus>(&message);
+            if (status && (found.empty() || found.back() != *status)) found.push_back(*status);
+        }
+        return found;
+    }
+
+    std::vector<State> states() {
+        std::vector<State> found;
+        for (const auto& status : statuses()) found.push_back(status.state);
         return found;
     }
 
@@ -60,11 +78,18 @@ protected:
         return !seen.empty() && seen.back() == state;
     }
 
+    std::optional<TessaloyCore::HostInfo> lastHostInfo() {
+        std::optional<TessaloyCore::HostInfo> last;
+        for (const auto& message : received()) {
+            if (const auto* info = std::get_if<TessaloyCore::HostInfo>(&message)) last = *info;
+        }
+        return last;
+    }
+
     std::int64_t installedBuild() const { return Plovander::InstalledCopy(installed).build(); }
 
     Testing::ReleaseFixture fixture;
     Testing::LoopbackHttpsServer server{TessaloyCore::ReleaseManifest::host()};
-    Testing::ScopedEnvironment variables;
     DeviceSimulator device{"Ada's iPhone"};
     std::unique_ptr<DesktopHost> host;
     fs::path installed;
@@ -85,21 +110,57 @@ TEST_F(UpdateRequest, TheDeviceSeesEveryStateUntilTheNewCopyStarts) {
     host->finish();
 }
 
-TEST_F(UpdateRequest, ADeviceThatLeavesMidDownloadWithdrawsIt) {
+// A copy started from its build folder asks the server, and answers honestly that it cannot
+// install what it found.
+TEST_F(UpdateRequest, ACopyInItsBuildFolderSaysWhyItCannotInstall) {
+    ASSERT_NO_FATAL_FAILURE(start(false, true));
+    ASSERT_TRUE(host->until([&] { return reached(State::failed); }));
+    EXPECT_EQ(statuses(), (std::vector<TessaloyCore::UpdateStatus>{
+                              {State::checking, std::nullopt},
+                              {State::failed,
+                               "Plovander can't replace itself where it is installed. Download the "
+                               "update from https://plovander.example on the Mac."}}));
+    EXPECT_EQ(server.requests().front().path, "/plovander/latest.json");
+    EXPECT_EQ(installedBuild(), 1);
+    host->finish();
+}
+
+struct Withdrawal {
+    const char* name;
+    std::function<void(DesktopHost&, DeviceSimulator&)> withdraw;
+    bool deviceStays; // and is told
+};
+
+class UpdateWithdrawal : public UpdateRequest, public ::testing::WithParamInterface<Withdrawal> {};
+
+TEST_P(UpdateWithdrawal, StopsTheDownloadAndLeavesTheInstalledTreeAsItWas) {
     ASSERT_NO_FATAL_FAILURE(start(true));
     ASSERT_TRUE(host->until([&] { return reached(State::downloading); }));
     EXPECT_EQ(states(), (std::vector{State::checking, State::downloading}));
-    device.disconnect();
+    GetParam().withdraw(*host, device);
     EXPECT_TRUE(host->until([&] { return host->traced("update stopped: no longer allowed"); }));
     EXPECT_EQ(installedBuild(), 1);
     EXPECT_TRUE(fs::is_empty(fixture.folder / "downloads"));
     EXPECT_FALSE(fs::exists(fixture.folder / "installed/started"));
     // Only the installed tree remains beside it: no work folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(fixture.folder / "installed"), fs::directory_iterator()), 1);
-    // The Mac goes back to listening for the device after a while.
-    EXPECT_TRUE(host->until([&] { return host->session->phaseDescription() == "Waiting for a paired device."; }))
-        << host->session->phaseDescription();
+    if (GetParam().deviceStays) {
+        EXPECT_TRUE(host->until([&] { return reached(State::notAllowed); }));
+        ASSERT_TRUE(lastHostInfo());
+        EXPECT_FALSE(lastHostInfo()->canInstall);
+    } else {
+        // The Mac goes back to listening for the device after a while.
+        EXPECT_TRUE(host->until([&] { return host->session->phaseDescription() == "Waiting for a paired device."; }))
+            << host->session->phaseDescription();
+    }
     host->finish();
 }
+
+const Withdrawal withdrawals[] = {
+    {"theDeviceLeaves", [](DesktopHost&, DeviceSimulator& device) { device.disconnect(); }, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Midway, UpdateWithdrawal, ::testing::ValuesIn(withdrawals),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace

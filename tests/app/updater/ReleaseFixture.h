@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/updater/SelfUpdater.h"
 #include "app/updater/UpdateStaging.h"
 #include "app/updater/release/FileDigest.h"
 #include "app/updater/release/ReleaseArchive.h"
@@ -92,7 +93,7 @@ public:
     }
 
     // Signs and packs `tree`, serves the archive at `archivePath` and its manifest at `manifestPath`;
-    // `drip` sends the archive slowly, for a withdrawal while it downloads.
+    // `drip` sends the archive so slowly that only a withdrawal ends its download within a test.
     TessaloyCore::ReleaseManifest publish(LoopbackHttpsServer& server, const std::filesystem::path& tree,
                                           const std::string& manifestPath, const std::string& archivePath,
                                           bool drip = false, const Alteration& afterSigning = {}) const {
@@ -103,6 +104,7 @@ public:
         LoopbackHttpsServer::Route image;
         image.body = bytes.str();
         image.drip = drip;
+        image.dripEvery = std::chrono::milliseconds(50);
         server.route(archivePath, image);
         LoopbackHttpsServer::Route latest;
         latest.body = body(manifest);
@@ -119,7 +121,23 @@ public:
             .dump();
     }
 
-    // The file that points a debug build's updater at `server` and these keys; the tree and the
+    // The product's updater settings for `copy`, pointed at `server`'s manifest and these keys, with
+    // downloads in `downloads`.
+    Plovander::SelfUpdater::Configuration pointedAt(
+        const LoopbackHttpsServer& server, const Plovander::InstalledCopy& copy, const std::filesystem::path& downloads,
+        std::function<void()> quit = [] {}) const {
+        auto configuration = Plovander::SelfUpdater::Configuration::forThisProgram(std::move(quit));
+        configuration.copy = copy;
+        configuration.manifestLocation = server.url("/plovander/latest.json");
+        configuration.transport.expectedHost = server.host();
+        configuration.transport.testAuthorityFile = server.authorityFile();
+        configuration.transport.testConnectTo = server.connectTo();
+        configuration.keys = trusted();
+        configuration.downloadFolder = downloads;
+        return configuration;
+    }
+
+    // The file that points the program's test build at `server` and these keys; the tree and the
     // download folder are the program's own unless given.
     std::filesystem::path pointUpdaterAt(const LoopbackHttpsServer& server, const std::filesystem::path& tree = {},
                                          const std::filesystem::path& downloads = {}) const {

@@ -64,28 +64,18 @@ public:
         fs::create_directories(fixture.folder / "installed");
         fs::create_directories(fixture.folder / "source");
         fs::create_directories(fixture.folder / "downloads");
+        fs::create_directories(fixture.folder / "build");
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
     }
 
     std::unique_ptr<SelfUpdater> makeUpdater(std::shared_ptr<Platform::Relauncher> starter = nullptr) {
-        SelfUpdater::Configuration configuration{.copy = Plovander::InstalledCopy(installed),
-                                                 .manifestLocation = server.url("/plovander/latest.json"),
-                                                 .transport = {},
-                                                 .keys = fixture.trusted(),
-                                                 .architecture = Plovander::ReleaseSignature::machineArchitecture(),
-                                                 .downloadFolder = fixture.folder / "downloads",
-                                                 .system =
-                                                     [] {
-                                                         return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0};
-                                                     },
-                                                 .isWritable = [this](const fs::path&) { return writable; },
-                                                 .renames = Plovander::TreeSwap::Renames::system(),
-                                                 .relauncher = starter ? starter : relauncher,
-                                                 .quit = [this] { ++quits; }};
+        auto configuration =
+            fixture.pointedAt(server, Plovander::InstalledCopy(fromBuildFolder ? fixture.folder / "build" : installed),
+                              fixture.folder / "downloads", [this] { ++quits; });
+        configuration.system = [] { return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0}; };
+        configuration.isWritable = [this](const fs::path&) { return writable; };
+        configuration.relauncher = starter ? starter : relauncher;
         if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
-        configuration.transport.expectedHost = server.host();
-        configuration.transport.testAuthorityFile = server.authorityFile();
-        configuration.transport.testConnectTo = server.connectTo();
         configuration.transport.deadline = deadline;
         auto updater = std::make_unique<SelfUpdater>(actor, configuration);
         updater->onChange = [this] { ++changes; };
@@ -167,6 +157,8 @@ public:
     bool writable = true;
     bool trustsPublisher = true;
     std::chrono::milliseconds deadline{0};
+    // Runs as a copy started from a build folder: one without an Info.json.
+    bool fromBuildFolder = false;
     int changes = 0;
     int quits = 0;
 };
@@ -314,6 +306,21 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
          3,
          {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
          "1"},
+        {"started from its build folder",
+         [](auto& t) { t.fromBuildFolder = true; },
+         3,
+         {State::failed,
+          "Plovander can't replace itself where it is installed. Download the update from "
+          "https://plovander.example on the Mac."},
+         "1"},
+        {"started from its build folder, nothing published",
+         [](auto& t) {
+             t.fromBuildFolder = true;
+             t.server.route("/plovander/latest.json", notFound());
+         },
+         3,
+         {State::upToDate, std::nullopt},
+         "1"},
         {"missing image",
          [](auto& t) { t.server.route("/release.tar.zst", notFound()); },
          3,
@@ -339,6 +346,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         writable = true;
         trustsPublisher = true;
         deadline = {};
+        fromBuildFolder = false;
         relauncher->outcome = Platform::Relauncher::Outcome::confirmed;
         publishRelease();
         c.prepare(*this);
