@@ -211,12 +211,16 @@ void StreamingSession::setAllowsRemoteControl(bool allowed) {
     assertOnMainActor();
     defaults_.setBoolean(Settings::allowRemoteControl, allowed);
     if (!model_.allowsRemoteControl.set(allowed)) return;
+    // Whether the device may install an update follows the switch.
+    if (isSharing()) messages_->sendHostInfo();
     if (allowed) {
         messages_->remoteControlAllowed();
         return;
     }
     effects_->releaseRemoteControl();
     transfers_->cancelAll();
+    // The device's update stops where it is: its download ends and its partial file goes.
+    link_.remoteUpdate.cancel();
 }
 
 void StreamingSession::setListensAutomatically(bool on) {

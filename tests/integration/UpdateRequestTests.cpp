@@ -158,6 +158,8 @@ TEST_P(UpdateWithdrawal, StopsTheDownloadAndLeavesTheInstalledTreeAsItWas) {
 
 const Withdrawal withdrawals[] = {
     {"theDeviceLeaves", [](DesktopHost&, DeviceSimulator& device) { device.disconnect(); }, false},
+    {"remoteControlIsSwitchedOff",
+     [](DesktopHost& host, DeviceSimulator&) { host.session->setAllowsRemoteControl(false); }, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Midway, UpdateWithdrawal, ::testing::ValuesIn(withdrawals),
