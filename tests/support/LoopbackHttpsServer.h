@@ -29,6 +29,13 @@ public:
         bool stall = false;                    // sends the head, then nothing until stopped
         bool drip = false;                     // sends the body one byte at a time, `dripEvery` apart
         std::chrono::milliseconds dripEvery{5};
+
+        static Route redirectTo(std::string location) {
+            Route route;
+            route.status = 302;
+            route.location = std::move(location);
+            return route;
+        }
     };
 
     struct Request {

@@ -69,17 +69,15 @@ public:
         std::filesystem::create_symlink(up + "l2/outside", tree / entry);
     }
 
-    static std::string archiveUrl() {
-        return "https://" + TessaloyCore::ReleaseManifest::host() + "/plovander/Plovander-2.tar.zst";
-    }
-
     // What a test does to a tree (after signing: what a server adds to a signed release).
     using Alteration = std::function<void(const std::filesystem::path& tree)>;
 
-    // Signs and packs the tree into `archive`; the manifest names `url`.
+    // Signs and packs the tree into `archive`, changed by `afterSigning` between the two; the
+    // manifest names `url`.
     TessaloyCore::ReleaseManifest release(const std::filesystem::path& tree, const std::filesystem::path& archive,
-                                          const std::string& url = archiveUrl(),
-                                          const Alteration& afterSigning = {}) const {
+                                          const Alteration& afterSigning = {},
+                                          const std::string& url = "https://" + TessaloyCore::ReleaseManifest::host() +
+                                                                   "/plovander/Plovander-2.tar.zst") const {
         const std::string json = Plovander::ReleaseBuilder::build({tree, archive, url, "2.17", ""}, publisher, notary);
         auto manifest =
             TessaloyCore::ReleaseManifest::decode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
@@ -96,9 +94,9 @@ public:
     // `drip` sends the archive so slowly that only a withdrawal ends its download within a test.
     TessaloyCore::ReleaseManifest publish(LoopbackHttpsServer& server, const std::filesystem::path& tree,
                                           const std::string& manifestPath, const std::string& archivePath,
-                                          bool drip = false, const Alteration& afterSigning = {}) const {
+                                          bool drip = false) const {
         const auto archive = folder / "release.tar.zst";
-        const auto manifest = release(tree, archive, server.url(archivePath), afterSigning);
+        const auto manifest = release(tree, archive, {}, server.url(archivePath));
         std::ostringstream bytes;
         bytes << std::ifstream(archive, std::ios::binary).rdbuf();
         LoopbackHttpsServer::Route image;

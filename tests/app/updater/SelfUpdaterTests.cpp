@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 using Plovander::SelfUpdater;
 using State = TessaloyCore::UpdateStatus::State;
 using Route = Testing::LoopbackHttpsServer::Route;
-using Alteration = Testing::ReleaseFixture::Alteration;
 using Testing::ReleaseFixture;
 
 class RecordingRelauncher final : public Platform::Relauncher {
@@ -37,13 +36,6 @@ public:
 Route notFound() {
     Route route;
     route.status = 404;
-    return route;
-}
-
-Route redirect(std::string location) {
-    Route route;
-    route.status = 302;
-    route.location = std::move(location);
     return route;
 }
 
@@ -82,22 +74,15 @@ public:
         return updater;
     }
 
-    // Publishes a signed release of build 2 and its manifest; the tree as changed by `beforeSigning`
-    // is signed, and served as changed by `afterSigning`.
+    // Publishes a signed release of build 2 and its manifest, its tree changed by `change`.
     TessaloyCore::ReleaseManifest publishRelease(const std::string& build = "2",
                                                  const std::string& manifestPath = "/plovander/latest.json",
-                                                 const Alteration& beforeSigning = {},
-                                                 const Alteration& afterSigning = {}) {
+                                                 const ReleaseFixture::Alteration& change = {}) {
         fs::remove_all(fixture.folder / "source");
         fs::create_directories(fixture.folder / "source");
-        const auto tree = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
-        if (beforeSigning) beforeSigning(tree);
-        return fixture.publish(server, tree, manifestPath, "/release.tar.zst", false, afterSigning);
-    }
-
-    // Publishes build 2 as changed by `beforeSigning` and `afterSigning`.
-    void publishAltered(const Alteration& beforeSigning, const Alteration& afterSigning = {}) {
-        publishRelease("2", "/plovander/latest.json", beforeSigning, afterSigning);
+        const auto tree = ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
+        if (change) change(tree);
+        return fixture.publish(server, tree, manifestPath, "/release.tar.zst");
     }
 
     std::optional<TessaloyCore::ReleaseManifest> check(SelfUpdater& updater) {
@@ -199,46 +184,21 @@ TEST_F(SelfUpdaterTest, ChecksTwentySecondsAfterStartThenDaily) {
 }
 
 TEST_F(SelfUpdaterTest, AFullRunSwapsInTheNewTreeStartsItAndQuits) {
-    const std::pair<const char*, std::function<void(SelfUpdaterTest&)>> releases[] = {
-        {"as built", [](auto& t) { t.publishRelease(); }},
-        {"a space in a path",
-         [](auto& t) {
-             t.publishAltered([](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/a b", "x"); });
-         }},
-        {"folders open to all",
-         [](auto& t) {
-             t.publishAltered({}, [](const fs::path& tree) {
-                 fs::permissions(tree, fs::perms::all);
-                 fs::permissions(tree / "_Signature", fs::perms::all);
-             });
-         }},
-    };
-    for (const auto& [name, publish] : releases) {
-        SCOPED_TRACE(name);
-        fs::remove_all(installed);
-        installed = ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
-        quits = 0;
-        publish(*this);
-        const auto spawning = std::shared_ptr<Platform::Relauncher>(Platform::Relauncher::create());
-        const auto updater = makeUpdater(spawning);
-        const InstallRun run = install(*updater);
-        std::vector<State> states;
-        for (const auto& [state, detail] : run.reports) states.push_back(state);
-        EXPECT_EQ(states, (std::vector{State::checking, State::downloading, State::verifying, State::installing}));
-        EXPECT_EQ(installedBuild(), "2");
-        std::ostringstream started;
-        started << std::ifstream(fixture.folder / "installed/started").rdbuf();
-        EXPECT_EQ(started.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
-        EXPECT_EQ(quits, 1);
-        fs::remove(fixture.folder / "installed/started");
-        EXPECT_EQ(leftovers(), 0u);
-        EXPECT_FALSE(updater->isInstalling());
-        // No other user may change what was installed.
-        for (const fs::path& folder : {installed, installed / "_Signature"}) {
-            EXPECT_EQ(fs::status(folder).permissions() & (fs::perms::group_write | fs::perms::others_write),
-                      fs::perms::none);
-        }
-    }
+    publishRelease();
+    const auto spawning = std::shared_ptr<Platform::Relauncher>(Platform::Relauncher::create());
+    const auto updater = makeUpdater(spawning);
+    const InstallRun run = install(*updater);
+    std::vector<State> states;
+    for (const auto& [state, detail] : run.reports) states.push_back(state);
+    EXPECT_EQ(states, (std::vector{State::checking, State::downloading, State::verifying, State::installing}));
+    EXPECT_EQ(installedBuild(), "2");
+    std::ostringstream started;
+    started << std::ifstream(fixture.folder / "installed/started").rdbuf();
+    EXPECT_EQ(started.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(quits, 1);
+    fs::remove(fixture.folder / "installed/started");
+    EXPECT_EQ(leftovers(), 0u);
+    EXPECT_FALSE(updater->isInstalling());
 }
 
 TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWorking) {
@@ -253,21 +213,19 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
     };
     const auto nothing = [](SelfUpdaterTest&) {};
     const Last withdrawn{State::notAllowed, std::nullopt};
+    const Last cannotReplace{State::failed,
+                             "Plovander can't replace itself where it is installed. Download the update from "
+                             "https://plovander.example on the Mac."};
     const Case cases[] = {
         {"nothing newer", [](auto& t) { t.publishRelease("1"); }, 3, {State::upToDate, std::nullopt}, "1"},
         {"refused", nothing, 0, withdrawn, "1"},
-        {"read-only folder",
-         [](auto& t) { t.writable = false; },
-         3,
-         {State::failed,
-          "Plovander can't replace itself where it is installed. Download the update from "
-          "https://plovander.example on the Mac."},
-         "1"},
+        {"read-only folder", [](auto& t) { t.writable = false; }, 3, cannotReplace, "1"},
         {"manifest redirected with user info",
          [](auto& t) {
              t.publishRelease("2", "/plovander/elsewhere.json");
-             t.server.route("/plovander/latest.json",
-                            redirect("https://updates.plovander.example:x@evil.example/plovander/elsewhere.json"));
+             t.server.route(
+                 "/plovander/latest.json",
+                 Route::redirectTo("https://updates.plovander.example:x@evil.example/plovander/elsewhere.json"));
          },
          3,
          {State::upToDate, std::nullopt},
@@ -275,7 +233,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         {"manifest trickling past its deadline",
          [](auto& t) {
              Route slow;
-             slow.body = Testing::ReleaseFixture::body(t.publishRelease());
+             slow.body = ReleaseFixture::body(t.publishRelease());
              slow.drip = true;
              slow.dripEvery = std::chrono::milliseconds(50);
              t.server.route("/plovander/latest.json", slow);
@@ -286,33 +244,13 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
          "1"},
         {"program linked out of the tree",
          [](auto& t) {
-             t.publishAltered([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); });
+             t.publishRelease("2", "/plovander/latest.json",
+                              [](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); });
          },
          3,
          {State::failed, "The update file couldn't be opened."},
          "1"},
-        {"Info.json linked out of the tree",
-         [](auto& t) {
-             t.publishAltered([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "Info.json"); });
-         },
-         3,
-         {State::failed, "The update file couldn't be opened."},
-         "1"},
-        {"a rider in the signature folder",
-         [](auto& t) {
-             t.publishAltered({},
-                              [](const fs::path& tree) { ReleaseFixture::writeFile(tree / "_Signature/rider", "x"); });
-         },
-         3,
-         {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
-         "1"},
-        {"started from its build folder",
-         [](auto& t) { t.fromBuildFolder = true; },
-         3,
-         {State::failed,
-          "Plovander can't replace itself where it is installed. Download the update from "
-          "https://plovander.example on the Mac."},
-         "1"},
+        {"started from its build folder", [](auto& t) { t.fromBuildFolder = true; }, 3, cannotReplace, "1"},
         {"started from its build folder, nothing published",
          [](auto& t) {
              t.fromBuildFolder = true;

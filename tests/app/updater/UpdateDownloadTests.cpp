@@ -44,13 +44,6 @@ Route answer(
     return route;
 }
 
-Route redirect(std::string location) {
-    Route route;
-    route.status = 302;
-    route.location = std::move(location);
-    return route;
-}
-
 const Case cases[] = {
     {"whole", answer(body), nullptr},
     {"exactlyTheLimit", answer(atLimit, [](Route& r) { r.announce = false; }), nullptr},
@@ -77,12 +70,12 @@ const Case cases[] = {
                 r.dripEvery = std::chrono::milliseconds(50);
             }),
      "download", true, false, std::chrono::seconds(1)},
-    {"redirectToHttp", redirect("http://updates.plovander.example/final"), "download"},
-    {"redirectElsewhere", redirect("https://elsewhere.example/final"), "download"},
-    {"redirectWithUserInfo", redirect("https://updates.plovander.example:x@evil.example/final"), "download"},
-    {"redirectToAnotherPort", redirect("https://updates.plovander.example:8443/final"), "download"},
-    {"redirectOnOurHost", redirect("https://updates.plovander.example/final"), nullptr},
-    {"redirectOnOurPort", redirect("https://updates.plovander.example:443/final"), nullptr},
+    {"redirectToHttp", Route::redirectTo("http://updates.plovander.example/final"), "download"},
+    {"redirectElsewhere", Route::redirectTo("https://elsewhere.example/final"), "download"},
+    {"redirectWithUserInfo", Route::redirectTo("https://updates.plovander.example:x@evil.example/final"), "download"},
+    {"redirectToAnotherPort", Route::redirectTo("https://updates.plovander.example:8443/final"), "download"},
+    {"redirectOnOurHost", Route::redirectTo("https://updates.plovander.example/final"), nullptr},
+    {"redirectOnOurPort", Route::redirectTo("https://updates.plovander.example:443/final"), nullptr},
 };
 
 class UpdateDownloadTest : public testing::TestWithParam<Case> {};
