@@ -2,6 +2,7 @@
 
 #include "app/updater/InstalledCopy.h"
 #include "app/updater/UpdateFailure.h"
+#include "app/updater/release/Descriptor.h"
 #include "app/updater/release/FileDigest.h"
 #include "app/updater/release/InsideTree.h"
 #include "app/updater/release/ReleaseArchive.h"
@@ -28,19 +29,12 @@ std::string lowered(std::string text) {
     return text;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) {
-        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "open " + file.string());
-    }
-    ~Descriptor() { ::close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+// The downloaded archive itself, not a link in its place.
+Descriptor openArchive(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + file.string());
+    return Descriptor(fd);
+}
 
 fs::path makeWorkFolder(const fs::path& installed) {
     std::string pattern = (installed.parent_path() / UpdateStaging::workFolderPrefix).string() + "XXXXXX";
@@ -76,7 +70,7 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
         ~RemoveArchive() { removeQuietly(path); }
     } removeArchive{archive};
 
-    const Descriptor image(archive);
+    const Descriptor image = openArchive(archive);
     if (sha256Hex(descriptorDigest(image.get())) != lowered(manifest.sha256)) {
         throw UpdateFailure(UpdateFailure::Kind::hashMismatch);
     }

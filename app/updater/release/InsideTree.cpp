@@ -1,8 +1,9 @@
 #include "app/updater/release/InsideTree.h"
 
+#include "app/updater/release/Descriptor.h"
+
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,35 +13,10 @@
 
 namespace Plovander {
 
-namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-    bool isRegularFile() const {
-        struct stat info {};
-        return fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
-    }
-
-private:
-    int fd_;
-};
-
-} // namespace
-
 InsideTree::InsideTree(const std::filesystem::path& tree)
-    : fd_(::open(tree.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "open " + tree.string());
+    : tree_(::open(tree.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+    if (tree_.get() < 0) throw std::system_error(errno, std::generic_category(), "open " + tree.string());
 }
-
-InsideTree::~InsideTree() { ::close(fd_); }
 
 int InsideTree::open(const std::filesystem::path& path, int flags) const {
     open_how how{};
@@ -49,7 +25,7 @@ int InsideTree::open(const std::filesystem::path& path, int flags) const {
     long fd = -1;
     // The kernel asks for a retry when a rename raced with a "..": a few are plenty.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        fd = ::syscall(SYS_openat2, fd_, path.c_str(), &how, sizeof how);
+        fd = ::syscall(SYS_openat2, tree_.get(), path.c_str(), &how, sizeof how);
         if (fd >= 0 || (errno != EINTR && errno != EAGAIN)) break;
     }
     return static_cast<int>(fd);

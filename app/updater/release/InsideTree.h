@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/updater/release/Descriptor.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,9 +15,6 @@ class InsideTree {
 public:
     // Throws std::system_error when `tree` is not a folder that can be opened.
     explicit InsideTree(const std::filesystem::path& tree);
-    ~InsideTree();
-    InsideTree(const InsideTree&) = delete;
-    InsideTree& operator=(const InsideTree&) = delete;
 
     // Whether `path` (relative to the tree), followed through its links, ends inside the tree.
     bool reaches(const std::filesystem::path& path) const;
@@ -29,7 +28,7 @@ private:
     // A descriptor for `path` opened with `flags`, or -1.
     int open(const std::filesystem::path& path, int flags) const;
 
-    int fd_;
+    Descriptor tree_;
 };
 
 } // namespace Plovander
