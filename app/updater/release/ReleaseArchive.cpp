@@ -60,8 +60,12 @@ void checkEntry(archive_entry* entry, const fs::path& path) {
     const mode_t mode = archive_entry_mode(entry);
     if (mode & (S_ISUID | S_ISGID)) throw ReleaseArchive::Refused("set-id bits: " + path.string());
     const auto type = archive_entry_filetype(entry);
-    if (type == AE_IFLNK ? std::distance(path.begin(), path.end()) < 2 : type != AE_IFREG && type != AE_IFDIR) {
-        throw ReleaseArchive::Refused("not a file, folder or link inside a tree: " + path.string());
+    if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
+        throw ReleaseArchive::Refused("not a file, folder or link: " + path.string());
+    }
+    // Other links are judged once all is unpacked; a top-level one has no tree to stay in.
+    if (type == AE_IFLNK && std::distance(path.begin(), path.end()) < 2) {
+        throw ReleaseArchive::Refused("link leaves the tree: " + path.string());
     }
 }
 
