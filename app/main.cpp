@@ -3,6 +3,8 @@
 #include "app/trace/TraceLog.h"
 #include "app/ui/HostTray.h"
 #include "app/ui/PresentRequests.h"
+#include "app/updater/SelfUpdater.h"
+#include "app/updater/TestReleases.h"
 #include "platform/Environment.h"
 #include "platform/Relauncher.h"
 #include "platform/TransferFiles.h"
@@ -16,6 +18,17 @@
 #include <vector>
 
 using namespace Plovander;
+
+namespace {
+
+// The test build of the program (tests/CMakeLists.txt) lets a test point its updater elsewhere.
+#ifdef PLOVANDER_TEST_RELEASES
+const UpdaterFactory makeUpdater = TestReleases::updater;
+#else
+const UpdaterFactory makeUpdater = SelfUpdater::forThisProgram;
+#endif
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // The copy that an update started is waiting to hear that this one runs.
@@ -45,7 +58,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    TessaloyHostApp host(*environment);
+    TessaloyHostApp host(*environment, makeUpdater);
     HostTray tray(host.session(), host.capture(), *environment, environment->workspace(),
                   environment->transferFiles()->downloadsFolder());
     const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });

@@ -355,13 +355,15 @@ void SessionMessages::sendReachabilityInfo() {
 
 void SessionMessages::sendHostInfo() {
     const Platform::MachineInfo& machine = c_.environment.machineInfo();
+    // An update the device starts is remote control too.
+    const bool canInstall = own_.updater.canReplaceItself() && c_.model.allowsRemoteControl;
     c_.link.sendOnControl(
         SessionMessage{TessaloyCore::HostInfo{.version = shortText(TessaloyCore::AppVersion::marketing()),
                                               .build = shortText(TessaloyCore::AppVersion::build()),
                                               .system = shortText(machine.systemDescription()),
                                               .model = shortText(machine.modelName()),
                                               .available = availableRelease(),
-                                              .canInstall = own_.updater.canReplaceItself()}});
+                                              .canInstall = canInstall}});
     if (const auto& status = own_.updater.status()) c_.link.sendOnControl(SessionMessage{*status});
 }
 

@@ -39,8 +39,10 @@ public:
     using Date = SessionModel::Date;
     using StopReason = TessaloyNet::HostSessionState::StopReason;
 
-    // The environment and the capture probe outlive the controller.
-    StreamingSession(Platform::Environment& environment, CaptureProbe& capture, QObject* parent = nullptr);
+    // The environment and the capture probe outlive the controller, which makes its updater with
+    // `makeUpdater` (the product's: SelfUpdater::forThisProgram).
+    StreamingSession(Platform::Environment& environment, CaptureProbe& capture, const UpdaterFactory& makeUpdater,
+                     QObject* parent = nullptr);
     ~StreamingSession() override;
 
     // Published state.
@@ -147,7 +149,7 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> loadIdentity();
-    void makeParts(CaptureProbe& capture);
+    void makeParts(CaptureProbe& capture, const UpdaterFactory& makeUpdater);
     void startServices();
     std::unique_ptr<Reachability> makeReachability();
     // Publishes this computer's addresses for the settings, again at each change of the network and

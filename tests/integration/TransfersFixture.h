@@ -17,6 +17,7 @@
 #include "tests/support/FakeEvents.h"
 #include "tests/support/FakeScreenCapture.h"
 #include "tests/support/PatternFile.h"
+#include "tests/support/QuietUpdater.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TransferPeer.h"
 
@@ -303,7 +304,7 @@ private:
 
     void makeController() {
         probe_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
-        session = std::make_unique<StreamingSession>(environment, *probe_);
+        session = std::make_unique<StreamingSession>(environment, *probe_, Testing::QuietUpdater::make);
     }
 
     DeviceSimulator::Endpoint endpoint() const {

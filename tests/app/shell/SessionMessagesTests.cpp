@@ -163,7 +163,7 @@ TEST_F(SessionMessagesTest, EachRequestGetsItsReply) {
         {true, "", Message::CopyFromMac{}, Message::ClipboardRefused{Refusal::empty}},
         {true, largest, Message::CopyFromMac{}, Message::Clipboard{largest}},
         {true, tooLarge, Message::CopyFromMac{}, Message::ClipboardRefused{Refusal::tooLarge}},
-        // A copy that cannot replace itself finds nothing to install.
+        // An updater that finds nothing newer answers that this copy is up to date.
         {true, std::nullopt, Message::UpdateMac{},
          TessaloyCore::UpdateStatus{TessaloyCore::UpdateStatus::State::upToDate, std::nullopt}},
         {false, std::nullopt, Message::UpdateMac{},

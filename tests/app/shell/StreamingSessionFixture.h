@@ -12,6 +12,7 @@
 #include "tests/support/FakeEnvironment.h"
 #include "tests/support/FakeHostListener.h"
 #include "tests/support/FakePacketChannel.h"
+#include "tests/support/QuietUpdater.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ protected:
     void SetUp() override {
         probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
         environment.listeners = listeners.factory();
-        session = std::make_unique<Plovander::StreamingSession>(environment, *probe);
+        session = std::make_unique<Plovander::StreamingSession>(environment, *probe, QuietUpdater::make);
         ASSERT_TRUE(until([&] { return session->isReady(); }));
     }
 

@@ -42,7 +42,8 @@ bool isReady(DeviceSimulator::Connection* connection) {
 DesktopHost::DesktopHost(const Options& options) : DesktopHost(options, std::nullopt) {}
 
 DesktopHost::DesktopHost(const XorgDummyServer::Options& monitors)
-    : DesktopHost(Options{.width = 0, .height = 0, .soundServer = std::nullopt}, monitors) {}
+    : DesktopHost(Options{.width = 0, .height = 0, .soundServer = std::nullopt, .updater = QuietUpdater::make},
+                  monitors) {}
 
 DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors)
     : port(freePort()),
@@ -52,7 +53,8 @@ DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummySe
       xorg(monitors ? std::make_unique<XorgDummyServer>(*monitors) : nullptr),
       displayName(xvfb ? xvfb->displayName() : xorg->displayName()),
       desktop(displayName),
-      environment(displayName, options.soundServer) {
+      environment(displayName, options.soundServer),
+      updater_(options.updater) {
     // TESSALOY_TRACE=1 also shows the trace as it is written.
     Plovander::TraceLog::configure({.enabled = true,
                                     .file = traceFolder / "trace.log",
@@ -68,7 +70,7 @@ DesktopHost::~DesktopHost() {
 
 DesktopHost::Problem DesktopHost::start() {
     probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
-    session = std::make_unique<StreamingSession>(environment, *probe);
+    session = std::make_unique<StreamingSession>(environment, *probe, updater_);
     if (!until([&] { return session->isReady(); })) return "the controller did not get ready";
     return std::nullopt;
 }
