@@ -100,7 +100,8 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     for (auto signal : {&StreamingSession::isSharingChanged, &StreamingSession::pendingPeerNameChanged,
                         &StreamingSession::pairingCodeChanged, &StreamingSession::pairedDevicesChanged,
                         &StreamingSession::acceptsPairedDevicesChanged, &StreamingSession::listensAutomaticallyChanged,
-                        &StreamingSession::setupProblemChanged, &StreamingSession::lastRejectionChanged}) {
+                        &StreamingSession::setupProblemChanged, &StreamingSession::listeningHeldByUserChanged,
+                        &StreamingSession::lastRejectionChanged}) {
         connect(&session_, signal, this, &HostMenuView::refresh);
     }
     connect(&transfers_, &HostTransfers::lastProblemChanged, this, &HostMenuView::refresh);
@@ -114,7 +115,8 @@ MenuStatus HostMenuView::statusWord() const {
                        .hasPairedDevices = !session_.pairedDevices().empty(),
                        .acceptsPairedDevices = session_.acceptsPairedDevices(),
                        .listensAutomatically = session_.listensAutomatically(),
-                       .hasSetupProblem = session_.setupProblem().has_value()});
+                       .hasSetupProblem = session_.setupProblem().has_value(),
+                       .listeningHeldByUser = session_.listeningHeldByUser()});
 }
 
 void HostMenuView::opened() {
@@ -145,7 +147,7 @@ void HostMenuView::refresh() {
     setupCard_->setVisible(status == MenuStatus::setUp);
     sessionCard_->setVisible(status == MenuStatus::connected);
     setupProblemCard_->setVisible(status == MenuStatus::needsAttention);
-    const auto card = PopoverTexts::statusCard(status);
+    const auto card = PopoverTexts::statusCard(status, session_.listensAutomatically());
     if (card) statusCard_->present(*card);
     statusCard_->setVisible(card.has_value());
     const bool switches = showsAvailability(status);
