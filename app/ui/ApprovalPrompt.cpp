@@ -3,6 +3,7 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/IconTile.h"
 #include "app/ui/Look.h"
+#include "app/ui/ProminenceButton.h"
 #include "app/ui/decisions/DeviceNames.h"
 
 #include <QCheckBox>
@@ -19,7 +20,7 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
       title_(Look::label({}, Look::Text::body, QFont::DemiBold)),
       choice_(new QWidget),
       keepAvailable_(new QCheckBox("Keep this Mac available to it")),
-      allow_(new QPushButton("Allow")) {
+      allow_(new ProminenceButton("Allow", true)) {
     setObjectName("approvalPrompt");
     title_->setObjectName("approvalTitle");
     title_->setWordWrap(true);
@@ -53,7 +54,7 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
     decline->setObjectName("decline");
     allow_->setObjectName("allow");
     allow_->setDefault(true);
-    Look::makeProminent(*allow_);
+    allow_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(decline, 1);
     buttons->addWidget(allow_, 1);

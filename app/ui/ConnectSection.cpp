@@ -125,7 +125,7 @@ QWidget* ConnectSection::addressRow(const QString& address) {
     auto* copy = new QToolButton;
     copy->setObjectName("copyAddress");
     copy->setAutoRaise(true);
-    copy->setIcon(Look::symbol("doc.on.doc", Look::color(Tint::secondary, *this)));
+    copy->setIcon(Look::symbol("doc.on.doc", Tint::secondary));
     copy->setToolTip("Copy address");
     copy->setAccessibleName("Copy address");
     auto* line = new QHBoxLayout(row);

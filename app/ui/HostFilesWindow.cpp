@@ -5,6 +5,7 @@
 #include "app/ui/FinishedList.h"
 #include "app/ui/Look.h"
 #include "app/ui/ProblemBanner.h"
+#include "app/ui/SmallButton.h"
 #include "app/ui/TransferList.h"
 #include "platform/Workspace.h"
 
@@ -31,7 +32,7 @@ HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& trans
       inProgress_(new QWidget),
       recent_(new FinishedList(transfers, workspace)),
       empty_(Look::label("Nothing sent or received yet.", Look::Text::callout, QFont::Normal, true)),
-      clear_(new QPushButton("Clear list")) {
+      clear_(new SmallButton("Clear list")) {
     setObjectName("filesWindow");
     setWindowTitle("Plovander Files");
     banner_->setObjectName("filesBanner");
@@ -45,8 +46,8 @@ HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& trans
     progressColumn->addWidget(Look::label("In progress", Look::Text::caption, QFont::DemiBold, true));
     progressColumn->addWidget(new TransferList(transfers, TransferList::Style::window));
 
-    auto* downloadsButton = new QPushButton(Look::symbol("folder", palette().color(QPalette::ButtonText)),
-                                            QStringLiteral("Open Downloads \u203A Plovander"));
+    auto* downloadsButton = new SmallButton(QStringLiteral("Open Downloads \u203A Plovander"));
+    Look::setLeadingSymbol(*downloadsButton, "folder", Tint::primary);
     downloadsButton->setObjectName("openDownloads");
     auto* footer = new QHBoxLayout;
     footer->addWidget(downloadsButton);

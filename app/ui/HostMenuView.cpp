@@ -14,6 +14,7 @@
 #include "app/ui/SetupProblemCard.h"
 #include "app/ui/StatusCard.h"
 #include "app/ui/StatusChip.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/UpdateRows.h"
 #include "app/ui/decisions/PopoverTexts.h"
 
@@ -49,8 +50,7 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     sessionBanner_->setObjectName("sessionBanner");
     transferBanner_->setObjectName("transferBanner");
 
-    auto* appIcon = new QLabel;
-    appIcon->setPixmap(Look::symbolPixmap("iphone.radiowaves.left.and.right", Look::tealAccent(*this), 34));
+    auto* appIcon = new SymbolView("iphone.radiowaves.left.and.right", Tint::accent, 34);
     auto* names = new QVBoxLayout;
     names->setSpacing(1);
     names->addWidget(Look::label("Plovander", Look::Text::headline));

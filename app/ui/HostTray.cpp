@@ -68,7 +68,7 @@ void HostTray::start(bool canBeBroughtBack) {
         return;
     }
     window->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-    icon_ = new QSystemTrayIcon(Look::symbol("iphone.radiowaves.left.and.right", Look::tealAccent(*window), 22), this);
+    icon_ = new QSystemTrayIcon(Look::symbol("iphone.radiowaves.left.and.right", Tint::accent), this);
     icon_->setToolTip("Plovander");
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) toggle();

@@ -46,6 +46,7 @@ void MenuRow::paintEvent(QPaintEvent*) {
     painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, text());
     painter.setPen(shortcut);
     painter.drawText(inner, Qt::AlignRight | Qt::AlignVCenter, shortcut_);
+    if (Look::showsFocus(*this)) Look::drawFocusRing(painter, QRectF(rect()), 5, palette().color(QPalette::Highlight));
 }
 
 } // namespace Plovander

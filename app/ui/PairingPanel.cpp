@@ -3,6 +3,8 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
 #include "app/ui/PairingQRCode.h"
+#include "app/ui/SmallButton.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/DeviceNames.h"
 #include "app/ui/decisions/PopoverTexts.h"
 
@@ -76,14 +78,13 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     codeRow->addStretch();
     codeRow->addWidget(copy_);
 
-    auto* timerIcon = new QLabel;
-    timerIcon->setPixmap(Look::symbolPixmap("timer", Look::color(Tint::secondary, *this), 12));
+    auto* timerIcon = new SymbolView("timer", Tint::secondary, 12);
     auto* countdownRow = new QHBoxLayout(countdown_);
     countdownRow->setContentsMargins(0, 0, 0, 0);
     countdownRow->addWidget(timerIcon);
     countdownRow->addWidget(countdownText_);
     countdownText_->setObjectName("countdown");
-    auto* cancel = new QPushButton("Cancel");
+    auto* cancel = new SmallButton("Cancel");
     cancel->setObjectName("cancelPairing");
     auto* expiryRow = new QHBoxLayout;
     expiryRow->addWidget(countdown_);
@@ -153,7 +154,7 @@ void PairingPanel::copyCode() {
 }
 
 void PairingPanel::showCopied(bool copied) {
-    copy_->setIcon(Look::symbol(copied ? "checkmark" : "doc.on.doc", Look::tealAccent(*this)));
+    copy_->setIcon(Look::symbol(copied ? "checkmark" : "doc.on.doc", Tint::accent));
     copy_->setAccessibleName(copied ? "Copied" : "Copy code");
 }
 

@@ -4,6 +4,8 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/IconTile.h"
 #include "app/ui/Look.h"
+#include "app/ui/SmallButton.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/TransferList.h"
 #include "app/ui/decisions/DeviceNames.h"
 #include "app/ui/decisions/PopoverTexts.h"
@@ -38,11 +40,10 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     summary->addWidget(new IconTile("iphone.radiowaves.left.and.right", Tint::green));
     summary->addLayout(lines, 1);
 
-    auto* eye = new QLabel;
-    eye->setPixmap(Look::symbolPixmap("eye.slash", palette().color(QPalette::WindowText), 14));
+    auto* eye = new SymbolView("eye.slash", Tint::primary, 14);
     privacyText_->setObjectName("privacyText");
     privacyText_->setWordWrap(true);
-    auto* end = new QPushButton("End");
+    auto* end = new SmallButton("End");
     end->setObjectName("endPrivacy");
     auto* banner = new QHBoxLayout;
     banner->setSpacing(8);
@@ -55,8 +56,8 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     privacyColumn->addWidget(
         Look::label("At this Mac, press Ctrl+Alt+Super+Esc to end it.", Look::Text::caption2, QFont::Normal, true));
 
-    auto* files =
-        new QPushButton(Look::symbol("folder", palette().color(QPalette::ButtonText)), QStringLiteral("Files\u2026"));
+    auto* files = new QPushButton(QStringLiteral("Files\u2026"));
+    Look::setLeadingSymbol(*files, "folder", Tint::primary);
     files->setObjectName("files");
     files->setToolTip("Send files to your device, or find what it sent");
     auto* disconnect = new QPushButton("Disconnect");

@@ -1,5 +1,7 @@
 #include "app/ui/Switch.h"
 
+#include "app/ui/Look.h"
+
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -41,10 +43,9 @@ void Switch::paintEvent(QPaintEvent*) {
     painter.setBrush(QColor(Qt::white));
     painter.drawEllipse(QRectF(x, track.top() + inset, knob, knob));
 
-    if (hasFocus()) {
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(colors.color(QPalette::Highlight), 1.5));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius + 1, radius + 1);
+    if (Look::showsFocus(*this)) {
+        painter.setOpacity(1);
+        Look::drawFocusRing(painter, QRectF(rect()), radius + 1, colors.color(QPalette::Highlight));
     }
 }
 

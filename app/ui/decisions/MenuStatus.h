@@ -9,7 +9,7 @@ namespace Plovander {
 enum class MenuStatus { connected, needsApproval, pairing, available, starting, needsAttention, notAvailable, setUp };
 
 // The colours the views paint with, by role; the views turn them into the palette's colours.
-enum class Tint { green, orange, accent, secondary };
+enum class Tint { green, orange, accent, secondary, primary };
 
 // What the status word is decided from, read from the controller.
 struct MenuStatusInputs {

@@ -1,0 +1,45 @@
+#include "app/ui/Look.h"
+#include "app/ui/SymbolView.h"
+#include "tests/app/ui/OffscreenWidgets.h"
+
+#include <gtest/gtest.h>
+
+#include <QPalette>
+
+namespace Testing {
+namespace {
+
+using Plovander::Tint;
+
+QPalette withWindow(const QColor& window, const QColor& text) {
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    return palette;
+}
+
+// Symbols made once are drawn in the palette of the moment: a light/dark switch recolours them.
+TEST(Symbols, FollowAPaletteSwitchAfterTheyWereMade) {
+    startOffscreenWidgets();
+    const QPalette original = QApplication::palette();
+    const QPalette light = withWindow(QColor(240, 240, 240), Qt::black);
+    const QPalette dark = withWindow(QColor(40, 40, 42), QColor(236, 236, 236));
+    QApplication::setPalette(light);
+    const QIcon icon = Plovander::Look::symbol("xmark.circle.fill", Tint::accent);
+    Plovander::SymbolView view("xmark.circle.fill", Tint::secondary, 16);
+    view.resize(16, 16);
+    view.show();
+    const auto centreOf = [](const QImage& image) { return image.pixelColor(image.width() / 2, 2); };
+
+    for (const QPalette& palette : {light, dark}) {
+        QApplication::setPalette(palette);
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(centreOf(icon.pixmap(16).toImage()).rgb(), Plovander::Look::tealAccent(palette).rgb());
+        const QColor secondary = centreOf(view.grab().toImage());
+        EXPECT_EQ(secondary.lightness() > 128, palette == dark) << "half the text's strength on the window";
+    }
+    QApplication::setPalette(original);
+}
+
+} // namespace
+} // namespace Testing
