@@ -23,13 +23,11 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
       allow_(new ProminenceButton("Allow", true)) {
     setObjectName("approvalPrompt");
     title_->setObjectName("approvalTitle");
-    title_->setWordWrap(true);
     auto* text = new QVBoxLayout;
     text->setSpacing(3);
     text->addWidget(title_);
     QLabel* detail = Look::label("It entered the correct code. Nothing is shared until you allow it.",
                                  Look::Text::caption, QFont::Normal, true);
-    detail->setWordWrap(true);
     text->addWidget(detail);
     auto* row = new QHBoxLayout;
     row->setSpacing(12);
@@ -42,7 +40,6 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
         "It can then connect any time this Mac is awake. You can turn this off with "
         "Available to my devices in this menu.",
         Look::Text::caption, QFont::Normal, true);
-    hint->setWordWrap(true);
     hint->setIndent(22);
     auto* choice = new QVBoxLayout(choice_);
     choice->setContentsMargins(0, 0, 0, 0);

@@ -25,7 +25,6 @@ DiagnosticsSection::DiagnosticsSection(StreamingSession& session, CaptureProbe& 
       test_(new SmallButton("Test encoder")),
       stop_(new SmallButton("Stop")) {
     status_->setObjectName("captureStatus");
-    status_->setWordWrap(true);
     counters_->setObjectName("counters");
     counters_->setFont(Look::monospaceFont(Look::Text::caption));
     load_->setObjectName("diagnosticsLoadDisplays");

@@ -27,7 +27,6 @@ DropZone::DropZone(QWidget* parent)
     title_->setObjectName("dropTitle");
     detail_->setObjectName("dropDetail");
     choose_->setObjectName("chooseFiles");
-    detail_->setWordWrap(true);
     for (QLabel* label : {title_, detail_}) label->setAlignment(Qt::AlignCenter);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);

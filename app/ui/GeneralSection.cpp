@@ -33,11 +33,9 @@ GeneralSection::GeneralSection(StreamingSession& session, TessaloyBase::MainActo
       injectionHint_(new QWidget) {
     awake_->setObjectName("stayAwake");
     wakeDetail_->setObjectName("wakeDetail");
-    wakeDetail_->setWordWrap(true);
     wakeOn_->setObjectName("wakeOn");
     startAtLogin_->setObjectName("startAtLogin");
     loginFailure_->setObjectName("loginFailure");
-    loginFailure_->setWordWrap(true);
     remoteControl_->setObjectName("remoteControl");
     injectionHint_->setObjectName("injectionHint");
 

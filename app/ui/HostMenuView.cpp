@@ -4,11 +4,14 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/ApprovalPrompt.h"
 #include "app/ui/AvailabilitySection.h"
+#include "app/ui/ElidedLabel.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/Look.h"
 #include "app/ui/MenuRow.h"
 #include "app/ui/PairedDevicesSection.h"
 #include "app/ui/PairingPanel.h"
 #include "app/ui/ProblemBanner.h"
+#include "app/ui/ScrollingColumn.h"
 #include "app/ui/SessionCard.h"
 #include "app/ui/SetupCard.h"
 #include "app/ui/SetupProblemCard.h"
@@ -28,6 +31,15 @@
 #include <QVBoxLayout>
 
 namespace Plovander {
+namespace {
+
+// The popover's width, its margin on every side and the space between its sections.
+constexpr int popoverWidth = 320;
+constexpr int margin = 14;
+constexpr int spacing = 12;
+
+} // namespace
+
 HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, HostTransfers& transfers, QWidget* parent)
     : QWidget(parent),
       session_(session),
@@ -46,7 +58,7 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
       devicesDivider_(Look::divider()),
       devices_(new PairedDevicesSection(session, capture)) {
     setObjectName("hostMenu");
-    setFixedWidth(320);
+    setFixedWidth(popoverWidth);
     sessionBanner_->setObjectName("sessionBanner");
     transferBanner_->setObjectName("transferBanner");
 
@@ -54,16 +66,19 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     auto* names = new QVBoxLayout;
     names->setSpacing(1);
     names->addWidget(Look::label("Plovander", Look::Text::headline));
-    QLabel* hostName =
-        Look::label(QString::fromStdString(session.hostDisplayName()), Look::Text::caption, QFont::Normal, true);
+    // The computer's name is the system's, of any length: it is cut short rather than widen the header.
+    auto* hostName = new ElidedLabel(true);
+    hostName->setFont(Look::font(Look::Text::caption));
+    hostName->setFullText(QString::fromStdString(session.hostDisplayName()));
     hostName->setObjectName("hostName");
     names->addWidget(hostName);
-    auto* header = new QHBoxLayout;
+    // With large text the status chip goes under the name rather than off the popover's edge.
+    auto* header = new FlowRow;
+    header->setContentsMargins(margin, margin, margin, 0);
     header->setSpacing(10);
-    header->addWidget(appIcon);
-    header->addLayout(names);
-    header->addStretch();
-    header->addWidget(chip_);
+    header->addWidget(appIcon, false);
+    header->addLayout(names, true);
+    header->addWidget(chip_, false);
 
     auto* updates = new UpdateRows(session.updater());
     updates->setObjectName("updateRows");
@@ -71,20 +86,40 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     settings->setObjectName("settings");
     auto* quit = new MenuRow("Quit Plovander", "Ctrl+Q");
     quit->setObjectName("quit");
+    // The footer's rows reach into the margin by their own inset, so their titles line up with the
+    // content above.
+    auto* rows = new QVBoxLayout;
+    rows->setContentsMargins(margin - MenuRow::inset, 0, margin - MenuRow::inset, 0);
+    rows->setSpacing(0);
+    for (QWidget* row : std::initializer_list<QWidget*>{updates, settings, quit}) rows->addWidget(row);
+    auto* divider = new QHBoxLayout;
+    divider->setContentsMargins(margin, 0, margin, 0);
+    divider->addWidget(Look::divider());
     auto* footer = new QVBoxLayout;
-    footer->setContentsMargins(0, 0, 0, 0);
-    footer->setSpacing(0);
-    for (QWidget* row : std::initializer_list<QWidget*>{updates, settings, quit}) footer->addWidget(row);
+    footer->setContentsMargins(0, 0, 0, margin);
+    footer->setSpacing(spacing);
+    footer->addLayout(divider);
+    footer->addLayout(rows);
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(14, 14, 14, 14);
-    column->setSpacing(12);
-    column->addLayout(header);
+    // Header and footer stay; the middle scrolls once the screen cannot hold the whole popover.
+    auto* middle = new QWidget;
+    auto* sections = new QVBoxLayout(middle);
+    sections->setContentsMargins(margin, spacing, margin, spacing);
+    sections->setSpacing(spacing);
     for (QWidget* widget : std::initializer_list<QWidget*>{
              sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_, sessionCard_, statusCard_,
-             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_, Look::divider()}) {
-        column->addWidget(widget);
+             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_}) {
+        sections->addWidget(widget);
     }
+    middle_ = new ScrollingColumn(middle);
+    middle_->setObjectName("middle");
+    middle_->setFixedWidth(popoverWidth);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addLayout(header);
+    column->addWidget(middle_, 1);
     column->addLayout(footer);
 
     connect(sessionBanner_, &ProblemBanner::dismissed, this, [this] { session_.setLastRejection(std::nullopt); });

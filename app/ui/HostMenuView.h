@@ -16,6 +16,7 @@ class HostTransfers;
 class PairedDevicesSection;
 class PairingPanel;
 class ProblemBanner;
+class ScrollingColumn;
 class SessionCard;
 class SetupCard;
 class SetupProblemCard;
@@ -62,6 +63,7 @@ private:
     AvailabilitySection* availability_;
     QFrame* devicesDivider_;
     PairedDevicesSection* devices_;
+    ScrollingColumn* middle_;
 };
 
 } // namespace Plovander

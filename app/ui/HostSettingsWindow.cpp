@@ -55,6 +55,7 @@ HostSettingsWindow::HostSettingsWindow(StreamingSession& session, CaptureProbe& 
     }
     column->addStretch();
     auto* scroll = new QScrollArea;
+    scroll->setObjectName("settingsColumn");
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

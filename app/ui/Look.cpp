@@ -1,6 +1,7 @@
 #include "app/ui/Look.h"
 
 #include "app/ui/SymbolIconEngine.h"
+#include "app/ui/TextLabel.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QWidget>
 
@@ -137,15 +139,20 @@ QFont monospaceFont(Text style) {
 }
 
 QLabel* label(const QString& text, Text style, QFont::Weight weight, bool secondary) {
-    auto* result = new QLabel(text);
-    result->setTextFormat(Qt::PlainText);
+    auto* result = new TextLabel(text, secondary);
     result->setFont(font(style, weight));
-    if (secondary) {
-        QPalette palette = result->palette();
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-        result->setPalette(palette);
-    }
     return result;
+}
+
+void paintSecondaryText(QLabel& label) {
+    QPainter painter(&label);
+    const int margin = label.margin();
+    QRect area = label.contentsRect().adjusted(margin, margin, -margin, -margin);
+    area.setLeft(area.left() + std::max(label.indent(), 0));
+    QPalette shades = label.palette();
+    shades.setColor(QPalette::WindowText, color(Tint::secondary, label));
+    const int flags = static_cast<int>(label.alignment()) | (label.wordWrap() ? Qt::TextWordWrap : 0);
+    label.style()->drawItemText(&painter, area, flags, shades, label.isEnabled(), label.text(), QPalette::WindowText);
 }
 
 void setLeadingSymbol(QAbstractButton& button, const QString& name, Tint tint) {

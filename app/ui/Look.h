@@ -35,8 +35,12 @@ enum class Text { headline, body, callout, caption, caption2 };
 QFont font(Text style, QFont::Weight weight = QFont::Normal);
 // The system's fixed-width font at the size of `style`: for identifiers and counters.
 QFont monospaceFont(Text style);
-// A label that never reads its text as markup: names come from devices.
+// A label that never reads its text as markup (names come from devices), and wraps between words
+// where its line does not fit.
 QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Normal, bool secondary = false);
+// Paints a plain, unselectable label's text at half the window text's strength, taken from the
+// palette now, so that it follows a switch between light and dark.
+void paintSecondaryText(QLabel& label);
 // Puts the symbol before the button's text, sized to its font, with a space between the two.
 void setLeadingSymbol(QAbstractButton& button, const QString& name, Tint tint);
 // Whether `widget` should show that it has the focus: it has it, and the keyboard moved it.

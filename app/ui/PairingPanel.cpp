@@ -46,11 +46,9 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     scanText->setSpacing(6);
     // Beside the code there is room for a few words a line only.
     QLabel* scanTitle = Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold);
-    scanTitle->setWordWrap(true);
     scanText->addWidget(scanTitle);
     QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
                                    Look::Text::caption, QFont::Normal, true);
-    scanHint->setWordWrap(true);
     scanText->addWidget(scanHint);
     scanText->addStretch();
     auto* qrRow = new QHBoxLayout;

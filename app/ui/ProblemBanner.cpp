@@ -11,7 +11,6 @@
 namespace Plovander {
 
 ProblemBanner::ProblemBanner(QWidget* parent) : QFrame(parent), text_(Look::label({}, Look::Text::caption)) {
-    text_->setWordWrap(true);
     text_->setObjectName("problemText");
     auto* icon = new SymbolView("exclamationmark.triangle.fill", Tint::orange, 14);
     auto* dismiss = new QToolButton;

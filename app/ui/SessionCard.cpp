@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/shell/StreamingSession.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/IconTile.h"
 #include "app/ui/Look.h"
 #include "app/ui/SmallButton.h"
@@ -42,7 +43,6 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
 
     auto* eye = new SymbolView("eye.slash", Tint::primary, 14);
     privacyText_->setObjectName("privacyText");
-    privacyText_->setWordWrap(true);
     auto* end = new SmallButton("End");
     end->setObjectName("endPrivacy");
     auto* banner = new QHBoxLayout;
@@ -63,10 +63,10 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     auto* disconnect = new QPushButton("Disconnect");
     disconnect->setObjectName("disconnect");
     disconnect->setToolTip(QStringLiteral("Your device won't reconnect by itself until you connect from it again."));
-    auto* actions = new QHBoxLayout;
+    auto* actions = new FlowRow;
     actions->setSpacing(8);
-    actions->addWidget(files, 1);
-    actions->addWidget(disconnect, 1);
+    actions->addWidget(files, true);
+    actions->addWidget(disconnect, true);
 
     column()->addLayout(summary);
     column()->addWidget(privacy_);

@@ -18,7 +18,6 @@ SwitchRow::SwitchRow(QString symbol, const QString& title, QWidget* parent)
       switch_(new Switch(title)) {
     icon_->setFixedWidth(20);
     subtitle_->setObjectName("subtitle");
-    subtitle_->setWordWrap(true);
     switch_->setObjectName("switch");
     auto* text = new QVBoxLayout;
     text->setSpacing(1);
