@@ -17,6 +17,7 @@ class DropZone;
 class FinishedList;
 class HostTransfers;
 class ProblemBanner;
+class ScrollingColumn;
 class StreamingSession;
 class TransferList;
 
@@ -33,6 +34,8 @@ public:
     void open();
 
 private:
+    // As wide and as tall as the content, up to what the screen holds.
+    void fit();
     void refresh();
     void chooseFiles();
     void openDownloadsFolder();
@@ -47,6 +50,9 @@ private:
     FinishedList* recent_;
     QLabel* empty_;
     QPushButton* clear_;
+    QWidget* body_;
+    ScrollingColumn* middle_;
+    QString chooserFolder_;
     bool placed_ = false;
 };
 

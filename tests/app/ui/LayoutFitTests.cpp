@@ -1,8 +1,10 @@
+#include "app/ui/HostFilesWindow.h"
 #include "app/ui/HostSettingsWindow.h"
 #include "tests/app/ui/PopoverFixture.h"
 #include "tests/support/BlockingWork.h"
 
 #include <QLabel>
+#include <QScreen>
 
 #include <fstream>
 
@@ -71,6 +73,34 @@ TEST_F(LayoutFitTest, NoSectionIsWiderThanTheSettingsWindow) {
             EXPECT_LE(section->mapTo(&window, QPoint(section->width(), 0)).x(), shown.right() + 1)
                 << name << " at " << points << " pt";
         }
+    }
+}
+
+// Fixed sizes and content that grows give way to the screen: the window is shorter, its column scrolls.
+TEST_F(LayoutFitTest, BothWindowsLieWhollyOnTheScreen) {
+    std::vector<Plovander::HostTransfers::Finished> finished(12);
+    for (auto& item : finished) {
+        item = {.id = QUuid::createUuid(),
+                .name = "photo.jpg",
+                .isIncoming = true,
+                .outcome = Plovander::HostTransfers::Finished::Outcome::done(),
+                .url = {},
+                .date = {}};
+    }
+    session->transfers().setFinished(finished);
+    QFont sized = font;
+    sized.setPointSize(14);
+    QApplication::setFont(sized);
+    Plovander::HostSettingsWindow settings(*session, *probe, environment);
+    Plovander::HostFilesWindow files(*session, session->transfers(), environment.desktopWorkspace,
+                                     environment.folder.path());
+    settings.open();
+    files.open();
+    settle();
+    for (const QWidget* window : std::initializer_list<const QWidget*>{&settings, &files}) {
+        EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()))
+            << window->objectName().toStdString();
+        EXPECT_EQ(misfits(*window), std::vector<std::string>()) << window->objectName().toStdString();
     }
 }
 
