@@ -19,7 +19,8 @@ QSize TextLabel::sizeHint() const {
 }
 
 void TextLabel::paintEvent(QPaintEvent* event) {
-    if (secondary_ && textInteractionFlags() == Qt::NoTextInteraction) return Look::paintSecondaryText(*this);
+    const bool selectable = textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    if (secondary_ && !selectable) return Look::paintSecondaryText(*this);
     QLabel::paintEvent(event);
 }
 

@@ -1,5 +1,6 @@
 #include "app/ui/Look.h"
 #include "app/ui/SymbolView.h"
+#include "app/ui/TextLabel.h"
 #include "tests/app/ui/OffscreenWidgets.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,8 @@ QPalette withWindow(const QColor& window, const QColor& text) {
     return palette;
 }
 
-// Symbols made once are drawn in the palette of the moment: a light/dark switch recolours them.
+// Symbols and secondary text made once are drawn in the palette of the moment: a light/dark switch
+// recolours them.
 TEST(Symbols, FollowAPaletteSwitchAfterTheyWereMade) {
     startOffscreenWidgets();
     const QPalette original = QApplication::palette();
@@ -29,7 +31,10 @@ TEST(Symbols, FollowAPaletteSwitchAfterTheyWereMade) {
     Plovander::SymbolView view("xmark.circle.fill", Tint::secondary, 16);
     view.resize(16, 16);
     view.show();
+    Plovander::TextLabel text(QStringLiteral("\u2588\u2588\u2588"), true);
+    text.show();
     const auto centreOf = [](const QImage& image) { return image.pixelColor(image.width() / 2, 2); };
+    const auto middleOf = [](const QImage& image) { return image.pixelColor(image.width() / 2, image.height() / 2); };
 
     for (const QPalette& palette : {light, dark}) {
         QApplication::setPalette(palette);
@@ -37,6 +42,7 @@ TEST(Symbols, FollowAPaletteSwitchAfterTheyWereMade) {
         EXPECT_EQ(centreOf(icon.pixmap(16).toImage()).rgb(), Plovander::Look::tealAccent(palette).rgb());
         const QColor secondary = centreOf(view.grab().toImage());
         EXPECT_EQ(secondary.lightness() > 128, palette == dark) << "half the text's strength on the window";
+        EXPECT_EQ(middleOf(text.grab().toImage()).rgb(), secondary.rgb()) << "secondary text, as secondary symbols";
     }
     QApplication::setPalette(original);
 }
