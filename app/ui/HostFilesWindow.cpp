@@ -7,6 +7,7 @@
 #include "app/ui/Look.h"
 #include "app/ui/OwnWindow.h"
 #include "app/ui/ProblemBanner.h"
+#include "app/ui/ReadingOrder.h"
 #include "app/ui/ScrollingColumn.h"
 #include "app/ui/SmallButton.h"
 #include "app/ui/TransferList.h"
@@ -144,5 +145,7 @@ void HostFilesWindow::openDownloadsFolder() {
     std::filesystem::create_directories(folder, ignored);
     workspace_.open(QUrl::fromLocalFile(QString::fromStdString(folder.string())).toString().toStdString());
 }
+
+bool HostFilesWindow::focusNextPrevChild(bool next) { return ReadingOrder::moveFocus(*this, next); }
 
 } // namespace Plovander

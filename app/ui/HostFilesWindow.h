@@ -33,6 +33,9 @@ public:
     // Shows the window where the user left it (centred the first time) and brings it to the front.
     void open();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     // As wide and as tall as the content, up to what the screen holds.
     void fit();

@@ -11,6 +11,7 @@
 #include "app/ui/PairedDevicesSection.h"
 #include "app/ui/PairingPanel.h"
 #include "app/ui/ProblemBanner.h"
+#include "app/ui/ReadingOrder.h"
 #include "app/ui/ScrollingColumn.h"
 #include "app/ui/SessionCard.h"
 #include "app/ui/SetupCard.h"
@@ -171,6 +172,8 @@ void HostMenuView::keyPressEvent(QKeyEvent* event) {
     }
     QWidget::keyPressEvent(event);
 }
+
+bool HostMenuView::focusNextPrevChild(bool next) { return ReadingOrder::moveFocus(*this, next); }
 
 void HostMenuView::refresh() {
     const MenuStatus status = statusWord();

@@ -8,6 +8,7 @@
 #include "app/ui/DisplaySection.h"
 #include "app/ui/GeneralSection.h"
 #include "app/ui/OwnWindow.h"
+#include "app/ui/ReadingOrder.h"
 #include "app/ui/Section.h"
 #include "platform/Environment.h"
 #include "platform/UserDefaults.h"
@@ -61,6 +62,7 @@ HostSettingsWindow::HostSettingsWindow(StreamingSession& session, CaptureProbe& 
     column->addStretch();
     auto* scroll = new QScrollArea;
     scroll->setObjectName("settingsColumn");
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -93,5 +95,7 @@ void HostSettingsWindow::refresh() {
     connect_->setVisible(!session_.pairedDevices().empty());
     diagnostics_->setVisible(Settings::isOn(environment_.userDefaults(), Settings::showsDiagnostics));
 }
+
+bool HostSettingsWindow::focusNextPrevChild(bool next) { return ReadingOrder::moveFocus(*this, next); }
 
 } // namespace Plovander

@@ -5,6 +5,7 @@
 #include "app/ui/HostMenuView.h"
 #include "app/ui/HostSettingsWindow.h"
 #include "app/ui/Look.h"
+#include "app/ui/ReadingOrder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,6 +26,8 @@ public:
     std::function<void()> onResize;
 
 protected:
+    // Tab reaches the popover's controls in reading order, also before any of them has the focus.
+    bool focusNextPrevChild(bool next) override { return ReadingOrder::moveFocus(*this, next); }
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
         if (onResize) onResize();

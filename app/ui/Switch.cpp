@@ -15,7 +15,14 @@ Switch::Switch(const QString& accessibleName, QWidget* parent) : QAbstractButton
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize Switch::sizeHint() const { return {32, 18}; }
+namespace {
+
+// Room around the track for the focus ring, apart from the track so that it shows on a lit one.
+constexpr int ringRoom = 3;
+
+} // namespace
+
+QSize Switch::sizeHint() const { return {30 + 2 * ringRoom, 16 + 2 * ringRoom}; }
 
 void Switch::keyPressEvent(QKeyEvent* event) {
     // Space is the button's own key; Return toggles too, as on the desktop's switches.
@@ -30,7 +37,7 @@ void Switch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled()) painter.setOpacity(0.45);
-    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QRectF track = QRectF(rect()).adjusted(ringRoom, ringRoom, -ringRoom, -ringRoom);
     const qreal radius = track.height() / 2;
     const QPalette& colors = palette();
     painter.setPen(Qt::NoPen);
@@ -45,7 +52,7 @@ void Switch::paintEvent(QPaintEvent*) {
 
     if (Look::showsFocus(*this)) {
         painter.setOpacity(1);
-        Look::drawFocusRing(painter, QRectF(rect()), radius + 1, colors.color(QPalette::Highlight));
+        Look::drawFocusRing(painter, QRectF(rect()), radius + ringRoom, colors.color(QPalette::Highlight));
     }
 }
 
