@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/shell/StreamingSession.h"
+#include "app/trace/TraceLog.h"
 #include "app/ui/ApprovalPrompt.h"
 #include "app/ui/AvailabilitySection.h"
 #include "app/ui/ElidedLabel.h"
@@ -156,6 +157,9 @@ MenuStatus HostMenuView::statusWord() const {
 }
 
 void HostMenuView::opened() {
+    session_.refreshLoginItem();
+    // The display server lets this program read the screen without asking: granted, never asked.
+    TraceLog::screenRecordingGranted(true, false);
     devices_->refresh();
     // Opening the popover retries a start that failed.
     session_.retryAfterSetupProblem();

@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace Plovander {
 namespace {
@@ -121,10 +120,11 @@ void PairingPanel::showOffer() {
         session_.pairingLink() ? pairingQRImage(QString::fromStdString(*session_.pairingLink())) : QImage();
     qrBlock_->setVisible(!image.isNull());
     if (!image.isNull()) {
-        // Whole pixels per module, so every module stays sharp.
-        const int scale = std::max(1, qrSide / image.width());
-        qr_->setPixmap(
-            QPixmap::fromImage(image.scaled(image.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+        // Exactly the side in points, in the screen's own pixels.
+        const qreal ratio = devicePixelRatioF();
+        QPixmap shown = QPixmap::fromImage(fittedQRImage(image, qRound(qrSide * ratio)));
+        shown.setDevicePixelRatio(ratio);
+        qr_->setPixmap(shown);
     }
 
     const auto expires = session_.pairingExpiresAt();

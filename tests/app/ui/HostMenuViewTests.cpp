@@ -34,6 +34,23 @@ TEST_F(PopoverTest, TheStatusWordPicksTheOnePanel) {
     EXPECT_TRUE(find("setupCard")->isVisibleTo(menu.get()));
 }
 
+// Each opening publishes the login item's state and traces whether the screen may be recorded.
+TEST_F(PopoverTest, EachOpeningPublishesTheLoginItemAndTracesScreenRecording) {
+    using Platform::LoginItems;
+    for (const auto& [status, state] :
+         {std::pair{LoginItems::Status::enabled, Plovander::LoginItem::State::Case::enabled},
+          std::pair{LoginItems::Status::requiresApproval, Plovander::LoginItem::State::Case::needsApproval}}) {
+        environment.logins.statuses[LoginItems::Item::agent] = status;
+        newTrace();
+        menu->opened();
+        Plovander::TraceLog::flush();
+        EXPECT_EQ(session->loginItem().value, state);
+        const auto trace = newTrace();
+        EXPECT_NE(std::find(trace.begin(), trace.end(), "screen recording granted=true alreadyAsked=false"),
+                  trace.end());
+    }
+}
+
 TEST_F(PopoverTest, NamesFromDevicesAreShownAsWritten) {
     startSharing();
     const Device marked{"<b>Jo</b>\u202Eenohp"};
