@@ -12,7 +12,9 @@ SymbolIconEngine::SymbolIconEngine(QString name, Tint tint) : name_(std::move(na
 
 void SymbolIconEngine::paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) {
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    painter->drawPixmap(rect.topLeft(), scaledPixmap(rect.size(), mode, state, ratio));
+    const int side = std::min(rect.width(), rect.height());
+    const QRect square(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2, side, side);
+    painter->drawPixmap(square.topLeft(), scaledPixmap(square.size(), mode, state, ratio));
 }
 
 QPixmap SymbolIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) {

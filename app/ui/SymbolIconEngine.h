@@ -8,7 +8,8 @@ namespace Plovander {
 
 // Draws a bundled symbol for each size and pixel ratio asked, in its tint taken from the
 // application's palette at that moment: the icon stays sharp at any scale and follows a switch
-// between light and dark. A size wider than tall keeps the symbol square at its start, so the rest
+// between light and dark. Painted into an area, the square symbol is centred in it (a tray's slot
+// may be wider than tall); a pixmap wider than tall keeps the symbol at its start, so that the rest
 // is space before a button's text.
 class SymbolIconEngine final : public QIconEngine {
 public:

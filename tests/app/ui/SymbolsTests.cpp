@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <QPalette>
 
 namespace Testing {
@@ -45,6 +46,26 @@ TEST(Symbols, FollowAPaletteSwitchAfterTheyWereMade) {
         EXPECT_EQ(middleOf(text.grab().toImage()).rgb(), secondary.rgb()) << "secondary text, as secondary symbols";
     }
     QApplication::setPalette(original);
+}
+
+// Painted into a slot wider than tall, as a tray's at scale 2, the symbol sits in its middle.
+TEST(Symbols, SitInTheMiddleOfAWideSlot) {
+    startOffscreenWidgets();
+    QImage slot(48, 24, QImage::Format_ARGB32_Premultiplied);
+    slot.fill(Qt::transparent);
+    QPainter painter(&slot);
+    Plovander::Look::symbol("xmark.circle.fill", Tint::accent).paint(&painter, slot.rect());
+    painter.end();
+    int left = slot.width();
+    int right = 0;
+    for (int x = 0; x < slot.width(); ++x) {
+        for (int y = 0; y < slot.height(); ++y) {
+            if (qAlpha(slot.pixel(x, y)) == 0) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    EXPECT_NEAR(left, slot.width() - 1 - right, 1);
 }
 
 } // namespace
