@@ -2,6 +2,7 @@
 
 #include "app/ui/DeviceRow.h"
 #include "app/ui/ElidedLabel.h"
+#include "app/ui/HostTray.h"
 #include "app/ui/StatusChip.h"
 #include "app/ui/Switch.h"
 
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
+
+#include <fstream>
 
 namespace Testing {
 namespace {
@@ -49,6 +52,26 @@ TEST_F(PopoverTest, EachOpeningPublishesTheLoginItemAndTracesScreenRecording) {
         EXPECT_NE(std::find(trace.begin(), trace.end(), "screen recording granted=true alreadyAsked=false"),
                   trace.end());
     }
+}
+
+// The popover follows its content at once, in both directions: a transfer's row that ends leaves no
+// room behind.
+TEST_F(PopoverTest, AnEndedTransferLeavesNoRoomBehindInThePopover) {
+    pairAndApprove(Device{"Jo's iPhone"});
+    Plovander::HostTray host(*session, *probe, environment, environment.desktopWorkspace, environment.folder.path());
+    host.start(true);
+    const auto settled = [&] {
+        settleEvents();
+        return host.popover().height();
+    };
+    const int without = settled();
+    std::ofstream(environment.folder.path() / "notes.txt") << std::string(1 << 22, 'x');
+    session->transfers().send(environment.folder.path() / "notes.txt");
+    ASSERT_EQ(session->transfers().active().size(), 1u);
+    EXPECT_GT(settled(), without);
+    session->transfers().cancel(session->transfers().active().front().key());
+    ASSERT_TRUE(until([&] { return session->transfers().active().empty(); }));
+    EXPECT_EQ(settled(), without);
 }
 
 TEST_F(PopoverTest, NamesFromDevicesAreShownAsWritten) {

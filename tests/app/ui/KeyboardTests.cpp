@@ -29,8 +29,7 @@ QList<QWidget*> tabRound(QWidget& window) {
 // Every control that Tab reaches is reached once, in reading order (down the window, and left to
 // right where two share a row), and looks different while it has the focus.
 void expectReadingOrderWithVisibleFocus(QWidget& window) {
-    // Laid out as on the screen: a change reaches the window's size over a few turns of the loop.
-    for (int turn = 0; turn < 4; ++turn) QApplication::processEvents();
+    settleEvents();
     if (window.hasHeightForWidth()) window.resize(window.width(), window.heightForWidth(window.width()));
     const QList<QWidget*> visited = tabRound(window);
     ASSERT_FALSE(visited.isEmpty());

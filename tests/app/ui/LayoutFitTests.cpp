@@ -40,11 +40,6 @@ protected:
         PopoverTest::TearDown();
     }
 
-    static void settle() {
-        // A change reaches the windows' sizes over a few turns of the event loop.
-        for (int turn = 0; turn < 4; ++turn) QApplication::processEvents();
-    }
-
     const QFont font = QApplication::font();
 };
 
@@ -63,7 +58,7 @@ TEST_F(LayoutFitTest, NoSectionIsWiderThanTheSettingsWindow) {
         QApplication::setFont(sized);
         Plovander::HostSettingsWindow window(*session, *probe, environment);
         window.open();
-        settle();
+        settleEvents();
         auto* scroll = window.findChild<QWidget*>("settingsColumn");
         ASSERT_NE(scroll, nullptr);
         const QRect shown(scroll->mapTo(&window, QPoint()), scroll->size());
@@ -96,7 +91,7 @@ TEST_F(LayoutFitTest, BothWindowsLieWhollyOnTheScreen) {
                                      environment.folder.path());
     settings.open();
     files.open();
-    settle();
+    settleEvents();
     for (const QWidget* window : std::initializer_list<const QWidget*>{&settings, &files}) {
         EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()))
             << window->objectName().toStdString();
@@ -106,7 +101,7 @@ TEST_F(LayoutFitTest, BothWindowsLieWhollyOnTheScreen) {
 
 TEST_F(LayoutFitTest, NothingInThePopoverIsCutAtLargerText) {
     const auto check = [&](const char* state) {
-        settle();
+        settleEvents();
         EXPECT_EQ(misfits(*menu), std::vector<std::string>()) << state << " at " << QApplication::font().pointSize();
     };
     for (const int points : {9, 11, 14}) {

@@ -41,8 +41,7 @@ protected:
     }
 
     void shoot(const QString& state) {
-        // A change in the content reaches the popover's size over a few turns of the event loop.
-        for (int turn = 0; turn < 4; ++turn) QApplication::processEvents();
+        settleEvents();
         // As tall as the popover wants to be: on the screen, the tray's room caps it.
         menu->resize(menu->width(), menu->heightForWidth(menu->width()));
         ASSERT_TRUE(menu->grab().save(folder + "/" + variant + "-" + state + ".png"));
