@@ -87,6 +87,15 @@ protected:
         environment.actor.runUntilIdle();
         shoot(session->acceptsPairedDevices() ? "available" : "starting");
         shootWindows("available");
+        session->setLastRejection("A device that isn't paired with this Mac tried to connect.");
+        session->transfers().setLastProblem("holiday-photos-from-the-coast-2024.zip is larger than 1 GB.");
+        shoot("banners");
+        session->setLastRejection(std::nullopt);
+        session->transfers().setLastProblem(std::nullopt);
+        // The user's own stop holds listening off.
+        session->stopSharing(StopReason::userStopped());
+        environment.actor.runUntilIdle();
+        shoot("stopped-by-user");
     }
 
     QString folder;
@@ -117,6 +126,7 @@ TEST_F(ScreenshotsTest, EveryStatusAndBothWindows) {
             TessaloyNet::PairedDeviceStore store(environment.keychainItems);
             for (const auto& device : store.all()) store.remove(device.publicKey);
             environment.defaults.setBoolean("TessaloyListenForPairedDevices", false);
+            environment.defaults.remove("TessaloyAvailabilityChosen");
             renew();
             walkThroughEveryStatus();
         }
