@@ -1,5 +1,6 @@
 #include "app/ui/HostFilesWindow.h"
 #include "app/ui/HostSettingsWindow.h"
+#include "app/ui/MenuRow.h"
 #include "tests/app/ui/PopoverFixture.h"
 #include "tests/support/BlockingWork.h"
 
@@ -117,6 +118,10 @@ TEST_F(LayoutFitTest, NothingInThePopoverIsCutAtLargerText) {
         session->transfers().send(environment.folder.path() / "holiday-photos-from-the-coast.zip");
         menu->resize(menu->width(), menu->heightForWidth(menu->width()));
         check("connected");
+        // The footer's titles start where the content above them does.
+        const QWidget* card = find("sessionCard");
+        EXPECT_EQ(find("quit")->mapTo(menu.get(), QPoint(Plovander::MenuRow::inset, 0)).x(),
+                  card->mapTo(menu.get(), QPoint()).x());
     }
 }
 
