@@ -88,10 +88,6 @@ QColor color(Tint tint, const QPalette& palette) {
 
 QColor color(Tint tint, const QWidget& widget) { return color(tint, widget.palette()); }
 
-QPixmap symbolPixmap(const QString& name, const QColor& color, int size) {
-    return symbolPixmap(name, color, size, qApp ? qApp->devicePixelRatio() : 1.0);
-}
-
 QPixmap symbolPixmap(const QString& name, const QColor& color, int size, qreal ratio) {
     QSvgRenderer renderer(QStringLiteral(":/symbols/%1-symbolic.svg").arg(QLatin1String(fileOf(name))));
     QPixmap pixmap(QSize(size, size) * ratio);

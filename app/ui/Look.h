@@ -27,8 +27,7 @@ QColor color(Tint tint, const QWidget& widget);
 // A bundled symbol by the name the views use, in `tint`: drawn afresh at every size and in the
 // application's palette of the moment, so it stays sharp at any scale and follows a light/dark switch.
 QIcon symbol(const QString& name, Tint tint);
-// `size` points square, drawn in `color` for the screen's pixel ratio.
-QPixmap symbolPixmap(const QString& name, const QColor& color, int size);
+// `size` points square, drawn in `color` at `pixelRatio` pixels a point.
 QPixmap symbolPixmap(const QString& name, const QColor& color, int size, qreal pixelRatio);
 
 enum class Text { headline, body, callout, caption, caption2 };
