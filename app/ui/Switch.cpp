@@ -41,7 +41,10 @@ void Switch::paintEvent(QPaintEvent*) {
     const qreal radius = track.height() / 2;
     const QPalette& colors = palette();
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? colors.color(QPalette::Highlight) : colors.color(QPalette::Mid));
+    // Off, a shade of the text: it shows on a light and on a dark window, whatever the palette's mid tone.
+    QColor off = colors.color(QPalette::WindowText);
+    off.setAlphaF(0.25f);
+    painter.setBrush(isChecked() ? colors.color(QPalette::Highlight) : off);
     painter.drawRoundedRect(track, radius, radius);
 
     const qreal inset = 2;
