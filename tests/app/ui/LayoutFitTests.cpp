@@ -41,6 +41,17 @@ protected:
         PopoverTest::TearDown();
     }
 
+    void useTextSize(int points) const {
+        QFont sized = font;
+        sized.setPointSize(points);
+        QApplication::setFont(sized);
+    }
+
+    // Whether `window` lies wholly in its screen's available area.
+    static bool onScreen(const QWidget& window) {
+        return window.screen()->availableGeometry().contains(window.frameGeometry());
+    }
+
     const QFont font = QApplication::font();
 };
 
@@ -54,12 +65,11 @@ TEST_F(LayoutFitTest, NoSectionIsWiderThanTheSettingsWindow) {
     environment.networkWatch.change();
     ASSERT_TRUE(until([&] { return session->interfaceAddresses().size() == 3 && session->identity(); }));
     for (const int points : {9, 11, 14}) {
-        QFont sized = font;
-        sized.setPointSize(points);
-        QApplication::setFont(sized);
+        useTextSize(points);
         Plovander::HostSettingsWindow window(*session, *probe, environment);
         window.open();
         settleEvents();
+        EXPECT_TRUE(onScreen(window)) << points << " pt";
         auto* scroll = window.findChild<QWidget*>("settingsColumn");
         ASSERT_NE(scroll, nullptr);
         const QRect shown(scroll->mapTo(&window, QPoint()), scroll->size());
@@ -72,32 +82,26 @@ TEST_F(LayoutFitTest, NoSectionIsWiderThanTheSettingsWindow) {
     }
 }
 
-// Fixed sizes and content that grows give way to the screen: the window is shorter, its column scrolls.
-TEST_F(LayoutFitTest, BothWindowsLieWhollyOnTheScreen) {
-    std::vector<Plovander::HostTransfers::Finished> finished(12);
-    for (auto& item : finished) {
-        item = {.id = QUuid::createUuid(),
-                .name = "photo.jpg",
-                .isIncoming = true,
-                .outcome = Plovander::HostTransfers::Finished::Outcome::done(),
-                .url = {},
-                .date = {}};
+// The files window grows with its content up to what the screen holds; then its column scrolls.
+TEST_F(LayoutFitTest, TheFilesWindowLiesWhollyOnTheScreen) {
+    using Finished = Plovander::HostTransfers::Finished;
+    std::vector<Finished> finished;
+    for (int index = 0; index < 12; ++index) {
+        finished.push_back({.id = QUuid::createUuid(),
+                            .name = "photo.jpg",
+                            .isIncoming = true,
+                            .outcome = Finished::Outcome::done(),
+                            .url = {},
+                            .date = {}});
     }
     session->transfers().setFinished(finished);
-    QFont sized = font;
-    sized.setPointSize(14);
-    QApplication::setFont(sized);
-    Plovander::HostSettingsWindow settings(*session, *probe, environment);
+    useTextSize(14);
     Plovander::HostFilesWindow files(*session, session->transfers(), environment.desktopWorkspace,
                                      environment.folder.path());
-    settings.open();
     files.open();
     settleEvents();
-    for (const QWidget* window : std::initializer_list<const QWidget*>{&settings, &files}) {
-        EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()))
-            << window->objectName().toStdString();
-        EXPECT_EQ(misfits(*window), std::vector<std::string>()) << window->objectName().toStdString();
-    }
+    EXPECT_TRUE(onScreen(files));
+    EXPECT_EQ(misfits(files), std::vector<std::string>());
 }
 
 TEST_F(LayoutFitTest, NothingInThePopoverIsCutAtLargerText) {
@@ -106,9 +110,7 @@ TEST_F(LayoutFitTest, NothingInThePopoverIsCutAtLargerText) {
         EXPECT_EQ(misfits(*menu), std::vector<std::string>()) << state << " at " << QApplication::font().pointSize();
     };
     for (const int points : {9, 11, 14}) {
-        QFont sized = font;
-        sized.setPointSize(points);
-        QApplication::setFont(sized);
+        useTextSize(points);
         renew();
         menu->resize(menu->width(), menu->heightForWidth(menu->width()));
         check("set up");

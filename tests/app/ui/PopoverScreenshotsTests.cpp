@@ -11,22 +11,6 @@
 namespace Testing {
 namespace {
 
-QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(40, 40, 42));
-    dark.setColor(QPalette::WindowText, QColor(236, 236, 236));
-    dark.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setColor(QPalette::AlternateBase, QColor(48, 48, 50));
-    dark.setColor(QPalette::Text, QColor(236, 236, 236));
-    dark.setColor(QPalette::Button, QColor(58, 58, 60));
-    dark.setColor(QPalette::ButtonText, QColor(236, 236, 236));
-    dark.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
-    dark.setColor(QPalette::Highlight, QColor(10, 132, 255));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Mid, QColor(90, 90, 94));
-    return dark;
-}
-
 class ScreenshotsTest : public PopoverTest {
 protected:
     void TearDown() override {
@@ -119,7 +103,7 @@ TEST_F(ScreenshotsTest, EveryStatusAndBothWindows) {
             QFont sized = font;
             sized.setPointSize(points);
             QApplication::setFont(sized);
-            QApplication::setPalette(dark ? darkPalette() : palette);
+            QApplication::setPalette(dark ? QPalette(QColor(58, 58, 60), QColor(40, 40, 42)) : palette);
             variant = QStringLiteral("%1pt-%2").arg(points).arg(dark ? "dark" : "light");
             closeWindows();
             // Each look starts from a computer that has never paired.

@@ -13,20 +13,13 @@ namespace {
 
 using Plovander::Tint;
 
-QPalette withWindow(const QColor& window, const QColor& text) {
-    QPalette palette;
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    return palette;
-}
-
 // Symbols and secondary text made once are drawn in the palette of the moment: a light/dark switch
 // recolours them.
 TEST(Symbols, FollowAPaletteSwitchAfterTheyWereMade) {
     startOffscreenWidgets();
     const QPalette original = QApplication::palette();
-    const QPalette light = withWindow(QColor(240, 240, 240), Qt::black);
-    const QPalette dark = withWindow(QColor(40, 40, 42), QColor(236, 236, 236));
+    const QPalette light(QColor(240, 240, 240));
+    const QPalette dark(QColor(40, 40, 42));
     QApplication::setPalette(light);
     const QIcon icon = Plovander::Look::symbol("xmark.circle.fill", Tint::accent);
     Plovander::SymbolView view("xmark.circle.fill", Tint::secondary, 16);

@@ -38,8 +38,6 @@ TEST(PopoverTexts, StatusCards) {
         const char* subtitle;
     };
     const Row rows[] = {
-        {MenuStatus::starting, true, "Getting ready\u2026", "This Mac will be available in a moment."},
-        {MenuStatus::available, true, "Waiting for your iPhone", "Open Plovander on your iPhone to connect."},
         {MenuStatus::notAvailable, false, "Not available",
          "Turn on Available to my devices when you want to connect from your iPhone."},
         {MenuStatus::notAvailable, true, "Not available",
