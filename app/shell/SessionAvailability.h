@@ -64,6 +64,8 @@ private:
     bool holdsADevice() const;
     void endChannels(const StopReason& reason);
     void scheduleReturnToListening(const StopReason& reason);
+    // Decides again at once whether to listen for paired devices.
+    void resumeAvailability();
 
     SessionContext c_;
     Collaborators own_;

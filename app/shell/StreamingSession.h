@@ -69,6 +69,7 @@ public:
     void setLastRejection(std::optional<std::string> text) { model_.lastRejection.set(std::move(text)); }
     const TessaloyCore::SessionMessage::PrivacyState& privacy() const { return model_.privacy; }
     const std::optional<std::string>& setupProblem() const { return model_.setupProblem; }
+    bool listeningHeldByUser() const { return model_.listeningHeldByUser; }
     // The relay road: the switch (on unless switched off) and the registration's state.
     bool usesConnect() const { return model_.usesConnect; }
     void setUsesConnect(bool on);
@@ -137,6 +138,7 @@ Q_SIGNALS:
     void lastRejectionChanged();
     void privacyChanged();
     void setupProblemChanged();
+    void listeningHeldByUserChanged();
     void readyChanged();
     void loginItemChanged();
     void usesConnectChanged();

@@ -223,6 +223,28 @@ TEST_F(StreamingSessionTest, ListeningThatFailsIsRetriedWithGrowingDelays) {
     EXPECT_EQ(session->phaseDescription(), "Waiting for a paired device.");
 }
 
+// Taking back a code ends no session: the Mac listens for its paired devices again at once. Only
+// the user's stop of a session or of listening holds listening off, and the model says so.
+TEST_F(StreamingSessionTest, CancellingACodeReturnsToListeningWhileAUserStopHoldsItOff) {
+    listenFor(Device{"Paired"});
+    startSharing();
+    ASSERT_FALSE(session->acceptsPairedDevices());
+    const std::size_t made = listeners.count();
+    session->stopSharing(StopReason::userStopped());
+    EXPECT_TRUE(until([&] { return session->acceptsPairedDevices(); }));
+    EXPECT_EQ(listeners.count(), made + 1);
+    EXPECT_FALSE(listener().offer()) << "a listener for paired devices, without a code";
+    EXPECT_FALSE(session->listeningHeldByUser());
+
+    session->stopSharing(StopReason::userStopped());
+    environment.actor.advance(60s);
+    environment.actor.runUntilIdle();
+    EXPECT_FALSE(session->acceptsPairedDevices());
+    EXPECT_TRUE(session->listeningHeldByUser());
+    startSharing();
+    EXPECT_FALSE(session->listeningHeldByUser()) << "a listener runs again";
+}
+
 TEST_F(StreamingSessionTest, SwitchingRemoteControlOffPersistsAndRefusesTransfers) {
     session->setAllowsRemoteControl(false);
     EXPECT_FALSE(session->allowsRemoteControl());
