@@ -30,6 +30,8 @@ namespace TessaloyMedia {
 // share one lock and take effect at the next encode().
 class VideoEncoder {
 public:
+    static constexpr const char* defaultRenderNode = "/dev/dri/renderD128";
+
     struct Settings {
         TessaloyCore::VideoCodec codec = TessaloyCore::VideoCodec::h264;
         // Output size; odd values are rounded down to even (4:2:0 pictures).
@@ -44,7 +46,7 @@ public:
         // Threads of libx264; x265 spreads each frame over every core this process may use.
         int threads = 2;
         // VAAPI render node tried first; empty for software only.
-        std::string renderNode = "/dev/dri/renderD128";
+        std::string renderNode = defaultRenderNode;
     };
 
     static constexpr int minimumSide = 16;
@@ -65,6 +67,11 @@ public:
     // Probes the hardware encoder once, then falls back to libx264/libx265. Throws MediaError:
     // invalidInput for settings out of range, unavailableCodec or openFailed with FFmpeg's text.
     explicit VideoEncoder(Settings settings);
+    // What keeps the hardware encoder of `codec` from opening on `renderNode`; nothing when it
+    // opens. Opens it briefly on a small picture, which takes the driver's time: not on the main
+    // thread.
+    static std::optional<std::string> hardwareProblem(TessaloyCore::VideoCodec codec,
+                                                      const std::string& renderNode = defaultRenderNode);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
@@ -104,6 +111,9 @@ private:
         std::uint32_t streamGeneration = 0;
         bool isRefinement = false;
     };
+
+    // Without a fallback, a hardware encoder that does not open throws openFailed with the reason.
+    VideoEncoder(Settings settings, bool fallsBackToSoftware);
 
     bool liveBitrate() const;
     void open();

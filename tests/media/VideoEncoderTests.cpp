@@ -89,6 +89,16 @@ TEST(VideoEncoderBackend, FallsBackToSoftwareAndSaysWhy) {
               "software encoder libx264 (VAAPI: no render node at " + settings.renderNode + ")");
 }
 
+// The probe never counts a software encoder as hardware.
+TEST(VideoEncoderBackend, AHardwareProbeWithoutTheNodeSaysWhy) {
+    Testing::TemporaryDirectory directory;
+    const std::string missing = (directory.path() / "renderD128").string();
+    for (const VideoCodec codec : {VideoCodec::h264, VideoCodec::hevc}) {
+        EXPECT_EQ(VideoEncoder::hardwareProblem(codec, missing), "no render node at " + missing);
+        EXPECT_EQ(VideoEncoder::hardwareProblem(codec, ""), "not wanted");
+    }
+}
+
 TEST(VideoEncoderBackend, WithoutVaapiTheSoftwareEncodersRun) {
     if (std::filesystem::exists(VideoEncoder::Settings{}.renderNode)) GTEST_SKIP() << "this machine has VAAPI";
     const VideoEncoder h264(settingsFor(VideoCodec::h264, 320, 240));
