@@ -43,7 +43,8 @@ protected:
     ~StreamingSessionTest() override { Plovander::TraceLog::configure({}); }
 
     void SetUp() override {
-        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
+        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue, TessaloyBase::steadyQueueClock(),
+                                               [this] { return encodesHevcInHardware; });
         environment.listeners = listeners.factory();
         session = std::make_unique<Plovander::StreamingSession>(environment, *probe);
         ASSERT_TRUE(until([&] { return session->isReady(); }));
@@ -156,6 +157,8 @@ protected:
     FakeHostListeners listeners;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    // What the probe tells of this computer's HEVC encoder: hardware, so devices get HEVC.
+    bool encodesHevcInHardware = true;
     std::unique_ptr<CaptureProbe> probe;
     std::unique_ptr<Plovander::StreamingSession> session;
 
