@@ -1,6 +1,7 @@
 #include "platform/linux/X11ScreenCapture.h"
 
 #include "platform/linux/CursorCompositor.h"
+#include "platform/linux/GrabPacer.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11ErrorTrap.h"
 #include "platform/linux/X11GrabImage.h"
@@ -97,6 +98,7 @@ private:
     Callbacks callbacks_;
     std::uint32_t displayID_;
     Clock::duration interval_;
+    Clock::duration pollInterval_;
     int failureLimit_;
     int displayCheckTicks_;
     bool showsCursor_;
@@ -114,6 +116,8 @@ private:
     int randrEventBase_ = -1;
 
     Clock::time_point nextTick_;
+    Clock::time_point nextFrameTick_;
+    GrabPacer pacer_;
     bool ended_ = false;
     bool forceFrame_ = true;
     bool frameRequested_ = false;
@@ -132,11 +136,13 @@ X11ScreenCapture::Run::Run(TessaloyBase::SerialQueue& queue, const std::string& 
       displayID_(configuration.displayID),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(1.0 / configuration.framesPerSecond))),
+      pollInterval_(std::max<Clock::duration>(minimumPollInterval, interval_ / pollsPerFrame)),
       failureLimit_(std::max(1, static_cast<int>(std::ceil(configuration.framesPerSecond * failureGrace.count())))),
       displayCheckTicks_(
           std::max(1, static_cast<int>(std::ceil(configuration.framesPerSecond * displayCheckInterval.count())))),
       showsCursor_(configuration.showsCursor),
-      ticksUntilDisplayCheck_(displayCheckTicks_) {
+      ticksUntilDisplayCheck_(displayCheckTicks_),
+      pacer_(interval_) {
     try {
         prepare(displayName);
     } catch (const X11Error& error) {
@@ -219,6 +225,7 @@ void X11ScreenCapture::Run::begin() {
         if (callbacks_.onNote) callbacks_.onNote(note);
     }
     nextTick_ = Clock::now();
+    nextFrameTick_ = nextTick_;
     timer_.expires_at(nextTick_);
     timer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
         if (auto self = weak.lock(); self && !error) self->tick();
@@ -227,9 +234,9 @@ void X11ScreenCapture::Run::begin() {
 
 void X11ScreenCapture::Run::scheduleTick() {
     const auto now = Clock::now();
-    nextTick_ += interval_;
-    // After a stall, carry on from now rather than deliver the missed ticks in a burst.
-    if (nextTick_ + interval_ < now) nextTick_ = now;
+    nextTick_ += pollInterval_;
+    // After a stall, carry on from now rather than run the missed ticks in a burst.
+    if (nextTick_ + pollInterval_ < now) nextTick_ = now;
     timer_.expires_at(nextTick_);
     timer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
         if (auto self = weak.lock(); self && !error) self->tick();
@@ -263,9 +270,21 @@ Outcome X11ScreenCapture::Run::captureOnce() {
     X11ErrorTrap trap(display);
     readEvents();
     if (connection_->isBroken()) return fail(lostConnection());
-    if (displayCheckDue_ || --ticksUntilDisplayCheck_ <= 0) {
+    const auto now = Clock::now();
+    // The pointer and the monitor are looked at once a frame interval.
+    const bool frameTick = now >= nextFrameTick_;
+    if (frameTick) {
+        nextFrameTick_ += interval_;
+        if (nextFrameTick_ <= now) nextFrameTick_ = now + interval_;
+    }
+    if (displayCheckDue_ || (frameTick && --ticksUntilDisplayCheck_ <= 0)) {
         if (checkDisplay() == Outcome::permanentFailure) return Outcome::permanentFailure;
     }
+    // A change is grabbed as soon as it is seen, not at the next frame tick: a screen that moves at
+    // the frame rate would otherwise now and then move twice between two ticks, and lose a picture.
+    if (!pacer_.mayGrab(now)) return Outcome::unchanged;
+    const bool pending = forceFrame_ || frameRequested_ || damagePending_ || !damage_;
+    if (!pending && !frameTick) return Outcome::unchanged;
 
     bool changed = std::exchange(forceFrame_, false);
     changed = std::exchange(frameRequested_, false) || changed;
@@ -281,6 +300,7 @@ Outcome X11ScreenCapture::Run::captureOnce() {
     if (cursorPlacement != drawnCursor_) changed = true;
     if (!changed) return Outcome::unchanged;
 
+    pacer_.grabbed(now);
     const auto captureTime = Clock::now();
     const bool grabbed = image_->grab(area_.x, area_.y);
     // Xlib may report success with stale contents once the connection is gone.
