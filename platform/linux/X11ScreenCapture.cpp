@@ -266,8 +266,8 @@ bool X11ScreenCapture::Run::setShowsCursor(bool showsCursor) {
 }
 
 Outcome X11ScreenCapture::Run::captureOnce() {
-    ::Display* display = connection_->display();
-    X11ErrorTrap trap(display);
+    // Most ticks only read the events already sent: no request, so no error to trap and no round
+    // trip to the server.
     readEvents();
     if (connection_->isBroken()) return fail(lostConnection());
     const auto now = Clock::now();
@@ -277,14 +277,17 @@ Outcome X11ScreenCapture::Run::captureOnce() {
         nextFrameTick_ += interval_;
         if (nextFrameTick_ <= now) nextFrameTick_ = now + interval_;
     }
-    if (displayCheckDue_ || (frameTick && --ticksUntilDisplayCheck_ <= 0)) {
-        if (checkDisplay() == Outcome::permanentFailure) return Outcome::permanentFailure;
-    }
+    const bool checksDisplay = displayCheckDue_ || (frameTick && --ticksUntilDisplayCheck_ <= 0);
     // A change is grabbed as soon as it is seen, not at the next frame tick: a screen that moves at
     // the frame rate would otherwise now and then move twice between two ticks, and lose a picture.
-    if (!pacer_.mayGrab(now)) return Outcome::unchanged;
-    const bool pending = forceFrame_ || frameRequested_ || damagePending_ || !damage_;
-    if (!pending && !frameTick) return Outcome::unchanged;
+    const bool looks =
+        pacer_.mayGrab(now) && (frameTick || forceFrame_ || frameRequested_ || damagePending_ || !damage_);
+    if (!checksDisplay && !looks) return Outcome::unchanged;
+
+    ::Display* display = connection_->display();
+    X11ErrorTrap trap(display);
+    if (checksDisplay && checkDisplay() == Outcome::permanentFailure) return Outcome::permanentFailure;
+    if (!looks) return Outcome::unchanged;
 
     bool changed = std::exchange(forceFrame_, false);
     changed = std::exchange(frameRequested_, false) || changed;
