@@ -262,7 +262,9 @@ std::vector<VideoEncoder::Output> VideoEncoder::encode(const TessaloyBase::Frame
     }
 
     AVFrame& picture = pool_->acquire();
+    const auto converting = std::chrono::steady_clock::now();
     converter_.convert(frame, picture);
+    lastConversionTime_ = std::chrono::steady_clock::now() - converting;
     picture.pts = nextIndex_++;
     picture.pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     AVFrame* input = &picture;

@@ -9,6 +9,7 @@
 #include "media/FramePool.h"
 #include "media/VaapiDevice.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -83,6 +84,8 @@ public:
     const std::string& backendDescription() const { return backendDescription_; }
     int width() const { return width_; }
     int height() const { return height_; }
+    // How long the last encode() spent on the colour conversion.
+    std::chrono::duration<double> lastConversionTime() const { return lastConversionTime_; }
 
     // Converts the picture once into the encoder's frame (scaling it to the output size), encodes it
     // and returns what came out, which may be nothing yet or frames given earlier (x265 delivers
@@ -136,6 +139,7 @@ private:
     PacketPtr packet_;
     std::unique_ptr<FramePool> pool_;
     FrameConverter converter_;
+    std::chrono::duration<double> lastConversionTime_{};
     std::uint32_t generation_ = 0;
     bool needsReopen_ = false;
     bool drained_ = false;
