@@ -300,23 +300,6 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
 
 } // namespace
 
-BENCHMARK_CAPTURE(stream, h264_device_1920x1080, std::set<VideoCodec>{}, 0)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(stream, hevc_device_1920x1080, std::set<VideoCodec>{VideoCodec::hevc}, 0)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(stream, h264_device_1280x720, std::set<VideoCodec>{}, 1)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(stream, hevc_device_1280x720, std::set<VideoCodec>{VideoCodec::hevc}, 1)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == deviceFlag) {
         return runDevice(static_cast<unsigned short>(std::stoi(argv[2])));
@@ -326,6 +309,22 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext("host cores", Bench::CoreSplit::describe(cores.host));
     benchmark::AddCustomContext("screen and device cores", Bench::CoreSplit::describe(cores.others));
     benchmark::AddCustomContext("load average at start", loadAverage());
+    struct Case {
+        const char* name;
+        std::set<VideoCodec> deviceCodecs;
+        // The balanced mode's rung: 0 for 1080p30, 1 for 720p30.
+        std::size_t rung;
+    };
+    const std::vector<Case> cases = {{"stream/h264_device_1920x1080", {}, 0},
+                                     {"stream/hevc_device_1920x1080", {VideoCodec::hevc}, 0},
+                                     {"stream/h264_device_1280x720", {}, 1},
+                                     {"stream/hevc_device_1280x720", {VideoCodec::hevc}, 1}};
+    for (const Case& one : cases) {
+        benchmark::RegisterBenchmark(one.name, stream, one.deviceCodecs, one.rung)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

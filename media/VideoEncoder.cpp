@@ -86,14 +86,13 @@ void setOption(DictionaryPtr& options, const char* key, const std::string& value
 VideoEncoder::VideoEncoder(Settings settings) : VideoEncoder(std::move(settings), true) {}
 
 std::optional<std::string> VideoEncoder::hardwareProblem(VideoCodec codec, const std::string& renderNode) {
-    Settings settings;
-    settings.codec = codec;
-    settings.width = 640;
-    settings.height = 360;
-    settings.framesPerSecond = 30;
-    settings.bitrate = 1'000'000;
-    settings.keyframeIntervalSeconds = 1;
-    settings.renderNode = renderNode;
+    const Settings settings{.codec = codec,
+                            .width = 640,
+                            .height = 360,
+                            .framesPerSecond = 30,
+                            .bitrate = 1'000'000,
+                            .keyframeIntervalSeconds = 1,
+                            .renderNode = renderNode};
     try {
         const VideoEncoder probe(settings, false);
     } catch (const MediaError& failure) {
