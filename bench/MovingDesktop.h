@@ -40,18 +40,25 @@ public:
 
     const std::string& displayName() const { return screen_.displayName(); }
 
+    // When one step was asked for, and when the server had drawn it.
+    struct Move {
+        std::chrono::steady_clock::time_point asked;
+        std::chrono::steady_clock::time_point drawn;
+    };
+
     // Moves the picture `steps` times, `perSecond` steps a second on the real clock; returns the CPU
-    // time this thread spent drawing. Adds the moment each step was on the screen to `shown`.
-    double play(int steps, double perSecond, std::vector<std::chrono::steady_clock::time_point>* shown = nullptr) {
+    // time this thread spent drawing. Adds each step to `moves`.
+    double play(int steps, double perSecond, std::vector<Move>* moves = nullptr) {
         const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / perSecond));
         double drawing = 0;
         auto next = std::chrono::steady_clock::now();
         for (int step = 0; step < steps; ++step) {
             const double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            const auto asked = std::chrono::steady_clock::now();
             picture_.step();
             drawing += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
-            if (shown) shown->push_back(std::chrono::steady_clock::now());
+            if (moves) moves->push_back({asked, std::chrono::steady_clock::now()});
             next += interval;
             std::this_thread::sleep_until(next);
         }

@@ -23,8 +23,10 @@
 //   grab_to_packet_p50/p99_ms grab start to the frame's packets handed to the sender
 //   convert_p50/p99_ms        the colour conversion of each picture, inside the encoder
 //   grab_to_decoded_p50/p99_ms grab start to the device's decoded picture
-// And where lost moves went: skipped_by_capture (two moves between consecutive grabs), held (grabs
-// not encoded because the send queue was full) and queue_drops (frames the send queue dropped).
+// And where lost moves went: missed_by_capture (moves that stayed alone on the screen for half a
+// frame interval or more, yet no grab fell while they were shown), held (grabs not encoded because
+// the send queue was full) and queue_drops (frames the send queue dropped); the rest of `lost` are
+// moves the screen itself showed for less than that, on its loaded cores.
 // The label names the codec chosen and the encoder that ran; the context shows the cores and the
 // machine's load average.
 #include "app/shell/StreamPreferences.h"
@@ -214,7 +216,7 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
             grabs.conversion.push_back(host.output->lastConversionTime().count() * 1e3);
         });
 
-        std::vector<Clock::time_point> shown;
+        std::vector<Bench::MovingDesktop::Move> moves;
         {
             const Bench::ScopedAffinity screen(cores.others);
             desktop->play(warmUpMoves, movesPerSecond);
@@ -226,7 +228,7 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
         const double processStart = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         const double drawing = [&] {
             const Bench::ScopedAffinity screen(cores.others);
-            return desktop->play(measuredMoves, movesPerSecond, &shown);
+            return desktop->play(measuredMoves, movesPerSecond, &moves);
         }();
         const auto end = Clock::now();
         const double hostCpu = Bench::cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart - drawing;
@@ -253,16 +255,17 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
             return gaps;
         };
         const auto gaps = gapsOf(decodedAt);
-        // A grab shows the last move before it; moves between two grabs but the last are never sent.
-        std::uint64_t skipped = 0;
-        std::size_t move = 0;
-        for (std::size_t i = grabsBefore; i < seen.times.size(); ++i) {
-            std::size_t movesBefore = 0;
-            while (move < shown.size() && shown[move] < seen.times[i]) {
-                ++move;
-                ++movesBefore;
-            }
-            if (movesBefore > 1) skipped += movesBefore - 1;
+        // Moves alone on the screen for half a frame interval or more (from drawn to the next one
+        // asked) while no grab fell between their asking and the next one's drawing.
+        const auto interval =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / movesPerSecond));
+        std::uint64_t missed = 0;
+        std::size_t grab = grabsBefore;
+        for (std::size_t i = 0; i + 1 < moves.size(); ++i) {
+            while (grab < seen.times.size() && seen.times[grab] < moves[i].asked) ++grab;
+            const bool alone = moves[i + 1].asked - moves[i].drawn >= interval / 2;
+            const bool grabbed = grab < seen.times.size() && seen.times[grab] < moves[i + 1].drawn;
+            if (alone && !grabbed) ++missed;
         }
         const auto fromIndex = [](const std::vector<double>& samples, std::size_t first) {
             return std::vector<double>(samples.begin() + static_cast<std::ptrdiff_t>(std::min(first, samples.size())),
@@ -278,8 +281,10 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
         state.counters["gap_p50_ms"] = Bench::percentile(gaps, 0.5);
         state.counters["gap_p99_ms"] = Bench::percentile(gaps, 0.99);
         state.counters["gap_max_ms"] = gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
-        state.counters["lost"] = static_cast<double>(shown.size()) - static_cast<double>(decodedAt.size());
-        state.counters["screen_gap_p99_ms"] = Bench::percentile(gapsOf(shown), 0.99);
+        std::vector<Clock::time_point> drawn;
+        for (const auto& one : moves) drawn.push_back(one.drawn);
+        state.counters["lost"] = static_cast<double>(moves.size()) - static_cast<double>(decodedAt.size());
+        state.counters["screen_gap_p99_ms"] = Bench::percentile(gapsOf(drawn), 0.99);
         state.counters["host_cpu_ms_per_frame"] = hostCpu * 1e3 / frames;
         state.counters["ffmpeg_cpu_ms_per_frame"] = ffmpegCpu * 1e3;
         state.counters["cpu_vs_ffmpeg"] = ffmpegCpu > 0 ? hostCpu / frames / ffmpegCpu : 0;
@@ -289,7 +294,7 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
         state.counters["convert_p99_ms"] = Bench::percentile(conversion, 0.99);
         state.counters["grab_to_decoded_p50_ms"] = Bench::percentile(grabToDecoded, 0.5);
         state.counters["grab_to_decoded_p99_ms"] = Bench::percentile(grabToDecoded, 0.99);
-        state.counters["skipped_by_capture"] = static_cast<double>(skipped);
+        state.counters["missed_by_capture"] = static_cast<double>(missed);
         state.counters["held"] = static_cast<double>(seen.held - heldBefore);
         state.counters["queue_drops"] = static_cast<double>(queueDrops);
         state.counters["load_1min"] = std::stod(loadAverage());
