@@ -117,6 +117,7 @@ private:
 
     Clock::time_point nextTick_;
     Clock::time_point nextFrameTick_;
+    Clock::time_point lastDelivery_;
     GrabPacer pacer_;
     bool ended_ = false;
     bool forceFrame_ = true;
@@ -234,9 +235,11 @@ void X11ScreenCapture::Run::begin() {
 
 void X11ScreenCapture::Run::scheduleTick() {
     const auto now = Clock::now();
-    nextTick_ += pollInterval_;
+    // Looking often only matters while the screen moves; a still one is looked at once a frame.
+    const Clock::duration step = now - lastDelivery_ < stillAfter ? pollInterval_ : interval_;
+    nextTick_ += step;
     // After a stall, carry on from now rather than run the missed ticks in a burst.
-    if (nextTick_ + pollInterval_ < now) nextTick_ = now;
+    if (nextTick_ + step < now) nextTick_ = now;
     timer_.expires_at(nextTick_);
     timer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
         if (auto self = weak.lock(); self && !error) self->tick();
@@ -330,6 +333,7 @@ Outcome X11ScreenCapture::Run::captureOnce() {
                                        .height = image_->height(),
                                        .bytesPerRow = image_->bytesPerRow(),
                                        .captureTime = captureTime};
+    lastDelivery_ = captureTime;
     if (callbacks_.onFrame) callbacks_.onFrame(view);
     return Outcome::delivered;
 }

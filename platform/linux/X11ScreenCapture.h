@@ -9,8 +9,9 @@
 
 namespace Platform::Linux {
 
-// Captures one monitor of an X screen: ticks on the capture queue, several a frame interval, read
-// the pending XDamage and, when the monitor's area changed, grab it through MIT-SHM (XGetImage where
+// Captures one monitor of an X screen: ticks on the capture queue, several a frame interval while
+// the screen changes (one a frame interval once it has been still for `stillAfter`), read the
+// pending XDamage and, when the monitor's area changed, grab it through MIT-SHM (XGetImage where
 // the server cannot share memory) and draw the pointer into it, as soon as the frame rate allows:
 // one grab a frame interval on average, a change that comes early by up to half an interval taken
 // at once. The pointer's place is looked at once a frame interval.
@@ -26,6 +27,7 @@ public:
     // Ticks per frame interval, but never closer together than the minimum.
     static constexpr int pollsPerFrame = 8;
     static constexpr std::chrono::milliseconds minimumPollInterval{2};
+    static constexpr std::chrono::seconds stillAfter{1};
 
     X11ScreenCapture(TessaloyBase::SerialQueue& queue, std::string displayName);
     ~X11ScreenCapture() override;
