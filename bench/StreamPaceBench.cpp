@@ -17,6 +17,8 @@
 //   lost                      moves of the picture that the device never saw
 //   screen_gap_p99_ms         time between consecutive moves of the picture itself: how steadily
 //                             the screen moved on the screen's loaded cores
+//   send_gap_p99_ms           time between consecutive frames handed to the sender: how steadily
+//                             the host sent them
 //   host_cpu_ms_per_frame     the host's CPU time (every thread of this process but the drawing)
 //                             per picture the device decoded
 //   ffmpeg_cpu_ms_per_frame   ffmpeg's CPU time per frame it encoded (its start included)
@@ -63,6 +65,7 @@ extern "C" {
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -149,6 +152,7 @@ struct Grabs {
     std::optional<Clock::time_point> first;
     std::vector<Clock::time_point> times;
     std::vector<double> toPacket;
+    std::vector<Clock::time_point> handedOver;
     std::vector<double> conversion;
     std::uint64_t held = 0;
 };
@@ -214,7 +218,8 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
                 ++grabs.held;
                 return;
             }
-            grabs.toPacket.push_back(milliseconds(Clock::now() - frame.captureTime));
+            grabs.handedOver.push_back(Clock::now());
+            grabs.toPacket.push_back(milliseconds(grabs.handedOver.back() - frame.captureTime));
             grabs.conversion.push_back(host.output->lastConversionTime().count() * 1e3);
         });
 
@@ -269,12 +274,13 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
             const bool grabbed = grab < seen.times.size() && seen.times[grab] < moves[i + 1].drawn;
             if (alone && !grabbed) ++missed;
         }
-        const auto fromIndex = [](const std::vector<double>& samples, std::size_t first) {
-            return std::vector<double>(samples.begin() + static_cast<std::ptrdiff_t>(std::min(first, samples.size())),
-                                       samples.end());
+        const auto fromIndex = [](const auto& samples, std::size_t first) {
+            return std::decay_t<decltype(samples)>(
+                samples.begin() + static_cast<std::ptrdiff_t>(std::min(first, samples.size())), samples.end());
         };
         const auto toPacket = fromIndex(seen.toPacket, grabsBefore - heldBefore);
         const auto conversion = fromIndex(seen.conversion, grabsBefore - heldBefore);
+        const auto sent = fromIndex(seen.handedOver, grabsBefore - heldBefore);
         const double frames = static_cast<double>(std::max<std::size_t>(decodedAt.size(), 1));
         const double seconds = std::chrono::duration<double>(end - start).count();
 
@@ -287,6 +293,7 @@ void stream(benchmark::State& state, std::set<VideoCodec> deviceCodecs, std::siz
         for (const auto& one : moves) drawn.push_back(one.drawn);
         state.counters["lost"] = static_cast<double>(moves.size()) - static_cast<double>(decodedAt.size());
         state.counters["screen_gap_p99_ms"] = Bench::percentile(gapsOf(drawn), 0.99);
+        state.counters["send_gap_p99_ms"] = Bench::percentile(gapsOf(sent), 0.99);
         state.counters["host_cpu_ms_per_frame"] = hostCpu * 1e3 / frames;
         state.counters["ffmpeg_cpu_ms_per_frame"] = ffmpegCpu * 1e3;
         state.counters["cpu_vs_ffmpeg"] = ffmpegCpu > 0 ? hostCpu / frames / ffmpegCpu : 0;
