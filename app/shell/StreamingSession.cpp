@@ -37,7 +37,8 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
       defaults_(environment.userDefaults()),
       services_(environment),
       trusted_(environment.keychain()),
-      listenPort_(Plovander::listenPort(defaults_)) {
+      listenPort_(Plovander::listenPort(defaults_)),
+      preferences_(model_.qualityMode, [&capture] { return capture.encodesHevcInHardware(); }) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
     model_.usesConnect.set(defaults_.boolean(TessaloyNet::RelayEndpoint::enabledKey).value_or(true));
     model_.opensRouterPort.set(Settings::isOn(defaults_, Settings::openRouterPort));

@@ -169,7 +169,7 @@ private:
     const std::uint16_t listenPort_;
     SessionModel model_{*this};
     SessionLink link_;
-    StreamPreferences preferences_{model_.qualityMode};
+    StreamPreferences preferences_;
     std::unique_ptr<InputInjector> input_;
     std::unique_ptr<PointerShapeWatcher> pointerShapes_;
     std::unique_ptr<HostTransfers> transfers_;

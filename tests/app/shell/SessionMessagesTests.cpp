@@ -81,6 +81,7 @@ TEST_F(SessionMessagesTest, EachMessageIsAdmittedOnlyInItsPhase) {
         Message::Value message;
         // The line that shows what became of it; empty: accepted without a line of its own.
         std::string trace;
+        bool encodesHevcInHardware = true;
     };
     const Message::Value quality = Message::Quality{QualityMode::saver};
     const Message::Value sound = Message::Sound{false};
@@ -105,6 +106,7 @@ TEST_F(SessionMessagesTest, EachMessageIsAdmittedOnlyInItsPhase) {
         {Phase::sharing, quality, "restarting capture: applying saver quality"},
         {Phase::sharing, sound, ""},
         {Phase::sharing, codecs, "restarting capture: switching to hevc"},
+        {Phase::sharing, codecs, R"(device decodes ["h264", "hevc"], using h264)", false},
         {Phase::sharing, pointer, pointerLine},
         {Phase::sharing, list, ""},
         {Phase::sharing, paste, "pasted text from the device"},
@@ -114,6 +116,7 @@ TEST_F(SessionMessagesTest, EachMessageIsAdmittedOnlyInItsPhase) {
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "phase " << static_cast<int>(row.phase) << ", message "
                                         << row.message.index() + 1);
+        encodesHevcInHardware = row.encodesHevcInHardware;
         renew();
         Channel control;
         if (row.phase == Phase::awaitingApproval) {

@@ -44,7 +44,8 @@ protected:
     ~StreamingSessionTest() override { Plovander::TraceLog::configure({}); }
 
     void SetUp() override {
-        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
+        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue, TessaloyBase::steadyQueueClock(),
+                                               [this] { return encodesHevcInHardware; });
         environment.listeners = listeners.factory();
         session = std::make_unique<Plovander::StreamingSession>(environment, *probe, QuietUpdater::make);
         ASSERT_TRUE(until([&] { return session->isReady(); }));
@@ -158,6 +159,8 @@ protected:
     FakeHostListeners listeners;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    // What the probe tells of this computer's HEVC encoder: hardware, so devices get HEVC.
+    bool encodesHevcInHardware = true;
     std::unique_ptr<CaptureProbe> probe;
     std::unique_ptr<Plovander::StreamingSession> session;
 

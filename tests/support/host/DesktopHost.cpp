@@ -2,6 +2,8 @@
 
 #include "app/runtime/TaskHandle.h"
 #include "app/trace/TraceLog.h"
+#include "core/VideoCodec.h"
+#include "media/VideoEncoder.h"
 #include "platform/AudioCapture.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
@@ -69,7 +71,10 @@ DesktopHost::~DesktopHost() {
 }
 
 DesktopHost::Problem DesktopHost::start() {
-    probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
+    // Asked here, where blocking is harmless, so the answer is there before any device asks.
+    probe = std::make_unique<CaptureProbe>(
+        environment, captureQueue, audioQueue, TessaloyBase::steadyQueueClock(),
+        [hevc = !TessaloyMedia::VideoEncoder::hardwareProblem(TessaloyCore::VideoCodec::hevc)] { return hevc; });
     session = std::make_unique<StreamingSession>(environment, *probe, updater_);
     if (!until([&] { return session->isReady(); })) return "the controller did not get ready";
     return std::nullopt;
