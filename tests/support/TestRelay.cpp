@@ -15,6 +15,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
@@ -96,9 +97,9 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
     std::vector<std::shared_ptr<Control>> controls;
     std::vector<std::shared_ptr<Data>> datas;
     // Phone calls waiting for the Mac's data connection, by session identifier.
-    std::map<Bytes, std::shared_ptr<Data>> waiting;
+    std::map<Bytes, std::shared_ptr<Data>, TessaloyCore::BytesOrder> waiting;
     // The flood: its calls not yet taken up by the Mac, and its pace.
-    std::set<Bytes> floodCalls;
+    std::set<Bytes, TessaloyCore::BytesOrder> floodCalls;
     std::shared_ptr<asio::steady_timer> floodTimer;
     std::chrono::steady_clock::time_point floodStart;
     double callsPerSecond = 0;
@@ -296,9 +297,9 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         note([](Heard& h) { ++h.splices; });
         for (const auto& [from, to] : {std::pair{phone, mac}, std::pair{mac, phone}}) {
             // Bytes that came after the hello belong to the peer.
-            Bytes first{static_cast<std::uint8_t>(DataReply::connected)};
-            auto early = std::make_shared<Bytes>(std::move(first));
-            early->insert(early->end(), to->buffer.begin(), to->buffer.end());
+            auto early = std::make_shared<Bytes>(1 + to->buffer.size());
+            early->front() = static_cast<std::uint8_t>(DataReply::connected);
+            std::copy(to->buffer.begin(), to->buffer.end(), early->begin() + 1);
             to->buffer.clear();
             // The copy into `from` starts once the reply is out, so nothing overtakes it.
             asio::async_write(from->socket, asio::buffer(*early),
