@@ -3,6 +3,8 @@
 #include "app/trace/TraceLog.h"
 #include "app/ui/HostTray.h"
 #include "app/ui/PresentRequests.h"
+#include "app/updater/SelfUpdater.h"
+#include "app/updater/TestReleases.h"
 #include "platform/Environment.h"
 #include "platform/Relauncher.h"
 #include "platform/TransferFiles.h"
@@ -16,6 +18,17 @@
 #include <vector>
 
 using namespace Plovander;
+
+namespace {
+
+// The test build of the program (tests/CMakeLists.txt) lets a test point its updater elsewhere.
+#ifdef PLOVANDER_TEST_RELEASES
+const UpdaterFactory makeUpdater = TestReleases::updater;
+#else
+const UpdaterFactory makeUpdater = SelfUpdater::forThisProgram;
+#endif
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // The copy that an update started is waiting to hear that this one runs.
@@ -33,15 +46,19 @@ int main(int argc, char* argv[]) {
     TraceLog::configure(
         TraceLog::configurationFrom(environment->userDefaults(), [](const char* name) { return std::getenv(name); }));
     TraceLog::message("Plovander starting");
+    if (const auto problem = environment->userDefaults().readProblem()) {
+        TraceLog::message("could not read the settings, using the defaults: " + *problem);
+    }
 
     const auto instance = TessaloyHostApp::ensureSingleInstance(launchArguments, SingleInstance::defaultLockFile());
     if (!instance) {
         // The running copy shows its popover or window instead.
         PresentRequests::ask(PresentRequests::defaultSocket());
+        TraceLog::flush();
         return 0;
     }
 
-    TessaloyHostApp host(*environment);
+    TessaloyHostApp host(*environment, makeUpdater);
     HostTray tray(host.session(), host.capture(), *environment, environment->workspace(),
                   environment->transferFiles()->downloadsFolder());
     const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });

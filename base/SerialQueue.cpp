@@ -1,5 +1,7 @@
 #include "base/SerialQueue.h"
 
+#include "base/BlockingQueue.h"
+
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/thread_pool.hpp>
@@ -58,11 +60,21 @@ asio::io_context& sharedIoContext() { return pools().context(); }
 
 void runBlocking(std::function<void()> work) { asio::post(pools().blocking(), std::move(work)); }
 
+asio::thread_pool& sharedBlockingPool() { return pools().blocking(); }
+
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), strand_(asio::make_strand(sharedIoContext())) {}
 
 void SerialQueue::async(std::function<void()> work) { asio::post(strand_, std::move(work)); }
 
 bool SerialQueue::isCurrent() const { return strand_.running_in_this_thread(); }
+
+void SerialQueue::assertOffPool() const {
+#ifndef NDEBUG
+    if (!sharedIoContext().get_executor().running_in_this_thread()) return;
+    std::fprintf(stderr, "waited for the queue \"%s\" on an I/O thread\n", label_.c_str());
+    std::abort();
+#endif
+}
 
 void SerialQueue::assertCurrent() const {
     if (isCurrent()) return;

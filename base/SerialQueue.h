@@ -26,10 +26,12 @@ public:
     // Runs `work` later on the queue. Safe from any thread.
     void async(std::function<void()> work);
 
-    // Runs `work` on the queue and waits for its result (or rethrows its exception). Must not be
-    // called from the queue itself; it runs `work` in place when it is.
+    // Runs `work` on the queue and waits for its result (or rethrows its exception): for tests and
+    // shutdown. Never from an I/O thread, which would wait for work that may need that very thread:
+    // debug builds abort there, release builds run `work` in place when called from the queue.
     template <typename Work>
     auto sync(Work&& work) -> std::invoke_result_t<Work&> {
+        assertOffPool();
         if (isCurrent()) return work();
         std::packaged_task<std::invoke_result_t<Work&>()> task(std::forward<Work>(work));
         auto result = task.get_future();
@@ -42,6 +44,8 @@ public:
     void assertCurrent() const;
 
 private:
+    void assertOffPool() const;
+
     std::string label_;
     Executor strand_;
 };

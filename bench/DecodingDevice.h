@@ -12,6 +12,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -23,7 +24,8 @@
 namespace Bench {
 
 // The device's end of a stream: decodes every frame as its packet arrives, on the channel's queue,
-// and times it against the start of its grab (the same process, so the same clock).
+// and times it against the start of its grab (the steady clock, which another process of this
+// machine shares).
 class DecodingDevice {
 public:
     using Clock = std::chrono::steady_clock;
@@ -49,7 +51,23 @@ public:
         counting_ = false;
     }
 
-    // In seconds, per frame decoded while counting.
+    // One picture decoded while counting: its presentation time and when its packet arrived and
+    // its decoding ended.
+    struct Decoded {
+        std::uint64_t presentationMicroseconds = 0;
+        Clock::time_point arrived;
+        Clock::time_point decoded;
+    };
+    std::vector<Decoded> decoded() const {
+        std::lock_guard guard(lock_);
+        return decoded_;
+    }
+    std::size_t failures() const {
+        std::lock_guard guard(lock_);
+        return failures_;
+    }
+
+    // In seconds, per frame decoded while counting, timed against the first grab.
     struct Samples {
         // Grab start to the decoded picture.
         std::vector<double> latency;
@@ -61,7 +79,17 @@ public:
     };
     Samples samples() const {
         std::lock_guard guard(lock_);
-        return samples_;
+        Samples samples;
+        samples.failures = failures_;
+        if (!firstGrab_) return samples;
+        const auto seconds = [](Clock::duration duration) { return std::chrono::duration<double>(duration).count(); };
+        for (const Decoded& picture : decoded_) {
+            const Clock::time_point grabbed = *firstGrab_ + std::chrono::microseconds(picture.presentationMicroseconds);
+            samples.latency.push_back(seconds(picture.decoded - grabbed));
+            samples.arrival.push_back(seconds(picture.arrived - grabbed));
+            samples.decode.push_back(seconds(picture.decoded - picture.arrived));
+        }
+        return samples;
     }
 
 private:
@@ -77,15 +105,10 @@ private:
             if (packet.kind() != Kind::videoFrame) return;
             const auto frame = TessaloyCore::VideoFrame::decode(packet);
             const auto pictures = decoder_.decode(frame);
-            const auto decoded = Clock::now();
-            if (!firstGrab_ || !counting_ || pictures.empty()) return;
-            const Clock::time_point grabbed =
-                *firstGrab_ + std::chrono::microseconds(pictures.back().presentationMicroseconds);
-            samples_.latency.push_back(std::chrono::duration<double>(decoded - grabbed).count());
-            samples_.arrival.push_back(std::chrono::duration<double>(arrived - grabbed).count());
-            samples_.decode.push_back(std::chrono::duration<double>(decoded - arrived).count());
+            if (!counting_ || pictures.empty()) return;
+            decoded_.push_back({pictures.back().presentationMicroseconds, arrived, Clock::now()});
         } catch (const std::exception&) {
-            ++samples_.failures;
+            ++failures_;
         }
     }
 
@@ -93,7 +116,8 @@ private:
     TessaloyMedia::VideoDecoder decoder_{TessaloyMedia::VideoDecoder::PixelLayout::rgb};
     std::optional<Clock::time_point> firstGrab_;
     bool counting_ = false;
-    Samples samples_;
+    std::vector<Decoded> decoded_;
+    std::size_t failures_ = 0;
 };
 
 // The Mac's media channel and a DecodingDevice's, over loopback TLS 1.3 with pairing identities,
@@ -108,18 +132,13 @@ public:
     // Mac takes the next connection that `listener` accepts.
     LoopbackChannels(asio::ip::tcp::acceptor& listener, DecodingDevice& device, const Dial& dial = {}) {
         auto deviceReady = std::make_shared<std::promise<void>>();
-        auto macReady = std::make_shared<std::promise<void>>();
         const auto parameters = TessaloyNet::LANTransport::pairingClientParameters(keys(), "Phone");
         deviceChannel = dial ? dial(listener.local_endpoint(), parameters)
                              : TessaloyNet::TlsPacketChannel::connecting(listener.local_endpoint(), parameters);
         deviceChannel->setEvents(device.events(deviceReady, deviceClosed_));
         deviceChannel->start();
-        macChannel = TessaloyNet::TlsPacketChannel::accepted(
-            listener.accept(), TessaloyNet::LANTransport::pairingServerParameters(keys(), "Mac", nullptr));
-        macChannel->setEvents({.ready = [macReady] { macReady->set_value(); }, .packet = nullptr, .closed = nullptr});
-        macChannel->start();
+        macChannel = acceptMac(listener);
         deviceReady->get_future().wait();
-        macReady->get_future().wait();
     }
     // Returns once the device's channel has closed: it delivers nothing to the device afterwards.
     ~LoopbackChannels() {
@@ -133,15 +152,27 @@ public:
     std::shared_ptr<TessaloyNet::TlsPacketChannel> deviceChannel;
     std::shared_ptr<TessaloyNet::TlsPacketChannel> macChannel;
 
-private:
-    std::shared_ptr<std::promise<void>> deviceClosed_ = std::make_shared<std::promise<void>>();
+    // The Mac's channel for the next device that `listener` accepts, once ready.
+    static std::shared_ptr<TessaloyNet::TlsPacketChannel> acceptMac(asio::ip::tcp::acceptor& listener) {
+        auto ready = std::make_shared<std::promise<void>>();
+        auto channel = TessaloyNet::TlsPacketChannel::accepted(
+            listener.accept(), TessaloyNet::LANTransport::pairingServerParameters(keys(), "Mac", nullptr));
+        channel->setEvents({.ready = [ready] { ready->set_value(); }, .packet = nullptr, .closed = nullptr});
+        channel->start();
+        ready->get_future().wait();
+        return channel;
+    }
 
+    // The pairing keys of both ends.
     static const TessaloyNet::PairingKeys& keys() {
         static const TessaloyCore::Bytes salt(16, 0x42);
         static const TessaloyNet::PairingKeys derived =
             TessaloyNet::PairingKeys::derive(*TessaloyNet::PairingCode::parse("ABCD-EFGH"), salt);
         return derived;
     }
+
+private:
+    std::shared_ptr<std::promise<void>> deviceClosed_ = std::make_shared<std::promise<void>>();
 };
 
 } // namespace Bench

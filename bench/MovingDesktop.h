@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace Bench {
 
@@ -39,17 +40,25 @@ public:
 
     const std::string& displayName() const { return screen_.displayName(); }
 
+    // When one step was asked for, and when the server had drawn it.
+    struct Move {
+        std::chrono::steady_clock::time_point asked;
+        std::chrono::steady_clock::time_point drawn;
+    };
+
     // Moves the picture `steps` times, `perSecond` steps a second on the real clock; returns the CPU
-    // time this thread spent drawing.
-    double play(int steps, double perSecond) {
+    // time this thread spent drawing. Adds each step to `moves`.
+    double play(int steps, double perSecond, std::vector<Move>* moves = nullptr) {
         const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / perSecond));
         double drawing = 0;
         auto next = std::chrono::steady_clock::now();
         for (int step = 0; step < steps; ++step) {
             const double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            const auto asked = std::chrono::steady_clock::now();
             picture_.step();
             drawing += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before;
+            if (moves) moves->push_back({asked, std::chrono::steady_clock::now()});
             next += interval;
             std::this_thread::sleep_until(next);
         }
@@ -66,21 +75,26 @@ private:
 };
 
 // What a session does with that screen for one media channel: X11ScreenCapture of its display at
-// 60 fps, CaptureEncodingOutput with the live settings, and a VideoSender on `channel`. Capture
-// stops, and the encoder finishes, on destruction.
+// the encoder's frame rate, CaptureEncodingOutput with `settings` (the live settings of a codec when
+// given only that), and a VideoSender on `channel`. Capture stops, and the encoder finishes, on
+// destruction.
 class DesktopEncoding {
 public:
-    DesktopEncoding(const MovingDesktop& desktop, TessaloyCore::VideoCodec codec,
+    DesktopEncoding(const MovingDesktop& desktop, TessaloyMedia::VideoEncoder::Settings settings,
                     std::shared_ptr<TessaloyNet::PacketChannel> channel)
         : stream(Platform::ScreenCapture::create(captureQueue, desktop.displayName())),
           sendQueue(std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608)),
           sender(std::make_shared<TessaloyNet::VideoSender>(std::move(channel), sendQueue)),
-          output(std::make_shared<Plovander::CaptureEncodingOutput>(
-              captureQueue, actor, liveVideoSettings(codec, desktop.width, desktop.height), sender, std::nullopt,
-              stream, 1, Plovander::CaptureEncodingOutput::Events{})),
+          output(std::make_shared<Plovander::CaptureEncodingOutput>(captureQueue, actor, settings, sender, std::nullopt,
+                                                                    stream, 1,
+                                                                    Plovander::CaptureEncodingOutput::Events{})),
+          framesPerSecond_(settings.framesPerSecond),
           displayID_(Platform::Displays::create(desktop.displayName())->list().front().displayID) {
         sender->attach();
     }
+    DesktopEncoding(const MovingDesktop& desktop, TessaloyCore::VideoCodec codec,
+                    std::shared_ptr<TessaloyNet::PacketChannel> channel)
+        : DesktopEncoding(desktop, liveVideoSettings(codec, desktop.width, desktop.height), std::move(channel)) {}
     ~DesktopEncoding() {
         stream->stop();
         captureQueue.sync([&] { output->finish(); });
@@ -92,8 +106,9 @@ public:
     // Starts capturing; `onFrame` runs on the capture queue for each grab and hands the picture to
     // `output->take`.
     void start(std::function<void(const TessaloyBase::FrameView&)> onFrame) {
-        stream->start({.displayID = displayID_, .framesPerSecond = 60, .showsCursor = true},
-                      {.onFrame = std::move(onFrame), .onStopped = {}, .onNote = {}});
+        stream->start(
+            {.displayID = displayID_, .framesPerSecond = static_cast<double>(framesPerSecond_), .showsCursor = true},
+            {.onFrame = std::move(onFrame), .onStopped = {}, .onNote = {}});
         output->begin();
     }
 
@@ -105,6 +120,7 @@ public:
     const std::shared_ptr<Plovander::CaptureEncodingOutput> output;
 
 private:
+    const int framesPerSecond_;
     const std::uint32_t displayID_;
 };
 

@@ -15,7 +15,7 @@
 #include "bench/MovingDesktop.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/relay/MeetingIdentity.h"
-#include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayAnswers.h"
 #include "net/relay/RelayControlClient.h"
 #include "tests/support/RelayedChannel.h"
 #include "tests/support/TestRelay.h"
@@ -57,9 +57,10 @@ void relayLatency(benchmark::State& state, int width, int height) {
     const TessaloyNet::DeviceIdentity mac(TessaloyNet::P256PrivateKey::generate());
     const TessaloyNet::DeviceIdentity phone(TessaloyNet::P256PrivateKey::generate());
     const auto client = TessaloyNet::RelayControlClient::create(relay.endpoint());
-    client->setOnIncoming([endpoint = relay.endpoint(), port = relayListener.local_endpoint().port()](
+    const auto answers = TessaloyNet::RelayAnswers::create();
+    client->setOnIncoming([answers, endpoint = relay.endpoint(), port = relayListener.local_endpoint().port()](
                               Bytes sessionID, Bytes, ConnectChannel channel) {
-        (void)TessaloyNet::RelayAnswer::answer(endpoint, sessionID, channel, port, {});
+        (void)answers->answer(endpoint, sessionID, channel, port, {});
     });
     client->start({TessaloyNet::MeetingIdentity::meetingID(mac, phone.publicKey())});
     if (!relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); })) {

@@ -5,6 +5,7 @@
 // The conversion runs back to back (pause_ms 0) and after a 30 fps frame's idle pause, as in a
 // session, where the machine has had time to let the picture and its page tables go cold.
 #include "bench/Measures.h"
+#include "bench/MovingGradient.h"
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "media/VideoEncoder.h"
@@ -24,42 +25,9 @@ extern "C" {
 
 namespace {
 
+using Bench::MovingGradient;
 using TessaloyCore::VideoCodec;
 using TessaloyMedia::VideoEncoder;
-
-// A diagonal colour gradient that moves a few pixels each frame, captured as BGRX.
-class MovingGradient {
-public:
-    MovingGradient(int width, int height)
-        : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * 4 * height) {}
-
-    void draw(int step) {
-        for (int y = 0; y < height_; ++y) {
-            std::uint8_t* row = pixels_.data() + static_cast<std::size_t>(y) * width_ * 4;
-            for (int x = 0; x < width_; ++x) {
-                const int phase = x + y + step * 4;
-                row[x * 4 + 0] = static_cast<std::uint8_t>(phase);
-                row[x * 4 + 1] = static_cast<std::uint8_t>(phase / 2 + y);
-                row[x * 4 + 2] = static_cast<std::uint8_t>(255 - (phase & 0xFF));
-                row[x * 4 + 3] = 0;
-            }
-        }
-    }
-
-    TessaloyBase::FrameView view() const {
-        TessaloyBase::FrameView view;
-        view.pixels = pixels_.data();
-        view.width = width_;
-        view.height = height_;
-        view.bytesPerRow = static_cast<std::size_t>(width_) * 4;
-        return view;
-    }
-
-private:
-    int width_;
-    int height_;
-    std::vector<std::uint8_t> pixels_;
-};
 
 // Times `work` per frame, with drawing the next picture and the pause before it left out of both
 // clocks.

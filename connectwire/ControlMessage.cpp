@@ -4,6 +4,8 @@
 #include "connectwire/ConnectWireError.h"
 #include "connectwire/WireReader.h"
 
+#include <algorithm>
+
 namespace TessaloyConnectWire {
 
 namespace {
@@ -89,12 +91,27 @@ ControlMessage::Value decodeBody(std::uint8_t type, WireReader& body) {
     }
 }
 
+// A frame's body, whole: a short one is malformed, since its length said it was all here.
+ControlMessage::Value decodeFrameBody(ByteView bytes) {
+    WireReader body(bytes);
+    try {
+        const std::uint8_t type = body.u8();
+        ControlMessage::Value value = decodeBody(type, body);
+        if (body.remaining() != 0) throw ConnectWireError(ConnectWireError::malformed);
+        return value;
+    } catch (const WireReader::NeedMore&) {
+        throw ConnectWireError(ConnectWireError::malformed);
+    }
+}
+
 } // namespace
 
 Bytes ControlMessage::encoded() const {
     const Bytes body = typeAndBody(value_);
-    Bytes frame{static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
-    append(frame, body);
+    Bytes frame(2 + body.size());
+    frame[0] = static_cast<std::uint8_t>(body.size() >> 8);
+    frame[1] = static_cast<std::uint8_t>(body.size());
+    std::copy(body.begin(), body.end(), frame.begin() + 2);
     return frame;
 }
 
@@ -105,15 +122,7 @@ std::optional<Decoded<ControlMessage>> ControlMessage::decode(ByteView buffer) {
         throw ConnectWireError(ConnectWireError::tooLarge);
     }
     if (buffer.size() < length + 2) return std::nullopt;
-    WireReader body(buffer.subspan(2, length));
-    try {
-        const std::uint8_t type = body.u8();
-        Value value = decodeBody(type, body);
-        if (body.remaining() != 0) throw ConnectWireError(ConnectWireError::malformed);
-        return Decoded<ControlMessage>{ControlMessage(std::move(value)), length + 2};
-    } catch (const WireReader::NeedMore&) {
-        throw ConnectWireError(ConnectWireError::malformed);
-    }
+    return Decoded<ControlMessage>{ControlMessage(decodeFrameBody(buffer.subspan(2, length))), length + 2};
 }
 
 } // namespace TessaloyConnectWire

@@ -17,7 +17,11 @@ std::size_t idBytes(ConnectRole role) {
 
 Bytes DataHello::encoded() const {
     if (id.size() != idBytes(role) || nonce.size() != nonceBytes) throw ConnectWireError(ConnectWireError::malformed);
-    Bytes bytes{ConnectProtocol::version, wireByte(role), wireByte(channel)};
+    Bytes bytes;
+    bytes.reserve(3 + id.size() + 8 + nonce.size());
+    bytes.push_back(ConnectProtocol::version);
+    bytes.push_back(wireByte(role));
+    bytes.push_back(wireByte(channel));
     bytes.insert(bytes.end(), id.begin(), id.end());
     for (int shift = 56; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(sentAtMillis >> shift));
     bytes.insert(bytes.end(), nonce.begin(), nonce.end());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -8,5 +9,11 @@ namespace TessaloyCore {
 
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
+
+// Orders byte strings as std::less<Bytes> does, for maps keyed by bytes. Spelled out because GCC 12
+// at -O3 misreads the three-way comparison of two vectors as an overlong memcmp.
+struct BytesOrder {
+    bool operator()(ByteView a, ByteView b) const { return std::ranges::lexicographical_compare(a, b); }
+};
 
 } // namespace TessaloyCore

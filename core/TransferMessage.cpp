@@ -137,6 +137,17 @@ TransferMessage TransferMessage::decode(const WirePacket& packet) {
     });
 }
 
+std::optional<std::uint32_t> TransferMessage::offerID(const WirePacket& packet) {
+    if (packet.kind() != WirePacket::Kind::transfer) return std::nullopt;
+    try {
+        ByteReader reader(packet.payload());
+        if (reader.u8() != offerTag) return std::nullopt;
+        return reader.u32();
+    } catch (const CodecError<ByteReader>&) {
+        return std::nullopt;
+    }
+}
+
 Bytes TransferMessage::encoded() const {
     const auto* chunk = std::get_if<Chunk>(&value);
     ByteWriter writer(chunk ? 17 + chunk->data.size() : 64);

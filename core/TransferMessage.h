@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <variant>
 
 namespace TessaloyCore {
@@ -61,6 +62,10 @@ struct TransferMessage {
 
     // Throws Error; the size of an offer is not compared with its purpose's maximum here.
     static TransferMessage decode(const WirePacket& packet);
+    // The id of the offer in `packet`, read even when the rest of the offer cannot be (a name that is
+    // not UTF-8, a field over its limit), so that the offer can still be refused; nothing for any
+    // other message or a packet too short to hold an id.
+    static std::optional<std::uint32_t> offerID(const WirePacket& packet);
     // Throws MessageError: invalidOffer for a name over 255 or a content type over 128 bytes, or
     // either not valid UTF-8; invalidChunk for data over 262,144 bytes; invalidDigest for a digest
     // that is not 32 bytes.

@@ -90,11 +90,10 @@ std::array<std::uint8_t, WirePacket::headerSize> WirePacket::header() const noex
 }
 
 Bytes WirePacket::encoded() const {
+    Bytes bytes(headerSize + payload_.size());
     const auto head = header();
-    Bytes bytes;
-    bytes.reserve(headerSize + payload_.size());
-    bytes.insert(bytes.end(), head.begin(), head.end());
-    bytes.insert(bytes.end(), payload_.begin(), payload_.end());
+    std::copy(head.begin(), head.end(), bytes.begin());
+    std::copy(payload_.begin(), payload_.end(), bytes.begin() + headerSize);
     return bytes;
 }
 

@@ -83,7 +83,25 @@ void setOption(DictionaryPtr& options, const char* key, const std::string& value
 
 } // namespace
 
-VideoEncoder::VideoEncoder(Settings settings)
+VideoEncoder::VideoEncoder(Settings settings) : VideoEncoder(std::move(settings), true) {}
+
+std::optional<std::string> VideoEncoder::hardwareProblem(VideoCodec codec, const std::string& renderNode) {
+    const Settings settings{.codec = codec,
+                            .width = 640,
+                            .height = 360,
+                            .framesPerSecond = 30,
+                            .bitrate = 1'000'000,
+                            .keyframeIntervalSeconds = 1,
+                            .renderNode = renderNode};
+    try {
+        const VideoEncoder probe(settings, false);
+    } catch (const MediaError& failure) {
+        return failure.text();
+    }
+    return std::nullopt;
+}
+
+VideoEncoder::VideoEncoder(Settings settings, bool fallsBackToSoftware)
     : settings_(validated(std::move(settings))),
       width_(settings_.width),
       height_(settings_.height),
@@ -94,11 +112,11 @@ VideoEncoder::VideoEncoder(Settings settings)
 
     const bool hevc = settings_.codec == VideoCodec::hevc;
     const std::string hardwareName = hevc ? "hevc_vaapi" : "h264_vaapi";
-    std::string hardwareProblem;
+    std::string whyNotHardware;
     if (settings_.renderNode.empty()) {
-        hardwareProblem = "not wanted";
+        whyNotHardware = "not wanted";
     } else if (avcodec_find_encoder_by_name(hardwareName.c_str()) == nullptr) {
-        hardwareProblem = hardwareName + " is not in this FFmpeg";
+        whyNotHardware = hardwareName + " is not in this FFmpeg";
     } else {
         try {
             vaapi_ = std::make_unique<VaapiDevice>(settings_.renderNode);
@@ -107,16 +125,17 @@ VideoEncoder::VideoEncoder(Settings settings)
             backendDescription_ = "hardware encoder " + encoderName_ + " on " + settings_.renderNode;
             return;
         } catch (const MediaError& failure) {
-            hardwareProblem = failure.text();
+            whyNotHardware = failure.text();
             context_.reset();
             pool_.reset();
             hardwareFrames_.reset();
             vaapi_.reset();
         }
     }
+    if (!fallsBackToSoftware) throw MediaError(MediaProblem::openFailed, whyNotHardware);
     encoderName_ = hevc ? "libx265" : "libx264";
     open();
-    backendDescription_ = "software encoder " + encoderName_ + " (VAAPI: " + hardwareProblem + ")";
+    backendDescription_ = "software encoder " + encoderName_ + " (VAAPI: " + whyNotHardware + ")";
 }
 
 VideoEncoder::~VideoEncoder() = default;
@@ -242,7 +261,9 @@ std::vector<VideoEncoder::Output> VideoEncoder::encode(const TessaloyBase::Frame
     }
 
     AVFrame& picture = pool_->acquire();
+    const auto converting = std::chrono::steady_clock::now();
     converter_.convert(frame, picture);
+    lastConversionTime_ = std::chrono::steady_clock::now() - converting;
     picture.pts = nextIndex_++;
     picture.pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     AVFrame* input = &picture;

@@ -9,6 +9,7 @@
 #include "media/FramePool.h"
 #include "media/VaapiDevice.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -30,6 +31,8 @@ namespace TessaloyMedia {
 // share one lock and take effect at the next encode().
 class VideoEncoder {
 public:
+    static constexpr const char* defaultRenderNode = "/dev/dri/renderD128";
+
     struct Settings {
         TessaloyCore::VideoCodec codec = TessaloyCore::VideoCodec::h264;
         // Output size; odd values are rounded down to even (4:2:0 pictures).
@@ -44,7 +47,7 @@ public:
         // Threads of libx264; x265 spreads each frame over every core this process may use.
         int threads = 2;
         // VAAPI render node tried first; empty for software only.
-        std::string renderNode = "/dev/dri/renderD128";
+        std::string renderNode = defaultRenderNode;
     };
 
     static constexpr int minimumSide = 16;
@@ -65,6 +68,11 @@ public:
     // Probes the hardware encoder once, then falls back to libx264/libx265. Throws MediaError:
     // invalidInput for settings out of range, unavailableCodec or openFailed with FFmpeg's text.
     explicit VideoEncoder(Settings settings);
+    // What keeps the hardware encoder of `codec` from opening on `renderNode`; nothing when it
+    // opens. Opens it briefly on a small picture, which takes the driver's time: not on the main
+    // thread.
+    static std::optional<std::string> hardwareProblem(TessaloyCore::VideoCodec codec,
+                                                      const std::string& renderNode = defaultRenderNode);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
@@ -76,6 +84,8 @@ public:
     const std::string& backendDescription() const { return backendDescription_; }
     int width() const { return width_; }
     int height() const { return height_; }
+    // How long the last encode() spent on the colour conversion.
+    std::chrono::duration<double> lastConversionTime() const { return lastConversionTime_; }
 
     // Converts the picture once into the encoder's frame (scaling it to the output size), encodes it
     // and returns what came out, which may be nothing yet or frames given earlier (x265 delivers
@@ -105,6 +115,9 @@ private:
         bool isRefinement = false;
     };
 
+    // Without a fallback, a hardware encoder that does not open throws openFailed with the reason.
+    VideoEncoder(Settings settings, bool fallsBackToSoftware);
+
     bool liveBitrate() const;
     void open();
     void openHardware();
@@ -126,6 +139,7 @@ private:
     PacketPtr packet_;
     std::unique_ptr<FramePool> pool_;
     FrameConverter converter_;
+    std::chrono::duration<double> lastConversionTime_{};
     std::uint32_t generation_ = 0;
     bool needsReopen_ = false;
     bool drained_ = false;

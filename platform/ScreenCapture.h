@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace Platform {
 
@@ -70,6 +71,14 @@ public:
     virtual bool setShowsCursor(bool showsCursor) = 0;
     // The next tick delivers the current picture even when nothing changed.
     virtual void requestFrame() = 0;
+
+protected:
+    // How a control method runs `work`: in place on the capture queue (the encoder asks for a
+    // picture from there), otherwise waiting for the queue.
+    template <typename Work>
+    static auto onQueue(TessaloyBase::SerialQueue& queue, Work&& work) {
+        return queue.isCurrent() ? work() : queue.sync(std::forward<Work>(work));
+    }
 };
 
 } // namespace Platform

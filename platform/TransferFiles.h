@@ -9,7 +9,8 @@ namespace Platform {
 
 // The places and file facilities that transfers need: the user's downloads folder, the private
 // folder of incoming work files, the move of a received file that never replaces anything, the mark
-// of a file that came from elsewhere, and the content type of a file to send. Main thread only.
+// of a file that came from elsewhere, and the content type of a file to send. Main thread only, but
+// for prepareWorkFolder() and emptyWorkFolder(), which run on the queue that writes the work files.
 class TransferFiles {
 public:
     // The folders of the current user (XDG download directory, XDG cache directory).

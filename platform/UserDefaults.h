@@ -31,6 +31,10 @@ public:
     void setText(std::string_view key, std::string_view value);
     void remove(std::string_view key);
 
+    // Why the stored settings could not be read, when they could not: the defaults are in use, what
+    // is set lasts for this run only, and the store is left as it is.
+    virtual std::optional<std::string> readProblem() const { return std::nullopt; }
+
 protected:
     virtual std::optional<std::string> load(std::string_view key) const = 0;
     // Stores the text, or removes the key for nullopt.

@@ -132,6 +132,8 @@ public:
     const std::string& encoderName() const { return encoder_->encoderName(); }
     int width() const { return encoder_->width(); }
     int height() const { return encoder_->height(); }
+    // Capture queue: how long the last picture's colour conversion took.
+    Seconds lastConversionTime() const { return encoder_->lastConversionTime(); }
     // The generation of the frames encoded now; any thread.
     std::uint32_t streamGeneration() const { return encoder_->streamGeneration(); }
 

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -95,13 +96,22 @@ private:
 
 QualityRung CaptureProbe::encoderTestRung() { return QualityRung::ladder(TessaloyCore::QualityMode::balanced).front(); }
 
+CaptureProbe::HevcHardware CaptureProbe::checkedInBackground() {
+    // Written once on the worker pool, read on the main actor.
+    auto opens = std::make_shared<std::atomic<bool>>(false);
+    TessaloyBase::runBlocking([opens] { opens->store(!VideoEncoder::hardwareProblem(VideoCodec::hevc)); });
+    return [opens] { return opens->load(); };
+}
+
 CaptureProbe::CaptureProbe(Platform::Environment& environment, TessaloyBase::SerialQueue& captureQueue,
-                           TessaloyBase::SerialQueue& audioQueue, TessaloyBase::QueueClock& clock, QObject* parent)
+                           TessaloyBase::SerialQueue& audioQueue, TessaloyBase::QueueClock& clock,
+                           HevcHardware hevcHardware, QObject* parent)
     : QObject(parent),
       environment_(environment),
       actor_(environment.mainActor()),
       captureQueue_(captureQueue),
       clock_(clock),
+      hevcHardware_(std::move(hevcHardware)),
       audio_(std::make_shared<AudioStreamer>(
           audioQueue, [&environment](TessaloyBase::SerialQueue& queue) { return environment.audioCapture(queue); })),
       turns_(actor_) {}

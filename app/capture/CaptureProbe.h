@@ -75,13 +75,20 @@ public:
     // What the encoder test captures at: the best rung of the balanced mode (1080p, 30 fps).
     static TessaloyCore::QualityRung encoderTestRung();
 
+    // Whether this computer has a hardware HEVC encoder, as far as is known when asked (main actor).
+    using HevcHardware = std::function<bool()>;
+    // The real answer: the hardware encoder is opened once on the worker pool (a driver takes its
+    // time to open); until it has answered, the answer is no.
+    static HevcHardware checkedInBackground();
+
     // The environment makes the displays, screen captures and sound captures, on the worker pool;
     // one that makes nothing fails the step with its `whyNot` text. The environment, `captureQueue`
     // ("dev.tessaloy.capture") and `audioQueue` ("dev.tessaloy.capture-audio") outlive the probe.
     // The capture's pacing and reports run on `clock`, on the capture queue.
     CaptureProbe(Platform::Environment& environment, TessaloyBase::SerialQueue& captureQueue,
                  TessaloyBase::SerialQueue& audioQueue,
-                 TessaloyBase::QueueClock& clock = TessaloyBase::steadyQueueClock(), QObject* parent = nullptr);
+                 TessaloyBase::QueueClock& clock = TessaloyBase::steadyQueueClock(),
+                 HevcHardware hevcHardware = checkedInBackground(), QObject* parent = nullptr);
     // Stops a running capture, waiting for it.
     ~CaptureProbe() override;
 
@@ -109,6 +116,8 @@ public:
     std::shared_ptr<CaptureEncodingOutput> encodingOutput() const;
     // Whether captures draw the pointer (on at first).
     bool cursorInVideo() const { return cursorInVideo_; }
+    // Whether HEVC can be encoded in hardware here; software HEVC cannot keep a stream's pace.
+    bool encodesHevcInHardware() const { return hevcHardware_(); }
 
     // Does nothing while busy or running. Otherwise lists the displays, publishes them, selects the
     // first one and says what to do next; a failure says why in `status`.
@@ -184,6 +193,7 @@ private:
     TessaloyBase::MainActor& actor_;
     TessaloyBase::SerialQueue& captureQueue_;
     TessaloyBase::QueueClock& clock_;
+    const HevcHardware hevcHardware_;
     const std::shared_ptr<AudioStreamer> audio_;
     TurnQueue turns_;
     // Capture ends on its own and ladder steps, each started by an event of the running capture.

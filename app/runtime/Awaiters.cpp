@@ -14,8 +14,10 @@ void SleepAwaiter::await_suspend(std::coroutine_handle<> waiting) {
     const TessaloyBase::ScheduledCall timer = actor_.after(delay_, [wait = wait_] { wait->resumeOnce(true); });
     registration_ = token_.onCancel([timer, wait = wait_, &actor = actor_] {
         timer.cancel();
+        if (actor.isCurrent() && wait->suspended) return wait->resumeOnce(false);
         actor.post([wait] { wait->resumeOnce(false); });
     });
+    wait_->suspended = true;
 }
 
 bool SleepAwaiter::await_resume() {

@@ -13,7 +13,9 @@
 namespace Plovander {
 
 // co_await sleepFor(actor, delay, token): suspends for `delay` of the actor's time. Resumes on the
-// main actor with true when the time passed, or false as soon as the token is cancelled.
+// main actor with true when the time passed, or false as soon as the token is cancelled: within
+// cancel() when that is called on the main actor, so that a task cancelled by an owner that goes
+// ends even when the actor runs nothing more (at exit).
 class SleepAwaiter {
 public:
     SleepAwaiter(TessaloyBase::MainActor& actor, TessaloyBase::MainActor::Duration delay, CancellationToken token)
@@ -27,6 +29,8 @@ private:
     struct Wait {
         std::coroutine_handle<> waiting;
         std::atomic<bool> resumed{false};
+        // await_suspend() has returned: the coroutine may be resumed in place.
+        std::atomic<bool> suspended{false};
         bool elapsed = false;
         void resumeOnce(bool didElapse);
     };

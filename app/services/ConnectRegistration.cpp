@@ -142,12 +142,13 @@ void ConnectRegistration::registerDevices() {
 
 void ConnectRegistration::answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {
     if (c_.listenerAccepts()) return bridge(sessionID, channel);
-    // Bridged now, the call would only meet a closed port.
+    // Bridged now, the call would only meet a closed port. The relay decides how often calls come.
     if (heldCalls_.size() >= maximumHeldCalls) {
-        TraceLog::message("relay: a call was not answered: too many calls wait for the listener");
+        TraceLog::coalesced("relay: too many calls wait",
+                            "relay: a call was not answered: too many calls wait for the listener");
         return;
     }
-    TraceLog::message("relay: a call waits for the listener");
+    TraceLog::coalesced("relay: a call waits", "relay: a call waits for the listener");
     heldCalls_.push_back({sessionID, channel, c_.actor.now()});
 }
 
@@ -166,7 +167,9 @@ void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyC
     const std::weak_ptr<bool> alive = alive_;
     TessaloyBase::MainActor& actor = c_.actor;
     auto onFailure = [this, &actor, alive](const TessaloyNet::RelayAnswer::Failure& failure) {
-        TraceLog::message([&] { return "relay: a call was not answered: " + failure.description(); });
+        // The relay decides how often calls fail.
+        TraceLog::coalesced("relay: " + failure.description(),
+                            [&] { return "relay: a call was not answered: " + failure.description(); });
         if (failure.kind != TessaloyNet::RelayAnswer::Failure::Kind::listenerUnreachable) return;
         actor.post([this, alive] {
             if (!alive.lock()) return;
@@ -175,8 +178,14 @@ void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyC
         });
     };
     try {
-        (void)TessaloyNet::RelayAnswer::answer(client_->relay(), sessionID, channel, c_.listenerPort(),
-                                               std::move(onFailure), c_.bridgeSource());
+        if (answers_->answer(client_->relay(), sessionID, channel, c_.listenerPort(), std::move(onFailure),
+                             c_.bridgeSource())) {
+            return;
+        }
+        TraceLog::coalesced("relay: refused a call", [] {
+            return "relay: refused a call: " + std::to_string(TessaloyNet::RelayAnswers::maximumInFlight) +
+                   " calls are being answered already";
+        });
     } catch (const std::exception& error) {
         TraceLog::message([&] { return "relay: could not answer a call: " + TessaloyCore::describe(error); });
     }

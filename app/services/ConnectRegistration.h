@@ -5,6 +5,7 @@
 #include "core/Bytes.h"
 #include "net/channel/DeviceIdentity.h"
 #include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayAnswers.h"
 #include "net/relay/RelayControlClient.h"
 #include "net/relay/RelayEndpoint.h"
 #include "platform/Interfaces.h"
@@ -88,6 +89,8 @@ private:
     Collaborators c_;
     std::shared_ptr<TessaloyNet::RelayControlClient> client_;
     std::vector<HeldCall> heldCalls_;
+    // Outlive the client: a call bridged through one relay goes on when the client is replaced.
+    const std::shared_ptr<TessaloyNet::RelayAnswers> answers_ = TessaloyNet::RelayAnswers::create();
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

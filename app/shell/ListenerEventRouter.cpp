@@ -304,6 +304,7 @@ void ListenerEventRouter::receivedTransfer(const WirePacket& packet, ChannelRole
         message = TessaloyCore::TransferMessage::decode(packet);
     } catch (const std::exception&) {
         TraceLog::message("rejected a malformed transfer message");
+        if (const auto id = TessaloyCore::TransferMessage::offerID(packet)) c_.transfers.refuseUnreadableOffer(*id);
         return;
     }
     c_.transfers.handle(std::move(*message));

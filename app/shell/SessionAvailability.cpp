@@ -71,6 +71,7 @@ SessionAvailability::SessionAvailability(const SessionContext& context, Collabor
 SessionAvailability::~SessionAvailability() {
     expiryTask_.cancel();
     captureRetry_.cancel();
+    lifetime_.cancel();
 }
 
 TessaloyBase::MainActor& SessionAvailability::actor() const { return c_.environment.mainActor(); }
@@ -124,6 +125,9 @@ void SessionAvailability::stopSharing(StopReason reason) {
                " advertising=" + boolText(c_.model.isAdvertising) +
                " starting=" + boolText(c_.link.startupTask.isRunning());
     });
+    // Taking back a code that no device came forward for ends no session.
+    const bool withdrawsOffer = c_.model.isAdvertising && !c_.model.pendingPeerName.get() && !holdsADevice();
+    const bool byUser = std::holds_alternative<StopReason::UserStopped>(reason.value);
     // A cancelled start no longer counts as starting, even while its capture call finishes.
     c_.link.startupTask.cancel();
     c_.link.startupTask = {};
@@ -157,6 +161,10 @@ void SessionAvailability::stopSharing(StopReason reason) {
     c_.model.phaseDescription.set(stopReasonText(reason));
     scheduleReturnToListening(reason);
     c_.link.state.stop(std::move(reason));
+    // The user's stop holds listening off, except when it only took back a code.
+    const bool listens = c_.model.listensAutomatically;
+    c_.model.listeningHeldByUser.set(byUser && listens && !withdrawsOffer);
+    if (byUser && listens && withdrawsOffer) resumeAvailability();
 }
 
 void SessionAvailability::endChannels(const StopReason& reason) {
@@ -183,10 +191,11 @@ void SessionAvailability::endChannels(const StopReason& reason) {
 void SessionAvailability::scheduleReturnToListening(const StopReason& reason) {
     const auto delay = unattended_.restartDelay(reason, c_.model.listensAutomatically);
     if (!delay) return;
-    TaskHandle::detach([this, weak = weak_from_this(), delay](CancellationToken) -> QCoro::Task<> {
-        co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay));
-        if (weak.lock()) co_await updateAvailability();
-    });
+    TaskHandle::detach(
+        [this, weak = weak_from_this(), delay, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
+            const bool elapsed = co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay), lifetime);
+            if (elapsed && weak.lock()) co_await updateAvailability();
+        });
 }
 
 QCoro::Task<> SessionAvailability::updateAvailability() {
@@ -220,6 +229,10 @@ QCoro::Task<> SessionAvailability::updateAvailability() {
 void SessionAvailability::retryAfterSetupProblem() {
     if (!c_.model.setupProblem.get() || c_.model.acceptsPairedDevices || c_.model.isSharing) return;
     captureRetry_.cancel();
+    resumeAvailability();
+}
+
+void SessionAvailability::resumeAvailability() {
     TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
         if (weak.lock()) co_await updateAvailability();
     });
@@ -250,6 +263,7 @@ std::int64_t SessionAvailability::listeningFailed() {
 void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer> offer,
                                         const std::string& displayName) {
     stopListener();
+    c_.model.listeningHeldByUser.set(false);
     c_.link.listener = c_.environment.hostListener(c_.trusted);
     const std::weak_ptr<TessaloyNet::HostListener> from = c_.link.listener;
     auto events = [this, weak = weak_from_this(), from](TessaloyNet::HostListener::Event event) {

@@ -64,12 +64,16 @@ private:
     bool holdsADevice() const;
     void endChannels(const StopReason& reason);
     void scheduleReturnToListening(const StopReason& reason);
+    // Decides again at once whether to listen for paired devices.
+    void resumeAvailability();
 
     SessionContext c_;
     Collaborators own_;
     TessaloyNet::UnattendedListening unattended_;
     TaskHandle expiryTask_;
     TaskHandle captureRetry_;
+    // Ends the waits to listen again with this object.
+    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

@@ -1,6 +1,7 @@
 #include "app/shell/SessionMessages.h"
 
 #include "app/capture/CaptureProbe.h"
+#include "app/runtime/Awaiters.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/services/LocalInterfaces.h"
 #include "app/services/PointerShapeWatcher.h"
@@ -59,6 +60,8 @@ std::optional<TessaloyCore::HostInfo::AvailableRelease> SessionMessages::availab
 
 SessionMessages::SessionMessages(const SessionContext& context, Collaborators collaborators)
     : c_(context), own_(std::move(collaborators)) {}
+
+SessionMessages::~SessionMessages() { hevcSwitch_.cancel(); }
 
 void SessionMessages::handle(const SessionMessage& message, const Channel& channel) {
     const bool streaming = c_.link.isStreaming();
@@ -246,7 +249,36 @@ void SessionMessages::applyVideoCodecs(const std::vector<TessaloyCore::VideoCode
         return text + "], using " + TessaloyCore::nameOf(preferred);
     });
     if (!c_.model.isSharing || c_.capture.codec() == preferred) return;
+    if (preferred == TessaloyCore::VideoCodec::hevc) return switchToHevc();
     own_.sessionCapture.restartInBackground(std::string("switching to ") + TessaloyCore::nameOf(preferred));
+}
+
+// Every HEVC encoder opened leaves about 100 KB inside libx265. A device that keeps switching gets
+// its switches to HEVC one at a time, each at least a gap after the one before, the gap doubling
+// from a second with each switch of its session: a handful a session at most, and the device's
+// latest choice wins. Leaving HEVC costs nothing and is not held back.
+void SessionMessages::switchToHevc() {
+    if (hevcSwitch_.isRunning()) return;
+    const std::uint64_t generation = c_.link.state.sessionGeneration();
+    if (hevcSwitches_.sessionGeneration != generation) hevcSwitches_ = {.sessionGeneration = generation};
+    hevcSwitch_ =
+        TaskHandle::start([this, weak = weak_from_this(), generation](CancellationToken token) -> QCoro::Task<> {
+            TessaloyBase::MainActor& actor = c_.environment.mainActor();
+            const auto wanted = [&] {
+                return weak.lock() && c_.link.state.sessionGeneration() == generation && c_.model.isSharing &&
+                       c_.capture.codec() != c_.preferences.preferredCodec();
+            };
+            while (wanted()) {
+                const TessaloyBase::MainActor::Duration wait = hevcSwitches_.next - actor.now();
+                if (wait.count() > 0 && !co_await sleepFor(actor, wait, token)) co_return;
+                if (!wanted()) co_return;
+                hevcSwitches_.next =
+                    actor.now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(hevcSwitches_.gap);
+                hevcSwitches_.gap *= 2;
+                co_await own_.sessionCapture.restartCapture(std::string("switching to ") +
+                                                            TessaloyCore::nameOf(c_.preferences.preferredCodec()));
+            }
+        });
 }
 
 void SessionMessages::setDeviceDrawsPointer() {
@@ -323,13 +355,15 @@ void SessionMessages::sendReachabilityInfo() {
 
 void SessionMessages::sendHostInfo() {
     const Platform::MachineInfo& machine = c_.environment.machineInfo();
+    // An update the device starts is remote control too.
+    const bool canInstall = own_.updater.canReplaceItself() && c_.model.allowsRemoteControl;
     c_.link.sendOnControl(
         SessionMessage{TessaloyCore::HostInfo{.version = shortText(TessaloyCore::AppVersion::marketing()),
                                               .build = shortText(TessaloyCore::AppVersion::build()),
                                               .system = shortText(machine.systemDescription()),
                                               .model = shortText(machine.modelName()),
                                               .available = availableRelease(),
-                                              .canInstall = own_.updater.canReplaceItself()}});
+                                              .canInstall = canInstall}});
     if (const auto& status = own_.updater.status()) c_.link.sendOnControl(SessionMessage{*status});
 }
 

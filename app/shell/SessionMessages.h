@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/runtime/TaskHandle.h"
 #include "app/shell/SessionContext.h"
+#include "base/MainActor.h"
 #include "core/HostInfo.h"
 #include "core/QualityMode.h"
 #include "core/SessionMessage.h"
@@ -35,6 +37,7 @@ public:
     };
 
     SessionMessages(const SessionContext& context, Collaborators collaborators);
+    ~SessionMessages();
 
     // Replies go back on `channel`, the control channel the message came on.
     void handle(const TessaloyCore::SessionMessage& message,
@@ -62,11 +65,22 @@ private:
     void applyQuality(TessaloyCore::QualityMode mode);
     void applySound(bool on);
     void applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list);
+    // Switches capture to HEVC in its turn, with the device's latest choice.
+    void switchToHevc();
     void setDeviceDrawsPointer();
     void leavePointerOutOfPicture();
 
     SessionContext c_;
     Collaborators own_;
+    // Switches to HEVC of one session: the one under way or waiting, when the next may come, and
+    // how long the one after waits.
+    struct HevcSwitches {
+        std::uint64_t sessionGeneration = 0;
+        TessaloyBase::MainActor::Date next{};
+        TessaloyBase::MainActor::Duration gap{1.0};
+    };
+    HevcSwitches hevcSwitches_;
+    TaskHandle hevcSwitch_;
     // The update the device asked for, bound to its session.
 };
 

@@ -35,6 +35,7 @@ SessionModel::SessionModel(StreamingSession& owner)
       lastRejection(signalOf(owner, &StreamingSession::lastRejectionChanged)),
       privacy(signalOf(owner, &StreamingSession::privacyChanged)),
       setupProblem(signalOf(owner, &StreamingSession::setupProblemChanged)),
+      listeningHeldByUser(signalOf(owner, &StreamingSession::listeningHeldByUserChanged)),
       ready(signalOf(owner, &StreamingSession::readyChanged)),
       loginItem(signalOf(owner, &StreamingSession::loginItemChanged)),
       usesConnect(signalOf(owner, &StreamingSession::usesConnectChanged), true),

@@ -60,6 +60,9 @@ public:
     Published<std::optional<std::string>> lastRejection;
     Published<TessaloyCore::SessionMessage::PrivacyState> privacy;
     Published<std::optional<std::string>> setupProblem;
+    // Availability is on, yet the user's stop keeps the Mac from listening for paired devices until
+    // a listener starts again (availability switched, or a code offered).
+    Published<bool> listeningHeldByUser;
     Published<bool> ready;
     // Start at login, as the settings show it.
     Published<LoginItem::State> loginItem;

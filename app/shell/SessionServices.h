@@ -13,8 +13,8 @@
 
 namespace Plovander {
 
-// The services of the controller, on the environment's facilities; the updater and reachability are
-// stand-ins by default.
+// The services of the controller, on the environment's facilities; the controller makes the updater
+// and reachability.
 struct SessionServices {
     explicit SessionServices(Platform::Environment& environment)
         : blanker(std::make_unique<ScreenBlanker>(environment.mainActor(), environment.gamma())),
@@ -28,7 +28,7 @@ struct SessionServices {
     std::unique_ptr<LocalInputLock> inputLock;
     std::unique_ptr<SleepGuard> sleepGuard;
     LoginItem loginItem;
-    std::unique_ptr<MacUpdater> updater = std::make_unique<MacUpdaterStandIn>();
+    std::unique_ptr<MacUpdater> updater;
     // Before reachability, which reads it.
     std::unique_ptr<RouterPort> routerPort;
     // Made by the controller, which holds what it reads.

@@ -1,13 +1,15 @@
 #include "app/shell/StreamPreferences.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace Plovander {
 
 using TessaloyCore::VideoCodec;
 
-StreamPreferences::StreamPreferences(TessaloyCore::QualityMode mode)
-    : ladder_(TessaloyCore::QualityRung::ladder(mode).size()) {}
+StreamPreferences::StreamPreferences(TessaloyCore::QualityMode mode, std::function<bool()> encodesHevcInHardware)
+    : ladder_(TessaloyCore::QualityRung::ladder(mode).size()),
+      encodesHevcInHardware_(std::move(encodesHevcInHardware)) {}
 
 void StreamPreferences::restartLadder(TessaloyCore::QualityMode mode) {
     ladder_ = TessaloyCore::QualityLadder(TessaloyCore::QualityRung::ladder(mode).size());
@@ -27,7 +29,9 @@ bool StreamPreferences::setDeviceCodecs(std::set<VideoCodec> codecs) {
 }
 
 VideoCodec StreamPreferences::preferredCodec() const {
-    return deviceCodecs_.contains(VideoCodec::hevc) ? VideoCodec::hevc : VideoCodec::h264;
+    // Software HEVC (x265) cannot hold a 1080p30 stream's pace on a couple of cores: the device would
+    // see it stutter, where H.264 keeps up.
+    return deviceCodecs_.contains(VideoCodec::hevc) && encodesHevcInHardware_() ? VideoCodec::hevc : VideoCodec::h264;
 }
 
 TessaloyCore::QualityRung StreamPreferences::currentRung(TessaloyCore::QualityMode mode) const {

@@ -5,6 +5,7 @@
 #include "core/QualityRung.h"
 #include "core/VideoCodec.h"
 
+#include <functional>
 #include <set>
 
 namespace Plovander {
@@ -13,7 +14,9 @@ namespace Plovander {
 // decodes and whether it wants sound. Main actor only.
 class StreamPreferences {
 public:
-    explicit StreamPreferences(TessaloyCore::QualityMode mode);
+    // `encodesHevcInHardware` tells whether this computer has a hardware HEVC encoder, as far as it
+    // knows at the time of asking.
+    StreamPreferences(TessaloyCore::QualityMode mode, std::function<bool()> encodesHevcInHardware);
 
     // A fresh ladder for `mode`, at its first rung.
     void restartLadder(TessaloyCore::QualityMode mode);
@@ -22,6 +25,7 @@ public:
     // Returns whether the set changed; H.264 is always in it.
     bool setDeviceCodecs(std::set<TessaloyCore::VideoCodec> codecs);
 
+    // HEVC when the device decodes it and a hardware encoder makes it, else H.264.
     TessaloyCore::VideoCodec preferredCodec() const;
     TessaloyCore::QualityRung currentRung(TessaloyCore::QualityMode mode) const;
     const std::set<TessaloyCore::VideoCodec>& deviceCodecs() const { return deviceCodecs_; }
@@ -32,6 +36,7 @@ public:
 
 private:
     TessaloyCore::QualityLadder ladder_;
+    std::function<bool()> encodesHevcInHardware_;
     std::set<TessaloyCore::VideoCodec> deviceCodecs_{TessaloyCore::VideoCodec::h264};
 };
 

@@ -13,7 +13,6 @@
 #include "app/shell/Settings.h"
 #include "app/shell/StopSentences.h"
 #include "app/trace/TraceLog.h"
-#include "app/updater/SelfUpdater.h"
 #include "base/MainActor.h"
 #include "net/channel/LANHostListener.h"
 #include "net/channel/SelfSignedCertificate.h"
@@ -31,13 +30,15 @@ namespace Plovander {
 
 using TessaloyNet::PairedDevice;
 
-StreamingSession::StreamingSession(Platform::Environment& environment, CaptureProbe& capture, QObject* parent)
+StreamingSession::StreamingSession(Platform::Environment& environment, CaptureProbe& capture,
+                                   const UpdaterFactory& makeUpdater, QObject* parent)
     : QObject(parent),
       environment_(environment),
       defaults_(environment.userDefaults()),
       services_(environment),
       trusted_(environment.keychain()),
-      listenPort_(Plovander::listenPort(defaults_)) {
+      listenPort_(Plovander::listenPort(defaults_)),
+      preferences_(model_.qualityMode, [&capture] { return capture.encodesHevcInHardware(); }) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
     model_.usesConnect.set(defaults_.boolean(TessaloyNet::RelayEndpoint::enabledKey).value_or(true));
     model_.opensRouterPort.set(Settings::isOn(defaults_, Settings::openRouterPort));
@@ -52,7 +53,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     transfers_ =
         std::make_unique<HostTransfers>(environment.mainActor(), environment.pasteboard(), environment.transferFiles());
     services_.reachability = makeReachability();
-    makeParts(capture);
+    makeParts(capture, makeUpdater);
     startServices();
 
     capture.onStopped = [self = QPointer(this)](const std::string& reason) {
@@ -66,7 +67,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     });
 }
 
-void StreamingSession::makeParts(CaptureProbe& capture) {
+void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& makeUpdater) {
     effects_ = std::make_unique<SessionEffects>(model_, link_, services_, *input_, defaults_);
     const SessionContext context{
         .environment = environment_,
@@ -87,7 +88,7 @@ void StreamingSession::makeParts(CaptureProbe& capture) {
                      .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
                  });
     capture_ = std::make_shared<SessionCapture>(context, *input_, *availability_);
-    services_.updater = SelfUpdater::forThisProgram(environment_.mainActor(), [] { QCoreApplication::quit(); });
+    services_.updater = makeUpdater(environment_.mainActor(), [] { QCoreApplication::quit(); });
     messages_ = std::make_shared<SessionMessages>(context, SessionMessages::Collaborators{
                                                                .sessionCapture = *capture_,
                                                                .pointerShapes = *pointerShapes_,
@@ -218,12 +219,16 @@ void StreamingSession::setAllowsRemoteControl(bool allowed) {
     assertOnMainActor();
     defaults_.setBoolean(Settings::allowRemoteControl, allowed);
     if (!model_.allowsRemoteControl.set(allowed)) return;
+    // Whether the device may install an update follows the switch.
+    if (isSharing()) messages_->sendHostInfo();
     if (allowed) {
         messages_->remoteControlAllowed();
         return;
     }
     effects_->releaseRemoteControl();
     transfers_->cancelAll();
+    // The device's update stops where it is: its download ends and its partial file goes.
+    link_.remoteUpdate.cancel();
 }
 
 void StreamingSession::setListensAutomatically(bool on) {

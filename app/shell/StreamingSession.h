@@ -39,8 +39,10 @@ public:
     using Date = SessionModel::Date;
     using StopReason = TessaloyNet::HostSessionState::StopReason;
 
-    // The environment and the capture probe outlive the controller.
-    StreamingSession(Platform::Environment& environment, CaptureProbe& capture, QObject* parent = nullptr);
+    // The environment and the capture probe outlive the controller, which makes its updater with
+    // `makeUpdater` (the product's: SelfUpdater::forThisProgram).
+    StreamingSession(Platform::Environment& environment, CaptureProbe& capture, const UpdaterFactory& makeUpdater,
+                     QObject* parent = nullptr);
     ~StreamingSession() override;
 
     // Published state.
@@ -67,6 +69,7 @@ public:
     void setLastRejection(std::optional<std::string> text) { model_.lastRejection.set(std::move(text)); }
     const TessaloyCore::SessionMessage::PrivacyState& privacy() const { return model_.privacy; }
     const std::optional<std::string>& setupProblem() const { return model_.setupProblem; }
+    bool listeningHeldByUser() const { return model_.listeningHeldByUser; }
     // The relay road: the switch (on unless switched off) and the registration's state.
     bool usesConnect() const { return model_.usesConnect; }
     void setUsesConnect(bool on);
@@ -135,6 +138,7 @@ Q_SIGNALS:
     void lastRejectionChanged();
     void privacyChanged();
     void setupProblemChanged();
+    void listeningHeldByUserChanged();
     void readyChanged();
     void loginItemChanged();
     void usesConnectChanged();
@@ -147,7 +151,7 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> loadIdentity();
-    void makeParts(CaptureProbe& capture);
+    void makeParts(CaptureProbe& capture, const UpdaterFactory& makeUpdater);
     void startServices();
     std::unique_ptr<Reachability> makeReachability();
     // Publishes this computer's addresses for the settings, again at each change of the network and
@@ -165,7 +169,7 @@ private:
     const std::uint16_t listenPort_;
     SessionModel model_{*this};
     SessionLink link_;
-    StreamPreferences preferences_{model_.qualityMode};
+    StreamPreferences preferences_;
     std::unique_ptr<InputInjector> input_;
     std::unique_ptr<PointerShapeWatcher> pointerShapes_;
     std::unique_ptr<HostTransfers> transfers_;

@@ -18,13 +18,14 @@ std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const std::v
     return std::nullopt;
 }
 
-TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment) : environment_(environment) {
+TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, const UpdaterFactory& makeUpdater)
+    : environment_(environment) {
     LoginItem(environment.loginItems(), environment.userDefaults()).migrateFromMainApp();
     const TessaloyCore::MacKind kind = environment.machineKind();
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
 
     capture_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
-    session_ = std::make_unique<StreamingSession>(environment, *capture_);
+    session_ = std::make_unique<StreamingSession>(environment, *capture_, makeUpdater);
 
     environment.mainActor().post([this] {
         // The display server needs no permission to be read, so the answer is always yes.

@@ -25,8 +25,9 @@ public:
                                                               const std::filesystem::path& lockFile);
 
     // The rest of start-up: the login item, this computer's kind, the capture probe and the
-    // controller, then on the first turn of the main actor the display listing.
-    explicit TessaloyHostApp(Platform::Environment& environment);
+    // controller (with the updater `makeUpdater` makes), then on the first turn of the main actor
+    // the display listing.
+    TessaloyHostApp(Platform::Environment& environment, const UpdaterFactory& makeUpdater);
 
     CaptureProbe& capture() { return *capture_; }
     StreamingSession& session() { return *session_; }

@@ -2,6 +2,7 @@
 
 #include "app/shell/Settings.h"
 #include "base/MainActor.h"
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "platform/UserDefaults.h"
 #include "platform/UserFolders.h"
@@ -10,8 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <asio/steady_timer.hpp>
-
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -29,8 +29,6 @@ public:
         closeFile();
         configuration_ = std::move(configuration);
     }
-
-    const TraceLog::Configuration& configuration() const { return configuration_; }
 
     void write(const std::string& line) {
         if (configuration_.toStandardError) writeAll(STDERR_FILENO, line);
@@ -87,71 +85,111 @@ private:
 // The lines of one key held back in its current interval.
 struct Repeats {
     std::uint64_t interval = 0;
+    std::chrono::system_clock::time_point end;
     std::string text;
     int count = 0;
+    TessaloyBase::ScheduledCall ending;
 };
 
-// Touched only on the trace queue, but for `on`.
+// Callers post their lines to the trace queue and go on: a caller on an I/O thread must never wait
+// for the queue, which needs a thread of the same pool. Touched only on the queue, but for the
+// atomics.
 struct Trace {
     std::atomic<bool> on{false};
+    // The configured clock, read where a line is asked for.
+    std::atomic<TessaloyBase::MainActor*> clock{nullptr};
+    // Lines posted and not yet written, and those left out since the last one written.
+    std::atomic<int> pending{0};
+    std::atomic<std::uint64_t> dropped{0};
     TessaloyBase::SerialQueue queue{"dev.tessaloy.trace"};
     TraceSink sink;
     std::map<std::string, Repeats, std::less<>> repeats;
     std::uint64_t nextInterval = 1;
 
     std::chrono::system_clock::time_point now() const {
-        const auto* clock = sink.configuration().clock;
-        return clock ? clock->now() : std::chrono::system_clock::now();
+        const auto* configured = clock.load();
+        return configured ? configured->now() : std::chrono::system_clock::now();
     }
-    void write(std::string_view text) { sink.write(TraceLog::line(now(), text)); }
 
-    void writeRepeats(const Repeats& held) {
+    // Runs `work` on the queue, unless so many lines wait already that the writer has fallen behind
+    // (a stalled standard error): the line is then only counted.
+    void post(std::function<void()> work) {
+        if (pending.fetch_add(1) >= TraceLog::maximumPendingLines) {
+            pending.fetch_sub(1);
+            dropped.fetch_add(1);
+            return;
+        }
+        queue.async([this, work = std::move(work)] {
+            if (const auto left = dropped.exchange(0)) {
+                write(now(), std::to_string(left) + " trace lines were left out: the trace fell behind");
+            }
+            work();
+            pending.fetch_sub(1);
+        });
+    }
+
+    void write(std::chrono::system_clock::time_point time, std::string_view text) {
+        sink.write(TraceLog::line(time, text));
+    }
+
+    void writeRepeats(std::chrono::system_clock::time_point time, const Repeats& held) {
         if (held.count == 0) return;
-        write(held.text + " (repeated " + std::to_string(held.count) + (held.count == 1 ? " time" : " times") +
-              " in the last " + std::to_string(TraceLog::coalescingInterval.count()) + " s)");
+        write(time, held.text + " (repeated " + std::to_string(held.count) + (held.count == 1 ? " time" : " times") +
+                        " in the last " + std::to_string(TraceLog::coalescingInterval.count()) + " s)");
     }
 
-    void coalesce(std::string_view key, std::string_view text) {
+    // Intervals follow the times the lines were asked for, which may be a while before they reach
+    // the queue.
+    void coalesce(std::chrono::system_clock::time_point time, std::string_view key, std::string_view text) {
         const auto found = repeats.find(key);
-        if (found != repeats.end()) {
+        if (found != repeats.end() && time < found->second.end) {
             found->second.text = text;
             ++found->second.count;
             return;
         }
-        write(text);
+        if (found != repeats.end()) endInterval(key, found->second.interval);
+        write(time, text);
         const std::uint64_t interval = nextInterval++;
-        repeats.emplace(std::string(key), Repeats{interval, {}, 0});
-        afterInterval([this, key = std::string(key), interval] { endInterval(key, interval); });
+        const auto end =
+            time + std::chrono::duration_cast<std::chrono::system_clock::duration>(TraceLog::coalescingInterval);
+        repeats.emplace(std::string(key),
+                        Repeats{interval, end, {}, 0, afterInterval(std::string(key), interval, end)});
     }
 
-    void endInterval(const std::string& key, std::uint64_t interval) {
+    void endInterval(std::string_view key, std::uint64_t interval) {
         const auto found = repeats.find(key);
         if (found == repeats.end() || found->second.interval != interval) return;
-        writeRepeats(found->second);
+        found->second.ending.cancel();
+        writeRepeats(found->second.end, found->second);
         repeats.erase(found);
     }
 
     void flush() {
-        for (const auto& [key, held] : repeats) writeRepeats(held);
+        if (repeats.empty()) return;
+        const auto time = now();
+        for (const auto& [key, held] : repeats) {
+            held.ending.cancel();
+            writeRepeats(time, held);
+        }
         repeats.clear();
     }
 
-    // Runs `work` on the queue once the interval has passed.
-    void afterInterval(std::function<void()> work) {
-        if (auto* clock = sink.configuration().clock) {
-            clock->after(TraceLog::coalescingInterval, [this, work = std::move(work)] { queue.sync(work); });
-            return;
-        }
-        auto timer = std::make_shared<asio::steady_timer>(queue.executor(), TraceLog::coalescingInterval);
-        timer->async_wait([timer, work = std::move(work)](std::error_code error) {
-            if (!error) work();
-        });
+    // Ends the interval on the queue at `end`, for lines of its key that stop coming.
+    TessaloyBase::ScheduledCall afterInterval(std::string key, std::uint64_t interval,
+                                              std::chrono::system_clock::time_point end) {
+        const auto delay = std::max(std::chrono::duration<double>(end - now()), std::chrono::duration<double>(0));
+        auto ending = [this, key = std::move(key), interval] {
+            queue.async([this, key, interval] { endInterval(key, interval); });
+        };
+        if (auto* configured = clock.load()) return configured->after(delay, std::move(ending));
+        return TessaloyBase::steadyQueueClock().after(queue, delay, std::move(ending));
     }
 };
 
 Trace& trace() {
-    static Trace instance;
-    return instance;
+    // Never destroyed: the I/O threads may still trace while the process exits.
+    static auto* const instance = new Trace;
+    return *instance;
 }
 
 // Appends `text` with every control character (C0, DEL, C1, line and paragraph separators) turned
@@ -196,6 +234,7 @@ void TraceLog::configure(Configuration configuration) {
     state.queue.sync([&] {
         // Held-back counts belong to the file they were counted for.
         state.flush();
+        state.clock = configuration.clock;
         state.sink.configure(std::move(configuration));
     });
     state.on = enabled;
@@ -221,13 +260,15 @@ std::string TraceLog::line(std::chrono::system_clock::time_point time, std::stri
 void TraceLog::message(std::string_view text) {
     if (!isOn()) return;
     Trace& state = trace();
-    state.queue.sync([&] { state.write(text); });
+    state.post([&state, time = state.now(), text = std::string(text)] { state.write(time, text); });
 }
 
 void TraceLog::coalesced(std::string_view key, std::string_view text) {
     if (!isOn()) return;
     Trace& state = trace();
-    state.queue.sync([&] { state.coalesce(key, text); });
+    state.post([&state, time = state.now(), key = std::string(key), text = std::string(text)] {
+        state.coalesce(time, key, text);
+    });
 }
 
 void TraceLog::flush() {

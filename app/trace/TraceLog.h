@@ -19,9 +19,10 @@ class MainActor;
 namespace Plovander {
 
 // The process-wide diagnostic trace. When it is on, each message becomes one line
-// "[tessaloy] HH:MM:SS.mmm message" (UTC) on standard error and at the end of the trace file. Lines
-// are written on the queue "dev.tessaloy.trace" while the caller waits. When it is off nothing is
-// built and nothing is written.
+// "[tessaloy] HH:MM:SS.mmm message" (UTC) on standard error and at the end of the trace file. Each
+// line is timed when asked for and written later on the queue "dev.tessaloy.trace": no caller
+// waits for it, and flush() alone waits until what was asked for so far is written. When it is off
+// nothing is built and nothing is written.
 class TraceLog {
 public:
     struct Configuration {
@@ -37,6 +38,9 @@ public:
     // an older one) and a new file begins.
     static constexpr std::uintmax_t maximumFileBytes = 5 * 1024 * 1024;
     static constexpr std::chrono::seconds coalescingInterval{10};
+    // Lines waiting to be written beyond this are left out and counted, so a stalled standard
+    // error costs no more than this.
+    static constexpr int maximumPendingLines = 10'000;
 
     // On when TESSALOY_TRACE is "1" or the setting is true; the file from TESSALOY_TRACE_FILE, else
     // the user's state folder.
@@ -69,7 +73,8 @@ public:
     static void coalesced(std::string_view key, Build&& build) {
         if (isOn()) coalesced(key, std::string_view(build()));
     }
-    // Writes the counts held back so far, at once: at shutdown.
+    // Writes the counts held back so far at once, and waits until every line asked for so far is
+    // written: at shutdown, and before reading the file. Never from an I/O thread.
     static void flush();
 
     static void awaitingApproval();

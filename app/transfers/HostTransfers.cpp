@@ -48,18 +48,19 @@ HostTransfers::~HostTransfers() {
     if (inbox_) {
         // Partial files are deleted; nothing is reported to an object that is going away.
         inbox_->onFailed = nullptr;
+        inbox_->onDiskFailure = nullptr;
         inbox_->reply = nullptr;
         inbox_->cancelAll();
         inbox_.reset();
     }
-    // The worker's last outcomes are posted to the main actor before this object is gone.
+    // At shutdown: the worker's last outcomes are posted to the main actor before this object is gone.
     waitForReceiving();
 }
 
 void HostTransfers::waitForReceiving() {
     // The writer hands chunks on to the hasher, never the other way.
-    receiving_.sync([] {});
-    hashing_.sync([] {});
+    receiving_.drain();
+    hashing_.drain();
 }
 
 void HostTransfers::requireMainActor() const {
@@ -97,18 +98,19 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     detach();
     sender_ = sender;
 
+    // Behind whatever the last inbox left to its queue, ahead of the new one's files: what is left is
+    // from a run that was cut off.
+    receiving_.async([files = files_] {
+        try {
+            files->prepareWorkFolder();
+            files->emptyWorkFolder();
+        } catch (const std::exception& error) {
+            // Each offer tries again, and is refused while the folder is not private.
+            TraceLog::message([&] { return std::string("the work folder is not private: ") + error.what(); });
+        }
+    });
     auto inbox = std::make_shared<TessaloyNet::TransferInbox>(files_->workFolder());
-    try {
-        files_->prepareWorkFolder();
-        // No inbox writes there now: the last one ended in detach() and the new one has not started.
-        // What is left is from a run that was cut off.
-        files_->emptyWorkFolder();
-        workFolderReady_ = true;
-    } catch (const std::exception& error) {
-        // Offers are refused until the folder is private (decide() tries again at each one).
-        workFolderReady_ = false;
-        TraceLog::message([&] { return std::string("the work folder is not private: ") + error.what(); });
-    }
+    inbox->prepareDirectory = [files = files_](const std::filesystem::path&) { files->prepareWorkFolder(); };
     // The inbox belongs to this object and is driven only from it, so its callbacks may hold `this`.
     inbox->decide = [this](const TransferOffer& offer) { return decide(offer); };
     inbox->reply = [this](TransferMessage message) { reply(std::move(message)); };
@@ -122,10 +124,14 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     inbox->onFailed = [this](const TransferOffer& offer, TransferCancelReason reason) {
         incomingFailed(offer, reason);
     };
+    inbox->onDiskFailure = [](const TransferOffer&, const std::string& problem) {
+        TraceLog::message([&] { return "could not receive a file: " + problem; });
+    };
     // One clock for the whole application, so that idle transfers expire in the actor's time.
     inbox->now = [&actor = actor_] { return actor.now(); };
-    inbox->runOnWorker = [&queue = receiving_](std::function<void()> work) { queue.async(std::move(work)); };
-    inbox->runOnHasher = [&queue = hashing_](std::function<void()> work) { queue.async(std::move(work)); };
+    // Work still queued when this object goes holds the queues themselves.
+    inbox->runOnWorker = [queue = receiving_](std::function<void()> work) { queue.async(std::move(work)); };
+    inbox->runOnHasher = [queue = hashing_](std::function<void()> work) { queue.async(std::move(work)); };
     inbox->runOnOwner = [&actor = actor_](std::function<void()> work) { actor.post(std::move(work)); };
     // The device's chunks come on the media channel: a disk that falls behind holds its reads back.
     if (sender) {
@@ -162,11 +168,10 @@ void HostTransfers::detach() {
     std::vector<Activity> cutOff;
     std::copy_if(active_.begin(), active_.end(), std::back_inserter(cutOff),
                  [](const Activity& row) { return !row.isIncoming; });
-    // Aborted transfers report through incomingFailed(), which removes their rows.
+    // Aborted transfers report through incomingFailed(), which removes their rows. Their queues
+    // delete the files, without anyone waiting for the disk.
     abortIncoming(std::nullopt);
     inbox_.reset();
-    // The next inbox starts on an empty work folder: nothing of this one is still written there.
-    waitForReceiving();
     sender_.reset();
     clipboardIDs_.clear();
     recentlySent_.clear();

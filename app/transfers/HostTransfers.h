@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/SerialQueue.h"
+#include "base/BlockingQueue.h"
 #include "core/DataTransferSource.h"
 #include "core/SessionMessage.h"
 #include "core/TransferCancelReason.h"
@@ -45,8 +45,9 @@ namespace Plovander {
 //
 // It owns the incoming inbox of the attached session and reaches the outgoing queue through that
 // session's media sender, which it holds weakly. Everything runs on the main actor. The inbox is
-// driven only from here and decides there; it writes received files on one queue and hashes them on
-// another beside it, whose outcomes (progress, the verified file, a failed disk) are posted back.
+// driven only from here and decides there; it writes received files on one queue of the blocking pool
+// and hashes them on another beside it, whose outcomes (progress, the verified file, a failed disk)
+// are posted back. The main actor never waits for them, but at shutdown.
 // The outbox reports from the channel's queue, and those reports are posted to the main actor too.
 // The main actor must outlive every sender this object was attached to.
 class HostTransfers final : public QObject {
@@ -154,7 +155,8 @@ public:
     // The pasteboard and the files must outlive this object, like the actor.
     HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
                   std::shared_ptr<Platform::TransferFiles> files, QObject* parent = nullptr);
-    // Ends incoming transfers silently, deleting their partial files, and waits for the worker.
+    // Ends incoming transfers silently, deleting their partial files, and waits for the worker: for
+    // shutdown.
     ~HostTransfers() override;
 
     const std::vector<Activity>& active() const noexcept { return active_; }
@@ -168,7 +170,7 @@ public:
     void setLastProblem(std::optional<std::string> problem);
 
     // Waits until the received files' queues have done what was handed to them; their outcomes may
-    // still be on their way to the main actor.
+    // still be on their way to the main actor. For tests and shutdown.
     void waitForReceiving();
     // The attached session's inbox; nullptr while detached.
     TessaloyNet::TransferInbox* inbox() const noexcept { return inbox_.get(); }
@@ -178,13 +180,17 @@ public:
     // Connects to a new session's media sender (detaching first) with a new inbox. Work files left by
     // an earlier run that was cut off are deleted.
     void attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender);
-    // Disconnects from the session: incoming transfers end without telling the device (the session is
-    // over) and their rows go; files still being sent become failed finished rows. Finished rows, the
-    // last file and the last problem stay.
+    // Disconnects from the session without waiting for the disk: incoming transfers end without
+    // telling the device (the session is over) and their rows go, their files deleted by their queues;
+    // files still being sent become failed finished rows. Finished rows, the last file and the last
+    // problem stay.
     void detach();
 
     // A transfer message from the device.
     void handle(TessaloyCore::TransferMessage message);
+    // The device's offer under `id` could not be read: it is refused as failed, as any refused offer
+    // is answered, so that the device does not wait for it.
+    void refuseUnreadableOffer(std::uint32_t id);
     // Remote control was switched off: every running transfer stops, the device is told of each.
     void cancelAll();
     // The user cancels one running transfer: an outgoing one with this id if there is one, else the
@@ -256,13 +262,12 @@ private:
     // Outgoing file transfers handed out completely, oldest first: their id and finished row.
     std::vector<std::pair<std::uint32_t, QUuid>> recentlySent_;
 
-    TessaloyBase::SerialQueue receiving_{"dev.tessaloy.transfers.receive"};
-    TessaloyBase::SerialQueue hashing_{"dev.tessaloy.transfers.hash"};
+    TessaloyBase::BlockingQueue receiving_{"dev.tessaloy.transfers.receive"};
+    TessaloyBase::BlockingQueue hashing_{"dev.tessaloy.transfers.hash"};
     std::shared_ptr<TessaloyNet::TransferInbox> inbox_;
     std::weak_ptr<TessaloyNet::VideoSender> sender_;
     // Counts attachments, so that reports from an earlier session's outbox are ignored.
     std::uint64_t generation_ = 0;
-    bool workFolderReady_ = false;
     // Set while abortIncoming() runs.
     std::optional<TessaloyCore::TransferCancelReason> abortTelling_;
     std::optional<std::uint32_t> abortExcept_;

@@ -52,16 +52,12 @@ std::string candidateName(const std::string& name, std::uint64_t attempt) {
 
 std::optional<TransferCancelReason> HostTransfers::decide(const TransferOffer&) {
     if (!isAllowed()) return TransferCancelReason::notAllowed;
-    if (!workFolderReady_) {
-        try {
-            files_->prepareWorkFolder();
-            workFolderReady_ = true;
-        } catch (const std::exception& error) {
-            TraceLog::message([&] { return std::string("the work folder is not private: ") + error.what(); });
-            return TransferCancelReason::failed;
-        }
-    }
     return std::nullopt;
+}
+
+void HostTransfers::refuseUnreadableOffer(std::uint32_t id) {
+    requireMainActor();
+    reply(TransferMessage::cancel(id, TransferCancelReason::failed));
 }
 
 void HostTransfers::incomingStarted(const TransferOffer& offer) {

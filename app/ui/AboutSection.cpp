@@ -2,6 +2,7 @@
 
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
+#include "app/ui/SeparatedText.h"
 #include "core/AppVersion.h"
 
 #include <QCheckBox>
@@ -12,19 +13,22 @@
 namespace Plovander {
 namespace {
 
+// The label keeps its line; the value takes the rest of the row, at its trailing edge.
 QHBoxLayout* labelledRow(const QString& label, QLabel* value) {
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(Look::label(label, Look::Text::body));
-    row->addStretch();
-    row->addWidget(value);
+    QLabel* title = Look::label(label, Look::Text::body);
+    title->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    row->addWidget(title, 0, Qt::AlignTop);
+    value->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    row->addWidget(value, 1);
     return row;
 }
 
 } // namespace
 
 AboutSection::AboutSection(StreamingSession& session, bool showsDiagnostics, QWidget* parent)
-    : QWidget(parent), session_(session), idRow_(new QWidget), fingerprint_(Look::label({}, Look::Text::body)) {
+    : QWidget(parent), session_(session), idRow_(new QWidget), fingerprint_(new SeparatedText('-')) {
     QLabel* version = Look::label(QString::fromStdString(TessaloyCore::AppVersion::display()), Look::Text::body);
     version->setObjectName("version");
     auto* diagnostics = new QCheckBox("Show diagnostics");
@@ -34,7 +38,6 @@ AboutSection::AboutSection(StreamingSession& session, bool showsDiagnostics, QWi
     diagnostics->setChecked(showsDiagnostics);
     fingerprint_->setObjectName("fingerprint");
     fingerprint_->setFont(Look::monospaceFont(Look::Text::body));
-    fingerprint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     idRow_->setObjectName("idRow");
     idRow_->setToolTip("Matches the ID your iPhone shows for this Mac.");
     idRow_->setLayout(labelledRow("This Mac's ID", fingerprint_));
@@ -52,7 +55,7 @@ AboutSection::AboutSection(StreamingSession& session, bool showsDiagnostics, QWi
 void AboutSection::refresh() {
     const auto& identity = session_.identity();
     idRow_->setVisible(identity.has_value());
-    if (identity) fingerprint_->setText(QString::fromStdString(identity->fingerprint()));
+    if (identity) fingerprint_->setFullText(QString::fromStdString(identity->fingerprint()));
 }
 
 } // namespace Plovander

@@ -7,6 +7,7 @@ class QLabel;
 
 namespace Plovander {
 
+class SeparatedText;
 class StreamingSession;
 
 // "About": the version, the switch that shows the Diagnostics section, and this computer's ID once
@@ -25,7 +26,7 @@ Q_SIGNALS:
 private:
     StreamingSession& session_;
     QWidget* idRow_;
-    QLabel* fingerprint_;
+    SeparatedText* fingerprint_;
 };
 
 } // namespace Plovander

@@ -3,6 +3,7 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/IconTile.h"
 #include "app/ui/Look.h"
+#include "app/ui/ProminenceButton.h"
 #include "app/ui/decisions/DeviceNames.h"
 
 #include <QCheckBox>
@@ -19,16 +20,14 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
       title_(Look::label({}, Look::Text::body, QFont::DemiBold)),
       choice_(new QWidget),
       keepAvailable_(new QCheckBox("Keep this Mac available to it")),
-      allow_(new QPushButton("Allow")) {
+      allow_(new ProminenceButton("Allow", true)) {
     setObjectName("approvalPrompt");
     title_->setObjectName("approvalTitle");
-    title_->setWordWrap(true);
     auto* text = new QVBoxLayout;
     text->setSpacing(3);
     text->addWidget(title_);
     QLabel* detail = Look::label("It entered the correct code. Nothing is shared until you allow it.",
                                  Look::Text::caption, QFont::Normal, true);
-    detail->setWordWrap(true);
     text->addWidget(detail);
     auto* row = new QHBoxLayout;
     row->setSpacing(12);
@@ -41,7 +40,6 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
         "It can then connect any time this Mac is awake. You can turn this off with "
         "Available to my devices in this menu.",
         Look::Text::caption, QFont::Normal, true);
-    hint->setWordWrap(true);
     hint->setIndent(22);
     auto* choice = new QVBoxLayout(choice_);
     choice->setContentsMargins(0, 0, 0, 0);
@@ -53,7 +51,7 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
     decline->setObjectName("decline");
     allow_->setObjectName("allow");
     allow_->setDefault(true);
-    Look::makeProminent(*allow_);
+    allow_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(decline, 1);
     buttons->addWidget(allow_, 1);

@@ -2,12 +2,12 @@
 
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
+#include "app/ui/SeparatedText.h"
 #include "app/ui/Switch.h"
 #include "app/ui/decisions/SettingsTexts.h"
 #include "platform/Pasteboard.h"
 
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -35,13 +35,10 @@ ConnectSection::ConnectSection(StreamingSession& session, std::shared_ptr<Platfo
     relay_->setObjectName("relaySwitch");
     relayStatus_->setObjectName("relayStatus");
     explanation_->setObjectName("relayExplanation");
-    explanation_->setWordWrap(true);
     direct_->setObjectName("directStatus");
-    direct_->setWordWrap(true);
     routerPort_->setObjectName("routerPort");
     routerPort_->setAccessibleName("Open a port on the router for direct connections");
     vpnNote_->setObjectName("vpnNote");
-    vpnNote_->setWordWrap(true);
 
     auto* relayRow = new QHBoxLayout;
     relayRow->addWidget(Look::label("Plovander Connect", Look::Text::caption, QFont::DemiBold));
@@ -53,7 +50,6 @@ ConnectSection::ConnectSection(StreamingSession& session, std::shared_ptr<Platfo
         "Faster away from home. Your router then accepts connections to Plovander from "
         "the internet; only your paired devices can sign in.",
         Look::Text::caption, QFont::Normal, true);
-    portDetail->setWordWrap(true);
     auto* portText = new QVBoxLayout;
     portText->setSpacing(2);
     portText->addWidget(Look::label("Open a port on the router for direct connections", Look::Text::callout));
@@ -118,14 +114,14 @@ void ConnectSection::refresh() {
 QWidget* ConnectSection::addressRow(const QString& address) {
     auto* row = new QWidget;
     row->setObjectName("addressRow");
-    QLabel* text = Look::label(address, Look::Text::caption);
+    auto* text = new SeparatedText(':');
     text->setObjectName("address");
-    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->setFont(Look::monospaceFont(Look::Text::caption));
+    text->setFullText(address);
     auto* copy = new QToolButton;
     copy->setObjectName("copyAddress");
     copy->setAutoRaise(true);
-    copy->setIcon(Look::symbol("doc.on.doc", Look::color(Tint::secondary, *this)));
+    copy->setIcon(Look::symbol("doc.on.doc", Tint::secondary));
     copy->setToolTip("Copy address");
     copy->setAccessibleName("Copy address");
     auto* line = new QHBoxLayout(row);

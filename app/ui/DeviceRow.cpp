@@ -2,7 +2,10 @@
 
 #include "app/ui/ElidedLabel.h"
 #include "app/ui/Look.h"
+#include "app/ui/ProminenceButton.h"
 #include "app/ui/RenameField.h"
+#include "app/ui/SmallButton.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/DeviceNames.h"
 
 #include <QHBoxLayout>
@@ -16,7 +19,7 @@ namespace Plovander {
 
 DeviceRow::DeviceRow(QWidget* parent)
     : QWidget(parent),
-      icon_(new QLabel),
+      icon_(new SymbolView("iphone", Tint::secondary, 14)),
       info_(new QWidget),
       name_(new ElidedLabel),
       status_(Plovander::Look::label({}, Plovander::Look::Text::caption, QFont::Normal, true)),
@@ -35,7 +38,7 @@ DeviceRow::DeviceRow(QWidget* parent)
     options_->setAutoRaise(true);
     options_->setPopupMode(QToolButton::InstantPopup);
     options_->setStyleSheet("QToolButton::menu-indicator { image: none; }");
-    options_->setIcon(Plovander::Look::symbol("ellipsis.circle", Plovander::Look::color(Tint::secondary, *this)));
+    options_->setIcon(Plovander::Look::symbol("ellipsis.circle", Tint::secondary));
     auto* menu = new QMenu(options_);
     menu->addAction(QStringLiteral("Rename\u2026"), this, &DeviceRow::renameRequested)->setObjectName("rename");
     menu->addAction(QStringLiteral("Forget\u2026"), this, &DeviceRow::forgetRequested)->setObjectName("forget");
@@ -47,11 +50,12 @@ DeviceRow::DeviceRow(QWidget* parent)
     text->addWidget(name_);
     text->addWidget(status_);
 
-    auto* cancel = new QPushButton("Cancel");
+    auto* cancel = new SmallButton("Cancel");
     cancel->setObjectName("cancelForget");
-    auto* forget = new QPushButton("Forget");
+    auto* forget = new ProminenceButton("Forget", true);
     forget->setObjectName("confirmForget");
-    forget->setStyleSheet("QPushButton { background: #d93025; color: white; border-radius: 4px; padding: 3px 8px; }");
+    forget->setDestructive(true);
+    forget->setFont(Plovander::Look::font(Plovander::Look::Text::caption));
     auto* confirmRow = new QHBoxLayout(confirm_);
     confirmRow->setContentsMargins(0, 0, 0, 0);
     confirmRow->setSpacing(6);
@@ -61,7 +65,7 @@ DeviceRow::DeviceRow(QWidget* parent)
     field_->setObjectName("renameField");
     field_->setAccessibleName("Name");
     field_->setPlaceholderText("Name");
-    auto* save = new QPushButton("Save");
+    auto* save = new SmallButton("Save");
     save->setObjectName("saveRename");
     auto* editRow = new QHBoxLayout(editor_);
     editRow->setContentsMargins(0, 0, 0, 0);
@@ -86,8 +90,7 @@ DeviceRow::DeviceRow(QWidget* parent)
 
 void DeviceRow::present(const TessaloyNet::PairedDevice& device, const State& look) {
     const QString name = plainName(QString::fromStdString(device.name));
-    icon_->setPixmap(Plovander::Look::symbolPixmap(
-        "iphone", Plovander::Look::color(look.connected ? Tint::green : Tint::secondary, *this), 14));
+    icon_->setSymbol("iphone", look.connected ? Tint::green : Tint::secondary);
     name_->setFullText(name);
     status_->setText(look.connected ? QStringLiteral("Connected now") : look.status);
     options_->setToolTip(Plovander::Look::plainTooltip(QStringLiteral("Rename or forget ") + name));

@@ -12,6 +12,7 @@ namespace Plovander {
 
 class ElidedLabel;
 class RenameField;
+class SymbolView;
 
 // One paired device: its symbol, name and last connection, and its options menu; or the forget
 // confirmation; or, while renaming, the name field with "Save".
@@ -41,7 +42,7 @@ Q_SIGNALS:
     void forgetConfirmed();
 
 private:
-    QLabel* icon_;
+    SymbolView* icon_;
     QWidget* info_;
     ElidedLabel* name_;
     QLabel* status_;

@@ -4,6 +4,7 @@
 #include "app/runtime/TaskHandle.h"
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
+#include "app/ui/SmallButton.h"
 #include "app/ui/decisions/SettingsTexts.h"
 
 #include <QHBoxLayout>
@@ -20,11 +21,10 @@ DiagnosticsSection::DiagnosticsSection(StreamingSession& session, CaptureProbe& 
       capture_(capture),
       status_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
       counters_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
-      load_(new QPushButton("Load displays")),
-      test_(new QPushButton("Test encoder")),
-      stop_(new QPushButton("Stop")) {
+      load_(new SmallButton("Load displays")),
+      test_(new SmallButton("Test encoder")),
+      stop_(new SmallButton("Stop")) {
     status_->setObjectName("captureStatus");
-    status_->setWordWrap(true);
     counters_->setObjectName("counters");
     counters_->setFont(Look::monospaceFont(Look::Text::caption));
     load_->setObjectName("diagnosticsLoadDisplays");

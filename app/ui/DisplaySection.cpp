@@ -4,6 +4,7 @@
 #include "app/runtime/TaskHandle.h"
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
+#include "app/ui/SmallButton.h"
 #include "app/ui/decisions/SettingsTexts.h"
 
 #include <QComboBox>
@@ -20,7 +21,7 @@ DisplaySection::DisplaySection(StreamingSession& session, CaptureProbe& capture,
       session_(session),
       capture_(capture),
       loadRow_(new QWidget),
-      load_(new QPushButton("Load displays")),
+      load_(new SmallButton("Load displays")),
       pickerRow_(new QWidget),
       picker_(new QComboBox) {
     load_->setObjectName("loadDisplays");

@@ -1,6 +1,7 @@
 #include "app/ui/DropZone.h"
 
 #include "app/ui/Look.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/FilesTexts.h"
 
 #include <QDragEnterEvent>
@@ -16,7 +17,7 @@ namespace Plovander {
 
 DropZone::DropZone(QWidget* parent)
     : QWidget(parent),
-      icon_(new QLabel),
+      icon_(new SymbolView("tray", Tint::secondary, 30)),
       title_(Look::label({}, Look::Text::headline)),
       detail_(Look::label({}, Look::Text::callout, QFont::Normal, true)),
       choose_(new QPushButton(QStringLiteral("Choose Files\u2026"))) {
@@ -26,13 +27,12 @@ DropZone::DropZone(QWidget* parent)
     title_->setObjectName("dropTitle");
     detail_->setObjectName("dropDetail");
     choose_->setObjectName("chooseFiles");
-    detail_->setWordWrap(true);
-    for (QLabel* label : {icon_, title_, detail_}) label->setAlignment(Qt::AlignCenter);
+    for (QLabel* label : {title_, detail_}) label->setAlignment(Qt::AlignCenter);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);
     column->setSpacing(8);
     column->addStretch();
-    column->addWidget(icon_);
+    column->addWidget(icon_, 0, Qt::AlignHCenter);
     column->addWidget(title_);
     column->addWidget(detail_);
     column->addWidget(choose_, 0, Qt::AlignHCenter);
@@ -43,8 +43,7 @@ DropZone::DropZone(QWidget* parent)
 void DropZone::present(bool isSharing, bool allowsRemoteControl) {
     canSend_ = FilesTexts::canSend(isSharing, allowsRemoteControl);
     const auto texts = FilesTexts::dropZone(isSharing, allowsRemoteControl);
-    icon_->setPixmap(
-        Look::symbolPixmap(texts.symbol, Look::color(canSend_ ? Tint::accent : Tint::secondary, *this), 30));
+    icon_->setSymbol(texts.symbol, canSend_ ? Tint::accent : Tint::secondary);
     title_->setText(texts.title);
     detail_->setText(texts.detail);
     choose_->setVisible(canSend_);

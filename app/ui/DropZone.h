@@ -10,6 +10,8 @@ class QPushButton;
 
 namespace Plovander {
 
+class SymbolView;
+
 // The files window's drop target: what can be done now, and "Choose Files…" when sending is
 // possible. It takes drops of files only while sending is possible.
 class DropZone final : public QWidget {
@@ -33,7 +35,7 @@ protected:
 private:
     bool canSend_ = false;
     bool targeted_ = false;
-    QLabel* icon_;
+    SymbolView* icon_;
     QLabel* title_;
     QLabel* detail_;
     QPushButton* choose_;

@@ -4,7 +4,7 @@
 
 namespace Plovander {
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+ElidedLabel::ElidedLabel(bool secondary, QWidget* parent) : QLabel(parent), secondary_(secondary) {
     setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
@@ -30,6 +30,11 @@ QSize ElidedLabel::sizeHint() const {
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
     elide();
+}
+
+void ElidedLabel::paintEvent(QPaintEvent* event) {
+    if (secondary_) return Look::paintSecondaryText(*this);
+    QLabel::paintEvent(event);
 }
 
 void ElidedLabel::elide() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width())); }

@@ -5,12 +5,13 @@
 namespace Plovander {
 
 // One line of plain text that ends in "…" when its width is too small for it, elided again at every
-// resize; the whole text stays in the tooltip and the accessible name.
+// resize; the whole text stays in the tooltip and the accessible name. A secondary one draws at half
+// strength, like a secondary text label.
 class ElidedLabel final : public QLabel {
     Q_OBJECT
 
 public:
-    explicit ElidedLabel(QWidget* parent = nullptr);
+    explicit ElidedLabel(bool secondary = false, QWidget* parent = nullptr);
 
     void setFullText(const QString& text);
     const QString& fullText() const noexcept { return full_; }
@@ -19,11 +20,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void elide();
 
     QString full_;
+    bool secondary_;
 };
 
 } // namespace Plovander

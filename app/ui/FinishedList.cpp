@@ -1,6 +1,7 @@
 #include "app/ui/FinishedList.h"
 
 #include "app/ui/Look.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/DeviceNames.h"
 #include "app/ui/decisions/FilesTexts.h"
 #include "platform/Workspace.h"
@@ -44,8 +45,7 @@ QWidget* FinishedList::makeRow(const HostTransfers::Finished& finished) {
     auto* row = new QWidget(this);
     row->setObjectName("finishedRow");
     const auto look = lookOf(finished);
-    auto* icon = new QLabel;
-    icon->setPixmap(Look::symbolPixmap(look.symbol, Look::color(look.tint, *this), 16));
+    auto* icon = new SymbolView(look.symbol, look.tint, 16);
     const QString name = plainName(QString::fromStdString(finished.name));
     QLabel* nameLabel = Look::label(name, Look::Text::callout);
     nameLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -65,7 +65,7 @@ QWidget* FinishedList::makeRow(const HostTransfers::Finished& finished) {
         auto* reveal = new QToolButton;
         reveal->setObjectName("reveal");
         reveal->setAutoRaise(true);
-        reveal->setIcon(Look::symbol("magnifyingglass.circle", Look::color(Tint::secondary, *this)));
+        reveal->setIcon(Look::symbol("magnifyingglass.circle", Tint::secondary));
         reveal->setToolTip("Show in Folder");
         reveal->setAccessibleName(QStringLiteral("Show ") + name + QStringLiteral(" in Folder"));
         connect(reveal, &QToolButton::clicked, this, [this, file = *finished.url] { workspace_.reveal(file); });

@@ -4,6 +4,7 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
 #include "app/ui/SettingRow.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/SettingsTexts.h"
 
 #include <QFrame>
@@ -32,11 +33,9 @@ GeneralSection::GeneralSection(StreamingSession& session, TessaloyBase::MainActo
       injectionHint_(new QWidget) {
     awake_->setObjectName("stayAwake");
     wakeDetail_->setObjectName("wakeDetail");
-    wakeDetail_->setWordWrap(true);
     wakeOn_->setObjectName("wakeOn");
     startAtLogin_->setObjectName("startAtLogin");
     loginFailure_->setObjectName("loginFailure");
-    loginFailure_->setWordWrap(true);
     remoteControl_->setObjectName("remoteControl");
     injectionHint_->setObjectName("injectionHint");
 
@@ -54,9 +53,7 @@ GeneralSection::GeneralSection(StreamingSession& session, TessaloyBase::MainActo
     auto* hint = new QHBoxLayout(injectionHint_);
     hint->setContentsMargins(0, 0, 0, 0);
     hint->setSpacing(8);
-    auto* mark = new QLabel;
-    mark->setPixmap(Look::symbolPixmap("exclamationmark.circle.fill", Look::color(Tint::orange, *this), 14));
-    hint->addWidget(mark);
+    hint->addWidget(new SymbolView("exclamationmark.circle.fill", Tint::orange, 14));
     hint->addWidget(Look::label("Needs Accessibility permission.", Look::Text::caption), 1);
 
     auto* column = new QVBoxLayout(this);

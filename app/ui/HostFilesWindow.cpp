@@ -3,21 +3,32 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/DropZone.h"
 #include "app/ui/FinishedList.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/Look.h"
+#include "app/ui/OwnWindow.h"
 #include "app/ui/ProblemBanner.h"
+#include "app/ui/ReadingOrder.h"
+#include "app/ui/ScrollingColumn.h"
+#include "app/ui/SmallButton.h"
 #include "app/ui/TransferList.h"
 #include "platform/Workspace.h"
 
+#include <QDir>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace Plovander {
+namespace {
+
+constexpr int windowWidth = 460;
+constexpr int margin = 20;
+constexpr int spacing = 16;
+
+} // namespace
 
 HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& transfers, Platform::Workspace& workspace,
                                  std::filesystem::path downloads, QWidget* parent)
@@ -31,7 +42,9 @@ HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& trans
       inProgress_(new QWidget),
       recent_(new FinishedList(transfers, workspace)),
       empty_(Look::label("Nothing sent or received yet.", Look::Text::callout, QFont::Normal, true)),
-      clear_(new QPushButton("Clear list")) {
+      clear_(new SmallButton("Clear list")),
+      body_(new QWidget),
+      chooserFolder_(QDir::homePath()) {
     setObjectName("filesWindow");
     setWindowTitle("Plovander Files");
     banner_->setObjectName("filesBanner");
@@ -45,24 +58,34 @@ HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& trans
     progressColumn->addWidget(Look::label("In progress", Look::Text::caption, QFont::DemiBold, true));
     progressColumn->addWidget(new TransferList(transfers, TransferList::Style::window));
 
-    auto* downloadsButton = new QPushButton(Look::symbol("folder", palette().color(QPalette::ButtonText)),
-                                            QStringLiteral("Open Downloads \u203A Plovander"));
+    auto* downloadsButton = new SmallButton(QStringLiteral("Open Downloads \u203A Plovander"));
+    Look::setLeadingSymbol(*downloadsButton, "folder", Tint::primary);
     downloadsButton->setObjectName("openDownloads");
-    auto* footer = new QHBoxLayout;
-    footer->addWidget(downloadsButton);
+    auto* footer = new FlowRow;
+    footer->setContentsMargins(margin, 0, margin, margin);
+    footer->addWidget(downloadsButton, false);
     footer->addStretch();
-    footer->addWidget(clear_);
+    footer->addWidget(clear_, false);
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(16);
+    auto* content = new QWidget;
+    auto* sections = new QVBoxLayout(content);
+    sections->setContentsMargins(margin, margin, margin, spacing);
+    sections->setSpacing(spacing);
     for (QWidget* widget : std::initializer_list<QWidget*>{dropZone_, banner_, inProgress_, recent_, empty_}) {
-        column->addWidget(widget);
+        sections->addWidget(widget);
     }
+    // The height follows the content, up to what the screen holds; beyond that the column scrolls.
+    middle_ = new ScrollingColumn(content);
+    auto* column = new QVBoxLayout(body_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(middle_, 1);
     column->addLayout(footer);
-    // 460 wide with the margins; the height follows the content.
-    dropZone_->setFixedWidth(420);
-    column->setSizeConstraint(QLayout::SetFixedSize);
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->addWidget(body_);
+    window->setSizeConstraint(QLayout::SetFixedSize);
+    OwnWindow::closeOnKeys(*this);
 
     connect(dropZone_, &DropZone::filesDropped, this, [this](const std::vector<std::filesystem::path>& files) {
         for (const auto& file : files) transfers_.send(file);
@@ -82,16 +105,17 @@ HostFilesWindow::HostFilesWindow(StreamingSession& session, HostTransfers& trans
 }
 
 void HostFilesWindow::open() {
-    if (!placed_) {
-        adjustSize();
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - rect().center());
-        }
-        placed_ = true;
-    }
-    show();
-    raise();
-    activateWindow();
+    OwnWindow::present(*this, !placed_, [this] { fit(); });
+    placed_ = true;
+}
+
+void HostFilesWindow::fit() {
+    const QSize room = OwnWindow::room(*this);
+    const int width = std::min(windowWidth, room.width());
+    middle_->setFixedWidth(width);
+    body_->setFixedWidth(width);
+    body_->setMaximumHeight(room.height());
+    adjustSize();
 }
 
 void HostFilesWindow::refresh() {
@@ -106,10 +130,12 @@ void HostFilesWindow::refresh() {
 }
 
 void HostFilesWindow::chooseFiles() {
-    QFileDialog dialog(this, "Choose files to send to your device");
+    // In the home folder at first, then where files were last chosen.
+    QFileDialog dialog(this, "Choose files to send to your device", chooserFolder_);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setLabelText(QFileDialog::Accept, "Send");
     if (dialog.exec() != QDialog::Accepted) return;
+    chooserFolder_ = dialog.directory().absolutePath();
     for (const QString& file : dialog.selectedFiles()) transfers_.send(file.toStdString());
 }
 
@@ -119,5 +145,7 @@ void HostFilesWindow::openDownloadsFolder() {
     std::filesystem::create_directories(folder, ignored);
     workspace_.open(QUrl::fromLocalFile(QString::fromStdString(folder.string())).toString().toStdString());
 }
+
+bool HostFilesWindow::focusNextPrevChild(bool next) { return ReadingOrder::moveFocus(*this, next); }
 
 } // namespace Plovander

@@ -17,6 +17,7 @@ class DropZone;
 class FinishedList;
 class HostTransfers;
 class ProblemBanner;
+class ScrollingColumn;
 class StreamingSession;
 class TransferList;
 
@@ -32,7 +33,12 @@ public:
     // Shows the window where the user left it (centred the first time) and brings it to the front.
     void open();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
+    // As wide and as tall as the content, up to what the screen holds.
+    void fit();
     void refresh();
     void chooseFiles();
     void openDownloadsFolder();
@@ -47,6 +53,9 @@ private:
     FinishedList* recent_;
     QLabel* empty_;
     QPushButton* clear_;
+    QWidget* body_;
+    ScrollingColumn* middle_;
+    QString chooserFolder_;
     bool placed_ = false;
 };
 

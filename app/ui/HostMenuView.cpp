@@ -2,18 +2,24 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/shell/StreamingSession.h"
+#include "app/trace/TraceLog.h"
 #include "app/ui/ApprovalPrompt.h"
 #include "app/ui/AvailabilitySection.h"
+#include "app/ui/ElidedLabel.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/Look.h"
 #include "app/ui/MenuRow.h"
 #include "app/ui/PairedDevicesSection.h"
 #include "app/ui/PairingPanel.h"
 #include "app/ui/ProblemBanner.h"
+#include "app/ui/ReadingOrder.h"
+#include "app/ui/ScrollingColumn.h"
 #include "app/ui/SessionCard.h"
 #include "app/ui/SetupCard.h"
 #include "app/ui/SetupProblemCard.h"
 #include "app/ui/StatusCard.h"
 #include "app/ui/StatusChip.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/UpdateRows.h"
 #include "app/ui/decisions/PopoverTexts.h"
 
@@ -27,6 +33,15 @@
 #include <QVBoxLayout>
 
 namespace Plovander {
+namespace {
+
+// The popover's width, its margin on every side and the space between its sections.
+constexpr int popoverWidth = 320;
+constexpr int margin = 14;
+constexpr int spacing = 12;
+
+} // namespace
+
 HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, HostTransfers& transfers, QWidget* parent)
     : QWidget(parent),
       session_(session),
@@ -45,25 +60,27 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
       devicesDivider_(Look::divider()),
       devices_(new PairedDevicesSection(session, capture)) {
     setObjectName("hostMenu");
-    setFixedWidth(320);
+    setFixedWidth(popoverWidth);
     sessionBanner_->setObjectName("sessionBanner");
     transferBanner_->setObjectName("transferBanner");
 
-    auto* appIcon = new QLabel;
-    appIcon->setPixmap(Look::symbolPixmap("iphone.radiowaves.left.and.right", Look::tealAccent(*this), 34));
+    auto* appIcon = new SymbolView("iphone.radiowaves.left.and.right", Tint::accent, 34);
     auto* names = new QVBoxLayout;
     names->setSpacing(1);
     names->addWidget(Look::label("Plovander", Look::Text::headline));
-    QLabel* hostName =
-        Look::label(QString::fromStdString(session.hostDisplayName()), Look::Text::caption, QFont::Normal, true);
+    // The computer's name is the system's, of any length: it is cut short rather than widen the header.
+    auto* hostName = new ElidedLabel(true);
+    hostName->setFont(Look::font(Look::Text::caption));
+    hostName->setFullText(QString::fromStdString(session.hostDisplayName()));
     hostName->setObjectName("hostName");
     names->addWidget(hostName);
-    auto* header = new QHBoxLayout;
+    // With large text the status chip goes under the name rather than off the popover's edge.
+    auto* header = new FlowRow;
+    header->setContentsMargins(margin, margin, margin, 0);
     header->setSpacing(10);
-    header->addWidget(appIcon);
-    header->addLayout(names);
-    header->addStretch();
-    header->addWidget(chip_);
+    header->addWidget(appIcon, false);
+    header->addLayout(names, true);
+    header->addWidget(chip_, false);
 
     auto* updates = new UpdateRows(session.updater());
     updates->setObjectName("updateRows");
@@ -71,20 +88,40 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     settings->setObjectName("settings");
     auto* quit = new MenuRow("Quit Plovander", "Ctrl+Q");
     quit->setObjectName("quit");
+    // The footer's rows reach into the margin by their own inset, so their titles line up with the
+    // content above.
+    auto* rows = new QVBoxLayout;
+    rows->setContentsMargins(margin - MenuRow::inset, 0, margin - MenuRow::inset, 0);
+    rows->setSpacing(0);
+    for (QWidget* row : std::initializer_list<QWidget*>{updates, settings, quit}) rows->addWidget(row);
+    auto* divider = new QHBoxLayout;
+    divider->setContentsMargins(margin, 0, margin, 0);
+    divider->addWidget(Look::divider());
     auto* footer = new QVBoxLayout;
-    footer->setContentsMargins(0, 0, 0, 0);
-    footer->setSpacing(0);
-    for (QWidget* row : std::initializer_list<QWidget*>{updates, settings, quit}) footer->addWidget(row);
+    footer->setContentsMargins(0, 0, 0, margin);
+    footer->setSpacing(spacing);
+    footer->addLayout(divider);
+    footer->addLayout(rows);
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(14, 14, 14, 14);
-    column->setSpacing(12);
-    column->addLayout(header);
+    // Header and footer stay; the middle scrolls once the screen cannot hold the whole popover.
+    auto* middle = new QWidget;
+    auto* sections = new QVBoxLayout(middle);
+    sections->setContentsMargins(margin, spacing, margin, spacing);
+    sections->setSpacing(spacing);
     for (QWidget* widget : std::initializer_list<QWidget*>{
              sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_, sessionCard_, statusCard_,
-             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_, Look::divider()}) {
-        column->addWidget(widget);
+             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_}) {
+        sections->addWidget(widget);
     }
+    middle_ = new ScrollingColumn(middle);
+    middle_->setObjectName("middle");
+    middle_->setFixedWidth(popoverWidth);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addLayout(header);
+    column->addWidget(middle_, 1);
     column->addLayout(footer);
 
     connect(sessionBanner_, &ProblemBanner::dismissed, this, [this] { session_.setLastRejection(std::nullopt); });
@@ -100,7 +137,8 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     for (auto signal : {&StreamingSession::isSharingChanged, &StreamingSession::pendingPeerNameChanged,
                         &StreamingSession::pairingCodeChanged, &StreamingSession::pairedDevicesChanged,
                         &StreamingSession::acceptsPairedDevicesChanged, &StreamingSession::listensAutomaticallyChanged,
-                        &StreamingSession::setupProblemChanged, &StreamingSession::lastRejectionChanged}) {
+                        &StreamingSession::setupProblemChanged, &StreamingSession::listeningHeldByUserChanged,
+                        &StreamingSession::lastRejectionChanged}) {
         connect(&session_, signal, this, &HostMenuView::refresh);
     }
     connect(&transfers_, &HostTransfers::lastProblemChanged, this, &HostMenuView::refresh);
@@ -114,10 +152,14 @@ MenuStatus HostMenuView::statusWord() const {
                        .hasPairedDevices = !session_.pairedDevices().empty(),
                        .acceptsPairedDevices = session_.acceptsPairedDevices(),
                        .listensAutomatically = session_.listensAutomatically(),
-                       .hasSetupProblem = session_.setupProblem().has_value()});
+                       .hasSetupProblem = session_.setupProblem().has_value(),
+                       .listeningHeldByUser = session_.listeningHeldByUser()});
 }
 
 void HostMenuView::opened() {
+    session_.refreshLoginItem();
+    // The display server lets this program read the screen without asking: granted, never asked.
+    TraceLog::screenRecordingGranted(true, false);
     devices_->refresh();
     // Opening the popover retries a start that failed.
     session_.retryAfterSetupProblem();
@@ -135,6 +177,8 @@ void HostMenuView::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+bool HostMenuView::focusNextPrevChild(bool next) { return ReadingOrder::moveFocus(*this, next); }
+
 void HostMenuView::refresh() {
     const MenuStatus status = statusWord();
     chip_->present(status);
@@ -145,7 +189,7 @@ void HostMenuView::refresh() {
     setupCard_->setVisible(status == MenuStatus::setUp);
     sessionCard_->setVisible(status == MenuStatus::connected);
     setupProblemCard_->setVisible(status == MenuStatus::needsAttention);
-    const auto card = PopoverTexts::statusCard(status);
+    const auto card = PopoverTexts::statusCard(status, session_.listensAutomatically());
     if (card) statusCard_->present(*card);
     statusCard_->setVisible(card.has_value());
     const bool switches = showsAvailability(status);

@@ -16,6 +16,7 @@ class HostTransfers;
 class PairedDevicesSection;
 class PairingPanel;
 class ProblemBanner;
+class ScrollingColumn;
 class SessionCard;
 class SetupCard;
 class SetupProblemCard;
@@ -43,6 +44,7 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void refresh();
@@ -62,6 +64,7 @@ private:
     AvailabilitySection* availability_;
     QFrame* devicesDivider_;
     PairedDevicesSection* devices_;
+    ScrollingColumn* middle_;
 };
 
 } // namespace Plovander

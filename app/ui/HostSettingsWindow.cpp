@@ -7,16 +7,21 @@
 #include "app/ui/DiagnosticsSection.h"
 #include "app/ui/DisplaySection.h"
 #include "app/ui/GeneralSection.h"
+#include "app/ui/OwnWindow.h"
+#include "app/ui/ReadingOrder.h"
 #include "app/ui/Section.h"
 #include "platform/Environment.h"
 #include "platform/UserDefaults.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace Plovander {
+namespace {
+
+constexpr QSize fullSize(460, 620);
+
+} // namespace
 
 HostSettingsWindow::HostSettingsWindow(StreamingSession& session, CaptureProbe& capture,
                                        Platform::Environment& environment, QWidget* parent)
@@ -30,7 +35,8 @@ HostSettingsWindow::HostSettingsWindow(StreamingSession& session, CaptureProbe& 
       about_(new AboutSection(session, Settings::isOn(environment.userDefaults(), Settings::showsDiagnostics))) {
     setObjectName("settingsWindow");
     setWindowTitle("Plovander Settings");
-    setFixedSize(460, 620);
+    setFixedSize(fullSize);
+    OwnWindow::closeOnKeys(*this);
     connect_->setObjectName("connectSection");
     connect_->column()->addWidget(new ConnectSection(session, environment.pasteboard()));
     diagnostics_->setObjectName("diagnosticsSection");
@@ -55,6 +61,8 @@ HostSettingsWindow::HostSettingsWindow(StreamingSession& session, CaptureProbe& 
     }
     column->addStretch();
     auto* scroll = new QScrollArea;
+    scroll->setObjectName("settingsColumn");
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -70,17 +78,11 @@ HostSettingsWindow::HostSettingsWindow(StreamingSession& session, CaptureProbe& 
 }
 
 void HostSettingsWindow::open() {
-    if (!placed_) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - rect().center());
-        }
-        placed_ = true;
-    }
     session_.refreshLoginItem();
     about_->refresh();
-    show();
-    raise();
-    activateWindow();
+    // Smaller where the screen is: the column scrolls already.
+    OwnWindow::present(*this, !placed_, [this] { setFixedSize(fullSize.boundedTo(OwnWindow::room(*this))); });
+    placed_ = true;
     general_->appeared();
 }
 
@@ -93,5 +95,7 @@ void HostSettingsWindow::refresh() {
     connect_->setVisible(!session_.pairedDevices().empty());
     diagnostics_->setVisible(Settings::isOn(environment_.userDefaults(), Settings::showsDiagnostics));
 }
+
+bool HostSettingsWindow::focusNextPrevChild(bool next) { return ReadingOrder::moveFocus(*this, next); }
 
 } // namespace Plovander

@@ -31,6 +31,9 @@ public:
     // the login item and the wake setting are read again.
     void open();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void refresh();
     void setShowsDiagnostics(bool on);

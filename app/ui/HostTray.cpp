@@ -5,6 +5,7 @@
 #include "app/ui/HostMenuView.h"
 #include "app/ui/HostSettingsWindow.h"
 #include "app/ui/Look.h"
+#include "app/ui/ReadingOrder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,13 +17,21 @@
 namespace Plovander {
 namespace {
 
-// The popover's window: it tells when it closes, and the stand-in window ends the application.
+// The popover's window: it tells when it closes and when its size changes, and the stand-in window
+// ends the application.
 class PopoverWindow final : public QWidget {
 public:
     std::function<void()> onHide;
     std::function<void()> onClose;
+    std::function<void()> onResize;
 
 protected:
+    // Tab reaches the popover's controls in reading order, also before any of them has the focus.
+    bool focusNextPrevChild(bool next) override { return ReadingOrder::moveFocus(*this, next); }
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (onResize) onResize();
+    }
     void hideEvent(QHideEvent* event) override {
         QWidget::hideEvent(event);
         if (onHide) onHide();
@@ -34,6 +43,8 @@ protected:
 };
 
 constexpr qint64 reopenGuardMs = 300;
+// Between the icon and the popover.
+constexpr int gap = 4;
 
 } // namespace
 
@@ -50,6 +61,10 @@ HostTray::HostTray(StreamingSession& session, CaptureProbe& capture, Platform::E
     files_ = std::make_unique<HostFilesWindow>(session, session.transfers(), workspace, std::move(downloads));
     settings_ = std::make_unique<HostSettingsWindow>(session, capture, environment);
     window->onHide = [this] { closedAt_.start(); };
+    // Content that grows or shrinks keeps the popover against its icon, growing away from the panel.
+    window->onResize = [this] {
+        if (usesTray() && popover_->isVisible()) move();
+    };
     connect(menu_, &HostMenuView::filesRequested, this, &HostTray::openFiles);
     connect(menu_, &HostMenuView::settingsRequested, this, &HostTray::openSettings);
     connect(menu_, &HostMenuView::quitRequested, qApp, &QApplication::quit);
@@ -68,7 +83,7 @@ void HostTray::start(bool canBeBroughtBack) {
         return;
     }
     window->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-    icon_ = new QSystemTrayIcon(Look::symbol("iphone.radiowaves.left.and.right", Look::tealAccent(*window), 22), this);
+    icon_ = new QSystemTrayIcon(Look::symbol("iphone.radiowaves.left.and.right", Tint::accent), this);
     icon_->setToolTip("Plovander");
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) toggle();
@@ -88,27 +103,37 @@ void HostTray::toggle() {
 
 void HostTray::present() {
     menu_->opened();
-    if (usesTray()) place();
+    if (usesTray()) {
+        anchor();
+        // Taller content scrolls in the middle of the popover instead of leaving the screen.
+        menu_->setMaximumHeight(
+            std::max(0, below_ ? room_.bottom() - anchor_.bottom() - gap : anchor_.top() - gap - room_.top()));
+    } else if (const QScreen* screen = popover_->screen()) {
+        menu_->setMaximumHeight(screen->availableGeometry().height());
+    }
+    popover_->adjustSize();
+    if (usesTray()) move();
     popover_->show();
     popover_->raise();
     popover_->activateWindow();
 }
 
-void HostTray::place() {
-    popover_->adjustSize();
-    const QSize size = popover_->sizeHint();
+void HostTray::anchor() {
     const QRect iconArea = icon_->geometry();
-    const QPoint anchor = iconArea.isValid() ? iconArea.center() : QCursor::pos();
-    const QScreen* screen = QGuiApplication::screenAt(anchor);
-    const QRect room = screen ? screen->availableGeometry() : QRect(anchor, size);
-    // Below an icon in the upper half of the screen, above one in the lower half.
-    const bool below = anchor.y() < room.center().y();
-    QPoint corner(anchor.x() - size.width() / 2,
-                  below ? (iconArea.isValid() ? iconArea.bottom() + 4 : anchor.y())
-                        : (iconArea.isValid() ? iconArea.top() : anchor.y()) - size.height() - 4);
-    corner.setX(std::clamp(corner.x(), room.left(), std::max(room.left(), room.right() - size.width())));
-    corner.setY(std::clamp(corner.y(), room.top(), std::max(room.top(), room.bottom() - size.height())));
-    popover_->move(corner);
+    // Where the tray gives no place, the pointer stands for the icon.
+    anchor_ = iconArea.isValid() ? iconArea : QRect(QCursor::pos(), QSize(1, 1));
+    const QScreen* screen = QGuiApplication::screenAt(anchor_.center());
+    room_ = screen ? screen->availableGeometry() : QGuiApplication::primaryScreen()->availableGeometry();
+    // A panel in the upper half of the screen is at its top: the popover opens below the icon.
+    below_ = anchor_.center().y() < room_.center().y();
+}
+
+void HostTray::move() {
+    const QSize size = popover_->size();
+    const int x = std::clamp(anchor_.center().x() - size.width() / 2, room_.left(),
+                             std::max(room_.left(), room_.right() + 1 - size.width()));
+    const int y = below_ ? anchor_.bottom() + 1 + gap : anchor_.top() - gap - size.height();
+    popover_->move(x, std::max(room_.top(), y));
 }
 
 void HostTray::openFiles() {

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 
 #include <filesystem>
 #include <memory>
@@ -50,7 +51,10 @@ public:
     QSystemTrayIcon* icon() const { return icon_; }
 
 private:
-    void place();
+    // Where the popover opens: beside the icon, on the side away from the panel.
+    void anchor();
+    // Puts the popover against its anchor at its present size.
+    void move();
     void openFiles();
     void openSettings();
 
@@ -59,6 +63,9 @@ private:
     std::unique_ptr<HostFilesWindow> files_;
     std::unique_ptr<HostSettingsWindow> settings_;
     QSystemTrayIcon* icon_ = nullptr;
+    QRect anchor_;
+    QRect room_;
+    bool below_ = true;
     // When the popover last closed: a click on the icon that closed it must not reopen it.
     QElapsedTimer closedAt_;
 };

@@ -21,7 +21,7 @@ void IconTile::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QColor colour = Look::color(tint_, *this);
     Look::fillRounded(painter, QRectF(rect()), 10, colour, 0.14f);
-    painter.drawPixmap(10, 10, Look::symbolPixmap(symbol_, colour, 18));
+    painter.drawPixmap(10, 10, Look::symbolPixmap(symbol_, colour, 18, devicePixelRatioF()));
 }
 
 } // namespace Plovander

@@ -1,5 +1,9 @@
 #include "app/ui/Look.h"
 
+#include "app/ui/SymbolIconEngine.h"
+#include "app/ui/TextLabel.h"
+
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
@@ -7,7 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QPushButton>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QWidget>
 
@@ -24,7 +28,7 @@ const char* fileOf(const QString& name) {
         {"exclamationmark.triangle", "dialog-warning"},
         {"exclamationmark.triangle.fill", "dialog-warning"},
         {"xmark", "window-close"},
-        {"xmark.circle.fill", "process-stop"},
+        {"xmark.circle.fill", "xmark-circle-fill"},
         {"doc.on.doc", "edit-copy"},
         {"checkmark", "object-select"},
         {"folder", "folder"},
@@ -32,13 +36,13 @@ const char* fileOf(const QString& name) {
         {"plus", "list-add"},
         {"ellipsis.circle", "view-more"},
         {"dot.radiowaves.left.and.right", "network-wireless"},
-        {"globe.americas", "web-browser"},
+        {"globe.americas", "globe"},
         {"person.badge.shield.checkmark", "security-high"},
         {"eye.slash", "view-conceal"},
-        {"arrow.down.circle", "go-down"},
-        {"arrow.down.circle.fill", "go-down"},
-        {"arrow.up.circle", "go-up"},
-        {"arrow.up.circle.fill", "go-up"},
+        {"arrow.down.circle", "arrow-down-circle"},
+        {"arrow.down.circle.fill", "arrow-down-circle-fill"},
+        {"arrow.up.circle", "arrow-up-circle"},
+        {"arrow.up.circle.fill", "arrow-up-circle-fill"},
         {"checkmark.circle.fill", "emblem-ok"},
         {"minus.circle.fill", "list-remove"},
         {"exclamationmark.circle.fill", "emblem-important"},
@@ -52,31 +56,40 @@ const char* fileOf(const QString& name) {
     return "dialog-warning";
 }
 
-bool isDark(const QWidget& widget) { return widget.palette().color(QPalette::Window).lightnessF() < 0.5; }
+bool isDark(const QPalette& palette) { return palette.color(QPalette::Window).lightnessF() < 0.5; }
 
 } // namespace
 
-QColor tealAccent(const QWidget& widget) {
-    return isDark(widget) ? QColor::fromRgbF(0.10f, 0.58f, 0.68f) : QColor::fromRgbF(0.05f, 0.52f, 0.62f);
+QColor tealAccent(const QPalette& palette) {
+    return isDark(palette) ? QColor::fromRgbF(0.10f, 0.58f, 0.68f) : QColor::fromRgbF(0.05f, 0.52f, 0.62f);
 }
 
-QColor color(Tint tint, const QWidget& widget) {
+QColor tealAccent(const QWidget& widget) { return tealAccent(widget.palette()); }
+
+QColor color(Tint tint, const QPalette& palette) {
     switch (tint) {
         case Tint::green:
-            return isDark(widget) ? QColor(48, 209, 88) : QColor(40, 167, 69);
+            return isDark(palette) ? QColor(48, 209, 88) : QColor(40, 167, 69);
         case Tint::orange:
-            return isDark(widget) ? QColor(255, 159, 10) : QColor(230, 126, 0);
+            return isDark(palette) ? QColor(255, 159, 10) : QColor(230, 126, 0);
         case Tint::accent:
-            return tealAccent(widget);
-        case Tint::secondary:
-            return widget.palette().color(QPalette::PlaceholderText);
+            return tealAccent(palette);
+        case Tint::secondary: {
+            // Half the text's strength: readable on the window in light and dark alike.
+            QColor half = palette.color(QPalette::WindowText);
+            half.setAlphaF(0.5f);
+            return half;
+        }
+        case Tint::primary:
+            break;
     }
-    return widget.palette().color(QPalette::WindowText);
+    return palette.color(QPalette::WindowText);
 }
 
-QPixmap symbolPixmap(const QString& name, const QColor& color, int size) {
+QColor color(Tint tint, const QWidget& widget) { return color(tint, widget.palette()); }
+
+QPixmap symbolPixmap(const QString& name, const QColor& color, int size, qreal ratio) {
     QSvgRenderer renderer(QStringLiteral(":/symbols/%1-symbolic.svg").arg(QLatin1String(fileOf(name))));
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
     QPixmap pixmap(QSize(size, size) * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
@@ -88,7 +101,7 @@ QPixmap symbolPixmap(const QString& name, const QColor& color, int size) {
     return pixmap;
 }
 
-QIcon symbol(const QString& name, const QColor& color, int size) { return QIcon(symbolPixmap(name, color, size)); }
+QIcon symbol(const QString& name, Tint tint) { return QIcon(new SymbolIconEngine(name, tint)); }
 
 QFont font(Text style, QFont::Weight weight) {
     QFont result = QApplication::font();
@@ -122,27 +135,40 @@ QFont monospaceFont(Text style) {
 }
 
 QLabel* label(const QString& text, Text style, QFont::Weight weight, bool secondary) {
-    auto* result = new QLabel(text);
-    result->setTextFormat(Qt::PlainText);
+    auto* result = new TextLabel(text, secondary);
     result->setFont(font(style, weight));
-    if (secondary) {
-        QPalette palette = result->palette();
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-        result->setPalette(palette);
-    }
     return result;
 }
 
-void makeProminent(QPushButton& button) {
-    const QPalette& palette = button.palette();
-    const QColor fill = palette.color(QPalette::Highlight);
-    QColor faded = fill;
-    faded.setAlphaF(0.4f);
-    button.setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px; "
-                                        "padding: 4px 10px; } QPushButton:pressed { background: %3; } "
-                                        "QPushButton:disabled { background: %4; }")
-                             .arg(fill.name(), palette.color(QPalette::HighlightedText).name(), fill.darker(120).name(),
-                                  faded.name(QColor::HexArgb)));
+void paintSecondaryText(QLabel& label) {
+    QPainter painter(&label);
+    const int margin = label.margin();
+    QRect area = label.contentsRect().adjusted(margin, margin, -margin, -margin);
+    area.setLeft(area.left() + std::max(label.indent(), 0));
+    QPalette shades = label.palette();
+    shades.setColor(QPalette::WindowText, color(Tint::secondary, label));
+    const int flags = static_cast<int>(label.alignment()) | (label.wordWrap() ? Qt::TextWordWrap : 0);
+    label.style()->drawItemText(&painter, area, flags, shades, label.isEnabled(), label.text(), QPalette::WindowText);
+}
+
+void setLeadingSymbol(QAbstractButton& button, const QString& name, Tint tint) {
+    const int side = qRound(button.fontMetrics().height() * 0.85);
+    button.setIcon(symbol(name, tint));
+    // The icon's room is wider than the symbol: the rest is the space before the text.
+    button.setIconSize(QSize(side + side / 3, side));
+}
+
+bool showsFocus(const QWidget& widget) {
+    return widget.hasFocus() && widget.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void drawFocusRing(QPainter& painter, const QRectF& area, qreal radius, const QColor& colour) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(colour, 2));
+    painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), radius, radius);
+    painter.restore();
 }
 
 QString plainTooltip(const QString& text) {

@@ -10,7 +10,7 @@
 class QFrame;
 class QLabel;
 class QPainter;
-class QPushButton;
+class QAbstractButton;
 class QRectF;
 class QWidget;
 
@@ -20,20 +20,32 @@ namespace Plovander {
 namespace Look {
 
 // The popover's own accent: one value for a dark and one for a light window colour.
+QColor tealAccent(const QPalette& palette);
 QColor tealAccent(const QWidget& widget);
+QColor color(Tint tint, const QPalette& palette);
 QColor color(Tint tint, const QWidget& widget);
-// A bundled symbol by the name the views use, drawn in `color`.
-QIcon symbol(const QString& name, const QColor& color, int size = 16);
-QPixmap symbolPixmap(const QString& name, const QColor& color, int size);
+// A bundled symbol by the name the views use, in `tint`: drawn afresh at every size and in the
+// application's palette of the moment, so it stays sharp at any scale and follows a light/dark switch.
+QIcon symbol(const QString& name, Tint tint);
+// `size` points square, drawn in `color` at `pixelRatio` pixels a point.
+QPixmap symbolPixmap(const QString& name, const QColor& color, int size, qreal pixelRatio);
 
 enum class Text { headline, body, callout, caption, caption2 };
 QFont font(Text style, QFont::Weight weight = QFont::Normal);
 // The system's fixed-width font at the size of `style`: for identifiers and counters.
 QFont monospaceFont(Text style);
-// A label that never reads its text as markup: names come from devices.
+// A label that never reads its text as markup (names come from devices), and wraps between words
+// where its line does not fit.
 QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Normal, bool secondary = false);
-// Fills `button` with the system's accent colour and a light label: the one action a panel leads to.
-void makeProminent(QPushButton& button);
+// Paints a plain, unselectable label's text at half the window text's strength, taken from the
+// palette now, so that it follows a switch between light and dark.
+void paintSecondaryText(QLabel& label);
+// Puts the symbol before the button's text, sized to its font, with a space between the two.
+void setLeadingSymbol(QAbstractButton& button, const QString& name, Tint tint);
+// Whether `widget` should show that it has the focus: it has it, and the keyboard moved it.
+bool showsFocus(const QWidget& widget);
+// The ring that marks keyboard focus, just inside `area`.
+void drawFocusRing(QPainter& painter, const QRectF& area, qreal radius, const QColor& colour);
 // A tooltip that shows `text` as written.
 QString plainTooltip(const QString& text);
 // A thin horizontal line between groups of rows.

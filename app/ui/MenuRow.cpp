@@ -38,7 +38,7 @@ void MenuRow::paintEvent(QPaintEvent*) {
         shape.addRoundedRect(QRectF(rect()), 5, 5);
         painter.fillPath(shape, palette().color(QPalette::Highlight));
     }
-    const QRect inner = rect().adjusted(6, 4, -6, -4);
+    const QRect inner = rect().adjusted(inset, 4, -inset, -4);
     QColor title = hovering_ ? QColor(Qt::white) : palette().color(QPalette::WindowText);
     QColor shortcut = hovering_ ? QColor(255, 255, 255, 204) : Look::color(Tint::secondary, *this);
     if (!isEnabled()) title = shortcut = Look::color(Tint::secondary, *this);
@@ -46,6 +46,7 @@ void MenuRow::paintEvent(QPaintEvent*) {
     painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, text());
     painter.setPen(shortcut);
     painter.drawText(inner, Qt::AlignRight | Qt::AlignVCenter, shortcut_);
+    if (Look::showsFocus(*this)) Look::drawFocusRing(painter, QRectF(rect()), 5, palette().color(QPalette::Highlight));
 }
 
 } // namespace Plovander

@@ -10,6 +10,9 @@ class MenuRow final : public QAbstractButton {
     Q_OBJECT
 
 public:
+    // How far the title sits in from the row's edge.
+    static constexpr int inset = 6;
+
     MenuRow(QString title, QString shortcut, QWidget* parent = nullptr);
     QSize sizeHint() const override;
 

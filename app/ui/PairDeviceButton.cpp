@@ -11,17 +11,14 @@
 namespace Plovander {
 
 PairDeviceButton::PairDeviceButton(StreamingSession& session, CaptureProbe& capture, bool prominent, QWidget* parent)
-    : QPushButton(QStringLiteral("Pair a device"), parent), session_(session), capture_(capture) {
+    : ProminenceButton(QStringLiteral("Pair a device"), prominent, parent), session_(session), capture_(capture) {
     setObjectName(prominent ? "pairDevice" : "pairDeviceCompact");
-    const QColor plus = prominent ? palette().color(QPalette::HighlightedText) : Look::tealAccent(*this);
-    setIcon(Look::symbol("plus", plus, prominent ? 16 : 12));
+    setSymbol("plus");
     if (prominent) {
         setDefault(true);
-        Look::makeProminent(*this);
         setMinimumHeight(32);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     } else {
-        setFlat(true);
         setFont(Look::font(Look::Text::caption));
     }
     connect(this, &QPushButton::clicked, this, [this] {

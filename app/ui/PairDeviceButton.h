@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPushButton>
+#include "app/ui/ProminenceButton.h"
 
 namespace Plovander {
 
@@ -9,7 +9,7 @@ class StreamingSession;
 
 // "Pair a device": prominent and wide in the set-up card, small in the paired devices' header.
 // It opens a pairing offer under this computer's name.
-class PairDeviceButton final : public QPushButton {
+class PairDeviceButton final : public ProminenceButton {
     Q_OBJECT
 
 public:

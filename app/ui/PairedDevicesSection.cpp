@@ -95,7 +95,7 @@ void PairedDevicesSection::saveRename(const TessaloyCore::Bytes& key) {
 
 void PairedDevicesSection::refresh() {
     const auto now = std::chrono::system_clock::now();
-    std::map<TessaloyCore::Bytes, DeviceRow*> kept;
+    decltype(rows_) kept;
     for (const auto& device : session_.pairedDevices()) {
         DeviceRow* row = rowFor(device.publicKey);
         rows_.erase(device.publicKey);

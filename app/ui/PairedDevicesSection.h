@@ -34,7 +34,7 @@ private:
 
     StreamingSession& session_;
     QVBoxLayout* rowsColumn_;
-    std::map<TessaloyCore::Bytes, DeviceRow*> rows_;
+    std::map<TessaloyCore::Bytes, DeviceRow*, TessaloyCore::BytesOrder> rows_;
     // At most one row renames and at most one asks to confirm forgetting, each by key.
     std::optional<TessaloyCore::Bytes> renaming_;
     std::optional<TessaloyCore::Bytes> confirmingForget_;

@@ -3,6 +3,8 @@
 #include "app/shell/StreamingSession.h"
 #include "app/ui/Look.h"
 #include "app/ui/PairingQRCode.h"
+#include "app/ui/SmallButton.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/DeviceNames.h"
 #include "app/ui/decisions/PopoverTexts.h"
 
@@ -15,7 +17,6 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace Plovander {
 namespace {
@@ -44,11 +45,9 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     scanText->setSpacing(6);
     // Beside the code there is room for a few words a line only.
     QLabel* scanTitle = Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold);
-    scanTitle->setWordWrap(true);
     scanText->addWidget(scanTitle);
     QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
                                    Look::Text::caption, QFont::Normal, true);
-    scanHint->setWordWrap(true);
     scanText->addWidget(scanHint);
     scanText->addStretch();
     auto* qrRow = new QHBoxLayout;
@@ -76,14 +75,13 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     codeRow->addStretch();
     codeRow->addWidget(copy_);
 
-    auto* timerIcon = new QLabel;
-    timerIcon->setPixmap(Look::symbolPixmap("timer", Look::color(Tint::secondary, *this), 12));
+    auto* timerIcon = new SymbolView("timer", Tint::secondary, 12);
     auto* countdownRow = new QHBoxLayout(countdown_);
     countdownRow->setContentsMargins(0, 0, 0, 0);
     countdownRow->addWidget(timerIcon);
     countdownRow->addWidget(countdownText_);
     countdownText_->setObjectName("countdown");
-    auto* cancel = new QPushButton("Cancel");
+    auto* cancel = new SmallButton("Cancel");
     cancel->setObjectName("cancelPairing");
     auto* expiryRow = new QHBoxLayout;
     expiryRow->addWidget(countdown_);
@@ -122,10 +120,11 @@ void PairingPanel::showOffer() {
         session_.pairingLink() ? pairingQRImage(QString::fromStdString(*session_.pairingLink())) : QImage();
     qrBlock_->setVisible(!image.isNull());
     if (!image.isNull()) {
-        // Whole pixels per module, so every module stays sharp.
-        const int scale = std::max(1, qrSide / image.width());
-        qr_->setPixmap(
-            QPixmap::fromImage(image.scaled(image.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+        // Exactly the side in points, in the screen's own pixels.
+        const qreal ratio = devicePixelRatioF();
+        QPixmap shown = QPixmap::fromImage(fittedQRImage(image, qRound(qrSide * ratio)));
+        shown.setDevicePixelRatio(ratio);
+        qr_->setPixmap(shown);
     }
 
     const auto expires = session_.pairingExpiresAt();
@@ -153,7 +152,7 @@ void PairingPanel::copyCode() {
 }
 
 void PairingPanel::showCopied(bool copied) {
-    copy_->setIcon(Look::symbol(copied ? "checkmark" : "doc.on.doc", Look::tealAccent(*this)));
+    copy_->setIcon(Look::symbol(copied ? "checkmark" : "doc.on.doc", Tint::accent));
     copy_->setAccessibleName(copied ? "Copied" : "Copy code");
 }
 

@@ -1,6 +1,10 @@
 #include "app/ui/PairingQRCode.h"
 
+#include <QPainter>
+
 #include <qrencode.h>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -24,6 +28,16 @@ QImage pairingQRImage(const QString& link) {
         }
     }
     return image;
+}
+
+QImage fittedQRImage(const QImage& modules, int side) {
+    const int scale = std::max(1, side / std::max(1, modules.width()));
+    const int offset = (side - modules.width() * scale) / 2;
+    QImage fitted(side, side, QImage::Format_RGB32);
+    fitted.fill(Qt::white);
+    QPainter painter(&fitted);
+    painter.drawImage(QRect(offset, offset, modules.width() * scale, modules.height() * scale), modules);
+    return fitted;
 }
 
 } // namespace Plovander

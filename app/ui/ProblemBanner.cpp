@@ -1,6 +1,7 @@
 #include "app/ui/ProblemBanner.h"
 
 #include "app/ui/Look.h"
+#include "app/ui/SymbolView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,15 +11,14 @@
 namespace Plovander {
 
 ProblemBanner::ProblemBanner(QWidget* parent) : QFrame(parent), text_(Look::label({}, Look::Text::caption)) {
-    text_->setWordWrap(true);
     text_->setObjectName("problemText");
-    auto* icon = new QLabel;
-    icon->setPixmap(Look::symbolPixmap("exclamationmark.triangle.fill", Look::color(Tint::orange, *this), 14));
+    auto* icon = new SymbolView("exclamationmark.triangle.fill", Tint::orange, 14);
     auto* dismiss = new QToolButton;
     dismiss->setObjectName("dismiss");
     dismiss->setAccessibleName("Dismiss");
     dismiss->setAutoRaise(true);
-    dismiss->setIcon(Look::symbol("xmark", Look::color(Tint::secondary, *this), 12));
+    dismiss->setIcon(Look::symbol("xmark", Tint::secondary));
+    dismiss->setIconSize(QSize(12, 12));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(8);

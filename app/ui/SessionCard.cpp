@@ -2,8 +2,11 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/shell/StreamingSession.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/IconTile.h"
 #include "app/ui/Look.h"
+#include "app/ui/SmallButton.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/TransferList.h"
 #include "app/ui/decisions/DeviceNames.h"
 #include "app/ui/decisions/PopoverTexts.h"
@@ -38,11 +41,9 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     summary->addWidget(new IconTile("iphone.radiowaves.left.and.right", Tint::green));
     summary->addLayout(lines, 1);
 
-    auto* eye = new QLabel;
-    eye->setPixmap(Look::symbolPixmap("eye.slash", palette().color(QPalette::WindowText), 14));
+    auto* eye = new SymbolView("eye.slash", Tint::primary, 14);
     privacyText_->setObjectName("privacyText");
-    privacyText_->setWordWrap(true);
-    auto* end = new QPushButton("End");
+    auto* end = new SmallButton("End");
     end->setObjectName("endPrivacy");
     auto* banner = new QHBoxLayout;
     banner->setSpacing(8);
@@ -55,17 +56,17 @@ SessionCard::SessionCard(StreamingSession& session, CaptureProbe& capture, HostT
     privacyColumn->addWidget(
         Look::label("At this Mac, press Ctrl+Alt+Super+Esc to end it.", Look::Text::caption2, QFont::Normal, true));
 
-    auto* files =
-        new QPushButton(Look::symbol("folder", palette().color(QPalette::ButtonText)), QStringLiteral("Files\u2026"));
+    auto* files = new QPushButton(QStringLiteral("Files\u2026"));
+    Look::setLeadingSymbol(*files, "folder", Tint::primary);
     files->setObjectName("files");
     files->setToolTip("Send files to your device, or find what it sent");
     auto* disconnect = new QPushButton("Disconnect");
     disconnect->setObjectName("disconnect");
     disconnect->setToolTip(QStringLiteral("Your device won't reconnect by itself until you connect from it again."));
-    auto* actions = new QHBoxLayout;
+    auto* actions = new FlowRow;
     actions->setSpacing(8);
-    actions->addWidget(files, 1);
-    actions->addWidget(disconnect, 1);
+    actions->addWidget(files, true);
+    actions->addWidget(disconnect, true);
 
     column()->addLayout(summary);
     column()->addWidget(privacy_);

@@ -13,7 +13,6 @@ SettingRow::SettingRow(const QString& title, const QString& subtitle, QWidget* p
     : QWidget(parent), switch_(new Switch(title)) {
     switch_->setObjectName("switch");
     QLabel* detail = Look::label(subtitle, Look::Text::caption, QFont::Normal, true);
-    detail->setWordWrap(true);
     auto* text = new QVBoxLayout;
     text->setSpacing(1);
     text->addWidget(Look::label(title, Look::Text::callout));

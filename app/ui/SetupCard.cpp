@@ -19,7 +19,6 @@ SetupCard::SetupCard(StreamingSession& session, CaptureProbe& capture, QWidget* 
         "Open Plovander on your iPhone, on the same Wi-Fi as this Mac, then pair it once. "
         "After that it connects without a code.",
         Look::Text::caption, QFont::Normal, true);
-    detail->setWordWrap(true);
     text->addWidget(detail);
     auto* row = new QHBoxLayout;
     row->setSpacing(12);

@@ -2,6 +2,7 @@
 
 #include "app/shell/StreamingSession.h"
 #include "app/ui/IconTile.h"
+#include "app/ui/SmallButton.h"
 #include "app/ui/StatusLabel.h"
 #include "app/ui/decisions/PopoverTexts.h"
 
@@ -19,7 +20,7 @@ SetupProblemCard::SetupProblemCard(StreamingSession& session, QWidget* parent)
     row->addWidget(label_, 1);
     column()->addLayout(row);
     // No desktop here has a screen-recording permission to open, so only the retry is offered.
-    auto* retry = new QPushButton("Try again");
+    auto* retry = new SmallButton("Try again");
     retry->setObjectName("tryAgain");
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(retry);

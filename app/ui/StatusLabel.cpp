@@ -13,8 +13,6 @@ StatusLabel::StatusLabel(QWidget* parent)
       subtitle_(Look::label({}, Look::Text::caption, QFont::Normal, true)) {
     title_->setObjectName("title");
     subtitle_->setObjectName("subtitle");
-    title_->setWordWrap(true);
-    subtitle_->setWordWrap(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(2);

@@ -1,5 +1,7 @@
 #include "app/ui/Switch.h"
 
+#include "app/ui/Look.h"
+
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -13,7 +15,14 @@ Switch::Switch(const QString& accessibleName, QWidget* parent) : QAbstractButton
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize Switch::sizeHint() const { return {32, 18}; }
+namespace {
+
+// Room around the track for the focus ring, apart from the track so that it shows on a lit one.
+constexpr int ringRoom = 3;
+
+} // namespace
+
+QSize Switch::sizeHint() const { return {30 + 2 * ringRoom, 16 + 2 * ringRoom}; }
 
 void Switch::keyPressEvent(QKeyEvent* event) {
     // Space is the button's own key; Return toggles too, as on the desktop's switches.
@@ -28,11 +37,14 @@ void Switch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled()) painter.setOpacity(0.45);
-    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QRectF track = QRectF(rect()).adjusted(ringRoom, ringRoom, -ringRoom, -ringRoom);
     const qreal radius = track.height() / 2;
     const QPalette& colors = palette();
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? colors.color(QPalette::Highlight) : colors.color(QPalette::Mid));
+    // Off, a shade of the text: it shows on a light and on a dark window, whatever the palette's mid tone.
+    QColor off = colors.color(QPalette::WindowText);
+    off.setAlphaF(0.25f);
+    painter.setBrush(isChecked() ? colors.color(QPalette::Highlight) : off);
     painter.drawRoundedRect(track, radius, radius);
 
     const qreal inset = 2;
@@ -41,10 +53,9 @@ void Switch::paintEvent(QPaintEvent*) {
     painter.setBrush(QColor(Qt::white));
     painter.drawEllipse(QRectF(x, track.top() + inset, knob, knob));
 
-    if (hasFocus()) {
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(colors.color(QPalette::Highlight), 1.5));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius + 1, radius + 1);
+    if (Look::showsFocus(*this)) {
+        painter.setOpacity(1);
+        Look::drawFocusRing(painter, QRectF(rect()), radius + ringRoom, colors.color(QPalette::Highlight));
     }
 }
 

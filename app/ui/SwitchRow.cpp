@@ -2,6 +2,7 @@
 
 #include "app/ui/Look.h"
 #include "app/ui/Switch.h"
+#include "app/ui/SymbolView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,12 +13,11 @@ namespace Plovander {
 SwitchRow::SwitchRow(QString symbol, const QString& title, QWidget* parent)
     : QWidget(parent),
       symbol_(std::move(symbol)),
-      icon_(new QLabel),
+      icon_(new SymbolView(symbol_, Tint::secondary, 14)),
       subtitle_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
       switch_(new Switch(title)) {
     icon_->setFixedWidth(20);
     subtitle_->setObjectName("subtitle");
-    subtitle_->setWordWrap(true);
     switch_->setObjectName("switch");
     auto* text = new QVBoxLayout;
     text->setSpacing(1);
@@ -37,7 +37,7 @@ void SwitchRow::present(bool checked, bool symbolOn, const QString& subtitle) {
     const QSignalBlocker quiet(switch_);
     switch_->setChecked(checked);
     subtitle_->setText(subtitle);
-    icon_->setPixmap(Look::symbolPixmap(symbol_, Look::color(symbolOn ? Tint::accent : Tint::secondary, *this), 14));
+    icon_->setSymbol(symbol_, symbolOn ? Tint::accent : Tint::secondary);
 }
 
 } // namespace Plovander

@@ -7,6 +7,7 @@ class QLabel;
 namespace Plovander {
 
 class Switch;
+class SymbolView;
 
 // A popover switch: a symbol tinted while the row counts as on, a title and subtitle, the switch.
 class SwitchRow final : public QWidget {
@@ -21,7 +22,7 @@ Q_SIGNALS:
 
 private:
     QString symbol_;
-    QLabel* icon_;
+    SymbolView* icon_;
     QLabel* subtitle_;
     Switch* switch_;
 };

@@ -1,6 +1,7 @@
 #include "app/ui/TransferRow.h"
 
 #include "app/ui/Look.h"
+#include "app/ui/SymbolView.h"
 #include "app/ui/decisions/DeviceNames.h"
 
 #include <QHBoxLayout>
@@ -18,9 +19,8 @@ TransferRow::TransferRow(const HostTransfers::Activity& activity, bool windowSty
       progress_(new QProgressBar),
       cancel_(new QToolButton) {
     setObjectName("transferRow");
-    auto* arrow = new QLabel;
     const QString symbol = activity.isIncoming ? "arrow.down.circle" : "arrow.up.circle";
-    arrow->setPixmap(Look::symbolPixmap(windowStyle ? symbol + ".fill" : symbol, Look::tealAccent(*this), 16));
+    auto* arrow = new SymbolView(windowStyle ? symbol + ".fill" : symbol, Tint::accent, 16);
     titleLabel_->setMinimumWidth(40);
     titleLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     progress_->setRange(0, 1000);
@@ -28,7 +28,7 @@ TransferRow::TransferRow(const HostTransfers::Activity& activity, bool windowSty
     progress_->setMaximumHeight(6);
     cancel_->setObjectName("cancelTransfer");
     cancel_->setAutoRaise(true);
-    cancel_->setIcon(Look::symbol("xmark.circle.fill", Look::color(Tint::secondary, *this)));
+    cancel_->setIcon(Look::symbol("xmark.circle.fill", Tint::secondary));
     auto* text = new QVBoxLayout;
     text->setSpacing(3);
     text->addWidget(titleLabel_);

@@ -21,7 +21,6 @@ UpdateRows::UpdateRows(MacUpdater& updater, QWidget* parent)
       note_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
       row_(new MenuRow({}, {})) {
     note_->setObjectName("updateNote");
-    note_->setWordWrap(true);
     note_->setContentsMargins(6, 4, 6, 4);
     row_->setObjectName("updateRow");
     auto* column = new QVBoxLayout(this);

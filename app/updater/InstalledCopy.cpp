@@ -1,27 +1,16 @@
 #include "app/updater/InstalledCopy.h"
 
+#include "app/updater/release/InsideTree.h"
+
 #include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
+#include <system_error>
 
 namespace Plovander {
-
-namespace {
-
-// The info value `key` when Info.json holds it as a string.
-std::optional<std::string> infoText(const std::filesystem::path& tree, const char* key) {
-    std::ifstream file(tree / "Info.json");
-    if (!file) return std::nullopt;
-    const auto info = nlohmann::json::parse(file, nullptr, false);
-    if (!info.is_object() || !info.contains(key) || !info[key].is_string()) return std::nullopt;
-    return info[key].get<std::string>();
-}
-
-} // namespace
 
 InstalledCopy InstalledCopy::ofRunningProgram() {
     std::error_code error;
@@ -29,14 +18,28 @@ InstalledCopy InstalledCopy::ofRunningProgram() {
     return InstalledCopy(error ? std::filesystem::path() : program.parent_path().parent_path());
 }
 
-std::string InstalledCopy::version() const { return infoText(tree_, "CFBundleShortVersionString").value_or("?"); }
-
-std::int64_t InstalledCopy::build() const {
-    return parseBuild(infoText(tree_, "CFBundleVersion").value_or("")).value_or(0);
+std::optional<std::string> InstalledCopy::infoFile() const {
+    try {
+        return InsideTree(tree_).regularFile("Info.json");
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
 }
 
+std::optional<std::string> InstalledCopy::infoText(const char* key) const {
+    const auto bytes = infoFile();
+    if (!bytes) return std::nullopt;
+    const auto info = nlohmann::json::parse(*bytes, nullptr, false);
+    if (!info.is_object() || !info.contains(key) || !info[key].is_string()) return std::nullopt;
+    return info[key].get<std::string>();
+}
+
+std::string InstalledCopy::version() const { return infoText("CFBundleShortVersionString").value_or("?"); }
+
+std::int64_t InstalledCopy::build() const { return parseBuild(infoText("CFBundleVersion").value_or("")).value_or(0); }
+
 bool InstalledCopy::canReplaceItself(const WriteCheck& isWritable) const {
-    if (tree_.empty() || !std::filesystem::is_regular_file(tree_ / "Info.json")) return false;
+    if (!infoFile()) return false;
     return isWritable(tree_) && isWritable(tree_.parent_path());
 }
 

@@ -16,12 +16,18 @@ public:
     // Whether this process may create and remove entries in a folder.
     using WriteCheck = std::function<bool(const std::filesystem::path&)>;
 
+    // Where the program lies in a tree.
+    static constexpr std::string_view program = "bin/plovander";
+
     explicit InstalledCopy(std::filesystem::path tree) : tree_(std::move(tree)) {}
     // realpath(/proc/self/exe) two levels up.
     static InstalledCopy ofRunningProgram();
 
     const std::filesystem::path& tree() const { return tree_; }
 
+    // Info.json's string value for `key`: nullopt when Info.json is not a regular file reached
+    // inside the tree, not a JSON object, or holds no string there. Read again on every call.
+    std::optional<std::string> infoText(const char* key) const;
     // Info.json's "CFBundleShortVersionString", else "?". Read again on every call.
     std::string version() const;
     // Info.json's "CFBundleVersion" as a whole number, else 0. Read again on every call.
@@ -36,6 +42,9 @@ public:
     static std::optional<std::int64_t> parseBuild(std::string_view text);
 
 private:
+    // Info.json's bytes, when it is a regular file reached inside the tree.
+    std::optional<std::string> infoFile() const;
+
     std::filesystem::path tree_;
 };
 

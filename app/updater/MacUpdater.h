@@ -7,8 +7,13 @@
 #include <qcoro/qcorotask.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+namespace TessaloyBase {
+class MainActor;
+}
 
 namespace Plovander {
 
@@ -37,23 +42,8 @@ public:
     std::function<void()> onChange = [] {};
 };
 
-// Stand-in where updates are not wanted: checks nothing and never finds an update.
-class MacUpdaterStandIn final : public MacUpdater {
-public:
-    void startDailyCheck() override {}
-    QCoro::Task<std::optional<TessaloyCore::ReleaseManifest>> checkForUpdate() override { co_return std::nullopt; }
-    QCoro::Task<> installUpdate(std::function<bool()>, Report report, CancellationToken) override {
-        report(TessaloyCore::UpdateStatus::State::upToDate, std::nullopt);
-        co_return;
-    }
-    const std::optional<TessaloyCore::ReleaseManifest>& available() const override { return none_; }
-    const std::optional<TessaloyCore::UpdateStatus>& status() const override { return noStatus_; }
-    bool isInstalling() const override { return false; }
-    bool canReplaceItself() const override { return false; }
-
-private:
-    std::optional<TessaloyCore::ReleaseManifest> none_;
-    std::optional<TessaloyCore::UpdateStatus> noStatus_;
-};
+// Makes a program's updater; `quit` ends the process once the new copy runs.
+using UpdaterFactory =
+    std::function<std::unique_ptr<MacUpdater>(TessaloyBase::MainActor& actor, std::function<void()> quit)>;
 
 } // namespace Plovander

@@ -4,12 +4,15 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace Plovander {
@@ -103,14 +106,30 @@ void globalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// https on the expected host, with at most a port after it.
-bool isAllowedRedirect(const char* location, const std::string& host) {
-    if (!location) return false;
-    const std::string_view url(location);
-    const std::string prefix = "https://" + host;
-    if (url.size() < prefix.size() || strncasecmp(url.data(), prefix.data(), prefix.size()) != 0) return false;
-    const std::string_view rest = url.substr(prefix.size());
-    return rest.empty() || rest[0] == '/' || rest[0] == ':';
+using Url = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+
+// One part of a parsed URL; nullopt when the URL has none.
+std::optional<std::string> partOf(CURLU* url, CURLUPart which) {
+    char* text = nullptr;
+    if (curl_url_get(url, which, &text, 0) != CURLUE_OK) return std::nullopt;
+    std::string value(text);
+    curl_free(text);
+    return value;
+}
+
+// The URL to follow when `location` is https on `host` itself: no user or password, and no port
+// but 443. Parsed as libcurl parses it, so what is checked is what would be contacted.
+std::optional<std::string> allowedRedirect(const char* location, const std::string& host) {
+    const Url url(curl_url(), curl_url_cleanup);
+    if (!location || !url || curl_url_set(url.get(), CURLUPART_URL, location, 0) != CURLUE_OK) return std::nullopt;
+    const auto givenHost = partOf(url.get(), CURLUPART_HOST);
+    const auto port = partOf(url.get(), CURLUPART_PORT);
+    if (partOf(url.get(), CURLUPART_SCHEME) != "https" || !givenHost ||
+        strcasecmp(givenHost->c_str(), host.c_str()) != 0 || partOf(url.get(), CURLUPART_USER) ||
+        partOf(url.get(), CURLUPART_PASSWORD) || (port && *port != "443")) {
+        return std::nullopt;
+    }
+    return partOf(url.get(), CURLUPART_URL);
 }
 
 } // namespace
@@ -118,7 +137,12 @@ bool isAllowedRedirect(const char* location, const std::string& host) {
 ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& options) {
     globalInit();
     std::string current = url;
+    const auto started = std::chrono::steady_clock::now();
     for (int redirects = 0;; ++redirects) {
+        const auto left = options.deadline - (std::chrono::steady_clock::now() - started);
+        if (options.deadline.count() > 0 && left <= std::chrono::milliseconds(0)) {
+            throw std::runtime_error(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+        }
         const Easy easy(curl_easy_init(), curl_easy_cleanup);
         if (!easy) throw std::runtime_error("couldn't start a transfer");
         Transfer transfer(options, easy.get());
@@ -134,6 +158,10 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.idleTimeout.count()));
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.idleTimeout.count()));
+        if (options.deadline.count() > 0) {
+            curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
+                             static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+        }
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
         curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
@@ -141,7 +169,6 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         if (!options.userAgent.empty()) curl_easy_setopt(handle, CURLOPT_USERAGENT, options.userAgent.c_str());
         List connectTo(nullptr, curl_slist_free_all);
-#ifndef NDEBUG
         if (!options.testAuthorityFile.empty()) {
             curl_easy_setopt(handle, CURLOPT_CAINFO, options.testAuthorityFile.c_str());
         }
@@ -149,7 +176,6 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
             connectTo.reset(curl_slist_append(nullptr, options.testConnectTo.c_str()));
             curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo.get());
         }
-#endif
         const CURLcode code = curl_easy_perform(handle);
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
@@ -169,10 +195,9 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
         if (status >= 300 && status < 400) {
             char* location = nullptr;
             curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
-            if (redirects >= maximumRedirects || !isAllowedRedirect(location, options.expectedHost)) {
-                throw std::runtime_error("refused a redirect");
-            }
-            current = location;
+            const auto next = allowedRedirect(location, options.expectedHost);
+            if (redirects >= maximumRedirects || !next) throw std::runtime_error("refused a redirect");
+            current = *next;
             continue;
         }
         if (status != 200) return {{}, status};

@@ -3,7 +3,6 @@
 #include "app/runtime/BlockingCall.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/trace/TraceLog.h"
-#include "app/updater/TestReleases.h"
 #include "app/updater/UpdateDownload.h"
 #include "app/updater/UpdateFailure.h"
 #include "app/updater/release/ReleaseSignature.h"
@@ -50,16 +49,11 @@ SelfUpdater::Configuration SelfUpdater::Configuration::forThisProgram(std::funct
                                 .relauncher = Platform::Relauncher::create(),
                                 .quit = std::move(quit)};
     configuration.transport.expectedHost = ReleaseManifest::host();
-    TestReleases::apply(configuration);
     return configuration;
 }
 
 std::unique_ptr<MacUpdater> SelfUpdater::forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit) {
-    auto configuration = Configuration::forThisProgram(std::move(quit));
-    if (!std::filesystem::is_regular_file(configuration.copy.tree() / "Info.json")) {
-        return std::make_unique<MacUpdaterStandIn>();
-    }
-    return std::make_unique<SelfUpdater>(actor, std::move(configuration));
+    return std::make_unique<SelfUpdater>(actor, Configuration::forThisProgram(std::move(quit)));
 }
 
 SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration)
@@ -112,6 +106,7 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     options.userAgent =
         "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
     options.idleTimeout = manifestIdleTimeout;
+    if (options.deadline.count() == 0) options.deadline = manifestDeadline;
     // A cached manifest could hide a newer release.
     options.bypassCaches = true;
     options.limit = manifestLimit;
@@ -225,7 +220,7 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
     }
 
     BlockingCall<Platform::Relauncher::Result> relaunch(
-        actor_, [relauncher = configuration_.relauncher, program = installed / "bin/plovander"] {
+        actor_, [relauncher = configuration_.relauncher, program = installed / InstalledCopy::program] {
             return relauncher->start(program, relaunchWait);
         });
     const auto started = co_await relaunch;

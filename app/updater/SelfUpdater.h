@@ -23,6 +23,7 @@ public:
     static constexpr std::chrono::seconds firstCheckDelay{20};
     static constexpr std::chrono::seconds checkInterval{86'400};
     static constexpr std::chrono::seconds manifestIdleTimeout{15};
+    static constexpr std::chrono::seconds manifestDeadline{60};
     static constexpr std::int64_t manifestLimit = 65'536;
     static constexpr std::chrono::milliseconds relaunchWait{2'000};
     static constexpr const char* website = "https://plovander.example";
@@ -39,18 +40,17 @@ public:
         TreeSwap::Renames renames;
         std::shared_ptr<Platform::Relauncher> relauncher;
         std::function<void()> quit; // ends this process once the new copy runs
-        // Installs what the first check finds, at once and unasked; only a debug build's test
-        // releases set it, for an update of the whole program from start to end.
+        // Installs what the first check finds, at once and unasked; only the test build of the
+        // program sets it, for an update of the whole program from start to end.
         bool installsAtStart = false;
 
-        // The running program, the pinned keys and the real release host (in debug builds, a
-        // test's release server when TestReleases names one).
+        // The running program, the pinned keys and the real release host.
         static Configuration forThisProgram(std::function<void()> quit);
     };
 
     SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration);
-    // The updater of this program when it runs from an install tree; a copy started from its build
-    // folder has nothing to replace and gets the stand-in.
+    // The updater of this program. A copy started from its build folder checks too, but cannot
+    // replace itself, and says so when a newer release exists.
     static std::unique_ptr<MacUpdater> forThisProgram(TessaloyBase::MainActor& actor, std::function<void()> quit);
     ~SelfUpdater() override;
 

@@ -1,21 +1,19 @@
 #include "app/updater/TestReleases.h"
 
-#ifndef NDEBUG
+#include "app/updater/SelfUpdater.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#endif
 
 namespace Plovander {
 
-#ifdef NDEBUG
-void TestReleases::apply(SelfUpdater::Configuration&) {}
-#else
-void TestReleases::apply(SelfUpdater::Configuration& configuration) {
+std::unique_ptr<MacUpdater> TestReleases::updater(TessaloyBase::MainActor& actor, std::function<void()> quit) {
+    auto configuration = SelfUpdater::Configuration::forThisProgram(std::move(quit));
     const char* file = std::getenv(variable);
-    if (!file || !*file) return;
+    if (!file || !*file) return std::make_unique<SelfUpdater>(actor, std::move(configuration));
     std::ifstream stream(file);
     const nlohmann::json json = nlohmann::json::parse(stream, nullptr, false);
     if (!json.is_object()) throw std::runtime_error(std::string("unreadable test releases file ") + file);
@@ -27,7 +25,7 @@ void TestReleases::apply(SelfUpdater::Configuration& configuration) {
     if (json.contains("tree")) configuration.copy = InstalledCopy(text("tree"));
     if (json.contains("downloads")) configuration.downloadFolder = text("downloads");
     configuration.installsAtStart = json.value("installAtStart", false);
+    return std::make_unique<SelfUpdater>(actor, std::move(configuration));
 }
-#endif
 
 } // namespace Plovander

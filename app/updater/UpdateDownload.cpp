@@ -18,6 +18,7 @@ std::filesystem::path UpdateDownload::download(const TessaloyCore::ReleaseManife
     transport.destination = destinationIn(folder);
     if (transport.limit == 0) transport.limit = limit;
     if (transport.idleTimeout.count() == 0) transport.idleTimeout = idleTimeout;
+    if (transport.deadline.count() == 0) transport.deadline = deadline;
     transport.userAgent.clear();
     const auto failed = [&](UpdateFailure::Kind kind) {
         std::error_code ignored;

@@ -12,12 +12,14 @@ namespace Plovander {
 struct UpdateDownload {
     static constexpr std::int64_t limit = 209'715'200;
     static constexpr std::chrono::seconds idleTimeout{60};
+    // A whole release at 1 MB/s, with a minute to spare.
+    static constexpr std::chrono::seconds deadline{limit / 1'000'000 + 60};
 
     // "Plovander-update-<UUID>.tar.zst" in `folder`, a new name on every call.
     static std::filesystem::path destinationIn(const std::filesystem::path& folder);
 
-    // `transport` gives the server's host and test settings; its limit, destination and time-out
-    // are set here unless already given. Returns the complete file. Throws only UpdateFailure, and
+    // `transport` gives the server's host and test settings; its limit, time-out and deadline are
+    // set here unless already given, its destination always. Returns the complete file. Throws only UpdateFailure, and
     // leaves no file behind when it does.
     static std::filesystem::path download(const TessaloyCore::ReleaseManifest& manifest,
                                           ReleaseFetch::Options transport,

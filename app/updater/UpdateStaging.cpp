@@ -2,11 +2,11 @@
 
 #include "app/updater/InstalledCopy.h"
 #include "app/updater/UpdateFailure.h"
+#include "app/updater/release/Descriptor.h"
 #include "app/updater/release/FileDigest.h"
+#include "app/updater/release/InsideTree.h"
 #include "app/updater/release/ReleaseArchive.h"
 #include "app/updater/release/ReleaseSignature.h"
-
-#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -30,19 +29,12 @@ std::string lowered(std::string text) {
     return text;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) {
-        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "open " + file.string());
-    }
-    ~Descriptor() { ::close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+// The downloaded archive itself, not a link in its place.
+Descriptor openArchive(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + file.string());
+    return Descriptor(fd);
+}
 
 fs::path makeWorkFolder(const fs::path& installed) {
     std::string pattern = (installed.parent_path() / UpdateStaging::workFolderPrefix).string() + "XXXXXX";
@@ -55,6 +47,20 @@ void removeQuietly(const fs::path& path) {
     fs::remove_all(path, ignored);
 }
 
+// The tree's own folder and `_Signature/` are not in the signed list, so their modes are the
+// installer's, whatever the archive said; the three signature files are read by all, written by
+// none but the owner. Called once the signature check has found them real folders and files.
+void settleUnsignedModes(const fs::path& tree) {
+    constexpr auto folder = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec;
+    constexpr auto file =
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+    const fs::path signatures = tree / ReleaseSignature::folder;
+    fs::permissions(tree, folder);
+    fs::permissions(signatures, folder);
+    for (const auto& entry : fs::directory_iterator(signatures)) fs::permissions(entry.path(), file);
+}
+
 } // namespace
 
 UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const TessaloyCore::ReleaseManifest& manifest,
@@ -64,7 +70,7 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
         ~RemoveArchive() { removeQuietly(path); }
     } removeArchive{archive};
 
-    const Descriptor image(archive);
+    const Descriptor image = openArchive(archive);
     if (sha256Hex(descriptorDigest(image.get())) != lowered(manifest.sha256)) {
         throw UpdateFailure(UpdateFailure::Kind::hashMismatch);
     }
@@ -89,6 +95,9 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
         if (moved) throw UpdateFailure(UpdateFailure::Kind::noApp);
         removeQuietly(mount);
         verify(copy, manifest, rules);
+        // Signed and newer, but it must also start: its program a file of its own.
+        if (!InsideTree(copy).holdsRegularFile(InstalledCopy::program)) throw UpdateFailure(UpdateFailure::Kind::noApp);
+        settleUnsignedModes(copy);
         return {copy, work};
     } catch (...) {
         removeQuietly(work);
@@ -100,15 +109,11 @@ void UpdateStaging::verify(const fs::path& tree, const TessaloyCore::ReleaseMani
     if (const auto refusal = ReleaseSignature::verify(tree, rules.keys, rules.architecture)) {
         throw UpdateFailure::signature(*refusal);
     }
-    std::ifstream file(tree / "Info.json");
-    const auto info = nlohmann::json::parse(file, nullptr, false);
-    const auto text = [&](const char* key) {
-        return info.is_object() && info.contains(key) && info[key].is_string() ? info[key].get<std::string>()
-                                                                               : std::string();
-    };
-    if (!file || !info.is_object() || info.empty()) throw UpdateFailure(UpdateFailure::Kind::notNewer);
-    if (text("CFBundleIdentifier") != ReleaseSignature::identifier) throw UpdateFailure(UpdateFailure::Kind::notNewer);
-    const auto build = InstalledCopy::parseBuild(text("CFBundleVersion"));
+    const InstalledCopy copy(tree);
+    if (copy.infoText("CFBundleIdentifier") != ReleaseSignature::identifier) {
+        throw UpdateFailure(UpdateFailure::Kind::notNewer);
+    }
+    const auto build = InstalledCopy::parseBuild(copy.infoText("CFBundleVersion").value_or(""));
     if (!build || *build != manifest.build || rules.currentBuild >= *build) {
         throw UpdateFailure(UpdateFailure::Kind::notNewer);
     }

@@ -29,9 +29,10 @@ struct UpdateStaging {
     };
 
     // Checks the archive's digest, unpacks from the very descriptor that was hashed, takes the tree
-    // out and verifies it. Throws UpdateFailure (hashMismatch, mount, noApp, signature, notNewer)
-    // or std::system_error / std::filesystem::filesystem_error. The archive is removed on every way
-    // out; the work folder on every failure.
+    // out and verifies it, its program included; its own folder and `_Signature/` then get the
+    // modes of an install tree, whatever the archive said. Throws UpdateFailure (hashMismatch, mount, noApp, signature,
+    // notNewer) or std::system_error / std::filesystem::filesystem_error. The archive is removed on every way out; the
+    // work folder on every failure.
     static Staged stage(const std::filesystem::path& archive, const TessaloyCore::ReleaseManifest& manifest,
                         const std::filesystem::path& installed, const Rules& rules);
 

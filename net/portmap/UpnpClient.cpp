@@ -162,10 +162,10 @@ std::string UpnpClient::soapEnvelope(const std::string& service, const std::stri
 }
 
 std::optional<std::string> UpnpClient::xmlValue(std::string_view tag, std::string_view text) {
-    const std::string open = "<" + std::string(tag) + ">";
+    const std::string open = std::string("<").append(tag).append(">");
     const auto start = text.find(open);
     if (start == std::string_view::npos) return std::nullopt;
-    const auto end = text.find("</" + std::string(tag) + ">", start + open.size());
+    const auto end = text.find(std::string("</").append(tag).append(">"), start + open.size());
     if (end == std::string_view::npos) return std::nullopt;
     return std::string(trimmed(text.substr(start + open.size(), end - start - open.size()), " \t\r\n"));
 }

@@ -132,11 +132,12 @@ void VPNRelay::accepted(const std::string& address, const std::shared_ptr<Accept
 }
 
 void VPNRelay::relay(tcp::socket socket, const std::string& peer) {
-    LoopbackBridge::open(std::move(socket), target_, {}, bridgeSource_,
-                         [weak = weak_from_this(), peer](std::error_code) {
-                             const auto self = weak.lock();
-                             if (self) self->queue_.async([self, peer] { self->countDown(peer); });
-                         });
+    const std::error_code noSocket = LoopbackBridge::open(
+        std::move(socket), target_, bridgeSource_, [weak = weak_from_this(), peer](std::error_code) {
+            const auto self = weak.lock();
+            if (self) self->queue_.async([self, peer] { self->countDown(peer); });
+        });
+    if (noSocket) countDown(peer);
 }
 
 void VPNRelay::countDown(const std::string& peer) {

@@ -8,50 +8,49 @@
 namespace TessaloyNet {
 
 using asio::ip::tcp;
-using TessaloyCore::Bytes;
 
-void LoopbackBridge::open(tcp::socket peer, std::uint16_t port, Bytes early, BridgeSource bridgeSource,
-                          EndHandler onEnd) {
+std::error_code LoopbackBridge::open(tcp::socket peer, std::uint16_t port, BridgeSource bridgeSource,
+                                     EndHandler onEnd) {
     std::shared_ptr<LoopbackBridge> bridge(new LoopbackBridge(std::move(peer), std::move(onEnd)));
+    std::error_code error;
+    const tcp::endpoint target = bridge->makeLocal(port, error);
+    if (error) {
+        std::error_code ignored;
+        bridge->peer_.socket.close(ignored);
+        return error;
+    }
     asio::post(bridge->peer_.socket.get_executor(),
-               [bridge, port, early = std::move(early), bridgeSource = std::move(bridgeSource)]() mutable {
-                   bridge->connect(port, std::move(early), bridgeSource);
-               });
+               [bridge, target, bridgeSource = std::move(bridgeSource)] { bridge->connect(target, bridgeSource); });
+    return {};
 }
 
 LoopbackBridge::LoopbackBridge(tcp::socket peer, EndHandler onEnd)
     : peer_(std::move(peer)), local_(tcp::socket(peer_.socket.get_executor())), onEnd_(std::move(onEnd)) {}
 
-void LoopbackBridge::connect(std::uint16_t port, Bytes early, const BridgeSource& bridgeSource) {
-    std::error_code error;
-    tcp::endpoint target(asio::ip::address_v6::loopback(), port);
+tcp::endpoint LoopbackBridge::makeLocal(std::uint16_t port, std::error_code& error) {
     local_.socket.open(tcp::v6(), error);
     if (!error) local_.socket.bind({asio::ip::address_v6::loopback(), 0}, error);
-    if (error) {
-        // IPv6 is off: the listener then takes IPv4 alone.
-        std::error_code ignored;
-        local_.socket.close(ignored);
-        target = {asio::ip::address_v4::loopback(), port};
-        error.clear();
-        local_.socket.open(tcp::v4(), error);
-        if (!error) local_.socket.bind({asio::ip::address_v4::loopback(), 0}, error);
-    }
-    if (error) return close(error);
-    if (bridgeSource) bridgeSource(local_.socket.local_endpoint(error));
+    if (!error) return {asio::ip::address_v6::loopback(), port};
+    // IPv6 is off: the listener then takes IPv4 alone.
+    std::error_code ignored;
+    local_.socket.close(ignored);
+    error.clear();
+    local_.socket.open(tcp::v4(), error);
+    if (!error) local_.socket.bind({asio::ip::address_v4::loopback(), 0}, error);
+    return {asio::ip::address_v4::loopback(), port};
+}
+
+void LoopbackBridge::connect(const tcp::endpoint& target, const BridgeSource& bridgeSource) {
+    std::error_code unknown;
+    if (bridgeSource) bridgeSource(local_.socket.local_endpoint(unknown));
     const auto self = shared_from_this();
-    local_.socket.async_connect(target, [self, early = std::move(early)](std::error_code failure) {
+    local_.socket.async_connect(target, [self](std::error_code failure) {
         if (self->closed_) return;
         if (failure) return self->close(failure);
         std::error_code ignored;
         self->peer_.socket.set_option(tcp::no_delay(true), ignored);
         self->local_.socket.set_option(tcp::no_delay(true), ignored);
-        auto first = std::make_shared<Bytes>(early);
-        asio::async_write(self->local_.socket, asio::buffer(*first),
-                          [self, first](std::error_code written, std::size_t) {
-                              if (self->closed_) return;
-                              if (written) return self->close();
-                              self->pump(self->peer_, self->local_);
-                          });
+        self->pump(self->peer_, self->local_);
         self->pump(self->local_, self->peer_);
     });
 }

@@ -27,9 +27,10 @@ public:
 
     static constexpr std::size_t chunkBytes = 262'144;
 
-    // Connects to the listener on `port` and sends it `early` (bytes the peer sent already) first.
-    static void open(asio::ip::tcp::socket peer, std::uint16_t port, TessaloyCore::Bytes early,
-                     BridgeSource bridgeSource, EndHandler onEnd);
+    // Connects to the listener on `port`. Returns the error when this Mac cannot make a socket for
+    // it (out of descriptors, say): the peer is closed then, and `onEnd` never runs.
+    static std::error_code open(asio::ip::tcp::socket peer, std::uint16_t port, BridgeSource bridgeSource,
+                                EndHandler onEnd);
 
 private:
     struct Pipe {
@@ -40,7 +41,9 @@ private:
 
     LoopbackBridge(asio::ip::tcp::socket peer, EndHandler onEnd);
 
-    void connect(std::uint16_t port, TessaloyCore::Bytes early, const BridgeSource& bridgeSource);
+    // The local socket, bound to a loopback address; returns where the listener is.
+    asio::ip::tcp::endpoint makeLocal(std::uint16_t port, std::error_code& error);
+    void connect(const asio::ip::tcp::endpoint& target, const BridgeSource& bridgeSource);
     void pump(Pipe& from, Pipe& to);
     void close(std::error_code unreachable = {});
 

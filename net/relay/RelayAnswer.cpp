@@ -1,34 +1,21 @@
 #include "net/relay/RelayAnswer.h"
 
+#include "base/Hop.h"
 #include "net/relay/MeetingIdentity.h"
 
 #include <asio/connect.hpp>
+#include <asio/read.hpp>
 #include <asio/write.hpp>
 
 #include <chrono>
-#include <map>
-#include <mutex>
+#include <utility>
 
 namespace TessaloyNet {
 
 using asio::ip::tcp;
+using TessaloyBase::hop;
 using TessaloyCore::Bytes;
 using TessaloyCore::ByteView;
-
-namespace {
-
-// Never destroyed: the I/O threads may still close an answer while the process exits.
-std::mutex& registryLock() {
-    static auto* const lock = new std::mutex;
-    return *lock;
-}
-
-std::map<const RelayAnswer*, std::shared_ptr<RelayAnswer>>& registry() {
-    static auto* const answers = new std::map<const RelayAnswer*, std::shared_ptr<RelayAnswer>>;
-    return *answers;
-}
-
-} // namespace
 
 std::optional<RelayRefusal> RelayAnswer::Failure::refusal() const {
     if (kind != Kind::relay) return std::nullopt;
@@ -41,114 +28,104 @@ std::string RelayAnswer::Failure::description() const {
     return error.message();
 }
 
-std::shared_ptr<RelayAnswer> RelayAnswer::answer(const RelayEndpoint& relay, ByteView sessionID,
-                                                 TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
-                                                 FailureHandler onFailure, BridgeSource bridgeSource,
-                                                 std::shared_ptr<TessaloyBase::QueueClock> clock) {
+std::shared_ptr<RelayAnswer> RelayAnswer::prepare(const RelayEndpoint& relay, ByteView sessionID,
+                                                  TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
+                                                  BridgeSource bridgeSource,
+                                                  std::shared_ptr<TessaloyBase::QueueClock> clock) {
     if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     const auto hello = MeetingIdentity::hello(TessaloyConnectWire::ConnectRole::mac, channel, sessionID,
                                               std::chrono::system_clock::now());
     Bytes sealed = MeetingIdentity::seal(hello, relay.helloKey).encoded();
-    std::shared_ptr<RelayAnswer> answer(new RelayAnswer(std::move(sealed), localPort == 0 ? 55801 : localPort,
-                                                        std::move(onFailure), std::move(bridgeSource),
-                                                        std::move(clock)));
-    {
-        const std::lock_guard lock(registryLock());
-        registry().emplace(answer.get(), answer);
-    }
-    answer->queue_.async([answer, relay] { answer->start(relay); });
-    return answer;
+    // Not make_shared: a timer that outlives the answer holds only the control block.
+    return std::shared_ptr<RelayAnswer>(new RelayAnswer(relay, std::move(sealed), localPort == 0 ? 55801 : localPort,
+                                                        std::move(bridgeSource), std::move(clock)));
 }
 
-std::size_t RelayAnswer::openAnswers() {
-    const std::lock_guard lock(registryLock());
-    return registry().size();
-}
-
-RelayAnswer::RelayAnswer(Bytes sealedHello, std::uint16_t localPort, FailureHandler onFailure,
+RelayAnswer::RelayAnswer(const RelayEndpoint& relay, Bytes sealedHello, std::uint16_t localPort,
                          BridgeSource bridgeSource, std::shared_ptr<TessaloyBase::QueueClock> clock)
-    : sealedHello_(std::move(sealedHello)),
+    : host_(relay.host),
+      port_(relay.port == 0 ? 443 : relay.port),
+      sealedHello_(std::move(sealedHello)),
       localPort_(localPort),
-      onFailure_(std::move(onFailure)),
       bridgeSource_(std::move(bridgeSource)),
       clock_(std::move(clock)),
       resolver_(queue_.executor()),
       relayed_(queue_.executor()) {}
 
-void RelayAnswer::start(const RelayEndpoint& relay) {
-    const auto self = shared_from_this();
-    deadline_ = clock_->after(queue_, connectTimeout, [weak = weak_from_this()] {
-        if (auto answer = weak.lock()) answer->fail({Failure::Kind::relay, std::make_error_code(std::errc::timed_out)});
-    });
-    resolver_.async_resolve(relay.host, std::to_string(relay.port == 0 ? 443 : relay.port),
-                            [self](std::error_code error, const tcp::resolver::results_type& results) {
-                                if (self->closed_) return;
-                                if (error) return self->fail({Failure::Kind::relay, error});
-                                asio::async_connect(self->relayed_, results,
-                                                    [self](std::error_code failure, const tcp::endpoint&) {
-                                                        if (self->closed_) return;
-                                                        if (failure) return self->fail({Failure::Kind::relay, failure});
-                                                        self->connected();
-                                                    });
-                            });
+// A clock may hold on to the queue of a pending call: cancelled, the deadline leaves it alone.
+RelayAnswer::~RelayAnswer() { deadline_.cancel(); }
+
+void RelayAnswer::start(EndHandler onEnd) {
+    queue_.async(hop(*this, [onEnd = std::move(onEnd)](RelayAnswer& answer) {
+        answer.onEnd_ = onEnd;
+        answer.resolve();
+    }));
+}
+
+void RelayAnswer::resolve() {
+    deadline_ =
+        clock_->after(queue_, connectTimeout, hop(*this, [](RelayAnswer& answer) {
+                          answer.close(Failure{Failure::Kind::relay, std::make_error_code(std::errc::timed_out)});
+                      }));
+    resolver_.async_resolve(
+        host_, std::to_string(port_),
+        hop(*this, [](RelayAnswer& answer, std::error_code error, const tcp::resolver::results_type& results) {
+            if (answer.closed_) return;
+            if (error) return answer.close(Failure{Failure::Kind::relay, error});
+            // Out of descriptors, the connect fails at once with EMFILE and ends this call alone.
+            asio::async_connect(answer.relayed_, results,
+                                hop(answer, [](RelayAnswer& self, std::error_code failure, const tcp::endpoint&) {
+                                    if (self.closed_) return;
+                                    if (failure) return self.close(Failure{Failure::Kind::relay, failure});
+                                    self.connected();
+                                }));
+        }));
 }
 
 void RelayAnswer::connected() {
     deadline_.cancel();
     std::error_code ignored;
     relayed_.set_option(tcp::no_delay(true), ignored);
-    const auto self = shared_from_this();
-    deadline_ = clock_->after(queue_, replyDeadline, [weak = weak_from_this()] {
-        // Not a refusal: the relay said nothing at all.
-        if (auto answer = weak.lock())
-            answer->fail({Failure::Kind::relay, std::make_error_code(std::errc::stream_timeout)});
-    });
-    asio::async_write(relayed_, asio::buffer(sealedHello_), [self](std::error_code error, std::size_t) {
-        if (self->closed_) return;
-        if (error) return self->fail({Failure::Kind::relay, error});
-    });
-    relayed_.async_read_some(asio::buffer(reply_), [self](std::error_code error, std::size_t count) {
-        if (self->closed_) return;
-        if (count == 0) return self->fail({Failure::Kind::relay, error ? error : asio::error::eof});
-        self->replied(count);
-    });
+    deadline_ =
+        clock_->after(queue_, replyDeadline, hop(*this, [](RelayAnswer& answer) {
+                          // Not a refusal: the relay said nothing at all.
+                          answer.close(Failure{Failure::Kind::relay, std::make_error_code(std::errc::stream_timeout)});
+                      }));
+    asio::async_write(relayed_, asio::buffer(sealedHello_),
+                      hop(*this, [](RelayAnswer& answer, std::error_code error, std::size_t) {
+                          if (error) answer.close(Failure{Failure::Kind::relay, error});
+                      }));
+    // The reply byte alone: what follows it is the device's and stays in the socket for the bridge.
+    asio::async_read(relayed_, asio::buffer(&reply_, 1),
+                     hop(*this, [](RelayAnswer& answer, std::error_code error, std::size_t) {
+                         if (answer.closed_) return;
+                         if (error) return answer.close(Failure{Failure::Kind::relay, error});
+                         answer.replied();
+                     }));
 }
 
-void RelayAnswer::replied(std::size_t count) {
+void RelayAnswer::replied() {
     deadline_.cancel();
-    if (const auto refused = RelayRefusal::replyError(reply_[0])) {
-        return fail({Failure::Kind::relay, *refused});
-    }
-    // Bytes after the reply are the device's own and go to the listener first.
-    bridge(Bytes(reply_.begin() + 1, reply_.begin() + static_cast<std::ptrdiff_t>(count)));
+    if (const auto refused = RelayRefusal::replyError(reply_)) return close(Failure{Failure::Kind::relay, *refused});
+    // The bridge ends on this answer's queue; the answer stays open until then.
+    const std::error_code noSocket =
+        LoopbackBridge::open(std::move(relayed_), localPort_, bridgeSource_,
+                             hop(*this, [](RelayAnswer& answer, std::error_code unreachable) {
+                                 if (unreachable)
+                                     return answer.close(Failure{Failure::Kind::listenerUnreachable, unreachable});
+                                 answer.close();
+                             }));
+    if (noSocket) close(Failure{Failure::Kind::relay, noSocket});
 }
 
-void RelayAnswer::bridge(Bytes early) {
-    reply_ = {};
-    // The bridge ends on this answer's queue; the answer stays registered until then.
-    LoopbackBridge::open(std::move(relayed_), localPort_, std::move(early), bridgeSource_,
-                         [self = shared_from_this()](std::error_code unreachable) {
-                             if (unreachable) return self->fail({Failure::Kind::listenerUnreachable, unreachable});
-                             self->close();
-                         });
-}
-
-void RelayAnswer::fail(Failure failure) {
-    if (closed_) return;
-    if (onFailure_) onFailure_(failure);
-    close();
-}
-
-void RelayAnswer::close() {
+void RelayAnswer::close(std::optional<Failure> failure) {
     if (closed_) return;
     closed_ = true;
     deadline_.cancel();
     resolver_.cancel();
     std::error_code ignored;
     relayed_.close(ignored);
-    // Handlers still pending hold the answer until they have run.
-    const std::lock_guard lock(registryLock());
-    registry().erase(this);
+    if (const EndHandler onEnd = std::exchange(onEnd_, {})) onEnd(failure);
 }
 
 } // namespace TessaloyNet

@@ -10,7 +10,7 @@
 
 #include <asio/ip/tcp.hpp>
 
-#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,7 +24,8 @@ namespace TessaloyNet {
 // Mac's own listener over loopback, copying bytes both ways until either side ends. The device's
 // TLS runs end to end through the bridge.
 //
-// A process-wide registry keeps each answer alive until it closes; callers need not keep it.
+// Lives on its own queue, as long as its owner holds it (RelayAnswers holds every answer of the
+// registration); its handlers hold it weakly, so dropping it ends the call.
 class RelayAnswer : public std::enable_shared_from_this<RelayAnswer> {
 public:
     // Why a call was not bridged.
@@ -39,42 +40,48 @@ public:
     };
     using FailureHandler = std::function<void(const Failure&)>;
     using BridgeSource = LoopbackBridge::BridgeSource;
+    // Runs once, on the answer's queue, when the answer closes: with why when the call was not
+    // bridged.
+    using EndHandler = std::function<void(const std::optional<Failure>&)>;
 
     static constexpr TessaloyBase::QueueClock::Duration connectTimeout{10.0};
     // A relay that takes a hello but never replies must not hold the answer forever.
     static constexpr TessaloyBase::QueueClock::Duration replyDeadline{60.0};
 
-    // Throws (CryptoError, ConnectWireError) when the hello cannot be sealed; nothing is opened then.
-    static std::shared_ptr<RelayAnswer> answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
-                                               TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
-                                               FailureHandler onFailure, BridgeSource bridgeSource = {},
-                                               std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
-    // Answers still bridging or starting, process-wide.
-    static std::size_t openAnswers();
+    // Seals the hello for the call and opens nothing yet. Throws (CryptoError, ConnectWireError)
+    // when the hello cannot be sealed.
+    static std::shared_ptr<RelayAnswer> prepare(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
+                                                TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
+                                                BridgeSource bridgeSource = {},
+                                                std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
+    // Opens the relayed connection. Any thread; once.
+    void start(EndHandler onEnd);
+    ~RelayAnswer();
 
 private:
-    RelayAnswer(TessaloyCore::Bytes sealedHello, std::uint16_t localPort, FailureHandler onFailure,
+    RelayAnswer(const RelayEndpoint& relay, TessaloyCore::Bytes sealedHello, std::uint16_t localPort,
                 BridgeSource bridgeSource, std::shared_ptr<TessaloyBase::QueueClock> clock);
 
-    void start(const RelayEndpoint& relay);
+    // The rest runs on the queue.
+    void resolve();
     void connected();
-    void replied(std::size_t count);
-    void bridge(TessaloyCore::Bytes early);
-    void fail(Failure failure);
-    void close();
+    void replied();
+    void close(std::optional<Failure> failure = std::nullopt);
 
     TessaloyBase::SerialQueue queue_{"dev.tessaloy.relay-answer"};
+    const std::string host_;
+    const std::uint16_t port_;
     const TessaloyCore::Bytes sealedHello_;
     const std::uint16_t localPort_;
-    FailureHandler onFailure_;
-    BridgeSource bridgeSource_;
-    std::shared_ptr<TessaloyBase::QueueClock> clock_;
-    asio::ip::tcp::resolver resolver_;
-    asio::ip::tcp::socket relayed_;
-    // The relay's reply byte, and whatever of the device's bytes came with it.
-    TessaloyCore::Bytes reply_ = TessaloyCore::Bytes(LoopbackBridge::chunkBytes);
+    const BridgeSource bridgeSource_;
+    const std::shared_ptr<TessaloyBase::QueueClock> clock_;
+    EndHandler onEnd_;
     TessaloyBase::ScheduledCall deadline_;
     bool closed_ = false;
+    // Declared before the sockets, so that when the answer goes they close before it does.
+    std::uint8_t reply_ = 0;
+    asio::ip::tcp::resolver resolver_;
+    asio::ip::tcp::socket relayed_;
 };
 
 } // namespace TessaloyNet

@@ -1,5 +1,6 @@
 #include "net/relay/RelayControlClient.h"
 
+#include "base/Hop.h"
 #include "connectwire/ConnectProtocol.h"
 #include "connectwire/ConnectWireError.h"
 #include "connectwire/ControlMessage.h"
@@ -23,6 +24,7 @@ namespace TessaloyNet {
 using TessaloyCore::Bytes;
 using namespace TessaloyConnectWire;
 using asio::ip::tcp;
+using TessaloyBase::hop;
 
 namespace {
 
@@ -75,22 +77,17 @@ RelayControlClient::~RelayControlClient() {
     }
 }
 
-void RelayControlClient::hop(std::function<void(RelayControlClient&)> work) {
-    queue_.async([weak = weak_from_this(), work = std::move(work)] {
-        if (auto client = weak.lock()) work(*client);
-    });
-}
-
 void RelayControlClient::setOnIncoming(IncomingHandler handler) {
-    hop([handler = std::move(handler)](RelayControlClient& client) { client.onIncoming_ = handler; });
+    queue_.async(
+        hop(*this, [handler = std::move(handler)](RelayControlClient& client) { client.onIncoming_ = handler; }));
 }
 
 void RelayControlClient::setOnState(StateHandler handler) {
-    hop([handler = std::move(handler)](RelayControlClient& client) { client.onState_ = handler; });
+    queue_.async(hop(*this, [handler = std::move(handler)](RelayControlClient& client) { client.onState_ = handler; }));
 }
 
 void RelayControlClient::start(std::vector<Bytes> meetingIDs) {
-    hop([ids = std::move(meetingIDs)](RelayControlClient& client) {
+    queue_.async(hop(*this, [ids = std::move(meetingIDs)](RelayControlClient& client) {
         client.meetingIDs_ = ids;
         if (client.running_) {
             client.sendRegistration();
@@ -98,32 +95,32 @@ void RelayControlClient::start(std::vector<Bytes> meetingIDs) {
         }
         client.running_ = true;
         client.connect();
-    });
+    }));
 }
 
 void RelayControlClient::update(std::vector<Bytes> meetingIDs) {
-    hop([ids = std::move(meetingIDs)](RelayControlClient& client) {
+    queue_.async(hop(*this, [ids = std::move(meetingIDs)](RelayControlClient& client) {
         client.meetingIDs_ = ids;
         client.sendRegistration();
-    });
+    }));
 }
 
 void RelayControlClient::updateCandidates(std::vector<std::string> candidates) {
-    hop([candidates = std::move(candidates)](RelayControlClient& client) {
+    queue_.async(hop(*this, [candidates = std::move(candidates)](RelayControlClient& client) {
         if (candidates == client.candidates_) return;
         client.candidates_ = candidates;
         client.sendCandidates();
-    });
+    }));
 }
 
 void RelayControlClient::stop() {
-    hop([](RelayControlClient& client) {
+    queue_.async(hop(*this, [](RelayControlClient& client) {
         client.running_ = false;
         client.pingTimer_.cancel();
         client.dropConnection();
         client.onState_ = nullptr;
         client.onIncoming_ = nullptr;
-    });
+    }));
 }
 
 void RelayControlClient::report(const State& state) {
@@ -142,51 +139,47 @@ void RelayControlClient::connect() {
     buffer_.clear();
     auto connection = std::make_shared<Connection>(queue_.executor(), tls_->context());
     connection_ = connection;
-    const std::weak_ptr<RelayControlClient> weak = weak_from_this();
-    connection->connectTimer = clock_->after(queue_, connectTimeout, [weak, connection] {
-        if (auto client = weak.lock()) client->fail(connection, "The operation timed out.");
-    });
+    connection->connectTimer = clock_->after(
+        queue_, connectTimeout,
+        hop(*this, [connection](RelayControlClient& client) { client.fail(connection, "The operation timed out."); }));
     const std::string port = std::to_string(relay_.port == 0 ? 443 : relay_.port);
-    connection->resolver.async_resolve(
-        relay_.host, port, [weak, connection](std::error_code error, const tcp::resolver::results_type& results) {
-            auto client = weak.lock();
-            if (!client) return;
-            std::vector<tcp::endpoint> endpoints;
-            for (const auto& entry : results) endpoints.push_back(entry.endpoint());
-            client->resolved(connection, error, endpoints);
-        });
+    connection->resolver.async_resolve(relay_.host, port,
+                                       hop(*this, [connection](RelayControlClient& client, std::error_code error,
+                                                               const tcp::resolver::results_type& results) {
+                                           std::vector<tcp::endpoint> endpoints;
+                                           for (const auto& entry : results) endpoints.push_back(entry.endpoint());
+                                           client.resolved(connection, error, endpoints);
+                                       }));
 }
 
 void RelayControlClient::resolved(const std::shared_ptr<Connection>& connection, std::error_code error,
                                   const std::vector<tcp::endpoint>& endpoints) {
     if (connection != connection_) return;
     if (error) return fail(connection, error.message());
-    const std::weak_ptr<RelayControlClient> weak = weak_from_this();
     asio::async_connect(connection->stream.lowest_layer(), endpoints,
-                        [weak, connection](std::error_code failure, const tcp::endpoint&) {
-                            auto client = weak.lock();
-                            if (!client || connection != client->connection_) return;
-                            if (failure) return client->fail(connection, failure.message());
-                            tcp::socket& socket = connection->stream.next_layer();
-                            std::error_code ignored;
-                            socket.set_option(tcp::no_delay(true), ignored);
-                            socket.set_option(asio::socket_base::keep_alive(true), ignored);
-                            socket.set_option(KeepIdle(keepAliveIdleSeconds), ignored);
-                            if (!isAddress(client->relay_.host)) {
-                                // SSL_set_tlsext_host_name without its C cast.
-                                SSL_ctrl(connection->stream.native_handle(), SSL_CTRL_SET_TLSEXT_HOSTNAME,
-                                         TLSEXT_NAMETYPE_host_name, const_cast<char*>(client->relay_.host.c_str()));
-                            }
-                            connection->stream.async_handshake(asio::ssl::stream_base::client,
-                                                               [weak, connection](std::error_code shake) {
-                                                                   auto owner = weak.lock();
-                                                                   if (!owner || connection != owner->connection_)
-                                                                       return;
-                                                                   if (shake)
-                                                                       return owner->fail(connection, shake.message());
-                                                                   owner->ready(connection);
-                                                               });
-                        });
+                        hop(*this, [connection](RelayControlClient& client, std::error_code failure,
+                                                const tcp::endpoint&) { client.connected(connection, failure); }));
+}
+
+void RelayControlClient::connected(const std::shared_ptr<Connection>& connection, std::error_code failure) {
+    if (connection != connection_) return;
+    if (failure) return fail(connection, failure.message());
+    tcp::socket& socket = connection->stream.next_layer();
+    std::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    socket.set_option(KeepIdle(keepAliveIdleSeconds), ignored);
+    if (!isAddress(relay_.host)) {
+        // SSL_set_tlsext_host_name without its C cast.
+        SSL_ctrl(connection->stream.native_handle(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                 const_cast<char*>(relay_.host.c_str()));
+    }
+    connection->stream.async_handshake(asio::ssl::stream_base::client,
+                                       hop(*this, [connection](RelayControlClient& client, std::error_code shake) {
+                                           if (connection != client.connection_) return;
+                                           if (shake) return client.fail(connection, shake.message());
+                                           client.ready(connection);
+                                       }));
 }
 
 void RelayControlClient::ready(const std::shared_ptr<Connection>& connection) {
@@ -202,12 +195,11 @@ void RelayControlClient::ready(const std::shared_ptr<Connection>& connection) {
 
 void RelayControlClient::schedulePing() {
     pingTimer_.cancel();
-    pingTimer_ = clock_->after(queue_, pingInterval, [weak = weak_from_this()] {
-        auto client = weak.lock();
-        if (!client || !client->connection_) return;
-        client->send(ControlMessage(ControlMessage::Ping{}).encoded());
-        client->schedulePing();
-    });
+    pingTimer_ = clock_->after(queue_, pingInterval, hop(*this, [](RelayControlClient& client) {
+                                   if (!client.connection_) return;
+                                   client.send(ControlMessage(ControlMessage::Ping{}).encoded());
+                                   client.schedulePing();
+                               }));
 }
 
 void RelayControlClient::sendRegistration() {
@@ -245,23 +237,24 @@ void RelayControlClient::writeNext(const std::shared_ptr<Connection>& connection
         return;
     }
     connection->writing = true;
+    // The handler holds the connection, and with it the bytes being written.
     asio::async_write(connection->stream, asio::buffer(connection->outbox.front()),
-                      [weak = weak_from_this(), connection](std::error_code error, std::size_t) {
+                      hop(*this, [connection](RelayControlClient& client, std::error_code error, std::size_t) {
                           connection->outbox.pop_front();
-                          auto client = weak.lock();
-                          if (!client || error || connection != client->connection_) {
+                          if (error || connection != client.connection_) {
                               connection->writing = false;
                               return;
                           }
-                          client->writeNext(connection);
-                      });
+                          client.writeNext(connection);
+                      }));
 }
 
 void RelayControlClient::receive(const std::shared_ptr<Connection>& connection) {
-    connection->stream.async_read_some(asio::buffer(connection->readSpace),
-                                       [weak = weak_from_this(), connection](std::error_code error, std::size_t count) {
-                                           if (auto client = weak.lock()) client->received(connection, error, count);
-                                       });
+    connection->stream.async_read_some(
+        asio::buffer(connection->readSpace),
+        hop(*this, [connection](RelayControlClient& client, std::error_code error, std::size_t count) {
+            client.received(connection, error, count);
+        }));
 }
 
 void RelayControlClient::received(const std::shared_ptr<Connection>& connection, std::error_code error,
@@ -294,9 +287,8 @@ void RelayControlClient::fail(const std::shared_ptr<Connection>& connection, con
         const double delay = std::min(std::pow(2.0, std::min(failures_, 6)), 60.0);
         // Scheduled before the report, so whoever hears of the failure finds the retry pending. It
         // stays pending across stop(): connect() then does nothing.
-        (void)clock_->after(queue_, TessaloyBase::QueueClock::Duration(delay), [weak = weak_from_this()] {
-            if (auto client = weak.lock()) client->connect();
-        });
+        (void)clock_->after(queue_, TessaloyBase::QueueClock::Duration(delay),
+                            hop(*this, [](RelayControlClient& client) { client.connect(); }));
     }
     report(State::offline(reason));
 }

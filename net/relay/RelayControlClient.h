@@ -67,6 +67,7 @@ private:
     void connect();
     void resolved(const std::shared_ptr<Connection>& connection, std::error_code error,
                   const std::vector<asio::ip::tcp::endpoint>& endpoints);
+    void connected(const std::shared_ptr<Connection>& connection, std::error_code failure);
     void ready(const std::shared_ptr<Connection>& connection);
     void receive(const std::shared_ptr<Connection>& connection);
     void received(const std::shared_ptr<Connection>& connection, std::error_code error, std::size_t count);
@@ -78,8 +79,6 @@ private:
     void send(const TessaloyCore::Bytes& frame);
     void writeNext(const std::shared_ptr<Connection>& connection);
     void report(const State& state);
-    // Runs `work` on the queue with the client, if it still exists then.
-    void hop(std::function<void(RelayControlClient&)> work);
 
     const RelayEndpoint relay_;
     const std::shared_ptr<TessaloyBase::QueueClock> clock_;

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -59,14 +58,12 @@ std::string randomUuid() {
 } // namespace
 
 struct TransferInbox::Active {
-    Active(TessaloyCore::IncomingTransfer incoming, std::filesystem::path path, int handle, FileCalls fileCalls,
-           Date now)
+    Active(TessaloyCore::IncomingTransfer incoming, std::filesystem::path path, FileCalls fileCalls, Date now)
         : offer(incoming.offer()),
           file(std::move(path)),
           calls(std::move(fileCalls)),
           lastActivity(now),
-          transfer(std::move(incoming)),
-          descriptor(handle) {}
+          transfer(std::move(incoming)) {}
 
     // Fixed at the offer.
     const TransferOffer offer;
@@ -81,33 +78,33 @@ struct TransferInbox::Active {
 
     // Worker only; the hasher hashes its chunks and, after the flush, checks its digest.
     TessaloyCore::IncomingTransfer transfer;
+    // Open once the worker has created the file.
     int descriptor = -1;
     // Where the bytes the disk was not yet asked to write begin.
     std::uint64_t writebackFrom = 0;
-    // A chunk was refused or not written: nothing more is written, and the finish fails.
+    // The file could not be made, or a chunk was refused or not written: nothing more is written, and
+    // the finish fails.
     bool broken = false;
+    // What the disk said when it refused the file: set once on the worker, read by the owner in the
+    // outcome that follows.
+    std::optional<std::string> diskProblem;
 };
 
 // The chunk bytes queued for the worker and the hasher. Past maximumBacklog the sender is held back,
-// until half of it is left; past twice that, chunks that still come wait, so that a slow disk
-// never fills the memory.
+// until half of it is left. The owner never waits here: what the channel had read before it paused
+// is taken, and sits here rather than in the owner's queue.
 struct TransferInbox::Backlog {
     void add(std::uint64_t count) {
-        std::unique_lock guard(lock);
-        drained.wait(guard, [&] { return bytes < 2 * maximumBacklog; });
+        std::lock_guard guard(lock);
         bytes += count;
         if (bytes >= maximumBacklog) behind = true;
     }
     // Whether this caught the worker up.
     bool remove(std::uint64_t count) {
-        bool caughtUp = false;
-        {
-            std::lock_guard guard(lock);
-            bytes -= count;
-            caughtUp = behind && bytes <= maximumBacklog / 2;
-            if (caughtUp) behind = false;
-        }
-        drained.notify_all();
+        std::lock_guard guard(lock);
+        bytes -= count;
+        const bool caughtUp = behind && bytes <= maximumBacklog / 2;
+        if (caughtUp) behind = false;
         return caughtUp;
     }
     bool isBehind() {
@@ -116,20 +113,43 @@ struct TransferInbox::Backlog {
     }
 
     std::mutex lock;
-    std::condition_variable drained;
     std::uint64_t bytes = 0;
     bool behind = false;
 };
 
 namespace {
 
-void writeAll(const TransferInbox::FileCalls& calls, int descriptor, TessaloyCore::ByteView data) {
+template <typename Entry>
+void writeAll(const Entry& entry, TessaloyCore::ByteView data) {
     while (!data.empty()) {
-        const long written = calls.write(descriptor, data.data(), data.size());
+        const long written = entry.calls.write(entry.descriptor, data.data(), data.size());
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) throw std::system_error(written < 0 ? errno : EIO, std::generic_category(), "write");
+        if (written <= 0) fail("could not write", entry.file, written < 0 ? errno : EIO);
         data = data.subspan(static_cast<std::size_t>(written));
     }
+}
+
+// Creates the private, empty work file; throws std::system_error.
+int createWorkFile(const TransferInbox::FileCalls& calls, const std::filesystem::path& file) {
+    const int descriptor = calls.open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0) fail("could not create", file, errno);
+    // The creation mode is narrowed by the umask; the file is meant to be exactly owner read-write.
+    ::fchmod(descriptor, 0600);
+    return descriptor;
+}
+
+// Flushes and closes the file; the system's words when it did not reach the disk whole.
+template <typename Entry>
+std::optional<std::string> flushAndClose(Entry& entry) {
+    std::optional<std::string> problem;
+    const auto failed = [&](const char* what) {
+        const std::string reason = std::generic_category().message(errno);
+        if (!problem) problem = std::string(what) + " " + entry.file.string() + ": " + reason;
+    };
+    if (entry.calls.fsync(entry.descriptor) != 0) failed("could not flush");
+    if (entry.calls.close(entry.descriptor) != 0) failed("could not close");
+    entry.descriptor = -1;
+    return problem;
 }
 
 // Closes the handle and deletes the file, ignoring failures of either.
@@ -159,7 +179,7 @@ TransferInbox::FileCalls TransferInbox::FileCalls::system() {
 }
 
 TransferInbox::TransferInbox(std::filesystem::path directory)
-    : directory_(std::move(directory)), backlog_(std::make_shared<Backlog>()) {}
+    : prepareDirectory(ensureDirectory), directory_(std::move(directory)), backlog_(std::make_shared<Backlog>()) {}
 
 TransferInbox::~TransferInbox() {
     for (auto& [id, entry] : active_) {
@@ -167,6 +187,12 @@ TransferInbox::~TransferInbox() {
             if (entry->descriptor >= 0 && entry->calls.close) entry->calls.close(entry->descriptor);
             entry->descriptor = -1;
         });
+    }
+    // Nobody takes these files any more: the worker skips the flush of those it has not started,
+    // and each file goes behind its check.
+    for (const auto& entry : finishing_) {
+        entry->dropped = true;
+        runOnWorker([entry, hasher = runOnHasher] { hasher([entry] { discard(*entry); }); });
     }
 }
 
@@ -275,16 +301,8 @@ void TransferInbox::begin(const TransferOffer& offer) {
     } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
         return refuse(offer, TransferCancelReason::tooLarge);
     }
-    std::filesystem::path file;
-    int descriptor = -1;
-    try {
-        ensureDirectory(directory_);
-        std::tie(file, descriptor) = createWorkFile();
-    } catch (const std::exception&) {
-        return refuse(offer, TransferCancelReason::failed);
-    }
-
-    const auto entry = std::make_shared<Active>(std::move(*transfer), file, descriptor, fileCalls, now());
+    // The file is made on the worker, ahead of the chunks that will follow the offer there.
+    const auto entry = std::make_shared<Active>(std::move(*transfer), directory_ / randomUuid(), fileCalls, now());
     std::shared_ptr<Active> replaced;
     {
         std::lock_guard guard(lock_);
@@ -293,7 +311,24 @@ void TransferInbox::begin(const TransferOffer& offer) {
     }
     // The device reused the id: its earlier transfer ends silently.
     if (replaced) drop(replaced);
-    if (onStarted) onStarted(offer);
+    onWorker(
+        [entry, prepare = prepareDirectory, directory = directory_] {
+            if (entry->dropped) return false;
+            try {
+                if (prepare) prepare(directory);
+                entry->descriptor = createWorkFile(entry->calls, entry->file);
+                return true;
+            } catch (const std::exception& failure) {
+                entry->broken = true;
+                entry->diskProblem = failure.what();
+                return false;
+            }
+        },
+        [this, entry](bool open) {
+            if (entry->ended) return;
+            if (!open) return abort(entry->offer.id, TransferCancelReason::failed, true, entry->diskProblem);
+            if (onStarted) onStarted(entry->offer);
+        });
 }
 
 void TransferInbox::append(TransferMessage::Chunk chunk) {
@@ -321,9 +356,8 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
             std::optional<std::uint64_t> received;
             if (!entry->broken && !entry->dropped) {
                 try {
-                    entry->transfer.store(chunk.offset, chunk.data, [&](TessaloyCore::ByteView data) {
-                        writeAll(entry->calls, entry->descriptor, data);
-                    });
+                    entry->transfer.store(chunk.offset, chunk.data,
+                                          [&](TessaloyCore::ByteView data) { writeAll(*entry, data); });
                     const std::uint64_t written = entry->transfer.receivedBytes();
                     if (entry->calls.startWriteback && written - entry->writebackFrom >= writebackStride) {
                         // Only a head start: a failure shows at the flush, which decides.
@@ -332,8 +366,11 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
                         entry->writebackFrom = written;
                     }
                     received = written;
+                } catch (const std::system_error& failure) {
+                    entry->broken = true;
+                    entry->diskProblem = failure.what();
                 } catch (const std::exception&) {
-                    // Out of order, longer than declared, or not written.
+                    // Out of order, or longer than declared.
                     entry->broken = true;
                 }
             }
@@ -351,7 +388,7 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
         },
         [this, entry](std::optional<std::uint64_t> received) {
             if (entry->ended) return;
-            if (!received) return abort(entry->offer.id, TransferCancelReason::failed, true);
+            if (!received) return abort(entry->offer.id, TransferCancelReason::failed, true, entry->diskProblem);
             {
                 std::lock_guard guard(lock_);
                 entry->lastActivity = now();
@@ -371,46 +408,47 @@ void TransferInbox::finish(const TransferMessage::Finish& finish) {
     const auto entry = takeOut(finish.id);
     if (!entry) return;
     entry->ended = true;
+    finishing_.insert(entry);
     onWorkerThen(
         [entry, digest = finish.digest, hasher = runOnHasher](auto deliver) {
-            if (entry->broken) {
+            if (entry->broken || entry->dropped) {
                 discard(*entry);
                 return deliver(false);
             }
             // A file that did not reach the disk whole is not delivered as if it had.
-            bool stored = entry->calls.fsync(entry->descriptor) == 0;
-            stored = entry->calls.close(entry->descriptor) == 0 && stored;
-            entry->descriptor = -1;
+            entry->diskProblem = flushAndClose(*entry);
             // Behind every chunk of the transfer; the worker is done with the entry.
-            hasher([entry, digest, stored, deliver]() mutable {
+            hasher([entry, digest, deliver]() mutable {
                 bool verified = true;
                 try {
                     entry->transfer.verify(digest);
                 } catch (const TessaloyCore::IncomingTransfer::ReceiveError&) {
                     verified = false;
                 }
-                if (stored && verified) return deliver(true);
+                if (!entry->diskProblem && verified) return deliver(true);
                 discard(*entry);
                 deliver(false);
             });
         },
         [this, entry](bool complete) {
+            finishing_.erase(entry);
             if (complete) {
                 if (onComplete) onComplete(entry->offer, entry->file);
                 return;
             }
             // The device believes it delivered the transfer; it learns that the Mac discarded it.
             tell(TransferMessage::cancel(entry->offer.id, TransferCancelReason::failed));
-            reportFailed(entry->offer, TransferCancelReason::failed);
+            reportFailed(entry->offer, TransferCancelReason::failed, entry->diskProblem);
         });
 }
 
-void TransferInbox::abort(std::uint32_t id, TransferCancelReason reason, bool tellDevice) {
+void TransferInbox::abort(std::uint32_t id, TransferCancelReason reason, bool tellDevice,
+                          const std::optional<std::string>& diskProblem) {
     const auto entry = takeOut(id);
     if (!entry) return;
     drop(entry);
     if (tellDevice) tell(TransferMessage::cancel(id, reason));
-    reportFailed(entry->offer, reason);
+    reportFailed(entry->offer, reason, diskProblem);
 }
 
 void TransferInbox::drop(const std::shared_ptr<Active>& entry) {
@@ -438,20 +476,13 @@ std::shared_ptr<TransferInbox::Active> TransferInbox::takeOut(std::uint32_t id) 
     return entry;
 }
 
-std::pair<std::filesystem::path, int> TransferInbox::createWorkFile() {
-    const std::filesystem::path file = directory_ / randomUuid();
-    const int descriptor = fileCalls.open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (descriptor < 0) fail("could not create", file, errno);
-    // The creation mode is narrowed by the umask; the file is meant to be exactly owner read-write.
-    ::fchmod(descriptor, 0600);
-    return {file, descriptor};
-}
-
 void TransferInbox::tell(TransferMessage message) {
     if (reply) reply(std::move(message));
 }
 
-void TransferInbox::reportFailed(const TransferOffer& offer, TransferCancelReason reason) {
+void TransferInbox::reportFailed(const TransferOffer& offer, TransferCancelReason reason,
+                                 const std::optional<std::string>& diskProblem) {
+    if (diskProblem && onDiskFailure) onDiskFailure(offer, *diskProblem);
     if (onFailed) onFailed(offer, reason);
 }
 

@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <string>
 
 namespace TessaloyNet {
 
@@ -23,17 +25,17 @@ namespace TessaloyNet {
 // complete file over. Every other end of a transfer deletes its partial file.
 //
 // The owner drives it from one thread (the main actor), which makes every decision: admission,
-// limits, expiry and cancels. Writing and the final flush run on `runOnWorker` in the order the
-// messages came, and each written chunk is hashed on `runOnHasher` beside it, where the digest is
-// checked once the flush is done; their outcomes come back through `runOnOwner`, so
-// progress, completion and failures of the disk reach the callbacks on the owner's thread, never
-// under the lock, which guards only the active transfers. All three run their work in place by
-// default.
+// limits, expiry and cancels; it never waits for the disk. Creating the work file, writing and the
+// final flush run on `runOnWorker` in the order the messages came, and each written chunk is hashed
+// on `runOnHasher` beside it, where the digest is checked once the flush is done; their outcomes
+// come back through `runOnOwner`, so the start, progress, completion and failures of the disk reach
+// the callbacks on the owner's thread, never under the lock, which guards only the active
+// transfers. All three run their work in place by default.
 // When the worker falls `maximumBacklog` bytes behind, onBacklog asks the owner to hold the device
-// back until it has caught up; the owner waits in handle() only if chunks still come past twice
-// that.
+// back until it has caught up; chunks already on their way are still taken.
 // now() may be called under the lock and must not call into the inbox. Destroying the inbox runs no
-// callback and leaves partial files in place: the owner calls cancelAll() first.
+// callback and leaves partial files in place: the owner calls cancelAll() first. Files being
+// flushed then are deleted by the worker.
 class TransferInbox {
 public:
     using Date = std::chrono::system_clock::time_point;
@@ -42,7 +44,7 @@ public:
     // not wait for the whole file and the writes are not throttled behind a pile of dirty pages.
     static constexpr std::uint64_t writebackStride = 8 * 1024 * 1024;
     // Chunk bytes handed to the worker and not yet written and hashed, past which the device is held
-    // back.
+    // back until half of it is left.
     static constexpr std::uint64_t maximumBacklog = 8 * 1024 * 1024;
 
     struct Limits {
@@ -70,6 +72,9 @@ public:
         static FileCalls system();
     };
 
+    // Makes the work directory ready for a new work file, on the worker; throws std::system_error to
+    // refuse the offer. Read at each offer. By default, missing folders are made private to this user.
+    std::function<void(const std::filesystem::path& directory)> prepareDirectory;
     // Nothing accepts the offer; a reason refuses it.
     std::function<std::optional<TessaloyCore::TransferCancelReason>(const TessaloyCore::TransferOffer&)> decide =
         [](const TessaloyCore::TransferOffer&) { return std::nullopt; };
@@ -79,6 +84,9 @@ public:
     // The complete, verified and flushed work file; from then on it belongs to the callee.
     std::function<void(const TessaloyCore::TransferOffer&, const std::filesystem::path& file)> onComplete;
     std::function<void(const TessaloyCore::TransferOffer&, TessaloyCore::TransferCancelReason)> onFailed;
+    // The disk refused the work file (it could not be made, written or flushed), in the system's
+    // words; onFailed follows.
+    std::function<void(const TessaloyCore::TransferOffer&, const std::string& problem)> onDiskFailure;
     // The worker fell behind (true): stop reading the device's messages until it has caught up
     // (false). Each change once, in order.
     std::function<void(bool behind)> onBacklog;
@@ -124,14 +132,14 @@ private:
     void begin(const TessaloyCore::TransferOffer& offer);
     void append(TessaloyCore::TransferMessage::Chunk chunk);
     void finish(const TessaloyCore::TransferMessage::Finish& finish);
-    void abort(std::uint32_t id, TessaloyCore::TransferCancelReason reason, bool tellDevice);
+    // The worker's outcomes pass what the disk said, once it has said it.
+    void abort(std::uint32_t id, TessaloyCore::TransferCancelReason reason, bool tellDevice,
+               const std::optional<std::string>& diskProblem = std::nullopt);
     // Ends a transfer the owner gave up: its file goes once the worker is done with it.
     void drop(const std::shared_ptr<Active>& entry);
     void refuse(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
     // Under the lock: the entry for `id`, taken out of `active_`.
     std::shared_ptr<Active> takeOut(std::uint32_t id);
-    // Creates the private, empty work file; throws std::system_error.
-    std::pair<std::filesystem::path, int> createWorkFile();
     // Runs `work` on the worker, then `outcome` with its result on the owner while the inbox lives.
     template <typename Work, typename Outcome>
     void onWorker(Work work, Outcome outcome);
@@ -140,13 +148,17 @@ private:
     template <typename Work, typename Outcome>
     void onWorkerThen(Work work, Outcome outcome);
     void tell(TessaloyCore::TransferMessage message);
-    void reportFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
+    // With what the disk said, for a transfer it refused.
+    void reportFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason,
+                      const std::optional<std::string>& diskProblem = std::nullopt);
     // Tells the owner when the backlog's state differs from what it was last told.
     void reportBacklog();
 
     const std::filesystem::path directory_;
     std::mutex lock_;
     std::map<std::uint32_t, std::shared_ptr<Active>> active_;
+    // Owner only: finished transfers whose flush and check are under way.
+    std::set<std::shared_ptr<Active>> finishing_;
     const std::shared_ptr<Backlog> backlog_;
     std::size_t pendingWork_ = 0;
     bool reportedBehind_ = false;

@@ -14,10 +14,19 @@ std::filesystem::path SettingsUserDefaults::defaultPath() {
 }
 
 SettingsUserDefaults::SettingsUserDefaults(const std::filesystem::path& file, Overrides overrides)
-    : UserDefaults(std::move(overrides)), settings_(QString::fromStdString(file.string()), QSettings::IniFormat) {}
+    : UserDefaults(std::move(overrides)), settings_(QString::fromStdString(file.string()), QSettings::IniFormat) {
+    // QSettings tells a file it could not parse only once it has been asked for a value.
+    settings_.allKeys();
+    if (settings_.status() == QSettings::FormatError) readProblem_ = file.string() + " is not a settings file";
+    if (settings_.status() == QSettings::AccessError) readProblem_ = file.string() + " cannot be read";
+}
 
 std::optional<std::string> SettingsUserDefaults::load(std::string_view key) const {
     std::lock_guard guard(lock_);
+    if (readProblem_) {
+        const auto found = unsaved_.find(key);
+        return found == unsaved_.end() ? std::nullopt : std::optional(found->second);
+    }
     const QVariant value = settings_.value(qtKey(key));
     if (!value.isValid()) return std::nullopt;
     return value.toString().toStdString();
@@ -25,6 +34,14 @@ std::optional<std::string> SettingsUserDefaults::load(std::string_view key) cons
 
 void SettingsUserDefaults::store(std::string_view key, std::optional<std::string> value) {
     std::lock_guard guard(lock_);
+    if (readProblem_) {
+        if (value) {
+            unsaved_.insert_or_assign(std::string(key), std::move(*value));
+        } else {
+            unsaved_.erase(std::string(key));
+        }
+        return;
+    }
     if (value) {
         settings_.setValue(qtKey(key), QString::fromStdString(*value));
     } else {

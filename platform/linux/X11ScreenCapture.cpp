@@ -1,6 +1,7 @@
 #include "platform/linux/X11ScreenCapture.h"
 
 #include "platform/linux/CursorCompositor.h"
+#include "platform/linux/GrabPacer.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11ErrorTrap.h"
 #include "platform/linux/X11GrabImage.h"
@@ -97,6 +98,7 @@ private:
     Callbacks callbacks_;
     std::uint32_t displayID_;
     Clock::duration interval_;
+    Clock::duration pollInterval_;
     int failureLimit_;
     int displayCheckTicks_;
     bool showsCursor_;
@@ -114,6 +116,9 @@ private:
     int randrEventBase_ = -1;
 
     Clock::time_point nextTick_;
+    Clock::time_point nextFrameTick_;
+    Clock::time_point lastDelivery_;
+    GrabPacer pacer_;
     bool ended_ = false;
     bool forceFrame_ = true;
     bool frameRequested_ = false;
@@ -132,11 +137,13 @@ X11ScreenCapture::Run::Run(TessaloyBase::SerialQueue& queue, const std::string& 
       displayID_(configuration.displayID),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(1.0 / configuration.framesPerSecond))),
+      pollInterval_(std::max<Clock::duration>(minimumPollInterval, interval_ / pollsPerFrame)),
       failureLimit_(std::max(1, static_cast<int>(std::ceil(configuration.framesPerSecond * failureGrace.count())))),
       displayCheckTicks_(
           std::max(1, static_cast<int>(std::ceil(configuration.framesPerSecond * displayCheckInterval.count())))),
       showsCursor_(configuration.showsCursor),
-      ticksUntilDisplayCheck_(displayCheckTicks_) {
+      ticksUntilDisplayCheck_(displayCheckTicks_),
+      pacer_(interval_) {
     try {
         prepare(displayName);
     } catch (const X11Error& error) {
@@ -219,6 +226,7 @@ void X11ScreenCapture::Run::begin() {
         if (callbacks_.onNote) callbacks_.onNote(note);
     }
     nextTick_ = Clock::now();
+    nextFrameTick_ = nextTick_;
     timer_.expires_at(nextTick_);
     timer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
         if (auto self = weak.lock(); self && !error) self->tick();
@@ -227,9 +235,11 @@ void X11ScreenCapture::Run::begin() {
 
 void X11ScreenCapture::Run::scheduleTick() {
     const auto now = Clock::now();
-    nextTick_ += interval_;
-    // After a stall, carry on from now rather than deliver the missed ticks in a burst.
-    if (nextTick_ + interval_ < now) nextTick_ = now;
+    // Looking often only matters while the screen moves; a still one is looked at once a frame.
+    const Clock::duration step = now - lastDelivery_ < stillAfter ? pollInterval_ : interval_;
+    nextTick_ += step;
+    // After a stall, carry on from now rather than run the missed ticks in a burst.
+    if (nextTick_ + step < now) nextTick_ = now;
     timer_.expires_at(nextTick_);
     timer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
         if (auto self = weak.lock(); self && !error) self->tick();
@@ -259,13 +269,28 @@ bool X11ScreenCapture::Run::setShowsCursor(bool showsCursor) {
 }
 
 Outcome X11ScreenCapture::Run::captureOnce() {
-    ::Display* display = connection_->display();
-    X11ErrorTrap trap(display);
+    // Most ticks only read the events already sent: no request, so no error to trap and no round
+    // trip to the server.
     readEvents();
     if (connection_->isBroken()) return fail(lostConnection());
-    if (displayCheckDue_ || --ticksUntilDisplayCheck_ <= 0) {
-        if (checkDisplay() == Outcome::permanentFailure) return Outcome::permanentFailure;
+    const auto now = Clock::now();
+    // The pointer and the monitor are looked at once a frame interval.
+    const bool frameTick = now >= nextFrameTick_;
+    if (frameTick) {
+        nextFrameTick_ += interval_;
+        if (nextFrameTick_ <= now) nextFrameTick_ = now + interval_;
     }
+    const bool checksDisplay = displayCheckDue_ || (frameTick && --ticksUntilDisplayCheck_ <= 0);
+    // A change is grabbed as soon as it is seen, not at the next frame tick: a screen that moves at
+    // the frame rate would otherwise now and then move twice between two ticks, and lose a picture.
+    const bool looks =
+        pacer_.mayGrab(now) && (frameTick || forceFrame_ || frameRequested_ || damagePending_ || !damage_);
+    if (!checksDisplay && !looks) return Outcome::unchanged;
+
+    ::Display* display = connection_->display();
+    X11ErrorTrap trap(display);
+    if (checksDisplay && checkDisplay() == Outcome::permanentFailure) return Outcome::permanentFailure;
+    if (!looks) return Outcome::unchanged;
 
     bool changed = std::exchange(forceFrame_, false);
     changed = std::exchange(frameRequested_, false) || changed;
@@ -281,6 +306,7 @@ Outcome X11ScreenCapture::Run::captureOnce() {
     if (cursorPlacement != drawnCursor_) changed = true;
     if (!changed) return Outcome::unchanged;
 
+    pacer_.grabbed(now);
     const auto captureTime = Clock::now();
     const bool grabbed = image_->grab(area_.x, area_.y);
     // Xlib may report success with stale contents once the connection is gone.
@@ -307,6 +333,7 @@ Outcome X11ScreenCapture::Run::captureOnce() {
                                        .height = image_->height(),
                                        .bytesPerRow = image_->bytesPerRow(),
                                        .captureTime = captureTime};
+    lastDelivery_ = captureTime;
     if (callbacks_.onFrame) callbacks_.onFrame(view);
     return Outcome::delivered;
 }
@@ -393,7 +420,7 @@ void X11ScreenCapture::start(const Configuration& configuration, Callbacks callb
                                  "the frame rate must be above 0 and at most " +
                                      std::to_string(static_cast<int>(maximumFramesPerSecond)) + " per second");
     }
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         if (run_) run_->end();
         run_.reset();
         auto run = std::make_shared<Run>(queue_, displayName_, configuration, std::move(callbacks));
@@ -403,22 +430,22 @@ void X11ScreenCapture::start(const Configuration& configuration, Callbacks callb
 }
 
 void X11ScreenCapture::stop() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         if (run_) run_->end();
         run_.reset();
     });
 }
 
 bool X11ScreenCapture::isRunning() const {
-    return queue_.sync([&] { return run_ && run_->isLive(); });
+    return onQueue(queue_, [&] { return run_ && run_->isLive(); });
 }
 
 bool X11ScreenCapture::setShowsCursor(bool showsCursor) {
-    return queue_.sync([&] { return run_ && run_->isLive() && run_->setShowsCursor(showsCursor); });
+    return onQueue(queue_, [&] { return run_ && run_->isLive() && run_->setShowsCursor(showsCursor); });
 }
 
 void X11ScreenCapture::requestFrame() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         if (run_) run_->requestFrame();
     });
 }

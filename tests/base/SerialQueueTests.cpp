@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <vector>
 
@@ -33,7 +34,27 @@ TEST(SerialQueue, SyncReturnsTheResultAndKnowsItsQueue) {
     TessaloyBase::SerialQueue other("dev.tessaloy.other");
     EXPECT_FALSE(queue.isCurrent());
     EXPECT_TRUE(queue.sync([&] { return queue.isCurrent() && !other.isCurrent(); }));
-    EXPECT_EQ(queue.sync([&] { return queue.sync([] { return 7; }); }), 7);
+    EXPECT_EQ(queue.sync([] { return 7; }), 7);
+}
+
+// An I/O thread that waited for a queue could be the one thread left to run it.
+TEST(SerialQueue, WaitingForAQueueOnAnIoThreadAborts) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "only debug builds check where sync is called";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            TessaloyBase::SerialQueue queue("dev.tessaloy.test");
+            TessaloyBase::SerialQueue other("dev.tessaloy.other");
+            std::promise<void> waited;
+            queue.async([&] {
+                other.sync([] {});
+                waited.set_value();
+            });
+            waited.get_future().wait();
+        },
+        "waited for the queue \"dev.tessaloy.other\" on an I/O thread");
 }
 
 TEST(SerialQueue, SyncPassesExceptionsBack) {

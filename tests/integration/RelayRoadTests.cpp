@@ -4,10 +4,12 @@
 #include "net/channel/DeviceIdentity.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "net/relay/MeetingIdentity.h"
+#include "net/relay/RelayAnswers.h"
 #include "tests/platform/linux/X11InputWindow.h"
 #include "tests/support/TestRelay.h"
 
 #include <algorithm>
+#include <filesystem>
 
 // A paired device away from home, with no direct route to this computer, reaches it through the
 // relay alone: it is let in, sees the screen and moves the pointer. The relay then restarts; this
@@ -20,6 +22,13 @@ using TessaloyConnectWire::ControlMessage;
 using Role = TessaloyCore::ChannelRole;
 
 constexpr std::uint32_t green = 0x20c040;
+constexpr std::uint32_t blue = 0x2030c0;
+constexpr std::uint32_t red = 0xd02020;
+
+std::size_t openDescriptors() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
 
 class RelayRoad : public DesktopSessionTest {
 protected:
@@ -95,6 +104,43 @@ TEST_F(RelayRoad, APairedDeviceStreamsAndControlsThroughTheRelayAndComesBackAfte
     ASSERT_TRUE(registered(before + 1));
     ASSERT_NO_FATAL_FAILURE(comeInThroughTheRelay());
     EXPECT_EQ(relay.heard().splices, 4u);
+}
+
+// A relay gone wrong calls this computer hundreds of times a second and never answers the data
+// connections opened for those calls: this computer holds eight of them and refuses the rest, with
+// one line in its trace, while the paired device at home comes in and streams throughout.
+TEST_F(RelayRoad, AFloodOfCallsHoldsEightAndLeavesTheDeviceAtHomeStreaming) {
+    const Bounds screen{0, 0, screenWidth, screenHeight};
+    desktop.showWindow(screen, green);
+    session->setListensAutomatically(true);
+    ASSERT_TRUE(until([&] { return session->relayStatus() == "On"; })) << session->relayStatus();
+    ASSERT_TRUE(registered(1));
+    ASSERT_TRUE(until([&] { return session->phaseDescription() == "Waiting for a paired device."; }))
+        << session->phaseDescription();
+    const std::size_t descriptors = openDescriptors();
+
+    relay.flood(300);
+    device.connect(endpoint());
+    ASSERT_TRUE(until([&] { return session->isSharing(); })) << probe->status();
+    ASSERT_TRUE(pictureShowing(device, screen, green));
+    ASSERT_TRUE(until([&] { return relay.heard().floodCalls >= 600; }));
+    ASSERT_TRUE(until([&] { return relay.heard().floodAnswers == TessaloyNet::RelayAnswers::maximumInFlight; }))
+        << relay.heard().floodAnswers;
+    // The device's two channels, and both ends of the eight calls.
+    EXPECT_LE(openDescriptors(), descriptors + 4 + 16 + 8);
+    EXPECT_EQ(traceCount("relay: refused a call: 8 calls are being answered already"), 1u);
+    desktop.showWindow(screen, blue);
+    EXPECT_TRUE(pictureShowing(device, screen, blue)) << "the picture stopped during the flood";
+
+    relay.stopFlood();
+    EXPECT_EQ(relay.heard().floodAnswers, TessaloyNet::RelayAnswers::maximumInFlight);
+    desktop.showWindow(screen, red);
+    EXPECT_TRUE(pictureShowing(device, screen, red)) << "the picture stopped after the flood";
+    const std::size_t lines = traceLines().size();
+    device.disconnect();
+    ASSERT_TRUE(until([&] { return session->phaseDescription() == "Waiting for a paired device."; }))
+        << session->phaseDescription();
+    EXPECT_GT(traceLines().size(), lines) << "the trace stopped";
 }
 
 } // namespace

@@ -20,8 +20,9 @@ extern char** environ;
 
 // The installed program updates itself for real: build 1, laid out by `cmake --install`, finds
 // build 2 on a release server on loopback, installs it in its own place, starts it and quits; the
-// new copy waits for the old one and takes over. Build 2 is this very program labelled build 2 in
-// its Info.json (and signed as such): what is tested is the hand-over, not a change of code.
+// new copy waits for the old one and takes over. The program is its test build, which a test can
+// point at its release server; build 2 is that very program labelled build 2 in its Info.json (and
+// signed as such): what is tested is the hand-over, not a change of code.
 namespace {
 
 namespace fs = std::filesystem;
@@ -81,6 +82,7 @@ TEST(SelfUpdate, TheInstalledProgramReplacesItselfAndTheNewCopyTakesOver) {
     const std::string install = std::string(PLOVANDER_CMAKE) + " --install " + PLOVANDER_BUILD_FOLDER + " --prefix " +
                                 (fixture.folder / "v1").string() + " >/dev/null";
     ASSERT_EQ(std::system(install.c_str()), 0);
+    fs::copy_file(PLOVANDER_TEST_PROGRAM, installed / "bin/plovander", fs::copy_options::overwrite_existing);
     Testing::ReleaseFixture::writeFile(installed / "Info.json",
                                        R"({"CFBundleIdentifier": "com.tessaloy.plovander.host", )"
                                        R"("CFBundleShortVersionString": "1.0", "CFBundleVersion": "1"})");

@@ -17,6 +17,7 @@
 #include "tests/support/FakeEvents.h"
 #include "tests/support/FakeScreenCapture.h"
 #include "tests/support/PatternFile.h"
+#include "tests/support/QuietUpdater.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TransferPeer.h"
 
@@ -281,6 +282,7 @@ protected:
     std::filesystem::path deviceFolder() const { return deviceFiles_.path(); }
 
     std::string trace() const {
+        Plovander::TraceLog::flush();
         std::ifstream in(traceFile());
         std::stringstream text;
         text << in.rdbuf();
@@ -302,7 +304,7 @@ private:
 
     void makeController() {
         probe_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
-        session = std::make_unique<StreamingSession>(environment, *probe_);
+        session = std::make_unique<StreamingSession>(environment, *probe_, Testing::QuietUpdater::make);
     }
 
     DeviceSimulator::Endpoint endpoint() const {

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/updater/TestReleases.h"
+#include "app/updater/SelfUpdater.h"
 #include "core/SessionMessage.h"
 #include "tests/app/updater/ReleaseFixture.h"
 #include "tests/support/LoopbackHttpsServer.h"
-#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/host/DesktopHost.h"
 
 #include <unistd.h>
@@ -32,27 +31,48 @@ protected:
         const std::string manifestPath = "/plovander/latest.json";
         ASSERT_EQ(TessaloyCore::ReleaseManifest::location(), server.url(manifestPath));
         fixture.publish(server, source, manifestPath, "/plovander/Plovander-2.tar.zst", slowly);
-        variables.set(Plovander::TestReleases::variable,
-                      fixture.pointUpdaterAt(server, installed, fixture.folder / "downloads").string());
-        host = std::make_unique<DesktopHost>(DesktopHost::Options{});
+        DesktopHost::Options options;
+        options.updater = [this](TessaloyBase::MainActor& actor, std::function<void()> quit) {
+            return std::make_unique<Plovander::SelfUpdater>(
+                actor, fixture.pointedAt(server, Plovander::InstalledCopy(installed), fixture.folder / "downloads",
+                                         std::move(quit)));
+        };
+        host = std::make_unique<DesktopHost>(options);
         if (auto problem = host->start()) FAIL() << *problem;
         if (auto problem = host->pairAndApprove(device)) FAIL() << *problem;
         device.send(Role::control, Message{Message::UpdateMac{}}.packet());
+    }
+
+    // The session messages the device has received so far.
+    std::vector<Message::Value> received() {
+        std::vector<Message::Value> found;
+        auto& log = device.channel(Role::control)->log;
+        std::lock_guard guard(log.lock);
+        for (const auto& packet : log.packets) {
+            if (packet.kind() == TessaloyCore::WirePacket::Kind::session)
+                found.push_back(Message::decode(packet).value);
+        }
+        return found;
     }
 
     // The update states the device has received so far, each once: host information repeats the
     // current one.
     std::vector<State> states() {
         std::vector<State> found;
-        auto& log = device.channel(Role::control)->log;
-        std::lock_guard guard(log.lock);
-        for (const auto& packet : log.packets) {
-            if (packet.kind() != TessaloyCore::WirePacket::Kind::session) continue;
-            const auto message = Message::decode(packet);
-            const auto* status = std::get_if<TessaloyCore::UpdateStatus>(&message.value);
+        for (const auto& message : received()) {
+            const auto* status = std::get_if<TessaloyCore::UpdateStatus>(&message);
             if (status && (found.empty() || found.back() != status->state)) found.push_back(status->state);
         }
         return found;
+    }
+
+    // Whether the latest host information offers the device an update to install.
+    bool offersInstalling() {
+        bool offers = false;
+        for (const auto& message : received()) {
+            if (const auto* info = std::get_if<TessaloyCore::HostInfo>(&message)) offers = info->canInstall;
+        }
+        return offers;
     }
 
     bool reached(State state) {
@@ -64,7 +84,6 @@ protected:
 
     Testing::ReleaseFixture fixture;
     Testing::LoopbackHttpsServer server{TessaloyCore::ReleaseManifest::host()};
-    Testing::ScopedEnvironment variables;
     DeviceSimulator device{"Ada's iPhone"};
     std::unique_ptr<DesktopHost> host;
     fs::path installed;
@@ -85,21 +104,46 @@ TEST_F(UpdateRequest, TheDeviceSeesEveryStateUntilTheNewCopyStarts) {
     host->finish();
 }
 
-TEST_F(UpdateRequest, ADeviceThatLeavesMidDownloadWithdrawsIt) {
+// Ways the device's update is withdrawn while its archive downloads.
+struct Withdrawal {
+    const char* name;
+    std::function<void(DesktopHost&, DeviceSimulator&)> withdraw;
+    bool deviceStays;
+};
+
+class UpdateWithdrawal : public UpdateRequest, public ::testing::WithParamInterface<Withdrawal> {};
+
+TEST_P(UpdateWithdrawal, StopsTheDownloadAndLeavesTheInstalledTreeAsItWas) {
     ASSERT_NO_FATAL_FAILURE(start(true));
     ASSERT_TRUE(host->until([&] { return reached(State::downloading); }));
     EXPECT_EQ(states(), (std::vector{State::checking, State::downloading}));
-    device.disconnect();
+    EXPECT_TRUE(offersInstalling());
+    GetParam().withdraw(*host, device);
+    // The archive drips for longer than this waits: only a stopped download is this quick.
     EXPECT_TRUE(host->until([&] { return host->traced("update stopped: no longer allowed"); }));
     EXPECT_EQ(installedBuild(), 1);
     EXPECT_TRUE(fs::is_empty(fixture.folder / "downloads"));
     EXPECT_FALSE(fs::exists(fixture.folder / "installed/started"));
     // Only the installed tree remains beside it: no work folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(fixture.folder / "installed"), fs::directory_iterator()), 1);
-    // The Mac goes back to listening for the device after a while.
-    EXPECT_TRUE(host->until([&] { return host->session->phaseDescription() == "Waiting for a paired device."; }))
-        << host->session->phaseDescription();
+    if (GetParam().deviceStays) {
+        EXPECT_TRUE(host->until([&] { return reached(State::notAllowed); }));
+        EXPECT_FALSE(offersInstalling());
+    } else {
+        // The Mac goes back to listening for the device after a while.
+        EXPECT_TRUE(host->until([&] { return host->session->phaseDescription() == "Waiting for a paired device."; }))
+            << host->session->phaseDescription();
+    }
     host->finish();
 }
+
+const Withdrawal withdrawals[] = {
+    {"theDeviceLeaves", [](DesktopHost&, DeviceSimulator& device) { device.disconnect(); }, false},
+    {"remoteControlIsSwitchedOff",
+     [](DesktopHost& host, DeviceSimulator&) { host.session->setAllowsRemoteControl(false); }, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Midway, UpdateWithdrawal, ::testing::ValuesIn(withdrawals),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace

@@ -89,6 +89,14 @@ TEST(VideoEncoderBackend, FallsBackToSoftwareAndSaysWhy) {
               "software encoder libx264 (VAAPI: no render node at " + settings.renderNode + ")");
 }
 
+// The probe never counts a software encoder as hardware.
+TEST(VideoEncoderBackend, AHardwareProbeWithoutTheNodeSaysWhy) {
+    const std::string missing = Testing::TemporaryDirectory().path() / "renderD128";
+    for (const VideoCodec codec : {VideoCodec::h264, VideoCodec::hevc}) {
+        EXPECT_EQ(VideoEncoder::hardwareProblem(codec, missing), "no render node at " + missing);
+    }
+}
+
 TEST(VideoEncoderBackend, WithoutVaapiTheSoftwareEncodersRun) {
     if (std::filesystem::exists(VideoEncoder::Settings{}.renderNode)) GTEST_SKIP() << "this machine has VAAPI";
     const VideoEncoder h264(settingsFor(VideoCodec::h264, 320, 240));

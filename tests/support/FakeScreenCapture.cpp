@@ -8,7 +8,7 @@ namespace Testing {
 FakeScreenCapture::FakeScreenCapture(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
 
 FakeScreenCapture::~FakeScreenCapture() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         std::lock_guard guard(lock_);
         running_ = false;
         callbacks_ = {};
@@ -16,7 +16,7 @@ FakeScreenCapture::~FakeScreenCapture() {
 }
 
 void FakeScreenCapture::start(const Configuration& configuration, Callbacks callbacks) {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         std::lock_guard guard(lock_);
         configurations_.push_back(configuration);
         if (startFailure_) throw *startFailure_;
@@ -29,7 +29,7 @@ void FakeScreenCapture::start(const Configuration& configuration, Callbacks call
 }
 
 void FakeScreenCapture::stop() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         std::lock_guard guard(lock_);
         ++stopCount_;
         if (stopFailure_) throw std::runtime_error(*stopFailure_);
@@ -40,14 +40,14 @@ void FakeScreenCapture::stop() {
 }
 
 bool FakeScreenCapture::isRunning() const {
-    return queue_.sync([&] {
+    return onQueue(queue_, [&] {
         std::lock_guard guard(lock_);
         return running_;
     });
 }
 
 bool FakeScreenCapture::setShowsCursor(bool showsCursor) {
-    return queue_.sync([&] {
+    return onQueue(queue_, [&] {
         std::lock_guard guard(lock_);
         cursorChanges_.push_back(showsCursor);
         if (!running_ || !acceptsCursorChanges_) return false;
@@ -57,7 +57,7 @@ bool FakeScreenCapture::setShowsCursor(bool showsCursor) {
 }
 
 void FakeScreenCapture::requestFrame() {
-    queue_.sync([&] {
+    onQueue(queue_, [&] {
         std::lock_guard guard(lock_);
         ++frameRequests_;
         if (running_) ++pendingRequests_;

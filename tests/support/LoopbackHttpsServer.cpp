@@ -21,9 +21,8 @@ namespace Testing {
 
 namespace {
 
-constexpr auto dripInterval = std::chrono::milliseconds(5);
-
-SSL_CTX* makeContext(const std::string& host, const std::filesystem::path& authorityFile) {
+SSL_CTX* makeContext(const std::string& host, const std::vector<std::string>& alsoNamed,
+                     const std::filesystem::path& authorityFile) {
     EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
     X509* certificate = X509_new();
     X509_set_version(certificate, 2);
@@ -38,7 +37,8 @@ SSL_CTX* makeContext(const std::string& host, const std::filesystem::path& autho
     X509V3_CTX v3;
     X509V3_set_ctx_nodb(&v3);
     X509V3_set_ctx(&v3, certificate, certificate, nullptr, nullptr, 0);
-    const std::string alternative = "DNS:" + host;
+    std::string alternative = "DNS:" + host;
+    for (const auto& other : alsoNamed) alternative += ",DNS:" + other;
     for (const auto& [nid, value] : {std::pair{NID_basic_constraints, std::string("critical,CA:TRUE")},
                                      std::pair{NID_subject_alt_name, alternative},
                                      std::pair{NID_key_usage, std::string("critical,digitalSignature,keyCertSign")}}) {
@@ -70,14 +70,15 @@ std::string lowered(std::string text) {
 
 } // namespace
 
-LoopbackHttpsServer::LoopbackHttpsServer(std::string host) : host_(std::move(host)) {
+LoopbackHttpsServer::LoopbackHttpsServer(std::string host, const std::vector<std::string>& alsoNamed)
+    : host_(std::move(host)) {
     // A client that hangs up mid-body (a cancelled download) must fail the write, not end the test.
     ::signal(SIGPIPE, SIG_IGN);
     char pattern[] = "/tmp/https-server-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
     folder_ = pattern;
     authorityFile_ = folder_ / "authority.pem";
-    context_ = makeContext(host_, authorityFile_);
+    context_ = makeContext(host_, alsoNamed, authorityFile_);
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -107,7 +108,7 @@ void LoopbackHttpsServer::route(const std::string& path, Route route) {
     routes_[path] = std::move(route);
 }
 
-std::string LoopbackHttpsServer::connectTo() const { return host_ + ":443:127.0.0.1:" + std::to_string(port_); }
+std::string LoopbackHttpsServer::connectTo() const { return ":443:127.0.0.1:" + std::to_string(port_); }
 
 std::vector<LoopbackHttpsServer::Request> LoopbackHttpsServer::requests() const {
     const std::lock_guard lock(mutex_);
@@ -178,7 +179,7 @@ void LoopbackHttpsServer::answer(int client) {
     } else if (route.drip) {
         for (std::size_t i = 0; open && i < sent && !stopping_; ++i) {
             open = sendAll(ssl, route.body.substr(i, 1));
-            std::this_thread::sleep_for(dripInterval);
+            std::this_thread::sleep_for(route.dripEvery);
         }
     } else if (open) {
         sendAll(ssl, route.body.substr(0, sent));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -12,8 +13,9 @@
 
 namespace Testing {
 
-// An HTTPS server on 127.0.0.1 for one host name, with a self-signed certificate written to
-// authorityFile() for the client to trust. Answers scripted routes one connection at a time.
+// An HTTPS server on 127.0.0.1 for one host name (and any others it is also named), with a
+// self-signed certificate written to authorityFile() for the client to trust. Answers scripted
+// routes one connection at a time.
 class LoopbackHttpsServer {
 public:
     struct Route {
@@ -25,7 +27,15 @@ public:
         std::string location;                  // a Location header, for redirects
         std::optional<std::size_t> closeAfter; // closes the connection after this many body bytes
         bool stall = false;                    // sends the head, then nothing until stopped
-        bool drip = false;                     // sends the body one byte every few milliseconds
+        bool drip = false;                     // sends the body one byte at a time, `dripEvery` apart
+        std::chrono::milliseconds dripEvery{5};
+
+        static Route redirectTo(std::string location) {
+            Route route;
+            route.status = 302;
+            route.location = std::move(location);
+            return route;
+        }
     };
 
     struct Request {
@@ -33,7 +43,7 @@ public:
         std::map<std::string, std::string> headers; // names in lower case
     };
 
-    explicit LoopbackHttpsServer(std::string host);
+    explicit LoopbackHttpsServer(std::string host, const std::vector<std::string>& alsoNamed = {});
     ~LoopbackHttpsServer();
     LoopbackHttpsServer(const LoopbackHttpsServer&) = delete;
     LoopbackHttpsServer& operator=(const LoopbackHttpsServer&) = delete;
@@ -42,7 +52,7 @@ public:
     const std::string& host() const { return host_; }
     std::uint16_t port() const { return port_; }
     std::string url(const std::string& path) const { return "https://" + host_ + path; }
-    // For libcurl's CONNECT_TO: the host's port 443 goes to this server.
+    // For libcurl's CONNECT_TO: port 443 of every host goes to this server.
     std::string connectTo() const;
     const std::filesystem::path& authorityFile() const { return authorityFile_; }
     std::vector<Request> requests() const;

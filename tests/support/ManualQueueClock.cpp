@@ -30,9 +30,8 @@ void ManualQueueClock::advance(Duration delay) {
         now_ = due.key();
         guard.unlock();
         Timer& timer = due.mapped();
-        timer.queue->sync([&] {
-            if (!timer.call.isCancelled()) timer.work();
-        });
+        // A cancelled timer's queue may be gone with its owner.
+        if (!timer.call.isCancelled()) timer.queue->sync([&] { timer.work(); });
         guard.lock();
     }
     now_ = target;

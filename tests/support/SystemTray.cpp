@@ -40,11 +40,11 @@ bool waitForOwner(const std::string& displayName, std::chrono::milliseconds pati
 
 } // namespace
 
-SystemTray::SystemTray(const std::string& displayName)
+SystemTray::SystemTray(const std::string& displayName, Edge edge)
     : trayer_(std::make_unique<DaemonProcess>(
           DaemonProcess::Launch{.program = "trayer",
-                                .arguments = {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-                                              "24", "--SetDockType", "true"},
+                                .arguments = {"--edge", edge == Edge::top ? "top" : "bottom", "--align", "right",
+                                              "--widthtype", "request", "--height", "24", "--SetDockType", "true"},
                                 .environment = {"DISPLAY=" + displayName},
                                 .log = {},
                                 .confinedToLoopback = false})) {

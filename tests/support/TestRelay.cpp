@@ -12,12 +12,15 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
 #include <asio/ssl/stream.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
 #include <map>
+#include <set>
 
 namespace Testing {
 
@@ -94,7 +97,13 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
     std::vector<std::shared_ptr<Control>> controls;
     std::vector<std::shared_ptr<Data>> datas;
     // Phone calls waiting for the Mac's data connection, by session identifier.
-    std::map<Bytes, std::shared_ptr<Data>> waiting;
+    std::map<Bytes, std::shared_ptr<Data>, TessaloyCore::BytesOrder> waiting;
+    // The flood: its calls not yet taken up by the Mac, and its pace.
+    std::set<Bytes, TessaloyCore::BytesOrder> floodCalls;
+    std::shared_ptr<asio::steady_timer> floodTimer;
+    std::chrono::steady_clock::time_point floodStart;
+    double callsPerSecond = 0;
+    std::size_t callsSent = 0;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -234,6 +243,8 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
             return reply(data, {static_cast<std::uint8_t>(DataReply::staleHello)});
         }
         if (hello.role == ConnectRole::mac) {
+            // Kept open among `datas`, never answered.
+            if (floodCalls.erase(hello.id) > 0) return note([](Heard& h) { ++h.floodAnswers; });
             const auto call = waiting.find(hello.id);
             if (call == waiting.end()) return reply(data, {static_cast<std::uint8_t>(DataReply::badHello)});
             const auto phone = call->second;
@@ -253,6 +264,27 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         mac->write(ControlMessage(ControlMessage::Incoming{sessionID, hello.id, hello.channel}).encoded());
     }
 
+    // Every tick sends the calls due since the flood began, so a late tick catches up.
+    void floodTick() {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - floodStart;
+        const auto due = static_cast<std::size_t>(elapsed.count() * callsPerSecond);
+        for (; callsSent < due; ++callsSent) {
+            for (const auto& control : controls) {
+                if (!control->open || !control->ready || control->meetingIDs.empty()) continue;
+                Bytes sessionID = TessaloyNet::randomBytes(ConnectProtocol::sessionIDBytes);
+                floodCalls.insert(sessionID);
+                control->write(ControlMessage(ControlMessage::Incoming{std::move(sessionID), control->meetingIDs[0],
+                                                                       ConnectChannel::media})
+                                   .encoded());
+            }
+        }
+        note([&](Heard& h) { h.floodCalls = callsSent; });
+        floodTimer->expires_after(std::chrono::milliseconds(5));
+        floodTimer->async_wait([self = shared_from_this(), timer = floodTimer](std::error_code error) {
+            if (!error && timer == self->floodTimer) self->floodTick();
+        });
+    }
+
     void reply(const std::shared_ptr<Data>& data, Bytes bytes) {
         auto shared = std::make_shared<Bytes>(std::move(bytes));
         asio::async_write(data->socket, asio::buffer(*shared), [data, shared](std::error_code, std::size_t) {
@@ -265,9 +297,9 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
         note([](Heard& h) { ++h.splices; });
         for (const auto& [from, to] : {std::pair{phone, mac}, std::pair{mac, phone}}) {
             // Bytes that came after the hello belong to the peer.
-            Bytes first{static_cast<std::uint8_t>(DataReply::connected)};
-            auto early = std::make_shared<Bytes>(std::move(first));
-            early->insert(early->end(), to->buffer.begin(), to->buffer.end());
+            auto early = std::make_shared<Bytes>(1 + to->buffer.size());
+            early->front() = static_cast<std::uint8_t>(DataReply::connected);
+            std::copy(to->buffer.begin(), to->buffer.end(), early->begin() + 1);
             to->buffer.clear();
             // The copy into `from` starts once the reply is out, so nothing overtakes it.
             asio::async_write(from->socket, asio::buffer(*early),
@@ -290,7 +322,13 @@ struct TestRelay::State : std::enable_shared_from_this<State> {
                                      });
     }
 
+    void stopFlooding() {
+        if (floodTimer) floodTimer->cancel();
+        floodTimer.reset();
+    }
+
     void closeAll() {
+        stopFlooding();
         std::error_code ignored;
         acceptor.close(ignored);
         for (auto& control : controls) control->close();
@@ -346,6 +384,21 @@ void TestRelay::holdHandshakes(bool held) {
 
 void TestRelay::holdReplies(bool held) {
     state_->queue.sync([&] { state_->held = held; });
+}
+
+void TestRelay::flood(double callsPerSecond) {
+    state_->queue.sync([&] {
+        state_->stopFlooding();
+        state_->callsPerSecond = callsPerSecond;
+        state_->callsSent = 0;
+        state_->floodStart = std::chrono::steady_clock::now();
+        state_->floodTimer = std::make_shared<asio::steady_timer>(state_->queue.executor());
+        state_->floodTick();
+    });
+}
+
+void TestRelay::stopFlood() {
+    state_->queue.sync([&] { state_->stopFlooding(); });
 }
 
 bool TestRelay::waitUntil(const std::function<bool(const Heard&)>& done, std::chrono::milliseconds patience) {

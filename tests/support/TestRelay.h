@@ -32,6 +32,9 @@ public:
         std::vector<TessaloyConnectWire::DataHello> hellos;
         std::size_t controlConnections = 0;
         std::size_t splices = 0;
+        // Calls of a flood sent so far, and the data connections the Mac opened for them.
+        std::size_t floodCalls = 0;
+        std::size_t floodAnswers = 0;
     };
 
     TestRelay();
@@ -51,6 +54,11 @@ public:
     void holdHandshakes(bool held);
     // Data connections are read but never answered while held.
     void holdReplies(bool held);
+    // A relay gone wrong: calls every registered Mac `callsPerSecond` times a second, as if a device
+    // called, and holds the data connections the Mac opens for those calls open without a reply.
+    // Until stopFlood().
+    void flood(double callsPerSecond);
+    void stopFlood();
 
     // Waits, at most `patience`, until `done` holds for what was heard; returns whether it did.
     bool waitUntil(const std::function<bool(const Heard&)>& done,

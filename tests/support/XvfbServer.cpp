@@ -43,9 +43,9 @@ std::string findProgram(const std::string& name) {
     throw std::runtime_error(name + " is not installed");
 }
 
-// Reads the display number that Xvfb writes once it accepts connections.
-std::string readDisplayNumber(int fd) {
-    std::string text;
+// The display's name: ":" and the number that Xvfb writes once it accepts connections.
+std::string readDisplayName(int fd) {
+    std::string text = ":";
     while (text.find('\n') == std::string::npos) {
         pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
         const int polled = ::poll(&ready, 1, startTimeoutMilliseconds);
@@ -117,7 +117,7 @@ XvfbServer::XvfbServer(const Options& options) {
     pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
 
     try {
-        displayName_ = ":" + readDisplayNumber(readEnd);
+        displayName_ = readDisplayName(readEnd);
     } catch (...) {
         ::close(readEnd);
         end(SIGKILL);

@@ -9,7 +9,7 @@ MenuStatus menuStatus(const MenuStatusInputs& in) {
     if (!in.hasPairedDevices) return MenuStatus::setUp;
     if (in.acceptsPairedDevices) return MenuStatus::available;
     if (in.listensAutomatically && in.hasSetupProblem) return MenuStatus::needsAttention;
-    if (in.listensAutomatically) return MenuStatus::starting;
+    if (in.listensAutomatically && !in.listeningHeldByUser) return MenuStatus::starting;
     return MenuStatus::notAvailable;
 }
 

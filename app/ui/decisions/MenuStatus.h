@@ -9,7 +9,7 @@ namespace Plovander {
 enum class MenuStatus { connected, needsApproval, pairing, available, starting, needsAttention, notAvailable, setUp };
 
 // The colours the views paint with, by role; the views turn them into the palette's colours.
-enum class Tint { green, orange, accent, secondary };
+enum class Tint { green, orange, accent, secondary, primary };
 
 // What the status word is decided from, read from the controller.
 struct MenuStatusInputs {
@@ -20,10 +20,13 @@ struct MenuStatusInputs {
     bool acceptsPairedDevices = false;
     bool listensAutomatically = false;
     bool hasSetupProblem = false;
+    // The user's stop keeps the Mac from listening although availability is on.
+    bool listeningHeldByUser = false;
 };
 
 // The first rule that holds, in the order: sharing, a device waiting, a code shown, nothing paired,
-// accepting, a problem while listening, listening, otherwise not available.
+// accepting, a problem while listening, listening (unless the user's stop holds it off), otherwise
+// not available.
 MenuStatus menuStatus(const MenuStatusInputs& inputs);
 QString statusText(MenuStatus status);
 Tint statusTint(MenuStatus status);

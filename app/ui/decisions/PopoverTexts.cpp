@@ -4,7 +4,7 @@
 
 namespace Plovander::PopoverTexts {
 
-std::optional<StatusCard> statusCard(MenuStatus status) {
+std::optional<StatusCard> statusCard(MenuStatus status, bool listensAutomatically) {
     switch (status) {
         case MenuStatus::starting:
             return StatusCard{"hourglass", Tint::accent, QStringLiteral("Getting ready\u2026"),
@@ -13,6 +13,11 @@ std::optional<StatusCard> statusCard(MenuStatus status) {
             return StatusCard{"iphone", Tint::accent, QStringLiteral("Waiting for your iPhone"),
                               QStringLiteral("Open Plovander on your iPhone to connect.")};
         case MenuStatus::notAvailable:
+            if (listensAutomatically) {
+                return StatusCard{"moon.zzz", Tint::secondary, QStringLiteral("Not available"),
+                                  QStringLiteral("Sharing was stopped on this Mac. Turn Available to my devices off "
+                                                 "and on again to let your paired devices connect.")};
+            }
             return StatusCard{
                 "moon.zzz", Tint::secondary, QStringLiteral("Not available"),
                 QStringLiteral("Turn on Available to my devices when you want to connect from your iPhone.")};

@@ -16,14 +16,15 @@ namespace Plovander {
 // widgets that show them.
 namespace PopoverTexts {
 
-// The card of the starting, available and not-available states.
+// The card of the starting, available and not-available states. Not available while availability is
+// on means the user's stop holds listening off: the card says how to listen again.
 struct StatusCard {
     QString symbol;
     Tint tint;
     QString title;
     QString subtitle;
 };
-std::optional<StatusCard> statusCard(MenuStatus status);
+std::optional<StatusCard> statusCard(MenuStatus status, bool listensAutomatically);
 
 QString availabilitySubtitle(bool listensAutomatically);
 // The relay counts as on only when switched on and reporting exactly "On".

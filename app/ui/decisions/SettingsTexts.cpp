@@ -16,9 +16,10 @@ UpdateRow updateRow(bool isInstalling, const std::optional<UpdateStatus>& status
         return {UpdateRow::Kind::progress, "Checking for updates\u2026"};
     }
     if (available) {
-        return {UpdateRow::Kind::install, QStringLiteral("Install Plovander %1 (%2)")
-                                              .arg(QString::fromStdString(available->version))
-                                              .arg(available->build)};
+        // One arg() for both: a version holding "%2" must not take the build's place.
+        return {UpdateRow::Kind::install,
+                QStringLiteral("Install Plovander %1 (%2)")
+                    .arg(QString::fromStdString(available->version), QString::number(available->build))};
     }
     return {UpdateRow::Kind::check, checking ? "Checking for updates\u2026" : "Check for Updates\u2026"};
 }

@@ -1,5 +1,7 @@
 #include "app/updater/release/ReleaseArchive.h"
 
+#include "app/updater/release/InsideTree.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,15 +39,6 @@ bool isPlainRelative(const fs::path& path) {
     return true;
 }
 
-bool linkStaysInside(const fs::path& entry, const char* target) {
-    if (!target || *target == '\0') return false;
-    const fs::path resolved = (entry.parent_path() / target).lexically_normal();
-    if (resolved.is_absolute() || resolved.empty()) return false;
-    // The first part is the top-level folder; the target must stay below it.
-    auto part = resolved.begin();
-    return *part == *entry.begin() && ++part != resolved.end();
-}
-
 void writeFileData(archive* writer, const fs::path& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) throw ReleaseArchive::Refused("couldn't read " + file.string());
@@ -66,13 +60,30 @@ void checkEntry(archive_entry* entry, const fs::path& path) {
     const mode_t mode = archive_entry_mode(entry);
     if (mode & (S_ISUID | S_ISGID)) throw ReleaseArchive::Refused("set-id bits: " + path.string());
     const auto type = archive_entry_filetype(entry);
-    if (type == AE_IFLNK) {
-        if (!linkStaysInside(path, archive_entry_symlink(entry))) {
-            throw ReleaseArchive::Refused("link leaves the tree: " + path.string());
-        }
-    } else if (type != AE_IFREG && type != AE_IFDIR) {
+    if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
         throw ReleaseArchive::Refused("not a file, folder or link: " + path.string());
     }
+    // Other links are judged once all is unpacked; a top-level one has no tree to stay in.
+    if (type == AE_IFLNK && std::distance(path.begin(), path.end()) < 2) {
+        throw ReleaseArchive::Refused("link leaves the tree: " + path.string());
+    }
+}
+
+// Where a link leads depends on the links unpacked after it, so each is judged once all are on
+// disk: followed through the others, it must end inside its top-level folder.
+void checkLinks(const fs::path& destination) try {
+    for (const auto& top : fs::directory_iterator(destination)) {
+        if (!top.is_directory() || top.is_symlink()) continue;
+        const InsideTree inside(top.path());
+        for (const auto& item : fs::recursive_directory_iterator(top.path())) {
+            const fs::path path = item.path().lexically_relative(top.path());
+            if (item.is_symlink() && !inside.reaches(path)) {
+                throw ReleaseArchive::Refused("link leaves the tree: " + (top.path().filename() / path).string());
+            }
+        }
+    }
+} catch (const fs::filesystem_error& error) {
+    throw ReleaseArchive::Refused(std::string("couldn't read what was unpacked: ") + error.what());
 }
 
 } // namespace
@@ -143,6 +154,7 @@ void ReleaseArchive::extract(int fd, const fs::path& destination) {
     if (status != ARCHIVE_EOF) refuse(reader.get(), "damaged archive");
     if (count == 0) throw Refused("empty archive");
     if (archive_write_close(disk.get()) != ARCHIVE_OK) refuse(disk.get(), "couldn't finish unpacking");
+    checkLinks(destination);
 }
 
 } // namespace Plovander

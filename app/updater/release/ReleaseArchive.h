@@ -20,8 +20,9 @@ struct ReleaseArchive {
     static void pack(const std::filesystem::path& tree, const std::filesystem::path& archive);
 
     // Extracts the archive read from `fd` (from its start) into the existing empty folder
-    // `destination`. Refuses "..", absolute paths, links that leave the tree, hard links, devices
-    // and set-id bits, and stops at the caps. Throws Refused; what was written stays for the
+    // `destination`. Refuses "..", absolute paths, links that lead out of their tree as it lies on
+    // disk (followed through one another), hard links, devices and set-id bits, and stops at the
+    // caps. Throws Refused; what was written stays for the
     // caller to remove.
     static void extract(int fd, const std::filesystem::path& destination);
 };

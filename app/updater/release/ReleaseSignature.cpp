@@ -1,6 +1,7 @@
 #include "app/updater/release/ReleaseSignature.h"
 
 #include "app/updater/release/FileDigest.h"
+#include "app/updater/release/InsideTree.h"
 #include "core/Sha256.h"
 
 #include <fcntl.h>
@@ -39,13 +40,23 @@ enum class Status : int {
 
 std::string statusText(Status status) { return "status " + std::to_string(static_cast<int>(status)); }
 
+constexpr std::string_view contentsFile = "CodeResources";
+constexpr std::string_view publisherFile = "CodeResources.sig";
+constexpr std::string_view notaryFile = "Notarization.sig";
+
+// An entry that no contents line can describe.
+struct Unlistable : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 std::string octal(mode_t mode) {
     std::ostringstream text;
     text << std::oct << (mode & 07777);
     return text.str();
 }
 
-// Path -> its line, for every entry below the tree except the signature folder.
+// Path -> its line, for every entry below the tree except the signature folder. Throws
+// Unlistable for a name holding a newline or a link target holding a space or a newline.
 std::map<std::string, std::string> entries(const fs::path& tree) {
     std::map<std::string, std::string> lines;
     fs::recursive_directory_iterator walk(tree);
@@ -55,6 +66,7 @@ std::map<std::string, std::string> entries(const fs::path& tree) {
             it.disable_recursion_pending();
             continue;
         }
+        if (path.find('\n') != std::string::npos) throw Unlistable("a name holds a newline: " + path);
         struct stat info {};
         if (::lstat(it->path().c_str(), &info) != 0) {
             throw fs::filesystem_error("lstat", it->path(), std::error_code(errno, std::generic_category()));
@@ -65,7 +77,11 @@ std::map<std::string, std::string> entries(const fs::path& tree) {
             lines[path] = "f " + octal(info.st_mode) + " " + std::to_string(info.st_size) + " " +
                           fileSha256Hex(it->path()) + " " + path;
         } else if (S_ISLNK(info.st_mode)) {
-            lines[path] = "l " + fs::read_symlink(it->path()).string() + " " + path;
+            const std::string target = fs::read_symlink(it->path()).string();
+            if (target.find_first_of(" \n") != std::string::npos) {
+                throw Unlistable("a link's target holds a space or a newline: " + path);
+            }
+            lines[path] = "l " + target + " " + path;
         } else {
             // Devices, sockets and pipes have no place in a release; listing them makes them differ.
             lines[path] = "? " + path;
@@ -90,28 +106,44 @@ TessaloyCore::Bytes notaryMessage(std::string_view contents) {
     return message;
 }
 
-std::optional<std::string> readWhole(const fs::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) return std::nullopt;
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
 void writeWhole(const fs::path& file, std::string_view text) {
     std::ofstream stream(file, std::ios::binary | std::ios::trunc);
     stream.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (!stream.flush()) throw std::runtime_error("couldn't write " + file.string());
 }
 
-// A link's target must resolve inside the tree, seen from the link's own folder.
-bool staysInside(const std::string& line) {
-    const std::size_t space = line.find(' ', 2);
-    const fs::path target = line.substr(2, space - 2);
-    const fs::path link = line.substr(space + 1);
-    if (target.is_absolute()) return false;
-    const fs::path resolved = (link.parent_path() / target).lexically_normal();
-    return !resolved.empty() && *resolved.begin() != "..";
+// The path of an entry line, read by its fixed fields ("d <mode> <path>", "f <mode> <size>
+// <sha256> <path>", "l <target> <path>"): whatever follows them, spaces included.
+std::optional<std::string> listedPath(std::string_view line) {
+    const std::size_t fields = line.starts_with("f ") ? 4 : line.starts_with("d ") || line.starts_with("l ") ? 2 : 0;
+    if (fields == 0) return std::nullopt;
+    for (std::size_t field = 0; field < fields; ++field) {
+        const std::size_t space = line.find(' ');
+        if (space == 0 || space == std::string_view::npos) return std::nullopt;
+        line.remove_prefix(space + 1);
+    }
+    if (line.empty()) return std::nullopt;
+    return std::string(line);
+}
+
+// `_Signature/` must be a real folder holding nothing but its three regular files; nullopt when
+// it is, else the refusal.
+std::optional<std::string> signatureFolderRefusal(const fs::path& folder) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) {
+        return errno == ENOENT ? statusText(Status::unsigned_) : std::string(std::strerror(errno));
+    }
+    if (!S_ISDIR(info.st_mode)) return statusText(Status::unlistedOrMissing);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        const bool known = name == contentsFile || name == publisherFile || name == notaryFile;
+        if (!known || !entry.is_regular_file(error) || entry.is_symlink(error)) {
+            return statusText(Status::unlistedOrMissing);
+        }
+    }
+    if (error) return std::string(std::strerror(error.value()));
+    return std::nullopt;
 }
 
 struct ListedHeader {
@@ -135,12 +167,10 @@ std::optional<ListedHeader> parse(const std::string& contents) {
     }
     std::string previous;
     while (std::getline(stream, line)) {
-        const std::size_t last = line.rfind(' ');
-        if (line.size() < 3 || line[1] != ' ' || last == std::string::npos || last < 2) return std::nullopt;
-        std::string path = line.substr(last + 1);
-        if (!previous.empty() && path <= previous) return std::nullopt;
-        previous = path;
-        listed.lines.emplace(std::move(path), line);
+        auto path = listedPath(line);
+        if (!path || (!previous.empty() && *path <= previous)) return std::nullopt;
+        previous = *path;
+        listed.lines.emplace(std::move(*path), line);
     }
     return listed;
 }
@@ -164,27 +194,30 @@ void ReleaseSignature::sign(const fs::path& tree, const SigningKey& publisher, c
     const std::string contents = contentsList(tree, architecture);
     const fs::path signatures = tree / folder;
     fs::create_directories(signatures);
-    writeWhole(signatures / "CodeResources", contents);
+    writeWhole(signatures / contentsFile, contents);
     const auto publisherSignature = publisher.sign(bytesOf(contents));
-    writeWhole(signatures / "CodeResources.sig",
+    writeWhole(signatures / publisherFile,
                std::string_view(reinterpret_cast<const char*>(publisherSignature.data()), publisherSignature.size()));
     const auto notarySignature = notary.sign(notaryMessage(contents));
-    writeWhole(signatures / "Notarization.sig",
+    writeWhole(signatures / notaryFile,
                std::string_view(reinterpret_cast<const char*>(notarySignature.data()), notarySignature.size()));
 }
 
 std::optional<std::string> ReleaseSignature::verify(const fs::path& tree, const TrustedKeys& keys,
                                                     std::string_view architecture) {
     if (!keys.publisher || !keys.notary) return "requirement";
-    struct stat info {};
-    if (::stat(tree.c_str(), &info) != 0) return std::strerror(errno);
-    if (!S_ISDIR(info.st_mode)) return std::strerror(ENOTDIR);
-    const fs::path signatures = tree / folder;
-    if (!fs::is_directory(signatures)) return statusText(Status::unsigned_);
+    std::optional<InsideTree> inside;
+    try {
+        inside.emplace(tree);
+    } catch (const std::system_error& error) {
+        return std::string(std::strerror(error.code().value()));
+    }
+    const fs::path signatures(folder);
+    if (const auto refusal = signatureFolderRefusal(tree / signatures)) return refusal;
 
-    const auto contents = readWhole(signatures / "CodeResources");
-    const auto publisherSignature = readWhole(signatures / "CodeResources.sig");
-    const auto notarySignature = readWhole(signatures / "Notarization.sig");
+    const auto contents = inside->regularFile(signatures / contentsFile);
+    const auto publisherSignature = inside->regularFile(signatures / publisherFile);
+    const auto notarySignature = inside->regularFile(signatures / notaryFile);
     if (!contents || !publisherSignature || publisherSignature->size() != std::tuple_size_v<SignatureBytes>) {
         return statusText(Status::malformed);
     }
@@ -205,6 +238,8 @@ std::optional<std::string> ReleaseSignature::verify(const fs::path& tree, const 
         present = entries(tree);
     } catch (const fs::filesystem_error& error) {
         return std::string(std::strerror(error.code().value()));
+    } catch (const Unlistable&) {
+        return statusText(Status::unlistedOrMissing);
     }
     const auto samePaths = [](const auto& a, const auto& b) { return a.first == b.first; };
     if (!std::equal(present.begin(), present.end(), listed->lines.begin(), listed->lines.end(), samePaths)) {
@@ -212,7 +247,8 @@ std::optional<std::string> ReleaseSignature::verify(const fs::path& tree, const 
     }
     for (const auto& [path, line] : present) {
         if (listed->lines.at(path) != line) return statusText(Status::contentDiffers);
-        if (line.starts_with("l ") && !staysInside(line)) return statusText(Status::contentDiffers);
+        // Judged by where the link leads on disk, through any other links, not by its text.
+        if (line.starts_with("l ") && !inside->reaches(path)) return statusText(Status::contentDiffers);
     }
     return std::nullopt;
 }

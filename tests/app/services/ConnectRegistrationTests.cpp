@@ -39,10 +39,10 @@ struct ConnectRegistrationTest : testing::Test {
             .opensRouterPort = [this] { return opensRouterPort; },
             .identity = [this] { return &identity; },
             .pairedKeys = [this] { return std::vector<Bytes>{device.publicKey()}; },
-            .listenerPort = [] { return std::uint16_t{55801}; },
-            .listenerAccepts = [] { return true; },
+            .listenerPort = [this] { return listenerPort; },
+            .listenerAccepts = [this] { return listenerPort != 0; },
             .bridgeSource = [] { return TessaloyNet::RelayAnswer::BridgeSource(); },
-            .restartListener = [] {},
+            .restartListener = [this] { ++restarts; },
             .showStatus = [this](const std::string& text) { statuses.push_back(text); },
             .showDirect = [this](std::optional<std::string> text) { directs.push_back(std::move(text)); },
         });
@@ -75,6 +75,9 @@ struct ConnectRegistrationTest : testing::Test {
                                      return TessaloyNet::PortMapper::create(port, router, clock);
                                  }};
     bool opensRouterPort = false;
+    // 0 while no listener takes connections.
+    std::uint16_t listenerPort = 55801;
+    int restarts = 0;
     TessaloyNet::DeviceIdentity identity{TessaloyNet::P256PrivateKey::generate()};
     TessaloyNet::DeviceIdentity device{TessaloyNet::P256PrivateKey::generate()};
     std::vector<std::string> statuses;
@@ -191,57 +194,27 @@ TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst
 // A paired device calls through the relay before this computer's listener takes connections (as
 // just after start): the call waits for the listener instead of meeting a closed port, and the device
 // gets in at its first call.
-TEST(ConnectRegistrationBeforeListening, ACallWaitsForTheListenerAndTheDeviceGetsIn) {
+TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDeviceGetsIn) {
     Testing::TemporaryDirectory folder;
     Plovander::TraceLog::configure({.enabled = true, .file = folder / "trace.log", .toStandardError = false});
-    const auto traced = [&](const std::string& line) {
-        Plovander::TraceLog::flush();
-        std::ifstream in(folder / "trace.log");
-        return std::string(std::istreambuf_iterator<char>(in), {}).find(line) != std::string::npos;
-    };
-    Testing::TestRelay relay;
-    Testing::ManualMainActor actor;
-    Testing::MemoryUserDefaults defaults;
-    defaults.setText("TessaloyRelay", relay.endpoint().text());
-    Testing::FakeInterfaces interfaces;
-    RouterPortMapping routerPort{actor, [](std::uint16_t port) { return TessaloyNet::PortMapper::create(port); }};
     Testing::ListenerHarness mac;
+    mac.mac = identity;
     Testing::DeviceSimulator phone("Ada's iPhone");
-    mac.store.add({phone.identity().publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
-    phone.setMacKey(mac.mac.publicKey());
-    std::uint16_t port = 0;
-    int restarts = 0;
-    std::string status;
-    ConnectRegistration registration({
-        .actor = actor,
-        .defaults = defaults,
-        .interfaces = interfaces,
-        .routerPort = routerPort,
-        .opensRouterPort = [] { return false; },
-        .identity = [&] { return &mac.mac; },
-        .pairedKeys = [&] { return std::vector<Bytes>{phone.identity().publicKey()}; },
-        .listenerPort = [&] { return port; },
-        .listenerAccepts = [&] { return port != 0; },
-        .bridgeSource =
-            [&] {
-                return [listener = mac.listener](const asio::ip::tcp::endpoint& source) {
-                    listener->exemptBridge(source);
-                };
-            },
-        .restartListener = [&] { ++restarts; },
-        .showStatus = [&](const std::string& text) { status = text; },
-        .showDirect = [](std::optional<std::string>) {},
-    });
-    registration.updateConnectRegistration();
-    ASSERT_TRUE(actor.runUntil([&] { return status == "On"; }));
+    device = phone.identity();
+    mac.store.add({device.publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
+    phone.setMacKey(identity.publicKey());
+    listenerPort = 0;
+    registration->updateConnectRegistration();
+    ASSERT_TRUE(shows("On"));
 
-    const TessaloyNet::RelayRoute route{relay.endpoint(),
-                                        TessaloyNet::MeetingIdentity::meetingID(phone.identity(), mac.mac.publicKey())};
-    phone.connect(route, [&] {
+    phone.connect({relay.endpoint(), TessaloyNet::MeetingIdentity::meetingID(device, identity.publicKey())}, [&] {
         actor.runUntilIdle();
-        if (port == 0 && traced("relay: a call waits for the listener")) {
-            port = mac.start(std::nullopt);
-            registration.listenerListens();
+        Plovander::TraceLog::flush();
+        std::ifstream trace(folder / "trace.log");
+        const std::string text(std::istreambuf_iterator<char>(trace), {});
+        if (listenerPort == 0 && text.find("relay: a call waits for the listener") != std::string::npos) {
+            listenerPort = mac.start(std::nullopt);
+            registration->listenerListens();
         }
     });
     EXPECT_TRUE(mac.waitFor<Testing::ListenerHarness::Event::Authenticated>(2));

@@ -1,6 +1,9 @@
 #include "tests/app/shell/StreamingSessionFixture.h"
 
 #include "core/SessionMessage.h"
+#include "core/TransferMessage.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -81,6 +84,19 @@ TEST_F(StreamingSessionTest, EachPacketKindPassesOnlyItsRoleAndPhase) {
                 << "the display list goes back";
         }
     }
+}
+
+TEST_F(StreamingSessionTest, AnOfferWhoseNameIsNotUtf8IsRefusedAsFailed) {
+    using TessaloyCore::TransferMessage;
+    const auto media = pairAndApprove(Device{"Ada"}).first;
+    auto payload = TransferMessage::offer({31, TessaloyCore::TransferPurpose::file, "a.txt", "", 5}).encoded();
+    *std::find(payload.begin(), payload.end(), 'a') = 0xFF;
+    newTrace();
+    receive(media, Role::media, TessaloyCore::WirePacket(Kind::transfer, payload));
+    EXPECT_EQ(newTrace(), std::vector<std::string>{"rejected a malformed transfer message"});
+    const auto sent = media->pull(1'000);
+    const auto refusal = TransferMessage::cancel(31, TessaloyCore::TransferCancelReason::failed).packet();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), refusal), sent.end());
 }
 
 TEST_F(StreamingSessionTest, ARepeatedPairingExchangeKeepsTheFirstKeyAndName) {

@@ -12,6 +12,7 @@
 #include "tests/support/FakeEnvironment.h"
 #include "tests/support/FakeHostListener.h"
 #include "tests/support/FakePacketChannel.h"
+#include "tests/support/QuietUpdater.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -43,10 +44,17 @@ protected:
     ~StreamingSessionTest() override { Plovander::TraceLog::configure({}); }
 
     void SetUp() override {
-        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
-        environment.listeners = listeners.factory();
-        session = std::make_unique<Plovander::StreamingSession>(environment, *probe);
+        makeProbe();
+        makeSession();
         ASSERT_TRUE(until([&] { return session->isReady(); }));
+    }
+    void makeProbe() {
+        probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue, TessaloyBase::steadyQueueClock(),
+                                               [this] { return encodesHevcInHardware; });
+    }
+    void makeSession() {
+        environment.listeners = listeners.factory();
+        session = std::make_unique<Plovander::StreamingSession>(environment, *probe, QuietUpdater::make);
     }
 
     void TearDown() override {
@@ -137,6 +145,7 @@ protected:
 
     // The trace lines written since the last call, without their time stamps.
     std::vector<std::string> newTrace() {
+        Plovander::TraceLog::flush();
         std::ifstream in(traceFile());
         std::vector<std::string> lines;
         std::string line;
@@ -156,6 +165,8 @@ protected:
     FakeHostListeners listeners;
     TessaloyBase::SerialQueue captureQueue{"dev.tessaloy.capture"};
     TessaloyBase::SerialQueue audioQueue{"dev.tessaloy.capture-audio"};
+    // What the probe tells of this computer's HEVC encoder: hardware, so devices get HEVC.
+    bool encodesHevcInHardware = true;
     std::unique_ptr<CaptureProbe> probe;
     std::unique_ptr<Plovander::StreamingSession> session;
 

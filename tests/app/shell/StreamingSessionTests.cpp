@@ -165,51 +165,41 @@ TEST_F(StreamingSessionTest, APairedDeviceIsAdmittedWithoutAClickWhileTheMacIsAv
 }
 
 TEST_F(StreamingSessionTest, AtStartTheMacListensOnceTheApplicationsFirstListingOfTheDisplaysEnds) {
-    const Device ada{"Ada's iPhone"};
-    listenFor(ada);
+    listenFor(Device{"Ada's iPhone"});
     TearDown();
-    // The application lists the displays as it starts; here that listing is slower than loading
-    // this Mac's identity.
+    // The application's own first listing, here slower than loading this Mac's identity.
     std::promise<void> listed;
     environment.whileListing = [done = listed.get_future().share()] { done.wait(); };
-    probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
+    makeProbe();
     Plovander::TaskHandle::detach(
         [this](Plovander::CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
-    session = std::make_unique<Plovander::StreamingSession>(environment, *probe);
+    makeSession();
     ASSERT_TRUE(until([&] { return session->identity().has_value(); }));
     environment.actor.runUntilIdle();
     listed.set_value();
     ASSERT_TRUE(until([&] { return session->isReady(); }));
     EXPECT_TRUE(session->acceptsPairedDevices());
     EXPECT_FALSE(session->setupProblem());
-    ASSERT_EQ(listeners.count(), 2u);
-    EXPECT_TRUE(listener().isStarted());
 }
 
 TEST_F(StreamingSessionTest, AtStartTheTrustStoreIsReadOffTheMainActorAndOneGrownPastAMebibyteIsRefused) {
     listenFor(Device{"Ada's iPhone"});
     TearDown();
-    auto grown =
-        environment.keychainItems
-            .read(TessaloyNet::PairedDeviceStore::keychainService, TessaloyNet::PairedDeviceStore::keychainAccount)
-            .value();
-    grown.resize(TessaloyNet::PairedDeviceStore::maximumItemBytes + 1, ' ');
-    environment.keychainItems.write(TessaloyNet::PairedDeviceStore::keychainService,
-                                    TessaloyNet::PairedDeviceStore::keychainAccount, grown);
+    using Store = TessaloyNet::PairedDeviceStore;
+    auto grown = environment.keychainItems.read(Store::keychainService, Store::keychainAccount).value();
+    grown.resize(Store::maximumItemBytes + 1, ' ');
+    environment.keychainItems.write(Store::keychainService, Store::keychainAccount, grown);
     std::atomic<bool> readOnTheMainActor{false};
     environment.keychainItems.whileReading = [&](std::string_view service) {
-        if (service == TessaloyNet::PairedDeviceStore::keychainService && environment.actor.isCurrent()) {
-            readOnTheMainActor = true;
-        }
+        readOnTheMainActor = readOnTheMainActor || (service == Store::keychainService && environment.actor.isCurrent());
     };
     newTrace();
     SetUp();
+    environment.keychainItems.whileReading = nullptr;
     EXPECT_FALSE(readOnTheMainActor);
-    EXPECT_TRUE(session->pairedDevices().empty());
     EXPECT_FALSE(session->acceptsPairedDevices());
     const auto trace = newTrace();
     EXPECT_NE(std::find(trace.begin(), trace.end(), "could not read the paired devices: corruptItem"), trace.end());
-    environment.keychainItems.whileReading = nullptr;
 }
 
 TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {
@@ -239,6 +229,16 @@ TEST_F(StreamingSessionTest, AnUnknownKeyIsRefusedWhileAvailable) {
     EXPECT_TRUE(session->acceptsPairedDevices());
 }
 
+TEST_F(StreamingSessionTest, AControllerThatGoesWhileWaitingToListenAgainLeavesNothingToRun) {
+    listenFor(Device{"Phone"});
+    emit(Event::Stopped{"Address already in use"});
+    session.reset();
+    // As at exit, where the main actor runs no more: the wait ended with its owner.
+    EXPECT_EQ(environment.actor.pendingTimers(), 0u);
+    EXPECT_EQ(environment.actor.runUntilIdle(), 0u);
+    SetUp();
+}
+
 TEST_F(StreamingSessionTest, ListeningThatFailsIsRetriedWithGrowingDelays) {
     listenFor(Device{"Phone"});
     const auto failListening = [&] { emit(Event::Stopped{"Address already in use"}); };
@@ -262,6 +262,28 @@ TEST_F(StreamingSessionTest, ListeningThatFailsIsRetriedWithGrowingDelays) {
     ASSERT_TRUE(until([&] { return session->acceptsPairedDevices(); }));
     emit(Event::Advertising{55801});
     EXPECT_EQ(session->phaseDescription(), "Waiting for a paired device.");
+}
+
+// Taking back a code ends no session: the Mac listens for its paired devices again at once. Only
+// the user's stop of a session or of listening holds listening off, and the model says so.
+TEST_F(StreamingSessionTest, CancellingACodeReturnsToListeningWhileAUserStopHoldsItOff) {
+    listenFor(Device{"Paired"});
+    startSharing();
+    ASSERT_FALSE(session->acceptsPairedDevices());
+    const std::size_t made = listeners.count();
+    session->stopSharing(StopReason::userStopped());
+    EXPECT_TRUE(until([&] { return session->acceptsPairedDevices(); }));
+    EXPECT_EQ(listeners.count(), made + 1);
+    EXPECT_FALSE(listener().offer()) << "a listener for paired devices, without a code";
+    EXPECT_FALSE(session->listeningHeldByUser());
+
+    session->stopSharing(StopReason::userStopped());
+    environment.actor.advance(60s);
+    environment.actor.runUntilIdle();
+    EXPECT_FALSE(session->acceptsPairedDevices());
+    EXPECT_TRUE(session->listeningHeldByUser());
+    startSharing();
+    EXPECT_FALSE(session->listeningHeldByUser()) << "a listener runs again";
 }
 
 TEST_F(StreamingSessionTest, SwitchingRemoteControlOffPersistsAndRefusesTransfers) {

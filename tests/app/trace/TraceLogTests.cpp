@@ -7,17 +7,22 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <future>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 using Plovander::TraceLog;
 
+// What the trace file holds once every line asked for is written.
 std::string contents(const std::filesystem::path& path) {
+    TraceLog::flush();
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
@@ -144,6 +149,7 @@ TEST_F(TraceLogTest, KeepsThePreviousFileBeforeItGrowsPastFiveMebibytes) {
         filler << std::string(TraceLog::maximumFileBytes - line.size(), 'x');
     }
     TraceLog::message("fits exactly");
+    TraceLog::flush();
     EXPECT_EQ(std::filesystem::file_size(file), TraceLog::maximumFileBytes);
 
     TraceLog::message("one too many");
@@ -196,6 +202,36 @@ TEST_F(TraceLogTest, CoalescesRepeatsOfAKeyIntoOneCountPerInterval) {
                                   line(10, "refused a 4 (repeated 3 times in the last 10 s)") +
                                   line(11, "refused a 5") + line(12, "refused b 2") +
                                   line(20, "refused b 3 (repeated 1 time in the last 10 s)"));
+}
+
+// A writer that cannot write (a pipe nobody reads yet) holds back at most maximumPendingLines; the
+// rest are counted, and the count is written once the writer moves again.
+TEST_F(TraceLogTest, AStalledWriterLeavesOutWhatItCannotHoldAndSaysSo) {
+    const auto pipe = folder / "stalled";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    TraceLog::configure({.enabled = true, .file = pipe, .toStandardError = false});
+    for (int i = 0; i < TraceLog::maximumPendingLines + 100; ++i) TraceLog::message("waiting " + std::to_string(i));
+
+    std::vector<std::string> read;
+    std::promise<void> moving;
+    std::thread reader([&] {
+        std::ifstream in(pipe);
+        for (std::string line; std::getline(in, line) && line.find(" last") == std::string::npos;) {
+            read.push_back(line);
+            // Two lines read: the writer has finished the first, so there is room for one more.
+            if (read.size() == 2) moving.set_value();
+        }
+    });
+    moving.get_future().wait();
+    TraceLog::message("last");
+    reader.join();
+    // The first lines asked for are written, the last ones left out and counted.
+    ASSERT_EQ(read.size(), static_cast<std::size_t>(TraceLog::maximumPendingLines + 1));
+    const auto said = [&](const std::string& text) {
+        return std::count_if(read.begin(), read.end(), [&](const std::string& line) { return line.ends_with(text); });
+    };
+    EXPECT_EQ(said(" waiting " + std::to_string(TraceLog::maximumPendingLines - 1)), 1);
+    EXPECT_EQ(said(" 100 trace lines were left out: the trace fell behind"), 1);
 }
 
 } // namespace

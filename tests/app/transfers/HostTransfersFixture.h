@@ -116,6 +116,8 @@ protected:
         transfers.paste = [this] { ++pastes; };
         sender->attach();
         transfers.attach(sender);
+        // The work folder is ready.
+        transfers.waitForReceiving();
     }
 
     std::filesystem::path downloads() const { return directory / "Downloads" / "Plovander"; }

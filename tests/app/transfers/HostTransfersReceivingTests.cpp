@@ -25,6 +25,16 @@ const Bytes pngBytes = [] {
 
 constexpr const char* receiveText = "Turn on Allow remote control in Plovander Settings to receive files.";
 
+// The trace written while `work` runs.
+template <typename Work>
+std::string traceOf(const std::filesystem::path& file, Work work) {
+    Plovander::TraceLog::configure({.enabled = true, .file = file, .toStandardError = false});
+    work();
+    Plovander::TraceLog::configure({});
+    std::ifstream lines(file);
+    return std::string((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
+}
+
 // The quarantine value of a file, or why there is none.
 std::optional<std::string> quarantineOf(const std::filesystem::path& file, int* error) {
     char value[128];
@@ -206,18 +216,11 @@ TEST_F(HostTransfersTest, AFileThatCannotBeSavedIsAFailedRowAndTheDeviceIsTold) 
 }
 
 TEST_F(HostTransfersTest, AFolderThatCannotBeMadeInDownloadsIsTraced) {
-    const auto trace = directory / "trace.log";
-    Plovander::TraceLog::configure({.enabled = true, .file = trace, .toStandardError = false});
-    const struct TraceOff {
-        ~TraceOff() { Plovander::TraceLog::configure({}); }
-    } traceOff;
     std::filesystem::create_directories(directory / "Downloads");
     writeFile(downloads(), pattern(1));
 
-    receive(53, "report.pdf", pattern(10));
+    const std::string lines = traceOf(directory / "trace.log", [&] { receive(53, "report.pdf", pattern(10)); });
     EXPECT_EQ(transfers.lastProblem(), "Couldn't save report.pdf to Downloads.");
-    std::ifstream file(trace);
-    const std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_NE(lines.find("could not save a received file: could not create " + downloads().string() + ": "),
               std::string::npos)
         << lines;
@@ -236,10 +239,12 @@ TEST_F(HostTransfersTest, ADigestMismatchIsDiscardedAndTheDeviceIsTold) {
 
 TEST_F(HostTransfersTest, AReceivedFileThatDoesNotReachTheDiskFails) {
     transfers.inbox()->fileCalls.fsync = [](int) {
-        errno = EIO;
+        errno = ENOSPC;
         return -1;
     };
-    receive(62, "a.txt", pattern(10));
+    const std::string lines = traceOf(directory / "trace.log", [&] { receive(62, "a.txt", pattern(10)); });
+    EXPECT_NE(lines.find("could not receive a file: could not flush " + work().string()), std::string::npos) << lines;
+    EXPECT_NE(lines.find(": No space left on device\n"), std::string::npos) << lines;
     EXPECT_FALSE(std::filesystem::exists(downloads() / "a.txt"));
     EXPECT_TRUE(transfers.finished().empty());
     EXPECT_TRUE(filesIn(work()).empty());
@@ -256,7 +261,7 @@ TEST_F(HostTransfersTest, AReceivedFileThatDoesNotReachTheDiskFails) {
     EXPECT_EQ(pull(), std::vector{cancelOf(63, Reason::failed)});
 }
 
-TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingUntilItCatchesUp) {
+TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingButNeverTheMainActor) {
     std::promise<void> diskReady;
     std::shared_future<void> disk = diskReady.get_future().share();
     transfers.inbox()->fileCalls.write = [disk](int descriptor, const std::uint8_t* data, std::size_t count) -> long {
@@ -264,7 +269,8 @@ TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingUntil
         return ::write(descriptor, data, count);
     };
     constexpr std::size_t chunkSize = TransferMessage::maximumChunkBytes;
-    const Bytes data = pattern(TessaloyNet::TransferInbox::maximumBacklog + chunkSize);
+    // Far past the backlog: what the channel read before it paused is taken without waiting.
+    const Bytes data = pattern(3 * TessaloyNet::TransferInbox::maximumBacklog);
     offer(64, "big.bin", data.size());
     for (std::size_t offset = 0; offset < data.size(); offset += chunkSize) {
         transfers.handle(
@@ -277,6 +283,33 @@ TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingUntil
     EXPECT_FALSE(channel->isReadingPaused());
     handle(TransferMessage::finish(64, digestOf(data)));
     EXPECT_EQ(contentsOf(downloads() / "big.bin"), data);
+}
+
+TEST_F(HostTransfersTest, DetachLeavesAFlushToItsQueueAndTheNextSessionStartsOnAnEmptyFolder) {
+    std::promise<void> diskReady;
+    bool onIoPool = false;
+    transfers.inbox()->fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
+        onIoPool = TessaloyBase::sharedIoContext().get_executor().running_in_this_thread();
+        disk.wait();
+        return ::fsync(descriptor);
+    };
+    offer(65, "flushing.bin", 100);
+    sendChunks(65, pattern(100));
+    transfers.handle(TransferMessage::finish(65, digestOf(pattern(100))));
+
+    // Neither waits for the flush; the next session's files come after this one's are gone.
+    transfers.detach();
+    transfers.attach(sender);
+    transfers.handle(TransferMessage::offer({66, TransferPurpose::file, "next.txt", "", 10}));
+    transfers.handle(TransferMessage::chunk(66, 0, pattern(10)));
+    transfers.handle(TransferMessage::finish(66, digestOf(pattern(10))));
+
+    diskReady.set_value();
+    settle();
+    EXPECT_FALSE(onIoPool);
+    EXPECT_FALSE(std::filesystem::exists(downloads() / "flushing.bin"));
+    EXPECT_EQ(contentsOf(downloads() / "next.txt"), pattern(10));
+    EXPECT_TRUE(filesIn(work()).empty());
 }
 
 TEST_F(HostTransfersTest, ACancelledTransferLeavesNoPartialFile) {
@@ -301,6 +334,7 @@ TEST_F(HostTransfersTest, TheWorkFolderIsPrivate) {
     // A folder left wider by someone is narrowed at the next attach.
     std::filesystem::permissions(work(), std::filesystem::perms::all);
     transfers.attach(sender);
+    settle();
     EXPECT_EQ(modeOf(work()), 0700u);
 }
 
@@ -318,6 +352,7 @@ TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenASessionAttaches
     EXPECT_EQ(filesIn(work()), std::vector{stale});
 
     transfers.attach(sender);
+    settle();
     EXPECT_TRUE(filesIn(work()).empty());
     receive(83, "b.txt", pattern(10));
     EXPECT_EQ(contentsOf(downloads() / "b.txt"), pattern(10));

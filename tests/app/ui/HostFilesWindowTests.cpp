@@ -3,9 +3,13 @@
 #include "tests/app/ui/PopoverFixture.h"
 #include "tests/support/TemporaryDirectory.h"
 
+#include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -111,6 +115,43 @@ TEST_F(FilesWindowTest, RecentShowsTheEightNewestUntilCleared) {
     EXPECT_FALSE(shows("recent"));
     EXPECT_FALSE(shows("clearList"));
     EXPECT_TRUE(shows("nothingYet"));
+}
+
+// The chooser opens in the home folder, then where files were last chosen.
+TEST_F(FilesWindowTest, ChooseFilesStartsAtHomeThenWhereFilesWereLastChosen) {
+    pairAndApprove(Device{"Jo's iPhone"});
+    std::vector<QString> openedIn;
+    const auto answer = [&](const std::function<void(QFileDialog&)>& choose) {
+        QTimer::singleShot(0, [&, choose] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            openedIn.push_back(dialog->directory().absolutePath());
+            choose(*dialog);
+        });
+        window->findChild<QPushButton*>("chooseFiles")->click();
+    };
+    const QString chosen = QString::fromStdString(file("a.txt").string());
+    answer([&](QFileDialog& dialog) {
+        dialog.setDirectory(QString::fromStdString(sources.path().string()));
+        dialog.selectFile(chosen);
+        QMetaObject::invokeMethod(&dialog, "accept");
+    });
+    answer([](QFileDialog& dialog) { dialog.reject(); });
+    ASSERT_EQ(openedIn.size(), 2u);
+    EXPECT_EQ(openedIn[0], QDir::homePath());
+    EXPECT_EQ(openedIn[1], QDir(QString::fromStdString(sources.path().string())).absolutePath());
+    ASSERT_EQ(session->transfers().active().size(), 1u);
+    EXPECT_EQ(session->transfers().active().front().name, "a.txt");
+}
+
+TEST_F(FilesWindowTest, EscapeAndControlWCloseTheWindow) {
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        window->open();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(window->isVisible());
+        QTest::keySequence(window.get(), keys);
+        EXPECT_FALSE(window->isVisible()) << keys.toString().toStdString();
+    }
 }
 
 TEST_F(FilesWindowTest, OpenDownloadsMakesTheFolder) {

@@ -2,6 +2,7 @@
 
 #include "app/ui/DeviceRow.h"
 #include "app/ui/ElidedLabel.h"
+#include "app/ui/HostTray.h"
 #include "app/ui/StatusChip.h"
 #include "app/ui/Switch.h"
 
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
+
+#include <fstream>
 
 namespace Testing {
 namespace {
@@ -32,6 +35,43 @@ TEST_F(PopoverTest, TheStatusWordPicksTheOnePanel) {
     environment.actor.runUntilIdle();
     EXPECT_EQ(menu->statusWord(), MenuStatus::setUp);
     EXPECT_TRUE(find("setupCard")->isVisibleTo(menu.get()));
+}
+
+// Each opening publishes the login item's state and traces whether the screen may be recorded.
+TEST_F(PopoverTest, EachOpeningPublishesTheLoginItemAndTracesScreenRecording) {
+    using Platform::LoginItems;
+    for (const auto& [status, state] :
+         {std::pair{LoginItems::Status::enabled, Plovander::LoginItem::State::Case::enabled},
+          std::pair{LoginItems::Status::requiresApproval, Plovander::LoginItem::State::Case::needsApproval}}) {
+        environment.logins.statuses[LoginItems::Item::agent] = status;
+        newTrace();
+        menu->opened();
+        Plovander::TraceLog::flush();
+        EXPECT_EQ(session->loginItem().value, state);
+        const auto trace = newTrace();
+        EXPECT_NE(std::find(trace.begin(), trace.end(), "screen recording granted=true alreadyAsked=false"),
+                  trace.end());
+    }
+}
+
+// The popover follows its content at once, in both directions: a transfer's row that ends leaves no
+// room behind.
+TEST_F(PopoverTest, AnEndedTransferLeavesNoRoomBehindInThePopover) {
+    pairAndApprove(Device{"Jo's iPhone"});
+    Plovander::HostTray host(*session, *probe, environment, environment.desktopWorkspace, environment.folder.path());
+    host.start(true);
+    const auto settled = [&] {
+        settleEvents();
+        return host.popover().height();
+    };
+    const int without = settled();
+    std::ofstream(environment.folder.path() / "notes.txt") << std::string(1 << 22, 'x');
+    session->transfers().send(environment.folder.path() / "notes.txt");
+    ASSERT_EQ(session->transfers().active().size(), 1u);
+    EXPECT_GT(settled(), without);
+    session->transfers().cancel(session->transfers().active().front().key());
+    ASSERT_TRUE(until([&] { return session->transfers().active().empty(); }));
+    EXPECT_EQ(settled(), without);
 }
 
 TEST_F(PopoverTest, NamesFromDevicesAreShownAsWritten) {

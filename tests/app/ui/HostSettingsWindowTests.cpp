@@ -1,6 +1,7 @@
 #include "tests/app/ui/PopoverFixture.h"
 
 #include "app/ui/HostSettingsWindow.h"
+#include "app/ui/SeparatedText.h"
 #include "app/ui/SettingRow.h"
 #include "app/ui/Switch.h"
 #include "tests/support/BlockingWork.h"
@@ -51,7 +52,8 @@ TEST_F(SettingsTest, SectionsFollowPairingAndTheDiagnosticsSwitch) {
     EXPECT_FALSE(shows("diagnosticsSection"));
     ASSERT_TRUE(until([&] { return session->identity().has_value(); }));
     window->open();
-    EXPECT_EQ(part<QLabel>("fingerprint")->text(), QString::fromStdString(session->identity()->fingerprint()));
+    EXPECT_EQ(part<Plovander::SeparatedText>("fingerprint")->fullText(),
+              QString::fromStdString(session->identity()->fingerprint()));
 
     part<QCheckBox>("showDiagnostics")->click();
     EXPECT_TRUE(shows("diagnosticsSection"));
@@ -72,7 +74,9 @@ TEST_F(SettingsTest, TheConnectSectionListsThisComputersAddressesAgainWhenTheNet
     QStringList shown;
     ASSERT_TRUE(until([&] {
         shown.clear();
-        for (const QLabel* address : window->findChildren<QLabel*>("address")) shown << address->text();
+        for (const auto* address : window->findChildren<Plovander::SeparatedText*>("address")) {
+            shown << address->fullText();
+        }
         return !shown.isEmpty();
     }));
     EXPECT_EQ(shown, (QStringList{"192.168.1.20:55801", "100.64.0.7:55802"}));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 
 namespace Testing {
@@ -12,6 +13,14 @@ inline void startOffscreenWidgets() {
     static char name[] = "ui_tests";
     static char* arguments[] = {name, nullptr};
     new QApplication(count, arguments);
+}
+
+// Handles events until none is left: a change deep in a window reaches the window's size one
+// widget at a time, each through an event of its own.
+inline void settleEvents() {
+    for (int round = 0; round < 200; ++round) {
+        if (!QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents)) return;
+    }
 }
 
 } // namespace Testing

@@ -26,9 +26,30 @@ std::vector<std::string> scan(const QImage& image) {
 
 TEST_F(PopoverTest, TheShownQRCodeReadsBackAsThePairingLink) {
     startSharing();
-    const QImage shown = find<QLabel>("pairingQR")->pixmap().toImage();
-    ASSERT_GE(shown.width(), 100);
-    EXPECT_EQ(scan(shown), std::vector<std::string>{*session->pairingLink()});
+    const QPixmap shown = find<QLabel>("pairingQR")->pixmap();
+    EXPECT_EQ(shown.deviceIndependentSize(), QSizeF(132, 132));
+    EXPECT_EQ(scan(shown.toImage()), std::vector<std::string>{*session->pairingLink()});
+}
+
+// Links of any length fill exactly 132 pixels, each module a square of whole pixels, and still scan.
+TEST(PairingQRCode, FitsExactlyTheSideWithWholePixelModules) {
+    for (const int length : {8, 40, 80, 140}) {
+        const QString link = "plovander://pair?c=AB3D7KQ2&s=" + QString(length, 'x');
+        const QImage modules = Plovander::pairingQRImage(link);
+        const QImage fitted = Plovander::fittedQRImage(modules, 132);
+        ASSERT_EQ(fitted.size(), QSize(132, 132)) << length;
+        const int scale = 132 / modules.width();
+        const int offset = (132 - modules.width() * scale) / 2;
+        // Colours change only on the grid of whole modules.
+        for (int y = 0; y < 132; ++y) {
+            for (int x = 1; x < 132; ++x) {
+                if (fitted.pixel(x, y) != fitted.pixel(x - 1, y)) {
+                    EXPECT_EQ((x - offset) % scale, 0) << length;
+                }
+            }
+        }
+        EXPECT_EQ(scan(fitted), std::vector<std::string>{link.toStdString()}) << modules.width() << " modules";
+    }
 }
 
 TEST(PairingQRCode, HasAQuietZoneOfFourModules) {

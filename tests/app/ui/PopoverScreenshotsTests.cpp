@@ -1,36 +1,122 @@
+#include "app/ui/HostFilesWindow.h"
+#include "app/ui/HostSettingsWindow.h"
 #include "tests/app/ui/PopoverFixture.h"
+#include "tests/support/BlockingWork.h"
+#include "tests/support/TemporaryDirectory.h"
 
 #include <QPixmap>
+
+#include <fstream>
 
 namespace Testing {
 namespace {
 
-// Writes a picture of the popover in each status to the folder named by PLOVANDER_SCREENSHOTS, for
-// looking at by eye; skipped without it.
-TEST_F(PopoverTest, ScreenshotsOfEveryStatus) {
-    const QByteArray folder = qgetenv("PLOVANDER_SCREENSHOTS");
+class ScreenshotsTest : public PopoverTest {
+protected:
+    void TearDown() override {
+        closeWindows();
+        PopoverTest::TearDown();
+    }
+
+    void closeWindows() {
+        settings.reset();
+        files.reset();
+        finishBlockingWork();
+    }
+
+    void shoot(const QString& state) {
+        settleEvents();
+        // As tall as the popover wants to be: on the screen, the tray's room caps it.
+        menu->resize(menu->width(), menu->heightForWidth(menu->width()));
+        ASSERT_TRUE(menu->grab().save(folder + "/" + variant + "-" + state + ".png"));
+    }
+
+    void shootWindows(const QString& state) {
+        if (!settings) {
+            settings = std::make_unique<Plovander::HostSettingsWindow>(*session, *probe, environment);
+            files = std::make_unique<Plovander::HostFilesWindow>(*session, session->transfers(),
+                                                                 environment.desktopWorkspace, downloads.path());
+        }
+        settings->open();
+        files->open();
+        QApplication::processEvents();
+        ASSERT_TRUE(settings->grab().save(folder + "/" + variant + "-settings-" + state + ".png"));
+        ASSERT_TRUE(files->grab().save(folder + "/" + variant + "-files-" + state + ".png"));
+    }
+
+    // Every status from a fresh controller, with the windows beside some of them.
+    void walkThroughEveryStatus() {
+        ASSERT_TRUE(until([&] { return session->identity().has_value(); }));
+        shoot("set-up");
+        shootWindows("set-up");
+        startSharing();
+        shoot("pairing");
+        auto media = connect(Role::media, "Pairing", Device{}.key);
+        connect(Role::control, "Pairing", Device{}.key);
+        receive(media, Role::media, TessaloyNet::PairingExchange(Device{}.key, "Jo's iPhone").packet());
+        shoot("needs-approval");
+        session->approvePeer();
+        ASSERT_TRUE(until([&] { return session->isSharing(); }));
+        session->applyPrivacy({true, true});
+        for (const char* name : {"holiday-photos-from-the-coast-2024.zip", "notes.txt"}) {
+            std::ofstream(sources.path() / name) << std::string(4 << 20, 'x');
+            session->transfers().send(sources.path() / name);
+        }
+        shoot("connected");
+        shootWindows("connected");
+        session->stopSharing(StopReason::hostDisconnected());
+        environment.actor.runUntilIdle();
+        shoot(menu->statusWord() == Plovander::MenuStatus::notAvailable ? "not-available" : "after-session");
+        session->setListensAutomatically(true);
+        environment.actor.runUntilIdle();
+        shoot(session->acceptsPairedDevices() ? "available" : "starting");
+        shootWindows("available");
+        session->setLastRejection("A device that isn't paired with this Mac tried to connect.");
+        session->transfers().setLastProblem("holiday-photos-from-the-coast-2024.zip is larger than 1 GB.");
+        shoot("banners");
+        session->setLastRejection(std::nullopt);
+        session->transfers().setLastProblem(std::nullopt);
+        // The user's own stop holds listening off.
+        session->stopSharing(StopReason::userStopped());
+        environment.actor.runUntilIdle();
+        shoot("stopped-by-user");
+    }
+
+    QString folder;
+    QString variant;
+    TemporaryDirectory downloads;
+    TemporaryDirectory sources;
+    std::unique_ptr<Plovander::HostSettingsWindow> settings;
+    std::unique_ptr<Plovander::HostFilesWindow> files;
+};
+
+// Writes pictures of the popover in each status and of both windows, at 9, 11 and 14 points in a
+// light and a dark palette, to the folder named by PLOVANDER_SCREENSHOTS, for looking at by eye;
+// skipped without it. Run with QT_SCALE_FACTOR=2 for the pictures at scale 2.
+TEST_F(ScreenshotsTest, EveryStatusAndBothWindows) {
+    folder = QString::fromLocal8Bit(qgetenv("PLOVANDER_SCREENSHOTS"));
     if (folder.isEmpty()) GTEST_SKIP() << "set PLOVANDER_SCREENSHOTS to a folder to write them";
-    const auto shoot = [&](const char* name) {
-        menu->adjustSize();
-        ASSERT_TRUE(menu->grab().save(QString::fromUtf8(folder) + "/" + name + ".png"));
-    };
-    shoot("set-up");
-    startSharing();
-    shoot("pairing");
-    auto media = connect(Role::media, "Pairing", Device{}.key);
-    connect(Role::control, "Pairing", Device{}.key);
-    receive(media, Role::media, TessaloyNet::PairingExchange(Device{}.key, "Jo's iPhone").packet());
-    shoot("needs-approval");
-    session->approvePeer();
-    ASSERT_TRUE(until([&] { return session->isSharing(); }));
-    session->applyPrivacy({true, true});
-    shoot("connected");
-    session->stopSharing(StopReason::hostDisconnected());
-    environment.actor.runUntilIdle();
-    shoot(menu->statusWord() == Plovander::MenuStatus::notAvailable ? "not-available" : "after-session");
-    session->setListensAutomatically(true);
-    environment.actor.runUntilIdle();
-    shoot(session->acceptsPairedDevices() ? "available" : "starting");
+    const QFont font = QApplication::font();
+    const QPalette palette = QApplication::palette();
+    for (const int points : {9, 11, 14}) {
+        for (const bool dark : {false, true}) {
+            QFont sized = font;
+            sized.setPointSize(points);
+            QApplication::setFont(sized);
+            QApplication::setPalette(dark ? QPalette(QColor(58, 58, 60), QColor(40, 40, 42)) : palette);
+            variant = QStringLiteral("%1pt-%2").arg(points).arg(dark ? "dark" : "light");
+            closeWindows();
+            // Each look starts from a computer that has never paired.
+            TessaloyNet::PairedDeviceStore store(environment.keychainItems);
+            for (const auto& device : store.all()) store.remove(device.publicKey);
+            environment.defaults.setBoolean("TessaloyListenForPairedDevices", false);
+            environment.defaults.remove("TessaloyAvailabilityChosen");
+            renew();
+            walkThroughEveryStatus();
+        }
+    }
+    QApplication::setFont(font);
+    QApplication::setPalette(palette);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/updater/SelfUpdater.h"
 #include "app/updater/UpdateStaging.h"
+#include "app/updater/release/FileDigest.h"
+#include "app/updater/release/ReleaseArchive.h"
 #include "app/updater/release/ReleaseBuilder.h"
 #include "app/updater/release/ReleaseKeys.h"
 #include "app/updater/release/ReleaseSignature.h"
@@ -13,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -52,40 +56,86 @@ public:
         return tree;
     }
 
-    // Signs and packs the tree into `archive`; the manifest names `url`.
+    // Moves `entry` out to `outside` in the tree's parent and puts in its place a link to it whose
+    // text stays inside the tree but which leads there on disk, through `l1 -> .` and `l2 -> l1/..`.
+    static void linkOutOfTree(const std::filesystem::path& tree, const std::filesystem::path& entry) {
+        std::filesystem::rename(tree / entry, tree.parent_path() / "outside");
+        if (!std::filesystem::is_symlink(tree / "l1")) {
+            std::filesystem::create_symlink(".", tree / "l1");
+            std::filesystem::create_symlink("l1/..", tree / "l2");
+        }
+        std::string up;
+        for ([[maybe_unused]] const auto& part : entry.parent_path()) up += "../";
+        std::filesystem::create_symlink(up + "l2/outside", tree / entry);
+    }
+
+    // What a test does to a tree (after signing: what a server adds to a signed release).
+    using Alteration = std::function<void(const std::filesystem::path& tree)>;
+
+    // Signs and packs the tree into `archive`, changed by `afterSigning` between the two; the
+    // manifest names `url`.
     TessaloyCore::ReleaseManifest release(const std::filesystem::path& tree, const std::filesystem::path& archive,
+                                          const Alteration& afterSigning = {},
                                           const std::string& url = "https://" + TessaloyCore::ReleaseManifest::host() +
                                                                    "/plovander/Plovander-2.tar.zst") const {
         const std::string json = Plovander::ReleaseBuilder::build({tree, archive, url, "2.17", ""}, publisher, notary);
-        return TessaloyCore::ReleaseManifest::decode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+        auto manifest =
+            TessaloyCore::ReleaseManifest::decode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+        if (afterSigning) {
+            afterSigning(tree);
+            std::filesystem::remove(archive);
+            Plovander::ReleaseArchive::pack(tree, archive);
+            manifest.sha256 = Plovander::fileSha256Hex(archive);
+        }
+        return manifest;
     }
 
     // Signs and packs `tree`, serves the archive at `archivePath` and its manifest at `manifestPath`;
-    // `drip` sends the archive slowly, for a withdrawal while it downloads.
+    // `drip` sends the archive so slowly that only a withdrawal ends its download within a test.
     TessaloyCore::ReleaseManifest publish(LoopbackHttpsServer& server, const std::filesystem::path& tree,
                                           const std::string& manifestPath, const std::string& archivePath,
                                           bool drip = false) const {
         const auto archive = folder / "release.tar.zst";
-        const auto manifest = release(tree, archive, server.url(archivePath));
+        const auto manifest = release(tree, archive, {}, server.url(archivePath));
         std::ostringstream bytes;
         bytes << std::ifstream(archive, std::ios::binary).rdbuf();
         LoopbackHttpsServer::Route image;
         image.body = bytes.str();
         image.drip = drip;
+        image.dripEvery = std::chrono::milliseconds(50);
         server.route(archivePath, image);
         LoopbackHttpsServer::Route latest;
-        latest.body = nlohmann::json{
-            {"version", manifest.version},
-            {"build", manifest.build},
-            {"url", manifest.url},
-            {"sha256", manifest.sha256},
-            {"minimumMacOS",
-             "2.17"}}.dump();
+        latest.body = body(manifest);
         server.route(manifestPath, latest);
         return manifest;
     }
 
-    // The file that points a debug build's updater at `server` and these keys; the tree and the
+    static std::string body(const TessaloyCore::ReleaseManifest& manifest) {
+        return nlohmann::json{{"version", manifest.version},
+                              {"build", manifest.build},
+                              {"url", manifest.url},
+                              {"sha256", manifest.sha256},
+                              {"minimumMacOS", manifest.minimumSystem}}
+            .dump();
+    }
+
+    // The product's updater settings for `copy`, pointed at `server`'s manifest and these keys, with
+    // downloads in `downloads`.
+    Plovander::SelfUpdater::Configuration pointedAt(
+        const LoopbackHttpsServer& server, const Plovander::InstalledCopy& copy, const std::filesystem::path& downloads,
+        std::function<void()> quit = [] {}) const {
+        auto configuration = Plovander::SelfUpdater::Configuration::forThisProgram(std::move(quit));
+        configuration.copy = copy;
+        configuration.manifestLocation = server.url("/plovander/latest.json");
+        configuration.transport.expectedHost = server.host();
+        configuration.transport.testAuthorityFile = server.authorityFile();
+        configuration.transport.testConnectTo = server.connectTo();
+        configuration.keys = trusted();
+        configuration.downloadFolder = downloads;
+        return configuration;
+    }
+
+    // The file that points the program's test build at `server` and these keys; the tree and the
     // download folder are the program's own unless given.
     std::filesystem::path pointUpdaterAt(const LoopbackHttpsServer& server, const std::filesystem::path& tree = {},
                                          const std::filesystem::path& downloads = {}) const {

@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using Plovander::SelfUpdater;
 using State = TessaloyCore::UpdateStatus::State;
 using Route = Testing::LoopbackHttpsServer::Route;
+using Testing::ReleaseFixture;
 
 class RecordingRelauncher final : public Platform::Relauncher {
 public:
@@ -55,38 +56,33 @@ public:
         fs::create_directories(fixture.folder / "installed");
         fs::create_directories(fixture.folder / "source");
         fs::create_directories(fixture.folder / "downloads");
+        fs::create_directories(fixture.folder / "build");
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
     }
 
     std::unique_ptr<SelfUpdater> makeUpdater(std::shared_ptr<Platform::Relauncher> starter = nullptr) {
-        SelfUpdater::Configuration configuration{.copy = Plovander::InstalledCopy(installed),
-                                                 .manifestLocation = server.url("/plovander/latest.json"),
-                                                 .transport = {},
-                                                 .keys = fixture.trusted(),
-                                                 .architecture = Plovander::ReleaseSignature::machineArchitecture(),
-                                                 .downloadFolder = fixture.folder / "downloads",
-                                                 .system =
-                                                     [] {
-                                                         return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0};
-                                                     },
-                                                 .isWritable = [this](const fs::path&) { return writable; },
-                                                 .renames = Plovander::TreeSwap::Renames::system(),
-                                                 .relauncher = starter ? starter : relauncher,
-                                                 .quit = [this] { ++quits; }};
+        auto configuration =
+            fixture.pointedAt(server, Plovander::InstalledCopy(fromBuildFolder ? fixture.folder / "build" : installed),
+                              fixture.folder / "downloads", [this] { ++quits; });
+        configuration.system = [] { return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0}; };
+        configuration.isWritable = [this](const fs::path&) { return writable; };
+        configuration.relauncher = starter ? starter : relauncher;
         if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
-        configuration.transport.expectedHost = server.host();
-        configuration.transport.testAuthorityFile = server.authorityFile();
-        configuration.transport.testConnectTo = server.connectTo();
+        configuration.transport.deadline = deadline;
         auto updater = std::make_unique<SelfUpdater>(actor, configuration);
         updater->onChange = [this] { ++changes; };
         return updater;
     }
 
-    // Publishes a signed release of build 2 and its manifest.
-    void publishRelease(const std::string& build = "2") {
-        fs::remove_all(fixture.folder / "source/Plovander.app");
-        const auto tree = Testing::ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
-        fixture.publish(server, tree, "/plovander/latest.json", "/release.tar.zst");
+    // Publishes a signed release of build 2 and its manifest, its tree changed by `change`.
+    TessaloyCore::ReleaseManifest publishRelease(const std::string& build = "2",
+                                                 const std::string& manifestPath = "/plovander/latest.json",
+                                                 const ReleaseFixture::Alteration& change = {}) {
+        fs::remove_all(fixture.folder / "source");
+        fs::create_directories(fixture.folder / "source");
+        const auto tree = ReleaseFixture::makeTree(fixture.folder / "source", {.build = build});
+        if (change) change(tree);
+        return fixture.publish(server, tree, manifestPath, "/release.tar.zst");
     }
 
     std::optional<TessaloyCore::ReleaseManifest> check(SelfUpdater& updater) {
@@ -119,6 +115,17 @@ public:
         return nlohmann::json::parse(file).at("CFBundleVersion").get<std::string>();
     }
 
+    // Starts the installed tree's program as an update would; true when it ran and was `build`.
+    bool installedTreeStarts(const std::string& build) const {
+        const auto result =
+            Platform::Relauncher::create()->start(installed / "bin/plovander", std::chrono::seconds(30));
+        const fs::path started = fixture.folder / "installed/started";
+        std::ostringstream line;
+        line << std::ifstream(started).rdbuf();
+        fs::remove(started);
+        return result.outcome == Platform::Relauncher::Outcome::confirmed && line.str().starts_with(build + " ");
+    }
+
     std::size_t leftovers() const {
         const auto count = [](const fs::path& folder) {
             return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
@@ -127,12 +134,16 @@ public:
     }
 
     Testing::ReleaseFixture fixture;
-    Testing::LoopbackHttpsServer server{"updates.plovander.example"};
+    // Also named as another host, so that a redirect there that got through would be answered.
+    Testing::LoopbackHttpsServer server{"updates.plovander.example", {"evil.example"}};
     Testing::ManualMainActor actor;
     std::shared_ptr<RecordingRelauncher> relauncher = std::make_shared<RecordingRelauncher>();
     fs::path installed;
     bool writable = true;
     bool trustsPublisher = true;
+    std::chrono::milliseconds deadline{0};
+    // Runs as a copy started from a build folder: one without an Info.json.
+    bool fromBuildFolder = false;
     int changes = 0;
     int quits = 0;
 };
@@ -202,15 +213,51 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
     };
     const auto nothing = [](SelfUpdaterTest&) {};
     const Last withdrawn{State::notAllowed, std::nullopt};
+    const Last cannotReplace{State::failed,
+                             "Plovander can't replace itself where it is installed. Download the update from "
+                             "https://plovander.example on the Mac."};
     const Case cases[] = {
         {"nothing newer", [](auto& t) { t.publishRelease("1"); }, 3, {State::upToDate, std::nullopt}, "1"},
         {"refused", nothing, 0, withdrawn, "1"},
-        {"read-only folder",
-         [](auto& t) { t.writable = false; },
+        {"read-only folder", [](auto& t) { t.writable = false; }, 3, cannotReplace, "1"},
+        {"manifest redirected with user info",
+         [](auto& t) {
+             t.publishRelease("2", "/plovander/elsewhere.json");
+             t.server.route(
+                 "/plovander/latest.json",
+                 Route::redirectTo("https://updates.plovander.example:x@evil.example/plovander/elsewhere.json"));
+         },
          3,
-         {State::failed,
-          "Plovander can't replace itself where it is installed. Download the update from "
-          "https://plovander.example on the Mac."},
+         {State::upToDate, std::nullopt},
+         "1"},
+        {"manifest trickling past its deadline",
+         [](auto& t) {
+             Route slow;
+             slow.body = ReleaseFixture::body(t.publishRelease());
+             slow.drip = true;
+             slow.dripEvery = std::chrono::milliseconds(50);
+             t.server.route("/plovander/latest.json", slow);
+             t.deadline = std::chrono::seconds(1);
+         },
+         3,
+         {State::upToDate, std::nullopt},
+         "1"},
+        {"program linked out of the tree",
+         [](auto& t) {
+             t.publishRelease("2", "/plovander/latest.json",
+                              [](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); });
+         },
+         3,
+         {State::failed, "The update file couldn't be opened."},
+         "1"},
+        {"started from its build folder", [](auto& t) { t.fromBuildFolder = true; }, 3, cannotReplace, "1"},
+        {"started from its build folder, nothing published",
+         [](auto& t) {
+             t.fromBuildFolder = true;
+             t.server.route("/plovander/latest.json", notFound());
+         },
+         3,
+         {State::upToDate, std::nullopt},
          "1"},
         {"missing image",
          [](auto& t) { t.server.route("/release.tar.zst", notFound()); },
@@ -236,6 +283,8 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
         writable = true;
         trustsPublisher = true;
+        deadline = {};
+        fromBuildFolder = false;
         relauncher->outcome = Platform::Relauncher::Outcome::confirmed;
         publishRelease();
         c.prepare(*this);
@@ -248,6 +297,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         EXPECT_EQ(installedBuild(), c.build);
         EXPECT_EQ(leftovers(), 0u);
         EXPECT_EQ(quits, 0);
+        EXPECT_TRUE(installedTreeStarts(c.build));
     }
 }
 

@@ -19,6 +19,8 @@ using Plovander::UpdateFailure;
 using Route = Testing::LoopbackHttpsServer::Route;
 
 constexpr const char* host = "updates.plovander.example";
+// Also served, so that a redirect there that got through would succeed.
+constexpr const char* otherHost = "evil.example";
 constexpr std::int64_t testLimit = 64;
 
 struct Case {
@@ -27,6 +29,7 @@ struct Case {
     const char* failure; // nullptr: the body arrives whole
     bool trusted = true;
     bool cancelled = false;
+    std::chrono::milliseconds deadline{0}; // zero: the download's own
 };
 
 const std::string body = "release archive bytes";
@@ -38,13 +41,6 @@ Route answer(
     Route route;
     route.body = std::move(text);
     script(route);
-    return route;
-}
-
-Route redirect(std::string location) {
-    Route route;
-    route.status = 302;
-    route.location = std::move(location);
     return route;
 }
 
@@ -66,15 +62,26 @@ const Case cases[] = {
     {"stalled", answer(body, [](Route& r) { r.stall = true; }), "download"},
     {"untrusted", answer(body), "download", false},
     {"cancelled", answer(body, [](Route& r) { r.drip = true; }), "withdrawn", true, true},
-    {"redirectToHttp", redirect("http://updates.plovander.example/final"), "download"},
-    {"redirectElsewhere", redirect("https://elsewhere.example/final"), "download"},
-    {"redirectOnOurHost", redirect("https://updates.plovander.example/final"), nullptr},
+    // Steady enough for the idle time-out, too slow for the whole request's deadline.
+    {"trickling",
+     answer(atLimit,
+            [](Route& r) {
+                r.drip = true;
+                r.dripEvery = std::chrono::milliseconds(50);
+            }),
+     "download", true, false, std::chrono::seconds(1)},
+    {"redirectToHttp", Route::redirectTo("http://updates.plovander.example/final"), "download"},
+    {"redirectElsewhere", Route::redirectTo("https://elsewhere.example/final"), "download"},
+    {"redirectWithUserInfo", Route::redirectTo("https://updates.plovander.example:x@evil.example/final"), "download"},
+    {"redirectToAnotherPort", Route::redirectTo("https://updates.plovander.example:8443/final"), "download"},
+    {"redirectOnOurHost", Route::redirectTo("https://updates.plovander.example/final"), nullptr},
+    {"redirectOnOurPort", Route::redirectTo("https://updates.plovander.example:443/final"), nullptr},
 };
 
 class UpdateDownloadTest : public testing::TestWithParam<Case> {};
 
 TEST_P(UpdateDownloadTest, KeepsTheLimitsAndLeavesNoFileOnFailure) {
-    Testing::LoopbackHttpsServer server(host);
+    Testing::LoopbackHttpsServer server(host, {otherHost});
     server.route("/release.tar.zst", GetParam().route);
     server.route("/final", answer(body));
     Testing::TemporaryDirectory folder;
@@ -85,6 +92,7 @@ TEST_P(UpdateDownloadTest, KeepsTheLimitsAndLeavesNoFileOnFailure) {
                                                .userAgent = {},
                                                .bypassCaches = false,
                                                .idleTimeout = std::chrono::seconds(1),
+                                               .deadline = GetParam().deadline,
                                                .limit = testLimit,
                                                .destination = {},
                                                .testAuthorityFile = GetParam().trusted ? server.authorityFile() : "",

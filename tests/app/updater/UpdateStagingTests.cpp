@@ -55,6 +55,8 @@ void packSingleEntry(const fs::path& archive, const char* path, const char* link
     archive_write_free(writer);
 }
 
+unsigned modeOf(const fs::path& path) { return static_cast<unsigned>(fs::symlink_status(path).permissions()); }
+
 struct Case {
     const char* name;
     // Makes the archive at the given path from a source folder; returns its manifest.
@@ -81,11 +83,17 @@ auto released(
 // A case whose tree is changed by `change` after it was signed by the fixture's keys.
 auto changed(std::function<void(const ReleaseFixture&, const fs::path& tree)> change) {
     return [=](const ReleaseFixture& fixture, const fs::path& source, const fs::path& archive) {
+        return fixture.release(ReleaseFixture::makeTree(source, {}), archive,
+                               [&](const fs::path& tree) { change(fixture, tree); });
+    };
+}
+
+// A case whose tree is changed by `change` before it is signed: what a holder of the keys releases.
+auto signedAfter(ReleaseFixture::Alteration change) {
+    return [=](const ReleaseFixture& fixture, const fs::path& source, const fs::path& archive) {
         const fs::path tree = ReleaseFixture::makeTree(source, {});
-        ReleaseSignature::sign(tree, fixture.publisher, fixture.notary);
-        change(fixture, tree);
-        ReleaseArchive::pack(tree, archive);
-        return manifestFor(archive, 2);
+        change(tree);
+        return fixture.release(tree, archive);
     };
 }
 
@@ -159,6 +167,26 @@ const Case cases[] = {
     {"missingFile", changed([](auto&, const fs::path& tree) { fs::remove(tree / "launcher"); }),
      "signature: status -8"},
     {"wrongArchitecture", signedWithForeign(Foreign::architecture), "signature: status -9"},
+    {"spaceInAPath", signedAfter([](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/a b", "x"); }),
+     nullptr},
+    {"foldersOpenToAll", changed([](auto&, const fs::path& tree) {
+         fs::permissions(tree, fs::perms::all);
+         fs::permissions(tree / "_Signature", fs::perms::all);
+         fs::permissions(tree / "_Signature/CodeResources", fs::perms::all);
+     }),
+     nullptr},
+    {"programLinkedOutOfTheTree",
+     signedAfter([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); }), "mount"},
+    {"infoLinkedOutOfTheTree",
+     signedAfter([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "Info.json"); }), "mount"},
+    {"riderFile",
+     changed([](auto&, const fs::path& tree) { ReleaseFixture::writeFile(tree / "_Signature/rider", "x"); }),
+     "signature: status -8"},
+    {"riderLinkedOutOfTheTree", changed([](auto&, const fs::path& tree) {
+         ReleaseFixture::writeFile(tree / "_Signature/rider", "x");
+         ReleaseFixture::linkOutOfTree(tree, "_Signature/rider");
+     }),
+     "mount"},
     {"otherApplication", released({.identifier = "com.example.other"}), "notNewer"},
     {"sameBuild", released({.build = "1"}), "notNewer"},
     {"notAWholeNumber", released({.build = "2b"}, [](auto& m) { m.build = 2; }), "notNewer"},
@@ -186,6 +214,10 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
         EXPECT_EQ(staged.tree.parent_path().parent_path(), staged.workFolder);
         EXPECT_TRUE(fs::is_regular_file(staged.tree / "bin/plovander"));
         EXPECT_FALSE(fs::exists(staged.workFolder / "mount"));
+        // Not in the signed list, so the installer's modes, whatever the archive said.
+        EXPECT_EQ(modeOf(staged.tree), 0755u);
+        EXPECT_EQ(modeOf(staged.tree / "_Signature"), 0755u);
+        EXPECT_EQ(modeOf(staged.tree / "_Signature/CodeResources"), 0644u);
         fs::remove_all(staged.workFolder);
     } catch (const UpdateFailure& error) {
         failure = error.what();
@@ -217,6 +249,36 @@ TEST(UpdateStaging, LeftoverWorkFoldersAreSwept) {
     UpdateStaging::sweepLeftovers(parent / "Plovander.app");
     EXPECT_FALSE(fs::exists(parent / ".Plovander-update-abc123"));
     EXPECT_TRUE(fs::exists(parent / "Plovander.app"));
+}
+
+TEST(UpdateStaging, LinksAreJudgedByWhereTheyLeadOnDisk) {
+    const std::pair<ReleaseFixture::Alteration, std::optional<std::string>> rows[] = {
+        {[](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); }, "status -7"},
+        {[](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "Info.json"); }, "status -7"},
+        {[](const fs::path& tree) { fs::create_symlink("../launcher", tree / "bin/alias"); }, std::nullopt},
+    };
+    for (const auto& [change, refusal] : rows) {
+        ReleaseFixture fixture;
+        const fs::path tree = ReleaseFixture::makeTree(fixture.folder.path(), {});
+        change(tree);
+        ReleaseSignature::sign(tree, fixture.publisher, fixture.notary);
+        EXPECT_EQ(ReleaseSignature::verify(tree, fixture.trusted()), refusal);
+    }
+}
+
+TEST(ReleaseBuilder, RefusesATreeThatNoContentsListCanDescribe) {
+    const ReleaseFixture::Alteration rows[] = {
+        [](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/new\nline", "x"); },
+        [](const fs::path& tree) { fs::create_symlink("bin/plovander ", tree / "spaced"); },
+    };
+    for (const auto& change : rows) {
+        ReleaseFixture fixture;
+        const fs::path tree = ReleaseFixture::makeTree(fixture.folder.path(), {});
+        change(tree);
+        EXPECT_THROW(fixture.release(tree, fixture.folder / "release.tar.zst"), std::runtime_error);
+        EXPECT_FALSE(fs::exists(tree / "_Signature"));
+        EXPECT_FALSE(fs::exists(fixture.folder / "release.tar.zst"));
+    }
 }
 
 TEST(UpdateStaging, AMissingPinnedKeyRefusesEveryTree) {

@@ -1,4 +1,5 @@
 #include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayAnswers.h"
 
 #include "connectwire/ConnectProtocol.h"
 #include "net/channel/RandomBytes.h"
@@ -12,10 +13,14 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
-#include <thread>
+#include <cerrno>
 
 namespace {
 
@@ -24,36 +29,31 @@ using namespace TessaloyConnectWire;
 using asio::ip::tcp;
 using TessaloyCore::Bytes;
 
-template <typename Predicate>
-bool eventually(Predicate done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
-// The outcome of one answer, waited on from the test.
+// The failures of answers, waited on from the test.
 struct Outcome {
     std::mutex mutex;
     std::condition_variable changed;
-    std::optional<RelayAnswer::Failure> failure;
-    std::optional<tcp::endpoint> bridge;
+    std::vector<RelayAnswer::Failure> failures;
 
     RelayAnswer::FailureHandler onFailure() {
-        return [this](const RelayAnswer::Failure& seen) {
+        return [this](const RelayAnswer::Failure& failure) {
             {
                 const std::lock_guard lock(mutex);
-                failure = seen;
+                failures.push_back(failure);
             }
             changed.notify_all();
         };
     }
-    std::optional<RelayAnswer::Failure> awaitFailure() {
+    RelayAnswer::EndHandler onEnd() {
+        return [report = onFailure()](const std::optional<RelayAnswer::Failure>& failure) {
+            if (failure) report(*failure);
+        };
+    }
+    // The `count`th failure.
+    std::optional<RelayAnswer::Failure> awaitFailure(std::size_t count = 1) {
         std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return failure.has_value(); });
-        return failure;
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return failures.size() >= count; });
+        return failures.size() >= count ? std::optional(failures[count - 1]) : std::nullopt;
     }
 };
 
@@ -90,28 +90,26 @@ TEST(RelayAnswer, EndsAnAttemptThatTheRelayNeverAnswersOrRefuses) {
 
     relay.holdReplies(true);
     Outcome stalled;
-    (void)RelayAnswer::answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, stalled.onFailure(), {},
-                              clock);
+    const auto silent = RelayAnswer::prepare(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, {}, clock);
+    silent->start(stalled.onEnd());
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return heard.hellos.size() == 1; }));
     ASSERT_TRUE(clock->fire(60));
     const auto silence = stalled.awaitFailure();
     ASSERT_TRUE(silence);
     EXPECT_EQ(silence->refusal(), std::nullopt);
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
 
     relay.holdReplies(false);
     Outcome refused;
-    (void)RelayAnswer::answer(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, refused.onFailure(), {},
-                              clock);
-    const auto unknownCall = refused.awaitFailure();
-    ASSERT_TRUE(unknownCall);
-    EXPECT_EQ(unknownCall->refusal(), RelayRefusal::badHello);
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
+    const auto unknownCall =
+        RelayAnswer::prepare(relay.endpoint(), randomBytes(16), ConnectChannel::media, 1, {}, clock);
+    unknownCall->start(refused.onEnd());
+    const auto refusal = refused.awaitFailure();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->refusal(), RelayRefusal::badHello);
 
     RelayEndpoint badKey = relay.endpoint();
     badKey.helloKey[64] ^= 1;
-    EXPECT_ANY_THROW((void)RelayAnswer::answer(badKey, randomBytes(16), ConnectChannel::media, 1, {}, {}, clock));
-    EXPECT_EQ(RelayAnswer::openAnswers(), 0u);
+    EXPECT_ANY_THROW((void)RelayAnswer::prepare(badKey, randomBytes(16), ConnectChannel::media, 1, {}, clock));
 }
 
 // A listener stand-in on [::1] that echoes what it receives.
@@ -177,26 +175,31 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
     std::mutex bridgesLock;
     std::vector<tcp::endpoint> bridges;
 
+    // The registration keeps no answer: the answers do, until each ends.
+    const auto answers = RelayAnswers::create();
     const auto client = RelayControlClient::create(relay.endpoint());
-    client->setOnIncoming([&](Bytes session, Bytes, ConnectChannel channel) {
-        (void)RelayAnswer::answer(relay.endpoint(), session, channel, localPort, outcome.onFailure(),
-                                  [&](const tcp::endpoint& source) {
-                                      const std::lock_guard lock(bridgesLock);
-                                      bridges.push_back(source);
-                                  });
+    client->setOnIncoming([&, endpoint = relay.endpoint()](Bytes session, Bytes, ConnectChannel channel) {
+        EXPECT_TRUE(answers->answer(endpoint, session, channel, localPort, outcome.onFailure(),
+                                    [&](const tcp::endpoint& source) {
+                                        const std::lock_guard lock(bridgesLock);
+                                        bridges.push_back(source);
+                                    }));
     });
     client->start({meetingID});
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
 
-    const Bytes echoed = call(relay.endpoint(), meetingID, "first bytes", 12);
-    EXPECT_EQ(echoed, (Bytes{0, 'f', 'i', 'r', 's', 't', ' ', 'b', 'y', 't', 'e', 's'}));
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
+    // More calls than there is room for, one after the other: each bridged call ends when the
+    // device leaves, and makes room for the next.
+    for (std::size_t i = 0; i <= RelayAnswers::maximumInFlight; ++i) {
+        const Bytes echoed = call(relay.endpoint(), meetingID, "first bytes", 12);
+        EXPECT_EQ(echoed, (Bytes{0, 'f', 'i', 'r', 's', 't', ' ', 'b', 'y', 't', 'e', 's'})) << i;
+    }
     {
         const std::lock_guard lock(bridgesLock);
-        ASSERT_EQ(bridges.size(), 1u);
+        ASSERT_EQ(bridges.size(), RelayAnswers::maximumInFlight + 1);
         EXPECT_TRUE(bridges[0].address().is_loopback());
     }
-    EXPECT_FALSE(outcome.failure);
+    EXPECT_TRUE(outcome.failures.empty());
 
     // Nothing listens on the port any more.
     localPort = [] {
@@ -204,12 +207,76 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
         tcp::acceptor closed(context, tcp::endpoint(asio::ip::address_v6::loopback(), 0));
         return closed.local_endpoint().port();
     }();
-    (void)call(relay.endpoint(), meetingID, "", 1);
-    const auto failure = outcome.awaitFailure();
+    // Each failed call makes room for the next too.
+    for (std::size_t i = 0; i <= RelayAnswers::maximumInFlight; ++i) (void)call(relay.endpoint(), meetingID, "", 1);
+    const auto failure = outcome.awaitFailure(RelayAnswers::maximumInFlight + 1);
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->kind, RelayAnswer::Failure::Kind::listenerUnreachable);
-    EXPECT_TRUE(eventually([] { return RelayAnswer::openAnswers() == 0; }));
     client->stop();
+}
+
+// Takes every descriptor left under a lowered limit, until it goes.
+class DescriptorShortage {
+public:
+    DescriptorShortage() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) taken_.push_back(fd);
+    }
+    ~DescriptorShortage() {
+        for (const int fd : taken_) ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+};
+
+// Out of descriptors, a call the relay joined fails alone, and not as an unreachable listener (a
+// restart of the listener would not mend it); the next call is bridged.
+TEST(RelayAnswer, AShortageOfDescriptorsFailsOnlyTheCallThatMeetsIt) {
+    asio::io_context context;
+    tcp::acceptor relaySide(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    Testing::TestRelay keys;
+    RelayEndpoint relay = keys.endpoint();
+    relay.port = relaySide.local_endpoint().port();
+    EchoListener listener;
+    Outcome outcome;
+    // An answer, and this Mac's side of its call at the relay once the hello has come.
+    const auto joined = [&] {
+        auto answer = RelayAnswer::prepare(relay, randomBytes(16), ConnectChannel::media, listener.port());
+        answer->start(outcome.onEnd());
+        tcp::socket call(context);
+        relaySide.accept(call);
+        std::array<std::uint8_t, 512> hello{};
+        (void)call.read_some(asio::buffer(hello));
+        return std::pair{answer, std::move(call)};
+    };
+    const auto bridged = [&] {
+        auto [answer, call] = joined();
+        asio::write(call, asio::buffer(Bytes{0, 'h', 'i'}));
+        Bytes echoed(2);
+        asio::read(call, asio::buffer(echoed));
+        return echoed == Bytes{'h', 'i'};
+    };
+
+    // Made before any shortage, as the control client's connection makes them, are the resolver's
+    // own thread and queue.
+    ASSERT_TRUE(bridged());
+    {
+        auto [answer, call] = joined();
+        const DescriptorShortage shortage;
+        asio::write(call, asio::buffer(Bytes{0}));
+        const auto failure = outcome.awaitFailure();
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->kind, RelayAnswer::Failure::Kind::relay);
+        EXPECT_EQ(failure->error.value(), EMFILE) << failure->description();
+    }
+    EXPECT_TRUE(bridged());
+    EXPECT_EQ(outcome.failures.size(), 1u);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "net/channel/TlsPacketChannel.h"
 #include "net/relay/ConnectRoute.h"
 #include "net/relay/MeetingIdentity.h"
-#include "net/relay/RelayAnswer.h"
+#include "net/relay/RelayAnswers.h"
 #include "net/relay/RelayControlClient.h"
 #include "tests/net/channel/ListenerHarness.h"
 #include "tests/support/ManualQueueClock.h"
@@ -34,12 +34,13 @@ TEST(RelayEndToEnd, APairedDeviceIsAdmittedThroughTheRelay) {
 
     Testing::TestRelay relay;
     const auto client = RelayControlClient::create(relay.endpoint());
+    const auto answers = RelayAnswers::create();
     const std::shared_ptr<LANHostListener> listener = harness.listener;
-    client->setOnIncoming(
-        [&relay, port, listener](TessaloyCore::Bytes session, TessaloyCore::Bytes, ConnectChannel channel) {
-            (void)RelayAnswer::answer(relay.endpoint(), session, channel, port, {},
-                                      [listener](const tcp::endpoint& source) { listener->exemptBridge(source); });
-        });
+    client->setOnIncoming([answers, endpoint = relay.endpoint(), port, listener](
+                              TessaloyCore::Bytes session, TessaloyCore::Bytes, ConnectChannel channel) {
+        (void)answers->answer(endpoint, session, channel, port, {},
+                              [listener](const tcp::endpoint& source) { listener->exemptBridge(source); });
+    });
     client->start({MeetingIdentity::meetingID(harness.mac, phone.publicKey())});
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <regex>
 #include <string>
@@ -583,6 +584,29 @@ TEST_F(TransferInboxTest, DestroyingTheInboxRunsNoCallbackAndLeavesPartialFiles)
     const auto files = filesIn(work);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(std::filesystem::file_size(files[0]), 2u);
+}
+
+TEST_F(TransferInboxTest, AFileStillBeingFlushedWhenTheInboxGoesIsDeleted) {
+    std::promise<void> flushing;
+    std::promise<void> diskReady;
+    {
+        TransferInbox other(work);
+        other.runOnWorker = inbox.runOnWorker;
+        other.runOnHasher = inbox.runOnHasher;
+        other.runOnOwner = inbox.runOnOwner;
+        other.fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
+            flushing.set_value();
+            disk.wait();
+            return ::fsync(descriptor);
+        };
+        other.handle(TransferMessage::offer(offerOf(1, 3)));
+        other.handle(chunk(1, 0, pattern(3)));
+        other.handle(TransferMessage::finish(1, digestOf(pattern(3))));
+        flushing.get_future().wait();
+    }
+    diskReady.set_value();
+    settle();
+    EXPECT_TRUE(filesIn(work).empty());
 }
 
 TEST_F(TransferInboxTest, CallbacksMayCallBackIntoTheInbox) {

@@ -46,4 +46,19 @@ TEST(SettingsUserDefaults, LaunchArgumentOverridesAreNeverWritten) {
     EXPECT_EQ(SettingsUserDefaults(file, {}).boolean("TessaloyTrace"), std::nullopt);
 }
 
+TEST(SettingsUserDefaults, AFileThatCannotBeReadGivesTheDefaultsAndIsLeftAsItIs) {
+    Testing::TemporaryDirectory folder;
+    const auto file = folder / "plovander.conf";
+    const std::string unclosedSection = "[General\nTessaloyListenPort=1234\n";
+    std::ofstream(file) << unclosedSection;
+    {
+        SettingsUserDefaults defaults(file, {});
+        EXPECT_EQ(defaults.readProblem(), file.string() + " is not a settings file");
+        EXPECT_EQ(defaults.integer("TessaloyListenPort"), std::nullopt);
+        defaults.setInteger("TessaloyListenPort", 99);
+        EXPECT_EQ(defaults.integer("TessaloyListenPort"), 99) << "for this run";
+    }
+    EXPECT_EQ(contents(file), unclosedSection);
+}
+
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "app/runtime/TaskHandle.h"
 #include "app/trace/TraceLog.h"
+#include "core/VideoCodec.h"
+#include "media/VideoEncoder.h"
 #include "platform/AudioCapture.h"
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
@@ -42,7 +44,8 @@ bool isReady(DeviceSimulator::Connection* connection) {
 DesktopHost::DesktopHost(const Options& options) : DesktopHost(options, std::nullopt) {}
 
 DesktopHost::DesktopHost(const XorgDummyServer::Options& monitors)
-    : DesktopHost(Options{.width = 0, .height = 0, .soundServer = std::nullopt}, monitors) {}
+    : DesktopHost(Options{.width = 0, .height = 0, .soundServer = std::nullopt, .updater = QuietUpdater::make},
+                  monitors) {}
 
 DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors)
     : port(freePort()),
@@ -52,7 +55,8 @@ DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummySe
       xorg(monitors ? std::make_unique<XorgDummyServer>(*monitors) : nullptr),
       displayName(xvfb ? xvfb->displayName() : xorg->displayName()),
       desktop(displayName),
-      environment(displayName, options.soundServer) {
+      environment(displayName, options.soundServer),
+      updater_(options.updater) {
     // TESSALOY_TRACE=1 also shows the trace as it is written.
     Plovander::TraceLog::configure({.enabled = true,
                                     .file = traceFolder / "trace.log",
@@ -67,8 +71,11 @@ DesktopHost::~DesktopHost() {
 }
 
 DesktopHost::Problem DesktopHost::start() {
-    probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue);
-    session = std::make_unique<StreamingSession>(environment, *probe);
+    // Asked here, where blocking is harmless, so the answer is there before any device asks.
+    probe = std::make_unique<CaptureProbe>(
+        environment, captureQueue, audioQueue, TessaloyBase::steadyQueueClock(),
+        [hevc = !TessaloyMedia::VideoEncoder::hardwareProblem(TessaloyCore::VideoCodec::hevc)] { return hevc; });
+    session = std::make_unique<StreamingSession>(environment, *probe, updater_);
     if (!until([&] { return session->isReady(); })) return "the controller did not get ready";
     return std::nullopt;
 }
@@ -154,6 +161,7 @@ DesktopHost::Problem DesktopHost::pairAndApprove(DeviceSimulator& device,
 }
 
 std::vector<std::string> DesktopHost::traceLines() const {
+    Plovander::TraceLog::flush();
     std::vector<std::string> messages;
     std::ifstream file(traceFolder / "trace.log");
     for (std::string line; std::getline(file, line);) {

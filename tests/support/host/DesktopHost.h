@@ -5,6 +5,7 @@
 #include "base/SerialQueue.h"
 #include "tests/support/DeviceMediaReceiver.h"
 #include "tests/support/DeviceSimulator.h"
+#include "tests/support/QuietUpdater.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/X11Environment.h"
 #include "tests/support/X11TestDesktop.h"
@@ -36,6 +37,7 @@ public:
         int height = 360;
         // The PulseAudio server (PulseAudioServer::server()) whose sound is shared.
         std::optional<std::string> soundServer;
+        Plovander::UpdaterFactory updater = QuietUpdater::make;
     };
     // What went wrong, for the caller to report; nothing when all went right.
     using Problem = std::optional<std::string>;
@@ -95,6 +97,8 @@ public:
 
 private:
     DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors);
+
+    Plovander::UpdaterFactory updater_;
 
     std::chrono::steady_clock::time_point lastPump_ = std::chrono::steady_clock::now();
 };

@@ -12,7 +12,7 @@ struct StatusCase {
 };
 
 TEST(MenuStatus, FirstRuleThatHoldsWins) {
-    // sharing, pending, code, paired, accepting, listening, problem
+    // sharing, pending, code, paired, accepting, listening, problem, held by the user's stop
     const StatusCase cases[] = {
         {"a device connected while another asks", {true, true, true, true, true, true, true}, MenuStatus::connected},
         {"a device waiting", {false, true, true, true, false, false, false}, MenuStatus::needsApproval},
@@ -24,6 +24,10 @@ TEST(MenuStatus, FirstRuleThatHoldsWins) {
         {"a problem while availability is off",
          {false, false, false, true, false, false, true},
          MenuStatus::notAvailable},
+        {"listening held off by the user's stop",
+         {false, false, false, true, false, true, false, true},
+         MenuStatus::notAvailable},
+        {"a problem while held off", {false, false, false, true, false, true, true, true}, MenuStatus::needsAttention},
     };
     for (const StatusCase& c : cases) EXPECT_EQ(menuStatus(c.inputs), c.expected) << c.what;
 }

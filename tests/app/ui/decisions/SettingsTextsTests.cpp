@@ -19,6 +19,7 @@ TEST(SettingsTexts, UpdateRowFollowsInstallationThenReleaseThenCheck) {
         bool available, checking;
         Kind kind;
         const char* title;
+        const char* version = "2.1";
     };
     const Row rows[] = {
         {true, std::nullopt, true, false, Kind::progress, "Checking for updates\u2026"},
@@ -28,10 +29,12 @@ TEST(SettingsTexts, UpdateRowFollowsInstallationThenReleaseThenCheck) {
         {true, State::installing, false, false, Kind::progress, "Installing update\u2026"},
         {true, State::failed, true, false, Kind::progress, "Checking for updates\u2026"},
         {false, State::failed, true, true, Kind::install, "Install Plovander 2.1 (210)"},
+        {false, std::nullopt, true, false, Kind::install, "Install Plovander %2 (210)", "%2"},
         {false, State::upToDate, false, true, Kind::check, "Checking for updates\u2026"},
         {false, std::nullopt, false, false, Kind::check, "Check for Updates\u2026"},
     };
     for (const Row& row : rows) {
+        release.version = row.version;
         const auto status =
             row.state ? std::optional(TessaloyCore::UpdateStatus{*row.state, std::nullopt}) : std::nullopt;
         const UpdateRow shown =
