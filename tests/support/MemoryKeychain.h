@@ -2,7 +2,6 @@
 
 #include "base/Keychain.h"
 
-#include <functional>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -10,11 +9,10 @@
 namespace Testing {
 
 // Keychain items in memory. `failNextWrite` and `failReads` let tests see how callers handle a
-// keychain that refuses, `whileReading` where they read.
+// keychain that refuses.
 class MemoryKeychain final : public TessaloyBase::Keychain {
 public:
     std::optional<Bytes> read(std::string_view service, std::string_view account) const override {
-        if (whileReading) whileReading(service);
         std::lock_guard guard(lock_);
         if (failReads)
             throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::unreadable, "refused for the test");
@@ -40,8 +38,6 @@ public:
     bool failNextWrite = false;
     bool failReads = false;
     int writes = 0;
-    // Called at each read, on the reader's thread, with the item's service.
-    std::function<void(std::string_view service)> whileReading;
 
 private:
     static std::pair<std::string, std::string> key(std::string_view service, std::string_view account) {

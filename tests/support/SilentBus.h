@@ -3,16 +3,12 @@
 #include "tests/support/TemporaryDirectory.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace Testing {
 
-// A D-Bus address where something takes connections and never says a word: a Unix socket whose
-// connections are accepted and kept, unread. Clients connect, write their greeting and wait.
+// A D-Bus address where something takes connections and never says a word: a listening Unix
+// socket whose connections wait in its backlog. Clients connect, write their greeting and wait.
 class SilentBus {
 public:
     // Throws std::system_error when the socket cannot be made.
@@ -23,18 +19,12 @@ public:
 
     // Such as "unix:path=/tmp/…/bus", for DBUS_SYSTEM_BUS_ADDRESS.
     std::string address() const;
-    // Whether `count` clients have connected in all, waiting up to `patience` for them.
-    bool awaitCallers(std::size_t count, std::chrono::milliseconds patience);
+    // Whether a client has connected, waiting up to `patience` for the first.
+    bool awaitCaller(std::chrono::milliseconds patience) const;
 
 private:
-    void accept();
-
     TemporaryDirectory folder_;
-    int listening_ = -1;
-    std::mutex lock_;
-    std::condition_variable called_;
-    std::vector<int> callers_;
-    std::thread acceptor_;
+    int fd_ = -1;
 };
 
 } // namespace Testing

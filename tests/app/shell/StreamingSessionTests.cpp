@@ -5,8 +5,6 @@
 #include "net/channel/PairingLink.h"
 #include "net/channel/RefusalReason.h"
 
-#include <algorithm>
-#include <atomic>
 #include <future>
 #include <regex>
 
@@ -180,26 +178,6 @@ TEST_F(StreamingSessionTest, AtStartTheMacListensOnceTheApplicationsFirstListing
     ASSERT_TRUE(until([&] { return session->isReady(); }));
     EXPECT_TRUE(session->acceptsPairedDevices());
     EXPECT_FALSE(session->setupProblem());
-}
-
-TEST_F(StreamingSessionTest, AtStartTheTrustStoreIsReadOffTheMainActorAndOneGrownPastAMebibyteIsRefused) {
-    listenFor(Device{"Ada's iPhone"});
-    TearDown();
-    using Store = TessaloyNet::PairedDeviceStore;
-    auto grown = environment.keychainItems.read(Store::keychainService, Store::keychainAccount).value();
-    grown.resize(Store::maximumItemBytes + 1, ' ');
-    environment.keychainItems.write(Store::keychainService, Store::keychainAccount, grown);
-    std::atomic<bool> readOnTheMainActor{false};
-    environment.keychainItems.whileReading = [&](std::string_view service) {
-        readOnTheMainActor = readOnTheMainActor || (service == Store::keychainService && environment.actor.isCurrent());
-    };
-    newTrace();
-    SetUp();
-    environment.keychainItems.whileReading = nullptr;
-    EXPECT_FALSE(readOnTheMainActor);
-    EXPECT_FALSE(session->acceptsPairedDevices());
-    const auto trace = newTrace();
-    EXPECT_NE(std::find(trace.begin(), trace.end(), "could not read the paired devices: corruptItem"), trace.end());
 }
 
 TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {

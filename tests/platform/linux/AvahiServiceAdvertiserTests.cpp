@@ -306,22 +306,21 @@ TEST(AvahiServiceAdvertiserWithoutDaemon, ABusThatNeverAnswersIsNotAvailableAndH
     environment.set("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
     TessaloyBase::SerialQueue queue("dev.tessaloy.listener");
     StateLog log(queue);
-    auto advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, log.handler(), 200ms);
+    // Gone while it waits for the bus's answer: at once, and without a word more.
+    auto advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, log.handler(), 2s);
     advertiser->advertise(service("Plovander Test Mac"));
-    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
-    ASSERT_TRUE(notAvailable);
-    EXPECT_EQ(notAvailable->reason, "Service discovery is not available: the system bus does not answer.");
-
-    // One that goes while it waits for the bus's answer goes at once and says nothing more.
-    StateLog quiet(queue);
-    advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, quiet.handler(), 2s);
-    advertiser->advertise(service("Plovander Test Mac"));
-    ASSERT_TRUE(bus.awaitCallers(2, patience));
+    ASSERT_TRUE(bus.awaitCaller(patience));
     const auto started = Clock::now();
     advertiser.reset();
     EXPECT_LT(Clock::now() - started, 1s);
     queue.sync([] {});
-    EXPECT_TRUE(quiet.states().empty());
+    EXPECT_TRUE(log.states().empty());
+
+    advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, log.handler(), 200ms);
+    advertiser->advertise(service("Plovander Test Mac"));
+    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
+    ASSERT_TRUE(notAvailable);
+    EXPECT_EQ(notAvailable->reason, "Service discovery is not available: the system bus does not answer.");
 }
 
 TEST(AvahiServiceAdvertiserNames, AreCutToSixtyThreeBytesWithoutSplittingACharacter) {
