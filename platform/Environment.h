@@ -66,7 +66,7 @@ public:
 
     virtual Gamma& gamma() = 0;
     virtual InputLock& inputLock() = 0;
-    virtual PowerAssertion& powerAssertion() = 0;
+    virtual std::shared_ptr<PowerAssertion> powerAssertion() = 0;
     virtual LoginItems& loginItems() = 0;
     virtual MachineInfo& machineInfo() = 0;
     virtual Interfaces& interfaces() = 0;

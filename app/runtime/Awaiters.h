@@ -4,6 +4,8 @@
 #include "base/MainActor.h"
 #include "base/SerialQueue.h"
 
+#include <QObject>
+
 #include <atomic>
 #include <coroutine>
 #include <memory>
@@ -76,5 +78,33 @@ private:
 };
 
 inline SerialQueueHop resumeOn(TessaloyBase::SerialQueue& queue) { return SerialQueueHop(queue); }
+
+// co_await nextEmission(actor, object, &Object::signal): continues on the main actor, on a later turn,
+// once `object` emits `signal` (one without arguments). The object must outlive the wait.
+template <typename Object>
+class EmissionAwaiter {
+public:
+    using Signal = void (Object::*)();
+    EmissionAwaiter(TessaloyBase::MainActor& actor, Object& object, Signal signal)
+        : actor_(actor), object_(object), signal_(signal) {}
+    bool await_ready() const { return false; }
+    void await_suspend(std::coroutine_handle<> waiting) {
+        QObject::connect(
+            &object_, signal_, &object_, [&actor = actor_, waiting] { actor.post([waiting] { waiting.resume(); }); },
+            Qt::SingleShotConnection);
+    }
+    void await_resume() const {}
+
+private:
+    TessaloyBase::MainActor& actor_;
+    Object& object_;
+    Signal signal_;
+};
+
+template <typename Object>
+EmissionAwaiter<Object> nextEmission(TessaloyBase::MainActor& actor, Object& object,
+                                     typename EmissionAwaiter<Object>::Signal signal) {
+    return EmissionAwaiter<Object>(actor, object, signal);
+}
 
 } // namespace Plovander

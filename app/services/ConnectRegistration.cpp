@@ -10,6 +10,7 @@
 #include <asio/post.hpp>
 
 #include <atomic>
+#include <utility>
 
 namespace Plovander {
 
@@ -66,6 +67,7 @@ ConnectRegistration::~ConnectRegistration() {
 void ConnectRegistration::dropClient() {
     if (client_) client_->stop();
     client_.reset();
+    heldCalls_.clear();
 }
 
 void ConnectRegistration::publishCandidates() {
@@ -139,6 +141,29 @@ void ConnectRegistration::registerDevices() {
 }
 
 void ConnectRegistration::answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {
+    if (c_.listenerAccepts()) return bridge(sessionID, channel);
+    // Bridged now, the call would only meet a closed port. The relay decides how often calls come.
+    if (heldCalls_.size() >= maximumHeldCalls) {
+        TraceLog::coalesced("relay: too many calls wait",
+                            "relay: a call was not answered: too many calls wait for the listener");
+        return;
+    }
+    TraceLog::coalesced("relay: a call waits", "relay: a call waits for the listener");
+    heldCalls_.push_back({sessionID, channel, c_.actor.now()});
+}
+
+void ConnectRegistration::listenerListens() {
+    const auto now = c_.actor.now();
+    for (const HeldCall& call : std::exchange(heldCalls_, {})) {
+        if (now - call.heldAt <= heldCallPatience) {
+            bridge(call.sessionID, call.channel);
+        } else {
+            TraceLog::message("relay: a call was not answered: the listener took too long to start");
+        }
+    }
+}
+
+void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {
     const std::weak_ptr<bool> alive = alive_;
     TessaloyBase::MainActor& actor = c_.actor;
     auto onFailure = [this, &actor, alive](const TessaloyNet::RelayAnswer::Failure& failure) {

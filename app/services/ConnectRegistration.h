@@ -40,6 +40,8 @@ public:
         // The stored public keys of the paired devices.
         std::function<std::vector<TessaloyCore::Bytes>()> pairedKeys;
         std::function<std::uint16_t()> listenerPort;
+        // Whether a listener takes connections now.
+        std::function<bool()> listenerAccepts;
         // For one call: what exempts its bridge's loopback source from the current listener's
         // per-host admission (the bridge calls it on its own queue).
         std::function<TessaloyNet::RelayAnswer::BridgeSource()> bridgeSource;
@@ -63,15 +65,30 @@ public:
     void publishCandidates();
     // While registered: asks the router again and publishes the candidates anew.
     void networkChanged();
+    // A listener takes connections now: the calls that came before it did are answered.
+    void listenerListens();
+
+    // Calls that come while no listener takes connections wait for one, so many at most and for as
+    // long as an answer may take to reach the relay.
+    static constexpr std::size_t maximumHeldCalls = 8;
+    static constexpr TessaloyBase::MainActor::Duration heldCallPatience = TessaloyNet::RelayAnswer::connectTimeout;
 
 private:
+    struct HeldCall {
+        TessaloyCore::Bytes sessionID;
+        TessaloyConnectWire::ConnectChannel channel;
+        TessaloyBase::MainActor::Date heldAt;
+    };
+
     void registerDevices();
     void dropClient();
     void answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
+    void bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
     void show(const TessaloyNet::RelayControlClient::State& state);
 
     Collaborators c_;
     std::shared_ptr<TessaloyNet::RelayControlClient> client_;
+    std::vector<HeldCall> heldCalls_;
     // Outlive the client: a call bridged through one relay goes on when the client is replaced.
     const std::shared_ptr<TessaloyNet::RelayAnswers> answers_ = TessaloyNet::RelayAnswers::create();
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

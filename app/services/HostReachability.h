@@ -24,6 +24,7 @@ public:
     void updateVPNRelay(bool wanted) override;
     void updateConnectRegistration() override { registration_.updateConnectRegistration(); }
     void listenerReplaced() override;
+    void listenerListens() override { registration_.listenerListens(); }
     void networkChanged() override { registration_.networkChanged(); }
 
 private:

@@ -13,6 +13,8 @@ public:
     virtual void updateConnectRegistration() = 0;
     // A new listener took over: bridged connections from now on are exempted by it.
     virtual void listenerReplaced() = 0;
+    // The listener takes connections now.
+    virtual void listenerListens() = 0;
     // Links, addresses or routes changed.
     virtual void networkChanged() = 0;
 };

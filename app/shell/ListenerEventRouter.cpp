@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureProbe.h"
 #include "app/services/InputInjector.h"
+#include "app/services/Reachability.h"
 #include "app/shell/SessionApproval.h"
 #include "app/shell/SessionAvailability.h"
 #include "app/shell/SessionCapture.h"
@@ -49,6 +50,7 @@ void ListenerEventRouter::handle(const Event& event) {
         [this](const auto& value) {
             using Case = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Case, Event::Advertising>) {
+                own_.reachability.listenerListens();
                 if (c_.model.acceptsPairedDevices) {
                     own_.availability.listening();
                     c_.model.phaseDescription.set("Waiting for a paired device.");

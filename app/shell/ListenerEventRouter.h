@@ -12,6 +12,7 @@
 namespace Plovander {
 
 class InputInjector;
+class Reachability;
 class SessionApproval;
 class SessionAvailability;
 class SessionCapture;
@@ -30,6 +31,7 @@ public:
         SessionApproval& approval;
         SessionAvailability& availability;
         InputInjector& input;
+        Reachability& reachability;
     };
 
     static constexpr std::size_t pendingFramesLimit = 16;

@@ -46,6 +46,15 @@ SessionEnd sessionEndFor(const StopReason& reason) {
     return std::visit(Convert{}, reason.value);
 }
 
+// The displays, listed when none are known yet. The application lists them as it starts: a listing
+// still under way is waited for rather than taken for a computer without displays. The probe
+// outlives the controller.
+QCoro::Task<> listedDisplays(TessaloyBase::MainActor& actor, CaptureProbe& probe) {
+    if (!probe.displays().empty()) co_return;
+    while (probe.isBusy()) co_await nextEmission(actor, probe, &CaptureProbe::isBusyChanged);
+    if (probe.displays().empty()) co_await probe.refreshDisplays();
+}
+
 std::optional<TessaloyCore::WirePacket> sessionEndPacket(const StopReason& reason) {
     try {
         return sessionEndFor(reason).packet();
@@ -86,7 +95,7 @@ QCoro::Task<> SessionAvailability::startSharing(std::string displayName) {
         c_.model.acceptsPairedDevices.set(false);
     }
     const std::weak_ptr<SessionAvailability> weak = weak_from_this();
-    if (c_.capture.displays().empty()) co_await c_.capture.refreshDisplays();
+    co_await listedDisplays(actor(), c_.capture);
     if (!weak.lock() || isBusy() || holdsADevice()) co_return;
     if (!c_.identity) {
         stopSharing(StopReason::failed("This Mac's identity could not be loaded from the keychain."));
@@ -198,7 +207,7 @@ QCoro::Task<> SessionAvailability::updateAvailability() {
     if (!c_.model.listensAutomatically) {
         if (c_.model.acceptsPairedDevices || c_.model.isSharing) stopSharing(StopReason::userStopped());
     } else if (!c_.model.acceptsPairedDevices && !isBusy() && c_.identity && !c_.model.pairedDevices.get().empty()) {
-        if (c_.capture.displays().empty()) co_await c_.capture.refreshDisplays();
+        co_await listedDisplays(actor(), c_.capture);
         if (!weak.lock()) co_return;
         const bool stillWanted = c_.model.listensAutomatically && !c_.model.acceptsPairedDevices && !isBusy();
         if (stillWanted && c_.capture.displays().empty()) {

@@ -57,11 +57,15 @@ void SessionModel::clearPairingCode() {
 }
 
 void SessionModel::reloadPairedDevices(const TessaloyNet::PairedDeviceStore& trusted) {
+    pairedDevices.set(readPairedDevices(trusted));
+}
+
+std::vector<TessaloyNet::PairedDevice> SessionModel::readPairedDevices(const TessaloyNet::PairedDeviceStore& trusted) {
     try {
-        pairedDevices.set(trusted.all());
+        return trusted.all();
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("could not read the paired devices: ") + error.what(); });
-        pairedDevices.set({});
+        return {};
     }
 }
 

@@ -36,8 +36,11 @@ public:
     void showOffer(const TessaloyNet::PairingOffer& offer);
     // Clearing the code clears what belongs to it.
     void clearPairingCode();
-    // Reloads `pairedDevices` from the trust store; an unreadable store is traced and leaves it.
+    // Reloads `pairedDevices` from the trust store; an unreadable store is traced and leaves it
+    // empty.
     void reloadPairedDevices(const TessaloyNet::PairedDeviceStore& trusted);
+    // What reloadPairedDevices() publishes; safe from any thread.
+    static std::vector<TessaloyNet::PairedDevice> readPairedDevices(const TessaloyNet::PairedDeviceStore& trusted);
 
     Published<bool> isSharing;
     Published<bool> isAdvertising;

@@ -19,7 +19,7 @@ struct SessionServices {
     explicit SessionServices(Platform::Environment& environment)
         : blanker(std::make_unique<ScreenBlanker>(environment.mainActor(), environment.gamma())),
           inputLock(std::make_unique<LocalInputLock>(environment.inputLock())),
-          sleepGuard(std::make_unique<SleepGuard>(environment.powerAssertion())),
+          sleepGuard(std::make_unique<SleepGuard>(environment.mainActor(), environment.powerAssertion())),
           loginItem(environment.loginItems(), environment.userDefaults()),
           routerPort(std::make_unique<RouterPortMapping>(
               environment.mainActor(), [](std::uint16_t port) { return TessaloyNet::PortMapper::create(port); })) {}

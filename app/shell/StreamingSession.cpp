@@ -105,6 +105,7 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
                                                                  .approval = *approval_,
                                                                  .availability = *availability_,
                                                                  .input = *input_,
+                                                                 .reachability = *services_.reachability,
                                                              });
 }
 
@@ -162,7 +163,13 @@ QCoro::Task<> StreamingSession::loadIdentity() {
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("could not load this Mac's identity: ") + error.what(); });
     }
-    if (self) reloadPairedDevices();
+    if (!self) co_return;
+    // The trust store is a file too, and may have grown.
+    BlockingCall<std::vector<PairedDevice>> reading(environment_.mainActor(), [&keychain = environment_.keychain()] {
+        return SessionModel::readPairedDevices(TessaloyNet::PairedDeviceStore(keychain));
+    });
+    auto devices = co_await reading;
+    if (self) model_.pairedDevices.set(std::move(devices));
 }
 
 QCoro::Task<> StreamingSession::startSharing(std::string displayName) {
@@ -300,7 +307,10 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
                 for (const PairedDevice& device : model_.pairedDevices.get()) keys.push_back(device.publicKey);
                 return keys;
             },
-        .listenerPort = [this] { return link_.listener ? link_.listener->port() : listenPort_; },
+        // The port asked for until the listener has one.
+        .listenerPort =
+            [this] { return link_.listener && link_.listener->port() ? link_.listener->port() : listenPort_; },
+        .listenerAccepts = [this] { return link_.listener && link_.listener->port() != 0; },
         .bridgeSource = [this]() -> TessaloyNet::RelayAnswer::BridgeSource {
             const std::weak_ptr<TessaloyNet::LANHostListener> listener =
                 std::dynamic_pointer_cast<TessaloyNet::LANHostListener>(link_.listener);

@@ -11,40 +11,57 @@ HandshakeAdmission::Host HandshakeAdmission::hostOf(const asio::ip::address& rem
     return asio::ip::network_v6(address, 64).canonical().to_string();
 }
 
-template <typename InScope>
-HandshakeAdmission::Ticket HandshakeAdmission::victim(InScope inScope) const {
-    std::optional<Ticket> oldest;
+void HandshakeAdmission::Counts::add(const Host& host) {
+    ++total;
+    ++perHost[host];
+}
+
+void HandshakeAdmission::Counts::remove(const Host& host) {
+    --total;
+    const auto count = perHost.find(host);
+    if (--count->second <= 0) perHost.erase(count);
+}
+
+std::optional<HandshakeAdmission::Ticket> HandshakeAdmission::makeRoom(const Host& host, bool spoke) {
+    const Counts& counts = countsOf(spoke);
+    const int perHostLimit = spoke ? limits_.perHost : limits_.silentPerHost;
+    const int totalLimit = spoke ? limits_.total : limits_.silentTotal;
+    const auto hostCount = counts.perHost.find(host);
+    const bool hostFull = hostCount != counts.perHost.end() && hostCount->second >= perHostLimit;
+    if (!hostFull && counts.total < totalLimit) return std::nullopt;
     for (const auto& [ticket, entry] : pending_) {
-        if (!inScope(entry)) continue;
-        if (!entry.spoke) return ticket;
-        if (!oldest) oldest = ticket;
+        if (entry.spoke != spoke || (hostFull && entry.host != host)) continue;
+        const Ticket oldest = ticket;
+        release(oldest);
+        return oldest;
     }
-    return *oldest;
+    return std::nullopt;
 }
 
 std::optional<HandshakeAdmission::Ticket> HandshakeAdmission::admit(Ticket ticket, const Host& host) {
-    std::optional<Ticket> evicted;
-    if (perHost_[host] >= limits_.perHost) {
-        evicted = victim([&](const Entry& entry) { return entry.host == host; });
-    } else if (pending() >= limits_.total) {
-        evicted = victim([](const Entry&) { return true; });
-    }
-    if (evicted) release(*evicted);
+    const auto evicted = makeRoom(host, false);
     pending_.emplace(ticket, Entry{host});
-    ++perHost_[host];
+    silent_.add(host);
     return evicted;
 }
 
-void HandshakeAdmission::spoke(Ticket ticket) {
+std::optional<HandshakeAdmission::Ticket> HandshakeAdmission::spoke(Ticket ticket) {
     const auto found = pending_.find(ticket);
-    if (found != pending_.end()) found->second.spoke = true;
+    if (found == pending_.end() || found->second.spoke) return std::nullopt;
+    const Host host = found->second.host;
+    silent_.remove(host);
+    pending_.erase(found);
+    // Room among the handshakes, with this one out of the way; it keeps its place in age.
+    const auto evicted = makeRoom(host, true);
+    pending_.emplace(ticket, Entry{host, true});
+    handshakes_.add(host);
+    return evicted;
 }
 
 void HandshakeAdmission::release(Ticket ticket) {
     const auto found = pending_.find(ticket);
     if (found == pending_.end()) return;
-    const auto count = perHost_.find(found->second.host);
-    if (--count->second <= 0) perHost_.erase(count);
+    countsOf(found->second.spoke).remove(found->second.host);
     pending_.erase(found);
 }
 

@@ -10,15 +10,22 @@
 namespace TessaloyNet {
 
 struct HandshakeAdmissionLimits {
+    // Handshakes under way: connections that have sent their first bytes.
     int total = 16;
     int perHost = 4;
+    // Connections that have sent nothing yet. They cost a descriptor and a timer each, and a device
+    // that has just connected is one of them until its hello arrives.
+    int silentTotal = 64;
+    int silentPerHost = 32;
 };
 
-// Admission control for connections that have not yet authenticated and declared their role: at
-// most `total` at once, and at most `perHost` from one remote host. A newcomer is never turned
-// away: when a limit is reached, the oldest pending connection in that scope (the host, or all) is
-// closed instead, preferring one that has sent nothing yet. So idle connections, however many,
-// cannot keep a device that is actually talking out. A plain value of the listener's queue.
+// Admission control for connections that have not yet authenticated and declared their role. A
+// connection is silent until it sends its first bytes, then its handshake is under way; each kind
+// has its own limits, in all and per remote host. A newcomer is never turned away: when a limit is
+// reached, the oldest connection of that kind in the scope (the host, or all) is closed instead.
+// So a silent connection only ever makes way for another silent one, and idle connections, however
+// many and however fast they come back, cannot end a handshake that is under way nor, up to the
+// silent limits, a device that has just connected. A plain value of the listener's queue.
 class HandshakeAdmission {
 public:
     using Limits = HandshakeAdmissionLimits;
@@ -33,11 +40,12 @@ public:
     // IPv4-mapped IPv6 addresses count as the IPv4 address; loopback is a host like any other.
     static Host hostOf(const asio::ip::address& remote);
 
-    // Counts `ticket` as pending from `host`; returns the pending connection to close to make room
-    // for it, already forgotten. (Closing one for the host also makes room in all.)
+    // Counts `ticket` as a silent connection from `host`; returns the connection to close to make
+    // room for it, already forgotten. (Closing one for the host also makes room in all.)
     [[nodiscard]] std::optional<Ticket> admit(Ticket ticket, const Host& host);
-    // The connection sent its first bytes: it is no longer the first to go.
-    void spoke(Ticket ticket);
+    // The connection sent its first bytes: its handshake is under way. Returns the handshake to
+    // close to make room for it, already forgotten; nothing for a ticket not pending or not silent.
+    [[nodiscard]] std::optional<Ticket> spoke(Ticket ticket);
     // The handshake of `ticket` ended, either way; nothing for a ticket not pending.
     void release(Ticket ticket);
 
@@ -48,14 +56,24 @@ private:
         Host host;
         bool spoke = false;
     };
+    // How many connections of one kind are pending, in all and per host.
+    struct Counts {
+        int total = 0;
+        std::map<Host, int> perHost;
 
-    // The first silent one of those `inScope`, else the first; pending_ is ordered by age.
-    template <typename InScope>
-    Ticket victim(InScope inScope) const;
+        void add(const Host& host);
+        void remove(const Host& host);
+    };
+
+    // Makes room for one more of the kind `spoke` from `host` by forgetting the oldest of that kind
+    // in the full scope; pending_ is ordered by age.
+    std::optional<Ticket> makeRoom(const Host& host, bool spoke);
+    Counts& countsOf(bool spoke) { return spoke ? handshakes_ : silent_; }
 
     Limits limits_;
     std::map<Ticket, Entry> pending_;
-    std::map<Host, int> perHost_;
+    Counts silent_;
+    Counts handshakes_;
 };
 
 } // namespace TessaloyNet

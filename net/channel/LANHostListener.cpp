@@ -263,11 +263,12 @@ void LANHostListener::helloArrived(ConnectionID id) {
     queue_.assertCurrent();
     const auto found = connections_.find(id);
     if (stopped_ || found == connections_.end() || !found->second.socket) return;
-    admission_.spoke(id);
+    const auto evicted = admission_.spoke(id);
     Connection& connection = found->second;
     connection.deadline->expires_at(connection.acceptedAt + limits_.handshakeDeadline);
     watchDeadline(id, *connection.deadline);
     startChannel(id);
+    if (evicted) refuse(*evicted, std::string(Rejection::tooManyHandshakes));
 }
 
 void LANHostListener::startChannel(ConnectionID id) {

@@ -52,7 +52,7 @@ struct LANHostListenerLimits {
 //
 // Every refused or broken connection ends alone, with its reason in `rejected`; the listener keeps
 // serving. Admission control: see HandshakeAdmission; the pending connection closed to make room
-// for a newcomer is reported with RefusalReason::tooManyHandshakes. A connection that sends nothing
+// for another is reported with RefusalReason::tooManyHandshakes. A connection that sends nothing
 // within the hello deadline is refused as too slow. When accepting fails, the listener reports it
 // once (acceptFailedPrefix + the system's text) and tries again every `acceptRetry` meanwhile.
 //

@@ -104,6 +104,7 @@ const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept {
 std::vector<PairedDevice> PairedDeviceStore::load() const {
     const auto stored = keychain_.read(keychainService, keychainAccount);
     if (!stored) return {};
+    if (stored->size() > maximumItemBytes) corrupt();
     const Json list = Json::parse(stored->begin(), stored->end(), nullptr, false);
     if (list.is_discarded() || !list.is_array()) corrupt();
     std::vector<PairedDevice> devices;

@@ -34,6 +34,9 @@ public:
     static constexpr std::string_view keychainService = "dev.tessaloy.paired";
     static constexpr std::string_view keychainAccount = "paired-mac-v1";
     static constexpr std::size_t maximumNameCharacters = 64;
+    // A list of a few devices is a few kilobytes: a larger item is refused as corrupt unparsed, so
+    // that whatever grew it costs no time of its readers.
+    static constexpr std::size_t maximumItemBytes = 1'048'576;
 
     // `keychain` must outlive the store.
     explicit PairedDeviceStore(TessaloyBase::Keychain& keychain) : keychain_(keychain) {}

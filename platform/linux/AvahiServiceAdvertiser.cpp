@@ -2,18 +2,29 @@
 
 #include "base/SerialQueue.h"
 #include "platform/linux/CallbackGate.h"
+#include "platform/linux/SystemBus.h"
 
+#include <avahi-client/client.h>
+#include <avahi-client/publish.h>
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 #include <avahi-common/strlst.h>
+#include <avahi-common/thread-watch.h>
+#include <avahi-common/timeval.h>
+#include <avahi-common/watch.h>
+
+#include <asio/post.hpp>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace Platform::Linux {
 namespace {
@@ -44,22 +55,128 @@ std::string alternativeName(const std::string& name) {
     return result;
 }
 
-} // namespace
+// Where the poll thread's reports go: to the handler, on the queue, until silenced. Shared with the
+// reports on their way, so that after silence() neither the handler nor the queue is touched again.
+class Reports : public std::enable_shared_from_this<Reports> {
+public:
+    using State = TessaloyBase::ServiceAdvertiser::State;
 
-// The state handler and the gate that shuts it off; shared with reports waiting on the queue.
-struct AvahiServiceAdvertiser::Delivery {
-    StateHandler onState;
-    CallbackGate gate;
+    Reports(TessaloyBase::SerialQueue::Executor executor, TessaloyBase::ServiceAdvertiser::StateHandler onState)
+        : executor_(std::move(executor)), onState_(std::move(onState)) {}
+
+    // Any thread.
+    void post(State state) {
+        std::lock_guard guard(lock_);
+        if (!executor_) return;
+        asio::post(*executor_, [self = shared_from_this(), state = std::move(state)] {
+            self->gate_.run([&] {
+                if (self->onState_) self->onState_(state);
+            });
+        });
+    }
+    // Waits for a report being handled, unless called from its handler.
+    void silence() {
+        gate_.close();
+        std::lock_guard guard(lock_);
+        executor_.reset();
+    }
+
+private:
+    std::mutex lock_;
+    std::optional<TessaloyBase::SerialQueue::Executor> executor_; // guarded by lock_
+    const TessaloyBase::ServiceAdvertiser::StateHandler onState_;
+    CallbackGate gate_;
 };
 
-AvahiServiceAdvertiser::AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState)
-    : queue_(queue), delivery_(std::make_shared<Delivery>()) {
-    delivery_->onState = std::move(onState);
+} // namespace
+
+// The poll thread and everything it touches. It lives as long as the advertiser, and after it for as
+// long as the poll thread takes to end.
+class AvahiServiceAdvertiser::Publisher {
+public:
+    Publisher(TessaloyBase::SerialQueue& queue, StateHandler onState, std::chrono::milliseconds busPatience);
+    // Waits for the poll thread to finish a call to the daemon in progress.
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    void advertise(Service service);
+    void updateTxtRecord(TxtRecord txt);
+    void withdraw();
+    // No state is reported after it returns.
+    void silence() { reports_->silence(); }
+
+private:
+    struct Wanted {
+        std::optional<Service> service;
+        std::uint64_t generation = 0;    // changes with every advertise() and withdraw()
+        std::uint64_t txtGeneration = 0; // changes with every updateTxtRecord()
+    };
+    enum class Reported { nothing, registered, failed, notAvailable };
+
+    void wake();
+
+    // The rest runs on the poll thread only.
+    void apply();
+    void publish();
+    bool ensureClient();
+    void updateTxt();
+    void resetGroup();
+    void dropClient();
+    void report(State state);
+
+    static void onWake(AvahiWatch* watch, int fd, AvahiWatchEvent events, void* userdata);
+    static void onClientState(AvahiClient* client, AvahiClientState state, void* userdata);
+    static void onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata);
+    static void onReconnect(AvahiTimeout* timeout, void* userdata);
+    static void onSilenceRetry(AvahiTimeout* timeout, void* userdata);
+
+    const std::shared_ptr<Reports> reports_;
+
+    std::mutex lock_;
+    Wanted wanted_; // guarded by lock_
+
+    int wakeFd_ = -1;
+    AvahiThreadedPoll* poll_ = nullptr;
+
+    const std::chrono::milliseconds busPatience_;
+
+    // Poll thread.
+    // Pending while the system bus was last found silent: asks it again.
+    AvahiTimeout* silenceRetry_ = nullptr;
+    AvahiClient* client_ = nullptr;
+    AvahiEntryGroup* group_ = nullptr;
+    bool groupFilled_ = false; // the service is added and committed
+    std::optional<Service> current_;
+    std::string currentName_; // the name asked for, or its alternative after a conflict
+    std::uint64_t appliedGeneration_ = 0;
+    std::uint64_t appliedTxtGeneration_ = 0;
+    Reported reported_ = Reported::nothing;
+};
+
+AvahiServiceAdvertiser::AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState,
+                                               std::chrono::milliseconds busPatience)
+    : publisher_(std::make_shared<Publisher>(queue, std::move(onState), busPatience)) {}
+
+AvahiServiceAdvertiser::~AvahiServiceAdvertiser() {
+    publisher_->silence();
+    std::thread([publisher = std::move(publisher_)]() mutable { publisher.reset(); }).detach();
+}
+
+void AvahiServiceAdvertiser::advertise(Service service) { publisher_->advertise(std::move(service)); }
+
+void AvahiServiceAdvertiser::updateTxtRecord(TxtRecord txt) { publisher_->updateTxtRecord(std::move(txt)); }
+
+void AvahiServiceAdvertiser::withdraw() { publisher_->withdraw(); }
+
+AvahiServiceAdvertiser::Publisher::Publisher(TessaloyBase::SerialQueue& queue, StateHandler onState,
+                                             std::chrono::milliseconds busPatience)
+    : reports_(std::make_shared<Reports>(queue.executor(), std::move(onState))), busPatience_(busPatience) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     poll_ = avahi_threaded_poll_new();
     const AvahiPoll* api = poll_ ? avahi_threaded_poll_get(poll_) : nullptr;
-    if (!api || !api->watch_new(api, wakeFd_, AVAHI_WATCH_IN, &AvahiServiceAdvertiser::onWake, this) ||
+    if (!api || !api->watch_new(api, wakeFd_, AVAHI_WATCH_IN, &Publisher::onWake, this) ||
         avahi_threaded_poll_start(poll_) < 0) {
         if (poll_) avahi_threaded_poll_free(poll_);
         ::close(wakeFd_);
@@ -67,8 +184,7 @@ AvahiServiceAdvertiser::AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue,
     }
 }
 
-AvahiServiceAdvertiser::~AvahiServiceAdvertiser() {
-    delivery_->gate.close();
+AvahiServiceAdvertiser::Publisher::~Publisher() {
     avahi_threaded_poll_stop(poll_);
     // Closing the connection is enough: the daemon withdraws what a departed client published.
     if (client_) avahi_client_free(client_);
@@ -76,7 +192,7 @@ AvahiServiceAdvertiser::~AvahiServiceAdvertiser() {
     ::close(wakeFd_);
 }
 
-void AvahiServiceAdvertiser::advertise(Service service) {
+void AvahiServiceAdvertiser::Publisher::advertise(Service service) {
     {
         std::lock_guard guard(lock_);
         wanted_.service = std::move(service);
@@ -85,7 +201,7 @@ void AvahiServiceAdvertiser::advertise(Service service) {
     wake();
 }
 
-void AvahiServiceAdvertiser::updateTxtRecord(TxtRecord txt) {
+void AvahiServiceAdvertiser::Publisher::updateTxtRecord(TxtRecord txt) {
     {
         std::lock_guard guard(lock_);
         if (!wanted_.service) return;
@@ -95,7 +211,7 @@ void AvahiServiceAdvertiser::updateTxtRecord(TxtRecord txt) {
     wake();
 }
 
-void AvahiServiceAdvertiser::withdraw() {
+void AvahiServiceAdvertiser::Publisher::withdraw() {
     {
         std::lock_guard guard(lock_);
         wanted_.service.reset();
@@ -125,19 +241,19 @@ std::optional<std::string> AvahiServiceAdvertiser::txtProblem(const TxtRecord& t
     return std::nullopt;
 }
 
-void AvahiServiceAdvertiser::wake() {
+void AvahiServiceAdvertiser::Publisher::wake() {
     const std::uint64_t one = 1;
     // Only fails when the counter is full, and then a wake is pending anyway.
     [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
 }
 
-void AvahiServiceAdvertiser::onWake(AvahiWatch*, int fd, AvahiWatchEvent, void* userdata) {
+void AvahiServiceAdvertiser::Publisher::onWake(AvahiWatch*, int fd, AvahiWatchEvent, void* userdata) {
     std::uint64_t count = 0;
     [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
-    static_cast<AvahiServiceAdvertiser*>(userdata)->apply();
+    static_cast<Publisher*>(userdata)->apply();
 }
 
-void AvahiServiceAdvertiser::apply() {
+void AvahiServiceAdvertiser::Publisher::apply() {
     Wanted wanted;
     {
         std::lock_guard guard(lock_);
@@ -159,7 +275,7 @@ void AvahiServiceAdvertiser::apply() {
     }
 }
 
-void AvahiServiceAdvertiser::publish() {
+void AvahiServiceAdvertiser::Publisher::publish() {
     if (!current_) return;
     if (const auto problem = txtProblem(current_->txt)) {
         report(Failed{"Could not advertise the service: " + *problem});
@@ -168,7 +284,7 @@ void AvahiServiceAdvertiser::publish() {
     // A client that comes up at once publishes from its state callback, inside ensureClient().
     if (!ensureClient() || groupFilled_ || avahi_client_get_state(client_) != AVAHI_CLIENT_S_RUNNING) return;
     if (!group_) {
-        group_ = avahi_entry_group_new(client_, &AvahiServiceAdvertiser::onGroupState, this);
+        group_ = avahi_entry_group_new(client_, &Publisher::onGroupState, this);
         if (!group_) {
             report(Failed{failedText(avahi_client_errno(client_))});
             return;
@@ -196,12 +312,24 @@ void AvahiServiceAdvertiser::publish() {
     report(Failed{failedText(AVAHI_ERR_COLLISION)});
 }
 
-bool AvahiServiceAdvertiser::ensureClient() {
+bool AvahiServiceAdvertiser::Publisher::ensureClient() {
     if (client_) return true;
+    if (silenceRetry_) return false;
+    // avahi-client sets up its connection with libdbus, which holds a lock of the whole process
+    // until the bus answers: every other user of libdbus here (the toolkit's own bus thread) would
+    // wait as long. So it only ever meets a bus that has answered.
+    if (systemBusIsSilent(busPatience_)) {
+        report(NotAvailable{"Service discovery is not available: the system bus does not answer."});
+        timeval retry{};
+        avahi_elapse_time(&retry, static_cast<unsigned>(std::chrono::milliseconds(retryAfterSilence).count()), 0);
+        const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+        silenceRetry_ = api->timeout_new(api, &retry, &Publisher::onSilenceRetry, this);
+        return false;
+    }
     int error = 0;
     // NO_FAIL: with the bus up but no daemon, the client waits for the daemon to appear.
-    AvahiClient* client = avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL,
-                                           &AvahiServiceAdvertiser::onClientState, this, &error);
+    AvahiClient* client =
+        avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, &Publisher::onClientState, this, &error);
     if (!client) {
         // It may have called back with the client it then freed.
         client_ = nullptr;
@@ -214,7 +342,7 @@ bool AvahiServiceAdvertiser::ensureClient() {
     return true;
 }
 
-void AvahiServiceAdvertiser::updateTxt() {
+void AvahiServiceAdvertiser::Publisher::updateTxt() {
     if (const auto problem = txtProblem(current_->txt)) {
         report(Failed{"Could not advertise the service: " + *problem});
         return;
@@ -228,12 +356,12 @@ void AvahiServiceAdvertiser::updateTxt() {
     if (error < 0) report(Failed{failedText(error)});
 }
 
-void AvahiServiceAdvertiser::resetGroup() {
+void AvahiServiceAdvertiser::Publisher::resetGroup() {
     if (group_ && groupFilled_) avahi_entry_group_reset(group_);
     groupFilled_ = false;
 }
 
-void AvahiServiceAdvertiser::dropClient() {
+void AvahiServiceAdvertiser::Publisher::dropClient() {
     // Freeing the client frees its groups.
     if (client_) avahi_client_free(client_);
     client_ = nullptr;
@@ -241,22 +369,18 @@ void AvahiServiceAdvertiser::dropClient() {
     groupFilled_ = false;
 }
 
-void AvahiServiceAdvertiser::report(State state) {
+void AvahiServiceAdvertiser::Publisher::report(State state) {
     const Reported kind = std::holds_alternative<Registered>(state) ? Reported::registered
                           : std::holds_alternative<Failed>(state)   ? Reported::failed
                                                                     : Reported::notAvailable;
     // Unavailability is said once, until something else happens.
     if (kind == Reported::notAvailable && reported_ == Reported::notAvailable) return;
     reported_ = kind;
-    queue_.async([delivery = delivery_, state = std::move(state)] {
-        delivery->gate.run([&] {
-            if (delivery->onState) delivery->onState(state);
-        });
-    });
+    reports_->post(std::move(state));
 }
 
-void AvahiServiceAdvertiser::onClientState(AvahiClient* client, AvahiClientState state, void* userdata) {
-    auto& self = *static_cast<AvahiServiceAdvertiser*>(userdata);
+void AvahiServiceAdvertiser::Publisher::onClientState(AvahiClient* client, AvahiClientState state, void* userdata) {
+    auto& self = *static_cast<Publisher*>(userdata);
     // Also called from within avahi_client_new(), before client_ is set.
     self.client_ = client;
     switch (state) {
@@ -278,7 +402,7 @@ void AvahiServiceAdvertiser::onClientState(AvahiClient* client, AvahiClientState
                 // The client cannot be freed from its own callback: start over from the poll loop.
                 const AvahiPoll* api = avahi_threaded_poll_get(self.poll_);
                 timeval now{};
-                api->timeout_new(api, &now, &AvahiServiceAdvertiser::onReconnect, &self);
+                api->timeout_new(api, &now, &Publisher::onReconnect, &self);
             } else {
                 self.report(Failed{failedText(error)});
             }
@@ -287,15 +411,23 @@ void AvahiServiceAdvertiser::onClientState(AvahiClient* client, AvahiClientState
     }
 }
 
-void AvahiServiceAdvertiser::onReconnect(AvahiTimeout* timeout, void* userdata) {
-    auto& self = *static_cast<AvahiServiceAdvertiser*>(userdata);
+void AvahiServiceAdvertiser::Publisher::onReconnect(AvahiTimeout* timeout, void* userdata) {
+    auto& self = *static_cast<Publisher*>(userdata);
     avahi_threaded_poll_get(self.poll_)->timeout_free(timeout);
     self.dropClient();
     self.publish();
 }
 
-void AvahiServiceAdvertiser::onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata) {
-    auto& self = *static_cast<AvahiServiceAdvertiser*>(userdata);
+void AvahiServiceAdvertiser::Publisher::onSilenceRetry(AvahiTimeout* timeout, void* userdata) {
+    auto& self = *static_cast<Publisher*>(userdata);
+    avahi_threaded_poll_get(self.poll_)->timeout_free(timeout);
+    self.silenceRetry_ = nullptr;
+    self.publish();
+}
+
+void AvahiServiceAdvertiser::Publisher::onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state,
+                                                     void* userdata) {
+    auto& self = *static_cast<Publisher*>(userdata);
     switch (state) {
         case AVAHI_ENTRY_GROUP_ESTABLISHED:
             self.report(Registered{self.currentName_});

@@ -3,14 +3,9 @@
 #include "base/SerialQueue.h"
 #include "base/ServiceAdvertiser.h"
 
-#include <avahi-client/client.h>
-#include <avahi-client/publish.h>
-#include <avahi-common/thread-watch.h>
-#include <avahi-common/watch.h>
-
-#include <cstdint>
+#include <chrono>
+#include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -27,12 +22,20 @@ public:
     // Longest TXT entry ("key=value").
     static constexpr std::size_t maximumTxtEntryBytes = 255;
 
+    // How long a system bus may take to answer a new connection; one that takes longer is reported
+    // as not available and asked again after `retryAfterSilence`.
+    static constexpr std::chrono::milliseconds defaultBusPatience{2'000};
+    static constexpr std::chrono::seconds retryAfterSilence{10};
+
     // The queue must outlive the advertiser.
     static std::unique_ptr<TessaloyBase::ServiceAdvertiser> create(TessaloyBase::SerialQueue& queue,
                                                                    StateHandler onState);
 
-    AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState);
-    // Waits for the poll thread to finish a call to the daemon in progress.
+    AvahiServiceAdvertiser(TessaloyBase::SerialQueue& queue, StateHandler onState,
+                           std::chrono::milliseconds busPatience = defaultBusPatience);
+    // Returns at once, and no state is reported after it. The poll thread, which may be inside a
+    // call to a bus that never answers, is ended and freed on a thread of its own that nothing waits
+    // for; what it published is withdrawn as it ends.
     ~AvahiServiceAdvertiser() override;
 
     void advertise(Service service) override;
@@ -45,48 +48,9 @@ public:
     static std::optional<std::string> txtProblem(const TxtRecord& txt);
 
 private:
-    struct Delivery;
-    struct Wanted {
-        std::optional<Service> service;
-        std::uint64_t generation = 0;    // changes with every advertise() and withdraw()
-        std::uint64_t txtGeneration = 0; // changes with every updateTxtRecord()
-    };
-    enum class Reported { nothing, registered, failed, notAvailable };
+    class Publisher;
 
-    void wake();
-
-    // The rest runs on the poll thread only.
-    void apply();
-    void publish();
-    bool ensureClient();
-    void updateTxt();
-    void resetGroup();
-    void dropClient();
-    void report(State state);
-
-    static void onWake(AvahiWatch* watch, int fd, AvahiWatchEvent events, void* userdata);
-    static void onClientState(AvahiClient* client, AvahiClientState state, void* userdata);
-    static void onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata);
-    static void onReconnect(AvahiTimeout* timeout, void* userdata);
-
-    TessaloyBase::SerialQueue& queue_;
-    std::shared_ptr<Delivery> delivery_;
-
-    std::mutex lock_;
-    Wanted wanted_; // guarded by lock_
-
-    int wakeFd_ = -1;
-    AvahiThreadedPoll* poll_ = nullptr;
-
-    // Poll thread.
-    AvahiClient* client_ = nullptr;
-    AvahiEntryGroup* group_ = nullptr;
-    bool groupFilled_ = false; // the service is added and committed
-    std::optional<Service> current_;
-    std::string currentName_; // the name asked for, or its alternative after a conflict
-    std::uint64_t appliedGeneration_ = 0;
-    std::uint64_t appliedTxtGeneration_ = 0;
-    Reported reported_ = Reported::nothing;
+    std::shared_ptr<Publisher> publisher_;
 };
 
 } // namespace Platform::Linux

@@ -37,7 +37,7 @@ public:
 
     Gamma& gamma() override { return *gamma_; }
     InputLock& inputLock() override { return *inputLock_; }
-    PowerAssertion& powerAssertion() override { return *powerAssertion_; }
+    std::shared_ptr<PowerAssertion> powerAssertion() override { return powerAssertion_; }
     LoginItems& loginItems() override { return *loginItems_; }
     MachineInfo& machineInfo() override { return *machineInfo_; }
     Interfaces& interfaces() override { return *interfaces_; }
@@ -56,7 +56,7 @@ private:
     std::shared_ptr<TransferFiles> transferFiles_;
     std::unique_ptr<Gamma> gamma_;
     std::unique_ptr<InputLock> inputLock_;
-    std::unique_ptr<PowerAssertion> powerAssertion_;
+    std::shared_ptr<PowerAssertion> powerAssertion_;
     std::unique_ptr<LoginItems> loginItems_;
     std::unique_ptr<MachineInfo> machineInfo_;
     std::unique_ptr<Interfaces> interfaces_;

@@ -147,7 +147,7 @@ public:
     std::shared_ptr<Platform::TransferFiles> transferFiles() override { return fake.transferFiles(); }
     Platform::Gamma& gamma() override { return fake.gamma(); }
     Platform::InputLock& inputLock() override { return fake.inputLock(); }
-    Platform::PowerAssertion& powerAssertion() override { return fake.powerAssertion(); }
+    std::shared_ptr<Platform::PowerAssertion> powerAssertion() override { return fake.powerAssertion(); }
     Platform::LoginItems& loginItems() override { return fake.loginItems(); }
     Platform::MachineInfo& machineInfo() override { return fake.machineInfo(); }
     Platform::Interfaces& interfaces() override { return fake.interfaces(); }

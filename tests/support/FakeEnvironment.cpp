@@ -23,6 +23,7 @@ FakeEnvironment::FakeEnvironment()
 FakeEnvironment::~FakeEnvironment() = default;
 
 std::shared_ptr<Platform::Displays> FakeEnvironment::displays(std::string* whyNot) {
+    if (whileListing) whileListing();
     if (displaysFail) {
         if (whyNot) *whyNot = "no display server for the test";
         return nullptr;

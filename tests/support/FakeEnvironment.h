@@ -58,7 +58,7 @@ public:
 
     Platform::Gamma& gamma() override { return gammaTables; }
     Platform::InputLock& inputLock() override { return localInput; }
-    Platform::PowerAssertion& powerAssertion() override { return sleepAssertion; }
+    std::shared_ptr<Platform::PowerAssertion> powerAssertion() override { return sleepAssertion; }
     Platform::LoginItems& loginItems() override { return logins; }
     Platform::MachineInfo& machineInfo() override { return machine; }
     Platform::Interfaces& interfaces() override { return network; }
@@ -80,12 +80,15 @@ public:
     TemporaryDirectory folder;
     std::vector<Platform::ShareableDisplay> displayList;
     std::atomic<bool> displaysFail{false};
+    // Runs on the pool for blocking work as each listing of the displays begins; a test may hold
+    // the listing there. Set it before the listing.
+    std::function<void()> whileListing;
     // No display server takes posted input.
     bool eventsFail = false;
     std::shared_ptr<FakeServiceAdvertiser::Record> advertisements = std::make_shared<FakeServiceAdvertiser::Record>();
     FakeGamma gammaTables;
     FakeInputLock localInput;
-    FakePowerAssertion sleepAssertion;
+    std::shared_ptr<FakePowerAssertion> sleepAssertion = std::make_shared<FakePowerAssertion>();
     FakeLoginItems logins;
     FakeMachineInfo machine;
     FakeInterfaces network;

@@ -3,16 +3,22 @@
 #include "app/services/RouterPortMapping.h"
 #include "net/relay/MeetingIdentity.h"
 
+#include "app/trace/TraceLog.h"
+#include "tests/net/channel/ListenerHarness.h"
 #include "tests/net/portmap/GatedRouter.h"
+#include "tests/support/DeviceSimulator.h"
 #include "tests/support/FakeInterfaces.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/ManualQueueClock.h"
 #include "tests/support/MemoryUserDefaults.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestRelay.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -33,9 +39,10 @@ struct ConnectRegistrationTest : testing::Test {
             .opensRouterPort = [this] { return opensRouterPort; },
             .identity = [this] { return &identity; },
             .pairedKeys = [this] { return std::vector<Bytes>{device.publicKey()}; },
-            .listenerPort = [] { return std::uint16_t{55801}; },
+            .listenerPort = [this] { return listenerPort; },
+            .listenerAccepts = [this] { return listenerPort != 0; },
             .bridgeSource = [] { return TessaloyNet::RelayAnswer::BridgeSource(); },
-            .restartListener = [] {},
+            .restartListener = [this] { ++restarts; },
             .showStatus = [this](const std::string& text) { statuses.push_back(text); },
             .showDirect = [this](std::optional<std::string> text) { directs.push_back(std::move(text)); },
         });
@@ -68,6 +75,9 @@ struct ConnectRegistrationTest : testing::Test {
                                      return TessaloyNet::PortMapper::create(port, router, clock);
                                  }};
     bool opensRouterPort = false;
+    // 0 while no listener takes connections.
+    std::uint16_t listenerPort = 55801;
+    int restarts = 0;
     TessaloyNet::DeviceIdentity identity{TessaloyNet::P256PrivateKey::generate()};
     TessaloyNet::DeviceIdentity device{TessaloyNet::P256PrivateKey::generate()};
     std::vector<std::string> statuses;
@@ -179,6 +189,37 @@ TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst
     registration->updateConnectRegistration();
     EXPECT_EQ(directs.back(), std::nullopt);
     EXPECT_EQ(routerPort.state(), RouterPort::State{});
+}
+
+// A paired device calls through the relay before this computer's listener takes connections (as
+// just after start): the call waits for the listener instead of meeting a closed port, and the device
+// gets in at its first call.
+TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDeviceGetsIn) {
+    Testing::TemporaryDirectory folder;
+    Plovander::TraceLog::configure({.enabled = true, .file = folder / "trace.log", .toStandardError = false});
+    Testing::ListenerHarness mac;
+    mac.mac = identity;
+    Testing::DeviceSimulator phone("Ada's iPhone");
+    device = phone.identity();
+    mac.store.add({device.publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
+    phone.setMacKey(identity.publicKey());
+    listenerPort = 0;
+    registration->updateConnectRegistration();
+    ASSERT_TRUE(shows("On"));
+
+    phone.connect({relay.endpoint(), TessaloyNet::MeetingIdentity::meetingID(device, identity.publicKey())}, [&] {
+        actor.runUntilIdle();
+        Plovander::TraceLog::flush();
+        std::ifstream trace(folder / "trace.log");
+        const std::string text(std::istreambuf_iterator<char>(trace), {});
+        if (listenerPort == 0 && text.find("relay: a call waits for the listener") != std::string::npos) {
+            listenerPort = mac.start(std::nullopt);
+            registration->listenerListens();
+        }
+    });
+    EXPECT_TRUE(mac.waitFor<Testing::ListenerHarness::Event::Authenticated>(2));
+    EXPECT_EQ(restarts, 0);
+    Plovander::TraceLog::configure({});
 }
 
 } // namespace

@@ -44,11 +44,17 @@ protected:
     ~StreamingSessionTest() override { Plovander::TraceLog::configure({}); }
 
     void SetUp() override {
+        makeProbe();
+        makeSession();
+        ASSERT_TRUE(until([&] { return session->isReady(); }));
+    }
+    void makeProbe() {
         probe = std::make_unique<CaptureProbe>(environment, captureQueue, audioQueue, TessaloyBase::steadyQueueClock(),
                                                [this] { return encodesHevcInHardware; });
+    }
+    void makeSession() {
         environment.listeners = listeners.factory();
         session = std::make_unique<Plovander::StreamingSession>(environment, *probe, QuietUpdater::make);
-        ASSERT_TRUE(until([&] { return session->isReady(); }));
     }
 
     void TearDown() override {

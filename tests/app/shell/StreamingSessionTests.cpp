@@ -5,6 +5,7 @@
 #include "net/channel/PairingLink.h"
 #include "net/channel/RefusalReason.h"
 
+#include <future>
 #include <regex>
 
 namespace {
@@ -159,6 +160,24 @@ TEST_F(StreamingSessionTest, APairedDeviceIsAdmittedWithoutAClickWhileTheMacIsAv
     ASSERT_TRUE(until([&] { return session->acceptsPairedDevices() && !listener().isStopped(); }));
     emit(Event::Advertising{55801});
     EXPECT_EQ(environment.memoryReleases, releasesWhileSharing + 2);
+}
+
+TEST_F(StreamingSessionTest, AtStartTheMacListensOnceTheApplicationsFirstListingOfTheDisplaysEnds) {
+    listenFor(Device{"Ada's iPhone"});
+    TearDown();
+    // The application's own first listing, here slower than loading this Mac's identity.
+    std::promise<void> listed;
+    environment.whileListing = [done = listed.get_future().share()] { done.wait(); };
+    makeProbe();
+    Plovander::TaskHandle::detach(
+        [this](Plovander::CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
+    makeSession();
+    ASSERT_TRUE(until([&] { return session->identity().has_value(); }));
+    environment.actor.runUntilIdle();
+    listed.set_value();
+    ASSERT_TRUE(until([&] { return session->isReady(); }));
+    EXPECT_TRUE(session->acceptsPairedDevices());
+    EXPECT_FALSE(session->setupProblem());
 }
 
 TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {

@@ -22,47 +22,55 @@ TEST(HandshakeAdmission, CountsIPv4ByAddressAndIPv6ByItsSlash64) {
     EXPECT_NE(host("fe80::1"), host("::1"));
 }
 
-// Each row admits one connection (tickets count up from 1) after the earlier rows, and says which
-// pending one is closed for it.
+// Each row does one thing after the earlier rows: a newcomer connects from a host (tickets count up
+// from 1), a pending one sends its first bytes, or one ends; and says which pending one admission
+// closes to make room.
 struct Step {
-    const char* from;
-    std::optional<Ticket> evicted;
-    std::optional<Ticket> spoke = std::nullopt; // before admitting
-    std::optional<Ticket> released = std::nullopt;
+    const char* connectsFrom = nullptr;
+    std::optional<Ticket> speaks = std::nullopt;
+    std::optional<Ticket> ends = std::nullopt;
+    std::optional<Ticket> closed = std::nullopt;
 };
 
-TEST(HandshakeAdmission, ClosesTheOldestSilentOneInTheFullScopeInsteadOfTheNewcomer) {
-    HandshakeAdmission admission({.total = 6, .perHost = 3});
+TEST(HandshakeAdmission, ClosesTheOldestOfTheSameKindInTheFullScopeInsteadOfTheNewcomer) {
+    HandshakeAdmission admission({.total = 3, .perHost = 2, .silentTotal = 4, .silentPerHost = 3});
     const std::vector<Step> steps{
-        {"10.0.0.1", {}},
-        {"10.0.0.1", {}},
-        {"10.0.0.1", {}},
-        // Host full: its oldest goes.
-        {"10.0.0.1", 1},
-        // The oldest silent one of the host goes.
-        {"10.0.0.1", 3, 2},
-        {"10.0.0.2", {}},
-        {"10.0.0.2", {}},
-        {"10.0.0.3", {}},
-        // All full: the oldest silent one of any host goes.
-        {"10.0.0.4", 4},
-        {"10.0.0.1", 6, 5},
-        // Host full and all of it has spoken: its oldest goes.
-        {"10.0.0.1", 2, 10},
-        {"10.0.0.2", 7},
-        // A released place is free again.
-        {"10.0.0.4", {}, std::nullopt, 9},
+        {.connectsFrom = "10.0.0.1"},
+        {.connectsFrom = "10.0.0.1"},
+        {.connectsFrom = "10.0.0.1"},
+        // The host's silent places are taken: its oldest silent one goes.
+        {.connectsFrom = "10.0.0.1", .closed = 1},
+        {.speaks = 2},
+        {.connectsFrom = "10.0.0.1"},
+        {.connectsFrom = "10.0.0.2"},
+        // All silent places are taken: the oldest silent one of any host goes, never the older
+        // handshake under way.
+        {.connectsFrom = "10.0.0.3", .closed = 3},
+        {.speaks = 4},
+        // The host has two handshakes under way: its oldest goes.
+        {.speaks = 5, .closed = 2},
+        {.speaks = 6},
+        // Three under way in all: the oldest of any host goes.
+        {.speaks = 7, .closed = 4},
+        // Speaking twice, or when no longer pending, changes nothing.
+        {.speaks = 7},
+        {.speaks = 1},
+        // An ended one frees its place.
+        {.ends = 7},
+        {.connectsFrom = "10.0.0.4"},
+        {.speaks = 8},
     };
-    Ticket ticket = 0;
-    for (const Step& step : steps) {
-        ++ticket;
-        if (step.spoke) admission.spoke(*step.spoke);
-        if (step.released) admission.release(*step.released);
-        EXPECT_EQ(admission.admit(ticket, host(step.from)), step.evicted) << "ticket " << ticket;
-        EXPECT_LE(admission.pending(), 6);
+    Ticket next = 1;
+    for (std::size_t row = 0; row < steps.size(); ++row) {
+        const Step& step = steps[row];
+        std::optional<Ticket> closed;
+        if (step.connectsFrom) closed = admission.admit(next++, host(step.connectsFrom));
+        if (step.speaks) closed = admission.spoke(*step.speaks);
+        if (step.ends) admission.release(*step.ends);
+        EXPECT_EQ(closed, step.closed) << "row " << row;
     }
-    EXPECT_EQ(admission.pending(), 6);
-    for (Ticket i = 1; i <= ticket; ++i) admission.release(i);
+    EXPECT_EQ(admission.pending(), 3);
+    for (Ticket ticket = 1; ticket < next; ++ticket) admission.release(ticket);
     EXPECT_EQ(admission.pending(), 0);
 }
 

@@ -226,10 +226,11 @@ TEST_F(LANHostListenerRefusals, AFloodBeyondTheReceiveBudgetEndsThatChannel) {
     expectStillServing();
 }
 
-TEST(LANHostListener, MakesRoomForANewcomerByClosingTheOldestPendingOneInThatScope) {
+TEST(LANHostListener, MakesRoomForANewcomerByClosingTheOldestSilentOneInThatScope) {
     ListenerHarness::Listener::Limits limits;
     limits.helloDeadline = 50s;
     limits.handshakeDeadline = 50s;
+    limits.admission.silentTotal = 16;
     ListenerHarness mac(limits);
     const std::uint16_t port = mac.start(std::nullopt);
     const auto from = [](int host) { return asio::ip::make_address("127.0.0." + std::to_string(host)); };
@@ -276,18 +277,17 @@ TEST(LANHostListener, ABridgesOwnConnectionIsNotCounted) {
     EXPECT_EQ(mac.listener->pendingHandshakes(), 1);
 }
 
-TEST(LANHostListener, IdleConnectionsFromThisMachineCannotKeepAPairedDeviceOut) {
-    ListenerHarness mac;
+TEST(LANHostListener, IdleConnectionsFromTheDevicesOwnAddressCannotKeepItOut) {
+    ListenerHarness::Listener::Limits limits;
+    limits.helloDeadline = 100ms;
+    ListenerHarness mac(limits);
     DeviceSimulator device("Paired phone");
     mac.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     device.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt);
-    std::vector<asio::ip::address> sources;
-    for (const char* source : {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
-        sources.push_back(asio::ip::make_address(source));
-    }
-    // Every place taken, the device's own host's included, and taken again as soon as it frees.
-    Testing::IdleFlood flood(at("127.0.0.1", port), sources, 4);
+    // Four times the handshakes one host may have under way, each opened again as soon as it is
+    // closed, from the address the device comes from.
+    Testing::IdleFlood flood(at("127.0.0.1", port), {asio::ip::make_address("127.0.0.1")}, 16, 1'000'000);
     ASSERT_TRUE(mac.waitUntil([&] { return mac.listener->pendingHandshakes() == 16; }));
     for (int attempt = 1; attempt <= 5; ++attempt) {
         device.connect(at("127.0.0.1", port));

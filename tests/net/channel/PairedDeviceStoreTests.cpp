@@ -257,6 +257,19 @@ TEST_F(PairedDeviceStoreTest, ACorruptItemIsReportedAndNeverOverwritten) {
     }
 }
 
+TEST_F(PairedDeviceStoreTest, AnItemOverOneMebibyteIsRefusedAsCorruptEvenWhenItIsAList) {
+    const std::string head = R"([{"publicKey": ")" + TessaloyCore::base64(newKey()) + R"(", "name": ")";
+    const std::string tail = R"(", "pairedAt": 0}])";
+    for (const std::size_t size : {PairedDeviceStore::maximumItemBytes, PairedDeviceStore::maximumItemBytes + 1}) {
+        store(head + std::string(size - head.size() - tail.size(), 'x') + tail);
+        if (size <= PairedDeviceStore::maximumItemBytes) {
+            EXPECT_EQ(devices.all().size(), 1u);
+        } else {
+            EXPECT_EQ(problemOf([&] { devices.all(); }), PairedDeviceStoreProblem::corruptItem);
+        }
+    }
+}
+
 TEST_F(PairedDeviceStoreTest, KeychainFailuresReachTheCaller) {
     const PairedDevice phone = deviceNamed("Phone");
     devices.add(phone);

@@ -3,6 +3,7 @@
 #include "base/SerialQueue.h"
 #include "tests/support/AvahiDaemon.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/SilentBus.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -297,6 +298,29 @@ TEST(AvahiServiceAdvertiserWithoutDaemon, WithoutASystemBusSaysSoAndNeverBlocks)
     EXPECT_LT(Clock::now() - started, 5s);
     queue.sync([] {});
     EXPECT_FALSE(log.ranOffQueue());
+}
+
+TEST(AvahiServiceAdvertiserWithoutDaemon, ABusThatNeverAnswersIsNotAvailableAndHoldsNobody) {
+    Testing::SilentBus bus;
+    Testing::ScopedEnvironment environment;
+    environment.set("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    TessaloyBase::SerialQueue queue("dev.tessaloy.listener");
+    StateLog log(queue);
+    // Gone while it waits for the bus's answer: at once, and without a word more.
+    auto advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, log.handler(), 2s);
+    advertiser->advertise(service("Plovander Test Mac"));
+    ASSERT_TRUE(bus.awaitCaller(patience));
+    const auto started = Clock::now();
+    advertiser.reset();
+    EXPECT_LT(Clock::now() - started, 1s);
+    queue.sync([] {});
+    EXPECT_TRUE(log.states().empty());
+
+    advertiser = std::make_unique<AvahiServiceAdvertiser>(queue, log.handler(), 200ms);
+    advertiser->advertise(service("Plovander Test Mac"));
+    const auto notAvailable = log.waitFor<TessaloyBase::ServiceAdvertiser::NotAvailable>();
+    ASSERT_TRUE(notAvailable);
+    EXPECT_EQ(notAvailable->reason, "Service discovery is not available: the system bus does not answer.");
 }
 
 TEST(AvahiServiceAdvertiserNames, AreCutToSixtyThreeBytesWithoutSplittingACharacter) {

@@ -2,43 +2,57 @@
 
 #include "tests/support/LogindMock.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/SilentBus.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
+using namespace std::chrono_literals;
 using Inhibitors = std::vector<Testing::LogindMock::Inhibitor>;
+using Held = std::unique_ptr<Platform::PowerAssertion::Held>;
 
-TEST(LogindPowerAssertion, HoldsOneIdleInhibitorUntilReleased) {
+constexpr const char* sharing = "Plovander is sharing this screen";
+
+int codeOf(const Platform::PowerAssertion::Taken& taken) {
+    const int* code = std::get_if<int>(&taken);
+    return code ? *code : 0;
+}
+
+TEST(LogindPowerAssertion, HoldsAnIdleInhibitorUntilLetGo) {
     Testing::LogindMock logind;
     Platform::Linux::LogindPowerAssertion assertion;
-    ASSERT_EQ(assertion.hold("Plovander is waiting for a paired device"), std::nullopt) << logind.logText();
-    ASSERT_EQ(assertion.hold("Plovander is sharing this screen"), std::nullopt);
-    EXPECT_TRUE(assertion.isHeld());
+    auto taken = assertion.take("Plovander is waiting for a paired device", {});
+    ASSERT_TRUE(std::holds_alternative<Held>(taken)) << codeOf(taken) << " " << logind.logText();
     EXPECT_EQ(logind.inhibitors(),
               (Inhibitors{{"idle", "Plovander", "Plovander is waiting for a paired device", "block"}}));
 
-    assertion.release();
-    EXPECT_FALSE(assertion.isHeld());
+    std::get<Held>(taken).reset();
     EXPECT_EQ(logind.inhibitorsOnce([](const Inhibitors& list) { return list.empty(); }), Inhibitors{});
 }
 
 TEST(LogindPowerAssertion, WhereNoLogindAnswersNothingIsHeldAndTheCodeIsNegative) {
     Testing::LogindMock logind;
     logind.stopLogind();
-    Platform::Linux::LogindPowerAssertion onBusWithoutLogind;
-    const auto refused = onBusWithoutLogind.hold("Plovander is sharing this screen");
-    ASSERT_TRUE(refused.has_value());
-    EXPECT_LT(*refused, 0);
-    EXPECT_FALSE(onBusWithoutLogind.isHeld());
+    EXPECT_LT(codeOf(Platform::Linux::LogindPowerAssertion().take(sharing, {})), 0);
 
     Testing::TemporaryDirectory folder;
     Testing::ScopedEnvironment environment;
     environment.set("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (folder / "no-bus").string());
-    Platform::Linux::LogindPowerAssertion withoutBus;
-    EXPECT_LT(withoutBus.hold("Plovander is sharing this screen").value_or(0), 0);
-    EXPECT_FALSE(withoutBus.isHeld());
+    EXPECT_EQ(codeOf(Platform::Linux::LogindPowerAssertion().take(sharing, {})), -ENOENT);
+}
+
+TEST(LogindPowerAssertion, ABusThatNeverAnswersIsGivenUpAfterThePatienceOrOnAStop) {
+    Testing::SilentBus bus;
+    Testing::ScopedEnvironment environment;
+    environment.set("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    EXPECT_EQ(codeOf(Platform::Linux::LogindPowerAssertion(200ms).take(sharing, {})), -ETIMEDOUT);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_EQ(codeOf(Platform::Linux::LogindPowerAssertion().take(sharing, stop.get_token())), -ECANCELED);
 }
 
 } // namespace
