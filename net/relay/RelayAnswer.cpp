@@ -52,9 +52,6 @@ RelayAnswer::RelayAnswer(const RelayEndpoint& relay, Bytes sealedHello, std::uin
       resolver_(queue_.executor()),
       relayed_(queue_.executor()) {}
 
-// A clock may hold on to the queue of a pending call: cancelled, the deadline leaves it alone.
-RelayAnswer::~RelayAnswer() { deadline_.cancel(); }
-
 void RelayAnswer::start(EndHandler onEnd) {
     queue_.async(hop(*this, [onEnd = std::move(onEnd)](RelayAnswer& answer) {
         answer.onEnd_ = onEnd;

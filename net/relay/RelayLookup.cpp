@@ -47,7 +47,7 @@ struct Lookup : std::enable_shared_from_this<Lookup> {
         if (!done) return;
         Handler taken = std::move(done);
         done = nullptr;
-        for (auto& timer : timers) timer.cancel();
+        timers.clear();
         resolver.cancel();
         std::error_code ignored;
         socket.close(ignored);
