@@ -141,8 +141,7 @@ void RelayControlClient::connect() {
     connection->connectTimer = clock_->after(
         queue_, connectTimeout,
         hop(*this, [connection](RelayControlClient& client) { client.fail(connection, "The operation timed out."); }));
-    const std::string port = std::to_string(relay_.port == 0 ? 443 : relay_.port);
-    connection->resolver.async_resolve(relay_.host, port,
+    connection->resolver.async_resolve(relay_.host, std::to_string(relay_.effectivePort()),
                                        hop(*this, [connection](RelayControlClient& client, std::error_code error,
                                                                const tcp::resolver::results_type& results) {
                                            std::vector<tcp::endpoint> endpoints;
