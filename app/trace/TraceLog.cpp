@@ -20,8 +20,6 @@
 namespace Plovander {
 namespace {
 
-std::string_view boolText(bool value) { return value ? "true" : "false"; }
-
 // Appends to standard error and the trace file. Touched only on the trace queue.
 class TraceSink {
 public:
@@ -294,37 +292,10 @@ void TraceLog::receivedFile(std::uint64_t bytes) {
     message([&] { return "received a file from the device, " + std::to_string(bytes) + " bytes"; });
 }
 
-void TraceLog::askedForScreenRecording(bool answer) {
-    message([&] { return "asked macOS for screen recording, answer=" + std::string(boolText(answer)); });
-}
-
 void TraceLog::screenRecordingGranted(bool granted, bool alreadyAsked) {
     message([&] {
-        return "screen recording granted=" + std::string(boolText(granted)) +
-               " alreadyAsked=" + std::string(boolText(alreadyAsked));
+        return std::string("screen recording granted=") + boolText(granted) + " alreadyAsked=" + boolText(alreadyAsked);
     });
 }
-
-void TraceLog::couldNotStartUpdatedCopy(const std::exception& error) {
-    message([&] { return "couldn't start the updated copy: " + std::string(error.what()); });
-}
-
-void TraceLog::updateCheckFailed(const std::exception& error) {
-    message([&] { return "update check failed: " + std::string(error.what()); });
-}
-
-void TraceLog::updateFailed(std::string_view failureDescription) {
-    message([&] { return "update failed: " + std::string(failureDescription); });
-}
-
-void TraceLog::updateFailedError(const std::exception& error) {
-    message([&] { return "update failed: " + std::string(error.what()); });
-}
-
-void TraceLog::updaterMessage(const std::function<std::string()>& text) {
-    message([&] { return text(); });
-}
-
-void TraceLog::updateStoppedNoLongerAllowed() { message("update stopped: no longer allowed"); }
 
 } // namespace Plovander

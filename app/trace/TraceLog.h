@@ -3,7 +3,6 @@
 #include <chrono>
 #include <concepts>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -77,19 +76,15 @@ public:
     // written: at shutdown, and before reading the file. Never from an I/O thread.
     static void flush();
 
+    // "true" or "false", as trace lines write a Boolean.
+    static const char* boolText(bool value) { return value ? "true" : "false"; }
+
     static void awaitingApproval();
     static void inputLockTapRefused(int tapIndex);
     static void couldNotPreventIdleSleep(std::string_view reason);
     static void pastedImage(std::uint64_t bytes);
     static void receivedFile(std::uint64_t bytes);
-    static void askedForScreenRecording(bool answer);
     static void screenRecordingGranted(bool granted, bool alreadyAsked);
-    static void couldNotStartUpdatedCopy(const std::exception& error);
-    static void updateCheckFailed(const std::exception& error);
-    static void updateFailed(std::string_view failureDescription);
-    static void updateFailedError(const std::exception& error);
-    static void updaterMessage(const std::function<std::string()>& text);
-    static void updateStoppedNoLongerAllowed();
 };
 
 } // namespace Plovander
