@@ -19,9 +19,9 @@ namespace Plovander {
 
 // The process-wide diagnostic trace. When it is on, each message becomes one line
 // "[tessaloy] HH:MM:SS.mmm message" (UTC) on standard error and at the end of the trace file. Each
-// line is timed when asked for and written later on the queue "dev.tessaloy.trace": no caller
-// waits for it, and flush() alone waits until what was asked for so far is written. When it is off
-// nothing is built and nothing is written.
+// line is timed when asked for and written later on the queue "dev.tessaloy.trace" of the blocking
+// pool: only flush() and configure() wait for it. When it is off nothing is built and nothing is
+// written.
 class TraceLog {
 public:
     struct Configuration {
@@ -47,6 +47,7 @@ public:
                                            const std::function<const char*(const char*)>& environment);
     static std::filesystem::path defaultFile();
 
+    // Like flush(), waits until the lines asked for so far are written, where they were meant to go.
     static void configure(Configuration configuration);
     static bool isOn();
 
@@ -73,7 +74,7 @@ public:
         if (isOn()) coalesced(key, std::string_view(build()));
     }
     // Writes the counts held back so far at once, and waits until every line asked for so far is
-    // written: at shutdown, and before reading the file. Never from an I/O thread.
+    // written: at shutdown, and before reading the file. Never from the blocking pool.
     static void flush();
 
     // "true" or "false", as trace lines write a Boolean.
