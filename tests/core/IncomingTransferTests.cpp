@@ -1,4 +1,5 @@
 #include "core/IncomingTransfer.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@ namespace {
 
 using namespace TessaloyCore;
 using ReceiveCase = IncomingTransfer::ReceiveError::Case;
+using Testing::digestOf;
 
 std::optional<ReceiveCase> receiveError(const std::function<void()>& action) {
     try {
@@ -21,11 +23,6 @@ std::optional<ReceiveCase> receiveError(const std::function<void()>& action) {
 }
 
 TransferOffer offerOf(TransferPurpose purpose, std::uint64_t size) { return {5, purpose, "n", "", size}; }
-
-Bytes digestOf(const Bytes& bytes) {
-    const auto digest = Sha256::of(bytes);
-    return Bytes(digest.begin(), digest.end());
-}
 
 // Collects what the transfer writes.
 struct Sink {
@@ -69,7 +66,7 @@ TEST(IncomingTransfer, ReceivesInOrderAndVerifies) {
 TEST(IncomingTransfer, EmptyTransferVerifiesAgainstTheDigestOfNothing) {
     const IncomingTransfer transfer(offerOf(TransferPurpose::clipboard, 0));
     EXPECT_NO_THROW(transfer.verify(digestOf({})));
-    EXPECT_EQ(receiveError([&] { transfer.verify(digestOf({0})); }), ReceiveCase::digestMismatch);
+    EXPECT_EQ(receiveError([&] { transfer.verify(digestOf(Bytes{0})); }), ReceiveCase::digestMismatch);
 }
 
 TEST(IncomingTransfer, RefusesAnyOffsetButTheNextByte) {
