@@ -3,6 +3,7 @@
 #include "core/ByteWriter.h"
 #include "core/CodecError.h"
 #include "core/WirePacket.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -20,32 +21,17 @@ inline void PrintTo(const WirePacket& packet, std::ostream* out) {
 namespace CodecTesting {
 
 using namespace TessaloyCore;
+using Testing::problemOf;
 
 // The problem `Codec::decode` reports for the packet, or nothing when it decodes.
 template <typename Codec>
 std::optional<CodecProblem> decodeProblem(const WirePacket& packet) {
-    try {
-        (void)Codec::decode(packet);
-    } catch (const CodecError<Codec>& failure) {
-        return failure.value();
-    }
-    return std::nullopt;
+    return problemOf<CodecError<Codec>>([&] { (void)Codec::decode(packet); });
 }
 
 template <typename Codec>
 std::optional<CodecProblem> decodeProblem(WirePacket::Kind kind, const Bytes& payload) {
     return decodeProblem<Codec>(WirePacket(kind, payload));
-}
-
-// The problem the call reports as CodecError<Codec>, or nothing when it succeeds.
-template <typename Codec, typename Call>
-std::optional<CodecProblem> problemOf(Call&& call) {
-    try {
-        call();
-    } catch (const CodecError<Codec>& failure) {
-        return failure.value();
-    }
-    return std::nullopt;
 }
 
 inline Bytes prefix(const Bytes& bytes, std::size_t count) {

@@ -1,5 +1,6 @@
 #include "core/ByteWriter.h"
 #include "core/TransferMessage.h"
+#include "tests/support/ProblemOf.h"
 #include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +16,7 @@ using namespace TessaloyCore;
 using Testing::digestOf;
 
 std::optional<CodecProblem> decodeProblem(const WirePacket& packet) {
-    try {
-        TransferMessage::decode(packet);
-    } catch (const TransferMessage::Error& error) {
-        return error.value();
-    }
-    return std::nullopt;
+    return Testing::problemOf<TransferMessage::Error>([&] { TransferMessage::decode(packet); });
 }
 
 std::optional<CodecProblem> decodeProblem(const Bytes& payload) {
@@ -28,12 +24,7 @@ std::optional<CodecProblem> decodeProblem(const Bytes& payload) {
 }
 
 std::optional<TransferMessageError> encodeError(const TransferMessage& message) {
-    try {
-        message.encoded();
-    } catch (const TransferMessage::MessageError& error) {
-        return error.value();
-    }
-    return std::nullopt;
+    return Testing::problemOf<TransferMessage::MessageError>([&] { message.encoded(); });
 }
 
 TransferOffer sampleOffer() { return {0xA1B2C3D4, TransferPurpose::file, "Photo é.jpg", "public.jpeg", 0x0102030405}; }
