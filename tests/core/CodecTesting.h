@@ -4,6 +4,7 @@
 #include "core/CodecError.h"
 #include "core/WirePacket.h"
 #include "tests/support/ProblemOf.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ inline void PrintTo(const WirePacket& packet, std::ostream* out) {
 namespace CodecTesting {
 
 using namespace TessaloyCore;
+using Testing::pattern;
 using Testing::problemOf;
 
 // The problem `Codec::decode` reports for the packet, or nothing when it decodes.
@@ -62,12 +64,6 @@ void expectEveryPrefixTruncatedAndTrailingRefused(const WirePacket& good) {
             << count << " of " << payload.size() << " bytes";
     }
     EXPECT_EQ(decodeProblem<Codec>(good.kind(), withTrailingByte(payload)), CodecProblem::trailingBytes);
-}
-
-inline Bytes filled(std::size_t count, std::uint8_t seed = 1) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 31 + (i >> 8));
-    return bytes;
 }
 
 } // namespace CodecTesting

@@ -15,7 +15,7 @@ namespace {
 
 using Testing::problemOf;
 using namespace TessaloyCore;
-using CodecTesting::filled;
+using Testing::pattern;
 
 struct Decoded {
     std::vector<WirePacket> packets;
@@ -78,7 +78,7 @@ Decoded readThroughSpace(ByteView stream, const std::vector<std::size_t>& readSi
 }
 
 WirePacket packetOf(WirePacket::Kind kind, std::size_t size, std::uint8_t seed) {
-    return WirePacket(kind, filled(size, seed));
+    return WirePacket(kind, pattern(size, seed));
 }
 
 std::vector<WirePacket> smallMix() {
