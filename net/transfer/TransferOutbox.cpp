@@ -102,13 +102,13 @@ struct TransferOutbox::Queued {
 // One message that nextPacket takes under the lock, and what it does with the lock released.
 struct TransferOutbox::Turn {
     // An urgent or cancel message, framed with the lock released, or a packet framed already.
-    std::optional<TransferMessage> message;
-    std::optional<WirePacket> packet;
-    Report report;
+    std::optional<TransferMessage> message{};
+    std::optional<WirePacket> packet{};
+    Report report{};
     // The current transfer, when a worker should read ahead for it.
-    Entry readAhead;
+    Entry readAhead{};
     // The source of a transfer that broke, to close.
-    std::unique_ptr<OutgoingTransfer> broken;
+    std::unique_ptr<OutgoingTransfer> broken{};
 };
 
 struct TransferOutbox::Shared {
@@ -184,8 +184,7 @@ struct TransferOutbox::Shared {
     std::optional<Turn> nextTurn(std::unique_lock<std::mutex>& guard) {
         for (;;) {
             if (!urgent.empty()) {
-                Turn turn;
-                turn.message = std::move(urgent.front());
+                Turn turn{.message = std::move(urgent.front())};
                 urgent.pop_front();
                 return turn;
             }
@@ -221,8 +220,7 @@ struct TransferOutbox::Shared {
             return std::nullopt;
         }
         entry.offerOut = true;
-        Turn turn;
-        turn.packet = framed(*message);
+        Turn turn{.packet = framed(*message)};
         if (!turn.packet) {
             // The device never learns of this transfer, so none of its chunks may follow.
             transfer.cancel(TransferCancelReason::failed);
@@ -236,21 +234,16 @@ struct TransferOutbox::Shared {
     Turn preparedPacket(Queued& entry) {
         Prepared item = entry.pop();
         if (item.last) transfers.pop_front();
-        Turn turn;
-        turn.packet = std::move(item.packet);
-        turn.report = item.report;
-        return turn;
+        return Turn{.packet = std::move(item.packet), .report = item.report};
     }
 
     // Under the lock: a transfer whose next packet could not be prepared ends as for a failing
     // read: the device is told, and its source closed once the lock is released.
     Turn brokenOff(Queued& entry) {
         transfers.pop_front();
-        Turn turn;
-        turn.message = TransferMessage::cancel(entry.id, TransferCancelReason::failed);
-        turn.report = Report::finished(entry.id, TransferCancelReason::failed);
-        turn.broken = std::move(entry.transfer);
-        return turn;
+        return Turn{.message = TransferMessage::cancel(entry.id, TransferCancelReason::failed),
+                    .report = Report::finished(entry.id, TransferCancelReason::failed),
+                    .broken = std::move(entry.transfer)};
     }
 
     // Under the lock, for an entry already out of the queue.
