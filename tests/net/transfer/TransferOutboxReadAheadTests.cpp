@@ -23,15 +23,10 @@ public:
     std::atomic<bool> closed{false};
 
     void shut() {
-        std::lock_guard guard(lock_);
-        open_ = false;
+        change([this] { open_ = false; });
     }
     void open() {
-        {
-            std::lock_guard guard(lock_);
-            open_ = true;
-        }
-        changed_.notify_all();
+        change([this] { open_ = true; });
     }
     // Called by the source before each read.
     void pass() {
@@ -47,11 +42,7 @@ public:
     }
     // Called by the source when it is closed.
     void close() {
-        {
-            std::lock_guard guard(lock_);
-            closed = true;
-        }
-        changed_.notify_all();
+        change([this] { closed = true; });
     }
     bool waitForClose() {
         std::unique_lock guard(lock_);
@@ -59,6 +50,15 @@ public:
     }
 
 private:
+    template <typename Change>
+    void change(Change&& made) {
+        {
+            std::lock_guard guard(lock_);
+            made();
+        }
+        changed_.notify_all();
+    }
+
     std::mutex lock_;
     std::condition_variable changed_;
     bool open_ = true;
