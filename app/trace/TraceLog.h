@@ -29,7 +29,7 @@ public:
         std::filesystem::path file;
         bool toStandardError = true;
         // The time of the lines and the timer that ends intervals of coalesced lines: nothing for
-        // the system clock and a timer of the trace queue. Must outlive the configuration.
+        // the system clock and a steady timer. Must outlive the configuration.
         TessaloyBase::MainActor* clock = nullptr;
     };
 
