@@ -264,7 +264,8 @@ TEST_F(PairedDeviceStoreTest, AnItemOverOneMebibyteIsRefusedAsCorruptEvenWhenItI
         if (size <= PairedDeviceStore::maximumItemBytes) {
             EXPECT_EQ(devices.all().size(), 1u);
         } else {
-            EXPECT_EQ(problemOf([&] { devices.all(); }), PairedDeviceStoreProblem::corruptItem);
+            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.all(); }),
+                      PairedDeviceStoreProblem::corruptItem);
         }
     }
 }
