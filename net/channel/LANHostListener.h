@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "base/ServiceAdvertiser.h"
 #include "core/ChannelRole.h"
@@ -15,7 +16,6 @@
 #include "net/channel/TlsPacketChannel.h"
 
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -83,7 +83,8 @@ public:
     // under the TXT key "m".
     static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
                                                    Limits limits = {},
-                                                   std::optional<TessaloyCore::MacKind> macKind = std::nullopt);
+                                                   std::optional<TessaloyCore::MacKind> macKind = std::nullopt,
+                                                   std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     ~LANHostListener() override;
     LANHostListener(const LANHostListener&) = delete;
     LANHostListener& operator=(const LANHostListener&) = delete;
@@ -122,16 +123,22 @@ private:
         // Until its first bytes arrive, then the channel.
         std::optional<asio::ip::tcp::socket> socket;
         std::shared_ptr<TlsPacketChannel> channel;
-        std::unique_ptr<asio::steady_timer> deadline;
-        std::chrono::steady_clock::time_point acceptedAt;
+        TessaloyBase::ScheduledCall deadline;
+        TessaloyBase::QueueClock::Instant acceptedAt;
         std::optional<TessaloyCore::ChannelRole> role;
     };
     using ConnectionID = std::uint64_t;
 
     LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
-                    std::optional<TessaloyCore::MacKind> macKind);
+                    std::optional<TessaloyCore::MacKind> macKind, std::shared_ptr<TessaloyBase::QueueClock> clock);
+
+    // Called from any thread, runs `work` on the queue with the call's arguments, in call order,
+    // while the listener lives.
+    template <typename Work>
+    auto fromAnyThread(Work work);
 
     // The rest runs on the queue.
+    void derivePairingKeys();
     void listen(TlsParameters parameters);
     bool openAcceptor(std::uint16_t port, std::string& problem);
     void acceptNext();
@@ -147,7 +154,7 @@ private:
     void advertiserState(const TessaloyBase::ServiceAdvertiser::State& state);
     void channelPacket(ConnectionID id, TessaloyCore::WirePacket packet);
     void channelClosed(ConnectionID id, const std::optional<std::string>& error);
-    void watchDeadline(ConnectionID id, asio::steady_timer& deadline);
+    [[nodiscard]] TessaloyBase::ScheduledCall deadline(ConnectionID id, TessaloyBase::QueueClock::Duration delay);
     void deadlinePassed(ConnectionID id);
     void refuse(ConnectionID id, std::string reason);
     void closeAcceptance();
@@ -158,6 +165,7 @@ private:
     AdvertiserFactory advertisers_;
     Limits limits_;
     const std::optional<TessaloyCore::MacKind> macKind_;
+    const std::shared_ptr<TessaloyBase::QueueClock> clock_;
     TessaloyBase::SerialQueue queue_{queueLabel};
     std::atomic<std::uint16_t> port_{0};
     std::atomic<int> pendingHandshakes_{0};
@@ -173,8 +181,8 @@ private:
     bool advertisesService_ = false;
     std::optional<TlsParameters> parameters_;
     asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer acceptanceTimer_;
-    asio::steady_timer acceptRetryTimer_;
+    TessaloyBase::ScheduledCall acceptance_;
+    TessaloyBase::ScheduledCall acceptRetry_;
     bool acceptFailing_ = false;
     std::set<asio::ip::tcp::endpoint> bridges_;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> advertiser_;
