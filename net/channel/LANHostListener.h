@@ -80,7 +80,8 @@ public:
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState)>;
 
     // `trusted` must outlive the listener and its connections. `macKind`, when known, is advertised
-    // under the TXT key "m".
+    // under the TXT key "m". `clock` times the limits and the acceptance window; the steady one by
+    // default.
     static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
                                                    Limits limits = {},
                                                    std::optional<TessaloyCore::MacKind> macKind = std::nullopt,
