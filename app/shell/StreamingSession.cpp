@@ -204,10 +204,7 @@ void StreamingSession::retryAfterSetupProblem() {
     availability_->retryAfterSetupProblem();
 }
 
-std::string StreamingSession::hostDisplayName() const {
-    const std::string name = environment_.hostName();
-    return name.empty() ? "Mac" : name;
-}
+std::string StreamingSession::hostDisplayName() const { return shownName(environment_.hostName()); }
 
 bool StreamingSession::needsAvailabilityChoice() const {
     return !listensAutomatically() && !defaults_.boolean(Settings::availabilityChosen).value_or(false);
