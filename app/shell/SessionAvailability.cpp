@@ -24,8 +24,6 @@ namespace {
 using StopReason = TessaloyNet::HostSessionState::StopReason;
 using TessaloyCore::SessionEnd;
 
-std::string boolText(bool value) { return value ? "true" : "false"; }
-
 SessionEnd sessionEndFor(const StopReason& reason) {
     struct Convert {
         SessionEnd operator()(const StopReason::Failed& failed) const {
@@ -122,9 +120,9 @@ void SessionAvailability::expireOffer() {
 
 void SessionAvailability::stopSharing(StopReason reason) {
     TraceLog::message([&] {
-        return "stopSharing(" + reason.description() + ") sharing=" + boolText(c_.model.isSharing) +
-               " advertising=" + boolText(c_.model.isAdvertising) +
-               " starting=" + boolText(c_.link.startupTask.isRunning());
+        return "stopSharing(" + reason.description() + ") sharing=" + TraceLog::boolText(c_.model.isSharing) +
+               " advertising=" + TraceLog::boolText(c_.model.isAdvertising) +
+               " starting=" + TraceLog::boolText(c_.link.startupTask.isRunning());
     });
     // Taking back a code that no device came forward for ends no session.
     const bool withdrawsOffer = c_.model.isAdvertising && !c_.model.pendingPeerName.get() && !holdsADevice();

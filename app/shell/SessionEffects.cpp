@@ -8,11 +8,6 @@
 #include "app/trace/TraceLog.h"
 
 namespace Plovander {
-namespace {
-
-std::string boolText(bool value) { return value ? "true" : "false"; }
-
-} // namespace
 
 SessionEffects::SessionEffects(SessionModel& model, SessionLink& link, SessionServices& services, InputInjector& input,
                                Platform::UserDefaults& defaults)
@@ -31,8 +26,8 @@ void SessionEffects::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wan
     const TessaloyCore::SessionMessage::PrivacyState actual = inForce();
     if (actual != model_.privacy.get()) {
         TraceLog::message([&] {
-            return "privacy blanksScreen=" + boolText(actual.blanksScreen) +
-                   " locksLocalInput=" + boolText(actual.locksLocalInput);
+            return std::string("privacy blanksScreen=") + TraceLog::boolText(actual.blanksScreen) +
+                   " locksLocalInput=" + TraceLog::boolText(actual.locksLocalInput);
         });
     }
     model_.privacy.set(actual);

@@ -1,6 +1,7 @@
 #include "app/trace/TraceLog.h"
 
 #include "app/shell/Settings.h"
+#include "base/BlockingQueue.h"
 #include "base/MainActor.h"
 #include "base/QueueClock.h"
 #include "base/SerialQueue.h"
@@ -19,8 +20,6 @@
 
 namespace Plovander {
 namespace {
-
-std::string_view boolText(bool value) { return value ? "true" : "false"; }
 
 // Appends to standard error and the trace file. Touched only on the trace queue.
 class TraceSink {
@@ -91,9 +90,8 @@ struct Repeats {
     TessaloyBase::ScheduledCall ending;
 };
 
-// Callers post their lines to the trace queue and go on: a caller on an I/O thread must never wait
-// for the queue, which needs a thread of the same pool. Touched only on the queue, but for the
-// atomics.
+// Callers post their lines to the trace queue and go on: writing is blocking work, for the blocking
+// pool, and no caller waits for it. Touched only on the queue, but for the atomics.
 struct Trace {
     std::atomic<bool> on{false};
     // The configured clock, read where a line is asked for.
@@ -101,7 +99,9 @@ struct Trace {
     // Lines posted and not yet written, and those left out since the last one written.
     std::atomic<int> pending{0};
     std::atomic<std::uint64_t> dropped{0};
-    TessaloyBase::SerialQueue queue{"dev.tessaloy.trace"};
+    TessaloyBase::BlockingQueue queue{"dev.tessaloy.trace"};
+    // Where the system clock's timers that end intervals fire; they hand the end to the queue.
+    TessaloyBase::SerialQueue timers{"dev.tessaloy.trace.timers"};
     TraceSink sink;
     std::map<std::string, Repeats, std::less<>> repeats;
     std::uint64_t nextInterval = 1;
@@ -182,7 +182,7 @@ struct Trace {
             queue.async([this, key, interval] { endInterval(key, interval); });
         };
         if (auto* configured = clock.load()) return configured->after(delay, std::move(ending));
-        return TessaloyBase::steadyQueueClock().after(queue, delay, std::move(ending));
+        return TessaloyBase::steadyQueueClock().after(timers, delay, std::move(ending));
     }
 };
 
@@ -231,12 +231,13 @@ std::filesystem::path TraceLog::defaultFile() { return Platform::UserFolders::st
 void TraceLog::configure(Configuration configuration) {
     Trace& state = trace();
     const bool enabled = configuration.enabled;
-    state.queue.sync([&] {
+    state.queue.async([&state, configuration = std::move(configuration)] {
         // Held-back counts belong to the file they were counted for.
         state.flush();
         state.clock = configuration.clock;
-        state.sink.configure(std::move(configuration));
+        state.sink.configure(configuration);
     });
+    state.queue.drain();
     state.on = enabled;
 }
 
@@ -273,7 +274,8 @@ void TraceLog::coalesced(std::string_view key, std::string_view text) {
 
 void TraceLog::flush() {
     Trace& state = trace();
-    state.queue.sync([&] { state.flush(); });
+    state.queue.async([&state] { state.flush(); });
+    state.queue.drain();
 }
 
 void TraceLog::awaitingApproval() { message("awaiting approval"); }
@@ -294,37 +296,10 @@ void TraceLog::receivedFile(std::uint64_t bytes) {
     message([&] { return "received a file from the device, " + std::to_string(bytes) + " bytes"; });
 }
 
-void TraceLog::askedForScreenRecording(bool answer) {
-    message([&] { return "asked macOS for screen recording, answer=" + std::string(boolText(answer)); });
-}
-
 void TraceLog::screenRecordingGranted(bool granted, bool alreadyAsked) {
     message([&] {
-        return "screen recording granted=" + std::string(boolText(granted)) +
-               " alreadyAsked=" + std::string(boolText(alreadyAsked));
+        return std::string("screen recording granted=") + boolText(granted) + " alreadyAsked=" + boolText(alreadyAsked);
     });
 }
-
-void TraceLog::couldNotStartUpdatedCopy(const std::exception& error) {
-    message([&] { return "couldn't start the updated copy: " + std::string(error.what()); });
-}
-
-void TraceLog::updateCheckFailed(const std::exception& error) {
-    message([&] { return "update check failed: " + std::string(error.what()); });
-}
-
-void TraceLog::updateFailed(std::string_view failureDescription) {
-    message([&] { return "update failed: " + std::string(failureDescription); });
-}
-
-void TraceLog::updateFailedError(const std::exception& error) {
-    message([&] { return "update failed: " + std::string(error.what()); });
-}
-
-void TraceLog::updaterMessage(const std::function<std::string()>& text) {
-    message([&] { return text(); });
-}
-
-void TraceLog::updateStoppedNoLongerAllowed() { message("update stopped: no longer allowed"); }
 
 } // namespace Plovander

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <concepts>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,9 +19,9 @@ namespace Plovander {
 
 // The process-wide diagnostic trace. When it is on, each message becomes one line
 // "[tessaloy] HH:MM:SS.mmm message" (UTC) on standard error and at the end of the trace file. Each
-// line is timed when asked for and written later on the queue "dev.tessaloy.trace": no caller
-// waits for it, and flush() alone waits until what was asked for so far is written. When it is off
-// nothing is built and nothing is written.
+// line is timed when asked for and written later on the queue "dev.tessaloy.trace" of the blocking
+// pool: only flush() and configure() wait for it. When it is off nothing is built and nothing is
+// written.
 class TraceLog {
 public:
     struct Configuration {
@@ -30,7 +29,7 @@ public:
         std::filesystem::path file;
         bool toStandardError = true;
         // The time of the lines and the timer that ends intervals of coalesced lines: nothing for
-        // the system clock and a timer of the trace queue. Must outlive the configuration.
+        // the system clock and a steady timer. Must outlive the configuration.
         TessaloyBase::MainActor* clock = nullptr;
     };
 
@@ -48,6 +47,7 @@ public:
                                            const std::function<const char*(const char*)>& environment);
     static std::filesystem::path defaultFile();
 
+    // Like flush(), waits until the lines asked for so far are written, where they were meant to go.
     static void configure(Configuration configuration);
     static bool isOn();
 
@@ -74,22 +74,18 @@ public:
         if (isOn()) coalesced(key, std::string_view(build()));
     }
     // Writes the counts held back so far at once, and waits until every line asked for so far is
-    // written: at shutdown, and before reading the file. Never from an I/O thread.
+    // written: at shutdown, and before reading the file. Never from the blocking pool.
     static void flush();
+
+    // "true" or "false", as trace lines write a Boolean.
+    static const char* boolText(bool value) { return value ? "true" : "false"; }
 
     static void awaitingApproval();
     static void inputLockTapRefused(int tapIndex);
     static void couldNotPreventIdleSleep(std::string_view reason);
     static void pastedImage(std::uint64_t bytes);
     static void receivedFile(std::uint64_t bytes);
-    static void askedForScreenRecording(bool answer);
     static void screenRecordingGranted(bool granted, bool alreadyAsked);
-    static void couldNotStartUpdatedCopy(const std::exception& error);
-    static void updateCheckFailed(const std::exception& error);
-    static void updateFailed(std::string_view failureDescription);
-    static void updateFailedError(const std::exception& error);
-    static void updaterMessage(const std::function<std::string()>& text);
-    static void updateStoppedNoLongerAllowed();
 };
 
 } // namespace Plovander

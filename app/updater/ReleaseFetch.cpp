@@ -24,11 +24,19 @@ using List = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
 constexpr std::size_t writeBufferBytes = 65'536;
 
+long statusOf(CURL* easy) {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
 // Why a transfer was stopped from inside a callback.
 enum class Stop { none, notOk, tooLarge, cancelled, fileFailed };
 
 struct Transfer {
-    Transfer(const ReleaseFetch::Options& givenOptions, CURL* handle) : options(givenOptions), easy(handle) {}
+    Transfer(const ReleaseFetch::Options& givenOptions, CURL* handle) : options(givenOptions), easy(handle) {
+        buffer.reserve(writeBufferBytes);
+    }
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
@@ -63,9 +71,7 @@ struct Transfer {
     // The status and the announced length decide before anything is kept.
     bool acceptHead() {
         checkedHead = true;
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        if (status != 200) return (stop = Stop::notOk), false;
+        if (statusOf(easy) != 200) return (stop = Stop::notOk), false;
         curl_off_t announced = -1;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
         if (announced > options.limit) return (stop = Stop::tooLarge), false;
@@ -85,6 +91,34 @@ struct Transfer {
         buffer.insert(buffer.end(), data, data + size);
         if (fd >= 0 && buffer.size() >= writeBufferBytes && !flush()) return (stop = Stop::fileFailed), 0;
         return size;
+    }
+
+    // Throws what stopped the transfer from inside a callback, or libcurl's own failure.
+    void throwIfFailed(CURLcode code) const {
+        switch (stop) {
+            case Stop::tooLarge:
+                throw UpdateFailure(UpdateFailure::Kind::tooLarge);
+            case Stop::cancelled:
+                throw UpdateFailure(UpdateFailure::Kind::withdrawn);
+            case Stop::fileFailed:
+                throw std::runtime_error(fileError);
+            case Stop::notOk:
+                return;
+            case Stop::none:
+                break;
+        }
+        if (code != CURLE_OK) throw std::runtime_error(curl_easy_strerror(code));
+    }
+
+    // The body of a 200 answer: in memory, or written whole to its file.
+    ReleaseFetch::Result body() {
+        // A 200 answer with an empty body never reaches the body callback.
+        if (!checkedHead && !acceptHead()) {
+            if (stop == Stop::tooLarge) throw UpdateFailure(UpdateFailure::Kind::tooLarge);
+            throw std::runtime_error(fileError);
+        }
+        if (fd >= 0 && !flush()) throw std::runtime_error(fileError);
+        return {fd >= 0 ? TessaloyCore::Bytes{} : std::move(buffer), 200};
     }
 };
 
@@ -132,25 +166,33 @@ std::optional<std::string> allowedRedirect(const char* location, const std::stri
     return partOf(url.get(), CURLUPART_URL);
 }
 
-} // namespace
+using Clock = std::chrono::steady_clock;
 
-ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& options) {
-    globalInit();
-    std::string current = url;
-    const auto started = std::chrono::steady_clock::now();
-    for (int redirects = 0;; ++redirects) {
-        const auto left = options.deadline - (std::chrono::steady_clock::now() - started);
-        if (options.deadline.count() > 0 && left <= std::chrono::milliseconds(0)) {
-            throw std::runtime_error(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
-        }
-        const Easy easy(curl_easy_init(), curl_easy_cleanup);
+// What is left of the deadline of a fetch started at `started`; throws once it has passed. Means
+// nothing, and never throws, when the fetch has no deadline.
+Clock::duration timeLeft(const ReleaseFetch::Options& options, Clock::time_point started) {
+    const auto left = options.deadline - (Clock::now() - started);
+    if (options.deadline.count() > 0 && left <= Clock::duration::zero()) {
+        throw std::runtime_error(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+    }
+    return left;
+}
+
+// One GET of the fetch: its libcurl handle, the lists the handle points to, and what it receives.
+struct Request {
+    Easy easy{curl_easy_init(), curl_easy_cleanup};
+    List headers{nullptr, curl_slist_free_all};
+    List connectTo{nullptr, curl_slist_free_all};
+    Transfer transfer;
+
+    // A GET of `url` that follows no redirect itself, over within `left` when the fetch has a
+    // deadline.
+    Request(const std::string& url, const ReleaseFetch::Options& options, Clock::duration left)
+        : transfer(options, easy.get()) {
         if (!easy) throw std::runtime_error("couldn't start a transfer");
-        Transfer transfer(options, easy.get());
-        transfer.buffer.reserve(writeBufferBytes);
-        List headers(nullptr, curl_slist_free_all);
-        if (options.bypassCaches) headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
         CURL* handle = easy.get();
-        curl_easy_setopt(handle, CURLOPT_URL, current.c_str());
+        if (options.bypassCaches) headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
@@ -168,7 +210,6 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         if (!options.userAgent.empty()) curl_easy_setopt(handle, CURLOPT_USERAGENT, options.userAgent.c_str());
-        List connectTo(nullptr, curl_slist_free_all);
         if (!options.testAuthorityFile.empty()) {
             curl_easy_setopt(handle, CURLOPT_CAINFO, options.testAuthorityFile.c_str());
         }
@@ -176,38 +217,36 @@ ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& 
             connectTo.reset(curl_slist_append(nullptr, options.testConnectTo.c_str()));
             curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo.get());
         }
-        const CURLcode code = curl_easy_perform(handle);
-        long status = 0;
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    }
 
-        switch (transfer.stop) {
-            case Stop::tooLarge:
-                throw UpdateFailure(UpdateFailure::Kind::tooLarge);
-            case Stop::cancelled:
-                throw UpdateFailure(UpdateFailure::Kind::withdrawn);
-            case Stop::fileFailed:
-                throw std::runtime_error(transfer.fileError);
-            case Stop::notOk:
-            case Stop::none:
-                break;
-        }
-        if (transfer.stop == Stop::none && code != CURLE_OK) throw std::runtime_error(curl_easy_strerror(code));
+    void perform() { transfer.throwIfFailed(curl_easy_perform(easy.get())); }
+
+    // Where the answer redirects to, when the fetch may follow it there; throws when it may not.
+    std::string redirect(const ReleaseFetch::Options& options, int redirects) const {
+        char* location = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
+        const auto next = allowedRedirect(location, options.expectedHost);
+        if (redirects >= ReleaseFetch::maximumRedirects || !next) throw std::runtime_error("refused a redirect");
+        return *next;
+    }
+};
+
+} // namespace
+
+ReleaseFetch::Result ReleaseFetch::fetch(const std::string& url, const Options& options) {
+    globalInit();
+    std::string current = url;
+    const auto started = Clock::now();
+    for (int redirects = 0;; ++redirects) {
+        Request request(current, options, timeLeft(options, started));
+        request.perform();
+        const long status = statusOf(request.easy.get());
         if (status >= 300 && status < 400) {
-            char* location = nullptr;
-            curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
-            const auto next = allowedRedirect(location, options.expectedHost);
-            if (redirects >= maximumRedirects || !next) throw std::runtime_error("refused a redirect");
-            current = *next;
+            current = request.redirect(options, redirects);
             continue;
         }
         if (status != 200) return {{}, status};
-        // A 200 answer with an empty body never reaches the body callback.
-        if (!transfer.checkedHead && !transfer.acceptHead()) {
-            if (transfer.stop == Stop::tooLarge) throw UpdateFailure(UpdateFailure::Kind::tooLarge);
-            throw std::runtime_error(transfer.fileError);
-        }
-        if (transfer.fd >= 0 && !transfer.flush()) throw std::runtime_error(transfer.fileError);
-        return {transfer.fd >= 0 ? TessaloyCore::Bytes{} : std::move(transfer.buffer), 200};
+        return request.transfer.body();
     }
 }
 

@@ -242,7 +242,7 @@ void SelfUpdater::fail(const std::exception& error, const Report& report) {
     }
     TraceLog::message(std::string("update failed: ") + error.what());
     publish(State::failed,
-            failure ? failure->sentence()
+            failure ? failure->description()
                     : std::string("The update couldn't be installed. Try again, or download it from ") + website + ".",
             report);
 }

@@ -28,7 +28,7 @@ const char* UpdateFailure::nameOf(Kind kind) noexcept {
     return "unknown";
 }
 
-std::string UpdateFailure::sentence() const {
+std::string UpdateFailure::description() const {
     switch (kind_) {
         case Kind::download:
             return "The update couldn't be downloaded. Check this Mac's internet connection.";

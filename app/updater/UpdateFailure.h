@@ -11,23 +11,23 @@ class UpdateFailure : public std::exception {
 public:
     enum class Kind { signature, download, tooLarge, hashMismatch, mount, noApp, notNewer, withdrawn };
 
-    explicit UpdateFailure(Kind kind) : kind_(kind), description_(nameOf(kind)) {}
-    // The signature check's refusal: "status -N", "requirement" or the word of an open error.
+    explicit UpdateFailure(Kind kind) : kind_(kind), caseName_(nameOf(kind)) {}
+    // The signature check's refusal, with the refusal's own case name as the detail.
     static UpdateFailure signature(const std::string& detail);
 
     Kind kind() const noexcept { return kind_; }
-    // The case name, or "signature: " and the detail.
-    const char* what() const noexcept override { return description_.c_str(); }
+    // For trace lines: the case name, or "signature: " and the detail.
+    const char* caseName() const noexcept { return caseName_.c_str(); }
+    const char* what() const noexcept override { return caseName(); }
     // The sentence for the user; empty for `withdrawn`, which is reported as not allowed.
-    std::string sentence() const;
-
-    static const char* nameOf(Kind kind) noexcept;
+    std::string description() const;
 
 private:
-    UpdateFailure(Kind kind, std::string description) : kind_(kind), description_(std::move(description)) {}
+    UpdateFailure(Kind kind, std::string caseName) : kind_(kind), caseName_(std::move(caseName)) {}
+    static const char* nameOf(Kind kind) noexcept;
 
     Kind kind_;
-    std::string description_;
+    std::string caseName_;
 };
 
 } // namespace Plovander

@@ -106,8 +106,10 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
 }
 
 void UpdateStaging::verify(const fs::path& tree, const TessaloyCore::ReleaseManifest& manifest, const Rules& rules) {
-    if (const auto refusal = ReleaseSignature::verify(tree, rules.keys, rules.architecture)) {
-        throw UpdateFailure::signature(*refusal);
+    try {
+        ReleaseSignature::verify(tree, rules.keys, rules.architecture);
+    } catch (const ReleaseSignature::Refusal& refusal) {
+        throw UpdateFailure::signature(refusal.caseName());
     }
     const InstalledCopy copy(tree);
     if (copy.infoText("CFBundleIdentifier") != ReleaseSignature::identifier) {

@@ -36,6 +36,10 @@ struct Report {
     std::uint64_t sentBytes = 0;
     std::uint64_t totalBytes = 0;
     std::optional<TransferCancelReason> reason;
+
+    static Report finished(std::uint32_t id, std::optional<TransferCancelReason> reason) {
+        return {Kind::finished, id, 0, 0, reason};
+    }
 };
 
 // A transfer message read, hashed and framed ahead of its turn, with what to report when it goes.
@@ -56,9 +60,9 @@ Prepared prepare(OutgoingTransfer& transfer) {
     if (std::holds_alternative<TransferMessage::Chunk>(message->value)) {
         item.report = {Report::Kind::progress, id, transfer.sentBytes(), transfer.offer().size, std::nullopt};
     } else if (const auto* cancel = std::get_if<TransferMessage::Cancel>(&message->value)) {
-        item.report = {Report::Kind::finished, id, 0, 0, cancel->reason};
+        item.report = Report::finished(id, cancel->reason);
     } else {
-        item.report = {Report::Kind::finished, id, 0, 0, std::nullopt};
+        item.report = Report::finished(id, std::nullopt);
     }
     // A chunk or finish that is lost would leave the device with a gap it cannot fill, so a failure
     // here ends the transfer instead.
@@ -93,6 +97,18 @@ struct TransferOutbox::Queued {
         preparedBytes -= item.packet ? item.packet->payload().size() : 0;
         return item;
     }
+};
+
+// One message that nextPacket takes under the lock, and what it does with the lock released.
+struct TransferOutbox::Turn {
+    // An urgent or cancel message, framed with the lock released, or a packet framed already.
+    std::optional<TransferMessage> message{};
+    std::optional<WirePacket> packet{};
+    Report report{};
+    // The current transfer, when a worker should read ahead for it.
+    Entry readAhead{};
+    // The source of a transfer that broke, to close.
+    std::unique_ptr<OutgoingTransfer> broken{};
 };
 
 struct TransferOutbox::Shared {
@@ -163,6 +179,73 @@ struct TransferOutbox::Shared {
         entry.workerBusy = false;
     }
 
+    // Under the lock: the next urgent message, else the current transfer's next packet; nothing when
+    // nothing is queued. Waits while a worker prepares the packet; urgent messages may overtake it.
+    std::optional<Turn> nextTurn(std::unique_lock<std::mutex>& guard) {
+        for (;;) {
+            if (!urgent.empty()) {
+                Turn turn{.message = std::move(urgent.front())};
+                urgent.pop_front();
+                return turn;
+            }
+            if (transfers.empty()) return std::nullopt;
+            const Entry entry = transfers.front();
+            std::optional<Turn> turn;
+            if (!entry->offerOut) {
+                turn = offer(*entry);
+            } else if (!entry->prepared.empty()) {
+                turn = preparedPacket(*entry);
+            } else if (entry->broken) {
+                turn = brokenOff(*entry);
+            } else if (entry->transfer) {
+                // No worker has it: no worse than reading here, as without read-ahead.
+                prepareNext(guard, *entry);
+            } else {
+                changed.wait(guard);
+            }
+            if (!turn) continue;
+            turn->readAhead = claimForWorker();
+            return turn;
+        }
+    }
+
+    // Under the lock: the current transfer's offer, framed here to know at once whether the transfer
+    // can go on (it is never lent before its offer went out). Nothing when it had finished before
+    // it became current: it leaves the queue.
+    std::optional<Turn> offer(Queued& entry) {
+        OutgoingTransfer& transfer = *entry.transfer;
+        const auto message = transfer.nextMessage();
+        if (!message) {
+            transfers.pop_front();
+            return std::nullopt;
+        }
+        entry.offerOut = true;
+        Turn turn{.packet = framed(*message)};
+        if (!turn.packet) {
+            // The device never learns of this transfer, so none of its chunks may follow.
+            transfer.cancel(TransferCancelReason::failed);
+            transfers.pop_front();
+            turn.report = Report::finished(entry.id, TransferCancelReason::failed);
+        }
+        return turn;
+    }
+
+    // Under the lock: the current transfer's next prepared packet; after its last it leaves the queue.
+    Turn preparedPacket(Queued& entry) {
+        Prepared item = entry.pop();
+        if (item.last) transfers.pop_front();
+        return Turn{.packet = std::move(item.packet), .report = item.report};
+    }
+
+    // Under the lock: a transfer whose next packet could not be prepared ends as for a failing
+    // read: the device is told, and its source closed once the lock is released.
+    Turn brokenOff(Queued& entry) {
+        transfers.pop_front();
+        return Turn{.message = TransferMessage::cancel(entry.id, TransferCancelReason::failed),
+                    .report = Report::finished(entry.id, TransferCancelReason::failed),
+                    .broken = std::move(entry.transfer)};
+    }
+
     // Under the lock, for an entry already out of the queue.
     Taken end(Queued& entry, TransferCancelReason reason) {
         entry.ended = reason;
@@ -211,76 +294,29 @@ void TransferOutbox::send(TransferMessage message) {
 }
 
 std::optional<WirePacket> TransferOutbox::nextPacket() {
-    Shared& shared = *shared_;
     for (;;) {
-        std::optional<TransferMessage> message;
-        std::optional<WirePacket> packet;
-        Report report;
-        Entry readAhead;
-        std::unique_ptr<OutgoingTransfer> broken;
+        std::optional<Turn> turn;
         {
-            std::unique_lock guard(shared.lock);
-            if (!shared.urgent.empty()) {
-                message = std::move(shared.urgent.front());
-                shared.urgent.pop_front();
-            } else {
-                if (shared.transfers.empty()) return std::nullopt;
-                const Entry entry = shared.transfers.front();
-                if (!entry->offerOut) {
-                    // Never lent before its offer went out. The offer is framed under the lock, to know at
-                    // once whether the transfer can go on.
-                    OutgoingTransfer& transfer = *entry->transfer;
-                    const auto offer = transfer.nextMessage();
-                    // Nothing: it had finished before it became current.
-                    if (!offer) {
-                        shared.transfers.pop_front();
-                        continue;
-                    }
-                    entry->offerOut = true;
-                    packet = framed(*offer);
-                    if (!packet) {
-                        // The device never learns of this transfer, so none of its chunks may follow.
-                        transfer.cancel(TransferCancelReason::failed);
-                        shared.transfers.pop_front();
-                        report = {Report::Kind::finished, entry->id, 0, 0, TransferCancelReason::failed};
-                    }
-                } else if (!entry->prepared.empty()) {
-                    Prepared item = entry->pop();
-                    if (item.last) shared.transfers.pop_front();
-                    packet = std::move(item.packet);
-                    report = item.report;
-                } else if (entry->broken) {
-                    // As for a failing read: the device is told, the source closed outside the lock.
-                    shared.transfers.pop_front();
-                    broken = std::move(entry->transfer);
-                    message = TransferMessage::cancel(entry->id, TransferCancelReason::failed);
-                    report = {Report::Kind::finished, entry->id, 0, 0, TransferCancelReason::failed};
-                } else if (entry->transfer) {
-                    // No worker has it: no worse than reading here, as without read-ahead.
-                    shared.prepareNext(guard, *entry);
-                    continue;
-                } else {
-                    // A worker is reading its next chunk; urgent messages may overtake it.
-                    shared.changed.wait(guard);
-                    continue;
-                }
-                readAhead = shared.claimForWorker();
-            }
+            std::unique_lock guard(shared_->lock);
+            turn = shared_->nextTurn(guard);
         }
-
-        if (broken) broken->cancel(TransferCancelReason::failed);
-        if (readAhead) {
-            shared.worker([shared = shared_, readAhead] { Shared::readAhead(shared, *readAhead); });
-        }
-        if (report.kind == Report::Kind::progress && onProgress) {
-            onProgress(report.id, report.sentBytes, report.totalBytes);
-        } else if (report.kind == Report::Kind::finished) {
-            reportFinished(report.id, report.reason);
-        }
-
-        if (message) packet = framed(*message);
-        if (packet) return packet;
+        if (!turn) return std::nullopt;
+        settle(*turn);
+        if (turn->message) turn->packet = framed(*turn->message);
+        if (turn->packet) return std::move(turn->packet);
         // Lost; returning nothing would leave the channel waiting for work that is already queued.
+    }
+}
+
+void TransferOutbox::settle(Turn& turn) {
+    if (turn.broken) turn.broken->cancel(TransferCancelReason::failed);
+    if (turn.readAhead) {
+        shared_->worker([shared = shared_, entry = turn.readAhead] { Shared::readAhead(shared, *entry); });
+    }
+    if (turn.report.kind == Report::Kind::progress && onProgress) {
+        onProgress(turn.report.id, turn.report.sentBytes, turn.report.totalBytes);
+    } else if (turn.report.kind == Report::Kind::finished) {
+        reportFinished(turn.report.id, turn.report.reason);
     }
 }
 

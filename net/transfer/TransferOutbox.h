@@ -79,9 +79,12 @@ public:
 
 private:
     struct Queued;
+    struct Turn;
     struct Shared;
     using Entry = std::shared_ptr<Queued>;
 
+    // With the lock released: closes a broken source, starts the read-ahead and reports.
+    void settle(Turn& turn);
     void reportFinished(std::uint32_t id, std::optional<TessaloyCore::TransferCancelReason> reason) const;
     void reportWork() const;
 

@@ -1,5 +1,6 @@
 #include "connectwire/ConnectWireError.h"
 #include "connectwire/ControlMessage.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -7,17 +8,8 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace TessaloyConnectWire;
-
-template <typename Call>
-std::optional<ConnectWireError::Case> errorOf(Call&& call) {
-    try {
-        call();
-    } catch (const ConnectWireError& error) {
-        return error.value();
-    }
-    return std::nullopt;
-}
 
 Bytes filled(std::size_t count, std::uint8_t byte) { return Bytes(count, byte); }
 
@@ -68,7 +60,7 @@ TEST(ControlMessage, RefusesBadFrames) {
         {{0x00, 0x02, 0x06, 0x09}, E::tooLarge},
     };
     for (const auto& [buffer, expected] : rows)
-        EXPECT_EQ(errorOf([&] { ControlMessage::decode(buffer); }), expected) << buffer.size();
+        EXPECT_EQ(problemOf<ConnectWireError>([&] { ControlMessage::decode(buffer); }), expected) << buffer.size();
 }
 
 TEST(ControlMessage, EncodesKnownBytesAndRoundTrips) {
@@ -107,7 +99,7 @@ TEST(ControlMessage, RefusesToEncodeWrongIdentifiers) {
         ControlMessage::Candidates{{""}},
     };
     for (const ControlMessage& message : rows) {
-        EXPECT_EQ(errorOf([&] { message.encoded(); }), ConnectWireError::malformed);
+        EXPECT_EQ(problemOf<ConnectWireError>([&] { message.encoded(); }), ConnectWireError::malformed);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "core/ByteWriter.h"
 #include "core/Encoding.h"
 #include "core/Sha256.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,8 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace TessaloyCore;
-
-CodecProblem problemOf(const std::function<void()>& read) {
-    try {
-        read();
-    } catch (const CodecError<ByteReader>& failure) {
-        return failure.value();
-    }
-    ADD_FAILURE() << "no failure";
-    return CodecProblem::trailingBytes;
-}
 
 TEST(ByteCoding, IntegersRoundTripBigEndian) {
     ByteWriter writer;
@@ -48,11 +40,14 @@ TEST(ByteCoding, IntegersRoundTripBigEndian) {
 
 TEST(ByteCoding, ReaderRefusesWhatIsNotThere) {
     const Bytes three{1, 2, 3};
-    EXPECT_EQ(problemOf([&] { ByteReader(three).u32(); }), CodecProblem::truncated);
-    EXPECT_EQ(problemOf([&] { ByteReader(Bytes{2}).boolean(); }), CodecProblem::invalidValue);
-    EXPECT_EQ(problemOf([&] { ByteReader(three).expectEnd(); }), CodecProblem::trailingBytes);
-    EXPECT_EQ(problemOf([&] { ByteReader(Bytes{0, 0, 0, 9, 'a'}).text(100); }), CodecProblem::truncated);
-    EXPECT_EQ(problemOf([&] { ByteReader(Bytes{3}).count(2); }), CodecProblem::tooLong);
+    EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(three).u32(); }), CodecProblem::truncated);
+    EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(Bytes{2}).boolean(); }), CodecProblem::invalidValue);
+    EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(three).expectEnd(); }), CodecProblem::trailingBytes);
+    EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] {
+                  ByteReader(Bytes{0, 0, 0, 9, 'a'}).text(100);
+              }),
+              CodecProblem::truncated);
+    EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(Bytes{3}).count(2); }), CodecProblem::tooLong);
 }
 
 TEST(ByteCoding, DoublesMustBeFinite) {
@@ -62,7 +57,8 @@ TEST(ByteCoding, DoublesMustBeFinite) {
         EXPECT_TRUE(writer.bytes().empty());
         ByteWriter raw;
         raw.u64(std::bit_cast<std::uint64_t>(bad));
-        EXPECT_EQ(problemOf([&] { ByteReader(raw.bytes()).f64(); }), CodecProblem::invalidValue);
+        EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(raw.bytes()).f64(); }),
+                  CodecProblem::invalidValue);
     }
 }
 
@@ -74,7 +70,7 @@ TEST(ByteCoding, TextsAreValidUtf8WithinTheirLimit) {
     EXPECT_FALSE(writer.text("\xC3", 10));
     ByteReader reader(writer.bytes());
     EXPECT_EQ(reader.text(6), "héllo");
-    EXPECT_EQ(problemOf([&] { ByteReader(writer.bytes()).text(5); }), CodecProblem::tooLong);
+    EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(writer.bytes()).text(5); }), CodecProblem::tooLong);
     EXPECT_EQ(reader.textOfCharacters(5), "héllo");
 
     for (const std::string bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\xFF"}) {
@@ -82,7 +78,8 @@ TEST(ByteCoding, TextsAreValidUtf8WithinTheirLimit) {
         ByteWriter raw;
         raw.u32(static_cast<std::uint32_t>(bad.size()));
         raw.fixed({reinterpret_cast<const std::uint8_t*>(bad.data()), bad.size()});
-        EXPECT_EQ(problemOf([&] { ByteReader(raw.bytes()).text(64); }), CodecProblem::invalidValue);
+        EXPECT_EQ(problemOf<CodecError<ByteReader>>([&] { ByteReader(raw.bytes()).text(64); }),
+                  CodecProblem::invalidValue);
     }
     EXPECT_TRUE(isValidUtf8("\xF0\x9F\x98\x80"));
     EXPECT_EQ(scalarCount("a\xF0\x9F\x98\x80é"), 3u);

@@ -3,6 +3,8 @@
 #include "core/ByteWriter.h"
 #include "core/CodecError.h"
 #include "core/WirePacket.h"
+#include "tests/support/ProblemOf.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -20,32 +22,18 @@ inline void PrintTo(const WirePacket& packet, std::ostream* out) {
 namespace CodecTesting {
 
 using namespace TessaloyCore;
+using Testing::pattern;
+using Testing::problemOf;
 
 // The problem `Codec::decode` reports for the packet, or nothing when it decodes.
 template <typename Codec>
 std::optional<CodecProblem> decodeProblem(const WirePacket& packet) {
-    try {
-        (void)Codec::decode(packet);
-    } catch (const CodecError<Codec>& failure) {
-        return failure.value();
-    }
-    return std::nullopt;
+    return problemOf<CodecError<Codec>>([&] { (void)Codec::decode(packet); });
 }
 
 template <typename Codec>
 std::optional<CodecProblem> decodeProblem(WirePacket::Kind kind, const Bytes& payload) {
     return decodeProblem<Codec>(WirePacket(kind, payload));
-}
-
-// The problem the call reports as CodecError<Codec>, or nothing when it succeeds.
-template <typename Codec, typename Call>
-std::optional<CodecProblem> problemOf(Call&& call) {
-    try {
-        call();
-    } catch (const CodecError<Codec>& failure) {
-        return failure.value();
-    }
-    return std::nullopt;
 }
 
 inline Bytes prefix(const Bytes& bytes, std::size_t count) {
@@ -76,12 +64,6 @@ void expectEveryPrefixTruncatedAndTrailingRefused(const WirePacket& good) {
             << count << " of " << payload.size() << " bytes";
     }
     EXPECT_EQ(decodeProblem<Codec>(good.kind(), withTrailingByte(payload)), CodecProblem::trailingBytes);
-}
-
-inline Bytes filled(std::size_t count, std::uint8_t seed = 1) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 31 + (i >> 8));
-    return bytes;
 }
 
 } // namespace CodecTesting

@@ -91,7 +91,7 @@ TEST(SessionEnd, TextLimitCountsBytes) {
     EXPECT_EQ(SessionEnd::decode(longest.packet()), longest);
 
     const SessionEnd tooLong = ended(SessionEnd::Reason::failed, "a" + twoByteLetters);
-    EXPECT_EQ(problemOf<SessionEnd>([&] { (void)tooLong.packet(); }), CodecProblem::tooLong);
+    EXPECT_EQ(problemOf<SessionEnd::Error>([&] { (void)tooLong.packet(); }), CodecProblem::tooLong);
     ByteWriter wire;
     wire.u8(1);
     ASSERT_TRUE(wire.text(tooLong.text, 513));
@@ -99,13 +99,13 @@ TEST(SessionEnd, TextLimitCountsBytes) {
 }
 
 TEST(SessionEnd, OnlyAFailureCarriesTextAndItMust) {
-    EXPECT_EQ(problemOf<SessionEnd>([] { (void)ended(SessionEnd::Reason::failed).packet(); }),
+    EXPECT_EQ(problemOf<SessionEnd::Error>([] { (void)ended(SessionEnd::Reason::failed).packet(); }),
               CodecProblem::invalidValue);
-    EXPECT_EQ(problemOf<SessionEnd>([] { (void)ended(SessionEnd::Reason::rejected, "no").packet(); }),
+    EXPECT_EQ(problemOf<SessionEnd::Error>([] { (void)ended(SessionEnd::Reason::rejected, "no").packet(); }),
               CodecProblem::invalidValue);
-    EXPECT_EQ(problemOf<SessionEnd>([] { (void)ended(SessionEnd::Reason::failed, "\xC3").packet(); }),
+    EXPECT_EQ(problemOf<SessionEnd::Error>([] { (void)ended(SessionEnd::Reason::failed, "\xC3").packet(); }),
               CodecProblem::invalidValue);
-    EXPECT_EQ(problemOf<SessionEnd>([] { (void)ended(static_cast<SessionEnd::Reason>(7)).packet(); }),
+    EXPECT_EQ(problemOf<SessionEnd::Error>([] { (void)ended(static_cast<SessionEnd::Reason>(7)).packet(); }),
               CodecProblem::invalidValue);
 
     const auto kind = WirePacket::Kind::endSession;
@@ -155,18 +155,18 @@ TEST(CursorUpdate, ConstructorRefusesValuesOffTheDisplay) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double infinity = std::numeric_limits<double>::infinity();
     for (const double bad : {-0.0001, 1.0001, nan, infinity, -infinity}) {
-        EXPECT_EQ(problemOf<CursorUpdate>([&] { (void)CursorUpdate(1, bad, 0.5, 100, 100, true); }),
+        EXPECT_EQ(problemOf<CursorUpdate::Error>([&] { (void)CursorUpdate(1, bad, 0.5, 100, 100, true); }),
                   CodecProblem::invalidValue)
             << bad;
-        EXPECT_EQ(problemOf<CursorUpdate>([&] { (void)CursorUpdate(1, 0.5, bad, 100, 100, true); }),
+        EXPECT_EQ(problemOf<CursorUpdate::Error>([&] { (void)CursorUpdate(1, 0.5, bad, 100, 100, true); }),
                   CodecProblem::invalidValue)
             << bad;
     }
     for (const std::int64_t bad : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{4'294'967'296}}) {
-        EXPECT_EQ(problemOf<CursorUpdate>([&] { (void)CursorUpdate(1, 0.5, 0.5, bad, 100, true); }),
+        EXPECT_EQ(problemOf<CursorUpdate::Error>([&] { (void)CursorUpdate(1, 0.5, 0.5, bad, 100, true); }),
                   CodecProblem::invalidValue)
             << bad;
-        EXPECT_EQ(problemOf<CursorUpdate>([&] { (void)CursorUpdate(1, 0.5, 0.5, 100, bad, true); }),
+        EXPECT_EQ(problemOf<CursorUpdate::Error>([&] { (void)CursorUpdate(1, 0.5, 0.5, 100, bad, true); }),
                   CodecProblem::invalidValue)
             << bad;
     }

@@ -1,6 +1,7 @@
 #include "core/ByteReader.h"
 #include "core/ByteWriter.h"
 #include "core/SessionMessage.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,22 +12,13 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace TessaloyCore;
 using Message = SessionMessage;
 using State = UpdateStatus::State;
 
-CodecProblem problemOf(const std::function<void()>& code) {
-    try {
-        code();
-    } catch (const Message::Error& failure) {
-        return failure.value();
-    }
-    ADD_FAILURE() << "no failure";
-    return CodecProblem::wrongKind;
-}
-
-CodecProblem decodingProblem(const Bytes& payload) {
-    return problemOf([&] { Message::decode(WirePacket(WirePacket::Kind::session, payload)); });
+std::optional<CodecProblem> decodingProblem(const Bytes& payload) {
+    return problemOf<Message::Error>([&] { Message::decode(WirePacket(WirePacket::Kind::session, payload)); });
 }
 
 Message decoded(const Bytes& payload) { return Message::decode(WirePacket(WirePacket::Kind::session, payload)); }
@@ -107,9 +99,11 @@ TEST(HostInfoCodec, EachTextHoldsAtMost64Characters) {
         EXPECT_EQ(decoded(hostInfoPayload(fits)), Message{fits});
         EXPECT_EQ(Message{fits}.encoded(), hostInfoPayload(fits));
         EXPECT_EQ(decodingProblem(hostInfoPayload(infoWith(tooLong))), CodecProblem::tooLong);
-        EXPECT_EQ(problemOf([&] { (void)Message{infoWith(tooLong)}.encoded(); }), CodecProblem::tooLong);
+        EXPECT_EQ(problemOf<Message::Error>([&] { (void)Message{infoWith(tooLong)}.encoded(); }),
+                  CodecProblem::tooLong);
         EXPECT_EQ(decodingProblem(hostInfoPayload(infoWith("1.\xC0\x80"))), CodecProblem::invalidValue);
-        EXPECT_EQ(problemOf([&] { (void)Message{infoWith("\x80")}.encoded(); }), CodecProblem::invalidValue);
+        EXPECT_EQ(problemOf<Message::Error>([&] { (void)Message{infoWith("\x80")}.encoded(); }),
+                  CodecProblem::invalidValue);
     }
 }
 
@@ -139,7 +133,7 @@ TEST(UpdateStatusCodec, StatesAreOneToSevenInCaseOrder) {
     for (const std::uint8_t raw : {0, 8, 255}) {
         EXPECT_EQ(decodingProblem(updateStatusPayload(raw, 0)), CodecProblem::invalidValue);
     }
-    EXPECT_EQ(problemOf([&] {
+    EXPECT_EQ(problemOf<Message::Error>([&] {
                   (void)Message{UpdateStatus{static_cast<State>(0), std::nullopt}}.encoded();
               }),
               CodecProblem::invalidValue);
@@ -153,7 +147,7 @@ TEST(UpdateStatusCodec, DetailsHoldAtMost1024Bytes) {
     EXPECT_EQ(Message{status}.encoded(), updateStatusPayload(6, 1, longest));
     EXPECT_EQ(decoded(updateStatusPayload(6, 1, "")), (Message{UpdateStatus{State::failed, ""}}));
     EXPECT_EQ(decodingProblem(updateStatusPayload(6, 1, longest + "a")), CodecProblem::tooLong);
-    EXPECT_EQ(problemOf([&] {
+    EXPECT_EQ(problemOf<Message::Error>([&] {
                   (void)Message{UpdateStatus{State::failed, longest + "a"}}.encoded();
               }),
               CodecProblem::tooLong);

@@ -1,4 +1,6 @@
 #include "core/IncomingTransfer.h"
+#include "tests/support/ProblemOf.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -8,24 +10,13 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace TessaloyCore;
-using ReceiveCase = IncomingTransfer::ReceiveError::Case;
-
-std::optional<ReceiveCase> receiveError(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const IncomingTransfer::ReceiveError& error) {
-        return error.value();
-    }
-    return std::nullopt;
-}
+using ReceiveError = IncomingTransfer::ReceiveError;
+using ReceiveCase = ReceiveError::Case;
+using Testing::digestOf;
 
 TransferOffer offerOf(TransferPurpose purpose, std::uint64_t size) { return {5, purpose, "n", "", size}; }
-
-Bytes digestOf(const Bytes& bytes) {
-    const auto digest = Sha256::of(bytes);
-    return Bytes(digest.begin(), digest.end());
-}
 
 // Collects what the transfer writes.
 struct Sink {
@@ -40,13 +31,15 @@ struct Sink {
 };
 
 TEST(IncomingTransfer, SizeMayReachButNotExceedThePurposesMaximum) {
-    EXPECT_EQ(receiveError([] { IncomingTransfer(offerOf(TransferPurpose::clipboard, 26'214'400)); }), std::nullopt);
-    EXPECT_EQ(receiveError([] { IncomingTransfer(offerOf(TransferPurpose::clipboard, 26'214'401)); }),
+    EXPECT_EQ(problemOf<ReceiveError>([] { IncomingTransfer(offerOf(TransferPurpose::clipboard, 26'214'400)); }),
+              std::nullopt);
+    EXPECT_EQ(problemOf<ReceiveError>([] { IncomingTransfer(offerOf(TransferPurpose::clipboard, 26'214'401)); }),
               ReceiveCase::tooLarge);
-    EXPECT_EQ(receiveError([] { IncomingTransfer(offerOf(TransferPurpose::file, 1'073'741'824)); }), std::nullopt);
-    EXPECT_EQ(receiveError([] { IncomingTransfer(offerOf(TransferPurpose::file, 1'073'741'825)); }),
+    EXPECT_EQ(problemOf<ReceiveError>([] { IncomingTransfer(offerOf(TransferPurpose::file, 1'073'741'824)); }),
+              std::nullopt);
+    EXPECT_EQ(problemOf<ReceiveError>([] { IncomingTransfer(offerOf(TransferPurpose::file, 1'073'741'825)); }),
               ReceiveCase::tooLarge);
-    EXPECT_EQ(receiveError([] { IncomingTransfer(offerOf(TransferPurpose::file, UINT64_MAX)); }),
+    EXPECT_EQ(problemOf<ReceiveError>([] { IncomingTransfer(offerOf(TransferPurpose::file, UINT64_MAX)); }),
               ReceiveCase::tooLarge);
 }
 
@@ -69,7 +62,7 @@ TEST(IncomingTransfer, ReceivesInOrderAndVerifies) {
 TEST(IncomingTransfer, EmptyTransferVerifiesAgainstTheDigestOfNothing) {
     const IncomingTransfer transfer(offerOf(TransferPurpose::clipboard, 0));
     EXPECT_NO_THROW(transfer.verify(digestOf({})));
-    EXPECT_EQ(receiveError([&] { transfer.verify(digestOf({0})); }), ReceiveCase::digestMismatch);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.verify(digestOf(Bytes{0})); }), ReceiveCase::digestMismatch);
 }
 
 TEST(IncomingTransfer, RefusesAnyOffsetButTheNextByte) {
@@ -78,7 +71,7 @@ TEST(IncomingTransfer, RefusesAnyOffsetButTheNextByte) {
     transfer.receive(0, Bytes{1, 2}, sink.write());
     for (const std::uint64_t offset :
          {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{10}, std::uint64_t{UINT64_MAX}}) {
-        EXPECT_EQ(receiveError([&] { transfer.receive(offset, Bytes{9}, sink.write()); }),
+        EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.receive(offset, Bytes{9}, sink.write()); }),
                   ReceiveCase::unexpectedOffset)
             << offset;
     }
@@ -89,16 +82,19 @@ TEST(IncomingTransfer, RefusesAnyOffsetButTheNextByte) {
 TEST(IncomingTransfer, RefusesDataBeyondTheDeclaredSize) {
     IncomingTransfer transfer(offerOf(TransferPurpose::file, 5));
     Sink sink;
-    EXPECT_EQ(receiveError([&] { transfer.receive(0, Bytes(6, 1), sink.write()); }), ReceiveCase::exceedsOffer);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.receive(0, Bytes(6, 1), sink.write()); }),
+              ReceiveCase::exceedsOffer);
     transfer.receive(0, Bytes(3, 1), sink.write());
-    EXPECT_EQ(receiveError([&] { transfer.receive(3, Bytes(3, 1), sink.write()); }), ReceiveCase::exceedsOffer);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.receive(3, Bytes(3, 1), sink.write()); }),
+              ReceiveCase::exceedsOffer);
     transfer.receive(3, Bytes(2, 1), sink.write());
-    EXPECT_EQ(receiveError([&] { transfer.receive(5, Bytes(1, 1), sink.write()); }), ReceiveCase::exceedsOffer);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.receive(5, Bytes(1, 1), sink.write()); }),
+              ReceiveCase::exceedsOffer);
     EXPECT_EQ(sink.written, Bytes(5, 1));
     EXPECT_EQ(transfer.receivedBytes(), 5u);
 
     IncomingTransfer empty(offerOf(TransferPurpose::file, 0));
-    EXPECT_EQ(receiveError([&] { empty.receive(0, Bytes{1}, sink.write()); }), ReceiveCase::exceedsOffer);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { empty.receive(0, Bytes{1}, sink.write()); }), ReceiveCase::exceedsOffer);
     EXPECT_NO_THROW(empty.receive(0, {}, sink.write()));
 }
 
@@ -119,18 +115,19 @@ TEST(IncomingTransfer, VerifyNeedsEveryByteAndTheRightDigest) {
     IncomingTransfer transfer(offerOf(TransferPurpose::file, data.size()));
     Sink sink;
     transfer.receive(0, ByteView(data).first(3), sink.write());
-    EXPECT_EQ(receiveError([&] { transfer.verify(digestOf(data)); }), ReceiveCase::incomplete);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.verify(digestOf(data)); }), ReceiveCase::incomplete);
     transfer.receive(3, ByteView(data).subspan(3), sink.write());
 
     Bytes wrong = digestOf(data);
     wrong[31] ^= 1;
-    EXPECT_EQ(receiveError([&] { transfer.verify(wrong); }), ReceiveCase::digestMismatch);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.verify(wrong); }), ReceiveCase::digestMismatch);
     const Bytes right = digestOf(data);
-    EXPECT_EQ(receiveError([&] { transfer.verify(ByteView(right).first(31)); }), ReceiveCase::digestMismatch);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.verify(ByteView(right).first(31)); }),
+              ReceiveCase::digestMismatch);
     Bytes longer = right;
     longer.push_back(0);
-    EXPECT_EQ(receiveError([&] { transfer.verify(longer); }), ReceiveCase::digestMismatch);
-    EXPECT_EQ(receiveError([&] { transfer.verify({}); }), ReceiveCase::digestMismatch);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.verify(longer); }), ReceiveCase::digestMismatch);
+    EXPECT_EQ(problemOf<ReceiveError>([&] { transfer.verify({}); }), ReceiveCase::digestMismatch);
     EXPECT_NO_THROW(transfer.verify(right));
 }
 

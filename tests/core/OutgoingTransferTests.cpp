@@ -3,6 +3,7 @@
 #include "core/OutgoingTransfer.h"
 #include "net/transfer/FileTransferSource.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,8 @@
 namespace {
 
 using namespace TessaloyCore;
-
-Bytes pattern(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-    return bytes;
-}
-
-Bytes digestOf(const Bytes& bytes) {
-    const auto digest = Sha256::of(bytes);
-    return Bytes(digest.begin(), digest.end());
-}
+using Testing::digestOf;
+using Testing::pattern;
 
 TransferOffer offerOf(std::uint64_t size) { return {42, TransferPurpose::file, "data.bin", "", size}; }
 

@@ -1,4 +1,5 @@
 #include "core/ReleaseManifest.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -37,12 +38,7 @@ ReleaseManifest decodeText(const std::string& text, std::string_view host = ourH
 }
 
 std::optional<Problem> problemOf(const Json& json, std::string_view host = ourHost) {
-    try {
-        decode(json, host);
-    } catch (const ReleaseManifest::Error& error) {
-        return error.value();
-    }
-    return std::nullopt;
+    return Testing::problemOf<ReleaseManifest::Error>([&] { decode(json, host); });
 }
 
 Json withUrl(const std::string& url) {

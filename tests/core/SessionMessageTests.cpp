@@ -1,6 +1,7 @@
 #include "core/ByteReader.h"
 #include "core/ByteWriter.h"
 #include "core/SessionMessage.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +14,16 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace TessaloyCore;
 using Message = SessionMessage;
 
-CodecProblem problemOf(const std::function<void()>& code) {
-    try {
-        code();
-    } catch (const Message::Error& failure) {
-        return failure.value();
-    }
-    ADD_FAILURE() << "no failure";
-    return CodecProblem::wrongKind;
+std::optional<CodecProblem> decodingProblem(const Bytes& payload) {
+    return problemOf<Message::Error>([&] { Message::decode(WirePacket(WirePacket::Kind::session, payload)); });
 }
 
-CodecProblem decodingProblem(const Bytes& payload) {
-    return problemOf([&] { Message::decode(WirePacket(WirePacket::Kind::session, payload)); });
-}
-
-CodecProblem encodingProblem(Message::Value value) {
-    return problemOf([&] { (void)Message{std::move(value)}.encoded(); });
+std::optional<CodecProblem> encodingProblem(Message::Value value) {
+    return problemOf<Message::Error>([&] { (void)Message{std::move(value)}.encoded(); });
 }
 
 Message decoded(const Bytes& payload) { return Message::decode(WirePacket(WirePacket::Kind::session, payload)); }
@@ -201,7 +193,8 @@ TEST(SessionMessageCodec, TagTwentyFourIsReservedAndOtherTagsAreUnknown) {
 TEST(SessionMessageCodec, RefusesOtherPacketKinds) {
     for (const Bytes& payload : {Bytes{2}, Bytes{}}) {
         for (const auto kind : {WirePacket::Kind::input, WirePacket::Kind::transfer, WirePacket::Kind::endSession}) {
-            EXPECT_EQ(problemOf([&] { Message::decode(WirePacket(kind, payload)); }), CodecProblem::wrongKind);
+            EXPECT_EQ(problemOf<Message::Error>([&] { Message::decode(WirePacket(kind, payload)); }),
+                      CodecProblem::wrongKind);
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "core/ByteWriter.h"
-#include "core/Sha256.h"
 #include "core/TransferMessage.h"
+#include "tests/support/ProblemOf.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +13,10 @@
 namespace {
 
 using namespace TessaloyCore;
+using Testing::digestOf;
 
 std::optional<CodecProblem> decodeProblem(const WirePacket& packet) {
-    try {
-        TransferMessage::decode(packet);
-    } catch (const TransferMessage::Error& error) {
-        return error.value();
-    }
-    return std::nullopt;
+    return Testing::problemOf<TransferMessage::Error>([&] { TransferMessage::decode(packet); });
 }
 
 std::optional<CodecProblem> decodeProblem(const Bytes& payload) {
@@ -27,17 +24,7 @@ std::optional<CodecProblem> decodeProblem(const Bytes& payload) {
 }
 
 std::optional<TransferMessageError> encodeError(const TransferMessage& message) {
-    try {
-        message.encoded();
-    } catch (const TransferMessage::MessageError& error) {
-        return error.value();
-    }
-    return std::nullopt;
-}
-
-Bytes digestOf(const std::string& text) {
-    const auto digest = Sha256::of({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-    return Bytes(digest.begin(), digest.end());
+    return Testing::problemOf<TransferMessage::MessageError>([&] { message.encoded(); });
 }
 
 TransferOffer sampleOffer() { return {0xA1B2C3D4, TransferPurpose::file, "Photo é.jpg", "public.jpeg", 0x0102030405}; }
@@ -48,7 +35,7 @@ std::vector<TransferMessage> sampleMessages() {
         TransferMessage::offer({7, TransferPurpose::clipboard, "", "", 0}),
         TransferMessage::chunk(0xA1B2C3D4, 0xFFFFFFFFFFFFFFF0, Bytes{1, 2, 3, 4, 5}),
         TransferMessage::chunk(1, 0, Bytes{}),
-        TransferMessage::finish(0xA1B2C3D4, digestOf("abc")),
+        TransferMessage::finish(0xA1B2C3D4, digestOf(Bytes{'a', 'b', 'c'})),
         TransferMessage::cancel(0xA1B2C3D4, TransferCancelReason::cancelled),
         TransferMessage::cancel(2, TransferCancelReason::notAllowed),
         TransferMessage::cancel(3, TransferCancelReason::tooLarge),
@@ -85,7 +72,7 @@ TEST(TransferMessage, LaysOutFieldsBigEndianAfterTheTag) {
     EXPECT_EQ(TransferMessage::chunk(0x01020304, 0x0A0B, Bytes{0xEE}).encoded(),
               (Bytes{2, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0x0A, 0x0B, 0, 0, 0, 1, 0xEE}));
     Bytes finish{3, 0, 0, 0, 9};
-    const Bytes digest = digestOf("");
+    const Bytes digest = digestOf({});
     finish.insert(finish.end(), digest.begin(), digest.end());
     EXPECT_EQ(TransferMessage::finish(9, digest).encoded(), finish);
     EXPECT_EQ(TransferMessage::cancel(0x01020304, TransferCancelReason::failed).encoded(), (Bytes{4, 1, 2, 3, 4, 4}));

@@ -1,16 +1,12 @@
 #include "core/DataTransferSource.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace TessaloyCore;
-
-Bytes pattern(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    return bytes;
-}
+using Testing::pattern;
 
 TEST(DataTransferSource, ReadsFromTheStartToTheEnd) {
     const Bytes data = pattern(5);

@@ -1,6 +1,7 @@
 #include "core/WireDecoder.h"
 
 #include "tests/core/CodecTesting.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,9 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace TessaloyCore;
-using CodecTesting::filled;
+using Testing::pattern;
 
 struct Decoded {
     std::vector<WirePacket> packets;
@@ -76,7 +78,7 @@ Decoded readThroughSpace(ByteView stream, const std::vector<std::size_t>& readSi
 }
 
 WirePacket packetOf(WirePacket::Kind kind, std::size_t size, std::uint8_t seed) {
-    return WirePacket(kind, filled(size, seed));
+    return WirePacket(kind, pattern(size, seed));
 }
 
 std::vector<WirePacket> smallMix() {
@@ -90,15 +92,6 @@ std::array<std::uint8_t, WirePacket::headerSize> headerWith(std::size_t index, s
     auto header = WirePacket(WirePacket::Kind::cursorUpdate, Bytes(33)).header();
     header[index] = value;
     return header;
-}
-
-std::optional<WireErrorCase> errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const WireError& error) {
-        return error.value();
-    }
-    return std::nullopt;
 }
 
 TEST(WireDecoder, EverySplitOfAMixedStreamGivesThePacketsInOrder) {
@@ -162,7 +155,7 @@ TEST(WireDecoder, RefusesALengthOverTheLimitFromTheHeaderAlone) {
     // The first eleven bytes still allow a good length; the twelfth does not.
     WireDecoder decoder;
     EXPECT_NO_THROW(decoder.feed(ByteView(tooLong).first(11), [](WirePacket) {}));
-    EXPECT_EQ(errorOf([&] { decoder.feed(ByteView(tooLong).subspan(11), [](WirePacket) {}); }),
+    EXPECT_EQ(problemOf<WireError>([&] { decoder.feed(ByteView(tooLong).subspan(11), [](WirePacket) {}); }),
               WireErrorCase::payloadTooLarge);
 
     auto largest = tooLong;
@@ -197,7 +190,8 @@ TEST(WireDecoder, EachHeaderErrorIsFoundInTwelveBytes) {
         // Found at the first byte that proves it, not later.
         WireDecoder decoder;
         EXPECT_NO_THROW(decoder.feed(ByteView(header).first(c.index), [](WirePacket) {})) << c.index;
-        EXPECT_EQ(errorOf([&] { decoder.feed(ByteView(header).subspan(c.index, 1), [](WirePacket) {}); }), c.error)
+        EXPECT_EQ(problemOf<WireError>([&] { decoder.feed(ByteView(header).subspan(c.index, 1), [](WirePacket) {}); }),
+                  c.error)
             << c.index;
     }
     for (int kind = 1; kind <= 11; ++kind) {
@@ -216,13 +210,13 @@ TEST(WireDecoder, DeliversThePacketsBeforeABadHeaderThenStaysFailed) {
     WireDecoder decoder;
     std::vector<WirePacket> received;
     const auto collect = [&](WirePacket packet) { received.push_back(std::move(packet)); };
-    EXPECT_EQ(errorOf([&] { decoder.feed(stream, collect); }), WireErrorCase::unsupportedVersion);
+    EXPECT_EQ(problemOf<WireError>([&] { decoder.feed(stream, collect); }), WireErrorCase::unsupportedVersion);
     EXPECT_EQ(received, packets);
 
-    EXPECT_EQ(errorOf([&] { decoder.feed(good, collect); }), WireErrorCase::unsupportedVersion);
-    EXPECT_EQ(errorOf([&] { decoder.feed({}, collect); }), WireErrorCase::unsupportedVersion);
-    EXPECT_EQ(errorOf([&] { (void)decoder.writableSpace(); }), WireErrorCase::unsupportedVersion);
-    EXPECT_EQ(errorOf([&] { (void)decoder.commit(0); }), WireErrorCase::unsupportedVersion);
+    EXPECT_EQ(problemOf<WireError>([&] { decoder.feed(good, collect); }), WireErrorCase::unsupportedVersion);
+    EXPECT_EQ(problemOf<WireError>([&] { decoder.feed({}, collect); }), WireErrorCase::unsupportedVersion);
+    EXPECT_EQ(problemOf<WireError>([&] { (void)decoder.writableSpace(); }), WireErrorCase::unsupportedVersion);
+    EXPECT_EQ(problemOf<WireError>([&] { (void)decoder.commit(0); }), WireErrorCase::unsupportedVersion);
     EXPECT_EQ(received.size(), packets.size());
 
     EXPECT_EQ(readThroughSpace(stream, {5, 100, 1}).packets, packets);

@@ -1,7 +1,7 @@
 #include "media/AacDecoder.h"
 #include "media/AacEncoder.h"
 #include "media/MediaError.h"
-#include "tests/media/MediaProblemOf.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 namespace {
 
 using namespace TessaloyMedia;
-using MediaTesting::problemOf;
 using TessaloyCore::Bytes;
+using Testing::problemOf;
 
 constexpr double toneHertz = 1'000;
 constexpr double toneAmplitude = 0.5;
@@ -172,10 +172,10 @@ TEST(AacEncoder, FollowsACaptureThatChangesFormat) {
 }
 
 TEST(AacEncoder, RefusesSettingsAacCannotCarry) {
-    EXPECT_EQ(problemOf([] { AacEncoder({45'000, 2, 96'000}); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([] { AacEncoder({48'000, 0, 96'000}); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([] { AacEncoder({48'000, 3, 96'000}); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([] { AacEncoder({48'000, 2, 0}); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([] { AacEncoder({45'000, 2, 96'000}); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([] { AacEncoder({48'000, 0, 96'000}); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([] { AacEncoder({48'000, 3, 96'000}); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([] { AacEncoder({48'000, 2, 0}); }), MediaProblem::invalidInput);
     EXPECT_NO_THROW(AacEncoder({44'100, 1, 8'000}));
 }
 
@@ -185,16 +185,16 @@ TEST(AacEncoder, RefusesUnusableBuffersAndGoesOn) {
     TessaloyBase::AudioBufferView view{samples.data(), samples.size() / 2, 2, 48'000};
     auto bad = view;
     bad.channels = 0;
-    EXPECT_EQ(problemOf([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
     bad = view;
     bad.sampleRate = 0;
-    EXPECT_EQ(problemOf([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
     bad = view;
     bad.samples = nullptr;
-    EXPECT_EQ(problemOf([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
     bad = view;
     bad.channels = AacEncoder::maximumInputChannels + 1;
-    EXPECT_EQ(problemOf([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(bad); }), MediaProblem::invalidInput);
     bad = view;
     bad.frameCount = 0;
     EXPECT_TRUE(encoder.encode(bad).empty());
@@ -202,7 +202,7 @@ TEST(AacEncoder, RefusesUnusableBuffersAndGoesOn) {
     EXPECT_GE(encoder.encode(view).size(), 3u);
     EXPECT_FALSE(encoder.flush().empty());
     EXPECT_TRUE(encoder.flush().empty());
-    EXPECT_EQ(problemOf([&] { encoder.encode(view); }), MediaProblem::encodeFailed);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view); }), MediaProblem::encodeFailed);
 }
 
 TEST(AacDecoder, BuildsTheAudioSpecificConfig) {
@@ -214,11 +214,11 @@ TEST(AacDecoder, BuildsTheAudioSpecificConfig) {
 }
 
 TEST(AacDecoder, RefusesEmptyAndDamagedFrames) {
-    EXPECT_EQ(problemOf([] { AacDecoder(48'000, 3); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([] { AacDecoder(0, 2); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([] { AacDecoder(48'000, 3); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([] { AacDecoder(0, 2); }), MediaProblem::invalidInput);
     AacDecoder decoder(48'000, 2);
-    EXPECT_EQ(problemOf([&] { decoder.decode(Bytes{}); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([&] { decoder.decode(Bytes(64, 0xFF)); }), MediaProblem::decodeFailed);
+    EXPECT_EQ(problemOf<MediaError>([&] { decoder.decode(Bytes{}); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { decoder.decode(Bytes(64, 0xFF)); }), MediaProblem::decodeFailed);
 }
 
 } // namespace

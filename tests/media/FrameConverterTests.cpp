@@ -1,8 +1,8 @@
 #include "media/FrameConverter.h"
 #include "media/FramePool.h"
 #include "media/MediaError.h"
-#include "tests/media/MediaProblemOf.h"
 #include "tests/media/TestPictures.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,7 @@ namespace {
 
 using namespace TessaloyMedia;
 using namespace MediaTesting;
+using Testing::problemOf;
 
 // The planes of a converted picture, row by row without the padding.
 using Planes = std::vector<std::vector<std::uint8_t>>;
@@ -167,13 +168,13 @@ TEST(FrameConverter, RefusesUnusableViewsBeforeTouchingTheDestination) {
     const Planes good = planesOf(frame);
     auto view = picture.view();
     view.pixels = nullptr;
-    EXPECT_EQ(problemOf([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
     view = picture.view();
     view.bytesPerRow = 64 * 4 - 4;
-    EXPECT_EQ(problemOf([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
     view = picture.view();
     view.height = FrameConverter::maximumSide + 1;
-    EXPECT_EQ(problemOf([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { converter.convert(view, frame); }), MediaProblem::invalidInput);
     EXPECT_EQ(planesOf(frame), good);
     EXPECT_TRUE(av_frame_is_writable(&frame));
 }

@@ -2,6 +2,7 @@
 #include "media/VideoDecoder.h"
 #include "media/VideoEncoder.h"
 #include "tests/media/TestPictures.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@ using namespace MediaTesting;
 using TessaloyCore::VideoCodec;
 using TessaloyCore::VideoConfiguration;
 using TessaloyCore::VideoFrame;
+using Testing::problemOf;
 
 std::vector<VideoEncoder::Output> encodeStream(VideoCodec codec, std::uint32_t generation, int frames) {
     VideoEncoder::Settings settings;
@@ -79,24 +81,16 @@ TEST(VideoDecoder, RefusesDamagedPicturesAndGoesOn) {
     const VideoFrame keyframe = VideoFrame::decode(std::get<VideoEncoder::EncodedFrame>(outputs.at(1)).packet);
     VideoFrame damaged = keyframe;
     damaged.nalUnits = {{0x65, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
-    try {
-        decoder.decode(damaged);
-        ADD_FAILURE() << "accepted";
-    } catch (const MediaError& failure) {
-        EXPECT_EQ(failure.value(), MediaProblem::decodeFailed);
-        EXPECT_FALSE(failure.text().empty());
-    }
+    EXPECT_EQ(problemOf<MediaError>([&] { decoder.decode(damaged); }), MediaProblem::decodeFailed);
     EXPECT_EQ(decoder.decode(keyframe).size(), 1u);
 }
 
 TEST(VideoDecoder, RefusesAConfigurationWithoutParameterSets) {
     VideoDecoder decoder(VideoDecoder::PixelLayout::rgb);
-    try {
-        decoder.configure({VideoCodec::hevc, 1, 320, 240, {}});
-        ADD_FAILURE() << "accepted";
-    } catch (const MediaError& failure) {
-        EXPECT_EQ(failure.value(), MediaProblem::invalidInput);
-    }
+    EXPECT_EQ(problemOf<MediaError>([&] {
+                  decoder.configure({VideoCodec::hevc, 1, 320, 240, {}});
+              }),
+              MediaProblem::invalidInput);
 }
 
 } // namespace

@@ -3,8 +3,8 @@
 #include "media/SampleAssembler.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoEncoder.h"
-#include "tests/media/MediaProblemOf.h"
 #include "tests/media/TestPictures.h"
+#include "tests/support/ProblemOf.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +22,7 @@ using namespace MediaTesting;
 using TessaloyCore::VideoCodec;
 using TessaloyCore::VideoConfiguration;
 using TessaloyCore::VideoFrame;
+using Testing::problemOf;
 
 constexpr std::uint64_t frameMicroseconds = 33'333;
 
@@ -251,23 +252,23 @@ TEST_P(VideoEncoderCodecs, UnusablePicturesAreRefusedAndTheStreamGoesOn) {
     const auto good = picture.view();
     auto view = good;
     view.width = 0;
-    EXPECT_EQ(problemOf([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
     view = good;
     view.height = -4;
-    EXPECT_EQ(problemOf([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
     view = good;
     view.pixels = nullptr;
-    EXPECT_EQ(problemOf([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
     view = good;
     view.bytesPerRow = 320 * 4 + 3; // not whole pixels
-    EXPECT_EQ(problemOf([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
     view = good;
     view.bytesPerRow = 320 * 4 - 4; // shorter than a row
-    EXPECT_EQ(problemOf([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
     view = good;
     view.width = FrameConverter::maximumSide + 1;
     view.bytesPerRow = static_cast<std::size_t>(view.width) * 4;
-    EXPECT_EQ(problemOf([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.encode(view, 0, false); }), MediaProblem::invalidInput);
 
     const auto outputs = encodeAll(encoder, picture, 2);
     EXPECT_EQ(framesOf(outputs).size(), 2u);
@@ -369,8 +370,9 @@ TEST(VideoEncoderBitrate, X265IsReopenedIntoANewGeneration) {
 
 TEST(VideoEncoderBitrate, RefusesBitratesOutOfRange) {
     VideoEncoder encoder(settingsFor(VideoCodec::h264, 320, 240));
-    EXPECT_EQ(problemOf([&] { encoder.setBitrate(0); }), MediaProblem::invalidInput);
-    EXPECT_EQ(problemOf([&] { encoder.setBitrate(VideoEncoder::maximumBitrate + 1); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.setBitrate(0); }), MediaProblem::invalidInput);
+    EXPECT_EQ(problemOf<MediaError>([&] { encoder.setBitrate(VideoEncoder::maximumBitrate + 1); }),
+              MediaProblem::invalidInput);
     EXPECT_NO_THROW(encoder.setBitrate(VideoEncoder::minimumBitrate));
 }
 
@@ -378,7 +380,7 @@ TEST(VideoEncoderSettings, RefusesSettingsOutOfRange) {
     const auto refused = [](const std::function<void(VideoEncoder::Settings&)>& change) {
         auto settings = settingsFor(VideoCodec::h264, 320, 240);
         change(settings);
-        return problemOf([&] { VideoEncoder encoder(settings); });
+        return problemOf<MediaError>([&] { VideoEncoder encoder(settings); });
     };
     EXPECT_EQ(refused([](auto& s) { s.width = 0; }), MediaProblem::invalidInput);
     EXPECT_EQ(refused([](auto& s) { s.height = VideoEncoder::minimumSide - 1; }), MediaProblem::invalidInput);

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -25,20 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The refusals, as the status numbers the updater reports.
-enum class Status : int {
-    unsigned_ = -1,
-    malformed = -2,
-    publisherSignature = -3,
-    wrongIdentifier = -4,
-    wrongTeam = -5,
-    notNotarised = -6,
-    contentDiffers = -7,
-    unlistedOrMissing = -8,
-    wrongArchitecture = -9,
-};
+using Refusal = ReleaseSignature::Refusal;
 
-std::string statusText(Status status) { return "status " + std::to_string(static_cast<int>(status)); }
+Refusal unreadable(int error) { return Refusal(Refusal::unreadable, std::strerror(error)); }
 
 constexpr std::string_view contentsFile = "CodeResources";
 constexpr std::string_view publisherFile = "CodeResources.sig";
@@ -126,24 +116,20 @@ std::optional<std::string> listedPath(std::string_view line) {
     return std::string(line);
 }
 
-// `_Signature/` must be a real folder holding nothing but its three regular files; nullopt when
-// it is, else the refusal.
-std::optional<std::string> signatureFolderRefusal(const fs::path& folder) {
+// `_Signature/` must be a real folder holding nothing but its three regular files.
+void checkSignatureFolder(const fs::path& folder) {
     struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0) {
-        return errno == ENOENT ? statusText(Status::unsigned_) : std::string(std::strerror(errno));
-    }
-    if (!S_ISDIR(info.st_mode)) return statusText(Status::unlistedOrMissing);
+    if (::lstat(folder.c_str(), &info) != 0) throw errno == ENOENT ? Refusal(Refusal::unsigned_) : unreadable(errno);
+    if (!S_ISDIR(info.st_mode)) throw Refusal(Refusal::unlistedOrMissing);
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
         const bool known = name == contentsFile || name == publisherFile || name == notaryFile;
         if (!known || !entry.is_regular_file(error) || entry.is_symlink(error)) {
-            return statusText(Status::unlistedOrMissing);
+            throw Refusal(Refusal::unlistedOrMissing);
         }
     }
-    if (error) return std::string(std::strerror(error.value()));
-    return std::nullopt;
+    if (error) throw unreadable(error.value());
 }
 
 struct ListedHeader {
@@ -203,54 +189,58 @@ void ReleaseSignature::sign(const fs::path& tree, const SigningKey& publisher, c
                std::string_view(reinterpret_cast<const char*>(notarySignature.data()), notarySignature.size()));
 }
 
-std::optional<std::string> ReleaseSignature::verify(const fs::path& tree, const TrustedKeys& keys,
-                                                    std::string_view architecture) {
-    if (!keys.publisher || !keys.notary) return "requirement";
+ReleaseSignature::Refusal::Refusal(Case value, std::string_view systemText)
+    : value_(value),
+      caseName_(value == requirement  ? std::string("requirement")
+                : value == unreadable ? std::string(systemText)
+                                      : "status " + std::to_string(static_cast<int>(value))) {}
+
+void ReleaseSignature::verify(const fs::path& tree, const TrustedKeys& keys, std::string_view architecture) {
+    if (!keys.publisher || !keys.notary) throw Refusal(Refusal::requirement);
     std::optional<InsideTree> inside;
     try {
         inside.emplace(tree);
     } catch (const std::system_error& error) {
-        return std::string(std::strerror(error.code().value()));
+        throw unreadable(error.code().value());
     }
     const fs::path signatures(folder);
-    if (const auto refusal = signatureFolderRefusal(tree / signatures)) return refusal;
+    checkSignatureFolder(tree / signatures);
 
     const auto contents = inside->regularFile(signatures / contentsFile);
     const auto publisherSignature = inside->regularFile(signatures / publisherFile);
     const auto notarySignature = inside->regularFile(signatures / notaryFile);
     if (!contents || !publisherSignature || publisherSignature->size() != std::tuple_size_v<SignatureBytes>) {
-        return statusText(Status::malformed);
+        throw Refusal(Refusal::malformed);
     }
     const auto listed = parse(*contents);
-    if (!listed) return statusText(Status::malformed);
+    if (!listed) throw Refusal(Refusal::malformed);
     if (!verifySignature(*keys.publisher, bytesOf(*contents), bytesOf(*publisherSignature))) {
-        return statusText(Status::publisherSignature);
+        throw Refusal(Refusal::publisherSignature);
     }
-    if (listed->identifier != identifier) return statusText(Status::wrongIdentifier);
-    if (listed->team != team) return statusText(Status::wrongTeam);
+    if (listed->identifier != identifier) throw Refusal(Refusal::wrongIdentifier);
+    if (listed->team != team) throw Refusal(Refusal::wrongTeam);
     if (!notarySignature || !verifySignature(*keys.notary, notaryMessage(*contents), bytesOf(*notarySignature))) {
-        return statusText(Status::notNotarised);
+        throw Refusal(Refusal::notNotarised);
     }
-    if (listed->architecture != architecture) return statusText(Status::wrongArchitecture);
+    if (listed->architecture != architecture) throw Refusal(Refusal::wrongArchitecture);
 
     std::map<std::string, std::string> present;
     try {
         present = entries(tree);
     } catch (const fs::filesystem_error& error) {
-        return std::string(std::strerror(error.code().value()));
+        throw unreadable(error.code().value());
     } catch (const Unlistable&) {
-        return statusText(Status::unlistedOrMissing);
+        throw Refusal(Refusal::unlistedOrMissing);
     }
     const auto samePaths = [](const auto& a, const auto& b) { return a.first == b.first; };
     if (!std::equal(present.begin(), present.end(), listed->lines.begin(), listed->lines.end(), samePaths)) {
-        return statusText(Status::unlistedOrMissing);
+        throw Refusal(Refusal::unlistedOrMissing);
     }
     for (const auto& [path, line] : present) {
-        if (listed->lines.at(path) != line) return statusText(Status::contentDiffers);
+        if (listed->lines.at(path) != line) throw Refusal(Refusal::contentDiffers);
         // Judged by where the link leads on disk, through any other links, not by its text.
-        if (line.starts_with("l ") && !inside->reaches(path)) return statusText(Status::contentDiffers);
+        if (line.starts_with("l ") && !inside->reaches(path)) throw Refusal(Refusal::contentDiffers);
     }
-    return std::nullopt;
 }
 
 } // namespace Plovander

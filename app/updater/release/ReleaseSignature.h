@@ -2,8 +2,8 @@
 
 #include "app/updater/release/ReleaseKeys.h"
 
+#include <exception>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +17,40 @@ struct ReleaseSignature {
     static constexpr std::string_view folder = "_Signature";
     static constexpr std::string_view notaryPrefix = "PLOVANDER-NOTARY-1";
 
+    // Why a tree is refused. The numbered cases are the statuses a code-signature check reports.
+    class Refusal : public std::exception {
+    public:
+        enum class Case : int {
+            // A pinned key is missing.
+            requirement = 1,
+            // The tree could not be opened or walked.
+            unreadable = 2,
+            unsigned_ = -1,
+            malformed = -2,
+            publisherSignature = -3,
+            wrongIdentifier = -4,
+            wrongTeam = -5,
+            notNotarised = -6,
+            contentDiffers = -7,
+            unlistedOrMissing = -8,
+            wrongArchitecture = -9,
+        };
+        using enum Case;
+
+        // `systemText`: the system's words for an unreadable tree.
+        explicit Refusal(Case value, std::string_view systemText = {});
+
+        Case value() const noexcept { return value_; }
+        // For trace lines: "requirement", "status " and the number of a numbered case, or the
+        // system's words for an unreadable tree.
+        const char* caseName() const noexcept { return caseName_.c_str(); }
+        const char* what() const noexcept override { return caseName(); }
+
+    private:
+        Case value_;
+        std::string caseName_;
+    };
+
     // This machine's architecture, as `uname -m` names it.
     static std::string machineArchitecture();
 
@@ -29,12 +63,11 @@ struct ReleaseSignature {
     static void sign(const std::filesystem::path& tree, const SigningKey& publisher, const SigningKey& notary,
                      std::string_view architecture = machineArchitecture());
 
-    // Nullopt when the tree is exactly what its keys signed for this architecture, with every link
+    // Returns when the tree is exactly what its keys signed for this architecture, with every link
     // leading, on disk, to somewhere inside it, and `_Signature/` holding only its three regular
-    // files; otherwise the detail of the refusal: "status -N", "requirement" when a key is
-    // missing, or the word of the error that kept the tree from being opened.
-    static std::optional<std::string> verify(const std::filesystem::path& tree, const TrustedKeys& keys,
-                                             std::string_view architecture = machineArchitecture());
+    // files; otherwise throws its Refusal.
+    static void verify(const std::filesystem::path& tree, const TrustedKeys& keys,
+                       std::string_view architecture = machineArchitecture());
 };
 
 } // namespace Plovander

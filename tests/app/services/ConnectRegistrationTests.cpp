@@ -206,6 +206,8 @@ TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDev
     listenerPort = 0;
     registration->updateConnectRegistration();
     ASSERT_TRUE(shows("On"));
+    // "On" comes when the control connection is up; the relay knows the Mac once it has read the list.
+    ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return registrations(heard) == 1; }));
 
     phone.connect({relay.endpoint(), TessaloyNet::MeetingIdentity::meetingID(device, identity.publicKey())}, [&] {
         actor.runUntilIdle();

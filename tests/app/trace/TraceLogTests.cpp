@@ -77,49 +77,16 @@ TEST(TraceSwitch, IsOnThroughTheEnvironmentOrTheSetting) {
 
 TEST_F(TraceLogTest, AppendsOnePrivateLinePerMessage) {
     TraceLog::message("first");
-    TraceLog::awaitingApproval();
-    TraceLog::receivedFile(1024);
-    TraceLog::screenRecordingGranted(true, false);
+    TraceLog::message([] { return std::string("second"); });
 
     const std::regex expected(
         "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} first\n"
-        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} awaiting approval\n"
-        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} received a file from the device, 1024 bytes\n"
-        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} screen recording granted=true alreadyAsked=false\n");
+        "\\[tessaloy\\] \\d\\d:\\d\\d:\\d\\d\\.\\d{3} second\n");
     EXPECT_TRUE(std::regex_match(contents(file), expected)) << contents(file);
 
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
-}
-
-TEST_F(TraceLogTest, FixedWritersWriteTheirLines) {
-    TraceLog::inputLockTapRefused(1);
-    TraceLog::couldNotPreventIdleSleep("-536870199");
-    TraceLog::pastedImage(77);
-    TraceLog::askedForScreenRecording(false);
-    TraceLog::couldNotStartUpdatedCopy(std::runtime_error("no such file"));
-    TraceLog::updateCheckFailed(std::runtime_error("timed out"));
-    TraceLog::updateFailed("the download was damaged");
-    TraceLog::updateFailedError(std::runtime_error("disk full"));
-    TraceLog::updaterMessage([] { return std::string("Plovander is up to date"); });
-    TraceLog::updateStoppedNoLongerAllowed();
-
-    std::istringstream lines(contents(file));
-    std::vector<std::string> messages;
-    for (std::string line; std::getline(lines, line);) messages.push_back(line.substr(24));
-    EXPECT_EQ(messages, (std::vector<std::string>{
-                            "local input lock: tap 1 was refused",
-                            "could not prevent idle sleep: -536870199",
-                            "pasted an image from the device, 77 bytes",
-                            "asked macOS for screen recording, answer=false",
-                            "couldn't start the updated copy: no such file",
-                            "update check failed: timed out",
-                            "update failed: the download was damaged",
-                            "update failed: disk full",
-                            "Plovander is up to date",
-                            "update stopped: no longer allowed",
-                        }));
 }
 
 TEST_F(TraceLogTest, WhenOffNothingIsBuiltOrWritten) {
@@ -129,11 +96,10 @@ TEST_F(TraceLogTest, WhenOffNothingIsBuiltOrWritten) {
         built = true;
         return std::string("never");
     });
-    TraceLog::updaterMessage([&] {
+    TraceLog::coalesced("key", [&] {
         built = true;
         return std::string("never");
     });
-    TraceLog::awaitingApproval();
     EXPECT_FALSE(built);
     EXPECT_FALSE(std::filesystem::exists(file));
 }

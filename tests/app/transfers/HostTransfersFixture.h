@@ -11,6 +11,7 @@
 #include "tests/support/FakePasteboard.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -33,17 +34,8 @@ using Plovander::HostTransfers;
 using Reason = TransferCancelReason;
 using Activity = HostTransfers::Activity;
 using Outcome = HostTransfers::Finished::Outcome;
-
-inline Bytes pattern(std::size_t size, std::uint8_t seed = 7) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + seed + i / 997);
-    return bytes;
-}
-
-inline Bytes digestOf(ByteView bytes) {
-    const auto digest = Sha256::of(bytes);
-    return Bytes(digest.begin(), digest.end());
-}
+using Testing::digestOf;
+using Testing::pattern;
 
 inline Bytes contentsOf(const std::filesystem::path& path) {
     std::error_code missing;

@@ -1,4 +1,5 @@
 #include "net/channel/LANClientBrowser.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +21,8 @@ TEST(DiscoveredHost, ReadsHostAndPortBracketedIPv6AndBareHosts) {
 }
 
 TEST(DiscoveredHost, RefusesEmptyTextsAndBadPorts) {
-    const auto problem = [](std::string_view text) -> std::optional<Problem> {
-        try {
-            read(text);
-        } catch (const Host::AddressError& error) {
-            return error.value();
-        }
-        return std::nullopt;
+    const auto problem = [](std::string_view text) {
+        return Testing::problemOf<Host::AddressError>([&] { read(text); });
     };
     EXPECT_EQ(problem(""), Problem::empty);
     EXPECT_EQ(problem("  "), Problem::empty);

@@ -4,6 +4,7 @@
 #include "net/channel/PairingLimits.h"
 #include "platform/linux/FileKeychain.h"
 #include "tests/support/MemoryKeychain.h"
+#include "tests/support/ProblemOf.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 namespace {
 
+using Testing::problemOf;
 using namespace std::chrono_literals;
 using TessaloyCore::Bytes;
 using TessaloyNet::P256PrivateKey;
@@ -36,17 +38,6 @@ std::string repeated(std::string_view piece, int count) {
     std::string text;
     for (int i = 0; i < count; ++i) text += piece;
     return text;
-}
-
-template <typename Call>
-PairedDeviceStoreProblem problemOf(Call&& call) {
-    try {
-        call();
-    } catch (const PairedDeviceStore::Error& error) {
-        return error.value();
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return PairedDeviceStoreProblem::corruptItem;
 }
 
 class PairedDeviceStoreTest : public ::testing::Test {
@@ -201,7 +192,7 @@ TEST_F(PairedDeviceStoreTest, RenameToNothingOrOfAnUnknownKeyChangesNothing) {
     EXPECT_EQ(keychain.writes, writes);
     EXPECT_EQ(devices.all(), std::vector{phone});
 
-    EXPECT_EQ(problemOf([&] { devices.rename(phone.publicKey, "bad \xFF name"); }),
+    EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.rename(phone.publicKey, "bad \xFF name"); }),
               PairedDeviceStoreProblem::invalidName);
 }
 
@@ -209,9 +200,12 @@ TEST_F(PairedDeviceStoreTest, RefusesDevicesThatCouldNotBeReadBack) {
     Bytes offCurve = newKey();
     offCurve.back() ^= 0x01;
     for (const Bytes& key : {Bytes(64, 4), Bytes{}, offCurve}) {
-        EXPECT_EQ(problemOf([&] { devices.add({key, "Phone", pairedAt, {}}); }), PairedDeviceStoreProblem::invalidKey);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] {
+                      devices.add({key, "Phone", pairedAt, {}});
+                  }),
+                  PairedDeviceStoreProblem::invalidKey);
     }
-    EXPECT_EQ(problemOf([&] {
+    EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] {
                   devices.add({newKey(), "\xC0\x80", pairedAt, {}});
               }),
               PairedDeviceStoreProblem::invalidName);
@@ -245,12 +239,17 @@ TEST_F(PairedDeviceStoreTest, ACorruptItemIsReportedAndNeverOverwritten) {
         const int writes = keychain.writes;
         const Bytes someKey = TessaloyCore::decodeBase64(key).value();
 
-        EXPECT_EQ(problemOf([&] { devices.all(); }), PairedDeviceStoreProblem::corruptItem);
-        EXPECT_EQ(problemOf([&] { devices.device(someKey); }), PairedDeviceStoreProblem::corruptItem);
-        EXPECT_EQ(problemOf([&] { devices.add(deviceNamed("New")); }), PairedDeviceStoreProblem::corruptItem);
-        EXPECT_EQ(problemOf([&] { devices.remove(someKey); }), PairedDeviceStoreProblem::corruptItem);
-        EXPECT_EQ(problemOf([&] { devices.rename(someKey, "Name"); }), PairedDeviceStoreProblem::corruptItem);
-        EXPECT_EQ(problemOf([&] { devices.markSeen(someKey, pairedAt); }), PairedDeviceStoreProblem::corruptItem);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.all(); }), PairedDeviceStoreProblem::corruptItem);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.device(someKey); }),
+                  PairedDeviceStoreProblem::corruptItem);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.add(deviceNamed("New")); }),
+                  PairedDeviceStoreProblem::corruptItem);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.remove(someKey); }),
+                  PairedDeviceStoreProblem::corruptItem);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.rename(someKey, "Name"); }),
+                  PairedDeviceStoreProblem::corruptItem);
+        EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.markSeen(someKey, pairedAt); }),
+                  PairedDeviceStoreProblem::corruptItem);
         EXPECT_FALSE(devices.isTrusted(someKey));
         EXPECT_EQ(keychain.writes, writes);
         EXPECT_EQ(keychain.read(service, account), original);
@@ -265,7 +264,8 @@ TEST_F(PairedDeviceStoreTest, AnItemOverOneMebibyteIsRefusedAsCorruptEvenWhenItI
         if (size <= PairedDeviceStore::maximumItemBytes) {
             EXPECT_EQ(devices.all().size(), 1u);
         } else {
-            EXPECT_EQ(problemOf([&] { devices.all(); }), PairedDeviceStoreProblem::corruptItem);
+            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.all(); }),
+                      PairedDeviceStoreProblem::corruptItem);
         }
     }
 }

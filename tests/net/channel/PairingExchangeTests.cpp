@@ -1,6 +1,7 @@
 #include "core/ByteWriter.h"
 #include "net/channel/P256PrivateKey.h"
 #include "net/channel/PairingExchange.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,19 +12,9 @@ using TessaloyCore::CodecProblem;
 using TessaloyCore::WirePacket;
 using TessaloyNet::P256PrivateKey;
 using TessaloyNet::PairingExchange;
+using Testing::problemOf;
 
 Bytes newKey() { return P256PrivateKey::generate().publicKey().x963Representation(); }
-
-template <typename Call>
-CodecProblem problemOf(Call&& call) {
-    try {
-        call();
-    } catch (const PairingExchange::Error& error) {
-        return error.value();
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return CodecProblem::wrongKind;
-}
 
 Bytes payload(const Bytes& key, std::string_view name) {
     TessaloyCore::ByteWriter writer;
@@ -51,14 +42,16 @@ TEST(PairingExchange, NamesMayHoldSixtyFourBytes) {
     EXPECT_EQ(PairingExchange::decode(PairingExchange(key, longest).packet()).name(), longest);
     EXPECT_EQ(PairingExchange(key, "").name(), "");
 
-    EXPECT_EQ(problemOf([&] { PairingExchange(key, longest + "a"); }), CodecProblem::tooLong);
+    EXPECT_EQ(problemOf<PairingExchange::Error>([&] { PairingExchange(key, longest + "a"); }), CodecProblem::tooLong);
     std::string wide;
     for (int i = 0; i < 22; ++i) wide += "名"; // 22 characters, 66 bytes: the limit counts bytes
-    EXPECT_EQ(problemOf([&] { PairingExchange(key, wide); }), CodecProblem::tooLong);
-    EXPECT_EQ(problemOf([&] { PairingExchange::decode(exchangePacket(payload(key, longest + "a"))); }),
+    EXPECT_EQ(problemOf<PairingExchange::Error>([&] { PairingExchange(key, wide); }), CodecProblem::tooLong);
+    EXPECT_EQ(problemOf<PairingExchange::Error>(
+                  [&] { PairingExchange::decode(exchangePacket(payload(key, longest + "a"))); }),
               CodecProblem::tooLong);
-    EXPECT_EQ(problemOf([&] { PairingExchange(key, "\xE5\x90"); }), CodecProblem::invalidValue);
-    EXPECT_EQ(problemOf([&] { PairingExchange::decode(exchangePacket(payload(key, "\xED\xA0\x80"))); }),
+    EXPECT_EQ(problemOf<PairingExchange::Error>([&] { PairingExchange(key, "\xE5\x90"); }), CodecProblem::invalidValue);
+    EXPECT_EQ(problemOf<PairingExchange::Error>(
+                  [&] { PairingExchange::decode(exchangePacket(payload(key, "\xED\xA0\x80"))); }),
               CodecProblem::invalidValue);
 }
 
@@ -69,27 +62,31 @@ TEST(PairingExchange, RefusesKeysThatAreNotPointsOfTheCurve) {
     Bytes compressedPrefix = key;
     compressedPrefix[0] = 0x02;
     for (const Bytes& bad : {offCurve, compressedPrefix, Bytes(65, 0), Bytes(key.begin(), key.end() - 1), Bytes{}}) {
-        EXPECT_EQ(problemOf([&] { PairingExchange(bad, "Phone"); }), CodecProblem::invalidValue) << bad.size();
+        EXPECT_EQ(problemOf<PairingExchange::Error>([&] { PairingExchange(bad, "Phone"); }), CodecProblem::invalidValue)
+            << bad.size();
     }
     for (const Bytes& bad : {offCurve, compressedPrefix, Bytes(65, 0)}) {
-        EXPECT_EQ(problemOf([&] { PairingExchange::decode(exchangePacket(payload(bad, "Phone"))); }),
-                  CodecProblem::invalidValue);
+        EXPECT_EQ(
+            problemOf<PairingExchange::Error>([&] { PairingExchange::decode(exchangePacket(payload(bad, "Phone"))); }),
+            CodecProblem::invalidValue);
     }
 }
 
 TEST(PairingExchange, DecodingRefusesOtherKindsTruncationAndTrailingBytes) {
     const Bytes good = payload(newKey(), "Anna’s iPhone");
-    EXPECT_EQ(problemOf([&] { PairingExchange::decode(WirePacket(WirePacket::Kind::session, good)); }),
+    EXPECT_EQ(problemOf<PairingExchange::Error>(
+                  [&] { PairingExchange::decode(WirePacket(WirePacket::Kind::session, good)); }),
               CodecProblem::wrongKind);
     for (std::size_t length = 0; length < good.size(); ++length) {
-        EXPECT_EQ(
-            problemOf([&] { PairingExchange::decode(exchangePacket(Bytes(good.begin(), good.begin() + length))); }),
-            CodecProblem::truncated)
+        EXPECT_EQ(problemOf<PairingExchange::Error>(
+                      [&] { PairingExchange::decode(exchangePacket(Bytes(good.begin(), good.begin() + length))); }),
+                  CodecProblem::truncated)
             << length;
     }
     Bytes longer = good;
     longer.push_back(0);
-    EXPECT_EQ(problemOf([&] { PairingExchange::decode(exchangePacket(longer)); }), CodecProblem::trailingBytes);
+    EXPECT_EQ(problemOf<PairingExchange::Error>([&] { PairingExchange::decode(exchangePacket(longer)); }),
+              CodecProblem::trailingBytes);
     EXPECT_NO_THROW(PairingExchange::decode(exchangePacket(good)));
 }
 

@@ -264,6 +264,32 @@ TEST_P(TlsPacketChannelTest, SurvivesItsLastReferenceDroppedInItsOwnCloseEvent) 
     EXPECT_TRUE(watcher.expired());
 }
 
+// The peer ends the connection while a write is held in the stream: the close queues the write's
+// handler behind itself, after the writer has gone, and the close event drops the last reference.
+TEST_P(TlsPacketChannelTest, AWriteHandlerQueuedBehindTheCloseFindsNothingToTouch) {
+    script->holdWrites = true;
+    auto held = std::make_shared<std::shared_ptr<TlsPacketChannel>>();
+    std::promise<std::optional<std::string>> closed;
+    *held = TlsPacketChannel::over(
+        [this](TessaloyBase::SerialQueue& queue) { return std::make_unique<FakeByteStream>(queue, script); },
+        quietOptions());
+    (*held)->setEvents(
+        {.ready = nullptr, .packet = nullptr, .closed = [held, &closed](const std::optional<std::string>& error) {
+             held->reset();
+             closed.set_value(error);
+         }});
+    const std::weak_ptr<TlsPacketChannel> watcher = *held;
+    (*held)->start();
+    // The first ping is held: its handler can only run once the stream's close hands it back.
+    ASSERT_TRUE(script->waitUntil([](Script& s) { return s.heldWrites.size() == 1; }));
+    script->deliverEnd();
+    auto closing = closed.get_future();
+    ASSERT_EQ(closing.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(closing.get(), std::nullopt);
+    ASSERT_TRUE(script->waitUntil([](Script& s) { return s.streamGone; }));
+    EXPECT_TRUE(watcher.expired());
+}
+
 TEST_P(TlsPacketChannelTest, ClosesWhenNothingArrivesWithinTheReadTimeOut) {
     auto options = quietOptions();
     options.readTimeout = 150ms;

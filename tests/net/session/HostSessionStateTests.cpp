@@ -1,4 +1,5 @@
 #include "net/session/HostSessionState.h"
+#include "tests/support/ProblemOf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,18 +12,9 @@ using TessaloyNet::PairingOffer;
 using TessaloyNet::PairingOfferRejection;
 using Phase = HostSessionState::Phase;
 using StopReason = HostSessionState::StopReason;
+using Testing::problemOf;
 
 const HostSessionState::Date start{std::chrono::seconds(1'767'225'600)};
-
-template <typename Error, typename Case>
-void expectThrows(const std::function<void()>& action, Case expected) {
-    try {
-        action();
-        ADD_FAILURE() << "did not throw";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.value(), expected) << error.caseName();
-    }
-}
 
 HostSessionState awaiting(std::string name = "Ada's iPhone") {
     HostSessionState state;
@@ -64,15 +56,16 @@ TEST(HostSessionState, PairsFromOfferToStreaming) {
 
 TEST(HostSessionState, HandshakesOutsideAnOfferAreRefusedWithoutChange) {
     HostSessionState idle;
-    expectThrows<HostSessionState::Transition>([&] { idle.beginHandshake(start); }, HostSessionTransition::notOffering);
+    EXPECT_EQ(problemOf<HostSessionState::Transition>([&] { idle.beginHandshake(start); }),
+              HostSessionTransition::notOffering);
     EXPECT_EQ(idle.phase(), Phase{Phase::Idle{}});
-    expectThrows<HostSessionState::Transition>([&] { idle.handshakeSucceeded("x"); },
-                                               HostSessionTransition::notOffering);
+    EXPECT_EQ(problemOf<HostSessionState::Transition>([&] { idle.handshakeSucceeded("x"); }),
+              HostSessionTransition::notOffering);
 
     HostSessionState streaming = awaiting();
     streaming.approve();
-    expectThrows<HostSessionState::Transition>([&] { streaming.beginHandshake(start); },
-                                               HostSessionTransition::notOffering);
+    EXPECT_EQ(problemOf<HostSessionState::Transition>([&] { streaming.beginHandshake(start); }),
+              HostSessionTransition::notOffering);
     EXPECT_EQ(streaming.phase(), Phase{Phase::Streaming{"Ada's iPhone"}});
 }
 
@@ -81,8 +74,8 @@ TEST(HostSessionState, TheEleventhHandshakeStopsTheOffer) {
     state.startOffering(start);
     for (int i = 0; i < 10; ++i) state.beginHandshake(start + 1s);
     EXPECT_EQ(state.offer()->attempts, 10);
-    expectThrows<PairingOffer::Rejection>([&] { state.beginHandshake(start + 1s); },
-                                          PairingOfferRejection::attemptsExhausted);
+    EXPECT_EQ(problemOf<PairingOffer::Rejection>([&] { state.beginHandshake(start + 1s); }),
+              PairingOfferRejection::attemptsExhausted);
     EXPECT_EQ(state.phase(), Phase{Phase::Stopped{StopReason::offerExpired()}});
     EXPECT_FALSE(state.offer().has_value());
 }
@@ -94,7 +87,8 @@ TEST(HostSessionState, TheOfferExpiresAtExactlyThreeHundredSeconds) {
 
     HostSessionState late;
     late.startOffering(start);
-    expectThrows<PairingOffer::Rejection>([&] { late.beginHandshake(start + 300s); }, PairingOfferRejection::expired);
+    EXPECT_EQ(problemOf<PairingOffer::Rejection>([&] { late.beginHandshake(start + 300s); }),
+              PairingOfferRejection::expired);
     EXPECT_EQ(late.phase(), Phase{Phase::Stopped{StopReason::offerExpired()}});
 }
 
@@ -119,14 +113,16 @@ TEST(HostSessionState, AConsumedOfferCannotBeApprovedAgain) {
 TEST(HostSessionState, ApproveAndRejectNeedAWaitingDevice) {
     HostSessionState offering;
     offering.startOffering(start);
-    expectThrows<HostSessionState::Transition>([&] { offering.approve(); }, HostSessionTransition::notAwaitingApproval);
-    expectThrows<HostSessionState::Transition>([&] { offering.reject(); }, HostSessionTransition::notAwaitingApproval);
+    EXPECT_EQ(problemOf<HostSessionState::Transition>([&] { offering.approve(); }),
+              HostSessionTransition::notAwaitingApproval);
+    EXPECT_EQ(problemOf<HostSessionState::Transition>([&] { offering.reject(); }),
+              HostSessionTransition::notAwaitingApproval);
     EXPECT_EQ(offering.phase(), Phase{Phase::Offering{}});
 
     HostSessionState streaming = awaiting();
     streaming.approve();
-    expectThrows<HostSessionState::Transition>([&] { streaming.approve(); },
-                                               HostSessionTransition::notAwaitingApproval);
+    EXPECT_EQ(problemOf<HostSessionState::Transition>([&] { streaming.approve(); }),
+              HostSessionTransition::notAwaitingApproval);
 
     HostSessionState declined = awaiting();
     declined.reject();

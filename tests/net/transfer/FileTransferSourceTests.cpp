@@ -1,5 +1,6 @@
 #include "net/transfer/FileTransferSource.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,7 @@ namespace {
 
 using TessaloyCore::Bytes;
 using TessaloyNet::FileTransferSource;
-
-Bytes pattern(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    return bytes;
-}
+using Testing::pattern;
 
 void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary);

@@ -1,9 +1,9 @@
 #include "net/transfer/TransferInbox.h"
 
 #include "base/SerialQueue.h"
-#include "core/Sha256.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -25,20 +25,11 @@ using namespace std::chrono_literals;
 using namespace TessaloyCore;
 using TessaloyNet::TransferInbox;
 using Reason = TransferCancelReason;
+using Testing::digestOf;
+using Testing::pattern;
 
 constexpr std::uint64_t gibibyte = 1'073'741'824;
 constexpr std::uint64_t clipboardMaximum = 26'214'400;
-
-Bytes pattern(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + 7);
-    return bytes;
-}
-
-Bytes digestOf(const Bytes& bytes) {
-    const auto digest = Sha256::of(bytes);
-    return Bytes(digest.begin(), digest.end());
-}
 
 TransferOffer offerOf(std::uint32_t id, std::uint64_t size, TransferPurpose purpose = TransferPurpose::file) {
     return {id, purpose, "photo.jpg", "public.jpeg", size};
@@ -304,7 +295,7 @@ TEST_F(TransferInboxTest, NinthActiveTransferIsRefusedButAnActiveIdMayBeReplaced
 
     // The new transfer under id 3 starts from offset 0.
     handle(chunk(3, 0, {7, 8}));
-    handle(TransferMessage::finish(3, digestOf({7, 8})));
+    handle(TransferMessage::finish(3, digestOf(Bytes{7, 8})));
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(contentsOf(completed[0].file), (Bytes{7, 8}));
 }

@@ -3,7 +3,7 @@
 #include "net/transfer/TransferOutbox.h"
 
 #include "core/DataTransferSource.h"
-#include "core/Sha256.h"
+#include "tests/support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +19,8 @@ namespace TransferOutboxTesting {
 using namespace TessaloyCore;
 using TessaloyNet::TransferOutbox;
 using Reason = TransferCancelReason;
-
-inline Bytes pattern(std::size_t size, std::uint8_t seed = 0) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13);
-    return bytes;
-}
-
-inline Bytes digestOf(const Bytes& bytes) {
-    const auto digest = Sha256::of(bytes);
-    return Bytes(digest.begin(), digest.end());
-}
+using Testing::digestOf;
+using Testing::pattern;
 
 // Declares `declared` bytes but holds `data`; tells whether it was closed.
 class CountedSource final : public TransferSource {

@@ -23,15 +23,10 @@ public:
     std::atomic<bool> closed{false};
 
     void shut() {
-        std::lock_guard guard(lock_);
-        open_ = false;
+        change([this] { open_ = false; });
     }
     void open() {
-        {
-            std::lock_guard guard(lock_);
-            open_ = true;
-        }
-        changed_.notify_all();
+        change([this] { open_ = true; });
     }
     // Called by the source before each read.
     void pass() {
@@ -45,8 +40,25 @@ public:
         std::unique_lock guard(lock_);
         changed_.wait(guard, [this] { return waiting_ > 0; });
     }
+    // Called by the source when it is closed.
+    void close() {
+        change([this] { closed = true; });
+    }
+    bool waitForClose() {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, 10s, [this] { return closed.load(); });
+    }
 
 private:
+    template <typename Change>
+    void change(Change&& made) {
+        {
+            std::lock_guard guard(lock_);
+            made();
+        }
+        changed_.notify_all();
+    }
+
     std::mutex lock_;
     std::condition_variable changed_;
     bool open_ = true;
@@ -63,7 +75,7 @@ public:
         return bytes;
     }
     std::uint64_t size() const override { return inner_.size(); }
-    void close() noexcept override { watch_->closed = true; }
+    void close() noexcept override { watch_->close(); }
 
 private:
     DataTransferSource inner_;
@@ -288,8 +300,7 @@ TEST(TransferOutboxWorkers, NoChunkOfACancelledTransferFollowsItsCancel) {
         }
     }
     EXPECT_TRUE(std::holds_alternative<TransferMessage::Finish>(messages.back().value));
-    for (int i = 0; i < 5000 && !watch->closed; ++i) std::this_thread::sleep_for(1ms);
-    EXPECT_TRUE(watch->closed);
+    EXPECT_TRUE(watch->waitForClose());
     EXPECT_LT(watch->bytesRead.load(), data.size());
 }
 
