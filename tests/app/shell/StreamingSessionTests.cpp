@@ -217,6 +217,16 @@ TEST_F(StreamingSessionTest, AControllerThatGoesWhileWaitingToListenAgainLeavesN
     SetUp();
 }
 
+TEST_F(StreamingSessionTest, TheCaptureStoppingAfterTheControllerWentChangesNothing) {
+    startSharing();
+    session.reset();
+    environment.actor.runUntilIdle();
+    // The probe outlives the controller and still holds what it was lent.
+    probe->onStopped("the display went away");
+    EXPECT_EQ(environment.actor.runUntilIdle(), 0u);
+    SetUp();
+}
+
 TEST_F(StreamingSessionTest, ListeningThatFailsIsRetriedWithGrowingDelays) {
     listenFor(Device{"Phone"});
     const auto failListening = [&] { emit(Event::Stopped{"Address already in use"}); };
