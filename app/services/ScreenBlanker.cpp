@@ -8,7 +8,10 @@ const Platform::Gamma::Ramps black{.red = {0.0F, 0.0F}, .green = {0.0F, 0.0F}, .
 
 } // namespace
 
-ScreenBlanker::~ScreenBlanker() { setBlanking(false); }
+ScreenBlanker::~ScreenBlanker() {
+    lifetime_.cancel();
+    setBlanking(false);
+}
 
 void ScreenBlanker::setBlanking(bool on) {
     if (on == isBlanking_) return;
@@ -32,12 +35,11 @@ void ScreenBlanker::apply() {
 }
 
 void ScreenBlanker::scheduleTick() {
-    tick_ = actor_.after(reapplyInterval, [weak = std::weak_ptr(self_)] {
-        const auto self = weak.lock();
-        if (!self || !(*self)->isBlanking_) return;
-        (*self)->apply();
-        (*self)->scheduleTick();
-    });
+    tick_ = actor_.after(reapplyInterval, lifetime_.guard([this] {
+        if (!isBlanking_) return;
+        apply();
+        scheduleTick();
+    }));
 }
 
 } // namespace Plovander

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "app/runtime/CancellationToken.h"
 #include "base/MainActor.h"
 #include "platform/Gamma.h"
-
-#include <memory>
 
 namespace Plovander {
 
@@ -34,8 +33,8 @@ private:
     bool isBlanking_ = false;
     int blackDisplays_ = 0;
     TessaloyBase::ScheduledCall tick_;
-    // Ticks hold this weakly: one that fires after the blanker is gone does nothing.
-    std::shared_ptr<ScreenBlanker*> self_ = std::make_shared<ScreenBlanker*>(this);
+    // Cancelled as the blanker goes: a tick that fires after that does nothing.
+    CancellationToken lifetime_;
 };
 
 } // namespace Plovander
