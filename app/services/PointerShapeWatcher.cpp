@@ -38,10 +38,8 @@ PointerShapeWatcher::PointerShapeWatcher(TessaloyBase::MainActor& actor, std::un
                                          Send send)
     : actor_(actor), cursor_(std::move(cursor)), send_(std::move(send)) {}
 
-PointerShapeWatcher::~PointerShapeWatcher() {
-    // A tick must not reach a watcher that is gone.
-    if (timer_) timer_->cancel();
-}
+// A tick must not reach a watcher that is gone: the timer goes with it.
+PointerShapeWatcher::~PointerShapeWatcher() = default;
 
 void PointerShapeWatcher::start() {
     assertOnMainActor(actor_);
@@ -57,7 +55,6 @@ void PointerShapeWatcher::start() {
 
 void PointerShapeWatcher::stop() {
     assertOnMainActor(actor_);
-    if (timer_) timer_->cancel();
     timer_.reset();
     current_.reset();
     lastSignature_.reset();

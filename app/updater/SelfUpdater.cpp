@@ -62,10 +62,7 @@ SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configura
     if (!configuration_.copy.tree().empty()) UpdateStaging::sweepLeftovers(configuration_.copy.tree());
 }
 
-SelfUpdater::~SelfUpdater() {
-    firstCheck_.cancel();
-    timer_.cancel();
-}
+SelfUpdater::~SelfUpdater() = default;
 
 void SelfUpdater::startDailyCheck() {
     if (scheduled_) return;
