@@ -150,10 +150,9 @@ void SessionApproval::completePairing(const std::shared_ptr<TessaloyNet::VideoSe
         const TessaloyNet::PairingExchange theirs(*c_.link.pendingPeerKey, peerName);
         // This Mac's own exchange is built before the device is stored, so that no device is
         // remembered that never got this Mac's key.
-        const std::string hostName = c_.environment.hostName();
         const TessaloyNet::PairingExchange ours(
             c_.identity->publicKey(),
-            std::string(TessaloyCore::leadingBytes(hostName.empty() ? "Mac" : hostName,
+            std::string(TessaloyCore::leadingBytes(shownName(c_.environment.hostName()),
                                                    TessaloyNet::PairingExchange::maximumNameBytes)));
         const auto& paired = c_.model.pairedDevices.get();
         const bool alreadyPaired = std::any_of(paired.begin(), paired.end(), [&](const auto& device) {

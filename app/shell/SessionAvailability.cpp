@@ -74,12 +74,13 @@ SessionAvailability::~SessionAvailability() {
 
 TessaloyBase::MainActor& SessionAvailability::actor() const { return c_.environment.mainActor(); }
 
+bool SessionAvailability::isBusy() const {
+    return c_.model.isAdvertising || c_.model.isSharing || c_.model.pendingPeerName.get();
+}
+
 bool SessionAvailability::holdsADevice() const { return c_.link.sender != nullptr || c_.link.startupTask.isRunning(); }
 
 QCoro::Task<> SessionAvailability::startSharing(std::string displayName) {
-    const auto isBusy = [this] {
-        return c_.model.isAdvertising || c_.model.isSharing || c_.model.pendingPeerName.get();
-    };
     if (isBusy()) co_return;
     if (c_.model.pairedDevices.get().size() >= TessaloyNet::PairingLimits::devicesPerMac) {
         c_.model.lastRejection.set(pairingLimitText());
@@ -198,16 +199,15 @@ void SessionAvailability::scheduleReturnToListening(const StopReason& reason) {
 
 QCoro::Task<> SessionAvailability::updateAvailability() {
     const std::weak_ptr<SessionAvailability> weak = weak_from_this();
-    const auto isBusy = [this] {
-        return c_.model.isSharing || c_.model.isAdvertising || c_.model.pendingPeerName.get() ||
-               c_.link.startupTask.isRunning();
-    };
+    // A paired device being admitted counts as busy here too.
     if (!c_.model.listensAutomatically) {
         if (c_.model.acceptsPairedDevices || c_.model.isSharing) stopSharing(StopReason::userStopped());
-    } else if (!c_.model.acceptsPairedDevices && !isBusy() && c_.identity && !c_.model.pairedDevices.get().empty()) {
+    } else if (!c_.model.acceptsPairedDevices && !isBusy() && !c_.link.startupTask.isRunning() && c_.identity &&
+               !c_.model.pairedDevices.get().empty()) {
         co_await listedDisplays(actor(), c_.capture);
         if (!weak.lock()) co_return;
-        const bool stillWanted = c_.model.listensAutomatically && !c_.model.acceptsPairedDevices && !isBusy();
+        const bool stillWanted = c_.model.listensAutomatically && !c_.model.acceptsPairedDevices && !isBusy() &&
+                                 !c_.link.startupTask.isRunning();
         if (stillWanted && c_.capture.displays().empty()) {
             c_.model.setupProblem.set(c_.capture.status());
             scheduleCaptureRetry();
@@ -275,8 +275,8 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
             own_.dispatch(event);
         });
     };
-    const std::string name = displayName.empty() ? "Mac" : displayName;
-    c_.link.listener->start(std::move(offer), name, *c_.identity, own_.listenPort, true, std::move(events));
+    c_.link.listener->start(std::move(offer), shownName(displayName), *c_.identity, own_.listenPort, true,
+                            std::move(events));
     own_.reachability.listenerReplaced();
 }
 

@@ -61,6 +61,8 @@ private:
     TessaloyBase::MainActor& actor() const;
     void startListener(std::optional<TessaloyNet::PairingOffer> offer, const std::string& displayName);
     void expireOffer();
+    // A code is offered, a device waits for approval or a session runs.
+    bool isBusy() const;
     bool holdsADevice() const;
     void endChannels(const StopReason& reason);
     void scheduleReturnToListening(const StopReason& reason);

@@ -3,6 +3,7 @@
 #include "net/channel/DeviceIdentity.h"
 
 #include <optional>
+#include <string>
 
 namespace Platform {
 class Environment;
@@ -33,5 +34,8 @@ struct SessionContext {
     TessaloyNet::PairedDeviceStore& trusted;
     const std::optional<TessaloyNet::DeviceIdentity>& identity;
 };
+
+// The name this computer shows to devices: its host name, or "Mac" when it has none.
+inline std::string shownName(std::string hostName) { return hostName.empty() ? "Mac" : hostName; }
 
 } // namespace Plovander

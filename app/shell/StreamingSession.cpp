@@ -23,9 +23,6 @@
 #include <QCoreApplication>
 #include <QPointer>
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace Plovander {
 
 using TessaloyNet::PairedDevice;
@@ -173,50 +170,48 @@ QCoro::Task<> StreamingSession::loadIdentity() {
 }
 
 QCoro::Task<> StreamingSession::startSharing(std::string displayName) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     return availability_->startSharing(std::move(displayName));
 }
 
 void StreamingSession::stopSharing(StopReason reason) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     availability_->stopSharing(std::move(reason));
 }
 
 void StreamingSession::approvePeer() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     approval_->approvePeer();
 }
 
 void StreamingSession::declinePeer() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     approval_->declinePeer();
 }
 
 QCoro::Task<> StreamingSession::updateAvailability() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     return availability_->updateAvailability();
 }
 
 void StreamingSession::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted) {
+    environment_.mainActor().assertCurrent();
     effects_->applyPrivacy(wanted);
 }
 
 void StreamingSession::retryAfterSetupProblem() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     availability_->retryAfterSetupProblem();
 }
 
-std::string StreamingSession::hostDisplayName() const {
-    const std::string name = environment_.hostName();
-    return name.empty() ? "Mac" : name;
-}
+std::string StreamingSession::hostDisplayName() const { return shownName(environment_.hostName()); }
 
 bool StreamingSession::needsAvailabilityChoice() const {
     return !listensAutomatically() && !defaults_.boolean(Settings::availabilityChosen).value_or(false);
 }
 
 void StreamingSession::setAllowsRemoteControl(bool allowed) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::allowRemoteControl, allowed);
     if (!model_.allowsRemoteControl.set(allowed)) return;
     // Whether the device may install an update follows the switch.
@@ -232,7 +227,7 @@ void StreamingSession::setAllowsRemoteControl(bool allowed) {
 }
 
 void StreamingSession::setListensAutomatically(bool on) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::listenForPairedDevices, on);
     defaults_.setBoolean(Settings::availabilityChosen, true);
     model_.listensAutomatically.set(on);
@@ -242,24 +237,24 @@ void StreamingSession::setListensAutomatically(bool on) {
 }
 
 void StreamingSession::setStaysAwakeForPairedDevices(bool on) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::stayAwakeForPairedDevices, on);
     model_.staysAwakeForPairedDevices.set(on);
     effects_->updateSleepGuard();
 }
 
 void StreamingSession::refreshLoginItem() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     effects_->refreshLoginItem();
 }
 
 void StreamingSession::setStartAtLogin(bool wanted) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     effects_->setStartAtLogin(wanted);
 }
 
 void StreamingSession::forgetDevice(const PairedDevice& device) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     try {
         trusted_.remove(device.publicKey);
     } catch (const std::exception& error) {
@@ -273,7 +268,7 @@ void StreamingSession::forgetDevice(const PairedDevice& device) {
 }
 
 void StreamingSession::renameDevice(const PairedDevice& device, const std::string& name) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     try {
         trusted_.rename(device.publicKey, name);
     } catch (const std::exception&) {
@@ -283,14 +278,8 @@ void StreamingSession::renameDevice(const PairedDevice& device, const std::strin
 }
 
 void StreamingSession::reloadPairedDevices() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     model_.reloadPairedDevices(trusted_);
-}
-
-void StreamingSession::assertOnMainActor() const {
-    if (environment_.mainActor().isCurrent()) return;
-    std::fprintf(stderr, "StreamingSession used off the main actor\n");
-    std::abort();
 }
 
 std::unique_ptr<Reachability> StreamingSession::makeReachability() {
@@ -360,13 +349,14 @@ void StreamingSession::showInterfaceAddresses() {
 }
 
 void StreamingSession::setUsesConnect(bool on) {
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(TessaloyNet::RelayEndpoint::enabledKey, on);
     model_.usesConnect.set(on);
     services_.reachability->updateConnectRegistration();
 }
 
 void StreamingSession::setOpensRouterPort(bool on) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::openRouterPort, on);
     model_.opensRouterPort.set(on);
     // The registration runs the router port: it depends on the relay client.
@@ -376,7 +366,7 @@ void StreamingSession::setOpensRouterPort(bool on) {
 bool StreamingSession::canInjectInput() const { return input_->canPost(); }
 
 QCoro::Task<> StreamingSession::switchSharedDisplay(std::uint32_t displayID, bool fromDevice) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     co_await messages_->switchSharedDisplay(displayID, fromDevice);
 }
 

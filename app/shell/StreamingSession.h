@@ -158,7 +158,6 @@ private:
     // with each direct summary (which follows the router port).
     void watchNetwork();
     void showInterfaceAddresses();
-    void assertOnMainActor() const;
 
     Platform::Environment& environment_;
     Platform::UserDefaults& defaults_;

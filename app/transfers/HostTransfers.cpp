@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
-#include <stdexcept>
 #include <type_traits>
 
 namespace Plovander {
@@ -63,19 +62,15 @@ void HostTransfers::waitForReceiving() {
     hashing_.drain();
 }
 
-void HostTransfers::requireMainActor() const {
-    if (!actor_.isCurrent()) throw std::logic_error("transfers are driven off the main actor");
-}
-
 void HostTransfers::setFinished(std::vector<Finished> finished) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (finished == finished_) return;
     finished_ = std::move(finished);
     Q_EMIT finishedChanged();
 }
 
 void HostTransfers::setLastProblem(std::optional<std::string> problem) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (problem == lastProblem_) return;
     lastProblem_ = std::move(problem);
     Q_EMIT lastProblemChanged();
@@ -94,7 +89,7 @@ void HostTransfers::setActive(std::vector<Activity> active) {
 }
 
 void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender) {
-    requireMainActor();
+    actor_.assertCurrent();
     detach();
     sender_ = sender;
 
@@ -161,7 +156,7 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
 }
 
 void HostTransfers::detach() {
-    requireMainActor();
+    actor_.assertCurrent();
     ++generation_;
     // Files still being sent when the session ends did not arrive: they stay listed as failed.
     // Incoming ones leave no row, as any other failed receipt.
@@ -183,7 +178,7 @@ void HostTransfers::detach() {
 }
 
 void HostTransfers::handle(TransferMessage message) {
-    requireMainActor();
+    actor_.assertCurrent();
     // Held for the call, so that a callback that detaches cannot pull the inbox from under it.
     const std::shared_ptr<TessaloyNet::TransferInbox> inbox = inbox_;
     const auto* cancel = std::get_if<TransferMessage::Cancel>(&message.value);
@@ -231,7 +226,7 @@ void HostTransfers::handle(TransferMessage message) {
 }
 
 void HostTransfers::cancelAll() {
-    requireMainActor();
+    actor_.assertCurrent();
     if (const auto sender = sender_.lock()) {
         std::vector<std::uint32_t> outgoing;
         for (const Activity& row : active_) {
@@ -244,7 +239,7 @@ void HostTransfers::cancelAll() {
 }
 
 void HostTransfers::cancel(std::uint32_t id) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (const auto sender = sender_.lock(); sender && sender->transfers().contains(id)) {
         return sender->transfers().cancel(id, TransferCancelReason::cancelled);
     }
@@ -252,7 +247,7 @@ void HostTransfers::cancel(std::uint32_t id) {
 }
 
 void HostTransfers::cancel(Activity::Key key) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (!key.isIncoming) {
         if (const auto sender = sender_.lock(); sender && sender->transfers().contains(key.id)) {
             sender->transfers().cancel(key.id, TransferCancelReason::cancelled);
