@@ -9,21 +9,36 @@
 
 namespace TessaloyBase {
 
-// A scheduled call that can still be called off. Copies share the one call; dropping every copy
-// does not cancel it.
-class ScheduledCall {
+// A call scheduled on a clock, as its owner holds it. Move-only: destroying or replacing it calls
+// the call off, so a call never outlives the object that asked for it.
+class [[nodiscard]] ScheduledCall {
 public:
+    // What the clock keeps of the call. `release`, set before the call is handed out, lets go of what
+    // the clock holds for it once it is called off; it runs once, on any thread.
+    struct State {
+        std::atomic<bool> cancelled{false};
+        std::function<void()> release;
+    };
+
     ScheduledCall() = default;
-    explicit ScheduledCall(std::shared_ptr<std::atomic<bool>> cancelled) : cancelled_(std::move(cancelled)) {}
+    explicit ScheduledCall(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    ScheduledCall(ScheduledCall&&) noexcept = default;
+    ScheduledCall& operator=(ScheduledCall&& other) noexcept {
+        if (this != &other) {
+            cancel();
+            state_ = std::move(other.state_);
+        }
+        return *this;
+    }
+    ~ScheduledCall() { cancel(); }
 
     // Safe from any thread; after it returns the call will not start.
     void cancel() const {
-        if (cancelled_) cancelled_->store(true);
+        if (state_ && !state_->cancelled.exchange(true) && state_->release) state_->release();
     }
-    bool isCancelled() const { return cancelled_ && cancelled_->load(); }
 
 private:
-    std::shared_ptr<std::atomic<bool>> cancelled_;
+    std::shared_ptr<State> state_;
 };
 
 // The thread that owns every observable model. In the application this is the Qt main thread; tests

@@ -1,8 +1,8 @@
 #include "base/QueueClock.h"
 
+#include <asio/dispatch.hpp>
 #include <asio/steady_timer.hpp>
 
-#include <atomic>
 #include <memory>
 #include <system_error>
 
@@ -14,14 +14,20 @@ public:
     Instant now() const override { return std::chrono::steady_clock::now(); }
 
     ScheduledCall after(SerialQueue& queue, Duration delay, std::function<void()> work) override {
-        ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+        auto state = std::make_shared<ScheduledCall::State>();
         auto timer = std::make_shared<asio::steady_timer>(
             queue.executor(), std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay));
-        // The handler keeps its timer alive; a cancelled call lets it run out and does nothing.
-        timer->async_wait([timer, call, work = std::move(work)](const std::error_code& error) {
-            if (!error && !call.isCancelled()) work();
+        // Called off, the timer ends its wait at once, so what `work` holds goes then rather than
+        // when it would have fired.
+        state->release = [executor = queue.executor(), weak = std::weak_ptr(timer)] {
+            asio::dispatch(executor, [weak] {
+                if (const auto live = weak.lock()) live->cancel();
+            });
+        };
+        timer->async_wait([timer, state, work = std::move(work)](const std::error_code& error) {
+            if (!error && !state->cancelled) work();
         });
-        return call;
+        return ScheduledCall(std::move(state));
     }
 };
 

@@ -53,11 +53,7 @@ CaptureEncodingOutput::CaptureEncodingOutput(TessaloyBase::SerialQueue& captureQ
     intervalStart_ = clock_.now();
 }
 
-CaptureEncodingOutput::~CaptureEncodingOutput() {
-    refinementTimer_.cancel();
-    pollTimer_.cancel();
-    reportTimer_.cancel();
-}
+CaptureEncodingOutput::~CaptureEncodingOutput() = default;
 
 template <typename Work>
 TessaloyBase::ScheduledCall CaptureEncodingOutput::afterOnQueue(Seconds delay, Work work) {

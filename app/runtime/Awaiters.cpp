@@ -11,9 +11,9 @@ void SleepAwaiter::Wait::resumeOnce(bool didElapse) {
 void SleepAwaiter::await_suspend(std::coroutine_handle<> waiting) {
     wait_ = std::make_shared<Wait>();
     wait_->waiting = waiting;
-    const TessaloyBase::ScheduledCall timer = actor_.after(delay_, [wait = wait_] { wait->resumeOnce(true); });
-    registration_ = token_.onCancel([timer, wait = wait_, &actor = actor_] {
-        timer.cancel();
+    wait_->timer = actor_.after(delay_, [wait = wait_] { wait->resumeOnce(true); });
+    registration_ = token_.onCancel([wait = wait_, &actor = actor_] {
+        wait->timer.cancel();
         if (actor.isCurrent() && wait->suspended) return wait->resumeOnce(false);
         actor.post([wait] { wait->resumeOnce(false); });
     });

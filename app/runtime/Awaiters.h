@@ -32,6 +32,7 @@ private:
         // await_suspend() has returned: the coroutine may be resumed in place.
         std::atomic<bool> suspended{false};
         bool elapsed = false;
+        TessaloyBase::ScheduledCall timer;
         void resumeOnce(bool didElapse);
     };
 

@@ -33,13 +33,15 @@ public:
 
     TessaloyBase::ScheduledCall after(TessaloyBase::SerialQueue& queue, Duration delay,
                                       std::function<void()> work) override {
-        auto cancelled = std::make_shared<std::atomic<bool>>(false);
-        (void)actor_.after(delay, [cancelled, executor = queue.executor(), work = std::move(work)] {
-            asio::post(executor, [cancelled, work] {
-                if (!cancelled->load()) work();
-            });
-        });
-        return TessaloyBase::ScheduledCall(std::move(cancelled));
+        auto state = std::make_shared<TessaloyBase::ScheduledCall::State>();
+        auto call = std::make_shared<TessaloyBase::ScheduledCall>(
+            actor_.after(delay, [state, executor = queue.executor(), work = std::move(work)] {
+                asio::post(executor, [state, work] {
+                    if (!state->cancelled) work();
+                });
+            }));
+        state->release = [call] { call->cancel(); };
+        return TessaloyBase::ScheduledCall(std::move(state));
     }
 
 private:

@@ -30,10 +30,8 @@ PointerShapeWatcher::PointerShapeWatcher(TessaloyBase::MainActor& actor, std::un
                                          Send send)
     : actor_(actor), cursor_(std::move(cursor)), send_(std::move(send)) {}
 
-PointerShapeWatcher::~PointerShapeWatcher() {
-    // A tick must not reach a watcher that is gone.
-    if (timer_) timer_->cancel();
-}
+// A tick must not reach a watcher that is gone: the timer goes with it.
+PointerShapeWatcher::~PointerShapeWatcher() = default;
 
 void PointerShapeWatcher::start() {
     actor_.assertCurrent();
@@ -49,7 +47,6 @@ void PointerShapeWatcher::start() {
 
 void PointerShapeWatcher::stop() {
     actor_.assertCurrent();
-    if (timer_) timer_->cancel();
     timer_.reset();
     current_.reset();
     lastSignature_.reset();

@@ -12,12 +12,14 @@ namespace {
 class OnceAnswer {
 public:
     explicit OnceAnswer(std::function<void(std::optional<bool>)> answer) : answer_(std::move(answer)) {}
-    // Main actor only.
+    // Main actor only, like the time-out, which the answer calls off.
     void give(std::optional<bool> value) {
         if (!answer_) return;
+        timeOut.cancel();
         auto answer = std::exchange(answer_, nullptr);
         answer(value);
     }
+    TessaloyBase::ScheduledCall timeOut;
 
 private:
     std::function<void(std::optional<bool>)> answer_;
@@ -29,13 +31,10 @@ void askWakeForNetworkAccess(TessaloyBase::MainActor& actor, const Platform::Mac
                              TessaloyBase::MainActor::Duration patience,
                              std::function<void(std::optional<bool>)> answer) {
     auto once = std::make_shared<OnceAnswer>(std::move(answer));
-    const TessaloyBase::ScheduledCall timeOut = actor.after(patience, [once] { once->give(std::nullopt); });
-    TessaloyBase::runBlocking([&actor, &machine, once, timeOut] {
+    once->timeOut = actor.after(patience, [once] { once->give(std::nullopt); });
+    TessaloyBase::runBlocking([&actor, &machine, once] {
         const std::optional<bool> value = machine.wakeForNetworkAccess();
-        actor.post([once, timeOut, value] {
-            timeOut.cancel();
-            once->give(value);
-        });
+        actor.post([once, value] { once->give(value); });
     });
 }
 

@@ -1,6 +1,7 @@
 #include "app/shell/StopSentences.h"
 
 #include "app/shell/Settings.h"
+#include "net/channel/LANTransport.h"
 #include "net/channel/PairingLimits.h"
 #include "platform/UserDefaults.h"
 
@@ -58,7 +59,7 @@ std::uint16_t listenPort(const Platform::UserDefaults& defaults) {
     // Only a real port number counts; cutting a larger number to 16 bits would listen somewhere
     // nobody asked for.
     if (stored >= 1 && stored <= 65'535) return static_cast<std::uint16_t>(stored);
-    return defaultListenPort;
+    return TessaloyNet::LANTransport::defaultPort;
 }
 
 const std::string& pairingLimitText() {

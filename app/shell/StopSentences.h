@@ -23,10 +23,8 @@ std::optional<std::string> rejectionMessage(std::string_view reason, bool advert
 // "This Mac already has 3 paired devices. Forget one below to pair another."
 const std::string& pairingLimitText();
 
-inline constexpr std::uint16_t defaultListenPort = 55801;
-
 // The port for paired devices: the "TessaloyListenPort" setting when it is a port number
-// (1...65,535), else 55801.
+// (1...65,535), else the LAN transport's default port.
 std::uint16_t listenPort(const Platform::UserDefaults& defaults);
 
 } // namespace Plovander

@@ -159,7 +159,6 @@ struct Trace {
     void endInterval(std::string_view key, std::uint64_t interval) {
         const auto found = repeats.find(key);
         if (found == repeats.end() || found->second.interval != interval) return;
-        found->second.ending.cancel();
         writeRepeats(found->second.end, found->second);
         repeats.erase(found);
     }
@@ -167,10 +166,7 @@ struct Trace {
     void flush() {
         if (repeats.empty()) return;
         const auto time = now();
-        for (const auto& [key, held] : repeats) {
-            held.ending.cancel();
-            writeRepeats(time, held);
-        }
+        for (const auto& [key, held] : repeats) writeRepeats(time, held);
         repeats.clear();
     }
 

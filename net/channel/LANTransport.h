@@ -6,6 +6,7 @@
 #include "net/channel/PairingKeys.h"
 #include "net/channel/TlsParameters.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -22,6 +23,8 @@ namespace TessaloyNet {
 class LANTransport {
 public:
     static constexpr std::string_view serviceType = "_tessaloy._tcp";
+    // The port paired devices connect to, unless the settings name another.
+    static constexpr std::uint16_t defaultPort = 55801;
 
     // Device side.
     static TlsParameters trustedClientParameters(const DeviceIdentity& identity, std::string_view displayName,

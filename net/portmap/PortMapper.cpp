@@ -110,7 +110,6 @@ void PortMapper::stopReleaseFinished() {
 }
 
 void PortMapper::scheduleRenewal(Duration delay) {
-    renewal_.cancel();
     renewal_ = clock_->after(queue_, delay, [weak = weak_from_this()] {
         if (auto mapper = weak.lock()) mapper->beginAttempt();
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/channel/LANTransport.h"
+
 #include <asio/ip/tcp.hpp>
 
 #include <cstdint>
@@ -10,6 +12,7 @@ namespace TessaloyNet {
 
 // A direct candidate's text as an endpoint: "[v6]:port", "v4:port", or a bare address with the
 // listener's default port. Only address literals: candidates never name hosts.
-std::optional<asio::ip::tcp::endpoint> candidateEndpoint(std::string_view text, std::uint16_t defaultPort = 55801);
+std::optional<asio::ip::tcp::endpoint> candidateEndpoint(std::string_view text,
+                                                         std::uint16_t defaultPort = LANTransport::defaultPort);
 
 } // namespace TessaloyNet

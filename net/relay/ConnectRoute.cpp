@@ -63,9 +63,9 @@ void open(const RelayEndpoint& relay, TessaloyCore::ByteView meetingID, Tessaloy
     dial->deadline = clock->after(dial->queue, connectTimeout, [weak = std::weak_ptr<Dial>(dial)] {
         if (const auto live = weak.lock(); live && live->done) live->expire();
     });
-    const std::string port = std::to_string(relay.port == 0 ? 443 : relay.port);
     dial->resolver.async_resolve(
-        relay.host, port, [dial](std::error_code error, const tcp::resolver::results_type& to) {
+        relay.host, std::to_string(relay.effectivePort()),
+        [dial](std::error_code error, const tcp::resolver::results_type& to) {
             if (error) return dial->finish(error);
             asio::async_connect(dial->socket, to, [dial](std::error_code failure, const tcp::endpoint&) {
                 if (failure) return dial->finish(failure);

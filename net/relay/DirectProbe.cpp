@@ -28,7 +28,7 @@ struct ProbeRace : std::enable_shared_from_this<ProbeRace> {
         std::error_code ignored;
         for (auto& connection : connections) connection->close(ignored);
         connections.clear();
-        for (auto& timer : timers) timer.cancel();
+        timers.clear();
         taken(std::move(winner));
     }
 

@@ -1,6 +1,7 @@
 #include "net/relay/RelayAnswer.h"
 
 #include "base/Hop.h"
+#include "net/channel/LANTransport.h"
 #include "net/relay/MeetingIdentity.h"
 
 #include <asio/connect.hpp>
@@ -37,23 +38,21 @@ std::shared_ptr<RelayAnswer> RelayAnswer::prepare(const RelayEndpoint& relay, By
                                               std::chrono::system_clock::now());
     Bytes sealed = MeetingIdentity::seal(hello, relay.helloKey).encoded();
     // Not make_shared: a timer that outlives the answer holds only the control block.
-    return std::shared_ptr<RelayAnswer>(new RelayAnswer(relay, std::move(sealed), localPort == 0 ? 55801 : localPort,
+    return std::shared_ptr<RelayAnswer>(new RelayAnswer(relay, std::move(sealed),
+                                                        localPort == 0 ? LANTransport::defaultPort : localPort,
                                                         std::move(bridgeSource), std::move(clock)));
 }
 
 RelayAnswer::RelayAnswer(const RelayEndpoint& relay, Bytes sealedHello, std::uint16_t localPort,
                          BridgeSource bridgeSource, std::shared_ptr<TessaloyBase::QueueClock> clock)
     : host_(relay.host),
-      port_(relay.port == 0 ? 443 : relay.port),
+      port_(relay.effectivePort()),
       sealedHello_(std::move(sealedHello)),
       localPort_(localPort),
       bridgeSource_(std::move(bridgeSource)),
       clock_(std::move(clock)),
       resolver_(queue_.executor()),
       relayed_(queue_.executor()) {}
-
-// A clock may hold on to the queue of a pending call: cancelled, the deadline leaves it alone.
-RelayAnswer::~RelayAnswer() { deadline_.cancel(); }
 
 void RelayAnswer::start(EndHandler onEnd) {
     queue_.async(hop(*this, [onEnd = std::move(onEnd)](RelayAnswer& answer) {

@@ -56,7 +56,6 @@ public:
                                                 std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     // Opens the relayed connection. Any thread; once.
     void start(EndHandler onEnd);
-    ~RelayAnswer();
 
 private:
     RelayAnswer(const RelayEndpoint& relay, TessaloyCore::Bytes sealedHello, std::uint16_t localPort,

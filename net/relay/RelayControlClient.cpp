@@ -70,7 +70,6 @@ RelayControlClient::RelayControlClient(RelayEndpoint relay, std::shared_ptr<Tess
     : relay_(std::move(relay)), clock_(std::move(clock)), tls_(std::make_shared<RelayTlsContext>(relay_.tlsKey)) {}
 
 RelayControlClient::~RelayControlClient() {
-    pingTimer_.cancel();
     if (connection_) {
         // The connection's handlers keep it and the TLS context alive until they have run.
         asio::post(queue_.executor(), [connection = connection_, tls = tls_] { connection->close(); });
@@ -142,8 +141,7 @@ void RelayControlClient::connect() {
     connection->connectTimer = clock_->after(
         queue_, connectTimeout,
         hop(*this, [connection](RelayControlClient& client) { client.fail(connection, "The operation timed out."); }));
-    const std::string port = std::to_string(relay_.port == 0 ? 443 : relay_.port);
-    connection->resolver.async_resolve(relay_.host, port,
+    connection->resolver.async_resolve(relay_.host, std::to_string(relay_.effectivePort()),
                                        hop(*this, [connection](RelayControlClient& client, std::error_code error,
                                                                const tcp::resolver::results_type& results) {
                                            std::vector<tcp::endpoint> endpoints;
@@ -194,7 +192,6 @@ void RelayControlClient::ready(const std::shared_ptr<Connection>& connection) {
 }
 
 void RelayControlClient::schedulePing() {
-    pingTimer_.cancel();
     pingTimer_ = clock_->after(queue_, pingInterval, hop(*this, [](RelayControlClient& client) {
                                    if (!client.connection_) return;
                                    client.send(ControlMessage(ControlMessage::Ping{}).encoded());
@@ -287,8 +284,8 @@ void RelayControlClient::fail(const std::shared_ptr<Connection>& connection, con
         const double delay = std::min(std::pow(2.0, std::min(failures_, 6)), 60.0);
         // Scheduled before the report, so whoever hears of the failure finds the retry pending. It
         // stays pending across stop(): connect() then does nothing.
-        (void)clock_->after(queue_, TessaloyBase::QueueClock::Duration(delay),
-                            hop(*this, [](RelayControlClient& client) { client.connect(); }));
+        reconnect_ = clock_->after(queue_, TessaloyBase::QueueClock::Duration(delay),
+                                   hop(*this, [](RelayControlClient& client) { client.connect(); }));
     }
     report(State::offline(reason));
 }

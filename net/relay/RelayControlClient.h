@@ -94,6 +94,7 @@ private:
     int failures_ = 0;
     TessaloyCore::Bytes buffer_;
     TessaloyBase::ScheduledCall pingTimer_;
+    TessaloyBase::ScheduledCall reconnect_;
 };
 
 } // namespace TessaloyNet

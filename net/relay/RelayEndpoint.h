@@ -32,6 +32,8 @@ struct RelayEndpoint {
                                                    const std::optional<std::string>& override);
 
     std::string text() const;
+    // The port to connect to: 443 when none is set.
+    std::uint16_t effectivePort() const noexcept { return port == 0 ? 443 : port; }
 
     friend bool operator==(const RelayEndpoint&, const RelayEndpoint&) = default;
 };

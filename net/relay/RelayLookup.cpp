@@ -47,7 +47,7 @@ struct Lookup : std::enable_shared_from_this<Lookup> {
         if (!done) return;
         Handler taken = std::move(done);
         done = nullptr;
-        for (auto& timer : timers) timer.cancel();
+        timers.clear();
         resolver.cancel();
         std::error_code ignored;
         socket.close(ignored);
@@ -71,7 +71,7 @@ struct Lookup : std::enable_shared_from_this<Lookup> {
             if (auto lookup = weak.lock()) lookup->fail(std::make_exception_ptr(Failure(Problem::timedOut)));
         }));
         resolver.async_resolve(
-            relay.host, std::to_string(relay.port == 0 ? 443 : relay.port),
+            relay.host, std::to_string(relay.effectivePort()),
             [self = shared_from_this()](std::error_code error, const tcp::resolver::results_type& to) {
                 if (!self->done) return;
                 if (error) return self->fail(error);

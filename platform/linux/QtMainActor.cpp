@@ -20,17 +20,17 @@ void QtMainActor::post(std::function<void()> work) {
 }
 
 TessaloyBase::ScheduledCall QtMainActor::after(Duration delay, std::function<void()> work) {
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    auto state = std::make_shared<TessaloyBase::ScheduledCall::State>();
     const double wanted = std::ceil(std::clamp(delay.count() * 1000.0, 0.0, double(std::numeric_limits<int>::max())));
     const auto milliseconds = static_cast<int>(wanted);
-    auto fire = [cancelled, work = std::move(work)] {
-        if (!cancelled->load()) work();
+    auto fire = [state, work = std::move(work)] {
+        if (!state->cancelled) work();
     };
     // QTimer must be armed from the context's own thread.
     post([context = context_, milliseconds, fire = std::move(fire)]() mutable {
         QTimer::singleShot(milliseconds, Qt::PreciseTimer, context, std::move(fire));
     });
-    return TessaloyBase::ScheduledCall(cancelled);
+    return TessaloyBase::ScheduledCall(std::move(state));
 }
 
 TessaloyBase::MainActor::Date QtMainActor::now() const { return std::chrono::system_clock::now(); }

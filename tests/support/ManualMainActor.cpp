@@ -20,11 +20,11 @@ void ManualMainActor::post(std::function<void()> work) {
 }
 
 TessaloyBase::ScheduledCall ManualMainActor::after(Duration delay, std::function<void()> work) {
-    TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+    auto state = std::make_shared<TessaloyBase::ScheduledCall::State>();
     std::lock_guard guard(lock_);
     const auto due = now_ + std::chrono::duration_cast<Date::duration>(std::max(delay, Duration(0)));
-    timers_.emplace(due, Timer{std::move(work), call});
-    return call;
+    timers_.emplace(due, Timer{std::move(work), state});
+    return TessaloyBase::ScheduledCall(std::move(state));
 }
 
 ManualMainActor::Date ManualMainActor::now() const {
@@ -45,7 +45,7 @@ bool ManualMainActor::runOne() {
             while (!timers_.empty() && timers_.begin()->first <= now_) {
                 Timer timer = std::move(timers_.begin()->second);
                 timers_.erase(timers_.begin());
-                if (timer.call.isCancelled()) continue;
+                if (timer.state->cancelled) continue;
                 work = std::move(timer.work);
                 break;
             }
@@ -68,7 +68,7 @@ void ManualMainActor::advance(Duration delay) {
         runUntilIdle();
         std::unique_lock guard(lock_);
         auto next = std::find_if(timers_.begin(), timers_.end(),
-                                 [](const auto& entry) { return !entry.second.call.isCancelled(); });
+                                 [](const auto& entry) { return !entry.second.state->cancelled; });
         if (next == timers_.end() || next->first > end) break;
         now_ = std::max(now_, next->first);
     }
@@ -97,7 +97,7 @@ bool ManualMainActor::runUntil(const std::function<bool()>& done, std::chrono::m
 std::size_t ManualMainActor::pendingTimers() const {
     std::lock_guard guard(lock_);
     return static_cast<std::size_t>(std::count_if(timers_.begin(), timers_.end(),
-                                                  [](const auto& entry) { return !entry.second.call.isCancelled(); }));
+                                                  [](const auto& entry) { return !entry.second.state->cancelled; }));
 }
 
 } // namespace Testing

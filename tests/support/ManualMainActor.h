@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -40,7 +41,7 @@ public:
 private:
     struct Timer {
         std::function<void()> work;
-        TessaloyBase::ScheduledCall call;
+        std::shared_ptr<const TessaloyBase::ScheduledCall::State> state;
     };
 
     bool runOne();

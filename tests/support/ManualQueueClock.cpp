@@ -1,6 +1,5 @@
 #include "tests/support/ManualQueueClock.h"
 
-#include <atomic>
 #include <memory>
 
 namespace Testing {
@@ -12,14 +11,14 @@ ManualQueueClock::Instant ManualQueueClock::now() const {
 
 TessaloyBase::ScheduledCall ManualQueueClock::after(TessaloyBase::SerialQueue& queue, Duration delay,
                                                     std::function<void()> work) {
-    TessaloyBase::ScheduledCall call(std::make_shared<std::atomic<bool>>(false));
+    auto state = std::make_shared<TessaloyBase::ScheduledCall::State>();
     {
         std::lock_guard guard(lock_);
         timers_.emplace(now_ + std::chrono::duration_cast<Instant::duration>(delay),
-                        Timer{&queue, std::move(work), call, delay});
+                        Timer{&queue, std::move(work), state, delay});
     }
     scheduled_.notify_all();
-    return call;
+    return TessaloyBase::ScheduledCall(std::move(state));
 }
 
 void ManualQueueClock::advance(Duration delay) {
@@ -31,7 +30,11 @@ void ManualQueueClock::advance(Duration delay) {
         guard.unlock();
         Timer& timer = due.mapped();
         // A cancelled timer's queue may be gone with its owner.
-        if (!timer.call.isCancelled()) timer.queue->sync([&] { timer.work(); });
+        if (!timer.state->cancelled) {
+            timer.queue->sync([&] {
+                if (!timer.state->cancelled) timer.work();
+            });
+        }
         guard.lock();
     }
     now_ = target;
@@ -40,7 +43,7 @@ void ManualQueueClock::advance(Duration delay) {
 std::size_t ManualQueueClock::pendingTimers() const {
     std::lock_guard guard(lock_);
     std::size_t count = 0;
-    for (const auto& [due, timer] : timers_) count += timer.call.isCancelled() ? 0 : 1;
+    for (const auto& [due, timer] : timers_) count += timer.state->cancelled ? 0 : 1;
     return count;
 }
 
@@ -50,8 +53,8 @@ bool ManualQueueClock::fire(double seconds, std::chrono::milliseconds patience) 
     auto due = timers_.extract(live(seconds));
     guard.unlock();
     Timer& timer = due.mapped();
-    timer.queue->async([call = timer.call, work = std::move(timer.work)] {
-        if (!call.isCancelled()) work();
+    timer.queue->async([state = timer.state, work = std::move(timer.work)] {
+        if (!state->cancelled) work();
     });
     return true;
 }
@@ -63,7 +66,7 @@ bool ManualQueueClock::pending(double seconds, std::chrono::milliseconds patienc
 
 ManualQueueClock::Timers::const_iterator ManualQueueClock::live(double seconds) const {
     for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-        if (!it->second.call.isCancelled() && it->second.delay.count() == seconds) return it;
+        if (!it->second.state->cancelled && it->second.delay.count() == seconds) return it;
     }
     return timers_.end();
 }

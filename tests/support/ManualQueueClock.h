@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace Testing {
@@ -33,7 +34,7 @@ private:
     struct Timer {
         TessaloyBase::SerialQueue* queue;
         std::function<void()> work;
-        TessaloyBase::ScheduledCall call;
+        std::shared_ptr<const TessaloyBase::ScheduledCall::State> state;
         Duration delay;
     };
     using Timers = std::multimap<Instant, Timer>;
