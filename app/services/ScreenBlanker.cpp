@@ -8,10 +8,7 @@ const Platform::Gamma::Ramps black{.red = {0.0F, 0.0F}, .green = {0.0F, 0.0F}, .
 
 } // namespace
 
-ScreenBlanker::~ScreenBlanker() {
-    lifetime_.cancel();
-    setBlanking(false);
-}
+ScreenBlanker::~ScreenBlanker() { setBlanking(false); }
 
 void ScreenBlanker::setBlanking(bool on) {
     if (on == isBlanking_) return;
@@ -35,11 +32,12 @@ void ScreenBlanker::apply() {
 }
 
 void ScreenBlanker::scheduleTick() {
-    tick_ = actor_.after(reapplyInterval, lifetime_.guard([this] {
+    // Called off with the blanker.
+    tick_ = actor_.after(reapplyInterval, [this] {
         if (!isBlanking_) return;
         apply();
         scheduleTick();
-    }));
+    });
 }
 
 } // namespace Plovander

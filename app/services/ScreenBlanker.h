@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/runtime/CancellationToken.h"
 #include "base/MainActor.h"
 #include "platform/Gamma.h"
 
@@ -33,8 +32,6 @@ private:
     bool isBlanking_ = false;
     int blackDisplays_ = 0;
     TessaloyBase::ScheduledCall tick_;
-    // Cancelled as the blanker goes: a tick that fires after that does nothing.
-    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

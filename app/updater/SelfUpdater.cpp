@@ -67,8 +67,9 @@ SelfUpdater::~SelfUpdater() { lifetime_.cancel(); }
 void SelfUpdater::startDailyCheck() {
     if (scheduled_) return;
     scheduled_ = true;
-    // A timer rather than a sleeping task: an updater that goes first leaves nothing suspended.
-    const auto firstCheck = lifetime_.guard([this] {
+    // A timer rather than a sleeping task: an updater that goes first leaves nothing suspended, its
+    // timers called off with it.
+    const auto firstCheck = [this] {
         TaskHandle::detach([this](CancellationToken token) -> QCoro::Task<> {
             if (configuration_.installsAtStart) {
                 co_await installUpdate([] { return true; }, [](State, const std::optional<std::string>&) {}, token);
@@ -76,7 +77,7 @@ void SelfUpdater::startDailyCheck() {
                 co_await checkForUpdate();
             }
         });
-    });
+    };
     if (configuration_.installsAtStart) {
         firstCheck();
     } else {
@@ -86,10 +87,10 @@ void SelfUpdater::startDailyCheck() {
 }
 
 void SelfUpdater::scheduleDailyCheck() {
-    timer_ = actor_.after(checkInterval, lifetime_.guard([this] {
+    timer_ = actor_.after(checkInterval, [this] {
         scheduleDailyCheck();
         TaskHandle::detach([this](CancellationToken) -> QCoro::Task<> { co_await checkForUpdate(); });
-    }));
+    });
 }
 
 QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
