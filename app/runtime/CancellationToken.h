@@ -9,9 +9,8 @@
 
 namespace Plovander {
 
-// Asks a task to stop, or tells that an owner is gone. Copies share one state; a task checks it after
-// every await, and awaits that can be cut short (sleeps) end early when it is cancelled. The one
-// lifetime token of the application's objects that are not QObjects.
+// Asks a task to stop, or tells that its owner is gone (what objects that are not QObjects cancel as
+// they go). Copies share one state; a task checks it after every await, and sleeps end early.
 class CancellationToken {
 public:
     using Registration = std::uint64_t;
@@ -26,8 +25,7 @@ public:
     [[nodiscard]] Registration onCancel(std::function<void()> callback) const;
     void removeCallback(Registration registration) const;
 
-    // `work` as a callback that does nothing once this token is cancelled: how an owner that cancels
-    // its token as it goes lends out callbacks that may be called after it is gone.
+    // `work` as a callback that does nothing once this token is cancelled.
     template <typename Work>
     auto guard(Work work) const {
         return [token = *this, work = std::move(work)](auto&&... arguments) {

@@ -34,8 +34,7 @@ struct SessionContext {
     HostTransfers& transfers;
     TessaloyNet::PairedDeviceStore& trusted;
     const std::optional<TessaloyNet::DeviceIdentity>& identity;
-    // Cancelled as the controller starts to go: the parts' tasks and callbacks check it after every
-    // wait and do nothing once it is.
+    // Cancelled as the controller starts to go; the parts check it after every wait and callback.
     CancellationToken lifetime;
 };
 

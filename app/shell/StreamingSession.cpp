@@ -56,7 +56,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
         if (isSharing()) stopSharing(StopReason::failed("Screen capture stopped. " + reason));
     });
     TaskHandle::detach([this, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
-        if (!lifetime.isCancelled()) co_await loadIdentity();
+        co_await loadIdentity();
         if (!lifetime.isCancelled()) co_await updateAvailability();
         if (!lifetime.isCancelled()) model_.ready.set(true);
     });

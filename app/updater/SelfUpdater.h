@@ -81,7 +81,7 @@ private:
     bool scheduled_ = false;
     TessaloyBase::ScheduledCall firstCheck_;
     TessaloyBase::ScheduledCall timer_;
-    // Cancelled as the updater goes: its tasks and timers stop there.
+    // Cancelled as the updater goes: its tasks stop there.
     CancellationToken lifetime_;
 };
 
