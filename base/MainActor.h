@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
@@ -56,6 +58,12 @@ public:
     virtual Date now() const = 0;
     // Whether the caller runs on the main actor.
     virtual bool isCurrent() const = 0;
+    // Aborts when the caller is not on the main actor: objects that live there check every entry point.
+    void assertCurrent() const {
+        if (isCurrent()) return;
+        std::fputs("called off the main actor\n", stderr);
+        std::abort();
+    }
 };
 
 } // namespace TessaloyBase

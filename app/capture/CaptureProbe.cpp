@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <utility>
 
@@ -127,23 +125,17 @@ CaptureProbe::~CaptureProbe() {
     audio_->stop();
 }
 
-void CaptureProbe::assertOnMainActor() const {
-    if (actor_.isCurrent()) return;
-    std::fprintf(stderr, "CaptureProbe used off the main actor\n");
-    std::abort();
-}
-
 std::shared_ptr<CaptureEncodingOutput> CaptureProbe::encodingOutput() const {
     return running_ ? running_->output : nullptr;
 }
 
 void CaptureProbe::setSelectedDisplayID(std::uint32_t displayID) {
-    assertOnMainActor();
+    actor_.assertCurrent();
     selectedDisplayID_.set(displayID);
 }
 
 QCoro::Task<> CaptureProbe::refreshDisplays() {
-    assertOnMainActor();
+    actor_.assertCurrent();
     if (isBusy() || isRunning_) co_return;
     const QPointer<CaptureProbe> self(this);
     const BusyScope busy(*this);
@@ -193,7 +185,7 @@ QCoro::Task<bool> CaptureProbe::restart(std::optional<QualityRung> rung, std::op
 }
 
 QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> makeRequest) {
-    assertOnMainActor();
+    actor_.assertCurrent();
     const QPointer<CaptureProbe> self(this);
     const BusyScope busy(*this);
     TurnQueue::Awaiter myTurn = turns_.next();
@@ -344,7 +336,7 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
 }
 
 QCoro::Task<> CaptureProbe::stop() {
-    assertOnMainActor();
+    actor_.assertCurrent();
     const QPointer<CaptureProbe> self(this);
     const BusyScope busy(*this);
     TurnQueue::Awaiter myTurn = turns_.next();
@@ -365,7 +357,7 @@ QCoro::Task<> CaptureProbe::stop() {
 }
 
 QCoro::Task<bool> CaptureProbe::setCursorInVideo(bool inVideo) {
-    assertOnMainActor();
+    actor_.assertCurrent();
     cursorInVideo_ = inVideo;
     const QPointer<CaptureProbe> self(this);
     TurnQueue::Awaiter myTurn = turns_.next();

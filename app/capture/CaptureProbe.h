@@ -187,7 +187,6 @@ private:
 
     void setCounters(std::int64_t frames, std::int64_t encoded, std::int64_t bytes, std::int64_t dropped);
     void setSummaries(std::optional<CaptureSummaries> summaries);
-    void assertOnMainActor() const;
 
     Platform::Environment& environment_;
     TessaloyBase::MainActor& actor_;

@@ -8,8 +8,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
 namespace Plovander {
@@ -26,12 +24,6 @@ std::int64_t truncated(double value) {
     return std::isfinite(value) && std::fabs(value) < 9.2e18 ? static_cast<std::int64_t>(value) : 0;
 }
 
-void assertOnMainActor(const TessaloyBase::MainActor& actor) {
-    if (actor.isCurrent()) return;
-    std::fprintf(stderr, "PointerShapeWatcher called off the main actor\n");
-    std::abort();
-}
-
 } // namespace
 
 PointerShapeWatcher::PointerShapeWatcher(TessaloyBase::MainActor& actor, std::unique_ptr<Platform::CursorImage> cursor,
@@ -42,7 +34,7 @@ PointerShapeWatcher::PointerShapeWatcher(TessaloyBase::MainActor& actor, std::un
 PointerShapeWatcher::~PointerShapeWatcher() = default;
 
 void PointerShapeWatcher::start() {
-    assertOnMainActor(actor_);
+    actor_.assertCurrent();
     if (timer_) {
         current_.reset();
         lastSignature_.reset();
@@ -54,7 +46,7 @@ void PointerShapeWatcher::start() {
 }
 
 void PointerShapeWatcher::stop() {
-    assertOnMainActor(actor_);
+    actor_.assertCurrent();
     timer_.reset();
     current_.reset();
     lastSignature_.reset();
@@ -69,7 +61,7 @@ void PointerShapeWatcher::scheduleTick() {
 }
 
 void PointerShapeWatcher::poll() {
-    assertOnMainActor(actor_);
+    actor_.assertCurrent();
     // A stopped watcher keeps no record: what it saw now would make the next start send only an
     // identifier for a picture that the new session never received.
     if (!timer_ || !cursor_) return;

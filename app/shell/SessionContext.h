@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/runtime/CancellationToken.h"
 #include "net/channel/DeviceIdentity.h"
 
 #include <optional>
+#include <string>
 
 namespace Platform {
 class Environment;
@@ -32,6 +34,11 @@ struct SessionContext {
     HostTransfers& transfers;
     TessaloyNet::PairedDeviceStore& trusted;
     const std::optional<TessaloyNet::DeviceIdentity>& identity;
+    // Cancelled as the controller starts to go; the parts check it after every wait and callback.
+    CancellationToken lifetime;
 };
+
+// The name this computer shows to devices: its host name, or "Mac" when it has none.
+inline std::string shownName(std::string hostName) { return hostName.empty() ? "Mac" : hostName; }
 
 } // namespace Plovander

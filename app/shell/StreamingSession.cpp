@@ -21,10 +21,6 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
-#include <QPointer>
-
-#include <cstdio>
-#include <cstdlib>
 
 namespace Plovander {
 
@@ -56,14 +52,13 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     makeParts(capture, makeUpdater);
     startServices();
 
-    capture.onStopped = [self = QPointer(this)](const std::string& reason) {
-        if (!self || !self->isSharing()) return;
-        self->stopSharing(StopReason::failed("Screen capture stopped. " + reason));
-    };
-    TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
-        if (self) co_await self->loadIdentity();
-        if (self) co_await self->updateAvailability();
-        if (self) self->model_.ready.set(true);
+    capture.onStopped = lifetime_.guard([this](const std::string& reason) {
+        if (isSharing()) stopSharing(StopReason::failed("Screen capture stopped. " + reason));
+    });
+    TaskHandle::detach([this, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
+        co_await loadIdentity();
+        if (!lifetime.isCancelled()) co_await updateAvailability();
+        if (!lifetime.isCancelled()) model_.ready.set(true);
     });
 }
 
@@ -79,22 +74,24 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
         .transfers = *transfers_,
         .trusted = trusted_,
         .identity = identity_,
+        .lifetime = lifetime_,
     };
-    availability_ = std::make_shared<SessionAvailability>(
+    availability_ = std::make_unique<SessionAvailability>(
         context, SessionAvailability::Collaborators{
                      .pointerShapes = *pointerShapes_,
                      .reachability = *services_.reachability,
                      .listenPort = listenPort_,
-                     .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
+                     .dispatch = lifetime_.guard(
+                         [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); }),
                  });
-    capture_ = std::make_shared<SessionCapture>(context, *input_, *availability_);
+    capture_ = std::make_unique<SessionCapture>(context, *input_, *availability_);
     services_.updater = makeUpdater(environment_.mainActor(), [] { QCoreApplication::quit(); });
-    messages_ = std::make_shared<SessionMessages>(context, SessionMessages::Collaborators{
+    messages_ = std::make_unique<SessionMessages>(context, SessionMessages::Collaborators{
                                                                .sessionCapture = *capture_,
                                                                .pointerShapes = *pointerShapes_,
                                                                .updater = *services_.updater,
                                                            });
-    approval_ = std::make_shared<SessionApproval>(context, SessionApproval::Collaborators{
+    approval_ = std::make_unique<SessionApproval>(context, SessionApproval::Collaborators{
                                                                .sessionCapture = *capture_,
                                                                .messages = *messages_,
                                                                .availability = *availability_,
@@ -109,34 +106,33 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
                                                              });
 }
 
-// Wires the services that call back into the session: each callback does nothing once it is gone.
+// Wires the services that call back into the session: each callback does nothing once it is going.
 void StreamingSession::startServices() {
-    services_.inputLock->onEscape = [self = QPointer(this)] {
-        if (self) self->effects_->applyPrivacy({.blanksScreen = false, .locksLocalInput = false});
+    services_.inputLock->onEscape =
+        lifetime_.guard([this] { effects_->applyPrivacy({.blanksScreen = false, .locksLocalInput = false}); });
+    transfers_->isAllowed = [this, lifetime = lifetime_] {
+        return !lifetime.isCancelled() && isSharing() && allowsRemoteControl() && link_.isStreaming();
     };
-    transfers_->isAllowed = [self = QPointer(this)] {
-        return self && self->isSharing() && self->allowsRemoteControl() && self->link_.isStreaming();
-    };
-    transfers_->paste = [self = QPointer(this)] {
-        if (!self) return;
+    transfers_->paste = lifetime_.guard([this] {
         // Command-V: the V key (9) with Command, which this computer reads as Control.
         using TessaloyCore::InputEvent;
-        self->input_->post(InputEvent{InputEvent::Key{9, true, InputEvent::Modifiers::command}});
-        self->input_->post(InputEvent{InputEvent::Key{9, false, InputEvent::Modifiers::command}});
-    };
-    services_.updater->onChange = [self = QPointer(this)] {
-        if (!self) return;
-        Q_EMIT self->updaterChanged();
-        if (self->isSharing()) self->messages_->sendHostInfo();
-    };
+        input_->post(InputEvent{InputEvent::Key{9, true, InputEvent::Modifiers::command}});
+        input_->post(InputEvent{InputEvent::Key{9, false, InputEvent::Modifiers::command}});
+    });
+    services_.updater->onChange = lifetime_.guard([this] {
+        Q_EMIT updaterChanged();
+        if (isSharing()) messages_->sendHostInfo();
+    });
     services_.updater->startDailyCheck();
     watchNetwork();
-    environment_.mainActor().post([self = QPointer(this)] {
-        if (self) self->refreshLoginItem();
-    });
+    environment_.mainActor().post(lifetime_.guard([this] { refreshLoginItem(); }));
 }
 
 StreamingSession::~StreamingSession() {
+    // From here on no task or callback of the controller or of its parts does anything.
+    lifetime_.cancel();
+    // Reachability reads the controller's state through what it was lent: it goes first.
+    services_.reachability.reset();
     link_.startupTask.cancel();
     // The listener calls back into what this object lends it until it has stopped.
     availability_->stopListener();
@@ -154,69 +150,67 @@ QCoro::Task<> StreamingSession::loadIdentity() {
     BlockingCall<TessaloyNet::DeviceIdentity> loading(environment_.mainActor(), [&keychain = environment_.keychain()] {
         return TessaloyNet::DeviceIdentity::loadOrCreate(keychain);
     });
-    const QPointer self(this);
+    const CancellationToken lifetime = lifetime_;
     try {
         auto identity = co_await loading;
-        if (!self) co_return;
+        if (lifetime.isCancelled()) co_return;
         identity_ = std::move(identity);
         TraceLog::message([&] { return "this Mac's ID is " + identity_->fingerprint(); });
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("could not load this Mac's identity: ") + error.what(); });
     }
-    if (!self) co_return;
+    if (lifetime.isCancelled()) co_return;
     // The trust store is a file too, and may have grown.
     BlockingCall<std::vector<PairedDevice>> reading(environment_.mainActor(), [&keychain = environment_.keychain()] {
         return SessionModel::readPairedDevices(TessaloyNet::PairedDeviceStore(keychain));
     });
     auto devices = co_await reading;
-    if (self) model_.pairedDevices.set(std::move(devices));
+    if (!lifetime.isCancelled()) model_.pairedDevices.set(std::move(devices));
 }
 
 QCoro::Task<> StreamingSession::startSharing(std::string displayName) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     return availability_->startSharing(std::move(displayName));
 }
 
 void StreamingSession::stopSharing(StopReason reason) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     availability_->stopSharing(std::move(reason));
 }
 
 void StreamingSession::approvePeer() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     approval_->approvePeer();
 }
 
 void StreamingSession::declinePeer() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     approval_->declinePeer();
 }
 
 QCoro::Task<> StreamingSession::updateAvailability() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     return availability_->updateAvailability();
 }
 
 void StreamingSession::applyPrivacy(TessaloyCore::SessionMessage::PrivacyState wanted) {
+    environment_.mainActor().assertCurrent();
     effects_->applyPrivacy(wanted);
 }
 
 void StreamingSession::retryAfterSetupProblem() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     availability_->retryAfterSetupProblem();
 }
 
-std::string StreamingSession::hostDisplayName() const {
-    const std::string name = environment_.hostName();
-    return name.empty() ? "Mac" : name;
-}
+std::string StreamingSession::hostDisplayName() const { return shownName(environment_.hostName()); }
 
 bool StreamingSession::needsAvailabilityChoice() const {
     return !listensAutomatically() && !defaults_.boolean(Settings::availabilityChosen).value_or(false);
 }
 
 void StreamingSession::setAllowsRemoteControl(bool allowed) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::allowRemoteControl, allowed);
     if (!model_.allowsRemoteControl.set(allowed)) return;
     // Whether the device may install an update follows the switch.
@@ -232,34 +226,38 @@ void StreamingSession::setAllowsRemoteControl(bool allowed) {
 }
 
 void StreamingSession::setListensAutomatically(bool on) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::listenForPairedDevices, on);
     defaults_.setBoolean(Settings::availabilityChosen, true);
     model_.listensAutomatically.set(on);
-    TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
-        if (self) co_await self->updateAvailability();
+    resumeAvailability();
+}
+
+void StreamingSession::resumeAvailability() {
+    TaskHandle::detach([this, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
+        if (!lifetime.isCancelled()) co_await updateAvailability();
     });
 }
 
 void StreamingSession::setStaysAwakeForPairedDevices(bool on) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::stayAwakeForPairedDevices, on);
     model_.staysAwakeForPairedDevices.set(on);
     effects_->updateSleepGuard();
 }
 
 void StreamingSession::refreshLoginItem() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     effects_->refreshLoginItem();
 }
 
 void StreamingSession::setStartAtLogin(bool wanted) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     effects_->setStartAtLogin(wanted);
 }
 
 void StreamingSession::forgetDevice(const PairedDevice& device) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     try {
         trusted_.remove(device.publicKey);
     } catch (const std::exception& error) {
@@ -273,7 +271,7 @@ void StreamingSession::forgetDevice(const PairedDevice& device) {
 }
 
 void StreamingSession::renameDevice(const PairedDevice& device, const std::string& name) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     try {
         trusted_.rename(device.publicKey, name);
     } catch (const std::exception&) {
@@ -283,14 +281,8 @@ void StreamingSession::renameDevice(const PairedDevice& device, const std::strin
 }
 
 void StreamingSession::reloadPairedDevices() {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     model_.reloadPairedDevices(trusted_);
-}
-
-void StreamingSession::assertOnMainActor() const {
-    if (environment_.mainActor().isCurrent()) return;
-    std::fprintf(stderr, "StreamingSession used off the main actor\n");
-    std::abort();
 }
 
 std::unique_ptr<Reachability> StreamingSession::makeReachability() {
@@ -324,9 +316,7 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
                 if (model_.isSharing || !model_.acceptsPairedDevices || model_.pendingPeerName.get()) return;
                 availability_->stopListener();
                 model_.acceptsPairedDevices.set(false);
-                TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
-                    if (self) co_await self->updateAvailability();
-                });
+                resumeAvailability();
             },
         .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
         .showDirect =
@@ -342,15 +332,11 @@ void StreamingSession::watchNetwork() {
     TessaloyBase::MainActor& actor = environment_.mainActor();
     std::string whyNot;
     // The one watch of the network: it calls on its own thread and is destroyed with this object.
-    networkWatch_ = environment_.networkChanges(
-        [&actor, self = QPointer(this)] {
-            actor.post([self] {
-                if (!self) return;
-                self->showInterfaceAddresses();
-                self->services_.reachability->networkChanged();
-            });
-        },
-        &whyNot);
+    networkWatch_ = environment_.networkChanges([&actor, changed = lifetime_.guard([this] {
+                                                    showInterfaceAddresses();
+                                                    services_.reachability->networkChanged();
+                                                })] { actor.post(changed); },
+                                                &whyNot);
     if (!networkWatch_) TraceLog::message([&] { return "nothing follows network changes: " + whyNot; });
     showInterfaceAddresses();
 }
@@ -360,13 +346,14 @@ void StreamingSession::showInterfaceAddresses() {
 }
 
 void StreamingSession::setUsesConnect(bool on) {
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(TessaloyNet::RelayEndpoint::enabledKey, on);
     model_.usesConnect.set(on);
     services_.reachability->updateConnectRegistration();
 }
 
 void StreamingSession::setOpensRouterPort(bool on) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     defaults_.setBoolean(Settings::openRouterPort, on);
     model_.opensRouterPort.set(on);
     // The registration runs the router port: it depends on the relay client.
@@ -376,7 +363,7 @@ void StreamingSession::setOpensRouterPort(bool on) {
 bool StreamingSession::canInjectInput() const { return input_->canPost(); }
 
 QCoro::Task<> StreamingSession::switchSharedDisplay(std::uint32_t displayID, bool fromDevice) {
-    assertOnMainActor();
+    environment_.mainActor().assertCurrent();
     co_await messages_->switchSharedDisplay(displayID, fromDevice);
 }
 

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
-#include <stdexcept>
 #include <type_traits>
 
 namespace Plovander {
@@ -36,6 +35,14 @@ HostTransfers::Finished::Outcome outcomeOf(std::optional<TransferCancelReason> r
             break;
     }
     return Outcome::failed("Couldn't be sent");
+}
+
+// Calls `member` of `object` while the object lives.
+template <typename Member>
+auto whileAlive(HostTransfers* object, Member member) {
+    return [self = QPointer(object), member](auto&&... arguments) {
+        if (self) (self.data()->*member)(std::forward<decltype(arguments)>(arguments)...);
+    };
 }
 
 } // namespace
@@ -63,19 +70,15 @@ void HostTransfers::waitForReceiving() {
     hashing_.drain();
 }
 
-void HostTransfers::requireMainActor() const {
-    if (!actor_.isCurrent()) throw std::logic_error("transfers are driven off the main actor");
-}
-
 void HostTransfers::setFinished(std::vector<Finished> finished) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (finished == finished_) return;
     finished_ = std::move(finished);
     Q_EMIT finishedChanged();
 }
 
 void HostTransfers::setLastProblem(std::optional<std::string> problem) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (problem == lastProblem_) return;
     lastProblem_ = std::move(problem);
     Q_EMIT lastProblemChanged();
@@ -94,7 +97,7 @@ void HostTransfers::setActive(std::vector<Activity> active) {
 }
 
 void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender) {
-    requireMainActor();
+    actor_.assertCurrent();
     detach();
     sender_ = sender;
 
@@ -111,19 +114,14 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     });
     auto inbox = std::make_shared<TessaloyNet::TransferInbox>(files_->workFolder());
     inbox->prepareDirectory = [files = files_](const std::filesystem::path&) { files->prepareWorkFolder(); };
-    // The inbox belongs to this object and is driven only from it, so its callbacks may hold `this`.
+    // Asked only from handle(), while this object is in the call.
     inbox->decide = [this](const TransferOffer& offer) { return decide(offer); };
-    inbox->reply = [this](TransferMessage message) { reply(std::move(message)); };
-    inbox->onStarted = [this](const TransferOffer& offer) { incomingStarted(offer); };
-    inbox->onProgress = [this](const TransferOffer& offer, std::uint64_t received) {
-        incomingProgress(offer, received);
-    };
-    inbox->onComplete = [this](const TransferOffer& offer, const std::filesystem::path& work) {
-        saveReceived(offer, work);
-    };
-    inbox->onFailed = [this](const TransferOffer& offer, TransferCancelReason reason) {
-        incomingFailed(offer, reason);
-    };
+    // The rest also report the disk's outcomes, which come back by posts to the main actor.
+    inbox->reply = whileAlive(this, &HostTransfers::reply);
+    inbox->onStarted = whileAlive(this, &HostTransfers::incomingStarted);
+    inbox->onProgress = whileAlive(this, &HostTransfers::incomingProgress);
+    inbox->onComplete = whileAlive(this, &HostTransfers::saveReceived);
+    inbox->onFailed = whileAlive(this, &HostTransfers::incomingFailed);
     inbox->onDiskFailure = [](const TransferOffer&, const std::string& problem) {
         TraceLog::message([&] { return "could not receive a file: " + problem; });
     };
@@ -161,7 +159,7 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
 }
 
 void HostTransfers::detach() {
-    requireMainActor();
+    actor_.assertCurrent();
     ++generation_;
     // Files still being sent when the session ends did not arrive: they stay listed as failed.
     // Incoming ones leave no row, as any other failed receipt.
@@ -183,7 +181,7 @@ void HostTransfers::detach() {
 }
 
 void HostTransfers::handle(TransferMessage message) {
-    requireMainActor();
+    actor_.assertCurrent();
     // Held for the call, so that a callback that detaches cannot pull the inbox from under it.
     const std::shared_ptr<TessaloyNet::TransferInbox> inbox = inbox_;
     const auto* cancel = std::get_if<TransferMessage::Cancel>(&message.value);
@@ -231,7 +229,7 @@ void HostTransfers::handle(TransferMessage message) {
 }
 
 void HostTransfers::cancelAll() {
-    requireMainActor();
+    actor_.assertCurrent();
     if (const auto sender = sender_.lock()) {
         std::vector<std::uint32_t> outgoing;
         for (const Activity& row : active_) {
@@ -244,7 +242,7 @@ void HostTransfers::cancelAll() {
 }
 
 void HostTransfers::cancel(std::uint32_t id) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (const auto sender = sender_.lock(); sender && sender->transfers().contains(id)) {
         return sender->transfers().cancel(id, TransferCancelReason::cancelled);
     }
@@ -252,7 +250,7 @@ void HostTransfers::cancel(std::uint32_t id) {
 }
 
 void HostTransfers::cancel(Activity::Key key) {
-    requireMainActor();
+    actor_.assertCurrent();
     if (!key.isIncoming) {
         if (const auto sender = sender_.lock(); sender && sender->transfers().contains(key.id)) {
             sender->transfers().cancel(key.id, TransferCancelReason::cancelled);

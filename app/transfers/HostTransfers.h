@@ -238,8 +238,6 @@ private:
                        std::optional<std::uint32_t> except = std::nullopt);
 
     // Both directions.
-    // Throws std::logic_error off the main actor.
-    void requireMainActor() const;
     void reply(TessaloyCore::TransferMessage message);
     void refusalNotice(TessaloyCore::TransferCancelReason reason);
     void upsert(Activity row);

@@ -56,7 +56,7 @@ std::optional<TransferCancelReason> HostTransfers::decide(const TransferOffer&) 
 }
 
 void HostTransfers::refuseUnreadableOffer(std::uint32_t id) {
-    requireMainActor();
+    actor_.assertCurrent();
     reply(TransferMessage::cancel(id, TransferCancelReason::failed));
 }
 

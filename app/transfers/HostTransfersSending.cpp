@@ -1,5 +1,6 @@
 #include "app/transfers/HostTransfers.h"
 
+#include "base/MainActor.h"
 #include "core/OutgoingTransfer.h"
 #include "net/channel/RandomBytes.h"
 #include "net/send/VideoSender.h"
@@ -43,7 +44,7 @@ bool isFolder(const std::filesystem::path& file) {
 } // namespace
 
 void HostTransfers::send(const std::filesystem::path& file) {
-    requireMainActor();
+    actor_.assertCurrent();
     const std::string name = lastComponent(file);
     if (isFolder(file)) return setLastProblem(name + " is a folder. Compress it first, then send the .zip.");
 
@@ -64,7 +65,7 @@ void HostTransfers::send(const std::filesystem::path& file) {
 }
 
 HostTransfers::PasteboardResult HostTransfers::sendPasteboard() {
-    requireMainActor();
+    actor_.assertCurrent();
     const std::vector<std::filesystem::path> files = pasteboard_->fileURLs();
     if (!files.empty()) {
         // A folder among them refuses the whole list, files before it included.
