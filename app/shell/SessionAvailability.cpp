@@ -262,16 +262,26 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
                                         const std::string& displayName) {
     stopListener();
     c_.model.listeningHeldByUser.set(false);
+    // The retiring listener may still hold the port.
+    if (retiring_) {
+        heldStart_ = [this, offer = std::move(offer), displayName] { startListener(offer, displayName); };
+        return;
+    }
     c_.link.listener = c_.environment.hostListener(c_.trusted);
+    listenerEnded_ = false;
     const std::weak_ptr<TessaloyNet::HostListener> from = c_.link.listener;
-    auto events = [this, lifetime = c_.lifetime, from](TessaloyNet::HostListener::Event event) {
-        actor().post([this, lifetime, from, event = std::move(event)] {
+    // Called on the listener's queue, possibly after this object went: it touches only the actor.
+    auto events = [this, &mainActor = actor(), lifetime = c_.lifetime, from](TessaloyNet::HostListener::Event event) {
+        mainActor.post([this, lifetime, from, event = std::move(event)] {
             if (lifetime.isCancelled()) return;
             const auto listener = from.lock();
+            const bool stopped = std::holds_alternative<TessaloyNet::HostListener::Event::Stopped>(event.value);
+            if (listener && listener == retiring_ && stopped) return retired();
             if (!listener || listener != c_.link.listener) {
                 TraceLog::message([&] { return "ignored " + event.traceDescription() + " from a retired listener"; });
                 return;
             }
+            listenerEnded_ = stopped;
             own_.dispatch(event);
         });
     };
@@ -281,9 +291,17 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
 }
 
 void SessionAvailability::stopListener() {
+    heldStart_ = nullptr;
     if (!c_.link.listener) return;
-    c_.link.listener->stopAndWait();
+    // One that stopped by itself reports nothing more.
+    if (!listenerEnded_) retiring_ = c_.link.listener;
+    c_.link.listener->stop();
     c_.link.listener.reset();
+}
+
+void SessionAvailability::retired() {
+    retiring_.reset();
+    if (const auto start = std::exchange(heldStart_, nullptr)) start();
 }
 
 } // namespace Plovander

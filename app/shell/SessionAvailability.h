@@ -54,12 +54,14 @@ public:
     void listening();
     std::int64_t listeningFailed();
 
-    // Stops the listener, waiting until no event of it can come.
+    // Stops the listener; a start asked for before it reported `stopped` waits for that.
     void stopListener();
 
 private:
     TessaloyBase::MainActor& actor() const;
     void startListener(std::optional<TessaloyNet::PairingOffer> offer, const std::string& displayName);
+    // The retiring listener reported `stopped`: the start held meanwhile runs.
+    void retired();
     void expireOffer();
     // A code is offered, a device waits for approval or a session runs.
     bool isBusy() const;
@@ -74,6 +76,12 @@ private:
     TessaloyNet::UnattendedListening unattended_;
     TaskHandle expiryTask_;
     TaskHandle captureRetry_;
+    // Stopped but not yet reported `stopped` on the main actor; until then it may hold the port.
+    std::shared_ptr<TessaloyNet::HostListener> retiring_;
+    // The latest listener start asked for while one retires.
+    std::function<void()> heldStart_;
+    // The current listener reported `stopped` by itself.
+    bool listenerEnded_ = false;
 };
 
 } // namespace Plovander

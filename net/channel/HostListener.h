@@ -86,10 +86,8 @@ public:
     // one event at a time; `stopped` is the last. Only the first call counts.
     virtual void start(std::optional<PairingOffer> offer, std::string displayName, const DeviceIdentity& hostKey,
                        std::uint16_t port, bool advertisesService, EventHandler events) = 0;
-    // Stops and reports `stopped`; closes every channel.
+    // Stops and reports `stopped`, by which time the port is free; closes every channel.
     virtual void stop() = 0;
-    // The same, returning once no event can come any more. Not from the listener's own queue.
-    virtual void stopAndWait() = 0;
     // Withdraws the service at once and keeps accepting for `acceptanceWindow`.
     virtual void stopAdvertising(std::chrono::duration<double> acceptanceWindow) = 0;
     // The port listened on; 0 until listening.

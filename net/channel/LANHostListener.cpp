@@ -114,10 +114,6 @@ void LANHostListener::stop() {
     queue_.async(hop(*this, [](LANHostListener& listener) { listener.finish(std::nullopt); }));
 }
 
-void LANHostListener::stopAndWait() {
-    queue_.sync([this] { finish(std::nullopt); });
-}
-
 void LANHostListener::stopAdvertising(std::chrono::duration<double> acceptanceWindow) {
     queue_.async(hop(*this, [acceptanceWindow](LANHostListener& listener) {
         if (listener.stopped_) return;

@@ -100,9 +100,6 @@ public:
                std::uint16_t port, bool advertisesService, EventHandler events) override;
     // Stops accepting, withdraws the service, closes every connection and reports `stopped`.
     void stop() override;
-    // The same, returning only once no event and no call of the advertiser factory can come any
-    // more. Not from the listener's own queue.
-    void stopAndWait() override;
     // Withdraws the service at once, keeps accepting for `acceptanceWindow`, then closes acceptance;
     // connections already accepted go on.
     void stopAdvertising(std::chrono::duration<double> acceptanceWindow) override;

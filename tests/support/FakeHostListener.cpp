@@ -38,6 +38,8 @@ void FakeHostListener::emit(Event::Value value) {
     {
         std::lock_guard guard(lock_);
         if (stopped_) return;
+        // `stopped` is the last event, also when the listener fails.
+        stopped_ = std::holds_alternative<Event::Stopped>(value);
         events = events_;
     }
     if (events) events(Event{std::move(value)});

@@ -21,7 +21,6 @@ public:
                const TessaloyNet::DeviceIdentity& hostKey, std::uint16_t port, bool advertisesService,
                EventHandler events) override;
     void stop() override;
-    void stopAndWait() override { stop(); }
     void stopAdvertising(std::chrono::duration<double> acceptanceWindow) override;
     std::uint16_t port() const noexcept override;
 

@@ -92,7 +92,8 @@ protected:
             co_await session->startSharing("Test Mac");
             returned = true;
         });
-        ASSERT_TRUE(until([&] { return returned && listeners.latest() && listener().isStarted(); }));
+        ASSERT_TRUE(
+            until([&] { return returned && listeners.latest() && listener().isStarted() && !listener().isStopped(); }));
         emit(Event::Advertising{55801});
     }
 

@@ -274,6 +274,24 @@ TEST_F(StreamingSessionTest, CancellingACodeReturnsToListeningWhileAUserStopHold
     EXPECT_FALSE(session->listeningHeldByUser()) << "a listener runs again";
 }
 
+// A listener may hold the port until its `stopped` reaches the main actor: a start asked for before
+// then waits for it, a later request replaces it and a stop withdraws it.
+TEST_F(StreamingSessionTest, AListenerStartsOnlyOnceTheOneBeforeItReportedStopped) {
+    listenFor(Device{"Paired"});
+    const auto listenersMadeOfferingACodeUntil = [&](StopReason reason) {
+        const std::size_t made = listeners.count();
+        Plovander::TaskHandle::detach([&](Plovander::CancellationToken) { return session->startSharing("Test Mac"); });
+        session->stopSharing(std::move(reason));
+        environment.actor.runUntilIdle();
+        return listeners.count() - made;
+    };
+    EXPECT_EQ(listenersMadeOfferingACodeUntil(StopReason::failed("The display went away.")), 0u);
+    environment.actor.advance(2s);
+    ASSERT_TRUE(until([&] { return session->acceptsPairedDevices(); }));
+    EXPECT_EQ(listenersMadeOfferingACodeUntil(StopReason::userStopped()), 1u);
+    EXPECT_FALSE(listener().offer()) << "a listener for paired devices, without a code";
+}
+
 TEST_F(StreamingSessionTest, SwitchingRemoteControlOffPersistsAndRefusesTransfers) {
     session->setAllowsRemoteControl(false);
     EXPECT_FALSE(session->allowsRemoteControl());
