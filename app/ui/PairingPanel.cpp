@@ -50,6 +50,14 @@ void buildQRBlock(QWidget* block, QLabel* qr) {
     qrColumn->addWidget(Look::divider());
 }
 
+QHBoxLayout* atEnds(QWidget* left, QWidget* right) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(left);
+    row->addStretch();
+    row->addWidget(right);
+    return row;
+}
+
 // The code in large fixed-width letters, and its copy button.
 QHBoxLayout* codeRow(QLabel* code, QToolButton* copy) {
     QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -62,11 +70,7 @@ QHBoxLayout* codeRow(QLabel* code, QToolButton* copy) {
     copy->setObjectName("copyCode");
     copy->setAutoRaise(true);
     copy->setToolTip("Copy code");
-    auto* row = new QHBoxLayout;
-    row->addWidget(code);
-    row->addStretch();
-    row->addWidget(copy);
-    return row;
+    return atEnds(code, copy);
 }
 
 // The time left, and Cancel.
@@ -78,11 +82,7 @@ QHBoxLayout* expiryRow(QWidget* countdown, QLabel* countdownText, QPushButton* c
     countdownRow->addWidget(countdownText);
     countdownText->setObjectName("countdown");
     cancel->setObjectName("cancelPairing");
-    auto* row = new QHBoxLayout;
-    row->addWidget(countdown);
-    row->addStretch();
-    row->addWidget(cancel);
-    return row;
+    return atEnds(countdown, cancel);
 }
 
 } // namespace
