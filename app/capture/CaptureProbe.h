@@ -179,7 +179,7 @@ private:
     // actor, publish it.
     QCoro::Task<bool> launch(std::function<std::optional<Request>()> request);
     // Stops the running capture, and its sound unless told not to; what went wrong when it would
-    // not stop, and it then keeps reporting.
+    // not stop, in which case it goes on reporting.
     QCoro::Task<std::optional<std::string>> stopRunning(bool withSound);
     Launch launchFor(Request request);
     static QCoro::Task<Running> startOffMainActor(Launch launch);
