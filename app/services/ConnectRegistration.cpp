@@ -62,6 +62,7 @@ ConnectRegistration::ConnectRegistration(Collaborators collaborators) : c_(std::
 }
 
 ConnectRegistration::~ConnectRegistration() {
+    lifetime_.cancel();
     c_.routerPort.onChange = nullptr;
     dropClient();
 }
@@ -125,19 +126,19 @@ void ConnectRegistration::registerDevices() {
     // Both callbacks run on the client's queue: they hop to the main actor, and act only while
     // the reporting client is still the current one.
     const std::weak_ptr<RelayControlClient> reporter = client_;
-    const std::weak_ptr<bool> alive = alive_;
-    TessaloyBase::MainActor& actor = c_.actor;
-    client_->setOnState([this, &actor, alive, reporter](const RelayControlClient::State& state) {
-        actor.post([this, alive, reporter, state] {
-            if (alive.lock() && client_ && client_ == reporter.lock()) show(state);
+    client_->setOnState(
+        [this, &actor = c_.actor, lifetime = lifetime_, reporter](const RelayControlClient::State& state) {
+            actor.post(lifetime.guard([this, reporter, state] {
+                if (client_ && client_ == reporter.lock()) show(state);
+            }));
         });
-    });
-    client_->setOnIncoming([this, &actor, alive, reporter](TessaloyCore::Bytes sessionID, TessaloyCore::Bytes,
-                                                           TessaloyConnectWire::ConnectChannel channel) {
-        actor.post([this, alive, reporter, sessionID = std::move(sessionID), channel] {
-            if (alive.lock() && client_ && client_ == reporter.lock()) answer(sessionID, channel);
+    client_->setOnIncoming(
+        [this, &actor = c_.actor, lifetime = lifetime_, reporter](TessaloyCore::Bytes sessionID, TessaloyCore::Bytes,
+                                                                  TessaloyConnectWire::ConnectChannel channel) {
+            actor.post(lifetime.guard([this, reporter, sessionID = std::move(sessionID), channel] {
+                if (client_ && client_ == reporter.lock()) answer(sessionID, channel);
+            }));
         });
-    });
     client_->start(std::move(meetingIDs));
     publishCandidates();
 }
@@ -166,18 +167,15 @@ void ConnectRegistration::listenerListens() {
 }
 
 void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {
-    const std::weak_ptr<bool> alive = alive_;
-    TessaloyBase::MainActor& actor = c_.actor;
-    auto onFailure = [this, &actor, alive](const TessaloyNet::RelayAnswer::Failure& failure) {
+    auto onFailure = [this, &actor = c_.actor, lifetime = lifetime_](const TessaloyNet::RelayAnswer::Failure& failure) {
         // The relay decides how often calls fail.
         TraceLog::coalesced("relay: " + failure.description(),
                             [&] { return "relay: a call was not answered: " + failure.description(); });
         if (failure.kind != TessaloyNet::RelayAnswer::Failure::Kind::listenerUnreachable) return;
-        actor.post([this, alive] {
-            if (!alive.lock()) return;
+        actor.post(lifetime.guard([this] {
             TraceLog::message("the listener didn't take a relayed call; restarting it");
             c_.restartListener();
-        });
+        }));
     };
     try {
         if (answers_->answer(client_->relay(), sessionID, channel, c_.listenerPort(), std::move(onFailure),

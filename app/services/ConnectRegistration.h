@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/runtime/CancellationToken.h"
 #include "app/services/RouterPort.h"
 #include "base/MainActor.h"
 #include "core/Bytes.h"
@@ -91,7 +92,8 @@ private:
     std::vector<HeldCall> heldCalls_;
     // Outlive the client: a call bridged through one relay goes on when the client is replaced.
     const std::shared_ptr<TessaloyNet::RelayAnswers> answers_ = TessaloyNet::RelayAnswers::create();
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Cancelled as this goes: what the client and the calls report after that does nothing.
+    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

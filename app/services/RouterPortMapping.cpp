@@ -37,6 +37,7 @@ void RouterPortMapping::Mailbox::close() {
 }
 
 RouterPortMapping::~RouterPortMapping() {
+    lifetime_.cancel();
     if (running_) mapper_->stop();
     mailbox_->close();
 }
@@ -48,12 +49,12 @@ void RouterPortMapping::update(bool wanted, std::uint16_t port) {
     // A stopped mapper for another port finishes its releases on its own; its reports are stale.
     if (!samePort) mapper_ = makeMapper_(port);
     const std::uint64_t run = ++run_;
-    const std::weak_ptr<bool> alive = alive_;
-    mapper_->setOnChange([this, mailbox = mailbox_, alive, run](const TessaloyNet::PortMapperState& reported) {
-        mailbox->post([this, alive, run, reported] {
-            if (alive.lock() && run == run_) show(reported);
+    mapper_->setOnChange(
+        [this, mailbox = mailbox_, lifetime = lifetime_, run](const TessaloyNet::PortMapperState& reported) {
+            mailbox->post(lifetime.guard([this, run, reported] {
+                if (run == run_) show(reported);
+            }));
         });
-    });
     mapper_->start();
     running_ = true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/runtime/CancellationToken.h"
 #include "app/services/RouterPort.h"
 #include "base/MainActor.h"
 #include "net/portmap/PortMapper.h"
@@ -53,7 +54,8 @@ private:
     // Counts starts and stops: a report made before the latest of them is stale.
     std::uint64_t run_ = 0;
     State state_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Cancelled as this goes: reports that reach the main actor after that do nothing.
+    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

@@ -32,11 +32,11 @@ void ScreenBlanker::apply() {
 }
 
 void ScreenBlanker::scheduleTick() {
-    tick_ = actor_.after(reapplyInterval, [weak = std::weak_ptr(self_)] {
-        const auto self = weak.lock();
-        if (!self || !(*self)->isBlanking_) return;
-        (*self)->apply();
-        (*self)->scheduleTick();
+    // Called off with the blanker.
+    tick_ = actor_.after(reapplyInterval, [this] {
+        if (!isBlanking_) return;
+        apply();
+        scheduleTick();
     });
 }
 

@@ -3,8 +3,6 @@
 #include "base/MainActor.h"
 #include "platform/Gamma.h"
 
-#include <memory>
-
 namespace Plovander {
 
 // Makes every display show black while a session asks for a blank screen: an all-zero ramp,
@@ -34,8 +32,6 @@ private:
     bool isBlanking_ = false;
     int blackDisplays_ = 0;
     TessaloyBase::ScheduledCall tick_;
-    // Ticks hold this weakly: one that fires after the blanker is gone does nothing.
-    std::shared_ptr<ScreenBlanker*> self_ = std::make_shared<ScreenBlanker*>(this);
 };
 
 } // namespace Plovander

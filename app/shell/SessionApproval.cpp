@@ -101,10 +101,10 @@ void SessionApproval::startStreaming(std::string peerName, bool completesPairing
     const TessaloyCore::QualityMode mode = c_.model.qualityMode;
     c_.preferences.restartLadder(mode);
     c_.link.startupTask = TaskHandle::start(
-        [this, weak = weak_from_this(), sender = c_.link.sender, rung = c_.preferences.currentRung(mode),
+        [this, lifetime = c_.lifetime, sender = c_.link.sender, rung = c_.preferences.currentRung(mode),
          codec = c_.preferences.preferredCodec(), generation = c_.link.state.sessionGeneration(),
          peerName = std::move(peerName), completesPairing](CancellationToken token) -> QCoro::Task<> {
-            if (weak.lock())
+            if (!lifetime.isCancelled())
                 co_await finishApproval(sender, rung, codec, generation, peerName, token, completesPairing);
         });
 }
@@ -113,9 +113,9 @@ QCoro::Task<> SessionApproval::finishApproval(std::shared_ptr<TessaloyNet::Video
                                               TessaloyCore::QualityRung rung, TessaloyCore::VideoCodec codec,
                                               std::uint64_t generation, std::string peerName, CancellationToken token,
                                               bool completesPairing) {
-    const std::weak_ptr<SessionApproval> weak = weak_from_this();
+    const CancellationToken lifetime = c_.lifetime;
     co_await c_.capture.start(sender, rung, codec);
-    if (!weak.lock()) co_return;
+    if (lifetime.isCancelled()) co_return;
     // A cancelled start was already let go by the stop that cancelled it.
     if (!token.isCancelled()) c_.link.startupTask = {};
     const bool stillThisSession =

@@ -29,7 +29,7 @@ using PairingFaultError = TessaloyCore::CaseError<PairingFault>;
 // From a device the user approved, or a paired device admitted without a click, to a running
 // session: the capture start, remembering the device and sending this Mac's key back.
 // Main actor only.
-class SessionApproval : public std::enable_shared_from_this<SessionApproval> {
+class SessionApproval {
 public:
     struct Collaborators {
         SessionCapture& sessionCapture;

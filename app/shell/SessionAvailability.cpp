@@ -69,7 +69,6 @@ SessionAvailability::SessionAvailability(const SessionContext& context, Collabor
 SessionAvailability::~SessionAvailability() {
     expiryTask_.cancel();
     captureRetry_.cancel();
-    lifetime_.cancel();
 }
 
 TessaloyBase::MainActor& SessionAvailability::actor() const { return c_.environment.mainActor(); }
@@ -93,9 +92,9 @@ QCoro::Task<> SessionAvailability::startSharing(std::string displayName) {
         stopListener();
         c_.model.acceptsPairedDevices.set(false);
     }
-    const std::weak_ptr<SessionAvailability> weak = weak_from_this();
+    const CancellationToken lifetime = c_.lifetime;
     co_await listedDisplays(actor(), c_.capture);
-    if (!weak.lock() || isBusy() || holdsADevice()) co_return;
+    if (lifetime.isCancelled() || isBusy() || holdsADevice()) co_return;
     if (!c_.identity) {
         stopSharing(StopReason::failed("This Mac's identity could not be loaded from the keychain."));
         co_return;
@@ -107,9 +106,9 @@ QCoro::Task<> SessionAvailability::startSharing(std::string displayName) {
     c_.model.isAdvertising.set(true);
     startListener(offer, displayName);
     expiryTask_.cancel();
-    expiryTask_ = TaskHandle::start([this, weak](CancellationToken token) -> QCoro::Task<> {
+    expiryTask_ = TaskHandle::start([this, lifetime](CancellationToken token) -> QCoro::Task<> {
         const bool elapsed = co_await sleepFor(actor(), SessionModel::offerLifetime, token);
-        if (elapsed && weak.lock()) expireOffer();
+        if (elapsed && !lifetime.isCancelled()) expireOffer();
     });
     c_.effects.updateSleepGuard();
 }
@@ -149,10 +148,10 @@ void SessionAvailability::stopSharing(StopReason reason) {
 
     // The capture stops after the stop returned; the next device may draw no pointer of its own,
     // so captures show it again.
-    TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
-        if (!weak.lock()) co_return;
+    TaskHandle::detach([this, lifetime = c_.lifetime](CancellationToken) -> QCoro::Task<> {
+        if (lifetime.isCancelled()) co_return;
         co_await c_.capture.stop();
-        if (!weak.lock()) co_return;
+        if (lifetime.isCancelled()) co_return;
         // A session's buffers are gone now; without this the allocator keeps them for good.
         c_.environment.releaseFreedMemory();
         if (!c_.model.isSharing) co_await c_.capture.setCursorInVideo(true);
@@ -190,22 +189,23 @@ void SessionAvailability::endChannels(const StopReason& reason) {
 void SessionAvailability::scheduleReturnToListening(const StopReason& reason) {
     const auto delay = unattended_.restartDelay(reason, c_.model.listensAutomatically);
     if (!delay) return;
-    TaskHandle::detach(
-        [this, weak = weak_from_this(), delay, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
-            const bool elapsed = co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay), lifetime);
-            if (elapsed && weak.lock()) co_await updateAvailability();
-        });
+    TaskHandle::detach([this, delay, lifetime = c_.lifetime](CancellationToken) -> QCoro::Task<> {
+        // The wait ends early with the controller.
+        if (co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay), lifetime)) {
+            co_await updateAvailability();
+        }
+    });
 }
 
 QCoro::Task<> SessionAvailability::updateAvailability() {
-    const std::weak_ptr<SessionAvailability> weak = weak_from_this();
+    const CancellationToken lifetime = c_.lifetime;
     // A paired device being admitted counts as busy here too.
     if (!c_.model.listensAutomatically) {
         if (c_.model.acceptsPairedDevices || c_.model.isSharing) stopSharing(StopReason::userStopped());
     } else if (!c_.model.acceptsPairedDevices && !isBusy() && !c_.link.startupTask.isRunning() && c_.identity &&
                !c_.model.pairedDevices.get().empty()) {
         co_await listedDisplays(actor(), c_.capture);
-        if (!weak.lock()) co_return;
+        if (lifetime.isCancelled()) co_return;
         const bool stillWanted = c_.model.listensAutomatically && !c_.model.acceptsPairedDevices && !isBusy() &&
                                  !c_.link.startupTask.isRunning();
         if (stillWanted && c_.capture.displays().empty()) {
@@ -231,8 +231,8 @@ void SessionAvailability::retryAfterSetupProblem() {
 }
 
 void SessionAvailability::resumeAvailability() {
-    TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
-        if (weak.lock()) co_await updateAvailability();
+    TaskHandle::detach([this, lifetime = c_.lifetime](CancellationToken) -> QCoro::Task<> {
+        if (!lifetime.isCancelled()) co_await updateAvailability();
     });
 }
 
@@ -241,9 +241,9 @@ void SessionAvailability::scheduleCaptureRetry() {
     captureRetry_.cancel();
     const auto delay = unattended_.restartDelay(StopReason::failed("capture"), c_.model.listensAutomatically);
     if (!delay) return;
-    captureRetry_ = TaskHandle::start([this, weak = weak_from_this(), delay](CancellationToken token) -> QCoro::Task<> {
+    captureRetry_ = TaskHandle::start([this, lifetime = c_.lifetime, delay](CancellationToken token) -> QCoro::Task<> {
         const bool elapsed = co_await sleepFor(actor(), TessaloyBase::MainActor::Duration(*delay), token);
-        if (elapsed && weak.lock()) co_await updateAvailability();
+        if (elapsed && !lifetime.isCancelled()) co_await updateAvailability();
     });
 }
 
@@ -264,9 +264,9 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
     c_.model.listeningHeldByUser.set(false);
     c_.link.listener = c_.environment.hostListener(c_.trusted);
     const std::weak_ptr<TessaloyNet::HostListener> from = c_.link.listener;
-    auto events = [this, weak = weak_from_this(), from](TessaloyNet::HostListener::Event event) {
-        actor().post([this, weak, from, event = std::move(event)] {
-            if (!weak.lock()) return;
+    auto events = [this, lifetime = c_.lifetime, from](TessaloyNet::HostListener::Event event) {
+        actor().post([this, lifetime, from, event = std::move(event)] {
+            if (lifetime.isCancelled()) return;
             const auto listener = from.lock();
             if (!listener || listener != c_.link.listener) {
                 TraceLog::message([&] { return "ignored " + event.traceDescription() + " from a retired listener"; });

@@ -25,7 +25,7 @@ class Reachability;
 
 // When the Mac listens, and the end of every session: sharing with a code, availability to paired
 // devices with its retries, and the one stop path with what follows it. Main actor only.
-class SessionAvailability : public std::enable_shared_from_this<SessionAvailability> {
+class SessionAvailability {
 public:
     using StopReason = TessaloyNet::HostSessionState::StopReason;
     using Dispatch = std::function<void(const TessaloyNet::HostListener::Event&)>;
@@ -74,8 +74,6 @@ private:
     TessaloyNet::UnattendedListening unattended_;
     TaskHandle expiryTask_;
     TaskHandle captureRetry_;
-    // Ends the waits to listen again with this object.
-    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

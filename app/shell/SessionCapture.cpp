@@ -35,9 +35,10 @@ std::optional<TessaloyCore::WirePacket> SessionCapture::cursorUpdate(std::uint32
 }
 
 void SessionCapture::startCaptureTask() {
-    TaskHandle::detach([this, weak = weak_from_this(),
+    TaskHandle::detach([this, lifetime = c_.lifetime,
                         generation = c_.link.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
-        if (!weak.lock() || !c_.capture.isRunning() || c_.link.state.sessionGeneration() != generation) co_return;
+        if (lifetime.isCancelled() || !c_.capture.isRunning() || c_.link.state.sessionGeneration() != generation)
+            co_return;
         const bool qualityMatches =
             c_.capture.rung() && *c_.capture.rung() == c_.preferences.currentRung(c_.model.qualityMode);
         if (!qualityMatches || c_.capture.codec() != c_.preferences.preferredCodec()) {
@@ -49,11 +50,11 @@ void SessionCapture::startCaptureTask() {
 
 QCoro::Task<bool> SessionCapture::restartCapture(std::string reason) {
     TraceLog::message([&] { return "restarting capture: " + reason; });
-    const std::weak_ptr<SessionCapture> weak = weak_from_this();
+    const CancellationToken lifetime = c_.lifetime;
     const std::uint64_t generation = c_.link.state.sessionGeneration();
     const bool running =
         co_await c_.capture.restart(c_.preferences.currentRung(c_.model.qualityMode), c_.preferences.preferredCodec());
-    if (!weak.lock()) co_return false;
+    if (lifetime.isCancelled()) co_return false;
     if (running && c_.link.localCursorEnabled) sendLocalPointer(c_.link.controlChannel);
     if (!running && c_.model.isSharing && c_.link.state.sessionGeneration() == generation) {
         availability_.stopSharing(StopReason::failed(c_.capture.status()));
@@ -62,8 +63,8 @@ QCoro::Task<bool> SessionCapture::restartCapture(std::string reason) {
 }
 
 void SessionCapture::restartInBackground(std::string reason) {
-    TaskHandle::detach([this, weak = weak_from_this(), reason = std::move(reason)](CancellationToken) -> QCoro::Task<> {
-        if (weak.lock()) co_await restartCapture(reason);
+    TaskHandle::detach([this, lifetime = c_.lifetime, reason = std::move(reason)](CancellationToken) -> QCoro::Task<> {
+        if (!lifetime.isCancelled()) co_await restartCapture(reason);
     });
 }
 

@@ -21,7 +21,7 @@ class SessionAvailability;
 
 // The capture of a running session: restarts with the device's current choices, and where the
 // pointer is for a device that draws it itself. Main actor only.
-class SessionCapture : public std::enable_shared_from_this<SessionCapture> {
+class SessionCapture {
 public:
     SessionCapture(const SessionContext& context, InputInjector& input, SessionAvailability& availability);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/runtime/CancellationToken.h"
 #include "net/channel/DeviceIdentity.h"
 
 #include <optional>
@@ -33,6 +34,8 @@ struct SessionContext {
     HostTransfers& transfers;
     TessaloyNet::PairedDeviceStore& trusted;
     const std::optional<TessaloyNet::DeviceIdentity>& identity;
+    // Cancelled as the controller starts to go; the parts check it after every wait and callback.
+    CancellationToken lifetime;
 };
 
 // The name this computer shows to devices: its host name, or "Mac" when it has none.

@@ -82,8 +82,8 @@ void SessionMessages::handle(const SessionMessage& message, const Channel& chann
             } else if constexpr (std::is_same_v<Case, SessionMessage::ListDisplays>) {
                 sendOn(channel.get(), displayList());
             } else if constexpr (std::is_same_v<Case, SessionMessage::ShareDisplay>) {
-                TaskHandle::detach([this, weak = weak_from_this(), id = value.id](CancellationToken) -> QCoro::Task<> {
-                    if (weak.lock()) co_await switchSharedDisplay(id, true);
+                TaskHandle::detach([this, lifetime = c_.lifetime, id = value.id](CancellationToken) -> QCoro::Task<> {
+                    if (!lifetime.isCancelled()) co_await switchSharedDisplay(id, true);
                 });
             } else if constexpr (std::is_same_v<Case, SessionMessage::Quality>) {
                 applyQuality(value.mode);
@@ -155,10 +155,10 @@ void SessionMessages::requestUpdate(const Channel& channel) {
     c_.link.remoteUpdate.cancel();
     // Bound to the session that asked: a later session, or remote control switched off, stops it.
     c_.link.remoteUpdate = TaskHandle::start(
-        [this, weak = weak_from_this(), generation, channel](CancellationToken token) -> QCoro::Task<> {
-            if (!weak.lock()) co_return;
-            const auto isAllowed = [this, weak, generation] {
-                return weak.lock() && c_.model.allowsRemoteControl && c_.model.isSharing &&
+        [this, lifetime = c_.lifetime, generation, channel](CancellationToken token) -> QCoro::Task<> {
+            if (lifetime.isCancelled()) co_return;
+            const auto isAllowed = [this, lifetime, generation] {
+                return !lifetime.isCancelled() && c_.model.allowsRemoteControl && c_.model.isSharing &&
                        c_.link.state.sessionGeneration() == generation && c_.link.isStreaming();
             };
             const auto report = [channel](UpdateStatus::State state, const std::optional<std::string>& detail) {
@@ -213,10 +213,10 @@ QCoro::Task<> SessionMessages::switchSharedDisplay(std::uint32_t displayID, bool
         c_.link.sendOnControl(displayList());
         co_return;
     }
-    const std::weak_ptr<SessionMessages> weak = weak_from_this();
+    const CancellationToken lifetime = c_.lifetime;
     c_.capture.setSelectedDisplayID(displayID);
     co_await own_.sessionCapture.restartCapture("switching the shared display");
-    if (weak.lock()) c_.link.sendOnControl(displayList());
+    if (!lifetime.isCancelled()) c_.link.sendOnControl(displayList());
 }
 
 void SessionMessages::applyQuality(TessaloyCore::QualityMode mode) {
@@ -262,11 +262,11 @@ void SessionMessages::switchToHevc() {
     const std::uint64_t generation = c_.link.state.sessionGeneration();
     if (hevcSwitches_.sessionGeneration != generation) hevcSwitches_ = {.sessionGeneration = generation};
     hevcSwitch_ =
-        TaskHandle::start([this, weak = weak_from_this(), generation](CancellationToken token) -> QCoro::Task<> {
+        TaskHandle::start([this, lifetime = c_.lifetime, generation](CancellationToken token) -> QCoro::Task<> {
             TessaloyBase::MainActor& actor = c_.environment.mainActor();
             const auto wanted = [&] {
-                return weak.lock() && c_.link.state.sessionGeneration() == generation && c_.model.isSharing &&
-                       c_.capture.codec() != c_.preferences.preferredCodec();
+                return !lifetime.isCancelled() && c_.link.state.sessionGeneration() == generation &&
+                       c_.model.isSharing && c_.capture.codec() != c_.preferences.preferredCodec();
             };
             while (wanted()) {
                 const TessaloyBase::MainActor::Duration wait = hevcSwitches_.next - actor.now();
@@ -299,8 +299,8 @@ void SessionMessages::remoteControlAllowed() {
 }
 
 void SessionMessages::leavePointerOutOfPicture() {
-    TaskHandle::detach([this, weak = weak_from_this()](CancellationToken) -> QCoro::Task<> {
-        if (weak.lock()) co_await c_.capture.setCursorInVideo(false);
+    TaskHandle::detach([this, lifetime = c_.lifetime](CancellationToken) -> QCoro::Task<> {
+        if (!lifetime.isCancelled()) co_await c_.capture.setCursorInVideo(false);
     });
 }
 
@@ -309,12 +309,12 @@ void SessionMessages::startLocalPointerMode() {
     if (!c_.link.controlChannel || c_.link.cursorModeStarting) return;
     c_.link.cursorModeStarting = true;
     const std::weak_ptr<TessaloyNet::PacketChannel> weakChannel = c_.link.controlChannel;
-    TaskHandle::detach([this, weak = weak_from_this(), weakChannel,
+    TaskHandle::detach([this, lifetime = c_.lifetime, weakChannel,
                         generation = c_.link.state.sessionGeneration()](CancellationToken) -> QCoro::Task<> {
         const auto stillThisSession = [&] {
             const auto channel = weakChannel.lock();
-            return weak.lock() && channel && c_.link.state.sessionGeneration() == generation && c_.link.isStreaming() &&
-                   c_.link.controlChannel == channel;
+            return !lifetime.isCancelled() && channel && c_.link.state.sessionGeneration() == generation &&
+                   c_.link.isStreaming() && c_.link.controlChannel == channel;
         };
         if (!stillThisSession()) co_return;
         const bool accepted = co_await c_.capture.setCursorInVideo(false);

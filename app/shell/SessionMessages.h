@@ -28,7 +28,7 @@ class SessionCapture;
 // The device's session messages: which are accepted in which phase, what each does on this Mac,
 // and what goes back on the control channel. Also what the Mac tells the device of itself.
 // Main actor only.
-class SessionMessages : public std::enable_shared_from_this<SessionMessages> {
+class SessionMessages {
 public:
     struct Collaborators {
         SessionCapture& sessionCapture;

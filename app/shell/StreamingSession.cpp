@@ -21,7 +21,6 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 
 namespace Plovander {
 
@@ -53,14 +52,13 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
     makeParts(capture, makeUpdater);
     startServices();
 
-    capture.onStopped = [self = QPointer(this)](const std::string& reason) {
-        if (!self || !self->isSharing()) return;
-        self->stopSharing(StopReason::failed("Screen capture stopped. " + reason));
-    };
-    TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
-        if (self) co_await self->loadIdentity();
-        if (self) co_await self->updateAvailability();
-        if (self) self->model_.ready.set(true);
+    capture.onStopped = lifetime_.guard([this](const std::string& reason) {
+        if (isSharing()) stopSharing(StopReason::failed("Screen capture stopped. " + reason));
+    });
+    TaskHandle::detach([this, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
+        co_await loadIdentity();
+        if (!lifetime.isCancelled()) co_await updateAvailability();
+        if (!lifetime.isCancelled()) model_.ready.set(true);
     });
 }
 
@@ -76,22 +74,24 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
         .transfers = *transfers_,
         .trusted = trusted_,
         .identity = identity_,
+        .lifetime = lifetime_,
     };
-    availability_ = std::make_shared<SessionAvailability>(
+    availability_ = std::make_unique<SessionAvailability>(
         context, SessionAvailability::Collaborators{
                      .pointerShapes = *pointerShapes_,
                      .reachability = *services_.reachability,
                      .listenPort = listenPort_,
-                     .dispatch = [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); },
+                     .dispatch = lifetime_.guard(
+                         [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); }),
                  });
-    capture_ = std::make_shared<SessionCapture>(context, *input_, *availability_);
+    capture_ = std::make_unique<SessionCapture>(context, *input_, *availability_);
     services_.updater = makeUpdater(environment_.mainActor(), [] { QCoreApplication::quit(); });
-    messages_ = std::make_shared<SessionMessages>(context, SessionMessages::Collaborators{
+    messages_ = std::make_unique<SessionMessages>(context, SessionMessages::Collaborators{
                                                                .sessionCapture = *capture_,
                                                                .pointerShapes = *pointerShapes_,
                                                                .updater = *services_.updater,
                                                            });
-    approval_ = std::make_shared<SessionApproval>(context, SessionApproval::Collaborators{
+    approval_ = std::make_unique<SessionApproval>(context, SessionApproval::Collaborators{
                                                                .sessionCapture = *capture_,
                                                                .messages = *messages_,
                                                                .availability = *availability_,
@@ -106,34 +106,33 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
                                                              });
 }
 
-// Wires the services that call back into the session: each callback does nothing once it is gone.
+// Wires the services that call back into the session: each callback does nothing once it is going.
 void StreamingSession::startServices() {
-    services_.inputLock->onEscape = [self = QPointer(this)] {
-        if (self) self->effects_->applyPrivacy({.blanksScreen = false, .locksLocalInput = false});
+    services_.inputLock->onEscape =
+        lifetime_.guard([this] { effects_->applyPrivacy({.blanksScreen = false, .locksLocalInput = false}); });
+    transfers_->isAllowed = [this, lifetime = lifetime_] {
+        return !lifetime.isCancelled() && isSharing() && allowsRemoteControl() && link_.isStreaming();
     };
-    transfers_->isAllowed = [self = QPointer(this)] {
-        return self && self->isSharing() && self->allowsRemoteControl() && self->link_.isStreaming();
-    };
-    transfers_->paste = [self = QPointer(this)] {
-        if (!self) return;
+    transfers_->paste = lifetime_.guard([this] {
         // Command-V: the V key (9) with Command, which this computer reads as Control.
         using TessaloyCore::InputEvent;
-        self->input_->post(InputEvent{InputEvent::Key{9, true, InputEvent::Modifiers::command}});
-        self->input_->post(InputEvent{InputEvent::Key{9, false, InputEvent::Modifiers::command}});
-    };
-    services_.updater->onChange = [self = QPointer(this)] {
-        if (!self) return;
-        Q_EMIT self->updaterChanged();
-        if (self->isSharing()) self->messages_->sendHostInfo();
-    };
+        input_->post(InputEvent{InputEvent::Key{9, true, InputEvent::Modifiers::command}});
+        input_->post(InputEvent{InputEvent::Key{9, false, InputEvent::Modifiers::command}});
+    });
+    services_.updater->onChange = lifetime_.guard([this] {
+        Q_EMIT updaterChanged();
+        if (isSharing()) messages_->sendHostInfo();
+    });
     services_.updater->startDailyCheck();
     watchNetwork();
-    environment_.mainActor().post([self = QPointer(this)] {
-        if (self) self->refreshLoginItem();
-    });
+    environment_.mainActor().post(lifetime_.guard([this] { refreshLoginItem(); }));
 }
 
 StreamingSession::~StreamingSession() {
+    // From here on no task or callback of the controller or of its parts does anything.
+    lifetime_.cancel();
+    // Reachability reads the controller's state through what it was lent: it goes first.
+    services_.reachability.reset();
     link_.startupTask.cancel();
     // The listener calls back into what this object lends it until it has stopped.
     availability_->stopListener();
@@ -151,22 +150,22 @@ QCoro::Task<> StreamingSession::loadIdentity() {
     BlockingCall<TessaloyNet::DeviceIdentity> loading(environment_.mainActor(), [&keychain = environment_.keychain()] {
         return TessaloyNet::DeviceIdentity::loadOrCreate(keychain);
     });
-    const QPointer self(this);
+    const CancellationToken lifetime = lifetime_;
     try {
         auto identity = co_await loading;
-        if (!self) co_return;
+        if (lifetime.isCancelled()) co_return;
         identity_ = std::move(identity);
         TraceLog::message([&] { return "this Mac's ID is " + identity_->fingerprint(); });
     } catch (const std::exception& error) {
         TraceLog::message([&] { return std::string("could not load this Mac's identity: ") + error.what(); });
     }
-    if (!self) co_return;
+    if (lifetime.isCancelled()) co_return;
     // The trust store is a file too, and may have grown.
     BlockingCall<std::vector<PairedDevice>> reading(environment_.mainActor(), [&keychain = environment_.keychain()] {
         return SessionModel::readPairedDevices(TessaloyNet::PairedDeviceStore(keychain));
     });
     auto devices = co_await reading;
-    if (self) model_.pairedDevices.set(std::move(devices));
+    if (!lifetime.isCancelled()) model_.pairedDevices.set(std::move(devices));
 }
 
 QCoro::Task<> StreamingSession::startSharing(std::string displayName) {
@@ -231,8 +230,12 @@ void StreamingSession::setListensAutomatically(bool on) {
     defaults_.setBoolean(Settings::listenForPairedDevices, on);
     defaults_.setBoolean(Settings::availabilityChosen, true);
     model_.listensAutomatically.set(on);
-    TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
-        if (self) co_await self->updateAvailability();
+    resumeAvailability();
+}
+
+void StreamingSession::resumeAvailability() {
+    TaskHandle::detach([this, lifetime = lifetime_](CancellationToken) -> QCoro::Task<> {
+        if (!lifetime.isCancelled()) co_await updateAvailability();
     });
 }
 
@@ -313,9 +316,7 @@ std::unique_ptr<Reachability> StreamingSession::makeReachability() {
                 if (model_.isSharing || !model_.acceptsPairedDevices || model_.pendingPeerName.get()) return;
                 availability_->stopListener();
                 model_.acceptsPairedDevices.set(false);
-                TaskHandle::detach([self = QPointer(this)](CancellationToken) -> QCoro::Task<> {
-                    if (self) co_await self->updateAvailability();
-                });
+                resumeAvailability();
             },
         .showStatus = [this](const std::string& text) { model_.relayStatus.set(text); },
         .showDirect =
@@ -331,15 +332,11 @@ void StreamingSession::watchNetwork() {
     TessaloyBase::MainActor& actor = environment_.mainActor();
     std::string whyNot;
     // The one watch of the network: it calls on its own thread and is destroyed with this object.
-    networkWatch_ = environment_.networkChanges(
-        [&actor, self = QPointer(this)] {
-            actor.post([self] {
-                if (!self) return;
-                self->showInterfaceAddresses();
-                self->services_.reachability->networkChanged();
-            });
-        },
-        &whyNot);
+    networkWatch_ = environment_.networkChanges([&actor, changed = lifetime_.guard([this] {
+                                                    showInterfaceAddresses();
+                                                    services_.reachability->networkChanged();
+                                                })] { actor.post(changed); },
+                                                &whyNot);
     if (!networkWatch_) TraceLog::message([&] { return "nothing follows network changes: " + whyNot; });
     showInterfaceAddresses();
 }

@@ -153,6 +153,8 @@ private:
     QCoro::Task<> loadIdentity();
     void makeParts(CaptureProbe& capture, const UpdaterFactory& makeUpdater);
     void startServices();
+    // Decides again whether to listen for paired devices, in a task of its own.
+    void resumeAvailability();
     std::unique_ptr<Reachability> makeReachability();
     // Publishes this computer's addresses for the settings, again at each change of the network and
     // with each direct summary (which follows the router port).
@@ -161,6 +163,8 @@ private:
 
     Platform::Environment& environment_;
     Platform::UserDefaults& defaults_;
+    // Cancelled as the controller starts to go; its parts and every callback it lends out check it.
+    CancellationToken lifetime_;
     SessionServices services_;
     TessaloyBase::SerialQueue inputQueue_{"dev.tessaloy.input"};
     TessaloyNet::PairedDeviceStore trusted_;
@@ -175,10 +179,10 @@ private:
 
     // The parts, each with one job.
     std::unique_ptr<SessionEffects> effects_;
-    std::shared_ptr<SessionAvailability> availability_;
-    std::shared_ptr<SessionCapture> capture_;
-    std::shared_ptr<SessionMessages> messages_;
-    std::shared_ptr<SessionApproval> approval_;
+    std::unique_ptr<SessionAvailability> availability_;
+    std::unique_ptr<SessionCapture> capture_;
+    std::unique_ptr<SessionMessages> messages_;
+    std::unique_ptr<SessionApproval> approval_;
     std::unique_ptr<ListenerEventRouter> router_;
     std::unique_ptr<Platform::NetworkChanges> networkWatch_;
 };

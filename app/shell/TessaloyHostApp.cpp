@@ -6,6 +6,8 @@
 #include "app/trace/TraceLog.h"
 #include "base/MainActor.h"
 
+#include <QPointer>
+
 namespace Plovander {
 
 std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const std::vector<std::string>& launchArguments,
@@ -27,11 +29,11 @@ TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, const Updat
     capture_ = std::make_unique<CaptureProbe>(environment, captureQueue_, audioQueue_);
     session_ = std::make_unique<StreamingSession>(environment, *capture_, makeUpdater);
 
-    environment.mainActor().post([this] {
+    environment.mainActor().post([probe = QPointer(capture_.get())] {
         // The display server needs no permission to be read, so the answer is always yes.
         TraceLog::screenRecordingGranted(true, false);
-        firstListing_ = TaskHandle::start(
-            [probe = capture_.get()](CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
+        if (probe)
+            TaskHandle::detach([probe](CancellationToken) -> QCoro::Task<> { co_await probe->refreshDisplays(); });
     });
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/capture/CaptureProbe.h"
-#include "app/runtime/TaskHandle.h"
 #include "app/shell/SingleInstance.h"
 #include "app/shell/StreamingSession.h"
 #include "base/SerialQueue.h"
@@ -38,7 +37,6 @@ private:
     TessaloyBase::SerialQueue audioQueue_{"dev.tessaloy.capture-audio"};
     std::unique_ptr<CaptureProbe> capture_;
     std::unique_ptr<StreamingSession> session_;
-    TaskHandle firstListing_;
 };
 
 } // namespace Plovander

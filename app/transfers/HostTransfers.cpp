@@ -37,6 +37,14 @@ HostTransfers::Finished::Outcome outcomeOf(std::optional<TransferCancelReason> r
     return Outcome::failed("Couldn't be sent");
 }
 
+// Calls `member` of `object` while the object lives.
+template <typename Member>
+auto whileAlive(HostTransfers* object, Member member) {
+    return [self = QPointer(object), member](auto&&... arguments) {
+        if (self) (self.data()->*member)(std::forward<decltype(arguments)>(arguments)...);
+    };
+}
+
 } // namespace
 
 HostTransfers::HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
@@ -106,19 +114,14 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     });
     auto inbox = std::make_shared<TessaloyNet::TransferInbox>(files_->workFolder());
     inbox->prepareDirectory = [files = files_](const std::filesystem::path&) { files->prepareWorkFolder(); };
-    // The inbox belongs to this object and is driven only from it, so its callbacks may hold `this`.
+    // Asked only from handle(), while this object is in the call.
     inbox->decide = [this](const TransferOffer& offer) { return decide(offer); };
-    inbox->reply = [this](TransferMessage message) { reply(std::move(message)); };
-    inbox->onStarted = [this](const TransferOffer& offer) { incomingStarted(offer); };
-    inbox->onProgress = [this](const TransferOffer& offer, std::uint64_t received) {
-        incomingProgress(offer, received);
-    };
-    inbox->onComplete = [this](const TransferOffer& offer, const std::filesystem::path& work) {
-        saveReceived(offer, work);
-    };
-    inbox->onFailed = [this](const TransferOffer& offer, TransferCancelReason reason) {
-        incomingFailed(offer, reason);
-    };
+    // The rest also report the disk's outcomes, which come back by posts to the main actor.
+    inbox->reply = whileAlive(this, &HostTransfers::reply);
+    inbox->onStarted = whileAlive(this, &HostTransfers::incomingStarted);
+    inbox->onProgress = whileAlive(this, &HostTransfers::incomingProgress);
+    inbox->onComplete = whileAlive(this, &HostTransfers::saveReceived);
+    inbox->onFailed = whileAlive(this, &HostTransfers::incomingFailed);
     inbox->onDiskFailure = [](const TransferOffer&, const std::string& problem) {
         TraceLog::message([&] { return "could not receive a file: " + problem; });
     };

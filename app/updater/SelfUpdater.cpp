@@ -62,16 +62,15 @@ SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configura
     if (!configuration_.copy.tree().empty()) UpdateStaging::sweepLeftovers(configuration_.copy.tree());
 }
 
-SelfUpdater::~SelfUpdater() = default;
+SelfUpdater::~SelfUpdater() { lifetime_.cancel(); }
 
 void SelfUpdater::startDailyCheck() {
     if (scheduled_) return;
     scheduled_ = true;
-    // A timer rather than a sleeping task: an updater that goes first leaves nothing suspended.
-    const auto firstCheck = [this, life = std::weak_ptr<bool>(life_)] {
-        if (!life.lock()) return;
-        TaskHandle::detach([this, life](CancellationToken token) -> QCoro::Task<> {
-            if (!life.lock()) co_return;
+    // A timer rather than a sleeping task: an updater that goes first leaves nothing suspended, its
+    // timers called off with it.
+    const auto firstCheck = [this] {
+        TaskHandle::detach([this](CancellationToken token) -> QCoro::Task<> {
             if (configuration_.installsAtStart) {
                 co_await installUpdate([] { return true; }, [](State, const std::optional<std::string>&) {}, token);
             } else {
@@ -88,17 +87,14 @@ void SelfUpdater::startDailyCheck() {
 }
 
 void SelfUpdater::scheduleDailyCheck() {
-    timer_ = actor_.after(checkInterval, [this, life = std::weak_ptr<bool>(life_)] {
-        if (!life.lock()) return;
+    timer_ = actor_.after(checkInterval, [this] {
         scheduleDailyCheck();
-        TaskHandle::detach([this, life](CancellationToken) -> QCoro::Task<> {
-            if (life.lock()) co_await checkForUpdate();
-        });
+        TaskHandle::detach([this](CancellationToken) -> QCoro::Task<> { co_await checkForUpdate(); });
     });
 }
 
 QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
-    const std::weak_ptr<bool> life = life_;
+    const CancellationToken lifetime = lifetime_;
     ReleaseFetch::Options options = configuration_.transport;
     options.userAgent =
         "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
@@ -114,12 +110,12 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     std::optional<ReleaseManifest> found;
     try {
         const ReleaseFetch::Result result = co_await call;
-        if (life.expired()) co_return std::nullopt;
+        if (lifetime.isCancelled()) co_return std::nullopt;
         if (result.status != 200) co_return available_;
         const ReleaseManifest release = ReleaseManifest::decode(result.body, configuration_.transport.expectedHost);
         if (release.isUpdate(configuration_.copy.build(), configuration_.system())) found = release;
     } catch (const std::exception& error) {
-        if (life.expired()) co_return std::nullopt;
+        if (lifetime.isCancelled()) co_return std::nullopt;
         TraceLog::message(std::string("update check failed: ") + error.what());
         co_return available_;
     }
@@ -144,10 +140,10 @@ void SelfUpdater::publish(State state, std::optional<std::string> detail, const 
 QCoro::Task<> SelfUpdater::installUpdate(std::function<bool()> isAllowed, Report report, CancellationToken token) {
     if (isInstalling_) co_return;
     isInstalling_ = true;
-    const std::weak_ptr<bool> life = life_;
+    const CancellationToken lifetime = lifetime_;
     publish(State::checking, std::nullopt, report);
     const auto release = co_await checkForUpdate();
-    if (life.expired()) co_return;
+    if (lifetime.isCancelled()) co_return;
     if (!release) {
         publish(State::upToDate, std::nullopt, report);
     } else if (!isAllowed()) {
@@ -159,14 +155,14 @@ QCoro::Task<> SelfUpdater::installUpdate(std::function<bool()> isAllowed, Report
                 report);
     } else {
         co_await install(*release, isAllowed, report, token);
-        if (life.expired()) co_return;
+        if (lifetime.isCancelled()) co_return;
     }
     isInstalling_ = false;
 }
 
 QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()> isAllowed, Report report,
                                    CancellationToken token) {
-    const std::weak_ptr<bool> life = life_;
+    const CancellationToken lifetime = lifetime_;
     const std::filesystem::path installed = configuration_.copy.tree();
     publish(State::downloading, std::nullopt, report);
     try {
@@ -180,7 +176,7 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
             });
         const std::filesystem::path image = co_await download;
         token.removeCallback(registration);
-        if (life.expired()) {
+        if (lifetime.isCancelled()) {
             removeQuietly(image);
             co_return;
         }
@@ -194,7 +190,7 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
             return UpdateStaging::stage(image, release, installed, rules);
         });
         const UpdateStaging::Staged staged = co_await staging;
-        if (life.expired()) {
+        if (lifetime.isCancelled()) {
             removeQuietly(staged.workFolder);
             co_return;
         }
@@ -212,7 +208,7 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
         }
         removeQuietly(staged.workFolder);
     } catch (const std::exception& error) {
-        if (!life.expired()) fail(error, report);
+        if (!lifetime.isCancelled()) fail(error, report);
         co_return;
     }
 
@@ -221,7 +217,7 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
             return relauncher->start(program, relaunchWait);
         });
     const auto started = co_await relaunch;
-    if (life.expired()) co_return;
+    if (lifetime.isCancelled()) co_return;
     if (started.outcome == Platform::Relauncher::Outcome::failed) {
         TraceLog::message("couldn't start the updated copy: " + started.error);
         publish(State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish.", report);

@@ -81,8 +81,8 @@ private:
     bool scheduled_ = false;
     TessaloyBase::ScheduledCall firstCheck_;
     TessaloyBase::ScheduledCall timer_;
-    // Tasks and timers hold this weakly and stop once the updater is gone.
-    std::shared_ptr<bool> life_ = std::make_shared<bool>(true);
+    // Cancelled as the updater goes: its tasks stop there.
+    CancellationToken lifetime_;
 };
 
 } // namespace Plovander

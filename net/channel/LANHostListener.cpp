@@ -1,5 +1,6 @@
 #include "net/channel/LANHostListener.h"
 
+#include "base/Hop.h"
 #include "core/Encoding.h"
 #include "core/MacKind.h"
 #include "net/channel/LANTransport.h"
@@ -12,28 +13,40 @@
 
 namespace TessaloyNet {
 
+using TessaloyBase::hop;
 using TessaloyCore::ChannelRole;
 using TessaloyCore::WirePacket;
 
+namespace {
+
+std::string securityProblem(const std::exception& error) {
+    return std::string("Could not prepare the connection security: ") + error.what();
+}
+
+} // namespace
+
 std::shared_ptr<LANHostListener> LANHostListener::create(const PairedDeviceStore& trusted,
                                                          AdvertiserFactory advertisers, Limits limits,
-                                                         std::optional<TessaloyCore::MacKind> macKind) {
-    return std::shared_ptr<LANHostListener>(new LANHostListener(trusted, std::move(advertisers), limits, macKind));
+                                                         std::optional<TessaloyCore::MacKind> macKind,
+                                                         std::shared_ptr<TessaloyBase::QueueClock> clock) {
+    if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
+    return std::shared_ptr<LANHostListener>(
+        new LANHostListener(trusted, std::move(advertisers), limits, macKind, std::move(clock)));
 }
 
 LANHostListener::LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
-                                 std::optional<TessaloyCore::MacKind> macKind)
+                                 std::optional<TessaloyCore::MacKind> macKind,
+                                 std::shared_ptr<TessaloyBase::QueueClock> clock)
     : trusted_(trusted),
       advertisers_(std::move(advertisers)),
       limits_(limits),
       macKind_(macKind),
+      clock_(std::move(clock)),
       acceptor_(queue_.executor()),
-      acceptanceTimer_(queue_.executor()),
-      acceptRetryTimer_(queue_.executor()),
       admission_(limits.admission) {}
 
-// Every handler holds the listener weakly, so none runs any more: the acceptor and timers only
-// need closing, and the channels, which live on their own queues, closing.
+// Every handler holds the listener weakly, so none runs any more: the acceptor only needs closing,
+// and the channels, which live on their own queues, closing.
 LANHostListener::~LANHostListener() {
     std::error_code ignored;
     acceptor_.close(ignored);
@@ -47,64 +60,58 @@ LANHostListener::~LANHostListener() {
 
 void LANHostListener::start(std::optional<PairingOffer> offer, std::string displayName, const DeviceIdentity& hostKey,
                             std::uint16_t port, bool advertisesService, EventHandler events) {
-    asio::post(
-        queue_.executor(), [weak = weak_from_this(), offer = std::move(offer), displayName = std::move(displayName),
-                            hostKey, port, advertisesService, events = std::move(events)]() mutable {
-            const auto self = weak.lock();
-            if (!self || self->started_ || self->stopped_) return;
-            self->started_ = true;
-            self->events_ = std::move(events);
-            self->offer_ = std::move(offer);
-            self->displayName_ = std::move(displayName);
-            self->hostKey_ = std::move(hostKey);
-            self->requestedPort_ = port;
-            self->advertisesService_ = advertisesService;
-            if (!self->offer_) {
-                try {
-                    self->listen(
-                        LANTransport::trustedServerParameters(*self->hostKey_, self->displayName_, self->trusted_));
-                } catch (const std::exception& error) {
-                    self->finish(std::string("Could not prepare the connection security: ") + error.what());
-                }
-                return;
-            }
-            // PBKDF2 takes a while: off the queue.
-            TessaloyBase::runBlocking(
-                [weak, code = self->offer_->code, salt = self->offer_->salt, name = self->displayName_] {
-                    std::optional<TlsParameters> parameters;
-                    std::string problem;
-                    try {
-                        const PairingKeys keys = PairingKeys::derive(code, salt);
-                        parameters = LANTransport::pairingServerParameters(keys, name, [weak] {
-                            const auto listener = weak.lock();
-                            if (!listener) return;
-                            asio::post(listener->queue_.executor(), [weak] {
-                                if (const auto again = weak.lock()) again->emit(Event::Attempting{});
-                            });
-                        });
-                    } catch (const std::exception& error) {
-                        problem = std::string("Could not prepare the connection security: ") + error.what();
-                    }
-                    const auto listener = weak.lock();
-                    if (!listener) return;
-                    asio::post(listener->queue_.executor(),
-                               [weak, parameters = std::move(parameters), problem = std::move(problem)]() mutable {
-                                   const auto again = weak.lock();
-                                   if (!again || again->stopped_) return;
-                                   if (parameters) {
-                                       again->listen(std::move(*parameters));
-                                   } else {
-                                       again->finish(problem);
-                                   }
-                               });
-                });
+    queue_.async(hop(*this, [offer = std::move(offer), displayName = std::move(displayName), hostKey, port,
+                             advertisesService, events = std::move(events)](LANHostListener& listener) mutable {
+        if (listener.started_ || listener.stopped_) return;
+        listener.started_ = true;
+        listener.events_ = std::move(events);
+        listener.offer_ = std::move(offer);
+        listener.displayName_ = std::move(displayName);
+        listener.hostKey_ = std::move(hostKey);
+        listener.requestedPort_ = port;
+        listener.advertisesService_ = advertisesService;
+        if (listener.offer_) return listener.derivePairingKeys();
+        try {
+            listener.listen(
+                LANTransport::trustedServerParameters(*listener.hostKey_, listener.displayName_, listener.trusted_));
+        } catch (const std::exception& error) {
+            listener.finish(securityProblem(error));
+        }
+    }));
+}
+
+template <typename Work>
+auto LANHostListener::fromAnyThread(Work work) {
+    return [executor = queue_.executor(), handler = hop(*this, std::move(work))](auto... arguments) {
+        asio::post(executor,
+                   [handler, ... arguments = std::move(arguments)]() mutable { handler(std::move(arguments)...); });
+    };
+}
+
+void LANHostListener::derivePairingKeys() {
+    auto attempting = fromAnyThread([](LANHostListener& listener) { listener.emit(Event::Attempting{}); });
+    auto derived = fromAnyThread(
+        [](LANHostListener& listener, std::optional<TlsParameters> parameters, const std::string& problem) {
+            if (listener.stopped_) return;
+            if (!parameters) return listener.finish(problem);
+            listener.listen(std::move(*parameters));
         });
+    // PBKDF2 takes a while: off the queue.
+    TessaloyBase::runBlocking([attempting = std::move(attempting), derived = std::move(derived), code = offer_->code,
+                               salt = offer_->salt, name = displayName_] {
+        std::optional<TlsParameters> parameters;
+        std::string problem;
+        try {
+            parameters = LANTransport::pairingServerParameters(PairingKeys::derive(code, salt), name, attempting);
+        } catch (const std::exception& error) {
+            problem = securityProblem(error);
+        }
+        derived(std::move(parameters), std::move(problem));
+    });
 }
 
 void LANHostListener::stop() {
-    asio::post(queue_.executor(), [weak = weak_from_this()] {
-        if (const auto self = weak.lock()) self->finish(std::nullopt);
-    });
+    queue_.async(hop(*this, [](LANHostListener& listener) { listener.finish(std::nullopt); }));
 }
 
 void LANHostListener::stopAndWait() {
@@ -112,23 +119,15 @@ void LANHostListener::stopAndWait() {
 }
 
 void LANHostListener::stopAdvertising(std::chrono::duration<double> acceptanceWindow) {
-    asio::post(queue_.executor(), [weak = weak_from_this(), acceptanceWindow] {
-        const auto self = weak.lock();
-        if (!self || self->stopped_) return;
-        self->advertisesService_ = false;
-        if (self->advertiser_) self->advertiser_->withdraw();
-        self->advertiser_.reset();
-        if (acceptanceWindow.count() <= 0) {
-            self->closeAcceptance();
-            return;
-        }
-        self->acceptanceTimer_.expires_after(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(acceptanceWindow));
-        self->acceptanceTimer_.async_wait([weak](std::error_code error) {
-            const auto again = weak.lock();
-            if (!error && again) again->closeAcceptance();
-        });
-    });
+    queue_.async(hop(*this, [acceptanceWindow](LANHostListener& listener) {
+        if (listener.stopped_) return;
+        listener.advertisesService_ = false;
+        if (listener.advertiser_) listener.advertiser_->withdraw();
+        listener.advertiser_.reset();
+        if (acceptanceWindow.count() <= 0) return listener.closeAcceptance();
+        listener.acceptance_ = listener.clock_->after(
+            listener.queue_, acceptanceWindow, hop(listener, [](LANHostListener& self) { self.closeAcceptance(); }));
+    }));
 }
 
 void LANHostListener::listen(TlsParameters parameters) {
@@ -172,9 +171,10 @@ bool LANHostListener::openAcceptor(std::uint16_t port, std::string& problem) {
 
 void LANHostListener::acceptNext() {
     if (stopped_ || !acceptor_.is_open()) return;
-    acceptor_.async_accept([weak = weak_from_this()](std::error_code error, asio::ip::tcp::socket socket) {
-        if (const auto self = weak.lock()) self->accepted(error, std::move(socket));
-    });
+    acceptor_.async_accept(
+        hop(*this, [](LANHostListener& listener, std::error_code error, asio::ip::tcp::socket socket) {
+            listener.accepted(error, std::move(socket));
+        }));
 }
 
 namespace {
@@ -190,10 +190,9 @@ asio::ip::tcp::endpoint unmapped(const asio::ip::tcp::endpoint& endpoint) {
 
 void LANHostListener::exemptBridge(asio::ip::tcp::endpoint source) {
     // Posted before the bridge connects, so it runs before that connection is accepted.
-    asio::post(queue_.executor(), [weak = weak_from_this(), source = unmapped(source)] {
-        const auto self = weak.lock();
-        if (self && !self->stopped_ && source.address().is_loopback()) self->bridges_.insert(source);
-    });
+    queue_.async(hop(*this, [source = unmapped(source)](LANHostListener& listener) {
+        if (!listener.stopped_ && source.address().is_loopback()) listener.bridges_.insert(source);
+    }));
 }
 
 void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket socket) {
@@ -213,11 +212,9 @@ void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket sock
     }
     const ConnectionID id = nextID_++;
     const bool bridged = bridges_.erase(unmapped(remote)) > 0;
-    auto deadline = std::make_unique<asio::steady_timer>(queue_.executor(),
-                                                         bridged ? limits_.handshakeDeadline : limits_.helloDeadline);
-    watchDeadline(id, *deadline);
-    connections_.emplace(id, Connection{std::move(socket), nullptr, std::move(deadline),
-                                        std::chrono::steady_clock::now(), std::nullopt});
+    connections_.emplace(id, Connection{std::move(socket), nullptr,
+                                        deadline(id, bridged ? limits_.handshakeDeadline : limits_.helloDeadline),
+                                        clock_->now(), std::nullopt});
     // A bridged connection carries a peer that has spoken already: its bridge answers for it.
     if (bridged) {
         startChannel(id);
@@ -237,11 +234,8 @@ void LANHostListener::acceptFailed(std::error_code error) {
         emit(Event::Rejected{std::string(Rejection::acceptFailedPrefix) + error.message()});
         if (stopped_) return;
     }
-    acceptRetryTimer_.expires_after(limits_.acceptRetry);
-    acceptRetryTimer_.async_wait([weak = weak_from_this()](std::error_code timerError) {
-        const auto self = weak.lock();
-        if (!timerError && self) self->acceptNext();
-    });
+    acceptRetry_ = clock_->after(queue_, limits_.acceptRetry,
+                                 hop(*this, [](LANHostListener& listener) { listener.acceptNext(); }));
 }
 
 bool LANHostListener::admit(ConnectionID id, const asio::ip::address& remote) {
@@ -252,11 +246,9 @@ bool LANHostListener::admit(ConnectionID id, const asio::ip::address& remote) {
 
 void LANHostListener::awaitHello(ConnectionID id) {
     connections_.at(id).socket->async_wait(asio::socket_base::wait_read,
-                                           [weak = weak_from_this(), id](std::error_code error) {
-                                               const auto self = weak.lock();
-                                               if (self && error != asio::error::operation_aborted)
-                                                   self->helloArrived(id);
-                                           });
+                                           hop(*this, [id](LANHostListener& listener, std::error_code error) {
+                                               if (error != asio::error::operation_aborted) listener.helloArrived(id);
+                                           }));
 }
 
 void LANHostListener::helloArrived(ConnectionID id) {
@@ -265,8 +257,7 @@ void LANHostListener::helloArrived(ConnectionID id) {
     if (stopped_ || found == connections_.end() || !found->second.socket) return;
     const auto evicted = admission_.spoke(id);
     Connection& connection = found->second;
-    connection.deadline->expires_at(connection.acceptedAt + limits_.handshakeDeadline);
-    watchDeadline(id, *connection.deadline);
+    connection.deadline = deadline(id, connection.acceptedAt + limits_.handshakeDeadline - clock_->now());
     startChannel(id);
     if (evicted) refuse(*evicted, std::string(Rejection::tooManyHandshakes));
 }
@@ -281,24 +272,13 @@ void LANHostListener::startChannel(ConnectionID id) {
         return;
     }
     // Channel events hop to this queue, keeping their order.
-    const auto hop = [weak = weak_from_this(),
-                      executor = queue_.executor()](std::function<void(LANHostListener&)> work) {
-        asio::post(executor, [weak, work = std::move(work)] {
-            if (const auto self = weak.lock()) work(*self);
-        });
-    };
     connection.channel->setEvents({
         .ready = nullptr,
-        .packet =
-            [hop, id](WirePacket packet) {
-                hop([id, packet = std::move(packet)](LANHostListener& self) mutable {
-                    self.channelPacket(id, std::move(packet));
-                });
-            },
-        .closed =
-            [hop, id](const std::optional<std::string>& closeError) {
-                hop([id, closeError](LANHostListener& self) { self.channelClosed(id, closeError); });
-            },
+        .packet = fromAnyThread(
+            [id](LANHostListener& listener, WirePacket packet) { listener.channelPacket(id, std::move(packet)); }),
+        .closed = fromAnyThread([id](LANHostListener& listener, const std::optional<std::string>& closeError) {
+            listener.channelClosed(id, closeError);
+        }),
     });
     connection.channel->start();
 }
@@ -324,7 +304,7 @@ void LANHostListener::channelPacket(ConnectionID id, WirePacket packet) {
         return;
     }
     connection.role = *role;
-    connection.deadline.reset();
+    connection.deadline.cancel();
     admission_.release(id);
     emit(Event::Authenticated{connection.channel, connection.channel->peerName().value_or(""), *role});
 }
@@ -344,19 +324,14 @@ void LANHostListener::channelClosed(ConnectionID id, const std::optional<std::st
     emit(Event::Rejected{error.value_or(std::string(Rejection::handshakeIncomplete))});
 }
 
-void LANHostListener::watchDeadline(ConnectionID id, asio::steady_timer& deadline) {
-    deadline.async_wait([weak = weak_from_this(), id](std::error_code timerError) {
-        const auto self = weak.lock();
-        if (!timerError && self) self->deadlinePassed(id);
-    });
+TessaloyBase::ScheduledCall LANHostListener::deadline(ConnectionID id, TessaloyBase::QueueClock::Duration delay) {
+    return clock_->after(queue_, delay, hop(*this, [id](LANHostListener& listener) { listener.deadlinePassed(id); }));
 }
 
 void LANHostListener::deadlinePassed(ConnectionID id) {
     queue_.assertCurrent();
     const auto found = connections_.find(id);
     if (stopped_ || found == connections_.end() || found->second.role) return;
-    // A wait that ended just as its hello arrived, already on its way here.
-    if (found->second.deadline->expiry() > std::chrono::steady_clock::now()) return;
     refuse(id, std::string(Rejection::handshakeTooSlow));
 }
 
@@ -378,9 +353,10 @@ void LANHostListener::advertise() {
     if (offer_) txt.emplace_back("s", TessaloyCore::base64Url(offer_->salt));
     txt.emplace_back("k", hostKey_->keyIdentifier());
     if (macKind_) txt.emplace_back("m", TessaloyCore::nameOf(*macKind_));
-    advertiser_ = advertisers_(queue_, [weak = weak_from_this()](const TessaloyBase::ServiceAdvertiser::State& state) {
-        if (const auto self = weak.lock()) self->advertiserState(state);
-    });
+    advertiser_ = advertisers_(
+        queue_, hop(*this, [](LANHostListener& listener, const TessaloyBase::ServiceAdvertiser::State& state) {
+            listener.advertiserState(state);
+        }));
     if (!advertiser_) {
         emit(Event::DiscoveryUnavailable{"Service discovery is not available."});
         reportedUnavailable_ = true;
@@ -414,8 +390,8 @@ void LANHostListener::finish(std::optional<std::string> error) {
     queue_.assertCurrent();
     if (stopped_) return;
     closeAcceptance();
-    acceptanceTimer_.cancel();
-    acceptRetryTimer_.cancel();
+    acceptance_.cancel();
+    acceptRetry_.cancel();
     advertiser_.reset();
     auto connections = std::exchange(connections_, {});
     for (auto& [id, connection] : connections) {
@@ -430,9 +406,8 @@ void LANHostListener::finish(std::optional<std::string> error) {
 
 void LANHostListener::emit(Event::Value value) {
     pendingHandshakes_.store(admission_.pending());
+    // Inside a handler, which holds the listener: the events may drop the last outside reference.
     if (stopped_ || !events_) return;
-    // Keeps the listener alive through the handler, which may drop the last outside reference.
-    const auto self = shared_from_this();
     events_(Event{std::move(value)});
 }
 

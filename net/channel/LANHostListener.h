@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/QueueClock.h"
 #include "base/SerialQueue.h"
 #include "base/ServiceAdvertiser.h"
 #include "core/ChannelRole.h"
@@ -15,7 +16,6 @@
 #include "net/channel/TlsPacketChannel.h"
 
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -80,10 +80,12 @@ public:
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState)>;
 
     // `trusted` must outlive the listener and its connections. `macKind`, when known, is advertised
-    // under the TXT key "m".
+    // under the TXT key "m". `clock` times the limits and the acceptance window; the steady one by
+    // default.
     static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
                                                    Limits limits = {},
-                                                   std::optional<TessaloyCore::MacKind> macKind = std::nullopt);
+                                                   std::optional<TessaloyCore::MacKind> macKind = std::nullopt,
+                                                   std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     ~LANHostListener() override;
     LANHostListener(const LANHostListener&) = delete;
     LANHostListener& operator=(const LANHostListener&) = delete;
@@ -122,16 +124,22 @@ private:
         // Until its first bytes arrive, then the channel.
         std::optional<asio::ip::tcp::socket> socket;
         std::shared_ptr<TlsPacketChannel> channel;
-        std::unique_ptr<asio::steady_timer> deadline;
-        std::chrono::steady_clock::time_point acceptedAt;
+        TessaloyBase::ScheduledCall deadline;
+        TessaloyBase::QueueClock::Instant acceptedAt;
         std::optional<TessaloyCore::ChannelRole> role;
     };
     using ConnectionID = std::uint64_t;
 
     LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
-                    std::optional<TessaloyCore::MacKind> macKind);
+                    std::optional<TessaloyCore::MacKind> macKind, std::shared_ptr<TessaloyBase::QueueClock> clock);
+
+    // Called from any thread, runs `work` on the queue with the call's arguments, in call order,
+    // while the listener lives.
+    template <typename Work>
+    auto fromAnyThread(Work work);
 
     // The rest runs on the queue.
+    void derivePairingKeys();
     void listen(TlsParameters parameters);
     bool openAcceptor(std::uint16_t port, std::string& problem);
     void acceptNext();
@@ -147,7 +155,7 @@ private:
     void advertiserState(const TessaloyBase::ServiceAdvertiser::State& state);
     void channelPacket(ConnectionID id, TessaloyCore::WirePacket packet);
     void channelClosed(ConnectionID id, const std::optional<std::string>& error);
-    void watchDeadline(ConnectionID id, asio::steady_timer& deadline);
+    [[nodiscard]] TessaloyBase::ScheduledCall deadline(ConnectionID id, TessaloyBase::QueueClock::Duration delay);
     void deadlinePassed(ConnectionID id);
     void refuse(ConnectionID id, std::string reason);
     void closeAcceptance();
@@ -158,6 +166,7 @@ private:
     AdvertiserFactory advertisers_;
     Limits limits_;
     const std::optional<TessaloyCore::MacKind> macKind_;
+    const std::shared_ptr<TessaloyBase::QueueClock> clock_;
     TessaloyBase::SerialQueue queue_{queueLabel};
     std::atomic<std::uint16_t> port_{0};
     std::atomic<int> pendingHandshakes_{0};
@@ -173,8 +182,8 @@ private:
     bool advertisesService_ = false;
     std::optional<TlsParameters> parameters_;
     asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer acceptanceTimer_;
-    asio::steady_timer acceptRetryTimer_;
+    TessaloyBase::ScheduledCall acceptance_;
+    TessaloyBase::ScheduledCall acceptRetry_;
     bool acceptFailing_ = false;
     std::set<asio::ip::tcp::endpoint> bridges_;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> advertiser_;

@@ -1,10 +1,13 @@
 #include "net/portmap/PortMapper.h"
 
+#include "base/Hop.h"
 #include "net/portmap/HomeRouter.h"
 
 #include <algorithm>
 
 namespace TessaloyNet {
+
+using TessaloyBase::hop;
 
 std::shared_ptr<PortMapper> PortMapper::create(std::uint16_t internalPort) {
     return create(internalPort, std::make_shared<HomeRouter>(internalPort));
@@ -20,28 +23,33 @@ PortMapper::PortMapper(std::uint16_t internalPort, std::shared_ptr<PortMappingRo
                        std::shared_ptr<TessaloyBase::QueueClock> clock)
     : internalPort_(internalPort), router_(std::move(router)), clock_(std::move(clock)) {}
 
+// No handler holds the mapper: a lease still held, stop() or not, is let go here.
+PortMapper::~PortMapper() {
+    if (held_) TessaloyBase::runBlocking([router = router_, lease = *held_] { router->release(lease); });
+}
+
 void PortMapper::setOnChange(ChangeHandler handler) {
-    hop([handler = std::move(handler)](PortMapper& mapper) { mapper.onChange_ = handler; });
+    queue_.async(hop(*this, [handler = std::move(handler)](PortMapper& mapper) { mapper.onChange_ = handler; }));
 }
 
 void PortMapper::start() {
-    hop([](PortMapper& mapper) {
+    queue_.async(hop(*this, [](PortMapper& mapper) {
         if (mapper.running_) return;
         mapper.running_ = true;
         mapper.beginAttempt();
-    });
+    }));
 }
 
 void PortMapper::refresh() {
-    hop([](PortMapper& mapper) {
+    queue_.async(hop(*this, [](PortMapper& mapper) {
         if (!mapper.running_) return;
         mapper.renewal_.cancel();
         mapper.beginAttempt();
-    });
+    }));
 }
 
 void PortMapper::stop() {
-    hop([](PortMapper& mapper) {
+    queue_.async(hop(*this, [](PortMapper& mapper) {
         if (!mapper.running_) return;
         mapper.running_ = false;
         ++mapper.attemptID_;
@@ -53,7 +61,7 @@ void PortMapper::stop() {
                            [](PortMapper& self) { self.stopReleaseFinished(); });
         }
         mapper.report(State::idle());
-    });
+    }));
 }
 
 void PortMapper::beginAttempt() {
@@ -70,10 +78,10 @@ void PortMapper::beginAttempt() {
     const int attempt = ++attemptID_;
     TessaloyBase::runBlocking([weak = weak_from_this(), router = router_, attempt] {
         PortAttemptResult result = router->attempt();
-        if (auto mapper = weak.lock()) {
-            mapper->queue_.async([weak, attempt, result = std::move(result)]() mutable {
-                if (auto self = weak.lock()) self->handleResult(attempt, std::move(result));
-            });
+        if (const auto mapper = weak.lock()) {
+            mapper->queue_.async(hop(*mapper, [attempt, result = std::move(result)](PortMapper& self) mutable {
+                self.handleResult(attempt, std::move(result));
+            }));
         }
     });
 }
@@ -110,9 +118,7 @@ void PortMapper::stopReleaseFinished() {
 }
 
 void PortMapper::scheduleRenewal(Duration delay) {
-    renewal_ = clock_->after(queue_, delay, [weak = weak_from_this()] {
-        if (auto mapper = weak.lock()) mapper->beginAttempt();
-    });
+    renewal_ = clock_->after(queue_, delay, hop(*this, [](PortMapper& mapper) { mapper.beginAttempt(); }));
 }
 
 void PortMapper::report(State state) {
@@ -125,12 +131,8 @@ void PortMapper::release(std::vector<Lease> leases, std::function<void(PortMappe
     TessaloyBase::runBlocking(
         [weak = weak_from_this(), router = router_, leases = std::move(leases), then = std::move(then)] {
             for (const Lease& lease : leases) router->release(lease);
-            if (auto mapper = weak.lock()) mapper->hop(then);
+            if (const auto mapper = weak.lock()) mapper->queue_.async(hop(*mapper, then));
         });
-}
-
-void PortMapper::hop(std::function<void(PortMapper&)> work) {
-    queue_.async([self = shared_from_this(), work = std::move(work)] { work(*self); });
 }
 
 } // namespace TessaloyNet

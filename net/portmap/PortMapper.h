@@ -19,7 +19,7 @@ namespace TessaloyNet {
 // renewed after half the granted lifetime (at most 30 minutes), a failure retried after 15 minutes.
 //
 // Every field lives on the mapper's queue, where onChange is called too. Attempts and releases run
-// on the blocking pool.
+// on the blocking pool. Nothing holds the mapper but its owners: dropping it lets go of its lease.
 class PortMapper : public std::enable_shared_from_this<PortMapper> {
 public:
     using Mapping = PortMapping;
@@ -37,6 +37,7 @@ public:
     // The mapper keeps the clock for as long as it lives: a late result may still schedule on it.
     static std::shared_ptr<PortMapper> create(std::uint16_t internalPort, std::shared_ptr<PortMappingRouter> router,
                                               std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
+    ~PortMapper();
 
     std::uint16_t internalPort() const noexcept { return internalPort_; }
 
@@ -60,7 +61,6 @@ private:
     void report(State state);
     // Releases `leases` in order on the blocking pool, then runs `then` on the queue.
     void release(std::vector<Lease> leases, std::function<void(PortMapper&)> then);
-    void hop(std::function<void(PortMapper&)> work);
 
     const std::uint16_t internalPort_;
     const std::shared_ptr<PortMappingRouter> router_;

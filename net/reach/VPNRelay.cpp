@@ -1,5 +1,7 @@
 #include "net/reach/VPNRelay.h"
 
+#include "base/Hop.h"
+
 #include <asio/strand.hpp>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 namespace TessaloyNet {
 
 using asio::ip::tcp;
+using TessaloyBase::hop;
 
 std::shared_ptr<VPNRelay> VPNRelay::create(std::uint16_t port, std::uint16_t target, AddressFinder findAddresses,
                                            std::shared_ptr<TessaloyBase::QueueClock> clock) {
@@ -21,27 +24,24 @@ VPNRelay::VPNRelay(std::uint16_t port, std::uint16_t target, AddressFinder findA
     : port_(port), target_(target), findAddresses_(std::move(findAddresses)), clock_(std::move(clock)) {}
 
 void VPNRelay::setBridgeSource(LoopbackBridge::BridgeSource bridgeSource) {
-    queue_.async([weak = weak_from_this(), bridgeSource = std::move(bridgeSource)]() mutable {
-        if (const auto self = weak.lock()) self->bridgeSource_ = std::move(bridgeSource);
-    });
+    queue_.async(hop(*this, [bridgeSource = std::move(bridgeSource)](VPNRelay& relay) mutable {
+        relay.bridgeSource_ = std::move(bridgeSource);
+    }));
 }
 
 void VPNRelay::start() {
-    queue_.async([weak = weak_from_this()] {
-        const auto self = weak.lock();
-        if (!self) return;
-        self->applyAddresses();
-        if (!self->rescanning_) self->scheduleRescan();
-    });
+    queue_.async(hop(*this, [](VPNRelay& relay) {
+        relay.applyAddresses();
+        if (!relay.rescanning_) relay.scheduleRescan();
+    }));
 }
 
 void VPNRelay::stop() {
-    queue_.sync([this] {
-        rescan_.cancel();
-        rescanning_ = false;
-        ++rescanGeneration_;
-        listeners_.clear();
-    });
+    queue_.async(hop(*this, [](VPNRelay& relay) {
+        relay.rescan_.cancel();
+        relay.rescanning_ = false;
+        relay.listeners_.clear();
+    }));
 }
 
 std::vector<std::string> VPNRelay::listeningAddresses() {
@@ -55,13 +55,10 @@ std::vector<std::string> VPNRelay::listeningAddresses() {
 
 void VPNRelay::scheduleRescan() {
     rescanning_ = true;
-    // A tick already on its way when the relay stopped belongs to no rescan any more.
-    rescan_ = clock_->after(queue_, rescanPeriod, [weak = weak_from_this(), generation = rescanGeneration_] {
-        const auto self = weak.lock();
-        if (!self || generation != self->rescanGeneration_) return;
-        self->applyAddresses();
-        self->scheduleRescan();
-    });
+    rescan_ = clock_->after(queue_, rescanPeriod, hop(*this, [](VPNRelay& relay) {
+                                relay.applyAddresses();
+                                relay.scheduleRescan();
+                            }));
 }
 
 void VPNRelay::applyAddresses() {
@@ -97,12 +94,11 @@ void VPNRelay::acceptNext(const std::string& address, const std::shared_ptr<Acce
     // Each relayed connection copies on a queue of its own. The listener is held by `listeners_`
     // alone, so dropping it there closes it.
     acceptor->async_accept(asio::make_strand(TessaloyBase::sharedIoContext()),
-                           [weak = weak_from_this(), address, from = std::weak_ptr<Acceptor>(acceptor)](
-                               std::error_code error, tcp::socket socket) {
-                               const auto self = weak.lock();
-                               if (self && error != asio::error::operation_aborted)
-                                   self->accepted(address, from.lock(), error, std::move(socket));
-                           });
+                           hop(*this, [address, from = std::weak_ptr<Acceptor>(acceptor)](
+                                          VPNRelay& relay, std::error_code error, tcp::socket socket) {
+                               if (error != asio::error::operation_aborted)
+                                   relay.accepted(address, from.lock(), error, std::move(socket));
+                           }));
 }
 
 void VPNRelay::accepted(const std::string& address, const std::shared_ptr<Acceptor>& acceptor, std::error_code error,
@@ -134,8 +130,8 @@ void VPNRelay::accepted(const std::string& address, const std::shared_ptr<Accept
 void VPNRelay::relay(tcp::socket socket, const std::string& peer) {
     const std::error_code noSocket = LoopbackBridge::open(
         std::move(socket), target_, bridgeSource_, [weak = weak_from_this(), peer](std::error_code) {
-            const auto self = weak.lock();
-            if (self) self->queue_.async([self, peer] { self->countDown(peer); });
+            if (const auto self = weak.lock())
+                self->queue_.async(hop(*self, [peer](VPNRelay& relay) { relay.countDown(peer); }));
         });
     if (noSocket) countDown(peer);
 }

@@ -50,7 +50,7 @@ public:
     // Listens on the current addresses and rescans from then on. Returns at once.
     void start();
     // Stops rescanning and closes every listener; connections being relayed go on until they end.
-    // Waits for the relay's queue.
+    // Returns at once.
     void stop();
     // The addresses listened on, sorted as text. Waits for the relay's queue.
     std::vector<std::string> listeningAddresses();
@@ -81,7 +81,6 @@ private:
     LoopbackBridge::BridgeSource bridgeSource_;
     std::map<std::string, std::shared_ptr<Acceptor>> listeners_;
     bool rescanning_ = false;
-    std::uint64_t rescanGeneration_ = 0;
     TessaloyBase::ScheduledCall rescan_;
     std::map<std::string, int> perPeer_;
     int total_ = 0;

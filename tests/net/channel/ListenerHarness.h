@@ -4,6 +4,7 @@
 #include "net/channel/LANHostListener.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "tests/support/FakeServiceAdvertiser.h"
+#include "tests/support/ManualQueueClock.h"
 #include "tests/support/MemoryKeychain.h"
 
 #include <chrono>
@@ -15,7 +16,8 @@
 
 namespace Testing {
 
-// A listener of this Mac with a trust store in memory, recording its events.
+// A listener of this Mac with a trust store in memory, recording its events. Its deadlines run in
+// virtual time: none passes unless the test advances the clock.
 class ListenerHarness {
 public:
     using Listener = TessaloyNet::LANHostListener;
@@ -25,7 +27,7 @@ public:
                              std::optional<TessaloyCore::MacKind> macKind = std::nullopt)
         : store(keychain) {
         if (!advertisers) advertisers = FakeServiceAdvertiser::factory(advertised);
-        listener = Listener::create(store, std::move(advertisers), limits, macKind);
+        listener = Listener::create(store, std::move(advertisers), limits, macKind, clock);
     }
     ~ListenerHarness() {
         listener->stop();
@@ -77,6 +79,7 @@ public:
     MemoryKeychain keychain;
     TessaloyNet::PairedDeviceStore store;
     TessaloyNet::DeviceIdentity mac{TessaloyNet::P256PrivateKey::generate()};
+    std::shared_ptr<ManualQueueClock> clock = std::make_shared<ManualQueueClock>();
     std::shared_ptr<FakeServiceAdvertiser::Record> advertised = std::make_shared<FakeServiceAdvertiser::Record>();
     std::shared_ptr<Listener> listener;
 

@@ -63,6 +63,18 @@ TEST(PortMapper, StopDropsTheOutcomeOfTheAttemptUnderWay) {
     EXPECT_EQ(harness.states.first(3, 0s).size(), 2u);
 }
 
+// Nothing else holds the mapper: an owner that lets go of it, stopped or not, lets go of the lease.
+TEST(PortMapper, DroppingTheMapperReleasesItsLease) {
+    auto router = std::make_shared<Testing::GatedRouter>();
+    auto mapper = PortMapper::create(55801, router, std::make_shared<Testing::ManualQueueClock>());
+    Testing::MapperStates states{*mapper};
+    mapper->start();
+    router->answer(granted(55801));
+    EXPECT_EQ(states.first(2).back(), State::mapped(mapping(55801)));
+    mapper.reset();
+    EXPECT_EQ(router->logOf(3), (Log{"attempt", "release 55801", "released 55801"}));
+}
+
 // A toggle: the old lease's deletion must reach the router before the new mapping is asked for, or
 // the router ends up holding nothing while the state says mapped.
 TEST(PortMapper, StartAfterStopWaitsForTheReleasesAndShowsMapping) {
