@@ -8,7 +8,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 namespace Platform {
 
@@ -26,10 +25,9 @@ private:
 
 // Captures one display at a steady pace and hands over each picture that changed.
 //
-// Everything runs on the capture queue given at creation: callbacks are called there, and the
-// control methods run their work there (in place when called on it, otherwise waiting for it), so
-// they may be called from any thread, including from inside a callback. Do not call them from a
-// thread the queue's work waits on.
+// Bound to the capture queue given at creation: every member runs on it, callbacks included, so
+// the control methods may be called from inside a callback; callers elsewhere post to the queue.
+// The object may be destroyed on any thread: a capture still running then ends on the queue.
 class ScreenCapture {
 public:
     struct Configuration {
@@ -53,17 +51,16 @@ public:
     static constexpr double maximumFramesPerSecond = 240;
 
     // Captures from the display server `displayName` (empty: the session's) on `queue`, which must
-    // outlive the capture. Returns nullptr when no server answers, with the reason in `whyNot`.
+    // outlive the capture and its end. Returns nullptr when no server answers, with the reason in `whyNot`.
     static std::unique_ptr<ScreenCapture> create(TessaloyBase::SerialQueue& queue, const std::string& displayName = {},
                                                  std::string* whyNot = nullptr);
 
-    // Stops first.
     virtual ~ScreenCapture() = default;
 
     // Starts capturing; the first picture follows at once. A running capture is stopped first.
     // Throws ScreenCaptureError.
     virtual void start(const Configuration& configuration, Callbacks callbacks) = 0;
-    // Returns once no callback of this capture can run any more. Harmless when not running.
+    // No callback of this capture runs after it. Harmless when not running.
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;
     // Draws the pointer into the pictures or not from the next one on; returns whether the running
@@ -71,14 +68,6 @@ public:
     virtual bool setShowsCursor(bool showsCursor) = 0;
     // The next tick delivers the current picture even when nothing changed.
     virtual void requestFrame() = 0;
-
-protected:
-    // How a control method runs `work`: in place on the capture queue (the encoder asks for a
-    // picture from there), otherwise waiting for the queue.
-    template <typename Work>
-    static auto onQueue(TessaloyBase::SerialQueue& queue, Work&& work) {
-        return queue.isCurrent() ? work() : queue.sync(std::forward<Work>(work));
-    }
 };
 
 } // namespace Platform

@@ -223,14 +223,26 @@ void CaptureEncodingOutput::deliver(std::vector<VideoEncoder::Output>& outputs) 
 
 void CaptureEncodingOutput::report() {
     if (failed_) return;
-    const auto now = actor_.now();
+    const TessaloyBase::QueueClock::Instant instant = clock_.now();
+    Statistics statistics = counted(instant);
+    std::optional<Seconds> roundTrip;
+    if (sender_) roundTrip = addSenderFigures(statistics);
+    std::optional<TessaloyCore::QualityLadder::Decision> step;
+    if (bitrate_) step = adapt(roundTrip);
+    if (failed_) return;
+    statistics.bitrate = targetBitrate_;
+    startInterval(instant);
+    publish(statistics, step);
+    reportTimer_ = afterOnQueue(reportInterval, [](CaptureEncodingOutput& output) { output.report(); });
+}
+
+CaptureEncodingOutput::Statistics CaptureEncodingOutput::counted(TessaloyBase::QueueClock::Instant instant) const {
     Statistics statistics;
     statistics.captureGeneration = captureGeneration_;
     statistics.capturedFrames = captured_;
     statistics.encodedFrames = encoded_;
     statistics.encodedBytes = bytes_;
     statistics.droppedFrames = heldFrames_;
-    const auto instant = clock_.now();
     statistics.interval = instant - intervalStart_;
     statistics.intervalCapturedFrames = intervalCaptured_;
     statistics.intervalEncodedFrames = intervalEncoded_;
@@ -246,52 +258,57 @@ void CaptureEncodingOutput::report() {
     statistics.width = encoder_->width();
     statistics.height = encoder_->height();
     statistics.framesPerSecond = framesPerSecond_;
+    return statistics;
+}
 
-    std::optional<TessaloyCore::QualityLadder::Decision> step;
-    if (sender_) {
-        const auto counters = sendQueue_->counters();
-        statistics.queue = counters;
-        statistics.droppedFrames += counters.droppedFrames - baselineQueueDrops_;
-        statistics.maximumQueuedFrames = sendQueue_->maximumPendingFrames();
-        std::optional<Seconds> roundTrip;
-        if (const auto channel = sender_->channel().lock()) {
-            const TessaloyNet::LatencySamples samples = channel->latency();
-            if (const auto median = samples.median()) {
-                roundTrip = Seconds(*median);
-                statistics.roundTrip = RoundTrip{Seconds(*median), Seconds(samples.percentile95().value_or(*median)),
-                                                 Seconds(samples.maximum().value_or(*median))};
-            }
-        }
-        if (bitrate_) {
-            const auto decision = bitrate_->observe(sendQueue_->observation(now, roundTrip));
-            if (decision.changed) {
-                try {
-                    encoder_->setBitrate(decision.bitrate);
-                    targetBitrate_ = decision.bitrate;
-                } catch (const TessaloyMedia::MediaError& error) {
-                    return fail(error.text());
-                }
-            }
-            if (ladder_) step = ladder_->observe(now, decision);
+std::optional<CaptureEncodingOutput::Seconds> CaptureEncodingOutput::addSenderFigures(Statistics& statistics) const {
+    const auto counters = sendQueue_->counters();
+    statistics.queue = counters;
+    statistics.droppedFrames += counters.droppedFrames - baselineQueueDrops_;
+    statistics.maximumQueuedFrames = sendQueue_->maximumPendingFrames();
+    const auto channel = sender_->channel().lock();
+    if (!channel) return std::nullopt;
+    const TessaloyNet::LatencySamples samples = channel->latency();
+    const auto median = samples.median();
+    if (!median) return std::nullopt;
+    statistics.roundTrip = RoundTrip{Seconds(*median), Seconds(samples.percentile95().value_or(*median)),
+                                     Seconds(samples.maximum().value_or(*median))};
+    return Seconds(*median);
+}
+
+std::optional<TessaloyCore::QualityLadder::Decision> CaptureEncodingOutput::adapt(std::optional<Seconds> roundTrip) {
+    const auto now = actor_.now();
+    const auto decision = bitrate_->observe(sendQueue_->observation(now, roundTrip));
+    if (decision.changed) {
+        try {
+            encoder_->setBitrate(decision.bitrate);
+            targetBitrate_ = decision.bitrate;
+        } catch (const TessaloyMedia::MediaError& error) {
+            fail(error.text());
+            return std::nullopt;
         }
     }
-    statistics.bitrate = targetBitrate_;
+    if (!ladder_) return std::nullopt;
+    return ladder_->observe(now, decision);
+}
 
+void CaptureEncodingOutput::startInterval(TessaloyBase::QueueClock::Instant instant) {
     intervalStart_ = instant;
     intervalCaptured_ = intervalEncoded_ = intervalBytes_ = intervalEncodeCalls_ = intervalLatencySamples_ = 0;
     intervalEncodeTime_ = intervalMaximumEncodeTime_ = intervalLatency_ = Seconds{};
+}
 
+void CaptureEncodingOutput::publish(const Statistics& statistics,
+                                    const std::optional<TessaloyCore::QualityLadder::Decision>& step) {
     actor_.post([events = events_, statistics] {
         if (events.onStatistics) events.onStatistics(statistics);
     });
-    if (step && std::holds_alternative<TessaloyCore::QualityLadder::StepTo>(*step)) {
-        actor_.post([events = events_, generation = captureGeneration_, ladder = *ladder_] {
-            if (events.onQualityStep) events.onQualityStep(generation, ladder);
-        });
-        // The probe restarts capture at the new rung with a fresh output and controller.
-        ladder_.reset();
-    }
-    reportTimer_ = afterOnQueue(reportInterval, [](CaptureEncodingOutput& output) { output.report(); });
+    if (!step || !std::holds_alternative<TessaloyCore::QualityLadder::StepTo>(*step)) return;
+    actor_.post([events = events_, generation = captureGeneration_, ladder = *ladder_] {
+        if (events.onQualityStep) events.onQualityStep(generation, ladder);
+    });
+    // The probe restarts capture at the new rung with a fresh output and controller.
+    ladder_.reset();
 }
 
 void CaptureEncodingOutput::fail(const std::string& text) {

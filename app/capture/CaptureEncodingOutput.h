@@ -161,6 +161,13 @@ private:
     void encode(const TessaloyBase::FrameView& frame);
     void deliver(std::vector<TessaloyMedia::VideoEncoder::Output>& outputs);
     void report();
+    Statistics counted(TessaloyBase::QueueClock::Instant instant) const;
+    // Returns the median round trip, when the channel has one.
+    std::optional<Seconds> addSenderFigures(Statistics& statistics) const;
+    // Fails the output when the encoder refuses the new bitrate; returns the ladder's decision.
+    std::optional<TessaloyCore::QualityLadder::Decision> adapt(std::optional<Seconds> roundTrip);
+    void startInterval(TessaloyBase::QueueClock::Instant instant);
+    void publish(const Statistics& statistics, const std::optional<TessaloyCore::QualityLadder::Decision>& step);
     void fail(const std::string& text);
     void askForPicture();
 

@@ -1,5 +1,6 @@
 #include "app/capture/CaptureProbe.h"
 
+#include "app/runtime/Awaiters.h"
 #include "app/runtime/BlockingCall.h"
 #include "app/trace/TraceLog.h"
 #include "core/CaptureQuality.h"
@@ -60,6 +61,61 @@ std::shared_ptr<Platform::Displays> makeDisplays(Platform::Environment& environm
     return displays;
 }
 
+VideoEncoder::Settings encoderSettings(const ShareableDisplay& display, const QualityRung& rung, VideoCodec codec,
+                                       std::uint32_t streamGeneration) {
+    VideoEncoder::Settings settings;
+    settings.codec = codec;
+    std::tie(settings.width, settings.height) = fittedSize(display, rung);
+    settings.framesPerSecond = rung.profile.framesPerSecond;
+    settings.bitrate = rung.profile.bitrate;
+    settings.keyframeIntervalSeconds = rung.profile.keyframeIntervalSeconds > 0 ? rung.profile.keyframeIntervalSeconds
+                                                                                : QualityRung::keyframeIntervalSeconds;
+    settings.streamGeneration = streamGeneration;
+    return settings;
+}
+
+// Runs `work` on the capture queue, which owns the stream and the encoding output, and continues on
+// the main actor with what went wrong, if anything. `work` must not touch the probe: it may be gone.
+QCoro::Task<std::optional<std::string>> onCaptureQueue(TessaloyBase::SerialQueue& queue, TessaloyBase::MainActor& actor,
+                                                       std::function<void()> work) {
+    std::optional<std::string> failure;
+    co_await resumeOn(queue);
+    try {
+        work();
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    // What the work holds goes on the queue.
+    work = nullptr;
+    co_await resumeOn(actor);
+    co_return failure;
+}
+
+QCoro::Task<std::optional<std::string>> stopSound(TessaloyBase::MainActor& actor,
+                                                  std::shared_ptr<AudioStreamer> audio) {
+    try {
+        BlockingCall<bool> silencing(actor, [audio] {
+            audio->stop();
+            return true;
+        });
+        co_await silencing;
+    } catch (const std::exception& error) {
+        co_return std::string(error.what());
+    }
+    co_return std::nullopt;
+}
+
+void startOrStopSound(AudioStreamer& audio, bool sending) {
+    if (!sending) return audio.stop();
+    try {
+        audio.start(
+            [](const std::string& reason) { TraceLog::message([&] { return "sound capture stopped: " + reason; }); });
+    } catch (const std::exception& error) {
+        // The picture goes on without sound.
+        TraceLog::message([&] { return std::string("no sound: ") + error.what(); });
+    }
+}
+
 } // namespace
 
 struct CaptureProbe::Running {
@@ -69,11 +125,29 @@ struct CaptureProbe::Running {
     Request request;
     ShareableDisplay display;
 
-    // Blocking: the stream first, so a refusal leaves everything running.
-    void stop(TessaloyBase::SerialQueue& captureQueue) const {
+    // Capture queue: the stream first, so a refusal leaves everything running.
+    void stop() const {
         stream->stop();
-        captureQueue.sync([&] { output->finish(); });
+        output->finish();
     }
+};
+
+// One start as it goes off the main actor: what it needs, nothing of the probe, and in `made` the
+// capture it makes (generation and request set on the main actor).
+struct CaptureProbe::Launch {
+    Platform::Environment* environment;
+    TessaloyBase::SerialQueue* queue;
+    TessaloyBase::MainActor* actor;
+    TessaloyBase::QueueClock* clock;
+    std::shared_ptr<AudioStreamer> audio;
+    std::optional<CaptureEncodingOutput::Adaptation> adaptation;
+    QualityRung rung;
+    std::uint32_t displayID;
+    bool showsCursor;
+    std::uint32_t streamGeneration;
+    CaptureEncodingOutput::Events events;
+    std::function<void(const std::string& reason)> onStreamStopped;
+    Running made;
 };
 
 // Counts the probe busy for as long as it lives; the probe may go first.
@@ -116,8 +190,9 @@ CaptureProbe::CaptureProbe(Platform::Environment& environment, TessaloyBase::Ser
 
 CaptureProbe::~CaptureProbe() {
     if (running_) {
+        // The one wait on the capture queue: the queue may go right after the probe.
         try {
-            running_->stop(captureQueue_);
+            captureQueue_.sync([running = running_] { running->stop(); });
         } catch (const std::exception& error) {
             TraceLog::message([&] { return std::string("capture did not stop: ") + error.what(); });
         }
@@ -193,146 +268,138 @@ QCoro::Task<bool> CaptureProbe::launch(std::function<std::optional<Request>()> m
     if (!self) co_return false;
     std::optional<Request> request = makeRequest();
     if (!request) co_return false;
-
     if (running_) {
-        const std::shared_ptr<Running> old = running_;
-        reportingGeneration_ = 0;
-        std::optional<std::string> failure;
-        try {
-            BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_] {
-                old->stop(*queue);
-                return true;
-            });
-            co_await stopping;
-        } catch (const std::exception& error) {
-            failure = error.what();
-        }
+        const std::optional<std::string> refusal = co_await stopRunning(false);
         if (!self) co_return false;
-        if (failure) {
-            reportingGeneration_ = old->generation;
-            status_.set(couldNotStart + *failure);
+        if (refusal) {
+            status_.set(couldNotStart + *refusal);
             co_return false;
         }
-        forget(*old);
     }
 
-    const QualityRung rung = request->rung.value_or(encoderTestRung());
+    const Launch launch = launchFor(std::move(*request));
+    std::optional<Running> made;
+    std::string failure;
+    try {
+        made = co_await startOffMainActor(launch);
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    // Gone meanwhile: the stream stops as `made` goes.
+    if (!self) co_return false;
+    if (!made) {
+        co_await failToStart(failure);
+        co_return false;
+    }
+    publishRunning(std::move(*made), launch);
+    co_return true;
+}
+
+QCoro::Task<std::optional<std::string>> CaptureProbe::stopRunning(bool withSound) {
+    const QPointer<CaptureProbe> self(this);
+    const std::shared_ptr<Running> old = running_;
+    reportingGeneration_ = 0;
+    std::optional<std::string> refusal = co_await stopOffMainActor(old, withSound);
+    if (self && refusal) reportingGeneration_ = old->generation;
+    if (self && !refusal) forget(*old);
+    co_return refusal;
+}
+
+CaptureProbe::Launch CaptureProbe::launchFor(Request request) {
+    const QualityRung rung = request.rung.value_or(encoderTestRung());
     std::optional<CaptureEncodingOutput::Adaptation> adaptation;
-    if (request->sender && request->rung) {
-        if (!request->ladder) {
+    if (request.sender && request.rung) {
+        if (!request.ladder) {
             std::vector<QualityRung> rungs = TessaloyCore::ladderFrom(rung);
             const std::size_t count = rungs.size();
-            request->ladder = Ladder{std::move(rungs), QualityLadder(count)};
+            request.ladder = Ladder{std::move(rungs), QualityLadder(count)};
         }
         const TessaloyCore::BitrateController::Limits limits =
             TessaloyCore::clampedLimits(rung.limits, VideoEncoder::minimumBitrate, VideoEncoder::maximumBitrate);
-        adaptation = CaptureEncodingOutput::Adaptation{limits, request->ladder->ladder};
+        adaptation = CaptureEncodingOutput::Adaptation{limits, request.ladder->ladder};
     }
-
     const std::uint64_t generation = ++lastCaptureGeneration_;
-    const std::uint32_t displayID = selectedDisplayID_;
-    const bool showsCursor = cursorInVideo_;
-    const std::uint32_t streamGeneration = nextStreamGeneration_;
-    const bool sending = request->sender != nullptr;
-    const VideoCodec codec = request->codec;
-    const CaptureEncodingOutput::Events events = outputEvents();
-    auto onStreamStopped = [actor = &actor_, probe = self, generation](const std::string& reason) {
+    auto onStreamStopped = [actor = &actor_, probe = QPointer<CaptureProbe>(this),
+                            generation](const std::string& reason) {
         actor->post([probe, generation, reason] {
             if (probe) probe->endRunning(generation, endedOnItsOwn + reason, reason);
         });
     };
+    Running made{generation, nullptr, nullptr, std::move(request), {}};
+    return Launch(&environment_, &captureQueue_, &actor_, &clock_, audio_, adaptation, rung, selectedDisplayID_,
+                  cursorInVideo_, nextStreamGeneration_, outputEvents(), onStreamStopped, std::move(made));
+}
 
-    struct Launched {
-        std::shared_ptr<Platform::ScreenCapture> stream;
-        std::shared_ptr<CaptureEncodingOutput> output;
-        ShareableDisplay display;
-    };
-    std::optional<Launched> launched;
-    std::string failure;
-    try {
-        BlockingCall<Launched> launching(
-            actor_, [environment = &environment_, queue = &captureQueue_, actor = &actor_, clock = &clock_,
-                     audio = audio_, sender = request->sender, adaptation, rung, codec, displayID, showsCursor,
-                     streamGeneration, generation, events, onStreamStopped, sending] {
-                const ShareableDisplay display = chooseDisplay(makeDisplays(*environment)->list(), displayID);
-                std::string whyNot;
-                std::shared_ptr<Platform::ScreenCapture> stream = environment->screenCapture(*queue, &whyNot);
-                if (!stream) throw std::runtime_error(whyNot.empty() ? "screen capture is not available" : whyNot);
+QCoro::Task<CaptureProbe::Running> CaptureProbe::startOffMainActor(Launch launch) {
+    BlockingCall<Running> making(*launch.actor, [launch] { return makeCapture(launch); });
+    launch.made = co_await making;
+    std::function<void()> starting = [&launch] { startOnQueue(launch); };
+    const std::optional<std::string> refusal =
+        co_await onCaptureQueue(*launch.queue, *launch.actor, std::move(starting));
+    if (refusal) throw std::runtime_error(*refusal);
+    BlockingCall<bool> sound(*launch.actor, [audio = launch.audio, sending = launch.made.request.sender != nullptr] {
+        startOrStopSound(*audio, sending);
+        return true;
+    });
+    co_await sound;
+    co_return std::move(launch.made);
+}
 
-                VideoEncoder::Settings settings;
-                settings.codec = codec;
-                std::tie(settings.width, settings.height) = fittedSize(display, rung);
-                settings.framesPerSecond = rung.profile.framesPerSecond;
-                settings.bitrate = rung.profile.bitrate;
-                settings.keyframeIntervalSeconds = rung.profile.keyframeIntervalSeconds > 0
-                                                       ? rung.profile.keyframeIntervalSeconds
-                                                       : QualityRung::keyframeIntervalSeconds;
-                settings.streamGeneration = streamGeneration;
-                auto output = std::make_shared<CaptureEncodingOutput>(*queue, *actor, settings, sender, adaptation,
-                                                                      stream, generation, events, *clock);
-                stream->start({.displayID = display.displayID,
-                               .framesPerSecond = static_cast<double>(rung.profile.framesPerSecond),
-                               .showsCursor = showsCursor},
-                              {.onFrame = [output](const TessaloyBase::FrameView& frame) { output->take(frame); },
-                               .onStopped = onStreamStopped,
-                               .onNote = [](const std::string& line) { TraceLog::message(line); }});
-                output->begin();
-                if (sending) {
-                    try {
-                        audio->start([](const std::string& reason) {
-                            TraceLog::message([&] { return "sound capture stopped: " + reason; });
-                        });
-                    } catch (const std::exception& error) {
-                        // The picture goes on without sound.
-                        TraceLog::message([&] { return std::string("no sound: ") + error.what(); });
-                    }
-                } else {
-                    audio->stop();
-                }
-                return Launched{stream, output, display};
-            });
-        launched = co_await launching;
-    } catch (const std::exception& error) {
-        failure = error.what();
+CaptureProbe::Running CaptureProbe::makeCapture(const Launch& launch) {
+    Running made = launch.made;
+    made.display = chooseDisplay(makeDisplays(*launch.environment)->list(), launch.displayID);
+    std::string whyNot;
+    made.stream = launch.environment->screenCapture(*launch.queue, &whyNot);
+    if (!made.stream) throw std::runtime_error(whyNot.empty() ? "screen capture is not available" : whyNot);
+    made.output = std::make_shared<CaptureEncodingOutput>(
+        *launch.queue, *launch.actor,
+        encoderSettings(made.display, launch.rung, made.request.codec, launch.streamGeneration), made.request.sender,
+        launch.adaptation, made.stream, made.generation, launch.events, *launch.clock);
+    return made;
+}
+
+void CaptureProbe::startOnQueue(const Launch& launch) {
+    const Running& made = launch.made;
+    made.stream->start(
+        {.displayID = made.display.displayID,
+         .framesPerSecond = static_cast<double>(launch.rung.profile.framesPerSecond),
+         .showsCursor = launch.showsCursor},
+        {.onFrame = [output = made.output](const TessaloyBase::FrameView& frame) { output->take(frame); },
+         .onStopped = launch.onStreamStopped,
+         .onNote = [](const std::string& line) { TraceLog::message(line); }});
+    made.output->begin();
+}
+
+QCoro::Task<> CaptureProbe::failToStart(std::string failure) {
+    const QPointer<CaptureProbe> self(this);
+    // What replaced a session's capture may have left its sound running.
+    if (audio_->isCapturing()) {
+        co_await stopSound(actor_, audio_);
+        if (!self) co_return;
     }
-    // Gone meanwhile: the stream stops as `launched` goes.
-    if (!self) co_return false;
-    if (!launched) {
-        // What replaced a session's capture may have left its sound running.
-        if (audio_->isCapturing()) {
-            try {
-                BlockingCall<bool> silencing(actor_, [audio = audio_] {
-                    audio->stop();
-                    return true;
-                });
-                co_await silencing;
-            } catch (const std::exception&) {
-            }
-            if (!self) co_return false;
-        }
-        isRunning_.set(false);
-        status_.set(couldNotStart + failure);
-        co_return false;
-    }
+    isRunning_.set(false);
+    status_.set(couldNotStart + failure);
+}
 
-    TraceLog::message(launched->output->backendDescription());
-    const CaptureEncodingOutput& output = *launched->output;
+void CaptureProbe::publishRunning(Running made, const Launch& launch) {
+    TraceLog::message(made.output->backendDescription());
+    const CaptureEncodingOutput& output = *made.output;
+    const VideoCodec codec = made.request.codec;
     const std::string picture = CaptureSummaries::size(output.width(), output.height()) + " at " +
-                                std::to_string(rung.profile.framesPerSecond) + " fps, " + codecLabel(codec) + " (" +
-                                output.encoderName() + ")";
-    running_ = std::make_shared<Running>(Running{generation, std::move(launched->stream), std::move(launched->output),
-                                                 std::move(*request), launched->display});
-    reportingGeneration_ = generation;
-    if (displayID == 0) setSelectedDisplayID(running_->display.displayID);
+                                std::to_string(launch.rung.profile.framesPerSecond) + " fps, " + codecLabel(codec) +
+                                " (" + output.encoderName() + ")";
+    const bool sending = made.request.sender != nullptr;
+    running_ = std::make_shared<Running>(std::move(made));
+    reportingGeneration_ = running_->generation;
+    if (launch.displayID == 0) setSelectedDisplayID(running_->display.displayID);
     codec_.set(codec);
-    rung_.set(rung);
+    rung_.set(launch.rung);
     setCounters(0, 0, 0, 0);
     setSummaries(std::nullopt);
     isRunning_.set(true);
     status_.set(sending ? "Capturing " + displayLabel(running_->display) + " as " + picture + "."
                         : "Testing the encoder on " + displayLabel(running_->display) + ": " + picture +
                               "; nothing is sent.");
-    co_return true;
 }
 
 QCoro::Task<> CaptureProbe::stop() {
@@ -342,16 +409,12 @@ QCoro::Task<> CaptureProbe::stop() {
     TurnQueue::Awaiter myTurn = turns_.next();
     const TurnQueue::Turn turn = co_await myTurn;
     if (!self || !running_) co_return;
-    const std::shared_ptr<Running> old = running_;
-    reportingGeneration_ = 0;
-    const std::optional<std::string> refusal = co_await stopOffMainActor(old);
+    const std::optional<std::string> refusal = co_await stopRunning(true);
     if (!self) co_return;
     if (refusal) {
-        reportingGeneration_ = old->generation;
         status_.set(couldNotStop + *refusal);
         co_return;
     }
-    forget(*old);
     isRunning_.set(false);
     status_.set(stopped);
 }
@@ -363,29 +426,23 @@ QCoro::Task<bool> CaptureProbe::setCursorInVideo(bool inVideo) {
     TurnQueue::Awaiter myTurn = turns_.next();
     const TurnQueue::Turn turn = co_await myTurn;
     if (!self || !running_) co_return false;
-    try {
-        BlockingCall<bool> telling(actor_,
-                                   [stream = running_->stream, inVideo] { return stream->setShowsCursor(inVideo); });
-        co_return co_await telling;
-    } catch (const std::exception& error) {
-        TraceLog::message([&] { return std::string("the pointer setting was refused: ") + error.what(); });
-        co_return false;
-    }
+    bool took = false;
+    std::function<void()> telling = [stream = running_->stream, inVideo, &took] {
+        took = stream->setShowsCursor(inVideo);
+    };
+    const std::optional<std::string> refusal = co_await onCaptureQueue(captureQueue_, actor_, std::move(telling));
+    if (refusal) TraceLog::message([&] { return "the pointer setting was refused: " + *refusal; });
+    co_return took;
 }
 
-QCoro::Task<std::optional<std::string>> CaptureProbe::stopOffMainActor(std::shared_ptr<Running> old) {
-    // Touches nothing of this probe after the wait: the probe may be gone by then.
-    try {
-        BlockingCall<bool> stopping(actor_, [old, queue = &captureQueue_, audio = audio_] {
-            old->stop(*queue);
-            audio->stop();
-            return true;
-        });
-        co_await stopping;
-    } catch (const std::exception& error) {
-        co_return std::string(error.what());
-    }
-    co_return std::nullopt;
+QCoro::Task<std::optional<std::string>> CaptureProbe::stopOffMainActor(std::shared_ptr<Running> old, bool withSound) {
+    // Touches nothing of this probe after the first wait: the probe may be gone by then.
+    TessaloyBase::MainActor& actor = actor_;
+    const std::shared_ptr<AudioStreamer> audio = audio_;
+    std::function<void()> stopping = [old] { old->stop(); };
+    const std::optional<std::string> refusal = co_await onCaptureQueue(captureQueue_, actor, std::move(stopping));
+    if (refusal || !withSound) co_return refusal;
+    co_return co_await stopSound(actor, audio);
 }
 
 void CaptureProbe::forget(const Running& running) {

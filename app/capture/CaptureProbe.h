@@ -34,8 +34,8 @@ namespace Plovander {
 // stopping capture for a session or for the encoder test, the pointer in the picture, and the
 // measurements of the running capture.
 //
-//   main actor ── start/stop/setCursorInVideo (one at a time, in order) ──> worker pool:
-//       X connection, encoder, ScreenCapture::start/stop, audio start/stop ──> back on the main actor
+//   main actor ── start/stop/setCursorInVideo (one at a time, in order) ──> worker pool: X connection,
+//       encoder, audio start/stop; capture queue: ScreenCapture::start/stop ──> back on the main actor
 //   capture queue: ScreenCapture ──> CaptureEncodingOutput ──> VideoSender   (see that header)
 //   audio queue:   AudioCapture ──> AudioStreamer ──> its `send`
 //
@@ -172,14 +172,27 @@ private:
         std::optional<Ladder> ladder; // kept across a ladder step, made afresh otherwise
     };
     struct Running;
+    struct Launch;
     class BusyScope;
 
+    // Steps of a start: stop the running capture, plan, make and start the new one off the main
+    // actor, publish it.
     QCoro::Task<bool> launch(std::function<std::optional<Request>()> request);
+    // Stops the running capture, and its sound unless told not to; what went wrong when it would
+    // not stop, in which case it goes on reporting.
+    QCoro::Task<std::optional<std::string>> stopRunning(bool withSound);
+    Launch launchFor(Request request);
+    static QCoro::Task<Running> startOffMainActor(Launch launch);
+    static Running makeCapture(const Launch& launch);
+    static void startOnQueue(const Launch& launch);
+    QCoro::Task<> failToStart(std::string failure);
+    void publishRunning(Running made, const Launch& launch);
     // Capture ended on its own: `status` for the probe, `reason` for onStopped.
     void endRunning(std::uint64_t generation, std::string status, std::string reason);
     QCoro::Task<> finishEnded(std::uint64_t generation, std::string status, std::string reason);
-    // Stops `old` off the main actor; what went wrong when it would not stop.
-    QCoro::Task<std::optional<std::string>> stopOffMainActor(std::shared_ptr<Running> old);
+    // Stops `old` on the capture queue, then the sound unless told not to; what went wrong when it
+    // would not stop.
+    QCoro::Task<std::optional<std::string>> stopOffMainActor(std::shared_ptr<Running> old, bool withSound = true);
     void qualityStepped(std::uint64_t generation, const TessaloyCore::QualityLadder& ladder);
     void accept(const CaptureEncodingOutput::Statistics& statistics);
     CaptureEncodingOutput::Events outputEvents();

@@ -40,6 +40,41 @@ constexpr int popoverWidth = 320;
 constexpr int margin = 14;
 constexpr int spacing = 12;
 
+// Who this computer is, and its status word.
+FlowRow* header(const std::string& hostDisplayName, StatusChip* chip) {
+    auto* appIcon = new SymbolView("iphone.radiowaves.left.and.right", Tint::accent, 34);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(1);
+    names->addWidget(Look::label("Plovander", Look::Text::headline));
+    // The computer's name is the system's, of any length: it is cut short rather than widen the header.
+    auto* hostName = new ElidedLabel(true);
+    hostName->setFont(Look::font(Look::Text::caption));
+    hostName->setFullText(QString::fromStdString(hostDisplayName));
+    hostName->setObjectName("hostName");
+    names->addWidget(hostName);
+    // With large text the status chip goes under the name rather than off the popover's edge.
+    auto* row = new FlowRow;
+    row->setContentsMargins(margin, margin, margin, 0);
+    row->setSpacing(10);
+    row->addWidget(appIcon, false);
+    row->addLayout(names, true);
+    row->addWidget(chip, false);
+    return row;
+}
+
+// The sections between header and footer, which scroll once the screen cannot hold the whole popover.
+ScrollingColumn* scrollingMiddle(std::initializer_list<QWidget*> widgets) {
+    auto* middle = new QWidget;
+    auto* sections = new QVBoxLayout(middle);
+    sections->setContentsMargins(margin, spacing, margin, spacing);
+    sections->setSpacing(spacing);
+    for (QWidget* widget : widgets) sections->addWidget(widget);
+    auto* scrolling = new ScrollingColumn(middle);
+    scrolling->setObjectName("middle");
+    scrolling->setFixedWidth(popoverWidth);
+    return scrolling;
+}
+
 } // namespace
 
 HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, HostTransfers& transfers, QWidget* parent)
@@ -63,31 +98,48 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     setFixedWidth(popoverWidth);
     sessionBanner_->setObjectName("sessionBanner");
     transferBanner_->setObjectName("transferBanner");
+    FlowRow* top = header(session.hostDisplayName(), chip_);
+    QVBoxLayout* bottom = footer();
+    middle_ = scrollingMiddle({sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_,
+                               sessionCard_, statusCard_, setupProblemCard_, availabilityDivider_, availability_,
+                               devicesDivider_, devices_});
 
-    auto* appIcon = new SymbolView("iphone.radiowaves.left.and.right", Tint::accent, 34);
-    auto* names = new QVBoxLayout;
-    names->setSpacing(1);
-    names->addWidget(Look::label("Plovander", Look::Text::headline));
-    // The computer's name is the system's, of any length: it is cut short rather than widen the header.
-    auto* hostName = new ElidedLabel(true);
-    hostName->setFont(Look::font(Look::Text::caption));
-    hostName->setFullText(QString::fromStdString(session.hostDisplayName()));
-    hostName->setObjectName("hostName");
-    names->addWidget(hostName);
-    // With large text the status chip goes under the name rather than off the popover's edge.
-    auto* header = new FlowRow;
-    header->setContentsMargins(margin, margin, margin, 0);
-    header->setSpacing(10);
-    header->addWidget(appIcon, false);
-    header->addLayout(names, true);
-    header->addWidget(chip_, false);
+    // Header and footer stay; the middle scrolls.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addLayout(top);
+    column->addWidget(middle_, 1);
+    column->addLayout(bottom);
 
-    auto* updates = new UpdateRows(session.updater());
+    connect(sessionBanner_, &ProblemBanner::dismissed, this, [this] { session_.setLastRejection(std::nullopt); });
+    connect(transferBanner_, &ProblemBanner::dismissed, this, [this] { transfers_.setLastProblem(std::nullopt); });
+    connect(sessionCard_, &SessionCard::filesRequested, this, &HostMenuView::filesRequested);
+    auto* settingsKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
+    connect(settingsKey, &QShortcut::activated, this, &HostMenuView::settingsRequested);
+    auto* quitKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+    connect(quitKey, &QShortcut::activated, this, &HostMenuView::quitRequested);
+    for (auto signal : {&StreamingSession::isSharingChanged, &StreamingSession::pendingPeerNameChanged,
+                        &StreamingSession::pairingCodeChanged, &StreamingSession::pairedDevicesChanged,
+                        &StreamingSession::acceptsPairedDevicesChanged, &StreamingSession::listensAutomaticallyChanged,
+                        &StreamingSession::setupProblemChanged, &StreamingSession::listeningHeldByUserChanged,
+                        &StreamingSession::lastRejectionChanged}) {
+        connect(&session_, signal, this, &HostMenuView::refresh);
+    }
+    connect(&transfers_, &HostTransfers::lastProblemChanged, this, &HostMenuView::refresh);
+    refresh();
+}
+
+QVBoxLayout* HostMenuView::footer() {
+    auto* updates = new UpdateRows(session_.updater());
     updates->setObjectName("updateRows");
     auto* settings = new MenuRow(QStringLiteral("Settings\u2026"), "Ctrl+,");
     settings->setObjectName("settings");
     auto* quit = new MenuRow("Quit Plovander", "Ctrl+Q");
     quit->setObjectName("quit");
+    connect(&session_, &StreamingSession::updaterChanged, updates, &UpdateRows::refreshSoon);
+    connect(settings, &MenuRow::clicked, this, &HostMenuView::settingsRequested);
+    connect(quit, &MenuRow::clicked, this, &HostMenuView::quitRequested);
     // The footer's rows reach into the margin by their own inset, so their titles line up with the
     // content above.
     auto* rows = new QVBoxLayout;
@@ -102,47 +154,7 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     footer->setSpacing(spacing);
     footer->addLayout(divider);
     footer->addLayout(rows);
-
-    // Header and footer stay; the middle scrolls once the screen cannot hold the whole popover.
-    auto* middle = new QWidget;
-    auto* sections = new QVBoxLayout(middle);
-    sections->setContentsMargins(margin, spacing, margin, spacing);
-    sections->setSpacing(spacing);
-    for (QWidget* widget : std::initializer_list<QWidget*>{
-             sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_, sessionCard_, statusCard_,
-             setupProblemCard_, availabilityDivider_, availability_, devicesDivider_, devices_}) {
-        sections->addWidget(widget);
-    }
-    middle_ = new ScrollingColumn(middle);
-    middle_->setObjectName("middle");
-    middle_->setFixedWidth(popoverWidth);
-
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addLayout(header);
-    column->addWidget(middle_, 1);
-    column->addLayout(footer);
-
-    connect(sessionBanner_, &ProblemBanner::dismissed, this, [this] { session_.setLastRejection(std::nullopt); });
-    connect(transferBanner_, &ProblemBanner::dismissed, this, [this] { transfers_.setLastProblem(std::nullopt); });
-    connect(sessionCard_, &SessionCard::filesRequested, this, &HostMenuView::filesRequested);
-    connect(&session_, &StreamingSession::updaterChanged, updates, &UpdateRows::refreshSoon);
-    connect(settings, &MenuRow::clicked, this, &HostMenuView::settingsRequested);
-    connect(quit, &MenuRow::clicked, this, &HostMenuView::quitRequested);
-    auto* settingsKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
-    connect(settingsKey, &QShortcut::activated, this, &HostMenuView::settingsRequested);
-    auto* quitKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
-    connect(quitKey, &QShortcut::activated, this, &HostMenuView::quitRequested);
-    for (auto signal : {&StreamingSession::isSharingChanged, &StreamingSession::pendingPeerNameChanged,
-                        &StreamingSession::pairingCodeChanged, &StreamingSession::pairedDevicesChanged,
-                        &StreamingSession::acceptsPairedDevicesChanged, &StreamingSession::listensAutomaticallyChanged,
-                        &StreamingSession::setupProblemChanged, &StreamingSession::listeningHeldByUserChanged,
-                        &StreamingSession::lastRejectionChanged}) {
-        connect(&session_, signal, this, &HostMenuView::refresh);
-    }
-    connect(&transfers_, &HostTransfers::lastProblemChanged, this, &HostMenuView::refresh);
-    refresh();
+    return footer;
 }
 
 MenuStatus HostMenuView::statusWord() const {

@@ -6,6 +6,7 @@
 
 class QFrame;
 class QLabel;
+class QVBoxLayout;
 
 namespace Plovander {
 
@@ -47,6 +48,8 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    // The update rows, Settings and Quit, under a divider.
+    QVBoxLayout* footer();
     void refresh();
 
     StreamingSession& session_;

@@ -23,6 +23,68 @@ namespace {
 
 constexpr int qrSide = 132;
 
+// The QR code beside what to do with it, over a divider.
+void buildQRBlock(QWidget* block, QLabel* qr) {
+    qr->setObjectName("pairingQR");
+    qr->setAccessibleName("Pairing QR code");
+    qr->setFixedSize(qrSide + 16, qrSide + 16);
+    qr->setAlignment(Qt::AlignCenter);
+    qr->setStyleSheet("background: white; border-radius: 10px;");
+    auto* scanText = new QVBoxLayout;
+    scanText->setSpacing(6);
+    // Beside the code there is room for a few words a line only.
+    QLabel* scanTitle = Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold);
+    scanText->addWidget(scanTitle);
+    QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
+                                   Look::Text::caption, QFont::Normal, true);
+    scanText->addWidget(scanHint);
+    scanText->addStretch();
+    auto* qrRow = new QHBoxLayout;
+    qrRow->setSpacing(14);
+    qrRow->addWidget(qr);
+    qrRow->addLayout(scanText, 1);
+    auto* qrColumn = new QVBoxLayout(block);
+    qrColumn->setContentsMargins(0, 0, 0, 0);
+    qrColumn->setSpacing(12);
+    qrColumn->addLayout(qrRow);
+    qrColumn->addWidget(Look::divider());
+}
+
+QHBoxLayout* atEnds(QWidget* left, QWidget* right) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(left);
+    row->addStretch();
+    row->addWidget(right);
+    return row;
+}
+
+// The code in large fixed-width letters, and its copy button.
+QHBoxLayout* codeRow(QLabel* code, QToolButton* copy) {
+    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    codeFont.setPointSizeF(22);
+    codeFont.setWeight(QFont::DemiBold);
+    codeFont.setLetterSpacing(QFont::AbsoluteSpacing, 2);
+    code->setFont(codeFont);
+    code->setObjectName("pairingCode");
+    code->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    copy->setObjectName("copyCode");
+    copy->setAutoRaise(true);
+    copy->setToolTip("Copy code");
+    return atEnds(code, copy);
+}
+
+// The time left, and Cancel.
+QHBoxLayout* expiryRow(QWidget* countdown, QLabel* countdownText, QPushButton* cancel) {
+    auto* timerIcon = new SymbolView("timer", Tint::secondary, 12);
+    auto* countdownRow = new QHBoxLayout(countdown);
+    countdownRow->setContentsMargins(0, 0, 0, 0);
+    countdownRow->addWidget(timerIcon);
+    countdownRow->addWidget(countdownText);
+    countdownText->setObjectName("countdown");
+    cancel->setObjectName("cancelPairing");
+    return atEnds(countdown, cancel);
+}
+
 } // namespace
 
 PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
@@ -35,64 +97,13 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
       countdown_(new QWidget),
       countdownText_(Look::label({}, Look::Text::caption, QFont::Normal, true)) {
     setObjectName("pairingPanel");
-
-    qr_->setObjectName("pairingQR");
-    qr_->setAccessibleName("Pairing QR code");
-    qr_->setFixedSize(qrSide + 16, qrSide + 16);
-    qr_->setAlignment(Qt::AlignCenter);
-    qr_->setStyleSheet("background: white; border-radius: 10px;");
-    auto* scanText = new QVBoxLayout;
-    scanText->setSpacing(6);
-    // Beside the code there is room for a few words a line only.
-    QLabel* scanTitle = Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold);
-    scanText->addWidget(scanTitle);
-    QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
-                                   Look::Text::caption, QFont::Normal, true);
-    scanText->addWidget(scanHint);
-    scanText->addStretch();
-    auto* qrRow = new QHBoxLayout;
-    qrRow->setSpacing(14);
-    qrRow->addWidget(qr_);
-    qrRow->addLayout(scanText, 1);
-    auto* qrColumn = new QVBoxLayout(qrBlock_);
-    qrColumn->setContentsMargins(0, 0, 0, 0);
-    qrColumn->setSpacing(12);
-    qrColumn->addLayout(qrRow);
-    qrColumn->addWidget(Look::divider());
-
-    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    codeFont.setPointSizeF(22);
-    codeFont.setWeight(QFont::DemiBold);
-    codeFont.setLetterSpacing(QFont::AbsoluteSpacing, 2);
-    code_->setFont(codeFont);
-    code_->setObjectName("pairingCode");
-    code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    copy_->setObjectName("copyCode");
-    copy_->setAutoRaise(true);
-    copy_->setToolTip("Copy code");
-    auto* codeRow = new QHBoxLayout;
-    codeRow->addWidget(code_);
-    codeRow->addStretch();
-    codeRow->addWidget(copy_);
-
-    auto* timerIcon = new SymbolView("timer", Tint::secondary, 12);
-    auto* countdownRow = new QHBoxLayout(countdown_);
-    countdownRow->setContentsMargins(0, 0, 0, 0);
-    countdownRow->addWidget(timerIcon);
-    countdownRow->addWidget(countdownText_);
-    countdownText_->setObjectName("countdown");
+    buildQRBlock(qrBlock_, qr_);
     auto* cancel = new SmallButton("Cancel");
-    cancel->setObjectName("cancelPairing");
-    auto* expiryRow = new QHBoxLayout;
-    expiryRow->addWidget(countdown_);
-    expiryRow->addStretch();
-    expiryRow->addWidget(cancel);
-
     column()->addWidget(qrBlock_);
     column()->addWidget(
         Look::label("Or enter this code in Plovander on your iPhone", Look::Text::caption, QFont::Medium, true));
-    column()->addLayout(codeRow);
-    column()->addLayout(expiryRow);
+    column()->addLayout(codeRow(code_, copy_));
+    column()->addLayout(expiryRow(countdown_, countdownText_, cancel));
     column()->addWidget(Look::label(QStringLiteral("Works once. You'll be asked to allow the device here."),
                                     Look::Text::caption2, QFont::Normal, true));
 

@@ -412,42 +412,47 @@ std::optional<CursorPlacement> X11ScreenCapture::Run::placementOf(const XFixesCu
 X11ScreenCapture::X11ScreenCapture(TessaloyBase::SerialQueue& queue, std::string displayName)
     : queue_(queue), displayName_(std::move(displayName)) {}
 
-X11ScreenCapture::~X11ScreenCapture() { stop(); }
+X11ScreenCapture::~X11ScreenCapture() {
+    if (!run_) return;
+    if (queue_.isCurrent()) {
+        run_->end();
+    } else {
+        // The run's timer and X resources are the queue's: they end there.
+        queue_.async([run = std::move(run_)] { run->end(); });
+    }
+}
 
 void X11ScreenCapture::start(const Configuration& configuration, Callbacks callbacks) {
+    queue_.assertCurrent();
     if (!(configuration.framesPerSecond > 0 && configuration.framesPerSecond <= maximumFramesPerSecond)) {
         throw ScreenCaptureError(ScreenCaptureError::Kind::invalidConfiguration,
                                  "the frame rate must be above 0 and at most " +
                                      std::to_string(static_cast<int>(maximumFramesPerSecond)) + " per second");
     }
-    onQueue(queue_, [&] {
-        if (run_) run_->end();
-        run_.reset();
-        auto run = std::make_shared<Run>(queue_, displayName_, configuration, std::move(callbacks));
-        run_ = run;
-        run->begin();
-    });
+    stop();
+    run_ = std::make_shared<Run>(queue_, displayName_, configuration, std::move(callbacks));
+    run_->begin();
 }
 
 void X11ScreenCapture::stop() {
-    onQueue(queue_, [&] {
-        if (run_) run_->end();
-        run_.reset();
-    });
+    queue_.assertCurrent();
+    if (run_) run_->end();
+    run_.reset();
 }
 
 bool X11ScreenCapture::isRunning() const {
-    return onQueue(queue_, [&] { return run_ && run_->isLive(); });
+    queue_.assertCurrent();
+    return run_ && run_->isLive();
 }
 
 bool X11ScreenCapture::setShowsCursor(bool showsCursor) {
-    return onQueue(queue_, [&] { return run_ && run_->isLive() && run_->setShowsCursor(showsCursor); });
+    queue_.assertCurrent();
+    return run_ && run_->isLive() && run_->setShowsCursor(showsCursor);
 }
 
 void X11ScreenCapture::requestFrame() {
-    onQueue(queue_, [&] {
-        if (run_) run_->requestFrame();
-    });
+    queue_.assertCurrent();
+    if (run_) run_->requestFrame();
 }
 
 } // namespace Linux

@@ -43,8 +43,8 @@ private:
 
     TessaloyBase::SerialQueue& queue_;
     std::string displayName_;
-    // Touched only on the queue. A tick keeps its run alive while it works, so a run dropped from
-    // inside a callback goes when that callback's tick ends.
+    // A tick keeps its run alive while it works, so a run dropped from inside a callback goes when
+    // that callback's tick ends.
     std::shared_ptr<Run> run_;
 };
 

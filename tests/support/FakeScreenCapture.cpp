@@ -7,61 +7,50 @@ namespace Testing {
 
 FakeScreenCapture::FakeScreenCapture(TessaloyBase::SerialQueue& queue) : queue_(queue) {}
 
-FakeScreenCapture::~FakeScreenCapture() {
-    onQueue(queue_, [&] {
-        std::lock_guard guard(lock_);
-        running_ = false;
-        callbacks_ = {};
-    });
-}
+FakeScreenCapture::~FakeScreenCapture() = default;
 
 void FakeScreenCapture::start(const Configuration& configuration, Callbacks callbacks) {
-    onQueue(queue_, [&] {
-        std::lock_guard guard(lock_);
-        configurations_.push_back(configuration);
-        if (startFailure_) throw *startFailure_;
-        running_ = true;
-        showsCursor_ = configuration.showsCursor;
-        callbacks_ = std::move(callbacks);
-        // The first picture comes at once, as with the real capture; the test delivers it.
-        ++pendingRequests_;
-    });
+    queue_.assertCurrent();
+    std::lock_guard guard(lock_);
+    configurations_.push_back(configuration);
+    if (startFailure_) throw *startFailure_;
+    running_ = true;
+    showsCursor_ = configuration.showsCursor;
+    callbacks_ = std::move(callbacks);
+    // The first picture comes at once, as with the real capture; the test delivers it.
+    ++pendingRequests_;
 }
 
 void FakeScreenCapture::stop() {
-    onQueue(queue_, [&] {
-        std::lock_guard guard(lock_);
-        ++stopCount_;
-        if (stopFailure_) throw std::runtime_error(*stopFailure_);
-        running_ = false;
-        pendingRequests_ = 0;
-        callbacks_ = {};
-    });
+    queue_.assertCurrent();
+    std::lock_guard guard(lock_);
+    ++stopCount_;
+    if (stopFailure_) throw std::runtime_error(*stopFailure_);
+    running_ = false;
+    pendingRequests_ = 0;
+    callbacks_ = {};
 }
 
 bool FakeScreenCapture::isRunning() const {
-    return onQueue(queue_, [&] {
-        std::lock_guard guard(lock_);
-        return running_;
-    });
+    queue_.assertCurrent();
+    std::lock_guard guard(lock_);
+    return running_;
 }
 
 bool FakeScreenCapture::setShowsCursor(bool showsCursor) {
-    return onQueue(queue_, [&] {
-        std::lock_guard guard(lock_);
-        cursorChanges_.push_back(showsCursor);
-        if (!running_ || !acceptsCursorChanges_) return false;
-        showsCursor_ = showsCursor;
-        return true;
-    });
+    queue_.assertCurrent();
+    std::lock_guard guard(lock_);
+    cursorChanges_.push_back(showsCursor);
+    if (!running_ || !acceptsCursorChanges_) return false;
+    showsCursor_ = showsCursor;
+    return true;
 }
 
 void FakeScreenCapture::requestFrame() {
-    onQueue(queue_, [&] {
-        std::lock_guard guard(lock_);
-        ++frameRequests_;
-        if (running_) ++pendingRequests_;
-    });
+    queue_.assertCurrent();
+    std::lock_guard guard(lock_);
+    ++frameRequests_;
+    if (running_) ++pendingRequests_;
 }
 
 void FakeScreenCapture::setStartFailure(std::optional<Platform::ScreenCaptureError> failure) {

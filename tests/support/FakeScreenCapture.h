@@ -13,9 +13,8 @@
 namespace Testing {
 
 // A screen capture that delivers what the test hands it, when the test says so, and records every
-// control call. Like the real one it works on its queue: callbacks run there, and the control calls
-// run there (in place when called on it, otherwise waiting). The test side is safe from any thread
-// but the queue.
+// control call. Like the real one it is bound to its queue: control calls and callbacks run there.
+// The test side is safe from any thread but the queue.
 class FakeScreenCapture final : public Platform::ScreenCapture {
 public:
     explicit FakeScreenCapture(TessaloyBase::SerialQueue& queue);

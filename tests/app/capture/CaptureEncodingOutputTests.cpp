@@ -100,8 +100,10 @@ struct Reports {
 class CaptureEncodingOutputTest : public ::testing::Test {
 protected:
     ~CaptureEncodingOutputTest() override {
-        if (output) queue.sync([&] { output->finish(); });
-        stream->stop();
+        queue.sync([&] {
+            if (output) output->finish();
+            stream->stop();
+        });
     }
 
     void makeOutput(VideoCodec codec = VideoCodec::h264, bool sending = true,
@@ -122,10 +124,12 @@ protected:
         output = std::make_shared<CaptureEncodingOutput>(queue, adjustableActor, settingsFor(codec),
                                                          sending ? sender : nullptr, adaptation, stream, generation,
                                                          events, clock);
-        stream->start({.displayID = 1, .framesPerSecond = 30, .showsCursor = true},
-                      {.onFrame = [output = output](const TessaloyBase::FrameView& frame) { output->take(frame); },
-                       .onStopped = {},
-                       .onNote = {}});
+        queue.sync([&] {
+            stream->start({.displayID = 1, .framesPerSecond = 30, .showsCursor = true},
+                          {.onFrame = [output = output](const TessaloyBase::FrameView& frame) { output->take(frame); },
+                           .onStopped = {},
+                           .onNote = {}});
+        });
         output->begin();
         settle();
     }

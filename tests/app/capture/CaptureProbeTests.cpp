@@ -334,6 +334,24 @@ TEST_F(CaptureProbeTest, StopEndsCaptureAndSoundAndSaysSo) {
     EXPECT_EQ(stream->stopCount(), 1u);
 }
 
+TEST_F(CaptureProbeTest, AStopWaitsForTheCaptureQueueWithoutHoldingTheMainActor) {
+    startSending();
+    std::promise<void> release;
+    captureQueue.async([held = release.get_future().share()] { held.wait(); });
+    bool stopped = false;
+    [](QCoro::Task<> stopping, bool& done) -> QCoro::Task<> {
+        co_await std::move(stopping);
+        done = true;
+    }(probe.stop(), stopped);
+    actor.runUntilIdle();
+    EXPECT_TRUE(probe.isBusy());
+    EXPECT_EQ(stream->stopCount(), 0u);
+    release.set_value();
+    EXPECT_TRUE(actor.runUntil([&] { return stopped; }));
+    EXPECT_EQ(stream->stopCount(), 1u);
+    EXPECT_FALSE(probe.isRunning());
+}
+
 TEST_F(CaptureProbeTest, AStopThePlatformRefusesKeepsCaptureRunningForARetry) {
     startEncoderTest();
     stream->setStopFailure("the server does not answer");

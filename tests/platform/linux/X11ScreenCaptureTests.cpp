@@ -133,6 +133,10 @@ class X11ScreenCaptureTest : public ::testing::Test {
 protected:
     explicit X11ScreenCaptureTest(XvfbServer::Options options = {.width = 640, .height = 480, .disabledExtensions = {}})
         : server(options), desktop(server.displayName()) {}
+    // No tick may reach the recorders once they go.
+    ~X11ScreenCaptureTest() override {
+        queue.sync([&] { capture.reset(); });
+    }
 
     std::uint32_t mainDisplayID() {
         std::string whyNot;
@@ -145,6 +149,23 @@ protected:
     }
     ScreenCapture::Configuration configuration(bool showsCursor = false) {
         return {.displayID = mainDisplayID(), .framesPerSecond = fastRate, .showsCursor = showsCursor};
+    }
+
+    // The test drives the capture as its owner elsewhere would: each call runs on the capture queue.
+    void start(const ScreenCapture::Configuration& configuration, ScreenCapture::Callbacks callbacks) {
+        queue.sync([&] { capture->start(configuration, std::move(callbacks)); });
+    }
+    void stop() {
+        queue.sync([&] { capture->stop(); });
+    }
+    bool isRunning() {
+        return queue.sync([&] { return capture->isRunning(); });
+    }
+    bool setShowsCursor(bool showsCursor) {
+        return queue.sync([&] { return capture->setShowsCursor(showsCursor); });
+    }
+    void requestFrame() {
+        queue.sync([&] { capture->requestFrame(); });
     }
 
     XvfbServer server;
@@ -161,9 +182,9 @@ TEST_F(X11ScreenCaptureTest, DeliversTheWindowsPixelsExactly) {
     desktop.fill(window, {20, 10, 40, 30}, blue);
     desktop.fill(window, {150, 90, 50, 30}, green);
     ASSERT_NE(capture, nullptr);
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
-    EXPECT_TRUE(capture->isRunning());
+    EXPECT_TRUE(isRunning());
 
     const Frame frame = recorder.frame(0);
     ASSERT_EQ(frame.width, 640);
@@ -182,7 +203,7 @@ TEST_F(X11ScreenCaptureTest, DeliversTheWindowsPixelsExactly) {
 
 TEST_F(X11ScreenCaptureTest, DeliversOnlyWhenItsAreaWasDrawnOrAFrameWasRequested) {
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
 
     EXPECT_FALSE(recorder.waitForFrames(2, quietPeriod));
@@ -193,7 +214,7 @@ TEST_F(X11ScreenCaptureTest, DeliversOnlyWhenItsAreaWasDrawnOrAFrameWasRequested
     EXPECT_TRUE(recorder.lastFrame().isUniform({300, 200, 10, 10}, red));
     EXPECT_FALSE(recorder.waitForFrames(3, quietPeriod));
 
-    capture->requestFrame();
+    requestFrame();
     ASSERT_TRUE(recorder.waitForFrames(3));
     EXPECT_EQ(recorder.frame(2).pixels, recorder.frame(1).pixels);
     EXPECT_FALSE(recorder.waitForFrames(4, quietPeriod));
@@ -203,7 +224,7 @@ TEST_F(X11ScreenCaptureTest, DrawingOutsideTheCapturedMonitorDeliversNothing) {
     desktop.addMonitor("LEFT", {0, 0, 320, 480}, true, true);
     desktop.addMonitor("RIGHT", {320, 0, 320, 480}, false, false);
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
     EXPECT_EQ(recorder.frame(0).width, 320);
 
@@ -225,7 +246,7 @@ TEST_F(X11ScreenCaptureTest, CapturesTheChosenMonitorsArea) {
     for (const auto& display : Platform::Displays::create(server.displayName())->list()) {
         if (!display.isMain) rightID = display.displayID;
     }
-    capture->start({.displayID = rightID, .framesPerSecond = fastRate, .showsCursor = false}, recorder.callbacks());
+    start({.displayID = rightID, .framesPerSecond = fastRate, .showsCursor = false}, recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
     const Frame frame = recorder.frame(0);
     ASSERT_EQ(frame.width, 240);
@@ -243,7 +264,7 @@ TEST_F(X11ScreenCaptureTest, FollowsAResizedMonitorAndStopsWhenItVanishes) {
     for (const auto& display : Platform::Displays::create(server.displayName())->list()) {
         if (!display.isMain) rightID = display.displayID;
     }
-    capture->start({.displayID = rightID, .framesPerSecond = fastRate, .showsCursor = false}, recorder.callbacks());
+    start({.displayID = rightID, .framesPerSecond = fastRate, .showsCursor = false}, recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
 
     desktop.addMonitor("RIGHT", {320, 0, 320, 240}, false, false);
@@ -255,7 +276,7 @@ TEST_F(X11ScreenCaptureTest, FollowsAResizedMonitorAndStopsWhenItVanishes) {
     ASSERT_TRUE(recorder.waitForStop());
     ASSERT_EQ(recorder.stops().size(), 1u);
     EXPECT_NE(recorder.stops().front().find("no longer available"), std::string::npos) << recorder.stops().front();
-    EXPECT_FALSE(capture->isRunning());
+    EXPECT_FALSE(isRunning());
 }
 
 TEST_F(X11ScreenCaptureTest, AMonitorTheServerCannotReadStopsCaptureAfterTheGrace) {
@@ -267,7 +288,7 @@ TEST_F(X11ScreenCaptureTest, AMonitorTheServerCannotReadStopsCaptureAfterTheGrac
         if (!display.isMain) pastID = display.displayID;
     }
     const auto started = std::chrono::steady_clock::now();
-    capture->start({.displayID = pastID, .framesPerSecond = fastRate, .showsCursor = false}, recorder.callbacks());
+    start({.displayID = pastID, .framesPerSecond = fastRate, .showsCursor = false}, recorder.callbacks());
     ASSERT_TRUE(recorder.waitForStop());
     // Refused grabs are retried for the grace period (less the first tick) before capture gives up.
     EXPECT_GE(std::chrono::steady_clock::now() - started, Platform::Linux::X11ScreenCapture::failureGrace - 20ms);
@@ -275,7 +296,7 @@ TEST_F(X11ScreenCaptureTest, AMonitorTheServerCannotReadStopsCaptureAfterTheGrac
     ASSERT_EQ(recorder.stops().size(), 1u);
     EXPECT_NE(recorder.stops().front().find("could not read the screen: BadMatch"), std::string::npos)
         << recorder.stops().front();
-    EXPECT_FALSE(capture->isRunning());
+    EXPECT_FALSE(isRunning());
 }
 
 // The pointer's picture as the server has it, for checking what was drawn.
@@ -325,7 +346,7 @@ TEST_F(X11ScreenCaptureTest, DrawsThePointerWhereItIsAndOnlyWhenAsked) {
     desktop.showWindow({0, 0, 640, 480}, green);
     desktop.movePointer(200, 150);
     const PointerPicture pointer = PointerPicture::of(desktop);
-    capture->start(configuration(true), recorder.callbacks());
+    start(configuration(true), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
     EXPECT_TRUE(showsPointer(recorder.frame(0), pointer, 200, 150, green));
 
@@ -334,7 +355,7 @@ TEST_F(X11ScreenCaptureTest, DrawsThePointerWhereItIsAndOnlyWhenAsked) {
     ASSERT_TRUE(recorder.waitForFrames(2));
     EXPECT_TRUE(showsPointer(recorder.lastFrame(), pointer, 400, 300, green));
 
-    EXPECT_TRUE(capture->setShowsCursor(false));
+    EXPECT_TRUE(setShowsCursor(false));
     ASSERT_TRUE(recorder.waitForFrames(3));
     EXPECT_TRUE(recorder.lastFrame().isUniform({0, 0, 640, 480}, green));
 
@@ -342,7 +363,7 @@ TEST_F(X11ScreenCaptureTest, DrawsThePointerWhereItIsAndOnlyWhenAsked) {
     desktop.movePointer(100, 100);
     EXPECT_FALSE(recorder.waitForFrames(4, quietPeriod));
 
-    EXPECT_TRUE(capture->setShowsCursor(true));
+    EXPECT_TRUE(setShowsCursor(true));
     ASSERT_TRUE(recorder.waitForFrames(4));
     EXPECT_TRUE(showsPointer(recorder.lastFrame(), pointer, 100, 100, green));
 }
@@ -351,29 +372,29 @@ TEST_F(X11ScreenCaptureTest, APointerHalfOffTheMonitorIsClipped) {
     desktop.showWindow({0, 0, 640, 480}, green);
     desktop.movePointer(639, 479);
     const PointerPicture pointer = PointerPicture::of(desktop);
-    capture->start(configuration(true), recorder.callbacks());
+    start(configuration(true), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
     EXPECT_TRUE(showsPointer(recorder.frame(0), pointer, 639, 479, green));
 }
 
 TEST_F(X11ScreenCaptureTest, StopIsFinalAndCaptureRestarts) {
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
-    EXPECT_FALSE(capture->isRunning());
-    EXPECT_FALSE(capture->setShowsCursor(true));
-    capture->stop(); // harmless before any start
+    EXPECT_FALSE(isRunning());
+    EXPECT_FALSE(setShowsCursor(true));
+    stop(); // harmless before any start
 
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
-    capture->stop();
-    EXPECT_FALSE(capture->isRunning());
-    EXPECT_FALSE(capture->setShowsCursor(false));
+    stop();
+    EXPECT_FALSE(isRunning());
+    EXPECT_FALSE(setShowsCursor(false));
     const std::size_t afterStop = recorder.frameCount();
     desktop.fill(window, {10, 10, 100, 100}, red);
-    capture->requestFrame();
+    requestFrame();
     EXPECT_FALSE(recorder.waitForFrames(afterStop + 1, quietPeriod));
     EXPECT_TRUE(recorder.stops().empty());
 
-    capture->start(configuration(), second.callbacks());
+    start(configuration(), second.callbacks());
     ASSERT_TRUE(second.waitForFrames(1));
     EXPECT_TRUE(second.frame(0).isUniform({10, 10, 100, 100}, red));
     EXPECT_EQ(recorder.frameCount(), afterStop);
@@ -381,54 +402,56 @@ TEST_F(X11ScreenCaptureTest, StopIsFinalAndCaptureRestarts) {
 
 TEST_F(X11ScreenCaptureTest, StoppingFromInsideTheFrameCallbackEndsCaptureThere) {
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
-    capture->start(configuration(), recorder.callbacks([&](const TessaloyBase::FrameView& view) {
-        capture->stop();
+    start(configuration(), recorder.callbacks([&](const TessaloyBase::FrameView& view) {
+        capture->stop(); // on the queue already
         // The view stays readable until the callback returns.
         EXPECT_EQ(view.pixels[0], 0x80);
     }));
     ASSERT_TRUE(recorder.waitForFrames(1));
-    EXPECT_FALSE(capture->isRunning());
+    EXPECT_FALSE(isRunning());
     desktop.fill(window, {10, 10, 100, 100}, red);
     EXPECT_FALSE(recorder.waitForFrames(2, quietPeriod));
 }
 
 TEST_F(X11ScreenCaptureTest, StartingAgainReplacesTheRunningCapture) {
     desktop.showWindow({0, 0, 640, 480}, grey);
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
-    capture->start(configuration(), second.callbacks());
+    start(configuration(), second.callbacks());
     ASSERT_TRUE(second.waitForFrames(1));
     const std::size_t firstCount = recorder.frameCount();
-    capture->requestFrame();
+    requestFrame();
     ASSERT_TRUE(second.waitForFrames(2));
     EXPECT_EQ(recorder.frameCount(), firstCount);
 }
 
 TEST_F(X11ScreenCaptureTest, DestroyingACaptureStopsIt) {
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
+    // Off the queue, as an owner elsewhere lets go: the capture ends at the queue's next turn.
     capture.reset();
+    queue.sync([] {});
     desktop.fill(window, {10, 10, 100, 100}, red);
     EXPECT_FALSE(recorder.waitForFrames(2, quietPeriod));
 }
 
 TEST_F(X11ScreenCaptureTest, TheServerDyingStopsCaptureWithAReason) {
     const auto settings = configuration(true);
-    capture->start(settings, recorder.callbacks());
+    start(settings, recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
     server.kill();
     ASSERT_TRUE(recorder.waitForStop());
     const auto stops = recorder.stops();
     ASSERT_EQ(stops.size(), 1u);
     EXPECT_NE(stops.front().find("lost the connection"), std::string::npos) << stops.front();
-    EXPECT_FALSE(capture->isRunning());
-    EXPECT_FALSE(capture->setShowsCursor(false));
-    capture->stop();
+    EXPECT_FALSE(isRunning());
+    EXPECT_FALSE(setShowsCursor(false));
+    stop();
 
     // Starting again tells that the server is gone.
     try {
-        capture->start(settings, recorder.callbacks());
+        start(settings, recorder.callbacks());
         FAIL() << "started without a server";
     } catch (const ScreenCaptureError& error) {
         EXPECT_EQ(error.kind(), ScreenCaptureError::Kind::unavailable);
@@ -437,7 +460,7 @@ TEST_F(X11ScreenCaptureTest, TheServerDyingStopsCaptureWithAReason) {
 
 TEST_F(X11ScreenCaptureTest, RefusesAnUnknownDisplayAndImpossibleFrameRates) {
     try {
-        capture->start({.displayID = 12345, .framesPerSecond = 30, .showsCursor = false}, recorder.callbacks());
+        start({.displayID = 12345, .framesPerSecond = 30, .showsCursor = false}, recorder.callbacks());
         FAIL() << "started on a display that does not exist";
     } catch (const ScreenCaptureError& error) {
         EXPECT_EQ(error.kind(), ScreenCaptureError::Kind::noSuchDisplay);
@@ -446,15 +469,14 @@ TEST_F(X11ScreenCaptureTest, RefusesAnUnknownDisplayAndImpossibleFrameRates) {
     for (const double rate :
          {0.0, -1.0, 240.5, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         try {
-            capture->start({.displayID = mainDisplayID(), .framesPerSecond = rate, .showsCursor = false},
-                           recorder.callbacks());
+            start({.displayID = mainDisplayID(), .framesPerSecond = rate, .showsCursor = false}, recorder.callbacks());
             FAIL() << "started at " << rate << " frames per second";
         } catch (const ScreenCaptureError& error) {
             EXPECT_EQ(error.kind(), ScreenCaptureError::Kind::invalidConfiguration);
         }
     }
-    EXPECT_FALSE(capture->isRunning());
-    capture->start({.displayID = mainDisplayID(), .framesPerSecond = 240, .showsCursor = false}, recorder.callbacks());
+    EXPECT_FALSE(isRunning());
+    start({.displayID = mainDisplayID(), .framesPerSecond = 240, .showsCursor = false}, recorder.callbacks());
     EXPECT_TRUE(recorder.waitForFrames(1));
 }
 
@@ -475,7 +497,7 @@ TEST_F(X11ScreenCaptureWithoutSharedMemoryTest, FallsBackToXGetImageAndSaysSo) {
     const ::Window window = desktop.showWindow({0, 0, 640, 480}, grey);
     desktop.movePointer(500, 400);
     const PointerPicture pointer = PointerPicture::of(desktop);
-    capture->start(configuration(true), recorder.callbacks());
+    start(configuration(true), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(1));
     const auto notes = recorder.notes();
     ASSERT_EQ(notes.size(), 1u);
@@ -497,7 +519,7 @@ protected:
 };
 
 TEST_F(X11ScreenCaptureWithoutDamageTest, DeliversEveryTickAndSaysSo) {
-    capture->start(configuration(), recorder.callbacks());
+    start(configuration(), recorder.callbacks());
     ASSERT_TRUE(recorder.waitForFrames(3));
     const auto notes = recorder.notes();
     ASSERT_EQ(notes.size(), 1u);
