@@ -181,10 +181,10 @@ public:
 
 void BM_TrustedHandshake(benchmark::State& state) {
     NoKeychain keychain;
-    PairedDeviceStore store(keychain);
+    const auto store = std::make_shared<PairedDeviceStore>(keychain);
     const DeviceIdentity mac(P256PrivateKey::generate());
     const DeviceIdentity phone(P256PrivateKey::generate());
-    store.add({phone.publicKey(), "Phone", std::chrono::system_clock::now(), std::nullopt});
+    store->add({phone.publicKey(), "Phone", std::chrono::system_clock::now(), std::nullopt});
     const auto server = LANTransport::trustedServerParameters(mac, "Mac", store);
     const auto client = LANTransport::trustedClientParameters(phone, "Phone", mac.publicKey());
     for (auto _ : state) {

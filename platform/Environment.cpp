@@ -6,11 +6,12 @@
 
 namespace Platform {
 
-std::shared_ptr<TessaloyNet::HostListener> Environment::lanListener(const TessaloyNet::PairedDeviceStore& trusted) {
+std::shared_ptr<TessaloyNet::HostListener> Environment::lanListener(
+    std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) {
     auto advertisers = [this](TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
         return serviceAdvertiser(queue, std::move(onState));
     };
-    return TessaloyNet::LANHostListener::create(trusted, advertisers, {}, machineKind());
+    return TessaloyNet::LANHostListener::create(std::move(trusted), advertisers, {}, machineKind());
 }
 
 std::string Environment::hostName() { return machineInfo().hostName(); }

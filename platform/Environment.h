@@ -57,8 +57,9 @@ public:
     virtual std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) = 0;
     // A listener for one offer or one period of listening for paired devices, advertised with
-    // serviceAdvertiser(); `trusted` outlives it.
-    virtual std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) = 0;
+    // serviceAdvertiser(); it and its connections share `trusted`.
+    virtual std::shared_ptr<TessaloyNet::HostListener> hostListener(
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) = 0;
     virtual std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
     virtual std::unique_ptr<CursorImage> cursorImage(std::string* whyNot) = 0;
     virtual std::shared_ptr<Pasteboard> pasteboard() = 0;
@@ -79,7 +80,8 @@ public:
     virtual void releaseFreedMemory() = 0;
 
     // The LAN listener, with this environment's advertiser and this computer's kind.
-    std::shared_ptr<TessaloyNet::HostListener> lanListener(const TessaloyNet::PairedDeviceStore& trusted);
+    std::shared_ptr<TessaloyNet::HostListener> lanListener(
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted);
 
     // Shorthands for machineInfo().
     std::string hostName();

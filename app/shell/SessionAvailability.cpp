@@ -267,7 +267,7 @@ void SessionAvailability::startListener(std::optional<TessaloyNet::PairingOffer>
         heldStart_ = [this, offer = std::move(offer), displayName] { startListener(offer, displayName); };
         return;
     }
-    c_.link.listener = c_.environment.hostListener(c_.trusted);
+    c_.link.listener = c_.environment.hostListener(own_.trusted);
     listenerEnded_ = false;
     const std::weak_ptr<TessaloyNet::HostListener> from = c_.link.listener;
     // Called on the listener's queue, possibly after this object went: it touches only the actor.

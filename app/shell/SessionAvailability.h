@@ -34,6 +34,8 @@ public:
         PointerShapeWatcher& pointerShapes;
         Reachability& reachability;
         std::uint16_t listenPort;
+        // The context's trust store, for the listeners to share.
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted;
         // Where the current listener's events go, on the main actor.
         Dispatch dispatch;
     };

@@ -32,7 +32,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
       environment_(environment),
       defaults_(environment.userDefaults()),
       services_(environment),
-      trusted_(environment.keychain()),
+      trusted_(std::make_shared<TessaloyNet::PairedDeviceStore>(environment.keychain())),
       listenPort_(Plovander::listenPort(defaults_)),
       preferences_(model_.qualityMode, [&capture] { return capture.encodesHevcInHardware(); }) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
@@ -72,7 +72,7 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
         .effects = *effects_,
         .capture = capture,
         .transfers = *transfers_,
-        .trusted = trusted_,
+        .trusted = *trusted_,
         .identity = identity_,
         .lifetime = lifetime_,
     };
@@ -81,6 +81,7 @@ void StreamingSession::makeParts(CaptureProbe& capture, const UpdaterFactory& ma
                      .pointerShapes = *pointerShapes_,
                      .reachability = *services_.reachability,
                      .listenPort = listenPort_,
+                     .trusted = trusted_,
                      .dispatch = lifetime_.guard(
                          [this](const TessaloyNet::HostListener::Event& event) { router_->handle(event); }),
                  });
@@ -134,7 +135,8 @@ StreamingSession::~StreamingSession() {
     // Reachability reads the controller's state through what it was lent: it goes first.
     services_.reachability.reset();
     link_.startupTask.cancel();
-    // The listener calls back into what this object lends it until it has stopped.
+    // The listener stops asynchronously: its events check the lifetime token, and the trust store,
+    // which its connections still read, they share.
     availability_->stopListener();
     if (link_.controlChannel) link_.controlChannel->close();
     if (link_.sender) link_.sender->stop(std::nullopt);
@@ -259,7 +261,7 @@ void StreamingSession::setStartAtLogin(bool wanted) {
 void StreamingSession::forgetDevice(const PairedDevice& device) {
     environment_.mainActor().assertCurrent();
     try {
-        trusted_.remove(device.publicKey);
+        trusted_->remove(device.publicKey);
     } catch (const std::exception& error) {
         TraceLog::message([&] { return "could not forget " + device.name + ": " + error.what(); });
         setLastRejection(device.name + " could not be forgotten. This Mac still trusts it.");
@@ -273,7 +275,7 @@ void StreamingSession::forgetDevice(const PairedDevice& device) {
 void StreamingSession::renameDevice(const PairedDevice& device, const std::string& name) {
     environment_.mainActor().assertCurrent();
     try {
-        trusted_.rename(device.publicKey, name);
+        trusted_->rename(device.publicKey, name);
     } catch (const std::exception&) {
         setLastRejection("Couldn't rename " + device.name + ". Try again.");
     }
@@ -282,7 +284,7 @@ void StreamingSession::renameDevice(const PairedDevice& device, const std::strin
 
 void StreamingSession::reloadPairedDevices() {
     environment_.mainActor().assertCurrent();
-    model_.reloadPairedDevices(trusted_);
+    model_.reloadPairedDevices(*trusted_);
 }
 
 std::unique_ptr<Reachability> StreamingSession::makeReachability() {

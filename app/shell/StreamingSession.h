@@ -167,7 +167,8 @@ private:
     CancellationToken lifetime_;
     SessionServices services_;
     TessaloyBase::SerialQueue inputQueue_{"dev.tessaloy.input"};
-    TessaloyNet::PairedDeviceStore trusted_;
+    // Shared with the listeners and their connections, which may outlive the controller.
+    const std::shared_ptr<TessaloyNet::PairedDeviceStore> trusted_;
     std::optional<TessaloyNet::DeviceIdentity> identity_;
     const std::uint16_t listenPort_;
     SessionModel model_{*this};

@@ -25,19 +25,19 @@ std::string securityProblem(const std::exception& error) {
 
 } // namespace
 
-std::shared_ptr<LANHostListener> LANHostListener::create(const PairedDeviceStore& trusted,
+std::shared_ptr<LANHostListener> LANHostListener::create(std::shared_ptr<const PairedDeviceStore> trusted,
                                                          AdvertiserFactory advertisers, Limits limits,
                                                          std::optional<TessaloyCore::MacKind> macKind,
                                                          std::shared_ptr<TessaloyBase::QueueClock> clock) {
     if (!clock) clock = TessaloyBase::sharedSteadyQueueClock();
     return std::shared_ptr<LANHostListener>(
-        new LANHostListener(trusted, std::move(advertisers), limits, macKind, std::move(clock)));
+        new LANHostListener(std::move(trusted), std::move(advertisers), limits, macKind, std::move(clock)));
 }
 
-LANHostListener::LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
-                                 std::optional<TessaloyCore::MacKind> macKind,
+LANHostListener::LANHostListener(std::shared_ptr<const PairedDeviceStore> trusted, AdvertiserFactory advertisers,
+                                 Limits limits, std::optional<TessaloyCore::MacKind> macKind,
                                  std::shared_ptr<TessaloyBase::QueueClock> clock)
-    : trusted_(trusted),
+    : trusted_(std::move(trusted)),
       advertisers_(std::move(advertisers)),
       limits_(limits),
       macKind_(macKind),

@@ -79,11 +79,11 @@ public:
     using AdvertiserFactory = std::function<std::unique_ptr<TessaloyBase::ServiceAdvertiser>(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState)>;
 
-    // `trusted` must outlive the listener and its connections. `macKind`, when known, is advertised
+    // The listener and its connections share `trusted` (never null). `macKind`, when known, is advertised
     // under the TXT key "m". `clock` times the limits and the acceptance window; the steady one by
     // default.
-    static std::shared_ptr<LANHostListener> create(const PairedDeviceStore& trusted, AdvertiserFactory advertisers,
-                                                   Limits limits = {},
+    static std::shared_ptr<LANHostListener> create(std::shared_ptr<const PairedDeviceStore> trusted,
+                                                   AdvertiserFactory advertisers, Limits limits = {},
                                                    std::optional<TessaloyCore::MacKind> macKind = std::nullopt,
                                                    std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
     ~LANHostListener() override;
@@ -127,7 +127,7 @@ private:
     };
     using ConnectionID = std::uint64_t;
 
-    LANHostListener(const PairedDeviceStore& trusted, AdvertiserFactory advertisers, Limits limits,
+    LANHostListener(std::shared_ptr<const PairedDeviceStore> trusted, AdvertiserFactory advertisers, Limits limits,
                     std::optional<TessaloyCore::MacKind> macKind, std::shared_ptr<TessaloyBase::QueueClock> clock);
 
     // Called from any thread, runs `work` on the queue with the call's arguments, in call order,
@@ -159,7 +159,7 @@ private:
     void finish(std::optional<std::string> error);
     void emit(Event::Value value);
 
-    const PairedDeviceStore& trusted_;
+    const std::shared_ptr<const PairedDeviceStore> trusted_;
     AdvertiserFactory advertisers_;
     Limits limits_;
     const std::optional<TessaloyCore::MacKind> macKind_;

@@ -43,13 +43,13 @@ TlsParameters LANTransport::pairingServerParameters(const PairingKeys& keys, std
 }
 
 TlsParameters LANTransport::trustedServerParameters(const DeviceIdentity& identity, std::string_view displayName,
-                                                    const PairedDeviceStore& trusted) {
+                                                    std::shared_ptr<const PairedDeviceStore> trusted) {
     TlsParameters parameters(Side::server, TlsIdentity(identity.privateKey(), displayName),
-                             [&trusted](ByteView key) -> std::optional<std::string> {
+                             [trusted = std::move(trusted)](ByteView key) -> std::optional<std::string> {
                                  if (key.empty()) return std::string(RefusalReason::notPaired);
                                  try {
                                      // device() compares keys in constant time.
-                                     if (trusted.device(key)) return std::nullopt;
+                                     if (trusted->device(key)) return std::nullopt;
                                  } catch (const std::exception& error) {
                                      return std::string(RefusalReason::pairedDevicesUnreadablePrefix) + error.what();
                                  }

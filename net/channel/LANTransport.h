@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -35,9 +36,9 @@ public:
     // handshake attempt against the code, whatever key the client then presents.
     static TlsParameters pairingServerParameters(const PairingKeys& keys, std::string_view displayName,
                                                  std::function<void()> onAttempt);
-    // `trusted` must outlive the parameters and every connection made with them.
+    // Every handshake made with them shares `trusted` (never null).
     static TlsParameters trustedServerParameters(const DeviceIdentity& identity, std::string_view displayName,
-                                                 const PairedDeviceStore& trusted);
+                                                 std::shared_ptr<const PairedDeviceStore> trusted);
 };
 
 } // namespace TessaloyNet

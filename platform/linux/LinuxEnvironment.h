@@ -27,8 +27,9 @@ public:
     std::shared_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
-    std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) override {
-        return lanListener(trusted);
+    std::shared_ptr<TessaloyNet::HostListener> hostListener(
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) override {
+        return lanListener(std::move(trusted));
     }
     std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<CursorImage> cursorImage(std::string* whyNot) override;

@@ -134,8 +134,9 @@ public:
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override {
         return fake.serviceAdvertiser(queue, std::move(onState));
     }
-    std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) override {
-        return lanListener(trusted);
+    std::shared_ptr<TessaloyNet::HostListener> hostListener(
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) override {
+        return lanListener(std::move(trusted));
     }
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue&, std::string*) override {
         return std::make_unique<SharedEvents>(posted);

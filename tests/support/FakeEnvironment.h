@@ -48,8 +48,9 @@ public:
     std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
         TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
     // The test's `listeners` when set, else the real LAN listener with the recording advertiser.
-    std::shared_ptr<TessaloyNet::HostListener> hostListener(const TessaloyNet::PairedDeviceStore& trusted) override {
-        return listeners ? listeners(trusted) : lanListener(trusted);
+    std::shared_ptr<TessaloyNet::HostListener> hostListener(
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) override {
+        return listeners ? listeners(std::move(trusted)) : lanListener(std::move(trusted));
     }
     std::unique_ptr<Platform::Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::unique_ptr<Platform::CursorImage> cursorImage(std::string* whyNot) override;
@@ -73,7 +74,8 @@ public:
     // The sound captures made so far that their owners still hold, newest last.
     std::vector<std::shared_ptr<FakeAudioCapture>> audioCaptures() const;
 
-    std::function<std::shared_ptr<TessaloyNet::HostListener>(const TessaloyNet::PairedDeviceStore&)> listeners;
+    std::function<std::shared_ptr<TessaloyNet::HostListener>(std::shared_ptr<const TessaloyNet::PairedDeviceStore>)>
+        listeners;
     ManualMainActor actor;
     MemoryUserDefaults defaults;
     MemoryKeychain keychainItems;

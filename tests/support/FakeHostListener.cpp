@@ -66,7 +66,8 @@ std::optional<std::chrono::duration<double>> FakeHostListener::acceptanceWindow(
 }
 
 FakeHostListeners::Factory FakeHostListeners::factory() {
-    return [made = made_](const TessaloyNet::PairedDeviceStore&) -> std::shared_ptr<TessaloyNet::HostListener> {
+    return [made = made_](
+               std::shared_ptr<const TessaloyNet::PairedDeviceStore>) -> std::shared_ptr<TessaloyNet::HostListener> {
         auto listener = std::make_shared<FakeHostListener>();
         std::lock_guard guard(made->lock);
         made->listeners.push_back(listener);

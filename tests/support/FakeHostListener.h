@@ -46,8 +46,8 @@ private:
 // Makes fake listeners for a session and keeps each one, newest last.
 class FakeHostListeners {
 public:
-    using Factory =
-        std::function<std::shared_ptr<TessaloyNet::HostListener>(const TessaloyNet::PairedDeviceStore& trusted)>;
+    using Factory = std::function<std::shared_ptr<TessaloyNet::HostListener>(
+        std::shared_ptr<const TessaloyNet::PairedDeviceStore>)>;
 
     Factory factory();
     // The listener made last; nullptr before the first.

@@ -201,7 +201,7 @@ TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDev
     mac.mac = identity;
     Testing::DeviceSimulator phone("Ada's iPhone");
     device = phone.identity();
-    mac.store.add({device.publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({device.publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
     phone.setMacKey(identity.publicKey());
     listenerPort = 0;
     registration->updateConnectRegistration();

@@ -61,7 +61,7 @@ TEST(VPNRelay, CarriesAPairedDeviceThroughATunnelFromTheNextRescanUntilTheTunnel
     limits.admission.perHost = 1;
     Testing::ListenerHarness mac(limits);
     Testing::DeviceSimulator phone("Phone");
-    mac.store.add({phone.identity().publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({phone.identity().publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
     phone.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt, false);
     const auto clock = std::make_shared<Testing::ManualQueueClock>();

@@ -60,7 +60,7 @@ void pairDevice(ListenerHarness& mac, DeviceSimulator& device, const char* addre
     ASSERT_TRUE(exchange);
     EXPECT_EQ(exchange->role, ChannelRole::media);
     EXPECT_EQ(PairingExchange::decode(exchange->packet).publicKey(), device.identity().publicKey());
-    mac.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     media->channel->sendDirect(PairingExchange(mac.mac.publicKey(), "Studio Mac").packet());
     const auto answer = device.awaitMacExchange();
     ASSERT_TRUE(answer);
@@ -80,7 +80,7 @@ TEST_P(LANHostListenerPairing, PairsWithTheRightCodeThenAdmitsTheDeviceInTrusted
     }
 
     ListenerHarness trusted;
-    trusted.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+    trusted.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     trusted.mac = TessaloyNet::DeviceIdentity(TessaloyNet::P256PrivateKey::generate());
     device.setMacKey(trusted.mac.publicKey());
     const std::uint16_t port = trusted.start(std::nullopt);
@@ -134,7 +134,7 @@ class LANHostListenerRefusals : public ::testing::Test {
 protected:
     void SetUp() override {
         mac.emplace();
-        mac->store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+        mac->store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
         device.setMacKey(mac->mac.publicKey());
         port = mac->start(std::nullopt);
         ASSERT_NE(port, 0);
@@ -259,7 +259,7 @@ TEST(LANHostListener, MakesRoomForANewcomerByClosingTheOldestSilentOneInThatScop
 TEST(LANHostListener, ABridgesOwnConnectionIsNotCounted) {
     ListenerHarness mac;
     DeviceSimulator device("Paired phone");
-    mac.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     device.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt);
     asio::ip::tcp::socket bridge(TessaloyBase::sharedIoContext());
@@ -277,7 +277,7 @@ TEST(LANHostListener, ABridgesOwnConnectionIsNotCounted) {
 TEST(LANHostListener, IdleConnectionsFromTheDevicesOwnAddressCannotKeepItOut) {
     ListenerHarness mac;
     DeviceSimulator device("Paired phone");
-    mac.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     device.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt);
     // Four times the handshakes one host may have under way, each opened again as soon as it is
@@ -347,7 +347,7 @@ TEST(LANHostListener, WithoutServiceDiscoveryItStillListensAndSaysSoOnce) {
     ASSERT_TRUE(unavailable);
     EXPECT_EQ(unavailable->reason, "Service discovery is not available: no daemon");
     DeviceSimulator device;
-    mac.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     device.setMacKey(mac.mac.publicKey());
     device.connect(at("127.0.0.1", port));
     EXPECT_TRUE(mac.waitFor<Event::Authenticated>(2));
@@ -366,7 +366,7 @@ TEST(LANHostListener, WithoutAdvertisingPublishesNothing) {
 TEST(LANHostListener, StopClosesTheChannelsAndReportsStoppedLast) {
     ListenerHarness mac;
     DeviceSimulator device;
-    mac.store.add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+    mac.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     device.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt);
     device.connect(at("127.0.0.1", port));

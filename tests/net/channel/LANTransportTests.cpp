@@ -118,12 +118,13 @@ TEST(LANTransport, AWrongCodeIsRefusedAsACertificateMismatchAndCountsAsAnAttempt
 
 TEST(LANTransport, TrustedModeAdmitsOnlyKeysInTheTrustStore) {
     Testing::MemoryKeychain keychain;
-    PairedDeviceStore store(keychain);
+    auto store = std::make_shared<PairedDeviceStore>(keychain);
     const DeviceIdentity mac(P256PrivateKey::generate());
     const DeviceIdentity paired(P256PrivateKey::generate());
     const DeviceIdentity stranger(P256PrivateKey::generate());
-    store.add({paired.publicKey(), "Paired phone", std::chrono::system_clock::now(), std::nullopt});
-    const auto server = LANTransport::trustedServerParameters(mac, "Studio Mac", store);
+    store->add({paired.publicKey(), "Paired phone", std::chrono::system_clock::now(), std::nullopt});
+    // The handshakes keep reading the store after its owner let go of it.
+    const auto server = LANTransport::trustedServerParameters(mac, "Studio Mac", std::move(store));
     {
         LoopbackChannels pair(server, LANTransport::trustedClientParameters(paired, "Paired phone", mac.publicKey()));
         ASSERT_TRUE(pair.bothReady());
@@ -137,10 +138,10 @@ TEST(LANTransport, TrustedModeAdmitsOnlyKeysInTheTrustStore) {
 
 TEST(LANTransport, TheDeviceAcceptsOnlyTheMacKeyItPinned) {
     Testing::MemoryKeychain keychain;
-    PairedDeviceStore store(keychain);
+    const auto store = std::make_shared<PairedDeviceStore>(keychain);
     const DeviceIdentity mac(P256PrivateKey::generate());
     const DeviceIdentity phone(P256PrivateKey::generate());
-    store.add({phone.publicKey(), "Phone", std::chrono::system_clock::now(), std::nullopt});
+    store->add({phone.publicKey(), "Phone", std::chrono::system_clock::now(), std::nullopt});
     const Bytes otherMac = P256PrivateKey::generate().publicKey().x963Representation();
     LoopbackChannels pair(LANTransport::trustedServerParameters(mac, "Studio Mac", store),
                           LANTransport::trustedClientParameters(phone, "Phone", otherMac));

@@ -24,8 +24,7 @@ public:
     using Event = Listener::Event;
 
     explicit ListenerHarness(Listener::Limits limits = {}, Listener::AdvertiserFactory advertisers = {},
-                             std::optional<TessaloyCore::MacKind> macKind = std::nullopt)
-        : store(keychain) {
+                             std::optional<TessaloyCore::MacKind> macKind = std::nullopt) {
         if (!advertisers) advertisers = FakeServiceAdvertiser::factory(advertised);
         listener = Listener::create(store, std::move(advertisers), limits, macKind, clock);
     }
@@ -77,7 +76,7 @@ public:
     }
 
     MemoryKeychain keychain;
-    TessaloyNet::PairedDeviceStore store;
+    std::shared_ptr<TessaloyNet::PairedDeviceStore> store = std::make_shared<TessaloyNet::PairedDeviceStore>(keychain);
     TessaloyNet::DeviceIdentity mac{TessaloyNet::P256PrivateKey::generate()};
     std::shared_ptr<ManualQueueClock> clock = std::make_shared<ManualQueueClock>();
     std::shared_ptr<FakeServiceAdvertiser::Record> advertised = std::make_shared<FakeServiceAdvertiser::Record>();

@@ -36,10 +36,10 @@ WirePacket numbered(std::size_t index) {
 
 TEST(TlsPacketChannelLoopback, StreamsBothWaysAtOnceWholeAndInOrder) {
     Testing::MemoryKeychain keychain;
-    PairedDeviceStore store(keychain);
+    const auto store = std::make_shared<PairedDeviceStore>(keychain);
     const DeviceIdentity mac(P256PrivateKey::generate());
     const DeviceIdentity phone(P256PrivateKey::generate());
-    store.add({phone.publicKey(), "Phone", std::chrono::system_clock::now(), std::nullopt});
+    store->add({phone.publicKey(), "Phone", std::chrono::system_clock::now(), std::nullopt});
     LoopbackChannels pair(LANTransport::trustedServerParameters(mac, "Studio Mac", store),
                           LANTransport::trustedClientParameters(phone, "Phone", mac.publicKey()));
     ASSERT_TRUE(pair.bothReady());

@@ -28,7 +28,7 @@ TEST(RelayEndToEnd, APairedDeviceIsAdmittedThroughTheRelay) {
     limits.admission.perHost = 1;
     Testing::ListenerHarness harness(limits);
     const DeviceIdentity phone(P256PrivateKey::generate());
-    ASSERT_TRUE(harness.store.add(PairedDevice{phone.publicKey(), "Phone", std::chrono::system_clock::now(), {}}));
+    ASSERT_TRUE(harness.store->add(PairedDevice{phone.publicKey(), "Phone", std::chrono::system_clock::now(), {}}));
     const std::uint16_t port = harness.start(std::nullopt, false);
     ASSERT_NE(port, 0);
 
