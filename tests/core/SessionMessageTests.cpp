@@ -352,9 +352,17 @@ Bytes addressesPayload(const std::vector<std::string>& addresses) {
     return payload.take();
 }
 
+// An IPv6-style address whose host is `count` two-byte characters.
+std::string bracketedAddress(std::size_t count) {
+    std::string address = "[";
+    address += repeated("é", count);
+    address += "]:55802";
+    return address;
+}
+
 TEST(SessionMessageCodec, RemoteAddressesAreAtMostFourOfAtMost64Characters) {
     EXPECT_EQ(Message::maximumRemoteAddresses, 4u);
-    std::vector<std::string> four(4, "[" + repeated("é", 56) + "]:55802");
+    std::vector<std::string> four(4, bracketedAddress(56));
     ASSERT_EQ(scalarCount(four[0]), Message::maximumAddressCharacters);
     EXPECT_EQ(decoded(addressesPayload(four)), Message{Message::RemoteAddresses{four}});
     EXPECT_EQ(Message{Message::RemoteAddresses{four}}.encoded(), addressesPayload(four));
@@ -365,7 +373,7 @@ TEST(SessionMessageCodec, RemoteAddressesAreAtMostFourOfAtMost64Characters) {
     EXPECT_EQ(decodingProblem(addressesPayload(five)), CodecProblem::tooLong);
     EXPECT_EQ(encodingProblem(Message::RemoteAddresses{five}), CodecProblem::tooLong);
 
-    const std::vector<std::string> longName{"[" + repeated("é", 57) + "]:55802"};
+    const std::vector<std::string> longName{bracketedAddress(57)};
     ASSERT_EQ(scalarCount(longName[0]), Message::maximumAddressCharacters + 1);
     EXPECT_EQ(decodingProblem(addressesPayload(longName)), CodecProblem::tooLong);
     EXPECT_EQ(encodingProblem(Message::RemoteAddresses{longName}), CodecProblem::tooLong);
