@@ -96,8 +96,10 @@ public:
                     std::shared_ptr<TessaloyNet::PacketChannel> channel)
         : DesktopEncoding(desktop, liveVideoSettings(codec, desktop.width, desktop.height), std::move(channel)) {}
     ~DesktopEncoding() {
-        stream->stop();
-        captureQueue.sync([&] { output->finish(); });
+        captureQueue.sync([&] {
+            stream->stop();
+            output->finish();
+        });
         sender->stop();
     }
     DesktopEncoding(const DesktopEncoding&) = delete;
@@ -106,9 +108,12 @@ public:
     // Starts capturing; `onFrame` runs on the capture queue for each grab and hands the picture to
     // `output->take`.
     void start(std::function<void(const TessaloyBase::FrameView&)> onFrame) {
-        stream->start(
-            {.displayID = displayID_, .framesPerSecond = static_cast<double>(framesPerSecond_), .showsCursor = true},
-            {.onFrame = std::move(onFrame), .onStopped = {}, .onNote = {}});
+        captureQueue.sync([&] {
+            stream->start({.displayID = displayID_,
+                           .framesPerSecond = static_cast<double>(framesPerSecond_),
+                           .showsCursor = true},
+                          {.onFrame = std::move(onFrame), .onStopped = {}, .onNote = {}});
+        });
         output->begin();
     }
 

@@ -26,19 +26,22 @@ void grab(benchmark::State& state, int width, int height, bool showsCursor) {
     std::condition_variable arrived;
     std::vector<double> seconds;
     auto capture = Platform::ScreenCapture::create(queue, screen.displayName());
-    capture->start({.displayID = displays.front().displayID, .framesPerSecond = 240, .showsCursor = showsCursor},
-                   {.onFrame =
-                        [&](const TessaloyBase::FrameView& view) {
-                            const std::chrono::duration<double> spent =
-                                std::chrono::steady_clock::now() - view.captureTime;
-                            {
-                                std::lock_guard guard(lock);
-                                seconds.push_back(spent.count());
-                            }
-                            arrived.notify_one();
-                        },
-                    .onStopped = {},
-                    .onNote = [&](const std::string& line) { state.SetLabel(line); }});
+    // The capture lives on its queue: every call is made there.
+    queue.sync([&] {
+        capture->start({.displayID = displays.front().displayID, .framesPerSecond = 240, .showsCursor = showsCursor},
+                       {.onFrame =
+                            [&](const TessaloyBase::FrameView& view) {
+                                const std::chrono::duration<double> spent =
+                                    std::chrono::steady_clock::now() - view.captureTime;
+                                {
+                                    std::lock_guard guard(lock);
+                                    seconds.push_back(spent.count());
+                                }
+                                arrived.notify_one();
+                            },
+                        .onStopped = {},
+                        .onNote = [&](const std::string& line) { state.SetLabel(line); }});
+    });
     {
         // The first frame comes on its own.
         std::unique_lock guard(lock);
@@ -49,12 +52,12 @@ void grab(benchmark::State& state, int width, int height, bool showsCursor) {
         std::unique_lock guard(lock);
         const std::size_t before = seconds.size();
         guard.unlock();
-        capture->requestFrame();
+        queue.async([&] { capture->requestFrame(); });
         guard.lock();
         arrived.wait(guard, [&] { return seconds.size() > before; });
         state.SetIterationTime(seconds.back());
     }
-    capture->stop();
+    queue.sync([&] { capture->stop(); });
     state.counters["p50_ms"] = Bench::percentile(seconds, 0.50) * 1000;
     state.counters["p99_ms"] = Bench::percentile(seconds, 0.99) * 1000;
 }
