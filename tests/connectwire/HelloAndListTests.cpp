@@ -23,9 +23,8 @@ std::optional<ConnectWireError> errorOf(Call&& call) {
 }
 
 Bytes magicThen(Bytes rest) {
-    Bytes bytes{'Z', 'Q', 'K', '1'};
-    bytes.insert(bytes.end(), rest.begin(), rest.end());
-    return bytes;
+    rest.insert(rest.begin(), {'Z', 'Q', 'K', '1'});
+    return rest;
 }
 
 TEST(SealedHello, ParsesAsBytesArrive) {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -24,8 +25,9 @@ struct Colour {
 };
 
 inline std::string describe(const Colour& colour) {
-    return "(" + std::to_string(colour.red) + ", " + std::to_string(colour.green) + ", " + std::to_string(colour.blue) +
-           ")";
+    std::ostringstream text;
+    text << '(' << colour.red << ", " << colour.green << ", " << colour.blue << ')';
+    return text.str();
 }
 
 // Eight solid rectangles, four across and two down, covering the whole picture.

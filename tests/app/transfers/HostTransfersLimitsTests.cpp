@@ -23,7 +23,7 @@ TEST_F(HostTransfersTest, OfferedSizesAreCappedPerPurpose) {
 }
 
 TEST_F(HostTransfersTest, EightIncomingTransfersRunAtOnce) {
-    for (std::uint32_t id = 1; id <= 8; ++id) offer(id, "f" + std::to_string(id), 10);
+    for (std::uint32_t id = 1; id <= 8; ++id) offer(id, 'f' + std::to_string(id), 10);
     EXPECT_EQ(transfers.active().size(), 8u);
 
     offer(9, "ninth", 1);

@@ -58,7 +58,7 @@ TEST(PairingExchange, NamesMayHoldSixtyFourBytes) {
 TEST(PairingExchange, RefusesKeysThatAreNotPointsOfTheCurve) {
     const Bytes key = newKey();
     Bytes offCurve = key;
-    offCurve.back() ^= 0x01;
+    offCurve.at(offCurve.size() - 1) ^= 0x01;
     Bytes compressedPrefix = key;
     compressedPrefix[0] = 0x02;
     for (const Bytes& bad : {offCurve, compressedPrefix, Bytes(65, 0), Bytes(key.begin(), key.end() - 1), Bytes{}}) {

@@ -27,8 +27,9 @@ public:
 
 private:
     std::optional<TessaloyCore::Bytes> take() {
-        if (replies.empty()) return std::nullopt;
-        auto next = std::move(replies.front());
+        std::optional<TessaloyCore::Bytes> next;
+        if (replies.empty()) return next;
+        next.swap(replies.front());
         replies.pop_front();
         return next;
     }
