@@ -56,6 +56,8 @@ void writeFileData(archive* writer, const fs::path& file) {
 
 void checkEntry(archive_entry* entry, const fs::path& path) {
     if (!isPlainRelative(path)) throw ReleaseArchive::Refused("path leaves the tree: " + path.string());
+    const auto depth = std::distance(path.begin(), path.end());
+    if (depth > ReleaseArchive::maximumDepth) throw ReleaseArchive::Refused("too deep: " + path.string());
     if (archive_entry_hardlink(entry)) throw ReleaseArchive::Refused("hard link: " + path.string());
     const mode_t mode = archive_entry_mode(entry);
     if (mode & (S_ISUID | S_ISGID)) throw ReleaseArchive::Refused("set-id bits: " + path.string());
@@ -64,7 +66,7 @@ void checkEntry(archive_entry* entry, const fs::path& path) {
         throw ReleaseArchive::Refused("not a file, folder or link: " + path.string());
     }
     // Other links are judged once all is unpacked; a top-level one has no tree to stay in.
-    if (type == AE_IFLNK && std::distance(path.begin(), path.end()) < 2) {
+    if (type == AE_IFLNK && depth < 2) {
         throw ReleaseArchive::Refused("link leaves the tree: " + path.string());
     }
 }

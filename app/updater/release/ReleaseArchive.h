@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
@@ -10,6 +11,9 @@ namespace Plovander {
 struct ReleaseArchive {
     static constexpr std::uint64_t maximumEntries = 100'000;
     static constexpr std::uint64_t maximumExpandedBytes = 2ULL * 1024 * 1024 * 1024;
+    // Names in a path, the top-level folder's included: far more than a real tree needs, and few
+    // enough that walking what was unpacked never runs out of descriptors.
+    static constexpr std::ptrdiff_t maximumDepth = 64;
 
     // The archive is damaged, or holds something an install tree may not.
     struct Refused : std::runtime_error {
