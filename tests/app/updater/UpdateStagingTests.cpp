@@ -222,6 +222,9 @@ const Case cases[] = {
      }),
      "mount"},
     {"deepTree", singleEntry("Plovander.app/" + deepFolders + "f"), "mount"},
+    {"oversizedContentsList",
+     changed([](auto&, const fs::path& tree) { fs::resize_file(tree / "_Signature/CodeResources", 64 << 20); }),
+     "signature: status -3"},
     {"otherApplication", released({.identifier = "com.example.other"}), "notNewer"},
     {"sameBuild", released({.build = "1"}), "notNewer"},
     {"notAWholeNumber", released({.build = "2b"}, [](auto& m) { m.build = 2; }), "notNewer"},
@@ -244,6 +247,9 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
     const fs::path archive = fixture.folder / "download.tar.zst";
     const auto manifest = GetParam().make(fixture, source, archive);
 
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const long peak = usage.ru_maxrss;
     std::string failure;
     try {
         const auto staged = UpdateStaging::stage(archive, manifest, installed, fixture.rules());
@@ -259,6 +265,8 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
     } catch (const UpdateFailure& error) {
         failure = error.what();
     }
+    ::getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss - peak, 100'000) << "kB more at the peak";
     EXPECT_EQ(failure, GetParam().failure ? GetParam().failure : "");
     EXPECT_FALSE(fs::exists(archive));
     EXPECT_EQ(std::distance(fs::directory_iterator(parent), fs::directory_iterator()), 1) << "only the installed tree";
