@@ -92,7 +92,10 @@ void checkLinks(const fs::path& destination) try {
 
 void ReleaseArchive::pack(const fs::path& tree, const fs::path& archivePath) {
     const Writer writer(archive_write_new(), archive_write_free);
+    // Names are bytes: left untranslated, so that no locale refuses them and no reader normalises
+    // them away from what was signed.
     if (archive_write_set_format_pax_restricted(writer.get()) != ARCHIVE_OK ||
+        archive_write_set_format_option(writer.get(), "pax", "hdrcharset", "BINARY") != ARCHIVE_OK ||
         archive_write_add_filter_zstd(writer.get()) != ARCHIVE_OK ||
         archive_write_open_filename(writer.get(), archivePath.c_str()) != ARCHIVE_OK) {
         refuse(writer.get(), "couldn't create " + archivePath.string());

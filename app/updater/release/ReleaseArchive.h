@@ -20,14 +20,15 @@ struct ReleaseArchive {
         using std::runtime_error::runtime_error;
     };
 
-    // Packs `tree` as the archive's top-level folder of the same name. Throws Refused.
+    // Packs `tree` as the archive's top-level folder of the same name, its names as the bytes they
+    // are, whatever the locale. Throws Refused.
     static void pack(const std::filesystem::path& tree, const std::filesystem::path& archive);
 
     // Extracts the archive read from `fd` (from its start) into the existing empty folder
-    // `destination`. Refuses "..", absolute paths, links that lead out of their tree as it lies on
-    // disk (followed through one another), hard links, devices and set-id bits, and stops at the
-    // caps. Throws Refused; what was written stays for the
-    // caller to remove.
+    // `destination`, names byte for byte as packed. Refuses "..", absolute paths, links that lead
+    // out of their tree as it lies on disk (followed through one another), hard links, devices and
+    // set-id bits, and stops at the caps. Throws Refused; what was written stays for the caller to
+    // remove.
     static void extract(int fd, const std::filesystem::path& destination);
 };
 

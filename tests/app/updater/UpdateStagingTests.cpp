@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <functional>
 #include <regex>
 
@@ -70,7 +71,7 @@ unsigned modeOf(const fs::path& path) { return static_cast<unsigned>(fs::symlink
 const std::string deepFolders = std::regex_replace(std::string(1100, 'd'), std::regex("d"), "d/");
 
 // While it lives, this process runs as the updater does: as an ordinary user given `folder`, with
-// 1,024 descriptors.
+// 1,024 descriptors; the C locale is back when it goes.
 struct AsTheUpdater {
     explicit AsTheUpdater(const fs::path& folder) {
         ::getrlimit(RLIMIT_NOFILE, &limit);
@@ -83,6 +84,7 @@ struct AsTheUpdater {
     ~AsTheUpdater() {
         if (::getuid() == 0 && ::seteuid(0) == 0) ::setegid(0);
         ::setrlimit(RLIMIT_NOFILE, &limit);
+        std::setlocale(LC_ALL, "C");
     }
     rlimit limit{};
     bool ordinary = false;
@@ -225,6 +227,9 @@ const Case cases[] = {
     {"oversizedContentsList",
      changed([](auto&, const fs::path& tree) { fs::resize_file(tree / "_Signature/CodeResources", 64 << 20); }),
      "signature: status -3"},
+    {"namesOutsideAscii",
+     signedAfter([](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/caf\xC3\xA9 cafe\xCC\x81", "x"); }),
+     nullptr},
     {"otherApplication", released({.identifier = "com.example.other"}), "notNewer"},
     {"sameBuild", released({.build = "1"}), "notNewer"},
     {"notAWholeNumber", released({.build = "2b"}, [](auto& m) { m.build = 2; }), "notNewer"},
@@ -247,6 +252,7 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
     const fs::path archive = fixture.folder / "download.tar.zst";
     const auto manifest = GetParam().make(fixture, source, archive);
 
+    std::setlocale(LC_ALL, "C.UTF-8"); // as the program runs; the release tool keeps the C locale
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     const long peak = usage.ru_maxrss;
