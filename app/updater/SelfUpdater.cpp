@@ -196,13 +196,19 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
         }
         publish(State::installing, std::nullopt, report);
         TraceLog::message(installingText(release));
-        try {
-            TreeSwap::replace(installed, staged.tree, configuration_.renames);
-        } catch (...) {
+        // Off the main actor: the work folder then holds the whole old tree.
+        BlockingCall<bool> swap(actor_, [installed, staged, renames = configuration_.renames] {
+            try {
+                TreeSwap::replace(installed, staged.tree, renames);
+            } catch (...) {
+                WorkFolder::remove(staged.workFolder);
+                throw;
+            }
             WorkFolder::remove(staged.workFolder);
-            throw;
-        }
-        WorkFolder::remove(staged.workFolder);
+            return true;
+        });
+        co_await swap;
+        if (lifetime.isCancelled()) co_return;
     } catch (const std::exception& error) {
         if (!lifetime.isCancelled()) fail(error, report);
         co_return;
