@@ -5,6 +5,7 @@
 #include "app/trace/TraceLog.h"
 #include "app/updater/UpdateDownload.h"
 #include "app/updater/UpdateFailure.h"
+#include "app/updater/WorkFolder.h"
 #include "app/updater/release/ReleaseSignature.h"
 #include "platform/Relauncher.h"
 
@@ -18,11 +19,6 @@ namespace {
 
 using State = TessaloyCore::UpdateStatus::State;
 using TessaloyCore::ReleaseManifest;
-
-void removeQuietly(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
 
 ReleaseManifest::SystemVersion runningLibraryVersion() {
     ReleaseManifest::SystemVersion version;
@@ -177,11 +173,11 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
         const std::filesystem::path image = co_await download;
         token.removeCallback(registration);
         if (lifetime.isCancelled()) {
-            removeQuietly(image);
+            WorkFolder::remove(image);
             co_return;
         }
         if (!isAllowed() || token.isCancelled()) {
-            removeQuietly(image);
+            WorkFolder::remove(image);
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::verifying, std::nullopt, report);
@@ -191,22 +187,28 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
         });
         const UpdateStaging::Staged staged = co_await staging;
         if (lifetime.isCancelled()) {
-            removeQuietly(staged.workFolder);
+            WorkFolder::remove(staged.workFolder);
             co_return;
         }
         if (!isAllowed() || token.isCancelled()) {
-            removeQuietly(staged.workFolder);
+            WorkFolder::remove(staged.workFolder);
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::installing, std::nullopt, report);
         TraceLog::message(installingText(release));
-        try {
-            TreeSwap::replace(installed, staged.tree, configuration_.renames);
-        } catch (...) {
-            removeQuietly(staged.workFolder);
-            throw;
-        }
-        removeQuietly(staged.workFolder);
+        // Off the main actor: the work folder then holds the whole old tree.
+        BlockingCall<bool> swap(actor_, [installed, staged, renames = configuration_.renames] {
+            try {
+                TreeSwap::replace(installed, staged.tree, renames);
+            } catch (...) {
+                WorkFolder::remove(staged.workFolder);
+                throw;
+            }
+            WorkFolder::remove(staged.workFolder);
+            return true;
+        });
+        co_await swap;
+        if (lifetime.isCancelled()) co_return;
     } catch (const std::exception& error) {
         if (!lifetime.isCancelled()) fail(error, report);
         co_return;
