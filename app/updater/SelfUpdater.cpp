@@ -92,8 +92,7 @@ void SelfUpdater::scheduleDailyCheck() {
 QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     const CancellationToken lifetime = lifetime_;
     ReleaseFetch::Options options = configuration_.transport;
-    options.userAgent =
-        "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
+    options.userAgent = "Plovander/" + currentVersion() + " (" + std::to_string(currentBuild()) + ")";
     options.idleTimeout = manifestIdleTimeout;
     if (options.deadline.count() == 0) options.deadline = manifestDeadline;
     // A cached manifest could hide a newer release.
@@ -109,7 +108,7 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
         if (lifetime.isCancelled()) co_return std::nullopt;
         if (result.status != 200) co_return available_;
         const ReleaseManifest release = ReleaseManifest::decode(result.body, configuration_.transport.expectedHost);
-        if (release.isUpdate(configuration_.copy.build(), configuration_.system())) found = release;
+        if (release.isUpdate(currentBuild(), configuration_.system())) found = release;
     } catch (const std::exception& error) {
         if (lifetime.isCancelled()) co_return std::nullopt;
         TraceLog::message(std::string("update check failed: ") + error.what());
@@ -181,7 +180,7 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::verifying, std::nullopt, report);
-        const UpdateStaging::Rules rules{configuration_.keys, configuration_.architecture, configuration_.copy.build()};
+        const UpdateStaging::Rules rules{configuration_.keys, configuration_.architecture, currentBuild()};
         BlockingCall<UpdateStaging::Staged> staging(actor_, [image, release, installed, rules] {
             return UpdateStaging::stage(image, release, installed, rules);
         });
