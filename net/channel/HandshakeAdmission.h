@@ -11,9 +11,11 @@
 namespace TessaloyNet {
 
 struct HandshakeAdmissionLimits {
-    // Handshakes under way: connections that have sent their first bytes.
+    // Handshakes under way: connections that have sent their first bytes. A device sharing its
+    // address with a flood of hellos has as long to answer as the flood takes to send perHost - 1
+    // more: at 1,000 a second, 7 ms, more than its handshake takes on a busy machine.
     int total = 16;
-    int perHost = 4;
+    int perHost = 8;
     // Connections that have sent nothing yet. They cost a descriptor and a timer each, and a device
     // that has just connected is one of them until its hello arrives.
     int silentTotal = 64;
