@@ -162,10 +162,10 @@ void HostTransfers::detach() {
     actor_.assertCurrent();
     ++generation_;
     // Files still being sent when the session ends did not arrive: they stay listed as failed.
-    // Incoming ones leave no row, as any other failed receipt.
+    // Clipboard images leave no row, and incoming transfers none, as any other failed receipt.
     std::vector<Activity> cutOff;
     std::copy_if(active_.begin(), active_.end(), std::back_inserter(cutOff),
-                 [](const Activity& row) { return !row.isIncoming; });
+                 [this](const Activity& row) { return !row.isIncoming && !clipboardIDs_.contains(row.key()); });
     // Aborted transfers report through incomingFailed(), which removes their rows. Their queues
     // delete the files, without anyone waiting for the disk.
     abortIncoming(std::nullopt);
