@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -38,7 +39,9 @@ std::unique_ptr<OutgoingTransfer> fileTransfer() {
 
 // Receives into the inbox; completed files are deleted at once, as the host moves them away.
 struct Receiver {
-    TessaloyNet::TransferInbox inbox{Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming"};
+    const std::shared_ptr<TessaloyNet::TransferInbox> owned =
+        std::make_shared<TessaloyNet::TransferInbox>(Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming");
+    TessaloyNet::TransferInbox& inbox = *owned;
     bool complete = false;
 
     Receiver() {
