@@ -567,11 +567,11 @@ TEST_F(TransferInboxTest, CloseFailureAtTheFinishIsAFailedTransfer) {
 TEST_F(TransferInboxTest, DestroyingTheInboxRunsNoCallbackAndLeavesPartialFiles) {
     int calls = 0;
     {
-        const auto other = std::make_shared<TransferInbox>(work);
-        other->onFailed = [&](const TransferOffer&, Reason) { ++calls; };
-        other->reply = [&](TransferMessage) { ++calls; };
-        other->handle(TransferMessage::offer(offerOf(1, 4)));
-        other->handle(chunk(1, 0, pattern(2)));
+        TransferInbox other(work);
+        other.onFailed = [&](const TransferOffer&, Reason) { ++calls; };
+        other.reply = [&](TransferMessage) { ++calls; };
+        other.handle(TransferMessage::offer(offerOf(1, 4)));
+        other.handle(chunk(1, 0, pattern(2)));
     }
     EXPECT_EQ(calls, 0);
     const auto files = filesIn(work);
@@ -583,19 +583,20 @@ TEST_F(TransferInboxTest, AFileStillBeingFlushedWhenItsOwnerLetsGoIsStillComplet
     std::promise<void> flushing;
     std::promise<void> diskReady;
     {
-        const auto other = std::make_shared<TransferInbox>(work);
-        other->runOnWorker = inbox.runOnWorker;
-        other->runOnHasher = inbox.runOnHasher;
-        other->runOnOwner = inbox.runOnOwner;
-        other->onComplete = inbox.onComplete;
-        other->fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
+        const auto owner = std::make_shared<TransferInbox>(work);
+        TransferInbox& other = *owner;
+        other.runOnWorker = inbox.runOnWorker;
+        other.runOnHasher = inbox.runOnHasher;
+        other.runOnOwner = inbox.runOnOwner;
+        other.onComplete = inbox.onComplete;
+        other.fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
             flushing.set_value();
             disk.wait();
             return ::fsync(descriptor);
         };
-        other->handle(TransferMessage::offer(offerOf(1, 3)));
-        other->handle(chunk(1, 0, pattern(3)));
-        other->handle(TransferMessage::finish(1, digestOf(pattern(3))));
+        other.handle(TransferMessage::offer(offerOf(1, 3)));
+        other.handle(chunk(1, 0, pattern(3)));
+        other.handle(TransferMessage::finish(1, digestOf(pattern(3))));
         flushing.get_future().wait();
     }
     diskReady.set_value();

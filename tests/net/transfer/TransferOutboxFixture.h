@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -94,50 +91,6 @@ inline std::vector<TransferMessage> drain(TransferOutbox& outbox) {
     }
     return messages;
 }
-
-// Pulls as the channel does: when nothing is ready, waits for onWork, for at most 10 s.
-class Puller {
-public:
-    explicit Puller(TransferOutbox& outbox) : outbox_(outbox) {
-        outbox.onWork = [this] {
-            {
-                std::lock_guard guard(lock_);
-                ++works_;
-            }
-            worked_.notify_all();
-        };
-    }
-
-    std::optional<TransferMessage> next() {
-        for (;;) {
-            std::unique_lock guard(lock_);
-            const std::uint64_t seen = works_;
-            guard.unlock();
-            if (auto message = TransferOutboxTesting::next(outbox_)) return message;
-            guard.lock();
-            if (!worked_.wait_for(guard, std::chrono::seconds(10), [&] { return works_ != seen; })) {
-                ADD_FAILURE() << "no work came";
-                return std::nullopt;
-            }
-        }
-    }
-    // Every message until the outbox is idle.
-    std::vector<TransferMessage> drain() {
-        std::vector<TransferMessage> messages;
-        while (!outbox_.isIdle()) {
-            auto message = next();
-            if (!message) break;
-            messages.push_back(std::move(*message));
-        }
-        return messages;
-    }
-
-private:
-    TransferOutbox& outbox_;
-    std::mutex lock_;
-    std::condition_variable worked_;
-    std::uint64_t works_ = 0;
-};
 
 // Reads ahead at once, on the caller's thread, so that every chunk is ready when it is asked for.
 inline void readAtOnce(std::function<void()> job) { job(); }

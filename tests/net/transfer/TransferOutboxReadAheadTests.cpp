@@ -264,16 +264,15 @@ TEST(TransferOutboxWorkers, WhateverASourceThrowsEndsItsTransferAsFailedAndTheRe
 }
 
 TEST(TransferOutboxWorkers, NoChunkOfACancelledTransferFollowsItsCancel) {
-    TransferOutbox outbox;
-    Puller puller(outbox);
+    TransferOutbox outbox{readAtOnce};
     const auto watch = std::make_shared<Watch>();
     const Bytes data = pattern(1 << 20);
     outbox.enqueue(watched(1, data, watch, 1024));
     outbox.enqueue(transferOf(2, pattern(5)).transfer);
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(puller.next());
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(next(outbox));
     outbox.cancel(1, Reason::cancelled);
 
-    const auto messages = puller.drain();
+    const auto messages = drain(outbox);
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.front(), TransferMessage::cancel(1, Reason::cancelled));
     for (const auto& message : messages) {

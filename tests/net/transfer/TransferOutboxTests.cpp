@@ -1,6 +1,9 @@
 #include "tests/net/transfer/TransferOutboxFixture.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -238,9 +241,18 @@ TEST_F(TransferOutboxTest, CallbacksMayCallBackIntoTheOutbox) {
 
 TEST(TransferOutbox, TransfersQueuedFromAnotherThreadArriveWholeAndInOrder) {
     TransferOutbox outbox;
-    Puller puller(outbox);
     constexpr std::uint32_t count = 40;
     std::atomic<std::uint32_t> finished{0};
+    std::mutex lock;
+    std::condition_variable worked;
+    std::uint64_t works = 0;
+    outbox.onWork = [&] {
+        {
+            std::lock_guard guard(lock);
+            ++works;
+        }
+        worked.notify_all();
+    };
     outbox.onFinished = [&](std::uint32_t, std::optional<Reason> reason) {
         EXPECT_EQ(reason, std::nullopt);
         ++finished;
@@ -272,10 +284,16 @@ TEST(TransferOutbox, TransfersQueuedFromAnotherThreadArriveWholeAndInOrder) {
         }
     };
     while (finished.load() < count) {
-        // Nothing queued yet, or the next chunk still being read: the puller waits for work.
-        const auto message = puller.next();
-        ASSERT_TRUE(message);
-        check(*message);
+        std::unique_lock guard(lock);
+        const std::uint64_t seen = works;
+        guard.unlock();
+        if (const auto message = next(outbox)) {
+            check(*message);
+            continue;
+        }
+        // Nothing queued yet: wait for the producer's next piece of work.
+        guard.lock();
+        ASSERT_TRUE(worked.wait_for(guard, std::chrono::seconds(10), [&] { return works != seen; }));
     }
     producer.join();
     for (const auto& message : drain(outbox)) check(message);
