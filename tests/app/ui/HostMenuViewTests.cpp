@@ -30,6 +30,7 @@ TEST_F(PopoverTest, TheStatusWordPicksTheOnePanel) {
     EXPECT_TRUE(find("pairingPanel")->isVisibleTo(menu.get()));
     EXPECT_FALSE(find("setupCard")->isVisibleTo(menu.get()));
     EXPECT_EQ(find<QLabel>("pairingCode")->text(), QString::fromStdString(*session->pairingCode()));
+    EXPECT_EQ(find<QLabel>("countdown")->text(), "Expires in 5:00") << "reckoned by the controller's clock";
 
     find<QPushButton>("cancelPairing")->click();
     environment.actor.runUntilIdle();
