@@ -12,6 +12,9 @@ int baseWidth(const QLayoutItem& item, bool grows) {
     return grows ? item.minimumSize().width() : item.sizeHint().width();
 }
 
+// Hidden widgets take no room; a stretch does, although it calls itself empty.
+bool takesRoom(const QLayoutItem& item) { return !item.isEmpty() || dynamic_cast<const QSpacerItem*>(&item); }
+
 int heightAt(const QLayoutItem& item, int width) {
     return item.hasHeightForWidth() ? item.heightForWidth(width) : item.sizeHint().height();
 }
@@ -66,7 +69,7 @@ QSize FlowRow::sizeHint() const {
     int width = 0;
     int height = 0;
     for (const Entry& entry : entries_) {
-        if (entry.item->isEmpty()) continue;
+        if (!takesRoom(*entry.item)) continue;
         const QSize hint = entry.item->sizeHint();
         width += (width > 0 ? spacing() : 0) + hint.width();
         height = std::max(height, hint.height());
@@ -78,7 +81,7 @@ QSize FlowRow::sizeHint() const {
 QSize FlowRow::minimumSize() const {
     QSize least;
     for (const Entry& entry : entries_) {
-        if (!entry.item->isEmpty()) least = least.expandedTo(entry.item->minimumSize());
+        if (takesRoom(*entry.item)) least = least.expandedTo(entry.item->minimumSize());
     }
     return least.grownBy(contentsMargins());
 }
@@ -93,7 +96,7 @@ int FlowRow::arrange(const QRect& area, bool place) const {
     const int room = inner.width();
     std::vector<const Entry*> shown;
     for (const Entry& entry : entries_) {
-        if (!entry.item->isEmpty()) shown.push_back(&entry);
+        if (takesRoom(*entry.item)) shown.push_back(&entry);
     }
     int top = inner.top();
     std::size_t first = 0;
