@@ -150,6 +150,8 @@ TEST_F(PopoverTest, TheAvailabilitySwitchTogglesByKeyAndFollowsTheModel) {
     auto* toggle = find("availableRow")->findChild<Plovander::Switch*>("switch");
     ASSERT_NE(toggle, nullptr);
     ASSERT_TRUE(toggle->isChecked());
+    session->stopSharing(StopReason::userStopped());
+    EXPECT_EQ(find("availableRow")->findChild<QLabel*>("subtitle")->text(), "Paused: sharing was stopped on this Mac");
     for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
         QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
