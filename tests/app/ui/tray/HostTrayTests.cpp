@@ -1,3 +1,4 @@
+#include "app/ui/FocusRingStyle.h"
 #include "app/ui/HostMenuView.h"
 #include "app/ui/HostTray.h"
 #include "tests/app/shell/StreamingSessionFixture.h"
@@ -31,6 +32,7 @@ protected:
         static char name[] = "ui_tray_tests";
         static char* arguments[] = {name, nullptr};
         application = new QApplication(count, arguments);
+        QApplication::setStyle(new Plovander::FocusRingStyle);
     }
     static void TearDownTestSuite() {
         delete application;
