@@ -15,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -78,6 +79,27 @@ protected:
         XCloseDisplay(display);
     }
 
+    // The window types the X server holds for `window`.
+    static QStringList windowTypes(const QWidget& window) {
+        Display* display = XOpenDisplay(xvfb->displayName().c_str());
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long left = 0;
+        unsigned char* types = nullptr;
+        XGetWindowProperty(display, window.winId(), XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), 0, 8, False,
+                           XA_ATOM, &type, &format, &count, &left, &types);
+        QStringList names;
+        for (unsigned long index = 0; index < count; ++index) {
+            char* name = XGetAtomName(display, reinterpret_cast<Atom*>(types)[index]);
+            names << name;
+            XFree(name);
+        }
+        XFree(types);
+        XCloseDisplay(display);
+        return names;
+    }
+
     // With PLOVANDER_SCREENSHOTS naming a folder, a picture of the whole screen for looking at by eye.
     static void shootScreen(const QString& name) {
         const QByteArray folder = qgetenv("PLOVANDER_SCREENSHOTS");
@@ -103,6 +125,11 @@ TEST_F(HostTrayTest, AClickOnTheIconOpensThePopoverBesideItAndASecondClosesIt) {
     EXPECT_LE(std::abs(popover.top() - icon.bottom()), 12) << popover.top() << " " << icon.bottom();
     EXPECT_LE(popover.left(), icon.center().x());
     EXPECT_GE(popover.right(), icon.center().x());
+    // A native popup menu's edge: its line, and the type under which a compositor shadows it.
+    const QImage shown = host->popover().grab().toImage();
+    EXPECT_EQ(shown.pixel(0, shown.height() / 2), host->popover().palette().color(QPalette::Mid).rgb());
+    EXPECT_TRUE(windowTypes(host->popover()).contains("_NET_WM_WINDOW_TYPE_POPUP_MENU"))
+        << windowTypes(host->popover()).join(" ").toStdString();
     shootScreen("tray-top");
 
     click(icon.center());
