@@ -7,9 +7,12 @@
 namespace Plovander {
 namespace {
 
-// The width an item starts from: its preferred width, or its least one when it grows.
-int baseWidth(const QLayoutItem& item, bool grows) {
-    return grows ? item.minimumSize().width() : item.sizeHint().width();
+// The width an item starts from on a line `room` wide: its preferred width; for an item that grows,
+// no more than half the line, so that the items after it go to a further line before they squeeze
+// it further, and never less than its least width.
+int baseWidth(const QLayoutItem& item, bool grows, int room) {
+    if (!grows) return item.sizeHint().width();
+    return std::max(item.minimumSize().width(), std::min(item.sizeHint().width(), room / 2));
 }
 
 // Hidden widgets take no room; a stretch does, although it calls itself empty.
@@ -105,7 +108,7 @@ int FlowRow::arrange(const QRect& area, bool place) const {
         std::size_t end = first;
         int used = 0;
         while (end < shown.size()) {
-            const int needed = baseWidth(*shown[end]->item, shown[end]->grows) + (end > first ? spacing() : 0);
+            const int needed = baseWidth(*shown[end]->item, shown[end]->grows, room) + (end > first ? spacing() : 0);
             if (end > first && used + needed > room) break;
             used += needed;
             ++end;
@@ -116,7 +119,7 @@ int FlowRow::arrange(const QRect& area, bool place) const {
         int fixed = (static_cast<int>(end - first) - 1) * spacing();
         int widest = 0;
         for (std::size_t i = first; i < end; ++i) {
-            widths.push_back(baseWidth(*shown[i]->item, shown[i]->grows));
+            widths.push_back(baseWidth(*shown[i]->item, shown[i]->grows, room));
             if (shown[i]->grows) {
                 ++growing;
                 widest = std::max(widest, widths.back());
