@@ -11,6 +11,7 @@
 #include "platform/TransferFiles.h"
 
 #include <openssl/crypto.h>
+#include <sys/resource.h>
 #include <QApplication>
 
 #include <cstdlib>
@@ -29,9 +30,21 @@ const UpdaterFactory makeUpdater = TestReleases::updater;
 const UpdaterFactory makeUpdater = SelfUpdater::forThisProgram;
 #endif
 
+// Qt gives each of its threads a wake-up descriptor and aborts when it cannot make one, and every
+// connection, file and child takes more; so, as servers do, the soft limit on open files goes up to
+// the hard one. Returns the limit in force.
+rlim_t raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return RLIM_INFINITY;
+    const rlim_t soft = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : soft;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    const rlim_t openFiles = raiseOpenFileLimit();
     // The copy that an update started is waiting to hear that this one runs.
     Platform::Relauncher::signalReady();
     // Set up on the main thread, so OpenSSL's own state is not tied to a worker thread.
@@ -48,6 +61,11 @@ int main(int argc, char* argv[]) {
     TraceLog::configure(
         TraceLog::configurationFrom(environment->userDefaults(), [](const char* name) { return std::getenv(name); }));
     TraceLog::message("Plovander starting");
+    if (openFiles < 256) {
+        TraceLog::message([&] {
+            return "only " + std::to_string(openFiles) + " open files are allowed: threads and connections may fail";
+        });
+    }
     if (const auto problem = environment->userDefaults().readProblem()) {
         TraceLog::message("could not read the settings, using the defaults: " + *problem);
     }

@@ -18,6 +18,8 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(ARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+# Character (grapheme cluster) boundaries outside Qt.
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
 
 # libyuv ships no pkg-config file.
 find_library(LIBYUV_LIBRARY yuv REQUIRED)

@@ -2,6 +2,14 @@
 
 #include "core/Utf8.h"
 
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
 namespace TessaloyCore {
 namespace {
 
@@ -28,6 +36,24 @@ std::string_view leadingScalars(std::string_view text, std::size_t maximum) noex
         if (!isContinuation(text[i]) && count++ == maximum) return text.substr(0, i);
     }
     return text;
+}
+
+std::string_view leadingCharacters(std::string_view text, std::size_t maximum) {
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<UText, decltype(&utext_close)> utf8(
+        utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status), utext_close);
+    const std::unique_ptr<UBreakIterator, decltype(&ubrk_close)> characters(
+        ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status), ubrk_close);
+    ubrk_setUText(characters.get(), utf8.get(), &status);
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("no character boundaries: ") + u_errorName(status));
+    // Boundaries of UTF-8 text are byte offsets.
+    std::int32_t end = ubrk_first(characters.get());
+    for (std::size_t count = 0; count < maximum; ++count) {
+        const std::int32_t next = ubrk_next(characters.get());
+        if (next == UBRK_DONE) return text;
+        end = next;
+    }
+    return text.substr(0, static_cast<std::size_t>(end));
 }
 
 std::string_view leadingBytes(std::string_view text, std::size_t maximumBytes) noexcept {

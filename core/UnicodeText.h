@@ -15,6 +15,10 @@ bool isUnicodeWhiteSpace(char32_t scalar) noexcept;
 // The first `maximum` Unicode scalar values of `text` (all of it when it is shorter).
 std::string_view leadingScalars(std::string_view text, std::size_t maximum) noexcept;
 
+// The first `maximum` characters (extended grapheme clusters) of `text`, so that no flag, family
+// emoji or accented letter is split. Throws std::runtime_error when Unicode's data cannot be used.
+std::string_view leadingCharacters(std::string_view text, std::size_t maximum);
+
 // The longest start of `text` that holds whole characters and at most `maximumBytes` bytes.
 std::string_view leadingBytes(std::string_view text, std::size_t maximumBytes) noexcept;
 

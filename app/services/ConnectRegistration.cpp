@@ -152,18 +152,15 @@ void ConnectRegistration::answer(const TessaloyCore::Bytes& sessionID, TessaloyC
         return;
     }
     TraceLog::coalesced("relay: a call waits", "relay: a call waits for the listener");
-    heldCalls_.push_back({sessionID, channel, c_.actor.now()});
+    // Every call waits as long, so the one whose patience runs out is always the oldest.
+    heldCalls_.push_back({sessionID, channel, c_.actor.after(heldCallPatience, lifetime_.guard([this] {
+                              heldCalls_.erase(heldCalls_.begin());
+                              TraceLog::message("relay: a call was not answered: the listener took too long to start");
+                          }))});
 }
 
 void ConnectRegistration::listenerListens() {
-    const auto now = c_.actor.now();
-    for (const HeldCall& call : std::exchange(heldCalls_, {})) {
-        if (now - call.heldAt <= heldCallPatience) {
-            bridge(call.sessionID, call.channel);
-        } else {
-            TraceLog::message("relay: a call was not answered: the listener took too long to start");
-        }
-    }
+    for (const HeldCall& call : std::exchange(heldCalls_, {})) bridge(call.sessionID, call.channel);
 }
 
 void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {

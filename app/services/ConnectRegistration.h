@@ -78,7 +78,8 @@ private:
     struct HeldCall {
         TessaloyCore::Bytes sessionID;
         TessaloyConnectWire::ConnectChannel channel;
-        TessaloyBase::MainActor::Date heldAt;
+        // Lets the call go once its patience has run out.
+        TessaloyBase::ScheduledCall expiry;
     };
 
     void registerDevices();

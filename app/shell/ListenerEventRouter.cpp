@@ -100,8 +100,8 @@ void ListenerEventRouter::authenticated(const Event::Authenticated& event) {
 }
 
 void ListenerEventRouter::controlAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel) {
-    if (c_.link.belongsToAnotherDevice(*channel)) {
-        TraceLog::message("refused a control channel of another device while a session runs");
+    if (!c_.link.admitsDeviceOf(*channel)) {
+        TraceLog::message("refused a control channel of another device");
         channel->close("Another device is connected to this Mac.");
         return;
     }
@@ -121,7 +121,6 @@ void ListenerEventRouter::controlAuthenticated(const std::shared_ptr<TessaloyNet
 void ListenerEventRouter::makeSender(const std::shared_ptr<TessaloyNet::PacketChannel>& channel) {
     c_.link.sender = std::make_shared<TessaloyNet::VideoSender>(
         channel, std::make_shared<TessaloyNet::VideoSendQueue>(pendingFramesLimit, pendingBytesLimit));
-    c_.link.sessionPeerKey = channel->peerPublicKey();
 }
 
 void ListenerEventRouter::stopAdvertising() {
@@ -132,8 +131,9 @@ void ListenerEventRouter::mediaAuthenticated(const std::shared_ptr<TessaloyNet::
                                              const std::string& peerName) {
     // One session at a time: a second media channel while a session has its sender would leave
     // that sender streaming with nobody holding it. The newcomer is refused; a device that lost
-    // its connection comes back once the old one has timed out.
-    if (c_.link.sender) {
+    // its connection comes back once the old one has timed out. Nor does a device join a control
+    // channel of another one.
+    if (c_.link.sender || !c_.link.admitsDeviceOf(*channel)) {
         TraceLog::message([&] { return "refused a media channel from " + peerName + " while a session runs"; });
         channel->close("Another device is connected to this Mac.");
         return;

@@ -9,10 +9,13 @@ bool SessionLink::isOwnChannel(const TessaloyNet::PacketChannel& channel) const 
     return controlChannel.get() == &channel || media.get() == &channel;
 }
 
-bool SessionLink::belongsToAnotherDevice(const TessaloyNet::PacketChannel& channel) const {
-    if (!sender) return false;
+bool SessionLink::admitsDeviceOf(const TessaloyNet::PacketChannel& channel) {
     const auto key = channel.peerPublicKey();
-    return !key || !sessionPeerKey || !TessaloyNet::SelfSignedCertificate::matches(*key, *sessionPeerKey);
+    if (!sessionPeerKey) {
+        sessionPeerKey = key.value_or(TessaloyCore::Bytes{});
+        return true;
+    }
+    return key && TessaloyNet::SelfSignedCertificate::matches(*key, *sessionPeerKey);
 }
 
 bool SessionLink::sendOnControl(const TessaloyCore::SessionMessage& message) const {

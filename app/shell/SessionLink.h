@@ -20,7 +20,8 @@ struct SessionLink {
     std::shared_ptr<TessaloyNet::HostListener> listener;
     std::shared_ptr<TessaloyNet::PacketChannel> controlChannel;
     std::shared_ptr<TessaloyNet::VideoSender> sender;
-    // The key the session's media channel authenticated with; its control channel must match it.
+    // The key of the device the session belongs to, fixed by the first channel accepted for it;
+    // empty when that channel showed none, which no later channel matches.
     std::optional<TessaloyCore::Bytes> sessionPeerKey;
     // The long-term key the device sent (or is stored with) for pairing.
     std::optional<TessaloyCore::Bytes> pendingPeerKey;
@@ -34,8 +35,9 @@ struct SessionLink {
 
     // The session's media or control channel.
     bool isOwnChannel(const TessaloyNet::PacketChannel& channel) const;
-    // Whether `channel` comes from another device than the session's media channel.
-    bool belongsToAnotherDevice(const TessaloyNet::PacketChannel& channel) const;
+    // Whether `channel` may join the session: the first channel accepted fixes the session's
+    // device, whatever its role, and every later one must come from that device.
+    bool admitsDeviceOf(const TessaloyNet::PacketChannel& channel);
     // Sends at once on the control channel; false when there is none or the message cannot go.
     bool sendOnControl(const TessaloyCore::SessionMessage& message) const;
     bool isStreaming() const { return state.phase().is<TessaloyNet::HostSessionState::Phase::Streaming>(); }

@@ -13,7 +13,6 @@
 #include "app/trace/TraceLog.h"
 #include "app/transfers/HostTransfers.h"
 #include "app/updater/MacUpdater.h"
-#include "core/AppVersion.h"
 #include "core/AudioQuality.h"
 #include "core/UnicodeText.h"
 #include "net/relay/RelayEndpoint.h"
@@ -357,13 +356,12 @@ void SessionMessages::sendHostInfo() {
     const Platform::MachineInfo& machine = c_.environment.machineInfo();
     // An update the device starts is remote control too.
     const bool canInstall = own_.updater.canReplaceItself() && c_.model.allowsRemoteControl;
-    c_.link.sendOnControl(
-        SessionMessage{TessaloyCore::HostInfo{.version = shortText(TessaloyCore::AppVersion::marketing()),
-                                              .build = shortText(TessaloyCore::AppVersion::build()),
-                                              .system = shortText(machine.systemDescription()),
-                                              .model = shortText(machine.modelName()),
-                                              .available = availableRelease(),
-                                              .canInstall = canInstall}});
+    c_.link.sendOnControl(SessionMessage{TessaloyCore::HostInfo{.version = shortText(own_.updater.currentVersion()),
+                                                                .build = std::to_string(own_.updater.currentBuild()),
+                                                                .system = shortText(machine.systemDescription()),
+                                                                .model = shortText(machine.modelName()),
+                                                                .available = availableRelease(),
+                                                                .canInstall = canInstall}});
     if (const auto& status = own_.updater.status()) c_.link.sendOnControl(SessionMessage{*status});
 }
 

@@ -2,8 +2,11 @@
 
 #include "platform/UserFolders.h"
 
+#include <QSocketNotifier>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,32 +27,57 @@ pid_t readPid(int fd) {
     return pid;
 }
 
+// Takes the lock if it is free and writes this process's id in the file.
+bool take(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+    // The lock is ours even when the id cannot be written; another copy then reports pid 0.
+    const std::string pid = std::to_string(::getpid());
+    [[maybe_unused]] const bool recorded =
+        ::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
+    return true;
+}
+
 } // namespace
 
 std::filesystem::path SingleInstance::defaultLockFile() { return Platform::UserFolders::runtime() / "plovander.lock"; }
 
 std::variant<SingleInstance, pid_t> SingleInstance::acquire(const std::filesystem::path& lockFile,
-                                                            std::optional<pid_t> ignoring) {
+                                                            std::optional<pid_t> predecessor) {
     Platform::UserFolders::ensurePrivate(lockFile.parent_path());
     const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "could not open " + lockFile.string());
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const pid_t holder = readPid(fd);
-        ::close(fd);
-        // A predecessor that outlived its wait still holds the lock; it is on its way out.
-        if (ignoring && holder == *ignoring) return SingleInstance(-1);
-        return holder;
-    }
-    // The lock is ours even when the id cannot be written; another copy then reports pid 0.
-    const std::string pid = std::to_string(::getpid());
-    [[maybe_unused]] const bool recorded =
-        ::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
-    return SingleInstance(fd);
+    SingleInstance instance(fd);
+    if (take(fd)) return instance;
+    const pid_t holder = readPid(fd);
+    if (!predecessor || holder != *predecessor) return holder;
+    // A predecessor that outlived its wait is on its way out; a later copy must still find the lock held.
+    instance.takeWhenEnded(holder);
+    return instance;
 }
 
-SingleInstance::SingleInstance(SingleInstance&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+SingleInstance::SingleInstance(int fd) : fd_(fd) {}
+
+void SingleInstance::takeWhenEnded(pid_t pid) {
+    ended_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (ended_ < 0) {
+        // Already gone, and its lock with it.
+        take(fd_);
+        return;
+    }
+    // A process's locks are released before its pidfd turns readable.
+    watch_ = std::make_unique<QSocketNotifier>(ended_, QSocketNotifier::Read);
+    QObject::connect(watch_.get(), &QSocketNotifier::activated, watch_.get(), [fd = fd_, watch = watch_.get()] {
+        watch->setEnabled(false);
+        take(fd);
+    });
+}
+
+SingleInstance::SingleInstance(SingleInstance&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), ended_(std::exchange(other.ended_, -1)), watch_(std::move(other.watch_)) {}
 
 SingleInstance::~SingleInstance() {
+    watch_.reset();
+    if (ended_ >= 0) ::close(ended_);
     if (fd_ >= 0) ::close(fd_);
 }
 

@@ -2,8 +2,11 @@
 
 #include <sys/types.h>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <variant>
+
+class QSocketNotifier;
 
 namespace Plovander {
 
@@ -15,19 +18,23 @@ public:
     static std::filesystem::path defaultLockFile();
 
     // Takes the lock. When another copy holds it, returns that copy's process id (0 when it cannot
-    // be read) and holds nothing; `ignoring` (a predecessor being replaced) never counts as
-    // another copy. Throws std::system_error when the lock file cannot be opened at all.
+    // be read) and holds nothing. `predecessor` (a copy being replaced) never counts as another
+    // copy: while it still holds the lock, the lock is taken on the main thread's event loop as
+    // soon as that process has ended. Throws std::system_error when the lock file cannot be opened.
     [[nodiscard]] static std::variant<SingleInstance, pid_t> acquire(const std::filesystem::path& lockFile,
-                                                                     std::optional<pid_t> ignoring = std::nullopt);
+                                                                     std::optional<pid_t> predecessor = std::nullopt);
 
     SingleInstance(SingleInstance&& other) noexcept;
     SingleInstance& operator=(SingleInstance&&) = delete;
     ~SingleInstance();
 
 private:
-    explicit SingleInstance(int fd) : fd_(fd) {}
+    explicit SingleInstance(int fd);
+    void takeWhenEnded(pid_t pid);
 
     int fd_;
+    int ended_ = -1; // turns readable when the predecessor has ended
+    std::unique_ptr<QSocketNotifier> watch_;
 };
 
 } // namespace Plovander

@@ -5,10 +5,15 @@
 #include "base/MainActor.h"
 #include "base/QueueClock.h"
 #include "base/SerialQueue.h"
+#include "media/FFmpegLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/UserFolders.h"
 
+#include <QString>
+#include <QtGlobal>
+
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,16 +26,81 @@
 namespace Plovander {
 namespace {
 
+// The note that stands for `count` lines left out because `behind` could not keep up.
+std::string leftOut(std::uint64_t count, std::string_view behind) {
+    return std::to_string(count) + " trace lines were left out: " + std::string(behind) + " fell behind";
+}
+
+// Standard error as the trace writes it: never waiting for a reader that may never read (a paused
+// terminal, a stuck log reader). Its open file description is shared with whoever started us, so
+// its flags stay as they are: a socket is written with MSG_DONTWAIT, a pipe or terminal is opened
+// again as a non-blocking description of our own, and a file never waits for a reader. What does
+// not fit is left out and counted. Touched only on the trace queue.
+class StandardError {
+public:
+    void open() {
+        struct stat status {};
+        if (::fstat(STDERR_FILENO, &status) != 0) return;
+        socket_ = S_ISSOCK(status.st_mode);
+        if (socket_ || S_ISREG(status.st_mode)) {
+            fd_ = STDERR_FILENO;
+        } else {
+            fd_ = ::open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            owned_ = fd_ >= 0;
+        }
+    }
+
+    void close() {
+        if (owned_) ::close(fd_);
+        *this = {};
+    }
+
+    // A line that standard error takes only in part is finished before anything else, so lines
+    // stay whole; while it waits, the lines that follow are left out.
+    void write(std::chrono::system_clock::time_point time, const std::string& line) {
+        if (fd_ < 0) return;
+        writeUnfinished();
+        if (!unfinished_.empty()) {
+            ++dropped_;
+            return;
+        }
+        if (dropped_ > 0) unfinished_ = TraceLog::line(time, leftOut(dropped_, "standard error"));
+        dropped_ = 0;
+        unfinished_ += line;
+        writeUnfinished();
+    }
+
+private:
+    void writeUnfinished() {
+        while (!unfinished_.empty()) {
+            const ssize_t written =
+                socket_ ? ::send(fd_, unfinished_.data(), unfinished_.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
+                        : ::write(fd_, unfinished_.data(), unfinished_.size());
+            if (written <= 0) return;
+            unfinished_.erase(0, static_cast<std::size_t>(written));
+        }
+    }
+
+    int fd_ = -1;
+    bool owned_ = false;
+    bool socket_ = false;
+    std::string unfinished_;
+    std::uint64_t dropped_ = 0;
+};
+
 // Appends to standard error and the trace file. Touched only on the trace queue.
 class TraceSink {
 public:
     void configure(TraceLog::Configuration configuration) {
         closeFile();
+        standardError_.close();
         configuration_ = std::move(configuration);
+        if (configuration_.enabled && configuration_.toStandardError) standardError_.open();
     }
 
-    void write(const std::string& line) {
-        if (configuration_.toStandardError) writeAll(STDERR_FILENO, line);
+    void write(std::chrono::system_clock::time_point time, std::string_view text) {
+        const std::string line = TraceLog::line(time, text);
+        standardError_.write(time, line);
         if (configuration_.file.empty() || !openFile()) return;
         struct stat status {};
         if (::fstat(fd_, &status) == 0 &&
@@ -78,6 +148,7 @@ private:
     }
 
     TraceLog::Configuration configuration_;
+    StandardError standardError_;
     int fd_ = -1;
 };
 
@@ -121,16 +192,14 @@ struct Trace {
         }
         queue.async([this, work = std::move(work)] {
             if (const auto left = dropped.exchange(0)) {
-                write(now(), std::to_string(left) + " trace lines were left out: the trace fell behind");
+                write(now(), leftOut(left, "the trace"));
             }
             work();
             pending.fetch_sub(1);
         });
     }
 
-    void write(std::chrono::system_clock::time_point time, std::string_view text) {
-        sink.write(TraceLog::line(time, text));
-    }
+    void write(std::chrono::system_clock::time_point time, std::string_view text) { sink.write(time, text); }
 
     void writeRepeats(std::chrono::system_clock::time_point time, const Repeats& held) {
         if (held.count == 0) return;
@@ -209,6 +278,21 @@ void appendSanitized(std::string& out, std::string_view text) {
     }
 }
 
+void traceQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text);
+
+// Qt's own handler writes to standard error on the thread that logs, the main one mostly; once this
+// has run, Qt's messages come to the trace instead. Returns Qt's own handler.
+QtMessageHandler routeQtMessages() {
+    static const QtMessageHandler qtHandler = qInstallMessageHandler(traceQtMessage);
+    return qtHandler;
+}
+
+void traceQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // The process ends as soon as a fatal message is handled: Qt's handler says it at once.
+    if (type == QtFatalMsg) return routeQtMessages()(type, context, text);
+    if (type == QtWarningMsg || type == QtCriticalMsg) TraceLog::message([&] { return text.toStdString(); });
+}
+
 } // namespace
 
 TraceLog::Configuration TraceLog::configurationFrom(const Platform::UserDefaults& defaults,
@@ -235,6 +319,8 @@ void TraceLog::configure(Configuration configuration) {
     });
     state.queue.drain();
     state.on = enabled;
+    TessaloyMedia::FFmpegLog::routeTo([](std::string_view line) { message(line); });
+    routeQtMessages();
 }
 
 bool TraceLog::isOn() { return trace().on.load(std::memory_order_relaxed); }

@@ -37,8 +37,9 @@ public:
     // an older one) and a new file begins.
     static constexpr std::uintmax_t maximumFileBytes = 5 * 1024 * 1024;
     static constexpr std::chrono::seconds coalescingInterval{10};
-    // Lines waiting to be written beyond this are left out and counted, so a stalled standard
-    // error costs no more than this.
+    // Lines waiting to be written beyond this are left out and counted, so a stalled trace file
+    // costs no more than this. Standard error is never waited for: what it cannot take at once is
+    // left out and counted there alone.
     static constexpr int maximumPendingLines = 10'000;
 
     // On when TESSALOY_TRACE is "1" or the setting is true; the file from TESSALOY_TRACE_FILE, else
@@ -48,6 +49,8 @@ public:
     static std::filesystem::path defaultFile();
 
     // Like flush(), waits until the lines asked for so far are written, where they were meant to go.
+    // From then on the warnings and errors of FFmpeg and Qt are trace lines too, and not written to
+    // standard error, where they would stop the thread that logs while nobody reads.
     static void configure(Configuration configuration);
     static bool isOn();
 

@@ -108,13 +108,18 @@ void DeviceRow::present(const TessaloyNet::PairedDevice& device, const State& lo
 }
 
 void DeviceRow::beginRename(const QString& name) {
-    // The field starts with the name as the row shows it, so what is saved is what was seen.
-    field_->setText(plainName(name));
+    // The field starts with the name as the row shows it, so what is saved is what was seen; left
+    // as it was, it saves nothing, or the shown replacement characters would become the name.
+    renamedFrom_ = plainName(name);
+    field_->setText(renamedFrom_);
     editor_->setVisible(true);
     field_->setFocus();
     field_->selectAll();
 }
 
-QString DeviceRow::typedName() const { return field_->text(); }
+std::optional<QString> DeviceRow::typedName() const {
+    if (field_->text() == renamedFrom_) return std::nullopt;
+    return field_->text();
+}
 
 } // namespace Plovander

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -31,7 +33,8 @@ public:
     void present(const TessaloyNet::PairedDevice& device, const State& look);
     // Starts editing with this text in the field.
     void beginRename(const QString& name);
-    QString typedName() const;
+    // The field's text once it differs from what it started with.
+    std::optional<QString> typedName() const;
 
 Q_SIGNALS:
     void renameRequested();
@@ -50,6 +53,7 @@ private:
     QWidget* confirm_;
     QWidget* editor_;
     RenameField* field_;
+    QString renamedFrom_;
 };
 
 } // namespace Plovander

@@ -87,9 +87,9 @@ void PairedDevicesSection::saveRename(const TessaloyCore::Bytes& key) {
     const auto* device = deviceWith(key);
     if (found == rows_.end() || !device) return;
     const TessaloyNet::PairedDevice renamed = *device;
-    const std::string typed = found->second->typedName().toStdString();
+    const std::optional<QString> typed = found->second->typedName();
     renaming_.reset();
-    session_.renameDevice(renamed, typed);
+    if (typed) session_.renameDevice(renamed, typed->toStdString());
     refresh();
 }
 

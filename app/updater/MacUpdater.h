@@ -6,6 +6,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,10 @@ public:
     // True from the start of an installation to its end; it changes only together with `status`.
     virtual bool isInstalling() const = 0;
     virtual bool canReplaceItself() const = 0;
+    // This copy's version and build, read again on every use: what the check compares with a release
+    // is what the device is told.
+    virtual std::string currentVersion() const = 0;
+    virtual std::int64_t currentBuild() const = 0;
 
     std::function<void()> onChange = [] {};
 };

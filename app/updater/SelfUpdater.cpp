@@ -5,6 +5,7 @@
 #include "app/trace/TraceLog.h"
 #include "app/updater/UpdateDownload.h"
 #include "app/updater/UpdateFailure.h"
+#include "app/updater/WorkFolder.h"
 #include "app/updater/release/ReleaseSignature.h"
 #include "platform/Relauncher.h"
 
@@ -18,11 +19,6 @@ namespace {
 
 using State = TessaloyCore::UpdateStatus::State;
 using TessaloyCore::ReleaseManifest;
-
-void removeQuietly(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
 
 ReleaseManifest::SystemVersion runningLibraryVersion() {
     ReleaseManifest::SystemVersion version;
@@ -96,8 +92,7 @@ void SelfUpdater::scheduleDailyCheck() {
 QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     const CancellationToken lifetime = lifetime_;
     ReleaseFetch::Options options = configuration_.transport;
-    options.userAgent =
-        "Plovander/" + configuration_.copy.version() + " (" + std::to_string(configuration_.copy.build()) + ")";
+    options.userAgent = "Plovander/" + currentVersion() + " (" + std::to_string(currentBuild()) + ")";
     options.idleTimeout = manifestIdleTimeout;
     if (options.deadline.count() == 0) options.deadline = manifestDeadline;
     // A cached manifest could hide a newer release.
@@ -113,7 +108,7 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
         if (lifetime.isCancelled()) co_return std::nullopt;
         if (result.status != 200) co_return available_;
         const ReleaseManifest release = ReleaseManifest::decode(result.body, configuration_.transport.expectedHost);
-        if (release.isUpdate(configuration_.copy.build(), configuration_.system())) found = release;
+        if (release.isUpdate(currentBuild(), configuration_.system())) found = release;
     } catch (const std::exception& error) {
         if (lifetime.isCancelled()) co_return std::nullopt;
         TraceLog::message(std::string("update check failed: ") + error.what());
@@ -177,36 +172,42 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
         const std::filesystem::path image = co_await download;
         token.removeCallback(registration);
         if (lifetime.isCancelled()) {
-            removeQuietly(image);
+            WorkFolder::remove(image);
             co_return;
         }
         if (!isAllowed() || token.isCancelled()) {
-            removeQuietly(image);
+            WorkFolder::remove(image);
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::verifying, std::nullopt, report);
-        const UpdateStaging::Rules rules{configuration_.keys, configuration_.architecture, configuration_.copy.build()};
+        const UpdateStaging::Rules rules{configuration_.keys, configuration_.architecture, currentBuild()};
         BlockingCall<UpdateStaging::Staged> staging(actor_, [image, release, installed, rules] {
             return UpdateStaging::stage(image, release, installed, rules);
         });
         const UpdateStaging::Staged staged = co_await staging;
         if (lifetime.isCancelled()) {
-            removeQuietly(staged.workFolder);
+            WorkFolder::remove(staged.workFolder);
             co_return;
         }
         if (!isAllowed() || token.isCancelled()) {
-            removeQuietly(staged.workFolder);
+            WorkFolder::remove(staged.workFolder);
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::installing, std::nullopt, report);
         TraceLog::message(installingText(release));
-        try {
-            TreeSwap::replace(installed, staged.tree, configuration_.renames);
-        } catch (...) {
-            removeQuietly(staged.workFolder);
-            throw;
-        }
-        removeQuietly(staged.workFolder);
+        // Off the main actor: the work folder then holds the whole old tree.
+        BlockingCall<bool> swap(actor_, [installed, staged, renames = configuration_.renames] {
+            try {
+                TreeSwap::replace(installed, staged.tree, renames);
+            } catch (...) {
+                WorkFolder::remove(staged.workFolder);
+                throw;
+            }
+            WorkFolder::remove(staged.workFolder);
+            return true;
+        });
+        co_await swap;
+        if (lifetime.isCancelled()) co_return;
     } catch (const std::exception& error) {
         if (!lifetime.isCancelled()) fail(error, report);
         co_return;

@@ -62,6 +62,8 @@ public:
     const std::optional<TessaloyCore::UpdateStatus>& status() const override { return status_; }
     bool canReplaceItself() const override { return configuration_.copy.canReplaceItself(configuration_.isWritable); }
     bool isInstalling() const override { return isInstalling_; }
+    std::string currentVersion() const override { return configuration_.copy.version(); }
+    std::int64_t currentBuild() const override { return configuration_.copy.build(); }
 
     // "installing <version> (<build>)".
     static std::string installingText(const TessaloyCore::ReleaseManifest& release);

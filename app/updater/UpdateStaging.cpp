@@ -2,6 +2,7 @@
 
 #include "app/updater/InstalledCopy.h"
 #include "app/updater/UpdateFailure.h"
+#include "app/updater/WorkFolder.h"
 #include "app/updater/release/Descriptor.h"
 #include "app/updater/release/FileDigest.h"
 #include "app/updater/release/InsideTree.h"
@@ -42,11 +43,6 @@ fs::path makeWorkFolder(const fs::path& installed) {
     return pattern;
 }
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-}
-
 // The tree's own folder and `_Signature/` are not in the signed list, so their modes are the
 // installer's, whatever the archive said; the three signature files are read by all, written by
 // none but the owner. Called once the signature check has found them real folders and files.
@@ -67,7 +63,7 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
                                            const fs::path& installed, const Rules& rules) {
     struct RemoveArchive {
         const fs::path& path;
-        ~RemoveArchive() { removeQuietly(path); }
+        ~RemoveArchive() { WorkFolder::remove(path); }
     } removeArchive{archive};
 
     const Descriptor image = openArchive(archive);
@@ -93,14 +89,14 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
         std::error_code moved;
         fs::rename(source, copy, moved);
         if (moved) throw UpdateFailure(UpdateFailure::Kind::noApp);
-        removeQuietly(mount);
+        WorkFolder::remove(mount);
         verify(copy, manifest, rules);
         // Signed and newer, but it must also start: its program a file of its own.
         if (!InsideTree(copy).holdsRegularFile(InstalledCopy::program)) throw UpdateFailure(UpdateFailure::Kind::noApp);
         settleUnsignedModes(copy);
         return {copy, work};
     } catch (...) {
-        removeQuietly(work);
+        WorkFolder::remove(work);
         throw;
     }
 }
@@ -127,7 +123,7 @@ void UpdateStaging::sweepLeftovers(const fs::path& installed) {
     for (const auto& entry : fs::directory_iterator(installed.parent_path(), error)) {
         if (entry.path().filename().string().starts_with(workFolderPrefix)) leftovers.push_back(entry.path());
     }
-    std::for_each(leftovers.begin(), leftovers.end(), removeQuietly);
+    std::for_each(leftovers.begin(), leftovers.end(), WorkFolder::remove);
 }
 
 } // namespace Plovander

@@ -161,7 +161,7 @@ void PairedDeviceStore::rename(ByteView publicKey, std::string_view name) {
     std::vector<PairedDevice> devices = load();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
-    known->name = std::string(TessaloyCore::leadingScalars(trimmed, maximumNameCharacters));
+    known->name = std::string(TessaloyCore::leadingCharacters(trimmed, maximumNameCharacters));
     save(devices);
 }
 

@@ -48,7 +48,7 @@ public:
     // Forgets the device with this key; false when there was none.
     bool remove(TessaloyCore::ByteView publicKey);
     // Sets the name to `name` without surrounding white space, cut to its first 64 characters
-    // (Unicode scalar values). Nothing left, or no such device: no change, no error. Throws Error
+    // (grapheme clusters). Nothing left, or no such device: no change, no error. Throws Error
     // invalidName for text that is not UTF-8.
     void rename(TessaloyCore::ByteView publicKey, std::string_view name);
     // Records when the device last connected; nothing happens for an unknown key.

@@ -17,8 +17,11 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+// Taking less than was given makes libcurl fail the transfer.
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* body) {
-    static_cast<std::string*>(body)->append(data, size * count);
+    auto& text = *static_cast<std::string*>(body);
+    if (size * count > HttpClient::maximumBodyBytes - text.size()) return 0;
+    text.append(data, size * count);
     return size * count;
 }
 

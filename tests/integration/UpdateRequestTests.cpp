@@ -101,6 +101,12 @@ TEST_F(UpdateRequest, TheDeviceSeesEveryStateUntilTheNewCopyStarts) {
     EXPECT_EQ(line.str(), "2 -TessaloyAfterUpdate " + std::to_string(::getpid()) + "\n");
     EXPECT_EQ(installedBuild(), 2);
     EXPECT_TRUE(fs::is_empty(fixture.folder / "downloads"));
+    // The device was told the installed copy's version, the one the check compared.
+    std::vector<std::string> versions;
+    for (const auto& message : received()) {
+        if (const auto* info = std::get_if<TessaloyCore::HostInfo>(&message)) versions.push_back(info->version);
+    }
+    EXPECT_EQ(versions.at(0), "1.1");
     host->finish();
 }
 

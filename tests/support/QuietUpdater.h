@@ -25,6 +25,8 @@ public:
     const std::optional<TessaloyCore::UpdateStatus>& status() const override { return noStatus_; }
     bool isInstalling() const override { return false; }
     bool canReplaceItself() const override { return false; }
+    std::string currentVersion() const override { return "?"; }
+    std::int64_t currentBuild() const override { return 0; }
 
 private:
     std::optional<TessaloyCore::ReleaseManifest> none_;

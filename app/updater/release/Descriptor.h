@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <optional>
+
 namespace Plovander {
 
 // Owns one file descriptor, or -1, and closes it when it goes.
@@ -16,9 +19,11 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return fd_; }
-    bool isRegularFile() const {
+    // The size of the regular file it holds; nullopt for anything else.
+    std::optional<std::uintmax_t> regularFileSize() const {
         struct stat info {};
-        return fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+        if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+        return static_cast<std::uintmax_t>(info.st_size);
     }
 
 private:

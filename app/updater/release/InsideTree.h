@@ -2,7 +2,9 @@
 
 #include "app/updater/release/Descriptor.h"
 
+#include <cstddef>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -21,8 +23,10 @@ public:
     // Whether `path` leads, inside the tree, to a regular file.
     bool holdsRegularFile(const std::filesystem::path& path) const;
     // The bytes of the regular file that `path` leads to inside the tree; nullopt when it leads
-    // nowhere, out of the tree, or to anything but a regular file.
-    std::optional<std::string> regularFile(const std::filesystem::path& path) const;
+    // nowhere, out of the tree, to anything but a regular file, or to one larger than `limit`,
+    // which is then not read at all.
+    std::optional<std::string> regularFile(const std::filesystem::path& path,
+                                           std::size_t limit = std::numeric_limits<std::size_t>::max()) const;
 
 private:
     // A descriptor for `path` opened with `flags`, or -1.

@@ -56,6 +56,8 @@ void writeFileData(archive* writer, const fs::path& file) {
 
 void checkEntry(archive_entry* entry, const fs::path& path) {
     if (!isPlainRelative(path)) throw ReleaseArchive::Refused("path leaves the tree: " + path.string());
+    const auto depth = std::distance(path.begin(), path.end());
+    if (depth > ReleaseArchive::maximumDepth) throw ReleaseArchive::Refused("too deep: " + path.string());
     if (archive_entry_hardlink(entry)) throw ReleaseArchive::Refused("hard link: " + path.string());
     const mode_t mode = archive_entry_mode(entry);
     if (mode & (S_ISUID | S_ISGID)) throw ReleaseArchive::Refused("set-id bits: " + path.string());
@@ -64,7 +66,7 @@ void checkEntry(archive_entry* entry, const fs::path& path) {
         throw ReleaseArchive::Refused("not a file, folder or link: " + path.string());
     }
     // Other links are judged once all is unpacked; a top-level one has no tree to stay in.
-    if (type == AE_IFLNK && std::distance(path.begin(), path.end()) < 2) {
+    if (type == AE_IFLNK && depth < 2) {
         throw ReleaseArchive::Refused("link leaves the tree: " + path.string());
     }
 }
@@ -90,7 +92,10 @@ void checkLinks(const fs::path& destination) try {
 
 void ReleaseArchive::pack(const fs::path& tree, const fs::path& archivePath) {
     const Writer writer(archive_write_new(), archive_write_free);
+    // Names are bytes: left untranslated, so that no locale refuses them and no reader normalises
+    // them away from what was signed.
     if (archive_write_set_format_pax_restricted(writer.get()) != ARCHIVE_OK ||
+        archive_write_set_format_option(writer.get(), "pax", "hdrcharset", "BINARY") != ARCHIVE_OK ||
         archive_write_add_filter_zstd(writer.get()) != ARCHIVE_OK ||
         archive_write_open_filename(writer.get(), archivePath.c_str()) != ARCHIVE_OK) {
         refuse(writer.get(), "couldn't create " + archivePath.string());

@@ -206,17 +206,22 @@ void ReleaseSignature::verify(const fs::path& tree, const TrustedKeys& keys, std
     const fs::path signatures(folder);
     checkSignatureFolder(tree / signatures);
 
-    const auto contents = inside->regularFile(signatures / contentsFile);
-    const auto publisherSignature = inside->regularFile(signatures / publisherFile);
-    const auto notarySignature = inside->regularFile(signatures / notaryFile);
-    if (!contents || !publisherSignature || publisherSignature->size() != std::tuple_size_v<SignatureBytes>) {
+    // Nothing is parsed before its signature holds, and a list larger than any real tree's is not
+    // even read.
+    const fs::path list = signatures / contentsFile;
+    const auto contents = inside->regularFile(list, maximumContentsBytes);
+    if (!contents && inside->holdsRegularFile(list)) throw Refusal(Refusal::publisherSignature);
+    constexpr std::size_t signatureBytes = std::tuple_size_v<SignatureBytes>;
+    const auto publisherSignature = inside->regularFile(signatures / publisherFile, signatureBytes);
+    const auto notarySignature = inside->regularFile(signatures / notaryFile, signatureBytes);
+    if (!contents || !publisherSignature || publisherSignature->size() != signatureBytes) {
         throw Refusal(Refusal::malformed);
     }
-    const auto listed = parse(*contents);
-    if (!listed) throw Refusal(Refusal::malformed);
     if (!verifySignature(*keys.publisher, bytesOf(*contents), bytesOf(*publisherSignature))) {
         throw Refusal(Refusal::publisherSignature);
     }
+    const auto listed = parse(*contents);
+    if (!listed) throw Refusal(Refusal::malformed);
     if (listed->identifier != identifier) throw Refusal(Refusal::wrongIdentifier);
     if (listed->team != team) throw Refusal(Refusal::wrongTeam);
     if (!notarySignature || !verifySignature(*keys.notary, notaryMessage(*contents), bytesOf(*notarySignature))) {

@@ -2,6 +2,7 @@
 
 #include "app/updater/release/ReleaseKeys.h"
 
+#include <cstddef>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,8 @@ struct ReleaseSignature {
     static constexpr std::string_view team = "K7PLV4DR2T";
     static constexpr std::string_view folder = "_Signature";
     static constexpr std::string_view notaryPrefix = "PLOVANDER-NOTARY-1";
+    // Ample for a real tree; a larger contents list is refused unread, as badly signed.
+    static constexpr std::size_t maximumContentsBytes = 16 * 1024 * 1024;
 
     // Why a tree is refused. The numbered cases are the statuses a code-signature check reports.
     class Refusal : public std::exception {

@@ -193,7 +193,7 @@ TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst
 
 // A paired device calls through the relay before this computer's listener takes connections (as
 // just after start): the call waits for the listener instead of meeting a closed port, and the device
-// gets in at its first call.
+// gets in at its first call, even where calls that came earlier gave up waiting.
 TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDeviceGetsIn) {
     Testing::TemporaryDirectory folder;
     Plovander::TraceLog::configure({.enabled = true, .file = folder / "trace.log", .toStandardError = false});
@@ -209,12 +209,20 @@ TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDev
     // "On" comes when the control connection is up; the relay knows the Mac once it has read the list.
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return registrations(heard) == 1; }));
 
+    const auto trace = [&] {
+        Plovander::TraceLog::flush();
+        std::ifstream file(folder / "trace.log");
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const ControlMessage call(ControlMessage::Incoming{Bytes(16, 1), Bytes(32, 2)});
+    for (std::size_t i = 0; i <= ConnectRegistration::maximumHeldCalls; ++i) relay.sendOnControl(call.encoded());
+    ASSERT_TRUE(actor.runUntil([&] { return trace().find("too many calls wait") != std::string::npos; }));
+    actor.advance(ConnectRegistration::heldCallPatience);
+    const std::size_t earlier = trace().size();
+
     phone.connect({relay.endpoint(), TessaloyNet::MeetingIdentity::meetingID(device, identity.publicKey())}, [&] {
         actor.runUntilIdle();
-        Plovander::TraceLog::flush();
-        std::ifstream trace(folder / "trace.log");
-        const std::string text(std::istreambuf_iterator<char>(trace), {});
-        if (listenerPort == 0 && text.find("relay: a call waits for the listener") != std::string::npos) {
+        if (listenerPort == 0 && trace().find("relay: a call waits for the listener", earlier) != std::string::npos) {
             listenerPort = mac.start(std::nullopt);
             registration->listenerListens();
         }

@@ -1,11 +1,18 @@
 #include "app/shell/ReplacedInstance.h"
 #include "app/shell/SingleInstance.h"
+#include "tests/support/OffscreenGuiApplication.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <fstream>
 
 namespace {
 
@@ -30,13 +37,24 @@ TEST(SingleInstance, TheSecondCopyLearnsTheFirstOnesProcessId) {
     EXPECT_TRUE(std::holds_alternative<SingleInstance>(SingleInstance::acquire(lockFile)));
 }
 
-TEST(SingleInstance, AReplacedPredecessorDoesNotCount) {
+// A replaced predecessor is no other copy; as it ends the new copy takes the lock from it.
+TEST(SingleInstance, AReplacedPredecessorDoesNotCountAndPassesTheLockOnAsItEnds) {
+    Testing::OffscreenGuiApplication::start();
     Testing::TemporaryDirectory folder;
     const auto lockFile = folder / "plovander.lock";
-    const auto predecessor = SingleInstance::acquire(lockFile);
-    ASSERT_TRUE(std::holds_alternative<SingleInstance>(predecessor));
-    EXPECT_TRUE(std::holds_alternative<SingleInstance>(SingleInstance::acquire(lockFile, ::getpid())));
-    EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, ::getpid() + 1)));
+    auto taken = SingleInstance::acquire(lockFile);
+    const pid_t predecessor = ::fork();
+    if (predecessor == 0)
+        for (;;) ::pause();
+    taken = pid_t{0}; // the child's copy of the descriptor keeps the lock
+    std::ofstream(lockFile) << predecessor;
+    EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, predecessor + 1)));
+    const auto successor = SingleInstance::acquire(lockFile, predecessor);
+    EXPECT_TRUE(std::holds_alternative<SingleInstance>(successor));
+    ::kill(predecessor, SIGKILL);
+    ASSERT_EQ(::waitpid(predecessor, nullptr, 0), predecessor);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(std::get<pid_t>(SingleInstance::acquire(lockFile)), ::getpid());
 }
 
 struct FakeClock {

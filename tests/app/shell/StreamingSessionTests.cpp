@@ -180,23 +180,32 @@ TEST_F(StreamingSessionTest, AtStartTheMacListensOnceTheApplicationsFirstListing
     EXPECT_FALSE(session->setupProblem());
 }
 
-TEST_F(StreamingSessionTest, ASecondPairedDeviceIsRefusedWhileASessionRuns) {
+TEST_F(StreamingSessionTest, TheDeviceWhoseChannelCameFirstKeepsAnotherOut) {
     const Device first{"First"};
     const Device second{"Second"};
-    listenFor(first);
-    TessaloyNet::PairedDeviceStore(environment.keychainItems)
-        .add({.publicKey = second.key, .name = second.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
-    const auto firstMedia = connect(Role::media, first.name, first.key);
-    ASSERT_TRUE(until([&] { return session->isSharing(); }));
+    for (const Role role : {Role::media, Role::control}) {
+        renew();
+        listenFor(second);
+        listenFor(first);
+        const auto firstChannel = connect(role, first.name, first.key);
 
-    // The listener still takes connections for a while after the first device came in.
-    const auto secondMedia = connect(Role::media, second.name, second.key);
-    const auto secondControl = connect(Role::control, second.name, second.key);
-    EXPECT_TRUE(secondMedia->isClosed());
-    EXPECT_TRUE(secondControl->isClosed());
-    EXPECT_TRUE(session->isSharing());
-    EXPECT_EQ(session->connectedPeerName(), "First");
-    EXPECT_FALSE(firstMedia->isClosed());
+        // The listener still takes connections for a while after the first device came in.
+        EXPECT_TRUE(connect(Role::media, second.name, second.key)->isClosed()) << nameOf(role);
+        EXPECT_TRUE(connect(Role::control, second.name, second.key)->isClosed()) << nameOf(role);
+        connect(role == Role::media ? Role::control : Role::media, first.name, first.key);
+        ASSERT_TRUE(until([&] { return session->isSharing(); }));
+        EXPECT_EQ(session->connectedPeerName(), "First");
+        EXPECT_FALSE(firstChannel->isClosed());
+    }
+}
+
+TEST_F(StreamingSessionTest, AControlChannelAloneEndsWithItsListenerAndKeepsNobodyOut) {
+    const Device ada{"Ada"};
+    listenFor(ada);
+    connect(Role::control, ada.name, ada.key);
+    startSharing();
+    connect(Role::media, "Pairing", Device{"Pairing"}.key);
+    EXPECT_EQ(session->pendingPeerName(), "Pairing");
 }
 
 TEST_F(StreamingSessionTest, AnUnknownKeyIsRefusedWhileAvailable) {

@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -198,6 +205,49 @@ TEST_F(TraceLogTest, AStalledWriterLeavesOutWhatItCannotHoldAndSaysSo) {
     };
     EXPECT_EQ(said(" waiting " + std::to_string(TraceLog::maximumPendingLines - 1)), 1);
     EXPECT_EQ(said(" 100 trace lines were left out: the trace fell behind"), 1);
+}
+
+// Standard error that nobody reads holds up neither the trace nor a thread that FFmpeg or Qt logs
+// from; what it could not take is counted there once it drains, and their warnings reach the file.
+TEST_F(TraceLogTest, AStalledStandardErrorHoldsUpNobody) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    const std::string filler(static_cast<std::size_t>(::fcntl(ends[1], F_GETPIPE_SZ)), 'x');
+    ASSERT_EQ(::write(ends[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+    const int savedError = ::dup(STDERR_FILENO);
+    ::dup2(ends[1], STDERR_FILENO);
+    ::close(ends[1]);
+    Testing::ManualMainActor clock;
+    TraceLog::configure({.enabled = true, .file = file, .clock = &clock});
+
+    TraceLog::message("held back");
+    TraceLog::message("left out");
+    av_log(nullptr, AV_LOG_WARNING, "a warning\n");
+    av_log(nullptr, AV_LOG_INFO, "chatter\n");
+    qWarning("a warning from Qt");
+    qInfo("chatter");
+    const std::string traced = contents(file);
+    EXPECT_NE(traced.find(" a warning\n"), std::string::npos) << traced;
+    EXPECT_NE(traced.find(" a warning from Qt\n"), std::string::npos) << traced;
+    EXPECT_EQ(traced.find("chatter"), std::string::npos) << traced;
+
+    const auto drain = [&] {
+        std::string read;
+        char chunk[4096];
+        for (ssize_t count; (count = ::read(ends[0], chunk, sizeof chunk)) > 0;)
+            read.append(chunk, static_cast<std::size_t>(count));
+        return read;
+    };
+    ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    drain();
+    TraceLog::message("moving again");
+    TraceLog::flush();
+    ::dup2(savedError, STDERR_FILENO);
+    const auto line = [&](const char* text) { return TraceLog::line(clock.now(), text); };
+    EXPECT_EQ(drain(), line("held back") + line("3 trace lines were left out: standard error fell behind") +
+                           line("moving again"));
+    ::close(savedError);
+    ::close(ends[0]);
 }
 
 } // namespace

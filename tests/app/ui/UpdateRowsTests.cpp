@@ -50,6 +50,8 @@ public:
     const std::optional<UpdateStatus>& status() const override { return status_; }
     bool isInstalling() const override { return installing; }
     bool canReplaceItself() const override { return true; }
+    std::string currentVersion() const override { return "1.0"; }
+    std::int64_t currentBuild() const override { return 1; }
 
 private:
     ManualMainActor& actor_;

@@ -14,6 +14,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -67,6 +68,11 @@ public:
         configuration.system = [] { return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0}; };
         configuration.isWritable = [this](const fs::path&) { return writable; };
         configuration.relauncher = starter ? starter : relauncher;
+        configuration.renames.exchange = [exchange = configuration.renames.exchange, main = std::this_thread::get_id()](
+                                             auto& from, auto& to) {
+            EXPECT_NE(std::this_thread::get_id(), main) << "the swap waits on the disk, off the main actor";
+            return exchange(from, to);
+        };
         if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
         configuration.transport.deadline = deadline;
         auto updater = std::make_unique<SelfUpdater>(actor, configuration);

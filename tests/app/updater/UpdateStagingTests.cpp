@@ -1,5 +1,6 @@
 #include "app/updater/UpdateFailure.h"
 #include "app/updater/UpdateStaging.h"
+#include "app/updater/WorkFolder.h"
 #include "app/updater/release/FileDigest.h"
 #include "app/updater/release/ReleaseArchive.h"
 #include "tests/app/updater/ReleaseFixture.h"
@@ -9,8 +10,14 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <clocale>
 #include <functional>
+#include <regex>
 
 namespace {
 
@@ -60,6 +67,29 @@ void packSingleEntry(const fs::path& archive, const char* path, const char* link
 
 unsigned modeOf(const fs::path& path) { return static_cast<unsigned>(fs::symlink_status(path).permissions()); }
 
+// 1,100 nested folders: more levels than a process may hold descriptors.
+const std::string deepFolders = std::regex_replace(std::string(1100, 'd'), std::regex("d"), "d/");
+
+// While it lives, this process runs as the updater does: as an ordinary user given `folder`, with
+// 1,024 descriptors; the C locale is back when it goes.
+struct AsTheUpdater {
+    explicit AsTheUpdater(const fs::path& folder) {
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        const rlimit usual{std::min<rlim_t>(limit.rlim_cur, 1024), limit.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &usual);
+        const passwd* nobody = ::getpwnam("nobody");
+        ordinary = ::getuid() != 0 || (nobody && ::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid) == 0 &&
+                                       ::setegid(nobody->pw_gid) == 0 && ::seteuid(nobody->pw_uid) == 0);
+    }
+    ~AsTheUpdater() {
+        if (::getuid() == 0 && ::seteuid(0) == 0) ::setegid(0);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        std::setlocale(LC_ALL, "C");
+    }
+    rlimit limit{};
+    bool ordinary = false;
+};
+
 struct Case {
     const char* name;
     // Makes the archive at the given path from a source folder; returns its manifest.
@@ -101,9 +131,9 @@ auto signedAfter(ReleaseFixture::Alteration change) {
 }
 
 // A case whose archive holds one entry (see packSingleEntry).
-auto singleEntry(const char* path, const char* link = nullptr, bool hard = false) {
+auto singleEntry(std::string path, const char* link = nullptr, bool hard = false) {
     return [=](const ReleaseFixture&, const fs::path&, const fs::path& archive) {
-        packSingleEntry(archive, path, link, hard);
+        packSingleEntry(archive, path.c_str(), link, hard);
         return manifestFor(archive, 2);
     };
 }
@@ -165,7 +195,10 @@ const Case cases[] = {
          fs::permissions(tree / "Info.json", fs::perms::others_write, fs::perm_options::add);
      }),
      "signature: status -7"},
-    {"extraFile", changed([](auto&, const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/extra", "x"); }),
+    {"extraFileInAClosedFolder", changed([](auto&, const fs::path& tree) {
+         ReleaseFixture::writeFile(tree / "bin/extra", "x");
+         fs::permissions(tree / "bin", fs::perms::owner_read | fs::perms::owner_exec);
+     }),
      "signature: status -8"},
     {"missingFile", changed([](auto&, const fs::path& tree) { fs::remove(tree / "launcher"); }),
      "signature: status -8"},
@@ -190,6 +223,13 @@ const Case cases[] = {
          ReleaseFixture::linkOutOfTree(tree, "_Signature/rider");
      }),
      "mount"},
+    {"deepTree", singleEntry("Plovander.app/" + deepFolders + "f"), "mount"},
+    {"oversizedContentsList",
+     changed([](auto&, const fs::path& tree) { fs::resize_file(tree / "_Signature/CodeResources", 64 << 20); }),
+     "signature: status -3"},
+    {"namesOutsideAscii",
+     signedAfter([](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/caf\xC3\xA9 cafe\xCC\x81", "x"); }),
+     nullptr},
     {"otherApplication", released({.identifier = "com.example.other"}), "notNewer"},
     {"sameBuild", released({.build = "1"}), "notNewer"},
     {"notAWholeNumber", released({.build = "2b"}, [](auto& m) { m.build = 2; }), "notNewer"},
@@ -202,6 +242,8 @@ protected:
 };
 
 TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) {
+    const AsTheUpdater user(fixture.folder.path());
+    if (!user.ordinary) GTEST_SKIP() << "no ordinary user to become";
     const fs::path source = fixture.folder / "source";
     const fs::path parent = fixture.folder / "installed";
     fs::create_directories(source);
@@ -210,6 +252,10 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
     const fs::path archive = fixture.folder / "download.tar.zst";
     const auto manifest = GetParam().make(fixture, source, archive);
 
+    std::setlocale(LC_ALL, "C.UTF-8"); // as the program runs; the release tool keeps the C locale
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const long peak = usage.ru_maxrss;
     std::string failure;
     try {
         const auto staged = UpdateStaging::stage(archive, manifest, installed, fixture.rules());
@@ -221,10 +267,12 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
         EXPECT_EQ(modeOf(staged.tree), 0755u);
         EXPECT_EQ(modeOf(staged.tree / "_Signature"), 0755u);
         EXPECT_EQ(modeOf(staged.tree / "_Signature/CodeResources"), 0644u);
-        fs::remove_all(staged.workFolder);
+        Plovander::WorkFolder::remove(staged.workFolder);
     } catch (const UpdateFailure& error) {
         failure = error.what();
     }
+    ::getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss - peak, 100'000) << "kB more at the peak";
     EXPECT_EQ(failure, GetParam().failure ? GetParam().failure : "");
     EXPECT_FALSE(fs::exists(archive));
     EXPECT_EQ(std::distance(fs::directory_iterator(parent), fs::directory_iterator()), 1) << "only the installed tree";
@@ -245,13 +293,19 @@ TEST(UpdateStaging, ATreeNamedLikeTheMountFolderIsStagedWhole) {
     EXPECT_TRUE(fs::is_regular_file(staged.tree / "Info.json"));
 }
 
-TEST(UpdateStaging, LeftoverWorkFoldersAreSwept) {
+TEST(UpdateStaging, LeftoverWorkFoldersAreSweptHoweverDeepAndClosed) {
     Testing::TemporaryDirectory parent;
-    fs::create_directories(parent / ".Plovander-update-abc123/mount");
-    fs::create_directories(parent / "Plovander.app");
+    const AsTheUpdater user(parent.path());
+    if (!user.ordinary) GTEST_SKIP() << "no ordinary user to become";
+    fs::path folder = parent / ".Plovander-update-abc123";
+    fs::create_directory(folder);
+    for (const auto& name : fs::path(deepFolders)) fs::create_directory(folder /= name);
+    fs::create_directories(parent / "Plovander.app/bin");
+    fs::create_directory_symlink(parent / "Plovander.app", folder / "link");
+    for (; folder != parent.path(); folder = folder.parent_path()) fs::permissions(folder, fs::perms::none);
     UpdateStaging::sweepLeftovers(parent / "Plovander.app");
     EXPECT_FALSE(fs::exists(parent / ".Plovander-update-abc123"));
-    EXPECT_TRUE(fs::exists(parent / "Plovander.app"));
+    EXPECT_TRUE(fs::exists(parent / "Plovander.app/bin"));
 }
 
 TEST(UpdateStaging, LinksAreJudgedByWhereTheyLeadOnDisk) {

@@ -177,6 +177,10 @@ TEST_F(PairedDeviceStoreTest, RenameTrimsAndCutsToSixtyFourCharacters) {
     EXPECT_EQ(devices.device(phone.publicKey)->name,
               repeated("ü", 30) + repeated("名", 20) + repeated("🙂", 10) + repeated("z", 4));
 
+    // A flag is one character of two code points.
+    devices.rename(phone.publicKey, repeated("a", 63) + "🇩🇪🇫🇷");
+    EXPECT_EQ(devices.device(phone.publicKey)->name, repeated("a", 63) + "🇩🇪");
+
     devices.rename(phone.publicKey, repeated("a", 64));
     EXPECT_EQ(devices.device(phone.publicKey)->name, repeated("a", 64));
     EXPECT_EQ(devices.device(phone.publicKey)->pairedAt, phone.pairedAt);

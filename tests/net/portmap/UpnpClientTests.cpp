@@ -1,9 +1,16 @@
+#include "net/portmap/CurlHttpClient.h"
 #include "net/portmap/HomeRouter.h"
 #include "net/portmap/UpnpClient.h"
 #include "tests/net/portmap/ScriptedExchange.h"
 #include "tests/net/portmap/ScriptedHttp.h"
 
 #include <gtest/gtest.h>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/read_until.hpp>
+#include <asio/write.hpp>
+
+#include <thread>
 
 namespace {
 
@@ -64,6 +71,26 @@ TEST(UpnpClient, ReportsWhatTheDeviceGrantedAndLeavesNoLeaseBehind) {
         }
         http.replies[control] = {row.added, row.reported};
         EXPECT_EQ(UpnpClient(55801, exchange, http).request(), row.result) << row.search;
+    }
+}
+
+// Whoever answers the search names the URL: a body past the cap is not read to its end.
+TEST(CurlHttpClient, ReadsABodyUpToItsCapAndNoFurther) {
+    for (const std::size_t size : {HttpClient::maximumBodyBytes, HttpClient::maximumBodyBytes + 1}) {
+        asio::io_context io;
+        asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+        std::thread server([&] {
+            auto socket = acceptor.accept();
+            std::string request;
+            std::error_code ignored; // the client hangs up before the whole body is out
+            asio::read_until(socket, asio::dynamic_buffer(request), "\r\n\r\n", ignored);
+            const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+            asio::write(socket, asio::buffer(head + std::string(size, 'x')), ignored);
+        });
+        const auto port = std::to_string(acceptor.local_endpoint().port());
+        const auto reply = CurlHttpClient().get("http://127.0.0.1:" + port + "/rootDesc.xml");
+        server.join();
+        EXPECT_EQ(reply.has_value(), size <= HttpClient::maximumBodyBytes) << size;
     }
 }
 
