@@ -109,7 +109,10 @@ int FlowRow::arrange(const QRect& area, bool place) const {
         int used = 0;
         while (end < shown.size()) {
             const int needed = baseWidth(*shown[end]->item, shown[end]->grows, room) + (end > first ? spacing() : 0);
-            if (end > first && used + needed > room) break;
+            // A stretch goes to the line of the item it pushes to the end.
+            const bool pushes = shown[end]->item->spacerItem() && end + 1 < shown.size();
+            const int pushed = pushes ? spacing() + baseWidth(*shown[end + 1]->item, shown[end + 1]->grows, room) : 0;
+            if (end > first && used + needed + pushed > room) break;
             used += needed;
             ++end;
         }

@@ -18,7 +18,7 @@ public:
 
     void addWidget(QWidget* widget, bool grows);
     void addLayout(QLayout* layout, bool grows);
-    // Room that pushes the items after it to the line's end, while they share its line.
+    // Room that pushes the item after it to the end of its line.
     void addStretch();
 
     void addItem(QLayoutItem* item) override;

@@ -150,6 +150,11 @@ TEST_P(LayoutFitTest, NothingIsCutAndNothingLiesOutside) {
     for (const auto* name : root.findChildren<Plovander::ElidedLabel*>("deviceName")) {
         EXPECT_EQ(name->text(), name->fullText()) << "a short name is never squeezed";
     }
+    if (files) {
+        const QRect clear = placeIn(*files->findChild<QWidget*>("clearList"), root);
+        EXPECT_EQ(root.width() - 1 - clear.right(), placeIn(*files->findChild<QWidget*>("openDownloads"), root).left())
+            << "Clear list at the footer's end, in from it as far as Open Downloads";
+    }
     for (const auto* address : root.findChildren<QLabel*>("address")) {
         EXPECT_FALSE(address->text().contains('\n')) << "an address keeps to one line";
     }
