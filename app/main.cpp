@@ -1,3 +1,4 @@
+#include "app/runtime/TaskHandle.h"
 #include "app/shell/SignalQuitter.h"
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
@@ -13,6 +14,7 @@
 #include <openssl/crypto.h>
 #include <sys/resource.h>
 #include <QApplication>
+#include <QEventLoop>
 
 #include <cstdlib>
 #include <memory>
@@ -39,6 +41,17 @@ rlim_t raiseOpenFileLimit() {
     const rlim_t soft = limit.rlim_cur;
     limit.rlim_cur = limit.rlim_max;
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : soft;
+}
+
+// Runs the event loop on while the application quits, for its patience at most.
+void finish(TessaloyHostApp& host, TessaloyBase::MainActor& actor) {
+    QEventLoop loop;
+    const TaskHandle quitting = TaskHandle::start([&](CancellationToken) -> QCoro::Task<> {
+        co_await host.quit();
+        loop.quit();
+    });
+    const TessaloyBase::ScheduledCall patience = actor.after(TessaloyHostApp::quitPatience, [&loop] { loop.quit(); });
+    if (quitting.isRunning()) loop.exec();
 }
 
 } // namespace
@@ -79,12 +92,15 @@ int main(int argc, char* argv[]) {
     }
 
     TessaloyHostApp host(*environment, makeUpdater);
-    HostTray tray(host.session(), host.capture(), *environment, environment->workspace(),
-                  environment->transferFiles()->downloadsFolder());
-    const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });
-    tray.start(requests.isListening());
-
-    const int status = QApplication::exec();
+    int status = 0;
+    {
+        HostTray tray(host.session(), host.capture(), *environment, environment->workspace(),
+                      environment->transferFiles()->downloadsFolder());
+        const PresentRequests requests(PresentRequests::defaultSocket(), [&tray] { tray.present(); });
+        tray.start(requests.isListening());
+        status = QApplication::exec();
+    }
+    finish(host, environment->mainActor());
     TraceLog::message("Plovander quit");
     TraceLog::flush();
     return status;

@@ -130,6 +130,7 @@ void SessionAvailability::stopSharing(StopReason reason) {
     c_.link.startupTask.cancel();
     c_.link.startupTask = {};
     c_.link.remoteUpdate.cancel();
+    c_.link.captureRestart.cancel();
     expiryTask_.cancel();
     c_.effects.endSession();
     endChannels(reason);

@@ -11,6 +11,7 @@
 #include "core/CursorUpdate.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace Plovander {
 
@@ -63,8 +64,15 @@ QCoro::Task<bool> SessionCapture::restartCapture(std::string reason) {
 }
 
 void SessionCapture::restartInBackground(std::string reason) {
-    TaskHandle::detach([this, lifetime = c_.lifetime, reason = std::move(reason)](CancellationToken) -> QCoro::Task<> {
-        if (!lifetime.isCancelled()) co_await restartCapture(reason);
+    // A device may change its mind many times a second: requests that come while one restart runs
+    // merge into the next.
+    waitingRestart_ = std::move(reason);
+    TaskHandle& restarts = c_.link.captureRestart;
+    if (restarts.isRunning() && !restarts.isCancelled()) return;
+    restarts = TaskHandle::start([this, lifetime = c_.lifetime](CancellationToken token) -> QCoro::Task<> {
+        while (!lifetime.isCancelled() && !token.isCancelled() && waitingRestart_) {
+            co_await restartCapture(*std::exchange(waitingRestart_, std::nullopt));
+        }
     });
 }
 

@@ -35,7 +35,9 @@ public:
     // Restarts with the current quality and codec; a failure ends the session. Returns whether
     // capture runs.
     QCoro::Task<bool> restartCapture(std::string reason);
-    // Restarts for a quality mode, a codec or a display chosen while sharing.
+    // Restarts for a quality mode or a codec chosen while sharing, with the choices of the moment it
+    // begins: one runs at a time, and of the requests that come meanwhile only the latest waits. The
+    // session's stop calls them off (SessionLink::captureRestart).
     void restartInBackground(std::string reason);
     // Sends the pointer's current position on `channel`.
     void sendLocalPointer(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
@@ -45,6 +47,8 @@ private:
     SessionContext c_;
     InputInjector& input_;
     SessionAvailability& availability_;
+    // The reason of the restart that waits for the running one.
+    std::optional<std::string> waitingRestart_;
 };
 
 } // namespace Plovander

@@ -29,6 +29,8 @@ struct SessionLink {
     TaskHandle startupTask;
     // An update the device asked for; a stop withdraws it.
     TaskHandle remoteUpdate;
+    // The capture restarts for the device's quality and codec choices; a stop calls them off.
+    TaskHandle captureRestart;
     bool localCursorEnabled = false;
     // A switch into local-pointer mode is under way on the current control channel.
     bool cursorModeStarting = false;

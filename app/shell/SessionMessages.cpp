@@ -239,7 +239,8 @@ void SessionMessages::applySound(bool on) {
 void SessionMessages::applyVideoCodecs(const std::vector<TessaloyCore::VideoCodec>& list) {
     if (!c_.preferences.setDeviceCodecs({list.begin(), list.end()})) return;
     const TessaloyCore::VideoCodec preferred = c_.preferences.preferredCodec();
-    TraceLog::message([&] {
+    // A device can send lists as fast as it likes: a count keeps them from flooding the trace.
+    TraceLog::coalesced("device decodes", [&] {
         std::vector<std::string> names;
         for (const auto codec : c_.preferences.deviceCodecs()) names.emplace_back(TessaloyCore::nameOf(codec));
         std::sort(names.begin(), names.end());

@@ -37,4 +37,11 @@ TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, const Updat
     });
 }
 
+QCoro::Task<> TessaloyHostApp::quit() {
+    // Every task of the controller ends at its next step, so none asks the capture for more.
+    session_.reset();
+    // Takes its turn after whatever the capture has in flight.
+    co_await capture_->stop();
+}
+
 } // namespace Plovander

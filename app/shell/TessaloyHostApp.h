@@ -6,6 +6,9 @@
 #include "base/SerialQueue.h"
 #include "platform/Environment.h"
 
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -30,6 +33,13 @@ public:
 
     CaptureProbe& capture() { return *capture_; }
     StreamingSession& session() { return *session_; }
+
+    // Quitting, once the views have gone: the controller goes, then the capture finishes what it has
+    // in flight (the stop of a session that has just ended, say) and stops. The main actor's events
+    // must run until it ends, or for quitPatience at most: a capture step left waiting for them
+    // would keep its encoder and queues for good.
+    QCoro::Task<> quit();
+    static constexpr std::chrono::seconds quitPatience{3};
 
 private:
     Platform::Environment& environment_;

@@ -1,12 +1,18 @@
 #include "tests/integration/MainRoadHarness.h"
 
+#include "core/SessionMessage.h"
+
+#include <future>
+
 // A paired device that keeps opening control channels, as one on a flaky network does, holds one
-// connection on the Mac: each new control channel replaces and closes the one before it.
+// connection on the Mac: each new control channel replaces and closes the one before it. One that
+// keeps changing the quality gets one restart at a time, with the quality it asked for last.
 namespace {
 
 using Integration::DesktopSessionTest;
 using Testing::DeviceSimulator;
 using Role = TessaloyCore::ChannelRole;
+using TessaloyCore::QualityMode;
 
 constexpr int channelsOpened = 50;
 
@@ -45,6 +51,24 @@ TEST_F(DesktopSessionTest, ReplacedControlChannelsAreClosed) {
     EXPECT_TRUE(until([&] { return openOnes() <= 1; })) << openOnes() << " control channels stay open";
     EXPECT_TRUE(isOpen(*opened.back()));
     EXPECT_TRUE(session->isSharing());
+}
+
+TEST_F(DesktopSessionTest, QualityChangesDuringARestartMergeIntoTheNext) {
+    using Message = TessaloyCore::SessionMessage;
+    DeviceSimulator device("Ada's iPhone");
+    pairAndApprove(device);
+    ASSERT_TRUE(until([&] { return !probe->isBusy(); }));
+    std::promise<void> held; // every change arrives while the first restart waits for the capture queue
+    captureQueue.async([gate = held.get_future().share()] { gate.wait(); });
+    for (int i = 0; i < 101; ++i) {
+        device.send(Role::control,
+                    Message{Message::Quality{i % 2 ? QualityMode::balanced : QualityMode::saver}}.packet());
+    }
+    const bool arrived = until([&] { return tracedStartingWith("quality mode ").size() == 101; });
+    held.set_value();
+    ASSERT_TRUE(arrived && until([&] { return !probe->isBusy(); }));
+    EXPECT_EQ(tracedStartingWith("restarting capture: "),
+              std::vector<std::string>(2, "restarting capture: applying saver quality"));
 }
 
 } // namespace

@@ -271,7 +271,7 @@ TEST_F(SessionMessagesTest, CodecQualityAndPointerRestartOnlyOnChange) {
 }
 
 // Each HEVC encoder leaves memory in libx265: a device that flips codecs gets HEVC once at once and
-// once more a second later, with its latest choice.
+// once more a second later, with its latest choice. Its lists are traced once, with a count.
 TEST_F(SessionMessagesTest, ADeviceThatKeepsSwitchingCodecsGetsHevcInTurn) {
     const auto control = pairAndApprove(Device{"Ada"}).second;
     newTrace();
@@ -284,21 +284,24 @@ TEST_F(SessionMessagesTest, ADeviceThatKeepsSwitchingCodecsGetsHevcInTurn) {
     ASSERT_TRUE(until([&] { return probe->codec() == VideoCodec::hevc && !probe->isBusy(); }));
     const auto trace = newTrace();
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "restarting capture: switching to hevc"), 2);
+    EXPECT_EQ(trace.back(), R"(device decodes ["h264", "hevc"], using hevc (repeated 30 times in the last 10 s))");
 }
 
-// The session ends while the switch to the local pointer waits for capture: the switch has no
-// effect when its answer comes.
+// The session ends while the switch to the local pointer and a restart wait for capture: the switch
+// has no effect when its answer comes, and the restart never runs.
 TEST_F(SessionMessagesTest, ALocalPointerSwitchThatOutlivesItsSessionDoesNothing) {
     const auto [media, control] = pairAndApprove(Device{"Ada"});
     holdCapture();
     send(control, Message::Quality{QualityMode::saver}); // its restart keeps capture busy
+    send(control, Message::Quality{QualityMode::balanced});
     using TessaloyCore::InputEvent;
     receive(control, Role::control, InputEvent{InputEvent::EnableLocalCursor{}}.packet());
     session->stopSharing(StopReason::userStopped());
     newTrace();
     releaseCapture();
     ASSERT_TRUE(until([&] { return !probe->isBusy() && !probe->isRunning() && probe->cursorInVideo(); }));
-    for (const auto& line : newTrace()) EXPECT_FALSE(line.starts_with("local pointer")) << line;
+    for (const auto& line : newTrace())
+        EXPECT_FALSE(line.starts_with("local pointer") || line.starts_with("restart")) << line;
     for (const auto& packet : control->sent(FakePacketChannel::Route::direct)) {
         EXPECT_NE(packet.kind(), TessaloyCore::WirePacket::Kind::cursorUpdate);
     }

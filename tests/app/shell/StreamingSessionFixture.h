@@ -38,7 +38,8 @@ protected:
     };
 
     StreamingSessionTest() {
-        Plovander::TraceLog::configure({.enabled = true, .file = traceFile(), .toStandardError = false});
+        Plovander::TraceLog::configure(
+            {.enabled = true, .file = traceFile(), .toStandardError = false, .clock = &environment.actor});
         environment.defaults.setBoolean("TessaloyAllowRemoteControl", true);
     }
     ~StreamingSessionTest() override { Plovander::TraceLog::configure({}); }

@@ -1,5 +1,6 @@
 #include "tests/app/shell/StreamingSessionFixture.h"
 
+#include "app/shell/TessaloyHostApp.h"
 #include "core/CursorUpdate.h"
 #include "core/InputEvent.h"
 #include "net/channel/PairingLink.h"
@@ -306,6 +307,25 @@ TEST_F(StreamingSessionTest, SwitchingRemoteControlOffPersistsAndRefusesTransfer
     EXPECT_FALSE(session->allowsRemoteControl());
     EXPECT_EQ(environment.defaults.boolean("TessaloyAllowRemoteControl"), false);
     EXPECT_FALSE(session->transfers().isAllowed());
+}
+
+// Quitting as a session ends: the capture's stop under way finishes before the objects go.
+TEST(TessaloyHostAppTest, QuitFinishesTheCaptureStopUnderWay) {
+    using Plovander::TaskHandle;
+    Testing::FakeEnvironment environment;
+    auto host = std::make_unique<Plovander::TessaloyHostApp>(environment, Testing::QuietUpdater::make);
+    Plovander::CaptureProbe& capture = host->capture();
+    TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
+        co_await capture.start(nullptr, std::nullopt, TessaloyCore::VideoCodec::h264);
+        co_await capture.stop();
+    });
+    ASSERT_TRUE(environment.actor.runUntil([&] { return capture.isRunning(); })) << capture.status();
+    const std::weak_ptr<Plovander::CaptureEncodingOutput> output = capture.encodingOutput();
+    const auto quitting =
+        TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
+    ASSERT_TRUE(environment.actor.runUntil([&] { return !quitting.isRunning(); }));
+    host.reset();
+    EXPECT_TRUE(output.expired());
 }
 
 } // namespace
