@@ -37,8 +37,8 @@ public:
     // Throws X11Error when no server answers or it lacks XTest.
     XTestEvents(TessaloyBase::SerialQueue& queue, const std::string& displayName,
                 std::chrono::milliseconds mappingHold = defaultMappingHold);
-    // Runs on the queue (waiting for it): lets go of every key and button still held and puts the
-    // keyboard map back. Do not destroy from a thread that the queue waits on.
+    // Lets go of every key and button still held and puts the keyboard map back, on the queue: in
+    // place when destroyed there, otherwise waiting for it, so never from another queue's work.
     ~XTestEvents() override;
 
     std::optional<Point> pointerLocation() override;
