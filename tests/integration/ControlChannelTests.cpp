@@ -5,8 +5,7 @@
 #include <future>
 
 // A paired device that keeps opening control channels, as one on a flaky network does, holds one
-// connection on the Mac: each new control channel replaces and closes the one before it. One that
-// keeps changing the quality gets one restart at a time, with the quality it asked for last.
+// connection on the Mac: each new control channel replaces and closes the one before it.
 namespace {
 
 using Integration::DesktopSessionTest;

@@ -311,18 +311,17 @@ TEST_F(StreamingSessionTest, SwitchingRemoteControlOffPersistsAndRefusesTransfer
 
 // Quitting as a session ends: the capture's stop under way finishes before the objects go.
 TEST(TessaloyHostAppTest, QuitFinishesTheCaptureStopUnderWay) {
-    using Plovander::TaskHandle;
+    using Plovander::TaskHandle, Plovander::CancellationToken;
     Testing::FakeEnvironment environment;
     auto host = std::make_unique<Plovander::TessaloyHostApp>(environment, Testing::QuietUpdater::make);
     Plovander::CaptureProbe& capture = host->capture();
-    TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
+    TaskHandle::detach([&](CancellationToken) -> QCoro::Task<> {
         co_await capture.start(nullptr, std::nullopt, TessaloyCore::VideoCodec::h264);
         co_await capture.stop();
     });
     ASSERT_TRUE(environment.actor.runUntil([&] { return capture.isRunning(); })) << capture.status();
     const std::weak_ptr<Plovander::CaptureEncodingOutput> output = capture.encodingOutput();
-    const auto quitting =
-        TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
+    const auto quitting = TaskHandle::start([&](CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
     ASSERT_TRUE(environment.actor.runUntil([&] { return !quitting.isRunning(); }));
     host.reset();
     EXPECT_TRUE(output.expired());

@@ -108,9 +108,8 @@ protected:
             pairAndApprove(Device{"Jo's iPhone"});
             using Finished = Plovander::HostTransfers::Finished;
             std::vector<Finished> finished;
-            for (int index = 0; index < 12; ++index) {
+            for (int index = 0; index < 12; ++index)
                 finished.push_back({QUuid::createUuid(), "photo.jpg", true, Finished::Outcome::done(), {}, {}});
-            }
             session->transfers().setFinished(finished);
             files = std::make_unique<Plovander::HostFilesWindow>(
                 *session, session->transfers(), environment.desktopWorkspace, environment.folder.path());
@@ -147,22 +146,20 @@ TEST_P(LayoutFitTest, NothingIsCutAndNothingLiesOutside) {
         EXPECT_EQ(find("quit")->mapTo(&root, QPoint(Plovander::MenuRow::inset, 0)).x(), placeIn(*card, root).x())
             << "the footer's titles start where the content above them does";
     }
-    for (const auto* name : root.findChildren<Plovander::ElidedLabel*>("deviceName")) {
+    for (const auto* name : root.findChildren<Plovander::ElidedLabel*>("deviceName"))
         EXPECT_EQ(name->text(), name->fullText()) << "a short name is never squeezed";
-    }
     if (files) {
         const QRect clear = placeIn(*files->findChild<QWidget*>("clearList"), root);
         EXPECT_EQ(root.width() - 1 - clear.right(), placeIn(*files->findChild<QWidget*>("openDownloads"), root).left())
             << "Clear list at the footer's end, in from it as far as Open Downloads";
     }
-    for (const auto* address : root.findChildren<QLabel*>("address")) {
+    for (const auto* address : root.findChildren<QLabel*>("address"))
         EXPECT_FALSE(address->text().contains('\n')) << "an address keeps to one line";
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryState, LayoutFitTest,
-                         ::testing::Combine(::testing::Values("approval", "pairing", "session", "devices", "attention",
-                                                              "stopped", "settings", "files"),
+                         ::testing::Combine(::testing::Values("setup", "approval", "pairing", "session", "devices",
+                                                              "attention", "stopped", "settings", "files"),
                                             ::testing::Values(9, 11, 14, 16)));
 
 } // namespace

@@ -42,8 +42,7 @@ protected:
         settings->open();
         files->open();
         QApplication::processEvents();
-        // The whole column, also what it scrolls to.
-        QWidget* column = settings->findChild<QScrollArea*>("settingsColumn")->widget();
+        QWidget* column = settings->findChild<QScrollArea*>("settingsColumn")->widget(); // scrolled or not
         ASSERT_TRUE(column->grab().save(folder + "/" + variant + "-settings-" + state + ".png"));
         ASSERT_TRUE(files->grab().save(folder + "/" + variant + "-files-" + state + ".png"));
     }

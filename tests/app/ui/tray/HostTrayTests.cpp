@@ -15,7 +15,6 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -83,13 +82,12 @@ protected:
     static bool hasWindowType(const QWidget& window, const char* type) {
         Display* display = XOpenDisplay(xvfb->displayName().c_str());
         Atom actual = 0;
+        Atom* types = nullptr;
         int format = 0;
         unsigned long count = 0, left = 0;
-        unsigned char* types = nullptr;
         XGetWindowProperty(display, window.winId(), XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), 0, 8, False,
-                           XA_ATOM, &actual, &format, &count, &left, &types);
-        const auto* atoms = reinterpret_cast<const Atom*>(types);
-        const bool held = std::find(atoms, atoms + count, XInternAtom(display, type, False)) != atoms + count;
+                           AnyPropertyType, &actual, &format, &count, &left, reinterpret_cast<unsigned char**>(&types));
+        const bool held = std::find(types, types + count, XInternAtom(display, type, False)) != types + count;
         XFree(types);
         XCloseDisplay(display);
         return held;
