@@ -313,8 +313,7 @@ TEST_F(HostTransfersTest, DetachIsSilentKeepsWhatEndedAndListsTheFileBeingSentAs
     // The controller stops the sender in the same step; its reports find no rows.
     sender->stop();
     actor.runUntilIdle();
-    // The file being sent stays listed as failed; the image being sent and the file being received
-    // leave no row.
+    // The file being sent stays listed as failed; the image being sent and the file received leave none.
     ASSERT_EQ(transfers.finished().size(), finished.size() + 1);
     EXPECT_EQ(transfers.finished()[0].name, "queued.bin");
     EXPECT_EQ(transfers.finished()[0].outcome, Outcome::failed("Couldn't be sent"));

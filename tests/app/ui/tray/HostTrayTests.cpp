@@ -1,4 +1,3 @@
-#include "app/ui/FocusRingStyle.h"
 #include "app/ui/HostMenuView.h"
 #include "app/ui/HostTray.h"
 #include "tests/app/shell/StreamingSessionFixture.h"
@@ -32,7 +31,6 @@ protected:
         static char name[] = "ui_tray_tests";
         static char* arguments[] = {name, nullptr};
         application = new QApplication(count, arguments);
-        QApplication::setStyle(new Plovander::FocusRingStyle);
     }
     static void TearDownTestSuite() {
         delete application;
