@@ -2,6 +2,7 @@
 #include "app/shell/SignalQuitter.h"
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
+#include "app/ui/FocusRingStyle.h"
 #include "app/ui/HostTray.h"
 #include "app/ui/PresentRequests.h"
 #include "app/updater/SelfUpdater.h"
@@ -62,6 +63,7 @@ int main(int argc, char* argv[]) {
     // Set up on the main thread, so OpenSSL's own state is not tied to a worker thread.
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     QApplication application(argc, argv);
+    QApplication::setStyle(new FocusRingStyle);
     QApplication::setApplicationName("Plovander");
     // The tray icon keeps the application running while no window is open.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -11,11 +11,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -38,7 +42,9 @@ std::unique_ptr<OutgoingTransfer> fileTransfer() {
 
 // Receives into the inbox; completed files are deleted at once, as the host moves them away.
 struct Receiver {
-    TessaloyNet::TransferInbox inbox{Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming"};
+    const std::shared_ptr<TessaloyNet::TransferInbox> owned =
+        std::make_shared<TessaloyNet::TransferInbox>(Bench::TransferWorkspace::shared().folder() / "TessaloyIncoming");
+    TessaloyNet::TransferInbox& inbox = *owned;
     bool complete = false;
 
     Receiver() {
@@ -49,13 +55,37 @@ struct Receiver {
     }
 };
 
+// Takes every packet of the outbox as the channel does: when the next one is still being read, it
+// waits for onWork.
+template <typename Take>
+void pullAll(TessaloyNet::TransferOutbox& outbox, Take take) {
+    std::mutex lock;
+    std::condition_variable worked;
+    bool work = false;
+    outbox.onWork = [&] {
+        {
+            std::lock_guard guard(lock);
+            work = true;
+        }
+        worked.notify_one();
+    };
+    while (!outbox.isIdle()) {
+        if (auto packet = outbox.nextPacket()) {
+            take(*packet);
+            continue;
+        }
+        std::unique_lock guard(lock);
+        worked.wait(guard, [&] { return std::exchange(work, false); });
+    }
+}
+
 void outboxNextPacket(benchmark::State& state) {
     Bench::TransferWorkspace::shared();
     for (auto _ : state) {
         TessaloyNet::TransferOutbox outbox;
         outbox.enqueue(fileTransfer());
         std::uint64_t bytes = 0;
-        while (auto packet = outbox.nextPacket()) bytes += packet->payload().size();
+        pullAll(outbox, [&](const WirePacket& packet) { bytes += packet.payload().size(); });
         benchmark::DoNotOptimize(bytes);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));
@@ -90,7 +120,7 @@ void outboxThroughWireIntoInbox(benchmark::State& state) {
         TessaloyNet::TransferOutbox outbox;
         outbox.enqueue(fileTransfer());
         Receiver receiver;
-        while (auto packet = outbox.nextPacket()) receiver.inbox.handle(TransferMessage::decode(*packet));
+        pullAll(outbox, [&](const WirePacket& packet) { receiver.inbox.handle(TransferMessage::decode(packet)); });
         if (!receiver.complete) state.SkipWithError("the transfer did not complete");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume));

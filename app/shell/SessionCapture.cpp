@@ -63,15 +63,18 @@ QCoro::Task<bool> SessionCapture::restartCapture(std::string reason) {
     co_return running;
 }
 
-void SessionCapture::restartInBackground(std::string reason) {
+void SessionCapture::restartInBackground(std::string reason, std::function<void()> afterwards) {
     // A device may change its mind many times a second: requests that come while one restart runs
     // merge into the next.
-    waitingRestart_ = std::move(reason);
+    if (!afterwards && waitingRestart_) afterwards = std::move(waitingRestart_->afterwards);
+    waitingRestart_ = WaitingRestart{std::move(reason), std::move(afterwards)};
     TaskHandle& restarts = c_.link.captureRestart;
     if (restarts.isRunning() && !restarts.isCancelled()) return;
     restarts = TaskHandle::start([this, lifetime = c_.lifetime](CancellationToken token) -> QCoro::Task<> {
         while (!lifetime.isCancelled() && !token.isCancelled() && waitingRestart_) {
-            co_await restartCapture(*std::exchange(waitingRestart_, std::nullopt));
+            const WaitingRestart next = *std::exchange(waitingRestart_, std::nullopt);
+            co_await restartCapture(next.reason);
+            if (!lifetime.isCancelled() && next.afterwards) next.afterwards();
         }
     });
 }

@@ -10,6 +10,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,10 +36,11 @@ public:
     // Restarts with the current quality and codec; a failure ends the session. Returns whether
     // capture runs.
     QCoro::Task<bool> restartCapture(std::string reason);
-    // Restarts for a quality mode or a codec chosen while sharing, with the choices of the moment it
-    // begins: one runs at a time, and of the requests that come meanwhile only the latest waits. The
-    // session's stop calls them off (SessionLink::captureRestart).
-    void restartInBackground(std::string reason);
+    // Restarts for a quality mode, a codec or a display chosen while sharing, with the choices of the
+    // moment it begins: one runs at a time, and of the requests that come meanwhile only the latest
+    // waits, followed by the latest `afterwards` any of them asked for. The session's stop calls them
+    // off (SessionLink::captureRestart).
+    void restartInBackground(std::string reason, std::function<void()> afterwards = {});
     // Sends the pointer's current position on `channel`.
     void sendLocalPointer(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
     std::optional<Platform::ShareableDisplay::Bounds> sharedDisplayBounds() const;
@@ -47,8 +49,12 @@ private:
     SessionContext c_;
     InputInjector& input_;
     SessionAvailability& availability_;
-    // The reason of the restart that waits for the running one.
-    std::optional<std::string> waitingRestart_;
+    // The restart that waits for the running one.
+    struct WaitingRestart {
+        std::string reason;
+        std::function<void()> afterwards;
+    };
+    std::optional<WaitingRestart> waitingRestart_;
 };
 
 } // namespace Plovander

@@ -81,9 +81,11 @@ void SessionMessages::handle(const SessionMessage& message, const Channel& chann
             } else if constexpr (std::is_same_v<Case, SessionMessage::ListDisplays>) {
                 sendOn(channel.get(), displayList());
             } else if constexpr (std::is_same_v<Case, SessionMessage::ShareDisplay>) {
-                TaskHandle::detach([this, lifetime = c_.lifetime, id = value.id](CancellationToken) -> QCoro::Task<> {
-                    if (!lifetime.isCancelled()) co_await switchSharedDisplay(id, true);
-                });
+                // Switches merge like the device's other choices: the latest display wins.
+                if (selectsDisplay(value.id, true)) {
+                    own_.sessionCapture.restartInBackground("switching the shared display",
+                                                            [this] { c_.link.sendOnControl(displayList()); });
+                }
             } else if constexpr (std::is_same_v<Case, SessionMessage::Quality>) {
                 applyQuality(value.mode);
             } else if constexpr (std::is_same_v<Case, SessionMessage::Sound>) {
@@ -201,19 +203,24 @@ SessionMessage SessionMessages::displayList() const {
     return SessionMessage{std::move(list)};
 }
 
-QCoro::Task<> SessionMessages::switchSharedDisplay(std::uint32_t displayID, bool fromDevice) {
-    if (!c_.model.isSharing || !c_.link.sender) co_return;
+bool SessionMessages::selectsDisplay(std::uint32_t displayID, bool fromDevice) {
+    if (!c_.model.isSharing || !c_.link.sender) return false;
     const auto& displays = c_.capture.displays();
     const bool listed = std::any_of(displays.begin(), displays.end(),
                                     [&](const auto& display) { return display.displayID == displayID; });
-    if (displayID == c_.capture.selectedDisplayID() || !listed) co_return;
+    if (displayID == c_.capture.selectedDisplayID() || !listed) return false;
     if (fromDevice && !c_.model.allowsRemoteControl) {
         TraceLog::message("display switch refused: remote control is off");
         c_.link.sendOnControl(displayList());
-        co_return;
+        return false;
     }
-    const CancellationToken lifetime = c_.lifetime;
     c_.capture.setSelectedDisplayID(displayID);
+    return true;
+}
+
+QCoro::Task<> SessionMessages::switchSharedDisplay(std::uint32_t displayID, bool fromDevice) {
+    if (!selectsDisplay(displayID, fromDevice)) co_return;
+    const CancellationToken lifetime = c_.lifetime;
     co_await own_.sessionCapture.restartCapture("switching the shared display");
     if (!lifetime.isCancelled()) c_.link.sendOnControl(displayList());
 }

@@ -56,6 +56,10 @@ public:
 private:
     using Channel = std::shared_ptr<TessaloyNet::PacketChannel>;
 
+    // Makes `displayID` the one to share once capture restarts; false when nothing changes or the
+    // switch is refused.
+    bool selectsDisplay(std::uint32_t displayID, bool fromDevice);
+
     void pasteOnMac(const std::string& text, const Channel& channel);
     void copyFromMac(const Channel& channel);
     void requestKeyframe();

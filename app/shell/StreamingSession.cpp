@@ -207,6 +207,8 @@ void StreamingSession::retryAfterSetupProblem() {
 
 std::string StreamingSession::hostDisplayName() const { return shownName(environment_.hostName()); }
 
+StreamingSession::Date StreamingSession::now() const { return environment_.mainActor().now(); }
+
 bool StreamingSession::needsAvailabilityChoice() const {
     return !listensAutomatically() && !defaults_.boolean(Settings::availabilityChosen).value_or(false);
 }

@@ -93,6 +93,8 @@ public:
     MacUpdater& updater() { return *services_.updater; }
     // The name this computer shows to devices: its host name, or "Mac" when it has none.
     std::string hostDisplayName() const;
+    // The main actor's date, which the model's dates (an offer's expiry) are reckoned by.
+    Date now() const;
     // The port paired devices reach this computer on.
     std::uint16_t listenPort() const { return listenPort_; }
     // Whether the identity has been loaded and the first availability decision taken.

@@ -49,7 +49,18 @@ auto whileAlive(HostTransfers* object, Member member) {
 
 HostTransfers::HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
                              std::shared_ptr<Platform::TransferFiles> files, QObject* parent)
-    : QObject(parent), actor_(actor), pasteboard_(std::move(pasteboard)), files_(std::move(files)) {}
+    : QObject(parent), actor_(actor), pasteboard_(std::move(pasteboard)), files_(std::move(files)) {
+    // Ahead of every inbox's files: what is left there is from a run that was cut off.
+    receiving_.async([files = files_] {
+        try {
+            files->prepareWorkFolder();
+            files->emptyWorkFolder();
+        } catch (const std::exception& error) {
+            // Each offer tries again, and is refused while the folder is not private.
+            TraceLog::message([&] { return std::string("the work folder is not private: ") + error.what(); });
+        }
+    });
+}
 
 HostTransfers::~HostTransfers() {
     if (inbox_) {
@@ -101,17 +112,6 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     detach();
     sender_ = sender;
 
-    // Behind whatever the last inbox left to its queue, ahead of the new one's files: what is left is
-    // from a run that was cut off.
-    receiving_.async([files = files_] {
-        try {
-            files->prepareWorkFolder();
-            files->emptyWorkFolder();
-        } catch (const std::exception& error) {
-            // Each offer tries again, and is refused while the folder is not private.
-            TraceLog::message([&] { return std::string("the work folder is not private: ") + error.what(); });
-        }
-    });
     auto inbox = std::make_shared<TessaloyNet::TransferInbox>(files_->workFolder());
     inbox->prepareDirectory = [files = files_](const std::filesystem::path&) { files->prepareWorkFolder(); };
     // Asked only from handle(), while this object is in the call.
@@ -120,7 +120,11 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     inbox->reply = whileAlive(this, &HostTransfers::reply);
     inbox->onStarted = whileAlive(this, &HostTransfers::incomingStarted);
     inbox->onProgress = whileAlive(this, &HostTransfers::incomingProgress);
-    inbox->onComplete = whileAlive(this, &HostTransfers::saveReceived);
+    // A file may still complete once this session has ended.
+    inbox->onComplete = [self = QPointer(this), generation = generation_](const TransferOffer& offer,
+                                                                          const std::filesystem::path& work) {
+        if (self) self->saveReceived(offer, work, self->generation_ == generation);
+    };
     inbox->onFailed = whileAlive(this, &HostTransfers::incomingFailed);
     inbox->onDiskFailure = [](const TransferOffer&, const std::string& problem) {
         TraceLog::message([&] { return "could not receive a file: " + problem; });
@@ -162,13 +166,15 @@ void HostTransfers::detach() {
     actor_.assertCurrent();
     ++generation_;
     // Files still being sent when the session ends did not arrive: they stay listed as failed.
-    // Incoming ones leave no row, as any other failed receipt.
+    // Clipboard images leave no row, and incoming transfers none, as any other failed receipt.
     std::vector<Activity> cutOff;
     std::copy_if(active_.begin(), active_.end(), std::back_inserter(cutOff),
-                 [](const Activity& row) { return !row.isIncoming; });
+                 [this](const Activity& row) { return !row.isIncoming && !clipboardIDs_.contains(row.key()); });
     // Aborted transfers report through incomingFailed(), which removes their rows. Their queues
-    // delete the files, without anyone waiting for the disk.
+    // delete the files, without anyone waiting for the disk. Those whose finish has arrived are still
+    // saved, and nothing more of the session reaches a device.
     abortIncoming(std::nullopt);
+    if (inbox_) inbox_->reply = nullptr;
     inbox_.reset();
     sender_.reset();
     clipboardIDs_.clear();

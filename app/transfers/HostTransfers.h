@@ -152,7 +152,8 @@ public:
     // Presses the paste shortcut on this computer; set by the controller right after creation.
     std::function<void()> paste = [] {};
 
-    // The pasteboard and the files must outlive this object, like the actor.
+    // The pasteboard and the files must outlive this object, like the actor. Work files left by an
+    // earlier run that was cut off are deleted, off the main actor.
     HostTransfers(TessaloyBase::MainActor& actor, std::shared_ptr<Platform::Pasteboard> pasteboard,
                   std::shared_ptr<Platform::TransferFiles> files, QObject* parent = nullptr);
     // Ends incoming transfers silently, deleting their partial files, and waits for the worker: for
@@ -177,13 +178,12 @@ public:
     // The attached session's sender, while it exists.
     std::shared_ptr<TessaloyNet::VideoSender> sender() const { return sender_.lock(); }
 
-    // Connects to a new session's media sender (detaching first) with a new inbox. Work files left by
-    // an earlier run that was cut off are deleted.
+    // Connects to a new session's media sender (detaching first) with a new inbox.
     void attach(const std::shared_ptr<TessaloyNet::VideoSender>& sender);
-    // Disconnects from the session without waiting for the disk: incoming transfers end without
-    // telling the device (the session is over) and their rows go, their files deleted by their queues;
-    // files still being sent become failed finished rows. Finished rows, the last file and the last
-    // problem stay.
+    // Disconnects from the session without waiting for the disk: incoming transfers still receiving
+    // end without telling the device (the session is over) and their rows go, their files deleted by
+    // their queues, while those whose finish has arrived are still saved; files still being sent
+    // become failed finished rows. Finished rows, the last file and the last problem stay.
     void detach();
 
     // A transfer message from the device.
@@ -225,7 +225,8 @@ private:
     void incomingStarted(const TessaloyCore::TransferOffer& offer);
     void incomingProgress(const TessaloyCore::TransferOffer& offer, std::uint64_t received);
     void incomingFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
-    void saveReceived(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work);
+    // `attached`: the transfer's session is still attached.
+    void saveReceived(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work, bool attached);
     void pasteImage(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work);
     void saveIntoDownloads(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work);
     // Moves the work file into `folder` under the first free name for `name`; nullopt when it could

@@ -85,16 +85,19 @@ void HostTransfers::abortIncoming(std::optional<TransferCancelReason> tellDevice
     abortExcept_.reset();
 }
 
-void HostTransfers::saveReceived(const TransferOffer& offer, const std::filesystem::path& work) {
+void HostTransfers::saveReceived(const TransferOffer& offer, const std::filesystem::path& work, bool attached) {
     removeActivity({true, offer.id});
-    if (!isAllowed()) {
+    // Once its session has ended, a file whose finish arrived is saved all the same.
+    if (attached && !isAllowed()) {
         deleteQuietly(work);
         // The device believes the transfer arrived.
         reply(TransferMessage::cancel(offer.id, TransferCancelReason::notAllowed));
         return setLastProblem(receiveNotAllowed);
     }
-    if (offer.purpose == TransferPurpose::clipboard) return pasteImage(offer, work);
-    saveIntoDownloads(offer, work);
+    if (offer.purpose != TransferPurpose::clipboard) return saveIntoDownloads(offer, work);
+    // Pasting acts on this computer for the device: only while its session lasts.
+    if (attached) return pasteImage(offer, work);
+    deleteQuietly(work);
 }
 
 void HostTransfers::pasteImage(const TransferOffer& offer, const std::filesystem::path& work) {

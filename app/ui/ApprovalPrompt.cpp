@@ -1,6 +1,7 @@
 #include "app/ui/ApprovalPrompt.h"
 
 #include "app/shell/StreamingSession.h"
+#include "app/ui/CheckRow.h"
 #include "app/ui/IconTile.h"
 #include "app/ui/Look.h"
 #include "app/ui/ProminenceButton.h"
@@ -18,8 +19,10 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
     : Card(parent),
       session_(session),
       title_(Look::label({}, Look::Text::body, QFont::DemiBold)),
-      choice_(new QWidget),
-      keepAvailable_(new QCheckBox("Keep this Mac available to it")),
+      choice_(new CheckRow("Keep this Mac available to it",
+                           "It can then connect any time this Mac is awake. You can turn this off with "
+                           "Available to my devices in this menu.")),
+      keepAvailable_(&choice_->box()),
       allow_(new ProminenceButton("Allow", true)) {
     setObjectName("approvalPrompt");
     title_->setObjectName("approvalTitle");
@@ -35,17 +38,6 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
     row->addLayout(text, 1);
 
     keepAvailable_->setObjectName("keepAvailable");
-    keepAvailable_->setFont(Look::font(Look::Text::callout));
-    QLabel* hint = Look::label(
-        "It can then connect any time this Mac is awake. You can turn this off with "
-        "Available to my devices in this menu.",
-        Look::Text::caption, QFont::Normal, true);
-    hint->setIndent(22);
-    auto* choice = new QVBoxLayout(choice_);
-    choice->setContentsMargins(0, 0, 0, 0);
-    choice->setSpacing(2);
-    choice->addWidget(keepAvailable_);
-    choice->addWidget(hint);
 
     auto* decline = new QPushButton("Decline");
     decline->setObjectName("decline");

@@ -8,6 +8,7 @@ class QPushButton;
 
 namespace Plovander {
 
+class CheckRow;
 class StreamingSession;
 
 // The device that entered the correct code, waiting for this computer's user: Decline or Allow,
@@ -25,7 +26,7 @@ private:
 
     StreamingSession& session_;
     QLabel* title_;
-    QWidget* choice_;
+    CheckRow* choice_;
     QCheckBox* keepAvailable_;
     QPushButton* allow_;
 };

@@ -22,8 +22,8 @@ AvailabilitySection::AvailabilitySection(StreamingSession& session, QWidget* par
     column->addWidget(relay_);
     connect(available_, &SwitchRow::toggled, this, [this](bool on) { session_.setListensAutomatically(on); });
     connect(relay_, &SwitchRow::toggled, this, [this](bool on) { session_.setUsesConnect(on); });
-    for (auto signal : {&StreamingSession::listensAutomaticallyChanged, &StreamingSession::usesConnectChanged,
-                        &StreamingSession::relayStatusChanged}) {
+    for (auto signal : {&StreamingSession::listensAutomaticallyChanged, &StreamingSession::listeningHeldByUserChanged,
+                        &StreamingSession::usesConnectChanged, &StreamingSession::relayStatusChanged}) {
         connect(&session_, signal, this, &AvailabilitySection::refresh);
     }
     refresh();
@@ -31,7 +31,7 @@ AvailabilitySection::AvailabilitySection(StreamingSession& session, QWidget* par
 
 void AvailabilitySection::refresh() {
     const bool listens = session_.listensAutomatically();
-    available_->present(listens, listens, PopoverTexts::availabilitySubtitle(listens));
+    available_->present(listens, listens, PopoverTexts::availabilitySubtitle(listens, session_.listeningHeldByUser()));
     const auto& reported = session_.relayStatus();
     const std::optional<QString> status =
         reported.empty() ? std::nullopt : std::optional(QString::fromStdString(reported));

@@ -14,7 +14,7 @@ Card::Card(QWidget* parent) : QFrame(parent), column_(new QVBoxLayout(this)) {
 
 void Card::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    Look::fillRounded(painter, QRectF(rect()), 12, palette().color(QPalette::WindowText), 0.06f);
+    Look::fillRounded(painter, QRectF(rect()), 12, Look::cardGround(palette()), 1);
 }
 
 } // namespace Plovander

@@ -1,8 +1,9 @@
 #include "app/ui/ConnectSection.h"
 
 #include "app/shell/StreamingSession.h"
+#include "app/ui/CheckRow.h"
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/Look.h"
-#include "app/ui/SeparatedText.h"
 #include "app/ui/Switch.h"
 #include "app/ui/decisions/SettingsTexts.h"
 #include "platform/Pasteboard.h"
@@ -26,8 +27,10 @@ ConnectSection::ConnectSection(StreamingSession& session, std::shared_ptr<Platfo
       relayStatus_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
       explanation_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
       direct_(Look::label({}, Look::Text::caption, QFont::Normal, true)),
-      routerPort_(new QCheckBox),
-      routerPortRow_(new QWidget),
+      routerPortRow_(new CheckRow("Open a port on the router for direct connections",
+                                  "Faster away from home. Your router then accepts connections to Plovander from "
+                                  "the internet; only your paired devices can sign in.")),
+      routerPort_(&routerPortRow_->box()),
       addresses_(new QVBoxLayout),
       vpnNote_(Look::label("With Plovander Connect, your iPhone can also reach this Mac at this address when it is on "
                            "the same VPN.",
@@ -37,7 +40,7 @@ ConnectSection::ConnectSection(StreamingSession& session, std::shared_ptr<Platfo
     explanation_->setObjectName("relayExplanation");
     direct_->setObjectName("directStatus");
     routerPort_->setObjectName("routerPort");
-    routerPort_->setAccessibleName("Open a port on the router for direct connections");
+    routerPortRow_->setContentsMargins(0, 4, 0, 0);
     vpnNote_->setObjectName("vpnNote");
 
     auto* relayRow = new QHBoxLayout;
@@ -45,19 +48,6 @@ ConnectSection::ConnectSection(StreamingSession& session, std::shared_ptr<Platfo
     relayRow->addStretch();
     relayRow->addWidget(relayStatus_);
     relayRow->addWidget(relay_);
-
-    QLabel* portDetail = Look::label(
-        "Faster away from home. Your router then accepts connections to Plovander from "
-        "the internet; only your paired devices can sign in.",
-        Look::Text::caption, QFont::Normal, true);
-    auto* portText = new QVBoxLayout;
-    portText->setSpacing(2);
-    portText->addWidget(Look::label("Open a port on the router for direct connections", Look::Text::callout));
-    portText->addWidget(portDetail);
-    auto* portRow = new QHBoxLayout(routerPortRow_);
-    portRow->setContentsMargins(0, 4, 0, 0);
-    portRow->addWidget(routerPort_, 0, Qt::AlignTop);
-    portRow->addLayout(portText, 1);
 
     addresses_->setContentsMargins(0, 0, 0, 0);
     addresses_->setSpacing(6);
@@ -114,10 +104,12 @@ void ConnectSection::refresh() {
 QWidget* ConnectSection::addressRow(const QString& address) {
     auto* row = new QWidget;
     row->setObjectName("addressRow");
-    auto* text = new SeparatedText(':');
+    // On one line, cut in the middle where it must be; the tooltip and the copy button hold it whole.
+    auto* text = new ElidedLabel(false, Qt::ElideMiddle);
     text->setObjectName("address");
     text->setFont(Look::monospaceFont(Look::Text::caption));
     text->setFullText(address);
+    text->setSelectable(true);
     auto* copy = new QToolButton;
     copy->setObjectName("copyAddress");
     copy->setAutoRaise(true);

@@ -14,6 +14,7 @@ class Pasteboard;
 
 namespace Plovander {
 
+class CheckRow;
 class Switch;
 class StreamingSession;
 
@@ -36,8 +37,8 @@ private:
     QLabel* relayStatus_;
     QLabel* explanation_;
     QLabel* direct_;
+    CheckRow* routerPortRow_;
     QCheckBox* routerPort_;
-    QWidget* routerPortRow_;
     QVBoxLayout* addresses_;
     QLabel* vpnNote_;
 };

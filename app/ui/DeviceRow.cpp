@@ -1,6 +1,7 @@
 #include "app/ui/DeviceRow.h"
 
 #include "app/ui/ElidedLabel.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/Look.h"
 #include "app/ui/ProminenceButton.h"
 #include "app/ui/RenameField.h"
@@ -72,14 +73,18 @@ DeviceRow::DeviceRow(QWidget* parent)
     editRow->addWidget(field_, 1);
     editRow->addWidget(save);
 
+    // With large text the forget confirmation goes under the name rather than squeeze it.
+    auto* beside = new FlowRow;
+    beside->setSpacing(10);
+    beside->addWidget(info_, true);
+    beside->addWidget(confirm_, false);
+    beside->addWidget(editor_, true);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(4, 0, 4, 0);
     row->setSpacing(10);
     row->addWidget(icon_);
-    row->addWidget(info_, 1);
+    row->addLayout(beside, 1);
     row->addWidget(options_);
-    row->addWidget(confirm_);
-    row->addWidget(editor_, 1);
 
     connect(cancel, &QPushButton::clicked, this, &DeviceRow::forgetCancelled);
     connect(forget, &QPushButton::clicked, this, &DeviceRow::forgetConfirmed);

@@ -4,7 +4,8 @@
 
 namespace Plovander {
 
-ElidedLabel::ElidedLabel(bool secondary, QWidget* parent) : QLabel(parent), secondary_(secondary) {
+ElidedLabel::ElidedLabel(bool secondary, Qt::TextElideMode mode, QWidget* parent)
+    : QLabel(parent), secondary_(secondary), mode_(mode) {
     setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
@@ -37,6 +38,14 @@ void ElidedLabel::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
 }
 
-void ElidedLabel::elide() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width())); }
+void ElidedLabel::setSelectable(bool selectable) {
+    selectable_ = selectable;
+    elide();
+}
+
+void ElidedLabel::elide() {
+    setText(fontMetrics().elidedText(full_, mode_, contentsRect().width()));
+    setTextInteractionFlags(selectable_ && text() == full_ ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+}
 
 } // namespace Plovander

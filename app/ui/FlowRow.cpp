@@ -7,10 +7,16 @@
 namespace Plovander {
 namespace {
 
-// The width an item starts from: its preferred width, or its least one when it grows.
-int baseWidth(const QLayoutItem& item, bool grows) {
-    return grows ? item.minimumSize().width() : item.sizeHint().width();
+// The width an item starts from on a line `room` wide: its preferred width; for an item that grows,
+// no more than half the line, so that the items after it go to a further line before they squeeze
+// it further, and never less than its least width.
+int baseWidth(const QLayoutItem& item, bool grows, int room) {
+    if (!grows) return item.sizeHint().width();
+    return std::max(item.minimumSize().width(), std::min(item.sizeHint().width(), room / 2));
 }
+
+// Hidden widgets take no room; a stretch does, although it calls itself empty.
+bool takesRoom(const QLayoutItem& item) { return !item.isEmpty() || dynamic_cast<const QSpacerItem*>(&item); }
 
 int heightAt(const QLayoutItem& item, int width) {
     return item.hasHeightForWidth() ? item.heightForWidth(width) : item.sizeHint().height();
@@ -66,7 +72,7 @@ QSize FlowRow::sizeHint() const {
     int width = 0;
     int height = 0;
     for (const Entry& entry : entries_) {
-        if (entry.item->isEmpty()) continue;
+        if (!takesRoom(*entry.item)) continue;
         const QSize hint = entry.item->sizeHint();
         width += (width > 0 ? spacing() : 0) + hint.width();
         height = std::max(height, hint.height());
@@ -78,7 +84,7 @@ QSize FlowRow::sizeHint() const {
 QSize FlowRow::minimumSize() const {
     QSize least;
     for (const Entry& entry : entries_) {
-        if (!entry.item->isEmpty()) least = least.expandedTo(entry.item->minimumSize());
+        if (takesRoom(*entry.item)) least = least.expandedTo(entry.item->minimumSize());
     }
     return least.grownBy(contentsMargins());
 }
@@ -93,7 +99,7 @@ int FlowRow::arrange(const QRect& area, bool place) const {
     const int room = inner.width();
     std::vector<const Entry*> shown;
     for (const Entry& entry : entries_) {
-        if (!entry.item->isEmpty()) shown.push_back(&entry);
+        if (takesRoom(*entry.item)) shown.push_back(&entry);
     }
     int top = inner.top();
     std::size_t first = 0;
@@ -102,8 +108,11 @@ int FlowRow::arrange(const QRect& area, bool place) const {
         std::size_t end = first;
         int used = 0;
         while (end < shown.size()) {
-            const int needed = baseWidth(*shown[end]->item, shown[end]->grows) + (end > first ? spacing() : 0);
-            if (end > first && used + needed > room) break;
+            const int needed = baseWidth(*shown[end]->item, shown[end]->grows, room) + (end > first ? spacing() : 0);
+            // A stretch goes to the line of the item it pushes to the end.
+            const bool pushes = shown[end]->item->spacerItem() && end + 1 < shown.size();
+            const int pushed = pushes ? spacing() + baseWidth(*shown[end + 1]->item, shown[end + 1]->grows, room) : 0;
+            if (end > first && used + needed + pushed > room) break;
             used += needed;
             ++end;
         }
@@ -113,7 +122,7 @@ int FlowRow::arrange(const QRect& area, bool place) const {
         int fixed = (static_cast<int>(end - first) - 1) * spacing();
         int widest = 0;
         for (std::size_t i = first; i < end; ++i) {
-            widths.push_back(baseWidth(*shown[i]->item, shown[i]->grows));
+            widths.push_back(baseWidth(*shown[i]->item, shown[i]->grows, room));
             if (shown[i]->grows) {
                 ++growing;
                 widest = std::max(widest, widths.back());

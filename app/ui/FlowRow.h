@@ -7,9 +7,10 @@
 namespace Plovander {
 
 // A row that moves items onto a further line once they no longer fit beside each other, so large
-// text never pushes a row wider than its window. On each line the items that grow share the room
-// that is left, equally where they can: a row's trailing item stays at the right edge, and a pair
-// of buttons splits the line evenly. Items are centred on their line's height.
+// text never pushes a row wider than its window; an item that grows gives way to the items after
+// it down to half its line. On each line the items that grow share the room that is left, equally
+// where they can: a row's trailing item stays at the right edge, and a pair of buttons splits the
+// line evenly. Items are centred on their line's height.
 class FlowRow final : public QLayout {
 public:
     explicit FlowRow(QWidget* parent = nullptr);
@@ -17,7 +18,7 @@ public:
 
     void addWidget(QWidget* widget, bool grows);
     void addLayout(QLayout* layout, bool grows);
-    // Room that pushes the items after it to the line's end, while they share its line.
+    // Room that pushes the item after it to the end of its line.
     void addStretch();
 
     void addItem(QLayoutItem* item) override;

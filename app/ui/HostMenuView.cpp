@@ -41,7 +41,7 @@ constexpr int margin = 14;
 constexpr int spacing = 12;
 
 // Who this computer is, and its status word.
-FlowRow* header(const std::string& hostDisplayName, StatusChip* chip) {
+QHBoxLayout* header(const std::string& hostDisplayName, StatusChip* chip) {
     auto* appIcon = new SymbolView("iphone.radiowaves.left.and.right", Tint::accent, 34);
     auto* names = new QVBoxLayout;
     names->setSpacing(1);
@@ -52,13 +52,17 @@ FlowRow* header(const std::string& hostDisplayName, StatusChip* chip) {
     hostName->setFullText(QString::fromStdString(hostDisplayName));
     hostName->setObjectName("hostName");
     names->addWidget(hostName);
-    // With large text the status chip goes under the name rather than off the popover's edge.
-    auto* row = new FlowRow;
+    // The status chip stays beside the names while both fit, and otherwise goes on a line of its own
+    // under them, in line with them, rather than off the popover's edge.
+    auto* namesAndChip = new FlowRow;
+    namesAndChip->setSpacing(10);
+    namesAndChip->addLayout(names, true);
+    namesAndChip->addWidget(chip, false);
+    auto* row = new QHBoxLayout;
     row->setContentsMargins(margin, margin, margin, 0);
     row->setSpacing(10);
-    row->addWidget(appIcon, false);
-    row->addLayout(names, true);
-    row->addWidget(chip, false);
+    row->addWidget(appIcon);
+    row->addLayout(namesAndChip, 1);
     return row;
 }
 
@@ -98,7 +102,7 @@ HostMenuView::HostMenuView(StreamingSession& session, CaptureProbe& capture, Hos
     setFixedWidth(popoverWidth);
     sessionBanner_->setObjectName("sessionBanner");
     transferBanner_->setObjectName("transferBanner");
-    FlowRow* top = header(session.hostDisplayName(), chip_);
+    QHBoxLayout* top = header(session.hostDisplayName(), chip_);
     QVBoxLayout* bottom = footer();
     middle_ = scrollingMiddle({sessionBanner_, transferBanner_, approvalPrompt_, pairingPanel_, setupCard_,
                                sessionCard_, statusCard_, setupProblemCard_, availabilityDivider_, availability_,

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QPainter>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -25,7 +26,23 @@ public:
     std::function<void()> onClose;
     std::function<void()> onResize;
 
+    // Opening from the tray, it has a native popup menu's edge: a line in the palette's mid tone
+    // around its content, and the shadow that a compositor gives popup menus.
+    void becomePopup() {
+        setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+        // The type goes onto the window itself, so the window is made first.
+        create();
+        setAttribute(Qt::WA_X11NetWmWindowTypePopupMenu);
+        layout()->setContentsMargins(1, 1, 1, 1);
+    }
+
 protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!windowFlags().testFlag(Qt::Popup)) return;
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
     // Tab reaches the popover's controls in reading order, also before any of them has the focus.
     bool focusNextPrevChild(bool next) override { return ReadingOrder::moveFocus(*this, next); }
     void resizeEvent(QResizeEvent* event) override {
@@ -82,7 +99,7 @@ void HostTray::start(bool canBeBroughtBack) {
         present();
         return;
     }
-    window->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    window->becomePopup();
     icon_ = new QSystemTrayIcon(Look::symbol("iphone.radiowaves.left.and.right", Tint::accent), this);
     icon_->setToolTip("Plovander");
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

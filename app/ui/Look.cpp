@@ -15,6 +15,8 @@
 #include <QSvgRenderer>
 #include <QWidget>
 
+#include <cmath>
+
 namespace Plovander::Look {
 namespace {
 
@@ -58,6 +60,14 @@ const char* fileOf(const QString& name) {
 
 bool isDark(const QPalette& palette) { return palette.color(QPalette::Window).lightnessF() < 0.5; }
 
+// How bright a colour is to the eye, from 0 (black) to 1 (white).
+double luminance(const QColor& colour) {
+    const auto linear = [](float channel) {
+        return channel <= 0.04045f ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
 } // namespace
 
 QColor tealAccent(const QPalette& palette) {
@@ -75,10 +85,10 @@ QColor color(Tint tint, const QPalette& palette) {
         case Tint::accent:
             return tealAccent(palette);
         case Tint::secondary: {
-            // Half the text's strength: readable on the window in light and dark alike.
+            // A card is the faintest ground secondary text sits on, in light and dark alike.
             QColor half = palette.color(QPalette::WindowText);
             half.setAlphaF(0.5f);
-            return half;
+            return standingOut(half, cardGround(palette), 4.5);
         }
         case Tint::primary:
             break;
@@ -87,6 +97,48 @@ QColor color(Tint tint, const QPalette& palette) {
 }
 
 QColor color(Tint tint, const QWidget& widget) { return color(tint, widget.palette()); }
+
+double contrast(const QColor& a, const QColor& b) {
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+QColor over(const QColor& top, const QColor& ground) {
+    const float opacity = top.alphaF();
+    const auto mix = [opacity](float upper, float lower) { return upper * opacity + lower * (1 - opacity); };
+    return QColor::fromRgbF(mix(top.redF(), ground.redF()), mix(top.greenF(), ground.greenF()),
+                            mix(top.blueF(), ground.blueF()));
+}
+
+QColor standingOut(const QColor& colour, const QColor& ground, double ratio) {
+    const QColor white(Qt::white);
+    const QColor black(Qt::black);
+    QColor towards = contrast(black, ground) > contrast(white, ground) ? black : white;
+    const QColor start = over(colour, ground);
+    for (int step = 0; step < 20; ++step) {
+        towards.setAlphaF(static_cast<float>(step) / 20);
+        const QColor mixed = over(towards, start);
+        if (contrast(mixed, ground) >= ratio) return mixed;
+    }
+    towards.setAlphaF(1);
+    return towards;
+}
+
+QColor cardGround(const QPalette& palette) {
+    QColor tint = palette.color(QPalette::WindowText);
+    tint.setAlphaF(0.06f);
+    return over(tint, palette.color(QPalette::Window));
+}
+
+QColor highlightGround(const QPalette& palette) {
+    // Taken the other way: the highlight moves until its text stands apart from it.
+    return standingOut(palette.color(QPalette::Highlight), palette.color(QPalette::HighlightedText), 4.5);
+}
+
+QColor focusColor(const QPalette& palette) {
+    return standingOut(palette.color(QPalette::Highlight), cardGround(palette), 3);
+}
 
 QPixmap symbolPixmap(const QString& name, const QColor& color, int size, qreal ratio) {
     QSvgRenderer renderer(QStringLiteral(":/symbols/%1-symbolic.svg").arg(QLatin1String(fileOf(name))));

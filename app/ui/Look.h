@@ -22,8 +22,25 @@ namespace Look {
 // The popover's own accent: one value for a dark and one for a light window colour.
 QColor tealAccent(const QPalette& palette);
 QColor tealAccent(const QWidget& widget);
+// The secondary tint is the window text at half strength, or stronger where that would read below
+// 4.5:1 on a card.
 QColor color(Tint tint, const QPalette& palette);
 QColor color(Tint tint, const QWidget& widget);
+// How far apart two colours stand to the eye (WCAG's contrast ratio): 1 for the same colour, 21 for
+// black on white.
+double contrast(const QColor& a, const QColor& b);
+// `top`, translucent, as painted over `ground`.
+QColor over(const QColor& top, const QColor& ground);
+// `colour` painted over `ground`, taken towards black or white, whichever stands further from the
+// ground, just until the two stand `ratio` apart.
+QColor standingOut(const QColor& colour, const QColor& ground, double ratio);
+// What cards and settings sections are filled with.
+QColor cardGround(const QPalette& palette);
+// The palette's highlight as a ground for its highlighted text, darkened or lightened until that
+// text reads at 4.5:1 on it.
+QColor highlightGround(const QPalette& palette);
+// The colour of the ring that marks keyboard focus: the highlight, standing 3:1 apart from a card.
+QColor focusColor(const QPalette& palette);
 // A bundled symbol by the name the views use, in `tint`: drawn afresh at every size and in the
 // application's palette of the moment, so it stays sharp at any scale and follows a light/dark switch.
 QIcon symbol(const QString& name, Tint tint);

@@ -33,20 +33,22 @@ void MenuRow::leaveEvent(QEvent*) {
 void MenuRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    const QColor hovered = Look::highlightGround(palette());
     if (hovering_ && isEnabled()) {
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 5, 5);
-        painter.fillPath(shape, palette().color(QPalette::Highlight));
+        painter.fillPath(shape, hovered);
     }
     const QRect inner = rect().adjusted(inset, 4, -inset, -4);
     QColor title = hovering_ ? QColor(Qt::white) : palette().color(QPalette::WindowText);
-    QColor shortcut = hovering_ ? QColor(255, 255, 255, 204) : Look::color(Tint::secondary, *this);
+    QColor shortcut =
+        hovering_ ? Look::standingOut(QColor(255, 255, 255, 204), hovered, 4.5) : Look::color(Tint::secondary, *this);
     if (!isEnabled()) title = shortcut = Look::color(Tint::secondary, *this);
     painter.setPen(title);
     painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, text());
     painter.setPen(shortcut);
     painter.drawText(inner, Qt::AlignRight | Qt::AlignVCenter, shortcut_);
-    if (Look::showsFocus(*this)) Look::drawFocusRing(painter, QRectF(rect()), 5, palette().color(QPalette::Highlight));
+    if (Look::showsFocus(*this)) Look::drawFocusRing(painter, QRectF(rect()), 5, Look::focusColor(palette()));
 }
 
 } // namespace Plovander

@@ -94,7 +94,7 @@ void PairedDevicesSection::saveRename(const TessaloyCore::Bytes& key) {
 }
 
 void PairedDevicesSection::refresh() {
-    const auto now = std::chrono::system_clock::now();
+    const auto now = session_.now();
     decltype(rows_) kept;
     for (const auto& device : session_.pairedDevices()) {
         DeviceRow* row = rowFor(device.publicKey);

@@ -139,7 +139,7 @@ void PairingPanel::showOffer() {
     }
 
     const auto expires = session_.pairingExpiresAt();
-    const bool future = expires && *expires > std::chrono::system_clock::now();
+    const bool future = expires && *expires > session_.now();
     countdown_->setVisible(future);
     if (future) {
         tick_.start();
@@ -152,7 +152,7 @@ void PairingPanel::showOffer() {
 void PairingPanel::showCountdown() {
     const auto expires = session_.pairingExpiresAt();
     if (!expires) return;
-    const std::chrono::duration<double> left = *expires - std::chrono::system_clock::now();
+    const std::chrono::duration<double> left = *expires - session_.now();
     countdownText_->setText(QStringLiteral("Expires in ") + PopoverTexts::countdownText(left));
 }
 

@@ -36,7 +36,7 @@ QSize ProminenceButton::sizeHint() const {
 
 QColor ProminenceButton::fill() const {
     if (destructive_) return QColor(217, 48, 37);
-    return palette().color(QPalette::Highlight);
+    return Look::highlightGround(palette());
 }
 
 void ProminenceButton::paintEvent(QPaintEvent*) {
@@ -70,10 +70,10 @@ void ProminenceButton::paintEvent(QPaintEvent*) {
     painter.drawText(QRectF(left + side + gap, 0, width() - left - side - gap, height()),
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, text());
 
-    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        Look::drawFocusRing(
-            painter, shape, 5,
-            prominent_ ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::Highlight));
+    if (Look::showsFocus(*this)) {
+        // On the accent's own ground the ring takes the label's colour.
+        Look::drawFocusRing(painter, QRectF(rect()), 5,
+                            prominent_ ? palette().color(QPalette::HighlightedText) : Look::focusColor(palette()));
     }
 }
 

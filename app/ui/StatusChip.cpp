@@ -28,11 +28,15 @@ QSize StatusChip::sizeHint() const {
 void StatusChip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QColor colour = Look::color(tint_, *this);
-    Look::fillRounded(painter, QRectF(rect()), height() / 2.0, colour, 0.14f);
+    QColor ground = colour;
+    ground.setAlphaF(0.14f);
+    ground = Look::over(ground, palette().color(QPalette::Window));
+    Look::fillRounded(painter, QRectF(rect()), height() / 2.0, ground, 1);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     painter.drawEllipse(QRectF(9, (height() - 7) / 2.0, 7, 7));
-    painter.setPen(colour);
+    // The status word in its colour, deepened where the colour alone would read faintly on the chip.
+    painter.setPen(Look::standingOut(colour, ground, 4.5));
     painter.drawText(rect().adjusted(21, 0, -9, 0), Qt::AlignVCenter | Qt::AlignLeft, text_);
 }
 

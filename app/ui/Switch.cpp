@@ -55,7 +55,7 @@ void Switch::paintEvent(QPaintEvent*) {
 
     if (Look::showsFocus(*this)) {
         painter.setOpacity(1);
-        Look::drawFocusRing(painter, QRectF(rect()), radius + ringRoom, colors.color(QPalette::Highlight));
+        Look::drawFocusRing(painter, QRectF(rect()), radius + ringRoom, Look::focusColor(colors));
     }
 }
 

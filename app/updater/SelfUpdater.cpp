@@ -30,6 +30,15 @@ ReleaseManifest::SystemVersion runningLibraryVersion() {
     return version;
 }
 
+// A work folder may hold a whole unpacked release: it goes on the blocking pool.
+QCoro::Task<> removeOffTheMainActor(TessaloyBase::MainActor& actor, std::filesystem::path path) {
+    BlockingCall<bool> removal(actor, [path] {
+        WorkFolder::remove(path);
+        return true;
+    });
+    co_await removal;
+}
+
 } // namespace
 
 SelfUpdater::Configuration SelfUpdater::Configuration::forThisProgram(std::function<void()> quit) {
@@ -158,6 +167,8 @@ QCoro::Task<> SelfUpdater::installUpdate(std::function<bool()> isAllowed, Report
 QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()> isAllowed, Report report,
                                    CancellationToken token) {
     const CancellationToken lifetime = lifetime_;
+    // Outlives this updater, which may be gone when a step ends.
+    TessaloyBase::MainActor& actor = actor_;
     const std::filesystem::path installed = configuration_.copy.tree();
     publish(State::downloading, std::nullopt, report);
     try {
@@ -171,12 +182,9 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
             });
         const std::filesystem::path image = co_await download;
         token.removeCallback(registration);
-        if (lifetime.isCancelled()) {
-            WorkFolder::remove(image);
-            co_return;
-        }
-        if (!isAllowed() || token.isCancelled()) {
-            WorkFolder::remove(image);
+        if (lifetime.isCancelled() || !isAllowed() || token.isCancelled()) {
+            co_await removeOffTheMainActor(actor, image);
+            if (lifetime.isCancelled()) co_return;
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::verifying, std::nullopt, report);
@@ -185,12 +193,9 @@ QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()
             return UpdateStaging::stage(image, release, installed, rules);
         });
         const UpdateStaging::Staged staged = co_await staging;
-        if (lifetime.isCancelled()) {
-            WorkFolder::remove(staged.workFolder);
-            co_return;
-        }
-        if (!isAllowed() || token.isCancelled()) {
-            WorkFolder::remove(staged.workFolder);
+        if (lifetime.isCancelled() || !isAllowed() || token.isCancelled()) {
+            co_await removeOffTheMainActor(actor, staged.workFolder);
+            if (lifetime.isCancelled()) co_return;
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::installing, std::nullopt, report);

@@ -2,6 +2,8 @@
 
 #include <asio/ip/network_v6.hpp>
 
+#include <algorithm>
+
 namespace TessaloyNet {
 
 HandshakeAdmission::Host HandshakeAdmission::hostOf(const asio::ip::address& remote) {
@@ -29,39 +31,49 @@ std::optional<HandshakeAdmission::Ticket> HandshakeAdmission::makeRoom(const Hos
     const auto hostCount = counts.perHost.find(host);
     const bool hostFull = hostCount != counts.perHost.end() && hostCount->second >= perHostLimit;
     if (!hostFull && counts.total < totalLimit) return std::nullopt;
-    for (const auto& [ticket, entry] : pending_) {
+    for (const Entry& entry : pending_) {
         if (entry.spoke != spoke || (hostFull && entry.host != host)) continue;
-        const Ticket oldest = ticket;
-        release(oldest);
-        return oldest;
+        const Ticket quietest = entry.ticket;
+        release(quietest);
+        return quietest;
     }
     return std::nullopt;
 }
 
+std::list<HandshakeAdmission::Entry>::iterator HandshakeAdmission::find(Ticket ticket) {
+    return std::find_if(pending_.begin(), pending_.end(),
+                        [ticket](const Entry& entry) { return entry.ticket == ticket; });
+}
+
 std::optional<HandshakeAdmission::Ticket> HandshakeAdmission::admit(Ticket ticket, const Host& host) {
     const auto evicted = makeRoom(host, false);
-    pending_.emplace(ticket, Entry{host});
+    pending_.push_back({ticket, host});
     silent_.add(host);
     return evicted;
 }
 
 std::optional<HandshakeAdmission::Ticket> HandshakeAdmission::spoke(Ticket ticket) {
-    const auto found = pending_.find(ticket);
-    if (found == pending_.end() || found->second.spoke) return std::nullopt;
-    const Host host = found->second.host;
+    const auto found = find(ticket);
+    if (found == pending_.end() || found->spoke) return std::nullopt;
+    const Host host = found->host;
     silent_.remove(host);
     pending_.erase(found);
-    // Room among the handshakes, with this one out of the way; it keeps its place in age.
+    // Room among the handshakes, with this one out of the way; heard from just now, it goes last.
     const auto evicted = makeRoom(host, true);
-    pending_.emplace(ticket, Entry{host, true});
+    pending_.push_back({ticket, host, true});
     handshakes_.add(host);
     return evicted;
 }
 
+void HandshakeAdmission::heard(Ticket ticket) {
+    const auto found = find(ticket);
+    if (found != pending_.end() && found->spoke) pending_.splice(pending_.end(), pending_, found);
+}
+
 void HandshakeAdmission::release(Ticket ticket) {
-    const auto found = pending_.find(ticket);
+    const auto found = find(ticket);
     if (found == pending_.end()) return;
-    countsOf(found->second.spoke).remove(found->second.host);
+    countsOf(found->spoke).remove(found->host);
     pending_.erase(found);
 }
 

@@ -3,6 +3,7 @@
 #include <asio/ip/address.hpp>
 
 #include <cstdint>
+#include <list>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,9 +11,11 @@
 namespace TessaloyNet {
 
 struct HandshakeAdmissionLimits {
-    // Handshakes under way: connections that have sent their first bytes.
+    // Handshakes under way: connections that have sent their first bytes. A device sharing its
+    // address with a flood of hellos has as long to answer as the flood takes to send perHost - 1
+    // more: at 1,000 a second, 7 ms, more than its handshake takes on a busy machine.
     int total = 16;
-    int perHost = 4;
+    int perHost = 8;
     // Connections that have sent nothing yet. They cost a descriptor and a timer each, and a device
     // that has just connected is one of them until its hello arrives.
     int silentTotal = 64;
@@ -22,17 +25,20 @@ struct HandshakeAdmissionLimits {
 // Admission control for connections that have not yet authenticated and declared their role. A
 // connection is silent until it sends its first bytes, then its handshake is under way; each kind
 // has its own limits, in all and per remote host. A newcomer is never turned away: when a limit is
-// reached, the oldest connection of that kind in the scope (the host, or all) is closed instead.
-// So a silent connection only ever makes way for another silent one, and idle connections, however
-// many and however fast they come back, cannot end a handshake that is under way nor, up to the
-// silent limits, a device that has just connected. A plain value of the listener's queue.
+// reached, the connection of that kind in the scope (the host, or all) that has been quiet longest
+// is closed instead: the silent one that connected first, or the handshake whose peer was last heard
+// from earliest. So a silent connection only ever makes way for another silent one, and idle
+// connections, however many and however fast they come back, cannot end a handshake that is under
+// way nor, up to the silent limits, a device that has just connected; and a handshake that goes
+// quiet after its hello makes way before one whose peer still answers. A plain value of the
+// listener's queue.
 class HandshakeAdmission {
 public:
     using Limits = HandshakeAdmissionLimits;
     // What a connection counts against: an IPv4 address, or the /64 prefix of an IPv6 one (a
     // machine may take any address of its /64, and new ones at will).
     using Host = std::string;
-    // The caller's name for one connection; later connections have greater tickets.
+    // The caller's name for one connection.
     using Ticket = std::uint64_t;
 
     explicit HandshakeAdmission(Limits limits) : limits_(limits) {}
@@ -46,6 +52,8 @@ public:
     // The connection sent its first bytes: its handshake is under way. Returns the handshake to
     // close to make room for it, already forgotten; nothing for a ticket not pending or not silent.
     [[nodiscard]] std::optional<Ticket> spoke(Ticket ticket);
+    // The peer of a handshake under way was heard from again; nothing for any other ticket.
+    void heard(Ticket ticket);
     // The handshake of `ticket` ended, either way; nothing for a ticket not pending.
     void release(Ticket ticket);
 
@@ -53,6 +61,7 @@ public:
 
 private:
     struct Entry {
+        Ticket ticket = 0;
         Host host;
         bool spoke = false;
     };
@@ -65,13 +74,16 @@ private:
         void remove(const Host& host);
     };
 
-    // Makes room for one more of the kind `spoke` from `host` by forgetting the oldest of that kind
-    // in the full scope; pending_ is ordered by age.
+    // Makes room for one more of the kind `spoke` from `host` by forgetting the one of that kind in
+    // the full scope that has been quiet longest.
     std::optional<Ticket> makeRoom(const Host& host, bool spoke);
+    std::list<Entry>::iterator find(Ticket ticket);
     Counts& countsOf(bool spoke) { return spoke ? handshakes_ : silent_; }
 
     Limits limits_;
-    std::map<Ticket, Entry> pending_;
+    // Quiet longest first: silent ones by when they connected, the others by when their peer was last
+    // heard from.
+    std::list<Entry> pending_;
     Counts silent_;
     Counts handshakes_;
 };

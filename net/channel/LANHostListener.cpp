@@ -269,7 +269,8 @@ void LANHostListener::startChannel(ConnectionID id) {
     }
     // Channel events hop to this queue, keeping their order.
     connection.channel->setEvents({
-        .ready = nullptr,
+        // The peer's last flight of the handshake came.
+        .ready = fromAnyThread([id](LANHostListener& listener) { listener.admission_.heard(id); }),
         .packet = fromAnyThread(
             [id](LANHostListener& listener, WirePacket packet) { listener.channelPacket(id, std::move(packet)); }),
         .closed = fromAnyThread([id](LANHostListener& listener, const std::optional<std::string>& closeError) {

@@ -10,8 +10,6 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -33,27 +31,47 @@ bool isSslReason(std::error_code error, int reason) {
            ERR_GET_REASON(static_cast<unsigned long>(error.value())) == reason;
 }
 
-// A socket BIO that writes with MSG_NOSIGNAL: a peer that went away must fail the write, not raise
+// OpenSSL reads and writes through the stream's Asio socket, never through a descriptor number of
+// its own: once the socket is closed, a step still queued fails instead of touching whichever
+// connection has been given that number since. The socket is non-blocking, so no step waits in a
+// read, and Asio sends with MSG_NOSIGNAL: a peer that went away fails the write instead of raising
 // SIGPIPE in the whole process.
-int writeWithoutSignal(BIO* bio, const char* data, int length) {
-    int descriptor = -1;
-    BIO_get_fd(bio, &descriptor);
+template <typename Transfer>
+int throughSocket(BIO* bio, int direction, Transfer transfer) {
+    auto& socket = *static_cast<asio::ip::tcp::socket*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    const ssize_t written = ::send(descriptor, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
-    if (written < 0 && BIO_sock_should_retry(-1)) BIO_set_retry_write(bio);
-    return static_cast<int>(written);
+    std::error_code error;
+    const std::size_t count = transfer(socket, error);
+    if (!error) return static_cast<int>(count);
+    if (error == asio::error::eof) return 0;
+    if (error == asio::error::would_block) {
+        BIO_set_flags(bio, direction | BIO_FLAGS_SHOULD_RETRY);
+    } else {
+        errno = error.value();
+    }
+    return -1;
 }
 
-const BIO_METHOD* socketWithoutSignal() {
+int socketRead(BIO* bio, char* data, int length) {
+    return throughSocket(bio, BIO_FLAGS_READ, [&](asio::ip::tcp::socket& socket, std::error_code& error) {
+        return socket.receive(asio::buffer(data, static_cast<std::size_t>(length)), 0, error);
+    });
+}
+
+int socketWrite(BIO* bio, const char* data, int length) {
+    return throughSocket(bio, BIO_FLAGS_WRITE, [&](asio::ip::tcp::socket& socket, std::error_code& error) {
+        return socket.send(asio::buffer(data, static_cast<std::size_t>(length)), 0, error);
+    });
+}
+
+long socketControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+
+const BIO_METHOD* asioSocket() {
     static BIO_METHOD* const method = [] {
-        const BIO_METHOD* socket = BIO_s_socket();
-        BIO_METHOD* made = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
-        BIO_meth_set_write(made, writeWithoutSignal);
-        BIO_meth_set_read(made, BIO_meth_get_read(socket));
-        BIO_meth_set_puts(made, BIO_meth_get_puts(socket));
-        BIO_meth_set_ctrl(made, BIO_meth_get_ctrl(socket));
-        BIO_meth_set_create(made, BIO_meth_get_create(socket));
-        BIO_meth_set_destroy(made, BIO_meth_get_destroy(socket));
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "Asio socket");
+        BIO_meth_set_read(made, socketRead);
+        BIO_meth_set_write(made, socketWrite);
+        BIO_meth_set_ctrl(made, socketControl);
         return made;
     }();
     return method;
@@ -83,12 +101,13 @@ void TlsByteStream::attach() {
     if (!ssl_) return;
     SSL* ssl = ssl_.get();
     TlsParameters::recordRefusal(ssl, &refusal_);
-    BIO* bio = BIO_new(socketWithoutSignal());
+    BIO* bio = BIO_new(asioSocket());
     if (!bio) {
         ssl_.reset();
         return;
     }
-    BIO_set_fd(bio, socket_.native_handle(), BIO_NOCLOSE);
+    BIO_set_data(bio, &socket_);
+    BIO_set_init(bio, 1);
     SSL_set_bio(ssl, bio, bio);
     // Reads several records per system call when they are there.
     SSL_set_read_ahead(ssl, 1);

@@ -14,7 +14,7 @@
 
 namespace TessaloyNet {
 
-// TLS 1.3 over one TCP connection: OpenSSL reads and writes the non-blocking socket itself, and
+// TLS 1.3 over one TCP connection: OpenSSL reads and writes the non-blocking socket through Asio, and
 // Asio tells when the socket is ready, on the given queue's executor. A write goes out as many
 // records as the socket takes at once; OpenSSL reads ahead, and what it already holds is read
 // without waiting. The peer is judged by the parameters' check during the handshake.

@@ -9,8 +9,10 @@ namespace TessaloyNet {
 
 using TessaloyCore::WirePacket;
 
-VideoSender::VideoSender(std::shared_ptr<PacketChannel> channel, std::shared_ptr<VideoSendQueue> queue)
-    : channel_(channel), state_(std::make_shared<State>(State{std::move(queue), std::make_shared<TransferOutbox>()})) {
+VideoSender::VideoSender(std::shared_ptr<PacketChannel> channel, std::shared_ptr<VideoSendQueue> queue,
+                         TransferOutbox::Worker readAhead)
+    : channel_(channel),
+      state_(std::make_shared<State>(State{std::move(queue), std::make_shared<TransferOutbox>(std::move(readAhead))})) {
     if (!channel || !state_->queue) throw std::invalid_argument("a video sender needs a channel and a queue");
     state_->transfers->onWork = [weakChannel = channel_] {
         if (const auto live = weakChannel.lock()) live->resumeSending();

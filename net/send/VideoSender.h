@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SerialQueue.h"
 #include "core/WirePacket.h"
 #include "net/channel/PacketChannel.h"
 #include "net/send/VideoSendQueue.h"
@@ -30,7 +31,9 @@ class VideoSender {
 public:
     static constexpr std::size_t videoPacketsPerTransferPacket = 8;
 
-    VideoSender(std::shared_ptr<PacketChannel> channel, std::shared_ptr<VideoSendQueue> queue);
+    // The outbox reads ahead on `readAhead`.
+    VideoSender(std::shared_ptr<PacketChannel> channel, std::shared_ptr<VideoSendQueue> queue,
+                TransferOutbox::Worker readAhead = TessaloyBase::runBlocking);
     ~VideoSender();
     VideoSender(const VideoSender&) = delete;
     VideoSender& operator=(const VideoSender&) = delete;

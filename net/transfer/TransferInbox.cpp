@@ -1,5 +1,6 @@
 #include "net/transfer/TransferInbox.h"
 
+#include "base/Hop.h"
 #include "net/channel/RandomBytes.h"
 
 #include <fcntl.h>
@@ -188,26 +189,19 @@ TransferInbox::~TransferInbox() {
             entry->descriptor = -1;
         });
     }
-    // Nobody takes these files any more: the worker skips the flush of those it has not started,
-    // and each file goes behind its check.
-    for (const auto& entry : finishing_) {
-        entry->dropped = true;
-        runOnWorker([entry, hasher = runOnHasher] { hasher([entry] { discard(*entry); }); });
-    }
 }
 
 template <typename Work, typename Outcome>
 void TransferInbox::onWorkerThen(Work work, Outcome outcome) {
     ++pendingWork_;
-    runOnWorker([work = std::move(work), outcome = std::move(outcome), owner = runOnOwner,
-                 alive = std::weak_ptr<int>(alive_), this]() mutable {
-        work([outcome = std::move(outcome), owner, alive, this](auto result) mutable {
-            owner([result = std::move(result), outcome = std::move(outcome), alive, this]() mutable {
-                // Checked on the owner's thread, where the inbox is destroyed.
-                if (alive.expired()) return;
-                --pendingWork_;
-                outcome(std::move(result));
-            });
+    // Reaches the inbox on the owner's thread, where it is destroyed.
+    auto reach = TessaloyBase::hop(*this, [outcome = std::move(outcome)](TransferInbox& inbox, auto result) mutable {
+        --inbox.pendingWork_;
+        outcome(std::move(result));
+    });
+    runOnWorker([work = std::move(work), reach = std::move(reach), owner = runOnOwner]() mutable {
+        work([reach = std::move(reach), owner](auto result) mutable {
+            owner([reach = std::move(reach), result = std::move(result)]() mutable { reach(std::move(result)); });
         });
     });
 }
@@ -342,12 +336,9 @@ void TransferInbox::append(TransferMessage::Chunk chunk) {
     const std::uint64_t size = chunk.data.size();
     backlog_->add(size);
     reportBacklog();
-    const auto release = [backlog = backlog_, owner = runOnOwner, alive = std::weak_ptr<int>(alive_),
-                          this](std::uint64_t count) {
-        if (!backlog->remove(count)) return;
-        owner([alive, this] {
-            if (!alive.expired()) reportBacklog();
-        });
+    const auto caughtUp = TessaloyBase::hop(*this, [](TransferInbox& inbox) { inbox.reportBacklog(); });
+    const auto release = [backlog = backlog_, owner = runOnOwner, caughtUp](std::uint64_t count) {
+        if (backlog->remove(count)) owner(caughtUp);
     };
     // The chunk moves on to the worker, then to the hasher: its bytes are not copied again.
     onWorker(
@@ -408,17 +399,17 @@ void TransferInbox::finish(const TransferMessage::Finish& finish) {
     const auto entry = takeOut(finish.id);
     if (!entry) return;
     entry->ended = true;
-    finishing_.insert(entry);
     onWorkerThen(
         [entry, digest = finish.digest, hasher = runOnHasher](auto deliver) {
-            if (entry->broken || entry->dropped) {
+            if (entry->broken) {
                 discard(*entry);
                 return deliver(false);
             }
             // A file that did not reach the disk whole is not delivered as if it had.
             entry->diskProblem = flushAndClose(*entry);
-            // Behind every chunk of the transfer; the worker is done with the entry.
-            hasher([entry, digest, deliver]() mutable {
+            // Behind every chunk of the transfer; the worker is done with the entry. Handed on, not
+            // copied: what the outcome holds goes on the owner's thread.
+            hasher([entry, digest, deliver = std::move(deliver)]() mutable {
                 bool verified = true;
                 try {
                     entry->transfer.verify(digest);
@@ -430,8 +421,8 @@ void TransferInbox::finish(const TransferMessage::Finish& finish) {
                 deliver(false);
             });
         },
-        [this, entry](bool complete) {
-            finishing_.erase(entry);
+        // The device's finish has arrived: whatever the owner does meanwhile, its file is completed.
+        [this, entry, keep = shared_from_this()](bool complete) {
             if (complete) {
                 if (onComplete) onComplete(entry->offer, entry->file);
                 return;

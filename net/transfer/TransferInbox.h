@@ -15,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 
 namespace TessaloyNet {
@@ -33,10 +32,12 @@ namespace TessaloyNet {
 // transfers. All three run their work in place by default.
 // When the worker falls `maximumBacklog` bytes behind, onBacklog asks the owner to hold the device
 // back until it has caught up; chunks already on their way are still taken.
-// now() may be called under the lock and must not call into the inbox. Destroying the inbox runs no
-// callback and leaves partial files in place: the owner calls cancelAll() first. Files being
-// flushed then are deleted by the worker.
-class TransferInbox {
+// now() may be called under the lock and must not call into the inbox.
+// Made with std::make_shared: the disk's outcomes reach the inbox only while it lives, but for a
+// transfer whose finish has arrived, which holds the inbox until its file is checked and handed over,
+// so the file is completed even when the owner lets go of the inbox meanwhile. Otherwise, destroying
+// the inbox runs no callback and leaves partial files in place: the owner calls cancelAll() first.
+class TransferInbox : public std::enable_shared_from_this<TransferInbox> {
 public:
     using Date = std::chrono::system_clock::time_point;
 
@@ -157,13 +158,9 @@ private:
     const std::filesystem::path directory_;
     std::mutex lock_;
     std::map<std::uint32_t, std::shared_ptr<Active>> active_;
-    // Owner only: finished transfers whose flush and check are under way.
-    std::set<std::shared_ptr<Active>> finishing_;
     const std::shared_ptr<Backlog> backlog_;
     std::size_t pendingWork_ = 0;
     bool reportedBehind_ = false;
-    // Outcomes that arrive after the inbox is gone find this expired.
-    const std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 } // namespace TessaloyNet

@@ -3,7 +3,6 @@
 #include "base/SerialQueue.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -109,6 +108,8 @@ struct TransferOutbox::Turn {
     Entry readAhead{};
     // The source of a transfer that broke, to close.
     std::unique_ptr<OutgoingTransfer> broken{};
+    // Nothing to send yet: the current transfer's next packet is still being read.
+    bool pending = false;
 };
 
 struct TransferOutbox::Shared {
@@ -120,10 +121,10 @@ struct TransferOutbox::Shared {
 
     Worker worker;
     std::mutex lock;
-    // A borrowed transfer came back or left the queue, or an urgent message arrived.
-    std::condition_variable changed;
     std::deque<Entry> transfers;
     std::deque<TransferMessage> urgent;
+    // The channel found the current transfer's next packet still being read: its reader resumes it.
+    bool channelWaiting = false;
 
     // Under the lock.
     bool hasRoom(const Queued& entry) const {
@@ -142,7 +143,7 @@ struct TransferOutbox::Shared {
 
     // Under the lock, with the entry's transfer at hand: prepares its next packet without the lock.
     // False when the entry was ended meanwhile (its source is closed and the packet dropped), or
-    // broke. Never throws: whoever waits for the entry learns of a failure as of a packet.
+    // broke. Never throws: the channel learns of a failure as of a packet.
     bool prepareNext(std::unique_lock<std::mutex>& guard, Queued& entry) {
         std::unique_ptr<OutgoingTransfer> transfer = std::move(entry.transfer);
         guard.unlock();
@@ -167,21 +168,28 @@ struct TransferOutbox::Shared {
             item.reset();
         }
         entry.broken = !item;
-        changed.notify_all();
         return item.has_value();
     }
 
-    static void readAhead(const std::shared_ptr<Shared>& shared, Queued& entry) {
+    // Whatever ends its reading, the reader resumes a channel that found nothing ready.
+    static void readAhead(const std::shared_ptr<Shared>& shared, Queued& entry, const std::function<void()>& onWork) {
         std::unique_lock guard(shared->lock);
-        while (shared->hasRoom(entry)) {
-            if (!shared->prepareNext(guard, entry)) break;
-        }
+        while (shared->hasRoom(entry) && shared->prepareNext(guard, entry)) shared->resumeChannel(guard, onWork);
         entry.workerBusy = false;
+        shared->resumeChannel(guard, onWork);
+    }
+
+    // Under the lock, which it releases while it calls onWork.
+    void resumeChannel(std::unique_lock<std::mutex>& guard, const std::function<void()>& onWork) {
+        if (!std::exchange(channelWaiting, false) || !onWork) return;
+        guard.unlock();
+        onWork();
+        guard.lock();
     }
 
     // Under the lock: the next urgent message, else the current transfer's next packet; nothing when
-    // nothing is queued. Waits while a worker prepares the packet; urgent messages may overtake it.
-    std::optional<Turn> nextTurn(std::unique_lock<std::mutex>& guard) {
+    // nothing is queued. Never waits for a read: while the packet is being read, the turn is pending.
+    std::optional<Turn> nextTurn() {
         for (;;) {
             if (!urgent.empty()) {
                 Turn turn{.message = std::move(urgent.front())};
@@ -197,11 +205,10 @@ struct TransferOutbox::Shared {
                 turn = preparedPacket(*entry);
             } else if (entry->broken) {
                 turn = brokenOff(*entry);
-            } else if (entry->transfer) {
-                // No worker has it: no worse than reading here, as without read-ahead.
-                prepareNext(guard, *entry);
             } else {
-                changed.wait(guard);
+                // Still being read: its reader resumes the channel.
+                channelWaiting = true;
+                turn = Turn{.pending = true};
             }
             if (!turn) continue;
             turn->readAhead = claimForWorker();
@@ -251,7 +258,6 @@ struct TransferOutbox::Shared {
         entry.ended = reason;
         entry.prepared.clear();
         entry.preparedBytes = 0;
-        changed.notify_all();
         return Taken{std::move(entry.transfer), entry.offerOut};
     }
 
@@ -288,7 +294,6 @@ void TransferOutbox::send(TransferMessage message) {
     {
         std::lock_guard guard(shared_->lock);
         shared_->urgent.push_back(std::move(message));
-        shared_->changed.notify_all();
     }
     reportWork();
 }
@@ -297,11 +302,12 @@ std::optional<WirePacket> TransferOutbox::nextPacket() {
     for (;;) {
         std::optional<Turn> turn;
         {
-            std::unique_lock guard(shared_->lock);
-            turn = shared_->nextTurn(guard);
+            std::lock_guard guard(shared_->lock);
+            turn = shared_->nextTurn();
         }
         if (!turn) return std::nullopt;
         settle(*turn);
+        if (turn->pending) return std::nullopt;
         if (turn->message) turn->packet = framed(*turn->message);
         if (turn->packet) return std::move(turn->packet);
         // Lost; returning nothing would leave the channel waiting for work that is already queued.
@@ -311,7 +317,8 @@ std::optional<WirePacket> TransferOutbox::nextPacket() {
 void TransferOutbox::settle(Turn& turn) {
     if (turn.broken) turn.broken->cancel(TransferCancelReason::failed);
     if (turn.readAhead) {
-        shared_->worker([shared = shared_, entry = turn.readAhead] { Shared::readAhead(shared, *entry); });
+        shared_->worker(
+            [shared = shared_, entry = turn.readAhead, onWork = onWork] { Shared::readAhead(shared, *entry, onWork); });
     }
     if (turn.report.kind == Report::Kind::progress && onProgress) {
         onProgress(turn.report.id, turn.report.sentBytes, turn.report.totalBytes);

@@ -19,10 +19,10 @@ namespace TessaloyNet {
 //
 // Read-ahead: once its offer went out, the current transfer reads, hashes and frames up to
 // `readAheadBytes` ahead on a worker, so that the channel encrypts one chunk while the next is
-// read. nextPacket() takes a prepared packet, or prepares one itself when no worker has started,
-// or waits for the one a worker is preparing. A transfer being read when it is cancelled, refused
-// or removed is only marked: its reader closes its source and drops what it read, so no caller
-// waits for a disk.
+// read. nextPacket() only takes prepared packets: when the next one is still being read it gives
+// nothing, and the worker calls onWork once it is ready, so the channel's queue never waits for a
+// disk. A transfer being read when it is cancelled, refused or removed is only marked: its reader
+// closes its source and drops what it read, so no caller waits for a disk either.
 //
 // Every operation is safe from any thread and holds the one lock briefly; nothing reads a source
 // under it. No callback runs under the lock: callbacks run on the calling thread afterwards and may
@@ -40,7 +40,8 @@ public:
     // reaches it is the last read ahead. Small chunks get a deeper pipeline, large ones no more memory.
     static constexpr std::size_t readAheadBytes = 512 * 1024;
 
-    // There is new work to pull.
+    // There is new work to pull; also called by a worker, on its thread, once a packet that
+    // nextPacket() found still being read is ready.
     std::function<void()> onWork;
     Progress onProgress;
     Finished onFinished;
@@ -57,10 +58,11 @@ public:
     // Queues a message to go out before any further transfer message; then calls onWork.
     void send(TessaloyCore::TransferMessage message);
 
-    // The next `transfer` packet; nothing only when nothing is queued. An urgent message that cannot
+    // The next `transfer` packet; nothing when nothing is queued, or when the current transfer's next
+    // packet is still being read (onWork follows once it is ready). An urgent message that cannot
     // be encoded is lost and the next one is returned in its place; a transfer whose offer cannot be
     // encoded ends there as failed, since its device would not know its chunks. A transfer whose
-    // next chunk or finish cannot be read, hashed or framed (whatever is thrown, on a worker or here)
+    // next chunk or finish cannot be read, hashed or framed (whatever is thrown on its worker)
     // ends as failed, the device told with a cancel as for a failing read.
     std::optional<TessaloyCore::WirePacket> nextPacket();
 

@@ -1,4 +1,8 @@
+#include "net/transfer/TransferInbox.h"
 #include "tests/integration/TransfersFixture.h"
+
+#include <atomic>
+#include <future>
 
 namespace TransfersTesting {
 namespace {
@@ -91,6 +95,27 @@ TEST_F(CancelledTransfers, ADeviceThatGoesAwayMidwayLeavesNoPartialFile) {
     // The Mac stays available to the device it paired with and listens again after a second.
     actor().advance(1s);
     EXPECT_TRUE(until([&] { return session->phaseDescription() == "Waiting for a paired device."; }));
+}
+
+TEST_F(CancelledTransfers, AFileWhoseFinishArrivedIsSavedThoughTheDeviceGoesAwayDuringItsFlush) {
+    startStreaming();
+    std::promise<void> diskReady;
+    std::atomic<bool> flushing = false;
+    transfers().inbox()->fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
+        flushing = true;
+        disk.wait();
+        return ::fsync(descriptor);
+    };
+    const auto source = sourceFolder() / "finished.mov";
+    writePatternFile(source, 4 * mebibyte, 5);
+    peer->sendFile(source);
+    EXPECT_TRUE(until([&] { return flushing.load(); }));
+    disconnectDevice();
+    EXPECT_TRUE(until([&] { return !session->isSharing(); }));
+    diskReady.set_value();
+    EXPECT_TRUE(until([&] { return !transfers().finished().empty(); }, 10s));
+    EXPECT_EQ(sha256Of(receivedFolder() / "finished.mov"), sha256Of(source));
+    EXPECT_TRUE(filesIn(workFolder()).empty());
 }
 
 TEST_F(CancelledTransfers, TheMacCancelsAnOutgoingFileAndTheDeviceIsTold) {

@@ -26,9 +26,10 @@ std::optional<StatusCard> statusCard(MenuStatus status, bool listensAutomaticall
     }
 }
 
-QString availabilitySubtitle(bool listensAutomatically) {
-    return listensAutomatically ? QStringLiteral("Your paired devices can connect")
-                                : QStringLiteral("Nothing can find or connect to this Mac");
+QString availabilitySubtitle(bool listensAutomatically, bool heldByUser) {
+    if (!listensAutomatically) return QStringLiteral("Nothing can find or connect to this Mac");
+    if (heldByUser) return QStringLiteral("Paused: sharing was stopped on this Mac");
+    return QStringLiteral("Your paired devices can connect");
 }
 
 bool relayIsOn(bool usesConnect, const std::optional<QString>& connectStatus) {

@@ -26,7 +26,8 @@ struct StatusCard {
 };
 std::optional<StatusCard> statusCard(MenuStatus status, bool listensAutomatically);
 
-QString availabilitySubtitle(bool listensAutomatically);
+// While the user's stop holds listening off, the switch is on but says why it does not apply.
+QString availabilitySubtitle(bool listensAutomatically, bool heldByUser);
 // The relay counts as on only when switched on and reporting exactly "On".
 bool relayIsOn(bool usesConnect, const std::optional<QString>& connectStatus);
 QString relaySubtitle(bool usesConnect, const std::optional<QString>& connectStatus);

@@ -78,7 +78,8 @@ DiagnosticsButtons diagnosticsButtons(bool captureBusy, bool captureRunning, boo
 
 QString displayEntry(const QString& name, std::uint32_t displayID, int width, int height) {
     const QString shown = name.isEmpty() ? QStringLiteral("Display %1").arg(displayID) : name;
-    return QStringLiteral("%1 \u00B7 %2 \u00D7 %3").arg(shown).arg(width).arg(height);
+    // One arg() for all: a name holding "%1" (names come from the monitors) must not take the sizes' places.
+    return QStringLiteral("%1 \u00B7 %2 \u00D7 %3").arg(shown, QString::number(width), QString::number(height));
 }
 
 bool displayPickerEnabled(bool captureBusy, bool captureRunning, bool isSharing) {

@@ -233,6 +233,17 @@ TEST_F(SessionMessagesTest, TheDeviceListsAndSwitchesDisplays) {
     }));
     EXPECT_TRUE(probe->isRunning());
     EXPECT_EQ(environment.screenCaptures().back()->configurations().back().displayID, 2u);
+
+    // Switches that come while one restarts merge into one more: the latest display wins.
+    ASSERT_TRUE(until([&] { return !probe->isBusy(); }));
+    newTrace();
+    holdCapture();
+    for (std::uint32_t id : {3u, 1u, 3u, 1u, 3u}) send(control, Message::ShareDisplay{id});
+    releaseCapture();
+    ASSERT_TRUE(until([&] { return !probe->isBusy() && probe->selectedDisplayID() == 3; }));
+    const auto trace = newTrace();
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "restarting capture: switching the shared display"), 2);
+    EXPECT_EQ(environment.screenCaptures().back()->configurations().back().displayID, 3u);
 }
 
 // Codec and quality restart capture only when they change what runs; a pointer the device draws

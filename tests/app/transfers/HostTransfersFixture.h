@@ -204,7 +204,9 @@ protected:
         directory / "Downloads", directory / "cache" / "tessaloy" / "TessaloyIncoming");
     std::shared_ptr<Testing::FakePacketChannel> channel = std::make_shared<Testing::FakePacketChannel>();
     std::shared_ptr<TessaloyNet::VideoSendQueue> queue = std::make_shared<TessaloyNet::VideoSendQueue>(16, 8'388'608);
-    std::shared_ptr<TessaloyNet::VideoSender> sender = std::make_shared<TessaloyNet::VideoSender>(channel, queue);
+    // Outgoing transfers are read ahead at once, so that everything queued is ready to be pulled.
+    std::shared_ptr<TessaloyNet::VideoSender> sender =
+        std::make_shared<TessaloyNet::VideoSender>(channel, queue, [](std::function<void()> job) { job(); });
     bool allowed = true;
     int pastes = 0;
     HostTransfers transfers{actor, pasteboard, files};

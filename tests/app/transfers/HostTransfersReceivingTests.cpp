@@ -285,7 +285,7 @@ TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingButNe
     EXPECT_EQ(contentsOf(downloads() / "big.bin"), data);
 }
 
-TEST_F(HostTransfersTest, DetachLeavesAFlushToItsQueueAndTheNextSessionStartsOnAnEmptyFolder) {
+TEST_F(HostTransfersTest, AFileWhoseSessionEndsDuringItsFlushIsStillSaved) {
     std::promise<void> diskReady;
     bool onIoPool = false;
     transfers.inbox()->fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
@@ -295,9 +295,12 @@ TEST_F(HostTransfersTest, DetachLeavesAFlushToItsQueueAndTheNextSessionStartsOnA
     };
     offer(65, "flushing.bin", 100);
     sendChunks(65, pattern(100));
+    offer(67, "Image.png", 3, TransferPurpose::clipboard, "public.png");
+    sendChunks(67, pattern(3));
     transfers.handle(TransferMessage::finish(65, digestOf(pattern(100))));
+    transfers.handle(TransferMessage::finish(67, digestOf(pattern(3))));
 
-    // Neither waits for the flush; the next session's files come after this one's are gone.
+    // Neither waits for the flush, and the next session's files come in beside it.
     transfers.detach();
     transfers.attach(sender);
     transfers.handle(TransferMessage::offer({66, TransferPurpose::file, "next.txt", "", 10}));
@@ -307,7 +310,11 @@ TEST_F(HostTransfersTest, DetachLeavesAFlushToItsQueueAndTheNextSessionStartsOnA
     diskReady.set_value();
     settle();
     EXPECT_FALSE(onIoPool);
-    EXPECT_FALSE(std::filesystem::exists(downloads() / "flushing.bin"));
+    EXPECT_EQ(contentsOf(downloads() / "flushing.bin"), pattern(100));
+    ASSERT_EQ(transfers.finished().size(), 2u);
+    EXPECT_EQ(transfers.finished()[1].url, downloads() / "flushing.bin");
+    EXPECT_EQ(transfers.finished()[1].outcome, Outcome::done());
+    EXPECT_EQ(pastes, 0) << "an image is pasted only while its session lasts";
     EXPECT_EQ(contentsOf(downloads() / "next.txt"), pattern(10));
     EXPECT_TRUE(filesIn(work()).empty());
 }
@@ -331,14 +338,13 @@ TEST_F(HostTransfersTest, TheWorkFolderIsPrivate) {
     ASSERT_EQ(filesIn(work()).size(), 1u);
     EXPECT_EQ(modeOf(filesIn(work())[0]), 0600u);
 
-    // A folder left wider by someone is narrowed at the next attach.
+    // A folder left wider by someone is narrowed at the next offer.
     std::filesystem::permissions(work(), std::filesystem::perms::all);
-    transfers.attach(sender);
-    settle();
+    offer(84, "b.txt", 10);
     EXPECT_EQ(modeOf(work()), 0700u);
 }
 
-TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenASessionAttaches) {
+TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenTheNextRunStarts) {
     // What a crash in the middle of a transfer leaves behind.
     const auto stale = work() / "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
     writeFile(stale, pattern(100));
@@ -351,11 +357,9 @@ TEST_F(HostTransfersTest, WorkFilesLeftByARunThatWasCutOffGoWhenASessionAttaches
     EXPECT_EQ(contentsOf(downloads() / "a.txt"), pattern(20, 1));
     EXPECT_EQ(filesIn(work()), std::vector{stale});
 
-    transfers.attach(sender);
-    settle();
+    HostTransfers nextRun(actor, pasteboard, files);
+    nextRun.waitForReceiving();
     EXPECT_TRUE(filesIn(work()).empty());
-    receive(83, "b.txt", pattern(10));
-    EXPECT_EQ(contentsOf(downloads() / "b.txt"), pattern(10));
 }
 
 TEST_F(HostTransfersTest, AWorkFolderOfAnotherUserRefusesOffers) {

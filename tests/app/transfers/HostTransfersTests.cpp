@@ -291,6 +291,9 @@ TEST_F(HostTransfersTest, DetachIsSilentKeepsWhatEndedAndListsTheFileBeingSentAs
     offer(6, "partial.txt", 100);
     sendChunks(6, pattern(10));
     transfers.send(makeFile("queued.bin", pattern(10)));
+    pasteboard->contents.types = {"public.png"};
+    pasteboard->contents.pngImage = pattern(1'000);
+    ASSERT_EQ(transfers.sendPasteboard(), HostTransfers::PasteboardResult::queued());
     const auto finished = transfers.finished();
     const auto received = transfers.lastReceived();
     ASSERT_TRUE(received);
@@ -310,7 +313,8 @@ TEST_F(HostTransfersTest, DetachIsSilentKeepsWhatEndedAndListsTheFileBeingSentAs
     // The controller stops the sender in the same step; its reports find no rows.
     sender->stop();
     actor.runUntilIdle();
-    // The file being sent stays listed as failed; the one being received leaves no row.
+    // The file being sent stays listed as failed; the image being sent and the file being received
+    // leave no row.
     ASSERT_EQ(transfers.finished().size(), finished.size() + 1);
     EXPECT_EQ(transfers.finished()[0].name, "queued.bin");
     EXPECT_EQ(transfers.finished()[0].outcome, Outcome::failed("Couldn't be sent"));

@@ -3,6 +3,7 @@
 #include "app/ui/DeviceRow.h"
 #include "app/ui/ElidedLabel.h"
 #include "app/ui/HostTray.h"
+#include "app/ui/Look.h"
 #include "app/ui/StatusChip.h"
 #include "app/ui/Switch.h"
 
@@ -30,11 +31,55 @@ TEST_F(PopoverTest, TheStatusWordPicksTheOnePanel) {
     EXPECT_TRUE(find("pairingPanel")->isVisibleTo(menu.get()));
     EXPECT_FALSE(find("setupCard")->isVisibleTo(menu.get()));
     EXPECT_EQ(find<QLabel>("pairingCode")->text(), QString::fromStdString(*session->pairingCode()));
+    EXPECT_EQ(find<QLabel>("countdown")->text(), "Expires in 5:00") << "reckoned by the controller's clock";
 
     find<QPushButton>("cancelPairing")->click();
     environment.actor.runUntilIdle();
     EXPECT_EQ(menu->statusWord(), MenuStatus::setUp);
     EXPECT_TRUE(find("setupCard")->isVisibleTo(menu.get()));
+}
+
+// Text reads at 4.5:1 on what it sits on, light and dark: the status word on its chip in every
+// status, secondary lines on the window and on a card, the accent button's label, a hovered row.
+TEST_F(PopoverTest, TextStandsOutFromItsGround) {
+    EXPECT_NEAR(Plovander::Look::contrast(QColor(0x707070), QColor(0xE1E1E1)), 3.79, 0.01);
+    // How far a widget's text stands from its ground: the colour most of its pixels have.
+    const auto textContrast = [&](const QWidget& widget) {
+        const QImage image = menu->grab(QRect(widget.mapTo(menu.get(), QPoint()), widget.size())).toImage();
+        std::map<QRgb, int> counts;
+        for (int pixel = 0; pixel < image.width() * image.height(); ++pixel) {
+            ++counts[image.pixel(pixel % image.width(), pixel / image.width())];
+        }
+        const auto ground =
+            std::max_element(counts.begin(), counts.end(), [](auto a, auto b) { return a.second < b.second; });
+        double furthest = 1;
+        for (const auto& [colour, count] : counts) {
+            furthest = std::max(furthest, Plovander::Look::contrast(colour, ground->first));
+        }
+        return furthest;
+    };
+    const QFont font = QApplication::font();
+    const QPalette palette = QApplication::palette();
+    QFont aliased = font;
+    aliased.setStyleStrategy(QFont::NoAntialias); // each pixel of a letter in the text's own colour
+    QApplication::setFont(aliased);
+    QEnterEvent pointer(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+    QApplication::sendEvent(find("quit"), &pointer);
+    for (const QPalette& shades : {palette, QPalette(QColor(58, 58, 60), QColor(40, 40, 42))}) {
+        QApplication::setPalette(shades);
+        for (int status = 0; status <= static_cast<int>(MenuStatus::setUp); ++status) {
+            find<Plovander::StatusChip>("statusChip")->present(MenuStatus(status));
+            EXPECT_GE(textContrast(*find("statusChip")), 4.5) << status;
+        }
+        for (const QWidget* text : visible(*menu, {})) {
+            const auto* label = qobject_cast<const QLabel*>(text);
+            if ((label && !label->text().isEmpty()) || text->objectName() == "pairDevice" || text == find("quit")) {
+                EXPECT_GE(textContrast(*text), 4.5) << text->property("text").toString().toStdString();
+            }
+        }
+    }
+    QApplication::setFont(font);
+    QApplication::setPalette(palette);
 }
 
 // Each opening publishes the login item's state and traces whether the screen may be recorded.
@@ -152,6 +197,8 @@ TEST_F(PopoverTest, TheAvailabilitySwitchTogglesByKeyAndFollowsTheModel) {
     auto* toggle = find("availableRow")->findChild<Plovander::Switch*>("switch");
     ASSERT_NE(toggle, nullptr);
     ASSERT_TRUE(toggle->isChecked());
+    session->stopSharing(StopReason::userStopped());
+    EXPECT_EQ(find("availableRow")->findChild<QLabel*>("subtitle")->text(), "Paused: sharing was stopped on this Mac");
     for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
         QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");

@@ -1,5 +1,6 @@
 #include "tests/app/ui/PopoverFixture.h"
 
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/HostSettingsWindow.h"
 #include "app/ui/SeparatedText.h"
 #include "app/ui/SettingRow.h"
@@ -74,7 +75,7 @@ TEST_F(SettingsTest, TheConnectSectionListsThisComputersAddressesAgainWhenTheNet
     QStringList shown;
     ASSERT_TRUE(until([&] {
         shown.clear();
-        for (const auto* address : window->findChildren<Plovander::SeparatedText*>("address")) {
+        for (const auto* address : window->findChildren<Plovander::ElidedLabel*>("address")) {
             shown << address->fullText();
         }
         return !shown.isEmpty();

@@ -1,4 +1,5 @@
 #include "app/ui/HostSettingsWindow.h"
+#include "app/ui/Look.h"
 #include "app/ui/ReadingOrder.h"
 #include "tests/app/ui/PopoverFixture.h"
 #include "tests/support/BlockingWork.h"
@@ -27,7 +28,7 @@ QList<QWidget*> tabRound(QWidget& window) {
 }
 
 // Every control that Tab reaches is reached once, in reading order (down the window, and left to
-// right where two share a row), and looks different while it has the focus.
+// right where two share a row), and shows the one focus ring while it has the focus.
 void expectReadingOrderWithVisibleFocus(QWidget& window) {
     settleEvents();
     if (window.hasHeightForWidth()) window.resize(window.width(), window.heightForWidth(window.width()));
@@ -45,8 +46,7 @@ void expectReadingOrderWithVisibleFocus(QWidget& window) {
     for (QWidget* control : visited) {
         control->setFocus(Qt::TabFocusReason);
         const QImage focused = control->grab().toImage();
-        window.setFocus();
-        EXPECT_NE(control->grab().toImage(), focused)
+        EXPECT_EQ(focused.pixel(focused.width() / 2, 0), Plovander::Look::focusColor(control->palette()).rgb())
             << control->metaObject()->className() << " " << control->objectName().toStdString();
     }
 }

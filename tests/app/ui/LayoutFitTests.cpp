@@ -1,9 +1,13 @@
+#include "app/ui/Card.h"
+#include "app/ui/DeviceRow.h"
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/HostFilesWindow.h"
 #include "app/ui/HostSettingsWindow.h"
 #include "app/ui/MenuRow.h"
 #include "tests/app/ui/PopoverFixture.h"
 #include "tests/support/BlockingWork.h"
 
+#include <QAbstractScrollArea>
 #include <QLabel>
 #include <QScreen>
 
@@ -12,17 +16,29 @@
 namespace Testing {
 namespace {
 
-// The widgets inside `root` that reach past its sides, that are narrower than they can be (a label
-// narrower than its longest word cuts it), or whose wrapped text is taller than they are; each named
-// by its text where it has one. Columns scroll, so only the sides count.
+QRect placeIn(const QWidget& widget, const QWidget& root) { return {widget.mapTo(&root, QPoint()), widget.size()}; }
+
+// Where `root` shows `widget`: the viewport of the column it scrolls in, or all of `root`.
+QRect shownArea(const QWidget& widget, const QWidget& root) {
+    for (const QWidget* up = widget.parentWidget(); up && up != &root; up = up->parentWidget()) {
+        const auto* column = qobject_cast<const QAbstractScrollArea*>(up);
+        if (column && column->viewport()->isAncestorOf(&widget)) return placeIn(*column->viewport(), root);
+    }
+    return root.rect();
+}
+
+// The widgets inside `root` that reach past the sides of where it shows them, that are narrower than
+// they can be (a label narrower than its longest word cuts it), or whose wrapped text is taller than
+// they are; each named by its text where it has one. Columns scroll, so only the sides count.
 std::vector<std::string> misfits(const QWidget& root) {
     std::vector<std::string> found;
     for (const QWidget* widget : root.findChildren<QWidget*>()) {
         if (!widget->isVisibleTo(&root) || widget->width() == 0) continue;
         const auto* label = qobject_cast<const QLabel*>(widget);
         const std::string name = (label ? label->text() : QString(widget->metaObject()->className())).toStdString();
-        const int left = widget->mapTo(&root, QPoint()).x();
-        if (left < 0 || left + widget->width() > root.width()) found.push_back(name + " leaves the window");
+        const QRect place = placeIn(*widget, root);
+        const QRect shown = shownArea(*widget, root);
+        if (place.left() < shown.left() || place.right() > shown.right()) found.push_back(name + " lies outside");
         if (widget->width() < widget->minimumSizeHint().width()) found.push_back(name + " is cut");
         if (label && label->wordWrap() && widget->height() < widget->heightForWidth(widget->width())) {
             found.push_back(name + " is cut short");
@@ -31,101 +47,123 @@ std::vector<std::string> misfits(const QWidget& root) {
     return found;
 }
 
-// The settings window and the popover at ordinary text sizes; a second run of the same tests at
-// scale 2 is registered beside these.
-class LayoutFitTest : public PopoverTest {
+// Each state of the popover, and both windows, at a text size: nothing in them is cut, nothing lies
+// outside them. The same table runs again at scale 2 (tests/CMakeLists.txt).
+class LayoutFitTest : public PopoverTest, public ::testing::WithParamInterface<std::tuple<std::string, int>> {
 protected:
+    // The text size stays through `renew`, which tears down and sets up again.
+    ~LayoutFitTest() override { QApplication::setFont(font); }
+
     void TearDown() override {
-        QApplication::setFont(font);
+        settings.reset();
+        files.reset();
         finishBlockingWork();
         PopoverTest::TearDown();
     }
 
-    void useTextSize(int points) const {
-        QFont sized = font;
-        sized.setPointSize(points);
-        QApplication::setFont(sized);
-    }
-
-    // Whether `window` lies wholly in its screen's available area.
-    static bool onScreen(const QWidget& window) {
-        return window.screen()->availableGeometry().contains(window.frameGeometry());
+    // Brings a controller made at the row's text size to the row's state; returns what shows it.
+    QWidget& show(const std::string& state) {
+        if (state == "approval") {
+            startSharing();
+            auto media = connect(Role::media, "Pairing", Device{}.key);
+            connect(Role::control, "Pairing", Device{}.key);
+            receive(media, Role::media,
+                    TessaloyNet::PairingExchange(Device{}.key, "Alexandra's iPhone 15 Pro Max (Work)").packet());
+        } else if (state == "pairing") {
+            startSharing();
+        } else if (state == "session") {
+            pairAndApprove(Device{"Jo's iPhone"});
+            session->applyPrivacy({true, true});
+            for (const char* name : {"holiday-photos-from-the-coast-2024.zip", "notes.txt"}) {
+                std::ofstream(environment.folder.path() / name) << std::string(1 << 22, 'x');
+                session->transfers().send(environment.folder.path() / name);
+            }
+        } else if (state == "devices") {
+            listenFor(Device{"Alex's iPhone"});
+            Q_EMIT find<Plovander::DeviceRow>("deviceRow")->forgetRequested();
+        } else if (state == "attention") {
+            environment.displaysFail = true;
+            TessaloyNet::PairedDeviceStore(environment.keychainItems)
+                .add({.publicKey = Device{}.key, .name = "Alex's iPhone", .pairedAt = {}, .lastSeenAt = {}});
+            session->reloadPairedDevices();
+            session->setListensAutomatically(true);
+            EXPECT_TRUE(until([&] { return session->setupProblem().has_value(); }));
+        } else if (state == "stopped") {
+            listenFor(Device{"Alex's iPhone"});
+            session->stopSharing(StopReason::userStopped());
+        } else if (state == "settings") {
+            // Diagnostics shown, and a wired and a VPN address, the VPN one IPv6.
+            using Kind = Platform::Interfaces::Kind;
+            environment.defaults.setBoolean("ShowsDiagnostics", true);
+            listenFor(Device{"Jo's iPhone"});
+            environment.network.setInterfaces(
+                {FakeInterfaces::link("eth0", Kind::wired, {"192.168.1.20", "2001:db8:85a3:1234:5678:8a2e:370:7334"}),
+                 FakeInterfaces::link("tailscale0", Kind::tunnel, {"fd7a:115c:a1e0:ab12:4843:cd96:6258:b240"})});
+            environment.networkWatch.change();
+            EXPECT_TRUE(until([&] { return session->interfaceAddresses().size() == 3 && session->identity(); }));
+            settings = std::make_unique<Plovander::HostSettingsWindow>(*session, *probe, environment);
+            settings->open();
+            return *settings;
+        } else if (state == "files") {
+            pairAndApprove(Device{"Jo's iPhone"});
+            using Finished = Plovander::HostTransfers::Finished;
+            std::vector<Finished> finished;
+            for (int index = 0; index < 12; ++index) {
+                finished.push_back({QUuid::createUuid(), "photo.jpg", true, Finished::Outcome::done(), {}, {}});
+            }
+            session->transfers().setFinished(finished);
+            files = std::make_unique<Plovander::HostFilesWindow>(
+                *session, session->transfers(), environment.desktopWorkspace, environment.folder.path());
+            files->open();
+            return *files;
+        }
+        environment.actor.runUntilIdle();
+        settleEvents();
+        menu->resize(menu->width(), menu->heightForWidth(menu->width()));
+        return *menu;
     }
 
     const QFont font = QApplication::font();
+    std::unique_ptr<Plovander::HostSettingsWindow> settings;
+    std::unique_ptr<Plovander::HostFilesWindow> files;
 };
 
-TEST_F(LayoutFitTest, NoSectionIsWiderThanTheSettingsWindow) {
-    using Kind = Platform::Interfaces::Kind;
-    environment.defaults.setBoolean("ShowsDiagnostics", true);
-    listenFor(Device{"Jo's iPhone"});
-    environment.network.setInterfaces(
-        {FakeInterfaces::link("eth0", Kind::wired, {"192.168.1.20", "2001:db8:85a3:1234:5678:8a2e:370:7334"}),
-         FakeInterfaces::link("tailscale0", Kind::tunnel, {"fd7a:115c:a1e0:ab12:4843:cd96:6258:b240"})});
-    environment.networkWatch.change();
-    ASSERT_TRUE(until([&] { return session->interfaceAddresses().size() == 3 && session->identity(); }));
-    for (const int points : {9, 11, 14}) {
-        useTextSize(points);
-        Plovander::HostSettingsWindow window(*session, *probe, environment);
-        window.open();
-        settleEvents();
-        EXPECT_TRUE(onScreen(window)) << points << " pt";
-        auto* scroll = window.findChild<QWidget*>("settingsColumn");
-        ASSERT_NE(scroll, nullptr);
-        const QRect shown(scroll->mapTo(&window, QPoint()), scroll->size());
-        EXPECT_EQ(misfits(window), std::vector<std::string>()) << points << " pt";
-        for (const char* name : {"generalSection", "connectSection", "displaySection", "diagnosticsSection"}) {
-            const QWidget* section = window.findChild<QWidget*>(name);
-            EXPECT_LE(section->mapTo(&window, QPoint(section->width(), 0)).x(), shown.right() + 1)
-                << name << " at " << points << " pt";
-        }
-    }
-}
-
-// The files window grows with its content up to what the screen holds; then its column scrolls.
-TEST_F(LayoutFitTest, TheFilesWindowLiesWhollyOnTheScreen) {
-    using Finished = Plovander::HostTransfers::Finished;
-    std::vector<Finished> finished;
-    for (int index = 0; index < 12; ++index) {
-        finished.push_back({.id = QUuid::createUuid(),
-                            .name = "photo.jpg",
-                            .isIncoming = true,
-                            .outcome = Finished::Outcome::done(),
-                            .url = {},
-                            .date = {}});
-    }
-    session->transfers().setFinished(finished);
-    useTextSize(14);
-    Plovander::HostFilesWindow files(*session, session->transfers(), environment.desktopWorkspace,
-                                     environment.folder.path());
-    files.open();
+TEST_P(LayoutFitTest, NothingIsCutAndNothingLiesOutside) {
+    const auto& [state, points] = GetParam();
+    QFont sized = font;
+    sized.setPointSize(points);
+    QApplication::setFont(sized);
+    renew();
+    QWidget& root = show(state);
     settleEvents();
-    EXPECT_TRUE(onScreen(files));
-    EXPECT_EQ(misfits(files), std::vector<std::string>());
-}
-
-TEST_F(LayoutFitTest, NothingInThePopoverIsCutAtLargerText) {
-    const auto check = [&](const char* state) {
-        settleEvents();
-        EXPECT_EQ(misfits(*menu), std::vector<std::string>()) << state << " at " << QApplication::font().pointSize();
-    };
-    for (const int points : {9, 11, 14}) {
-        useTextSize(points);
-        renew();
-        menu->resize(menu->width(), menu->heightForWidth(menu->width()));
-        check("set up");
-        const auto [media, control] = pairAndApprove(Device{"Jo's iPhone"});
-        session->applyPrivacy({true, true});
-        std::ofstream(environment.folder.path() / "holiday-photos-from-the-coast.zip") << std::string(1 << 22, 'x');
-        session->transfers().send(environment.folder.path() / "holiday-photos-from-the-coast.zip");
-        menu->resize(menu->width(), menu->heightForWidth(menu->width()));
-        check("connected");
-        // The footer's titles start where the content above them does.
-        const QWidget* card = find("sessionCard");
-        EXPECT_EQ(find("quit")->mapTo(menu.get(), QPoint(Plovander::MenuRow::inset, 0)).x(),
-                  card->mapTo(menu.get(), QPoint()).x());
+    EXPECT_EQ(misfits(root), std::vector<std::string>());
+    if (&root != menu.get()) {
+        EXPECT_TRUE(root.screen()->availableGeometry().contains(root.frameGeometry())) << "the window, on the screen";
+    } else {
+        const QRect chip = placeIn(*find("statusChip"), root);
+        const QRect name = placeIn(*find("hostName"), root);
+        EXPECT_TRUE(chip.top() < name.bottom() || chip.left() == name.left()) << "the chip, beside or under the names";
+        const QWidget* card = visible<Plovander::Card>(root, {}).first();
+        EXPECT_EQ(find("quit")->mapTo(&root, QPoint(Plovander::MenuRow::inset, 0)).x(), placeIn(*card, root).x())
+            << "the footer's titles start where the content above them does";
+    }
+    for (const auto* name : root.findChildren<Plovander::ElidedLabel*>("deviceName")) {
+        EXPECT_EQ(name->text(), name->fullText()) << "a short name is never squeezed";
+    }
+    if (files) {
+        const QRect clear = placeIn(*files->findChild<QWidget*>("clearList"), root);
+        EXPECT_EQ(root.width() - 1 - clear.right(), placeIn(*files->findChild<QWidget*>("openDownloads"), root).left())
+            << "Clear list at the footer's end, in from it as far as Open Downloads";
+    }
+    for (const auto* address : root.findChildren<QLabel*>("address")) {
+        EXPECT_FALSE(address->text().contains('\n')) << "an address keeps to one line";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryState, LayoutFitTest,
+                         ::testing::Combine(::testing::Values("approval", "pairing", "session", "devices", "attention",
+                                                              "stopped", "settings", "files"),
+                                            ::testing::Values(9, 11, 14, 16)));
 
 } // namespace
 } // namespace Testing

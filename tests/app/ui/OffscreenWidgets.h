@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ui/FocusRingStyle.h"
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 
@@ -13,6 +15,7 @@ inline void startOffscreenWidgets() {
     static char name[] = "ui_tests";
     static char* arguments[] = {name, nullptr};
     new QApplication(count, arguments);
+    QApplication::setStyle(new Plovander::FocusRingStyle);
 }
 
 // Handles events until none is left: a change deep in a window reaches the window's size one

@@ -1,3 +1,4 @@
+#include "app/ui/DeviceRow.h"
 #include "app/ui/HostFilesWindow.h"
 #include "app/ui/HostSettingsWindow.h"
 #include "tests/app/ui/PopoverFixture.h"
@@ -5,6 +6,7 @@
 #include "tests/support/TemporaryDirectory.h"
 
 #include <QPixmap>
+#include <QScrollArea>
 
 #include <fstream>
 
@@ -40,7 +42,9 @@ protected:
         settings->open();
         files->open();
         QApplication::processEvents();
-        ASSERT_TRUE(settings->grab().save(folder + "/" + variant + "-settings-" + state + ".png"));
+        // The whole column, also what it scrolls to.
+        QWidget* column = settings->findChild<QScrollArea*>("settingsColumn")->widget();
+        ASSERT_TRUE(column->grab().save(folder + "/" + variant + "-settings-" + state + ".png"));
         ASSERT_TRUE(files->grab().save(folder + "/" + variant + "-files-" + state + ".png"));
     }
 
@@ -68,6 +72,9 @@ protected:
         environment.actor.runUntilIdle();
         shoot(menu->statusWord() == Plovander::MenuStatus::notAvailable ? "not-available" : "after-session");
         session->setListensAutomatically(true);
+        environment.network.setInterfaces({FakeInterfaces::link("tailscale0", Platform::Interfaces::Kind::tunnel,
+                                                                {"fd7a:115c:a1e0:ab12:4843:cd96:6258:b240"})});
+        environment.networkWatch.change();
         environment.actor.runUntilIdle();
         shoot(session->acceptsPairedDevices() ? "available" : "starting");
         shootWindows("available");
@@ -80,6 +87,8 @@ protected:
         session->stopSharing(StopReason::userStopped());
         environment.actor.runUntilIdle();
         shoot("stopped-by-user");
+        Q_EMIT find<Plovander::DeviceRow>("deviceRow")->forgetRequested();
+        shoot("forget");
     }
 
     QString folder;
@@ -90,15 +99,15 @@ protected:
     std::unique_ptr<Plovander::HostFilesWindow> files;
 };
 
-// Writes pictures of the popover in each status and of both windows, at 9, 11 and 14 points in a
-// light and a dark palette, to the folder named by PLOVANDER_SCREENSHOTS, for looking at by eye;
+// Writes pictures of the popover in each status and of both windows, at 8, 9, 11, 14 and 16 points
+// in a light and a dark palette, to the folder named by PLOVANDER_SCREENSHOTS, for looking at by eye;
 // skipped without it. Run with QT_SCALE_FACTOR=2 for the pictures at scale 2.
 TEST_F(ScreenshotsTest, EveryStatusAndBothWindows) {
     folder = QString::fromLocal8Bit(qgetenv("PLOVANDER_SCREENSHOTS"));
     if (folder.isEmpty()) GTEST_SKIP() << "set PLOVANDER_SCREENSHOTS to a folder to write them";
     const QFont font = QApplication::font();
     const QPalette palette = QApplication::palette();
-    for (const int points : {9, 11, 14}) {
+    for (const int points : {8, 9, 11, 14, 16}) {
         for (const bool dark : {false, true}) {
             QFont sized = font;
             sized.setPointSize(points);

@@ -23,16 +23,17 @@ TEST(HandshakeAdmission, CountsIPv4ByAddressAndIPv6ByItsSlash64) {
 }
 
 // Each row does one thing after the earlier rows: a newcomer connects from a host (tickets count up
-// from 1), a pending one sends its first bytes, or one ends; and says which pending one admission
-// closes to make room.
+// from 1), a pending one sends its first bytes, its peer is heard from again, or one ends; and says
+// which pending one admission closes to make room.
 struct Step {
     const char* connectsFrom = nullptr;
     std::optional<Ticket> speaks = std::nullopt;
+    std::optional<Ticket> hears = std::nullopt;
     std::optional<Ticket> ends = std::nullopt;
     std::optional<Ticket> closed = std::nullopt;
 };
 
-TEST(HandshakeAdmission, ClosesTheOldestOfTheSameKindInTheFullScopeInsteadOfTheNewcomer) {
+TEST(HandshakeAdmission, ClosesTheQuietestOfTheSameKindInTheFullScopeInsteadOfTheNewcomer) {
     HandshakeAdmission admission({.total = 3, .perHost = 2, .silentTotal = 4, .silentPerHost = 3});
     const std::vector<Step> steps{
         {.connectsFrom = "10.0.0.1"},
@@ -59,6 +60,10 @@ TEST(HandshakeAdmission, ClosesTheOldestOfTheSameKindInTheFullScopeInsteadOfTheN
         {.ends = 7},
         {.connectsFrom = "10.0.0.4"},
         {.speaks = 8},
+        // Heard from again, 5 is no longer the quietest.
+        {.hears = 5},
+        {.connectsFrom = "10.0.0.5"},
+        {.speaks = 9, .closed = 6},
     };
     Ticket next = 1;
     for (std::size_t row = 0; row < steps.size(); ++row) {
@@ -66,6 +71,7 @@ TEST(HandshakeAdmission, ClosesTheOldestOfTheSameKindInTheFullScopeInsteadOfTheN
         std::optional<Ticket> closed;
         if (step.connectsFrom) closed = admission.admit(next++, host(step.connectsFrom));
         if (step.speaks) closed = admission.spoke(*step.speaks);
+        if (step.hears) admission.heard(*step.hears);
         if (step.ends) admission.release(*step.ends);
         EXPECT_EQ(closed, step.closed) << "row " << row;
     }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "core/Bytes.h"
+#include "net/channel/TlsParameters.h"
+
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/write.hpp>
 
+#include <openssl/ssl.h>
 #include <poll.h>
 
 #include <atomic>
@@ -13,18 +18,33 @@
 
 namespace Testing {
 
-// Idle TCP connections to the listener that never say a word, each opened again as soon as the
-// listener closes it: `perSource` from each source address, at most `openingsPerSecond` openings a
-// second and `maximumOpenings` in all, until the flood is destroyed.
+// The first flight of a TLS client with these parameters: all that a handshake going no further
+// sends.
+inline TessaloyCore::Bytes clientHello(const TessaloyNet::TlsParameters& client) {
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(client.context().native_handle()), SSL_free);
+    BIO* sent = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl.get(), BIO_new(BIO_s_mem()), sent);
+    SSL_connect(ssl.get());
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(sent, &data);
+    return {data, data + length};
+}
+
+// Idle TCP connections to the listener that send `hello` (nothing when empty) and then never say a
+// word, each opened again as soon as the listener closes it: `perSource` from each source address,
+// at most `openingsPerSecond` openings a second and `maximumOpenings` in all, until the flood is
+// destroyed.
 class IdleFlood {
 public:
     IdleFlood(asio::ip::tcp::endpoint target, std::vector<asio::ip::address> sources, int perSource,
-              int openingsPerSecond = 50, int maximumOpenings = 2000)
+              int openingsPerSecond = 50, int maximumOpenings = 2000, TessaloyCore::Bytes hello = {})
         : target_(target),
           interval_(std::chrono::microseconds(1'000'000 / openingsPerSecond)),
-          maximumOpenings_(maximumOpenings) {
-        for (const auto& source : sources) {
-            for (int i = 0; i < perSource; ++i) slots_.push_back({source, nullptr});
+          maximumOpenings_(maximumOpenings),
+          hello_(std::move(hello)) {
+        // One of each source after another: the first closed slots come from all sources alike.
+        for (int i = 0; i < perSource; ++i) {
+            for (const auto& source : sources) slots_.push_back({source, nullptr});
         }
         thread_ = std::thread([this] { run(); });
     }
@@ -46,8 +66,11 @@ private:
     void run() {
         auto nextOpening = std::chrono::steady_clock::now();
         while (!stop_ && openings_ < maximumOpenings_) {
+            bool waiting = false;
             for (auto& slot : slots_) {
-                if (slot.socket || std::chrono::steady_clock::now() < nextOpening) continue;
+                if (slot.socket) continue;
+                waiting = std::chrono::steady_clock::now() < nextOpening;
+                if (waiting) break;
                 open(slot);
                 nextOpening = std::chrono::steady_clock::now() + interval_;
             }
@@ -55,11 +78,12 @@ private:
             std::vector<Slot*> owners;
             for (auto& slot : slots_) {
                 if (!slot.socket) continue;
-                watched.push_back({slot.socket->native_handle(), POLLIN, 0});
+                watched.push_back({slot.socket->native_handle(), POLLRDHUP, 0});
                 owners.push_back(&slot);
             }
-            // Woken by a close; the time-out only paces the openings and looks at stop_.
-            if (::poll(watched.data(), watched.size(), 20) <= 0) continue;
+            // Woken by a close, not by the listener's answer; the time-out paces the openings and
+            // looks at stop_.
+            if (::poll(watched.data(), watched.size(), waiting ? 1 : 20) <= 0) continue;
             for (std::size_t i = 0; i < watched.size(); ++i) {
                 if (watched[i].revents != 0) owners[i]->socket.reset();
             }
@@ -72,6 +96,7 @@ private:
         socket->open(target_.protocol(), error);
         if (!error) socket->bind({slot.source, 0}, error);
         if (!error) socket->connect(target_, error);
+        if (!error && !hello_.empty()) asio::write(*socket, asio::buffer(hello_), error);
         ++openings_;
         if (!error) slot.socket = std::move(socket);
     }
@@ -80,6 +105,7 @@ private:
     const asio::ip::tcp::endpoint target_;
     const std::chrono::steady_clock::duration interval_;
     const int maximumOpenings_;
+    const TessaloyCore::Bytes hello_;
     std::vector<Slot> slots_;
     std::atomic<bool> stop_{false};
     std::atomic<int> openings_{0};

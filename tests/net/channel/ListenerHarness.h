@@ -17,16 +17,17 @@
 namespace Testing {
 
 // A listener of this Mac with a trust store in memory, recording its events. Its deadlines run in
-// virtual time: none passes unless the test advances the clock.
+// virtual time, none passing unless the test advances the clock, or on `realClock` when given.
 class ListenerHarness {
 public:
     using Listener = TessaloyNet::LANHostListener;
     using Event = Listener::Event;
 
     explicit ListenerHarness(Listener::Limits limits = {}, Listener::AdvertiserFactory advertisers = {},
-                             std::optional<TessaloyCore::MacKind> macKind = std::nullopt) {
+                             std::optional<TessaloyCore::MacKind> macKind = std::nullopt,
+                             std::shared_ptr<TessaloyBase::QueueClock> realClock = nullptr) {
         if (!advertisers) advertisers = FakeServiceAdvertiser::factory(advertised);
-        listener = Listener::create(store, std::move(advertisers), limits, macKind, clock);
+        listener = Listener::create(store, std::move(advertisers), limits, macKind, realClock ? realClock : clock);
     }
     ~ListenerHarness() {
         listener->stop();

@@ -38,7 +38,9 @@ class VideoSenderTest : public testing::Test {
 protected:
     std::shared_ptr<FakePacketChannel> channel = std::make_shared<FakePacketChannel>();
     std::shared_ptr<VideoSendQueue> queue = std::make_shared<VideoSendQueue>(16, 8'388'608);
-    std::unique_ptr<VideoSender> sender = std::make_unique<VideoSender>(channel, queue);
+    // Transfers are read ahead at once, so that the order of what the channel pulls is fixed.
+    std::unique_ptr<VideoSender> sender =
+        std::make_unique<VideoSender>(channel, queue, [](std::function<void()> job) { job(); });
 };
 
 TEST_F(VideoSenderTest, AttachMakesTheChannelPullFromTheSender) {

@@ -92,7 +92,10 @@ inline std::vector<TransferMessage> drain(TransferOutbox& outbox) {
     return messages;
 }
 
-// Holds the read-ahead jobs until a test runs them; unrun, every chunk is read by nextPacket().
+// Reads ahead at once, on the caller's thread, so that every chunk is ready when it is asked for.
+inline void readAtOnce(std::function<void()> job) { job(); }
+
+// Holds the read-ahead jobs until a test runs them; unrun, nextPacket() has nothing after an offer.
 struct HeldJobs {
     std::vector<std::function<void()>> jobs;
 
@@ -118,8 +121,7 @@ class TransferOutboxTest : public testing::Test {
 protected:
     void SetUp() override { recorder.attach(outbox); }
 
-    HeldJobs held;
-    TransferOutbox outbox{held.worker()};
+    TransferOutbox outbox{readAtOnce};
     Recorder recorder;
 };
 

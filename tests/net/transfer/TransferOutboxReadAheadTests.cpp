@@ -194,20 +194,18 @@ TEST_F(TransferOutboxReadAheadTest, RemoveAllDuringAReadEndsEveryTransferAndSend
     EXPECT_TRUE(recorder.progress.empty());
 }
 
-TEST_F(TransferOutboxReadAheadTest, NextPacketWaitsForTheChunkBeingReadButNotForUrgentMessages) {
+TEST_F(TransferOutboxReadAheadTest, TheChannelNeverWaitsForAChunkBeingReadAndIsResumedOnceItIsReady) {
     const Bytes data = pattern(8);
     startGated(6, data);
-    auto pending = std::async(std::launch::async, [this] { return next(outbox); });
-    EXPECT_EQ(pending.wait_for(50ms), std::future_status::timeout);
-    outbox.send(TransferMessage::cancel(99, Reason::failed));
-    EXPECT_EQ(pending.get(), TransferMessage::cancel(99, Reason::failed));
-
-    pending = std::async(std::launch::async, [this] { return next(outbox); });
-    EXPECT_EQ(pending.wait_for(50ms), std::future_status::timeout);
-    watch->open();
-    EXPECT_EQ(pending.get(), TransferMessage::chunk(6, 0, slice(data, 0, 4)));
+    const int workBefore = recorder.work;
+    auto pending = std::async(std::launch::async, [this] { return outbox.nextPacket(); });
+    const auto status = pending.wait_for(10s);
     finishWorker();
-    EXPECT_EQ(drain(outbox), (std::vector<TransferMessage>{TransferMessage::chunk(6, 4, slice(data, 4, 4)),
+    ASSERT_EQ(status, std::future_status::ready) << "the channel waited for the disk";
+    EXPECT_EQ(pending.get(), std::nullopt);
+    EXPECT_EQ(recorder.work, workBefore + 1) << "the reader resumes the channel once the chunk is ready";
+    EXPECT_EQ(drain(outbox), (std::vector<TransferMessage>{TransferMessage::chunk(6, 0, slice(data, 0, 4)),
+                                                           TransferMessage::chunk(6, 4, slice(data, 4, 4)),
                                                            TransferMessage::finish(6, digestOf(data))}));
 }
 
@@ -230,17 +228,6 @@ private:
     std::shared_ptr<bool> closed_;
 };
 
-// The next message within a bounded patience; a call still waiting then is released by emptying
-// the outbox.
-std::optional<TransferMessage> nextWithin(TransferOutbox& outbox) {
-    auto pending = std::async(std::launch::async, [&outbox] { return next(outbox); });
-    if (pending.wait_for(5s) == std::future_status::timeout) {
-        ADD_FAILURE() << "nextPacket() kept waiting";
-        outbox.removeAll();
-    }
-    return pending.get();
-}
-
 TEST(TransferOutboxWorkers, WhateverASourceThrowsEndsItsTransferAsFailedAndTheRestGoesOn) {
     struct Case {
         const char* name;
@@ -253,37 +240,31 @@ TEST(TransferOutboxWorkers, WhateverASourceThrowsEndsItsTransferAsFailedAndTheRe
     };
     const Bytes data = pattern(12);
     for (const Case& failure : cases) {
-        for (const bool workersRun : {true, false}) {
-            SCOPED_TRACE(std::string(failure.name) + (workersRun ? ", read ahead" : ", read by the channel"));
-            HeldJobs held;
-            TransferOutbox outbox{held.worker()};
-            Recorder recorder;
-            recorder.attach(outbox);
-            const auto closed = std::make_shared<bool>(false);
-            const TransferOffer offer{1, TransferPurpose::file, "file.bin", "", data.size()};
-            outbox.enqueue(std::make_unique<OutgoingTransfer>(
-                offer, std::make_unique<ThrowingSource>(data, 1, failure.fail, closed), 4));
-            outbox.enqueue(transferOf(2, pattern(3)).transfer);
+        SCOPED_TRACE(failure.name);
+        TransferOutbox outbox{readAtOnce};
+        Recorder recorder;
+        recorder.attach(outbox);
+        const auto closed = std::make_shared<bool>(false);
+        const TransferOffer offer{1, TransferPurpose::file, "file.bin", "", data.size()};
+        outbox.enqueue(std::make_unique<OutgoingTransfer>(
+            offer, std::make_unique<ThrowingSource>(data, 1, failure.fail, closed), 4));
+        outbox.enqueue(transferOf(2, pattern(3)).transfer);
 
-            ASSERT_TRUE(std::holds_alternative<TransferMessage::Offer>(nextWithin(outbox)->value));
-            if (workersRun) {
-                EXPECT_NO_THROW(held.runAll());
-            }
-            EXPECT_EQ(nextWithin(outbox), TransferMessage::chunk(1, 0, Bytes(data.begin(), data.begin() + 4)));
-            EXPECT_EQ(nextWithin(outbox), TransferMessage::cancel(1, Reason::failed));
-            EXPECT_TRUE(*closed);
-            EXPECT_EQ(recorder.finished, (std::vector<Recorder::Finished>{{1, Reason::failed}}));
+        ASSERT_TRUE(std::holds_alternative<TransferMessage::Offer>(next(outbox)->value));
+        EXPECT_EQ(next(outbox), TransferMessage::chunk(1, 0, Bytes(data.begin(), data.begin() + 4)));
+        EXPECT_EQ(next(outbox), TransferMessage::cancel(1, Reason::failed));
+        EXPECT_TRUE(*closed);
+        EXPECT_EQ(recorder.finished, (std::vector<Recorder::Finished>{{1, Reason::failed}}));
 
-            const auto rest = drain(outbox);
-            ASSERT_EQ(rest.size(), 3u);
-            EXPECT_EQ(rest.back(), TransferMessage::finish(2, digestOf(pattern(3))));
-            EXPECT_TRUE(outbox.isIdle());
-        }
+        const auto rest = drain(outbox);
+        ASSERT_EQ(rest.size(), 3u);
+        EXPECT_EQ(rest.back(), TransferMessage::finish(2, digestOf(pattern(3))));
+        EXPECT_TRUE(outbox.isIdle());
     }
 }
 
 TEST(TransferOutboxWorkers, NoChunkOfACancelledTransferFollowsItsCancel) {
-    TransferOutbox outbox;
+    TransferOutbox outbox{readAtOnce};
     const auto watch = std::make_shared<Watch>();
     const Bytes data = pattern(1 << 20);
     outbox.enqueue(watched(1, data, watch, 1024));

@@ -29,26 +29,32 @@ TEST(PopoverTexts, RelaySubtitleAndSymbol) {
     }
 }
 
-// The cards never promise what will not happen: not available while availability is on says why.
+// The cards never promise what will not happen: not available while availability is on says why, and
+// so does the switch below the card.
 TEST(PopoverTexts, StatusCards) {
     struct Row {
         MenuStatus status;
         bool listens;
         const char* title;
         const char* subtitle;
+        const char* switchSubtitle;
     };
     const Row rows[] = {
         {MenuStatus::notAvailable, false, "Not available",
-         "Turn on Available to my devices when you want to connect from your iPhone."},
+         "Turn on Available to my devices when you want to connect from your iPhone.",
+         "Nothing can find or connect to this Mac"},
         {MenuStatus::notAvailable, true, "Not available",
          "Sharing was stopped on this Mac. Turn Available to my devices off and on again to let your paired devices "
-         "connect."},
+         "connect.",
+         "Paused: sharing was stopped on this Mac"},
     };
     for (const Row& row : rows) {
         const auto card = statusCard(row.status, row.listens);
         ASSERT_TRUE(card) << row.title;
         EXPECT_EQ(card->title, QString::fromUtf8(row.title));
         EXPECT_EQ(card->subtitle, QString::fromUtf8(row.subtitle));
+        const bool held = row.status == MenuStatus::notAvailable && row.listens;
+        EXPECT_EQ(availabilitySubtitle(row.listens, held), QString::fromUtf8(row.switchSubtitle));
     }
     EXPECT_FALSE(statusCard(MenuStatus::pairing, true));
 }

@@ -85,6 +85,7 @@ TEST(SettingsTexts, DiagnosticsButtonsAndPicker) {
     }
     EXPECT_EQ(displayEntry({}, 2, 1920, 1080), QString::fromUtf8("Display 2 · 1920 × 1080"));
     EXPECT_EQ(displayEntry("DUMMY1", 7, 10000, 800), QString::fromUtf8("DUMMY1 · 10000 × 800"));
+    EXPECT_EQ(displayEntry("Studio %1", 3, 1920, 1080), QString::fromUtf8("Studio %1 · 1920 × 1080"));
 }
 
 } // namespace

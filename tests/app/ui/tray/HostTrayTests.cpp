@@ -1,3 +1,4 @@
+#include "app/ui/FocusRingStyle.h"
 #include "app/ui/HostMenuView.h"
 #include "app/ui/HostTray.h"
 #include "tests/app/shell/StreamingSessionFixture.h"
@@ -14,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -31,6 +33,7 @@ protected:
         static char name[] = "ui_tray_tests";
         static char* arguments[] = {name, nullptr};
         application = new QApplication(count, arguments);
+        QApplication::setStyle(new Plovander::FocusRingStyle);
     }
     static void TearDownTestSuite() {
         delete application;
@@ -76,6 +79,22 @@ protected:
         XCloseDisplay(display);
     }
 
+    // Whether the X server holds `type` among the window types of `window`.
+    static bool hasWindowType(const QWidget& window, const char* type) {
+        Display* display = XOpenDisplay(xvfb->displayName().c_str());
+        Atom actual = 0;
+        int format = 0;
+        unsigned long count = 0, left = 0;
+        unsigned char* types = nullptr;
+        XGetWindowProperty(display, window.winId(), XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), 0, 8, False,
+                           XA_ATOM, &actual, &format, &count, &left, &types);
+        const auto* atoms = reinterpret_cast<const Atom*>(types);
+        const bool held = std::find(atoms, atoms + count, XInternAtom(display, type, False)) != atoms + count;
+        XFree(types);
+        XCloseDisplay(display);
+        return held;
+    }
+
     // With PLOVANDER_SCREENSHOTS naming a folder, a picture of the whole screen for looking at by eye.
     static void shootScreen(const QString& name) {
         const QByteArray folder = qgetenv("PLOVANDER_SCREENSHOTS");
@@ -101,6 +120,10 @@ TEST_F(HostTrayTest, AClickOnTheIconOpensThePopoverBesideItAndASecondClosesIt) {
     EXPECT_LE(std::abs(popover.top() - icon.bottom()), 12) << popover.top() << " " << icon.bottom();
     EXPECT_LE(popover.left(), icon.center().x());
     EXPECT_GE(popover.right(), icon.center().x());
+    // A native popup menu's edge: its line, and the type under which a compositor shadows it.
+    const QImage shown = host->popover().grab().toImage();
+    EXPECT_EQ(shown.pixel(0, shown.height() / 2), host->popover().palette().color(QPalette::Mid).rgb());
+    EXPECT_TRUE(hasWindowType(host->popover(), "_NET_WM_WINDOW_TYPE_POPUP_MENU"));
     shootScreen("tray-top");
 
     click(icon.center());
