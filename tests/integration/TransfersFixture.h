@@ -16,6 +16,7 @@
 #include "tests/support/FakeEnvironment.h"
 #include "tests/support/FakeEvents.h"
 #include "tests/support/FakeScreenCapture.h"
+#include "tests/support/ListenPort.h"
 #include "tests/support/PatternFile.h"
 #include "tests/support/QuietUpdater.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -370,11 +371,7 @@ private:
         if (pictures_.joinable()) pictures_.join();
     }
 
-    std::uint16_t port_ = [] {
-        asio::io_context context;
-        asio::ip::tcp::acceptor acceptor(context, asio::ip::tcp::endpoint(asio::ip::address_v6::any(), 0));
-        return acceptor.local_endpoint().port();
-    }();
+    std::uint16_t port_ = Testing::unusedListenPort();
     Testing::TemporaryDirectory deviceFiles_;
     Testing::TemporaryDirectory sources_;
     TessaloyBase::SerialQueue captureQueue_{"dev.tessaloy.capture"};

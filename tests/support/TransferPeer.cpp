@@ -86,6 +86,10 @@ struct TransferPeer::State : std::enable_shared_from_this<TransferPeer::State> {
             return record.state == Outgoing::State::finished || record.state == Outgoing::State::cancelled ||
                    record.state == Outgoing::State::refused;
         }
+        // Chunks stop here until resume().
+        bool atPause() const {
+            return offerSent && pauseAt && record.sentBytes >= *pauseAt && record.sentBytes < record.offer.size;
+        }
     };
 
     struct Receiving {
@@ -302,12 +306,7 @@ std::vector<std::string> TransferPeer::problems() const {
 TransferPeer::State::Sending* TransferPeer::State::current() {
     if (order.empty()) return nullptr;
     Sending& sending = sendings.at(order.front());
-    if (sending.offerSent && sending.pauseAt && sending.record.sentBytes >= *sending.pauseAt &&
-        sending.record.sentBytes < sending.record.offer.size) {
-        sending.record.state = Outgoing::State::paused;
-        return nullptr;
-    }
-    return &sending;
+    return sending.atPause() ? nullptr : &sending;
 }
 
 std::optional<WirePacket> TransferPeer::State::next() {
@@ -326,6 +325,8 @@ std::optional<WirePacket> TransferPeer::State::next() {
             urgent.pop_front();
         } else {
             packet = produce(*sending);
+            // Whoever sees this packet arrive sees the pause.
+            if (sending->atPause()) sending->record.state = Outgoing::State::paused;
         }
     }
     changed();

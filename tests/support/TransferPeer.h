@@ -33,7 +33,8 @@ struct TransferPeerOffer {
     std::string name;
     std::string contentType;
     std::size_t chunkSize = 65'536;
-    // Chunks stop once this many bytes went out, until resume().
+    // Chunks stop once this many bytes went out, until resume(). The transfer is paused as its last
+    // packet before the pause goes to the channel, so before the Mac can have that packet.
     std::optional<std::uint64_t> pauseAt;
 };
 

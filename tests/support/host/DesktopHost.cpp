@@ -8,8 +8,8 @@
 #include "platform/Displays.h"
 #include "platform/ScreenCapture.h"
 #include "tests/support/BlockingWork.h"
+#include "tests/support/ListenPort.h"
 
-#include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
 #include <cstdlib>
@@ -26,13 +26,6 @@ using Role = TessaloyCore::ChannelRole;
 // "[tessaloy] HH:MM:SS.mmm " before each message.
 constexpr std::size_t tracePrefixLength = 24;
 
-// A port nobody listens on now; the session listens there for paired devices.
-std::uint16_t freePort() {
-    asio::io_context context;
-    asio::ip::tcp::acceptor acceptor(context, asio::ip::tcp::endpoint(asio::ip::address_v6::any(), 0));
-    return acceptor.local_endpoint().port();
-}
-
 bool isReady(DeviceSimulator::Connection* connection) {
     if (!connection) return false;
     std::lock_guard guard(connection->log.lock);
@@ -48,7 +41,7 @@ DesktopHost::DesktopHost(const XorgDummyServer::Options& monitors)
                   monitors) {}
 
 DesktopHost::DesktopHost(const Options& options, const std::optional<XorgDummyServer::Options>& monitors)
-    : port(freePort()),
+    : port(Testing::unusedListenPort()),
       xvfb(monitors ? nullptr
                     : std::make_unique<XvfbServer>(XvfbServer::Options{
                           .width = options.width, .height = options.height, .disabledExtensions = {}})),
