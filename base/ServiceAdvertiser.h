@@ -10,6 +10,8 @@
 
 namespace TessaloyBase {
 
+class SerialQueue;
+
 // Publishes one DNS-SD service on the local network. Calls return at once and never wait for the
 // service discovery daemon; what happens is reported through `onState` on the queue given at creation.
 // When no daemon answers, that is reported once and the service is published as soon as one appears.
@@ -40,6 +42,8 @@ public:
     };
     using State = std::variant<Registered, Failed, NotAvailable>;
     using StateHandler = std::function<void(const State&)>;
+    // Makes an advertiser that reports on `queue`.
+    using Factory = std::function<std::unique_ptr<ServiceAdvertiser>(SerialQueue& queue, StateHandler onState)>;
 
     // Withdraws the service; no state is reported once it returns (unless it is called from the handler).
     virtual ~ServiceAdvertiser() = default;

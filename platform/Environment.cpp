@@ -8,10 +8,7 @@ namespace Platform {
 
 std::shared_ptr<TessaloyNet::HostListener> Environment::lanListener(
     std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) {
-    auto advertisers = [this](TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
-        return serviceAdvertiser(queue, std::move(onState));
-    };
-    return TessaloyNet::LANHostListener::create(std::move(trusted), advertisers, {}, machineKind());
+    return TessaloyNet::LANHostListener::create(std::move(trusted), serviceAdvertisers(), {}, machineKind());
 }
 
 std::string Environment::hostName() { return machineInfo().hostName(); }

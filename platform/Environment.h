@@ -54,10 +54,11 @@ public:
     virtual std::shared_ptr<Displays> displays(std::string* whyNot) = 0;
     virtual std::shared_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;
     virtual std::shared_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) = 0;
-    virtual std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
-        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) = 0;
+    // Holds only what its advertisers need: a listener may still start after the environment is
+    // gone (at quit).
+    virtual TessaloyBase::ServiceAdvertiser::Factory serviceAdvertisers() = 0;
     // A listener for one offer or one period of listening for paired devices, advertised with
-    // serviceAdvertiser(); it and its connections share `trusted`.
+    // serviceAdvertisers(); it and its connections share `trusted`.
     virtual std::shared_ptr<TessaloyNet::HostListener> hostListener(
         std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) = 0;
     virtual std::unique_ptr<Events> events(TessaloyBase::SerialQueue& queue, std::string* whyNot) = 0;

@@ -76,8 +76,7 @@ public:
 
     // Makes the advertiser that publishes the service; called on the listener's queue, with that
     // queue. The product passes the platform's advertiser.
-    using AdvertiserFactory = std::function<std::unique_ptr<TessaloyBase::ServiceAdvertiser>(
-        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState)>;
+    using AdvertiserFactory = TessaloyBase::ServiceAdvertiser::Factory;
 
     // The listener and its connections share `trusted` (never null). `macKind`, when known, is advertised
     // under the TXT key "m". `clock` times the limits and the acceptance window; the steady one by

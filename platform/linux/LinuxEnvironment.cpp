@@ -49,9 +49,8 @@ std::shared_ptr<AudioCapture> LinuxEnvironment::audioCapture(TessaloyBase::Seria
     return AudioCapture::create(queue);
 }
 
-std::unique_ptr<TessaloyBase::ServiceAdvertiser> LinuxEnvironment::serviceAdvertiser(
-    TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
-    return AvahiServiceAdvertiser::create(queue, std::move(onState));
+TessaloyBase::ServiceAdvertiser::Factory LinuxEnvironment::serviceAdvertisers() {
+    return AvahiServiceAdvertiser::create;
 }
 
 std::unique_ptr<Events> LinuxEnvironment::events(TessaloyBase::SerialQueue& queue, std::string* whyNot) {

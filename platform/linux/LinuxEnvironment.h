@@ -25,8 +25,7 @@ public:
     std::shared_ptr<Displays> displays(std::string* whyNot) override;
     std::shared_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
     std::shared_ptr<AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
-    std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
-        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
+    TessaloyBase::ServiceAdvertiser::Factory serviceAdvertisers() override;
     std::shared_ptr<TessaloyNet::HostListener> hostListener(
         std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) override {
         return lanListener(std::move(trusted));

@@ -131,10 +131,7 @@ public:
     std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override {
         return fake.audioCapture(queue);
     }
-    std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
-        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override {
-        return fake.serviceAdvertiser(queue, std::move(onState));
-    }
+    TessaloyBase::ServiceAdvertiser::Factory serviceAdvertisers() override { return fake.serviceAdvertisers(); }
     std::shared_ptr<TessaloyNet::HostListener> hostListener(
         std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) override {
         return lanListener(std::move(trusted));

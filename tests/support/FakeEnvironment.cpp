@@ -46,11 +46,6 @@ std::shared_ptr<Platform::AudioCapture> FakeEnvironment::audioCapture(TessaloyBa
     return capture;
 }
 
-std::unique_ptr<TessaloyBase::ServiceAdvertiser> FakeEnvironment::serviceAdvertiser(
-    TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) {
-    return FakeServiceAdvertiser::factory(advertisements)(queue, std::move(onState));
-}
-
 std::unique_ptr<Platform::Events> FakeEnvironment::events(TessaloyBase::SerialQueue&, std::string* whyNot) {
     if (eventsFail) {
         if (whyNot) *whyNot = "no XTEST for the test";

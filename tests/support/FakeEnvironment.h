@@ -45,8 +45,9 @@ public:
     std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
                                                            std::string* whyNot) override;
     std::shared_ptr<Platform::AudioCapture> audioCapture(TessaloyBase::SerialQueue& queue) override;
-    std::unique_ptr<TessaloyBase::ServiceAdvertiser> serviceAdvertiser(
-        TessaloyBase::SerialQueue& queue, TessaloyBase::ServiceAdvertiser::StateHandler onState) override;
+    TessaloyBase::ServiceAdvertiser::Factory serviceAdvertisers() override {
+        return FakeServiceAdvertiser::factory(advertisements);
+    }
     // The test's `listeners` when set, else the real LAN listener with the recording advertiser.
     std::shared_ptr<TessaloyNet::HostListener> hostListener(
         std::shared_ptr<const TessaloyNet::PairedDeviceStore> trusted) override {
