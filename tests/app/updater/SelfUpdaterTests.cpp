@@ -14,7 +14,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -68,9 +67,8 @@ public:
         configuration.system = [] { return TessaloyCore::ReleaseManifest::SystemVersion{2, 36, 0}; };
         configuration.isWritable = [this](const fs::path&) { return writable; };
         configuration.relauncher = starter ? starter : relauncher;
-        configuration.renames.exchange = [exchange = configuration.renames.exchange, main = std::this_thread::get_id()](
-                                             auto& from, auto& to) {
-            EXPECT_NE(std::this_thread::get_id(), main) << "the swap waits on the disk, off the main actor";
+        configuration.renames.exchange = [this, exchange = configuration.renames.exchange](auto& from, auto& to) {
+            EXPECT_FALSE(actor.isCurrent()) << "the swap waits on the disk, off the main actor";
             return exchange(from, to);
         };
         if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
