@@ -13,7 +13,6 @@
 
 #include <array>
 #include <chrono>
-#include <future>
 #include <mutex>
 #include <optional>
 
@@ -25,8 +24,6 @@ using TessaloyNet::DeviceIdentity;
 using TessaloyNet::LANTransport;
 using TessaloyNet::P256PrivateKey;
 using TessaloyNet::PairedDeviceStore;
-using TessaloyNet::TlsPacketChannel;
-using TessaloyNet::TlsParameters;
 using Testing::LoopbackChannels;
 
 // Sizes around a TLS record (16 KiB), a packet header split across records, and the largest
@@ -69,27 +66,22 @@ TEST(TlsPacketChannelLoopback, StreamsBothWaysAtOnceWholeAndInOrder) {
 }
 
 TEST(TlsPacketChannelLoopback, AHandshakeStepQueuedBehindTheCloseLeavesTheDescriptorsNextOwnerAlone) {
-    asio::ip::tcp::acceptor acceptor(TessaloyBase::sharedIoContext(), {asio::ip::make_address("127.0.0.1"), 0});
-    asio::ip::tcp::socket client(TessaloyBase::sharedIoContext());
-    client.connect(acceptor.local_endpoint());
-    asio::ip::tcp::socket accepted = acceptor.accept();
-    const int number = accepted.native_handle();
-    const auto channel = TlsPacketChannel::accepted(std::move(accepted), {TlsParameters::Side::server, nullptr});
+    asio::ip::tcp::socket socket(TessaloyBase::sharedIoContext(), asio::ip::tcp::v4());
+    const int number = socket.native_handle();
+    const auto channel =
+        TessaloyNet::TlsPacketChannel::accepted(std::move(socket), {TessaloyNet::TlsParameters::Side::server, nullptr});
     // The connection given that number once the channel has let it go, with its first bytes waiting.
     std::array<int, 2> next{};
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, next.data()), 0);
     ASSERT_EQ(::write(next[1], "hello", 5), 5);
-    std::promise<void> settled;
-    channel->queue().async([&] {
-        // The start runs next and queues the handshake's first step, which runs after the close.
+    channel->queue().sync([&] {
+        // The start runs next and queues the handshake's first step behind the close and the dup2.
         channel->start();
         channel->close();
-        channel->queue().async([&] {
-            ::dup2(next[0], number);
-            channel->queue().async([&] { settled.set_value(); });
-        });
+        channel->queue().async([&] { ::dup2(next[0], number); });
     });
-    settled.get_future().wait();
+    // The start has run by the end of the first round, and the step it queued by the end of the second.
+    for (int round = 0; round < 2; ++round) channel->queue().sync([] {});
     std::array<char, 8> unread{};
     EXPECT_EQ(::recv(next[0], unread.data(), unread.size(), MSG_DONTWAIT), 5);
     for (const int descriptor : {number, next[0], next[1]}) ::close(descriptor);
