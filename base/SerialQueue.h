@@ -27,12 +27,12 @@ public:
     void async(std::function<void()> work);
 
     // Runs `work` on the queue and waits for its result (or rethrows its exception): for tests and
-    // shutdown. Never from an I/O thread, which would wait for work that may need that very thread:
-    // debug builds abort there, release builds run `work` in place when called from the queue.
+    // shutdown. On the queue itself, `work` runs in place. Never from another queue's work, which
+    // would hold an I/O thread waiting for work that may need that very thread: debug builds abort.
     template <typename Work>
     auto sync(Work&& work) -> std::invoke_result_t<Work&> {
-        assertOffPool();
         if (isCurrent()) return work();
+        assertOffPool();
         std::packaged_task<std::invoke_result_t<Work&>()> task(std::forward<Work>(work));
         auto result = task.get_future();
         asio::post(strand_, [&task] { task(); });

@@ -103,20 +103,14 @@ XTestEvents::XTestEvents(TessaloyBase::SerialQueue& queue, const std::string& di
 }
 
 XTestEvents::~XTestEvents() {
-    const auto letGo = [this] {
+    queue_.sync([this] {
         alive_.reset();
         restoreTimer_.reset();
         if (connection_->isBroken()) return;
         X11ErrorTrap trap(connection_->display());
         releaseEverything();
         restoreKeyboardMapping();
-    };
-    // The last owner may be work queued here, which must not wait for its own queue.
-    if (queue_.isCurrent()) {
-        letGo();
-    } else {
-        queue_.sync(letGo);
-    }
+    });
 }
 
 std::vector<int> XTestEvents::findInjectedDevices(X11Connection& connection) {
