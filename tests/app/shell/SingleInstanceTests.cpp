@@ -37,50 +37,32 @@ TEST(SingleInstance, TheSecondCopyLearnsTheFirstOnesProcessId) {
     EXPECT_TRUE(std::holds_alternative<SingleInstance>(SingleInstance::acquire(lockFile)));
 }
 
-// A process that holds the lock, with its id in the file, as a copy being replaced does.
-pid_t startPredecessor(const std::filesystem::path& lockFile) {
-    auto taken = SingleInstance::acquire(lockFile);
-    const pid_t predecessor = ::fork();
-    if (predecessor == 0)
-        for (;;) ::pause();
-    taken = pid_t{0}; // the child's copy of the descriptor keeps the lock
-    std::ofstream(lockFile) << predecessor;
-    return predecessor;
-}
-
-void end(pid_t process) {
-    ::kill(process, SIGKILL);
-    ASSERT_EQ(::waitpid(process, nullptr, 0), process);
-}
-
-// A replaced predecessor is no other copy; as it ends the new copy takes the lock from it.
+// A replaced predecessor is no other copy; as it ends the new copy takes the lock from it, unless a
+// copy started meanwhile, while the new one was busy, found the lock free: that one keeps it, and the
+// new one learns who holds it.
 TEST(SingleInstance, AReplacedPredecessorDoesNotCountAndPassesTheLockOnAsItEnds) {
     Testing::OffscreenGuiApplication::start();
-    Testing::TemporaryDirectory folder;
-    const auto lockFile = folder / "plovander.lock";
-    const pid_t predecessor = startPredecessor(lockFile);
-    EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, predecessor + 1)));
-    const auto successor = SingleInstance::acquire(lockFile, predecessor);
-    EXPECT_TRUE(std::holds_alternative<SingleInstance>(successor));
-    end(predecessor);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(std::get<pid_t>(SingleInstance::acquire(lockFile)), ::getpid());
-}
-
-// A copy started as the predecessor ends, while its successor is busy, finds the lock free: it
-// keeps it, and the successor learns who holds it.
-TEST(SingleInstance, ACopyThatFindsTheLockFreeFirstKeepsIt) {
-    Testing::OffscreenGuiApplication::start();
-    Testing::TemporaryDirectory folder;
-    const auto lockFile = folder / "plovander.lock";
-    const pid_t predecessor = startPredecessor(lockFile);
-    std::optional<pid_t> takenBy;
-    const auto successor = SingleInstance::acquire(lockFile, predecessor, [&](pid_t holder) { takenBy = holder; });
-    end(predecessor);
-    const auto quicker = SingleInstance::acquire(lockFile);
-    ASSERT_TRUE(std::holds_alternative<SingleInstance>(quicker));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(takenBy, ::getpid());
+    for (const bool anotherCopyStarts : {false, true}) {
+        Testing::TemporaryDirectory folder;
+        const auto lockFile = folder / "plovander.lock";
+        auto taken = SingleInstance::acquire(lockFile);
+        const pid_t predecessor = ::fork();
+        if (predecessor == 0)
+            for (;;) ::pause();
+        taken = pid_t{0}; // the child's copy of the descriptor keeps the lock
+        std::ofstream(lockFile) << predecessor;
+        EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, predecessor + 1)));
+        std::optional<pid_t> takenBy;
+        const auto successor = SingleInstance::acquire(lockFile, predecessor, [&](pid_t other) { takenBy = other; });
+        EXPECT_TRUE(std::holds_alternative<SingleInstance>(successor));
+        ::kill(predecessor, SIGKILL);
+        ASSERT_EQ(::waitpid(predecessor, nullptr, 0), predecessor);
+        if (anotherCopyStarts)
+            taken.emplace<SingleInstance>(std::get<SingleInstance>(SingleInstance::acquire(lockFile)));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(takenBy, anotherCopyStarts ? std::optional(::getpid()) : std::nullopt);
+        EXPECT_EQ(std::get<pid_t>(SingleInstance::acquire(lockFile)), ::getpid());
+    }
 }
 
 struct FakeClock {
