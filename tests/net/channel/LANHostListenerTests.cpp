@@ -326,6 +326,10 @@ struct OwnAddressFlood {
     int openingsPerSecond;
     bool hello;
     std::chrono::milliseconds roundTrip;
+
+    friend void PrintTo(const OwnAddressFlood& flood, std::ostream* out) {
+        *out << flood.connections << (flood.hello ? " hellos" : " silent") << " at " << flood.openingsPerSecond << "/s";
+    }
 };
 
 class LANHostListenerOwnAddressFlood : public ::testing::TestWithParam<OwnAddressFlood> {};
