@@ -49,17 +49,15 @@ struct LoopbackRelay::Link {
           mac(executor),
           towardsMac(executor, device, mac),
           towardsDevice(executor, mac, device),
-          pause(executor),
-          connecting(executor) {}
+          pause(executor) {}
 
     tcp::socket device;
     tcp::socket mac;
     Leg towardsMac;
     Leg towardsDevice;
-    // Paces the Mac's bytes while the relay is slowed down.
+    // Holds the connection to the Mac back for half the round trip, then paces the Mac's bytes
+    // while the relay is slowed down.
     asio::steady_timer pause;
-    // Until the device's connection reaches the Mac.
-    asio::steady_timer connecting;
     bool connected = false;
     // The Mac's side waits until the relay passes its bytes again.
     bool parked = false;
@@ -69,7 +67,6 @@ struct LoopbackRelay::Link {
         device.close(ignored);
         mac.close(ignored);
         pause.cancel();
-        connecting.cancel();
         towardsMac.due.cancel();
         towardsDevice.due.cancel();
     }
@@ -110,8 +107,8 @@ struct LoopbackRelay::State : std::enable_shared_from_this<State> {
         if (error) return link->close();
         links.push_back(link);
         read(link, link->towardsMac);
-        link->connecting.expires_after(oneWay());
-        link->connecting.async_wait([self = shared_from_this(), link](std::error_code waited) {
+        link->pause.expires_after(oneWay());
+        link->pause.async_wait([self = shared_from_this(), link](std::error_code waited) {
             if (waited || self->closed) return;
             link->mac.async_connect(self->target, [self, link](std::error_code failed) {
                 if (failed || self->closed) return link->close();
