@@ -1,4 +1,5 @@
 #include "app/ui/Card.h"
+#include "app/ui/CheckRow.h"
 #include "app/ui/DeviceRow.h"
 #include "app/ui/ElidedLabel.h"
 #include "app/ui/HostFilesWindow.h"
@@ -9,8 +10,10 @@
 #include "tests/support/FakeDisplays.h"
 
 #include <QAbstractScrollArea>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyleOptionComboBox>
 
@@ -48,8 +51,9 @@ bool clipsItsEntry(QComboBox& picker) {
 
 // The widgets inside `root` that reach past the sides of where it shows them, that are narrower than
 // they can be (a label narrower than its longest word cuts it), whose wrapped text is taller than
-// they are or puts each word on a line of its own, or whose text is cut although it fits; each named
-// by its text where it has one. Columns scroll, so only the sides count.
+// they are or puts each word on a line of its own, whose text is cut although it fits, or that
+// differ in height from a button beside them; each named by its text where it has one. Columns
+// scroll, so only the sides count.
 std::vector<std::string> misfits(const QWidget& root) {
     std::vector<std::string> found;
     for (QWidget* widget : root.findChildren<QWidget*>()) {
@@ -73,6 +77,12 @@ std::vector<std::string> misfits(const QWidget& root) {
             found.push_back(name + " is cut with room to spare");
         auto* picker = qobject_cast<QComboBox*>(widget);
         if (picker && clipsItsEntry(*picker)) found.push_back(name + " clips its entry");
+        for (const auto* other : widget->parentWidget()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+            const bool beside = other->geometry().center().y() == widget->geometry().center().y();
+            if (qobject_cast<QPushButton*>(widget) && other->isVisibleTo(&root) && beside &&
+                other->height() != widget->height())
+                found.push_back(name + " is not as tall as the button beside it");
+        }
     }
     return found;
 }
@@ -189,6 +199,12 @@ TEST_P(LayoutFitTest, NothingIsCutAndNothingLiesOutside) {
         EXPECT_EQ(name->text().toStdString(),
                   name->fontMetrics().elidedText(longName, Qt::ElideMiddle, name->contentsRect().width()).toStdString())
             << "a file's name is cut only where its row has no room for it";
+    }
+    for (const auto* row : visible<Plovander::CheckRow>(root, {})) {
+        const auto* title = row->findChild<QLabel*>();
+        EXPECT_NEAR(placeIn(row->box(), root).center().y(),
+                    placeIn(*title, root).top() + title->fontMetrics().height() / 2, 1)
+            << "a check box in line with its title's first line";
     }
     for (const auto* address : root.findChildren<QLabel*>("address"))
         EXPECT_FALSE(address->text().contains('\n')) << "an address keeps to one line";

@@ -28,6 +28,8 @@ protected:
     }
 
     void shoot(const QString& state) {
+        // Active, as an opened popover is: a focus that shows from the start shows here.
+        QApplication::setActiveWindow(menu.get());
         settleEvents();
         // As tall as the popover wants to be: on the screen, the tray's room caps it.
         menu->resize(menu->width(), menu->heightForWidth(menu->width()));
