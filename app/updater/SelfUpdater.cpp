@@ -43,10 +43,15 @@ std::filesystem::path temporaryFolder() {
     return std::filesystem::temp_directory_path(missing);
 }
 
-bool isDiskFull(const std::exception& error) {
+// The sentence for an error that is not one of the updater's own; a full disk says so.
+std::string sentenceFor(const std::exception& error) {
     const auto* system = dynamic_cast<const std::system_error*>(&error);
-    return system && (system->code() == std::errc::no_space_on_device ||
-                      system->code() == std::error_condition(EDQUOT, std::generic_category()));
+    if (system && (system->code() == std::errc::no_space_on_device ||
+                   system->code() == std::error_condition(EDQUOT, std::generic_category()))) {
+        return "The update couldn't be installed: the disk is full. Free some space and try again.";
+    }
+    return std::string("The update couldn't be installed. Try again, or download it from ") + SelfUpdater::website +
+           ".";
 }
 
 // Raised as soon as any of its tokens is cancelled, for a blocking step to read; the step holds
@@ -297,13 +302,7 @@ void SelfUpdater::fail(const std::exception& error, const Report& report) {
         return;
     }
     TraceLog::message(std::string("update failed: ") + error.what());
-    publish(State::failed,
-            failure ? failure->description()
-            : isDiskFull(error)
-                ? std::string("The update couldn't be installed: the disk is full. Free some space "
-                              "and try again.")
-                : std::string("The update couldn't be installed. Try again, or download it from ") + website + ".",
-            report);
+    publish(State::failed, failure ? failure->description() : sentenceFor(error), report);
 }
 
 } // namespace Plovander

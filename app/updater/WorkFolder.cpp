@@ -135,21 +135,22 @@ private:
         Level& level = levels_.back();
         const int fd = ::openat(here_->get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR* const opened = fd < 0 ? nullptr : ::fdopendir(fd);
-        const auto unlisted = [&] {
+        const auto unlisted = [&](int error) {
             level.unlisted = true;
-            note(here(), std::generic_category().message(errno));
+            note(here(), std::generic_category().message(error));
             return -1;
         };
         if (!opened) {
+            const int error = errno;
             if (fd >= 0) ::close(fd);
-            return unlisted();
+            return unlisted(error);
         }
         const auto close = [](DIR* listing) { ::closedir(listing); };
         const std::unique_ptr<DIR, decltype(close)> listing(opened, close);
         for (;;) {
             errno = 0;
             const dirent* entry = ::readdir(listing.get());
-            if (!entry) return errno != 0 ? unlisted() : -1;
+            if (!entry) return errno != 0 ? unlisted(errno) : -1;
             const std::string name = entry->d_name;
             if (name == "." || name == ".." || level.kept.contains(name)) continue;
             if (const int folder = removeOrEnter(name); folder >= 0) {
