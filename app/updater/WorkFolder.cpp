@@ -49,6 +49,7 @@ public:
 
     void run() {
         here_.emplace(::open(root_.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (here_->get() < 0 && errno == ENOENT) return;
         if (here_->get() < 0) throw systemError("open");
         mount_ = mountOf(here_->get());
         if (!mount_) throw systemError("stat");
