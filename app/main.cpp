@@ -60,6 +60,7 @@ void finish(TessaloyHostApp& host, TessaloyBase::MainActor& actor) {
 int main(int argc, char* argv[]) {
     ProcessStart::prepare();
     const rlim_t openFiles = raiseOpenFileLimit();
+    if (openFiles < ProcessStart::leastOpenFiles) return ProcessStart::tooFewOpenFiles(openFiles);
     // The copy that an update started is waiting to hear that this one runs.
     Platform::Relauncher::signalReady();
     // Set up on the main thread, so OpenSSL's own state is not tied to a worker thread.

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <string>
 
 namespace Plovander {
 namespace {
@@ -28,6 +30,19 @@ void ProcessStart::prepare() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGPIPE, &action, nullptr);
     TraceLog::start();
+}
+
+int ProcessStart::tooFewOpenFiles(rlim_t openFiles) {
+    // On standard error, where a service manager looks, trace or not.
+    TraceLog::Configuration standardError;
+    standardError.enabled = true;
+    TraceLog::configure(standardError);
+    TraceLog::message([&] {
+        return "Plovander cannot run with " + std::to_string(openFiles) + " open files allowed: it needs " +
+               std::to_string(leastOpenFiles);
+    });
+    TraceLog::flush();
+    return EXIT_FAILURE;
 }
 
 } // namespace Plovander

@@ -272,6 +272,7 @@ TEST(TraceLogOfTheProgram, CopesWithHowItIsStarted) {
         {"exec \"$0\"", true, 0, "QT_QPA_PLATFORM", "xcb", "to standard error: Broken pipe"},
         {"exec \"$0\"", false, 0, "QT_QPA_PLATFORM", "wayland;xcb", "platform plugin \"wayland\""},
         {"exec \"$0\"", false, 0, "QT_LOGGING_RULES", "qt.*=true", "Plovander quit"},
+        {"ulimit -n 48 && exec \"$0\" 2>\"$1\"", false, 1, "QT_QPA_PLATFORM", "xcb", "cannot run with 48 open files"},
     };
     const Testing::XvfbServer display;
     for (const Row& row : rows) {
