@@ -1,4 +1,5 @@
 #include "app/runtime/TaskHandle.h"
+#include "app/shell/ProcessStart.h"
 #include "app/shell/SignalQuitter.h"
 #include "app/shell/TessaloyHostApp.h"
 #include "app/trace/TraceLog.h"
@@ -57,7 +58,9 @@ void finish(TessaloyHostApp& host, TessaloyBase::MainActor& actor) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    ProcessStart::prepare();
     const rlim_t openFiles = raiseOpenFileLimit();
+    if (openFiles < ProcessStart::leastOpenFiles) return ProcessStart::tooFewOpenFiles(openFiles);
     // The copy that an update started is waiting to hear that this one runs.
     Platform::Relauncher::signalReady();
     // Set up on the main thread, so OpenSSL's own state is not tied to a worker thread.

@@ -191,14 +191,10 @@ void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyC
         }));
     };
     try {
-        if (answers_->answer(client_->relay(), sessionID, channel, c_.listenerPort(), std::move(onFailure),
-                             c_.bridgeSource(), patience)) {
-            return;
+        if (const auto refusal = answers_->answer(client_->relay(), sessionID, channel, c_.listenerPort(),
+                                                  std::move(onFailure), c_.bridgeSource(), patience)) {
+            TraceLog::coalesced("relay: refused a call", [&] { return "relay: refused a call: " + *refusal; });
         }
-        TraceLog::coalesced("relay: refused a call", [] {
-            return "relay: refused a call: " + std::to_string(TessaloyNet::RelayAnswers::maximumInFlight) +
-                   " calls are being answered already";
-        });
     } catch (const std::exception& error) {
         TraceLog::message([&] { return "relay: could not answer a call: " + TessaloyCore::describe(error); });
     }

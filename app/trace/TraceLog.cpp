@@ -19,9 +19,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace Plovander {
 namespace {
@@ -56,29 +61,36 @@ public:
     }
 
     // A line that standard error takes only in part is finished before anything else, so lines
-    // stay whole; while it waits, the lines that follow are left out.
-    void write(std::chrono::system_clock::time_point time, const std::string& line) {
-        if (fd_ < 0) return;
-        writeUnfinished();
+    // stay whole; while it waits, the lines that follow are left out. Returns the system's text when
+    // standard error failed for good (its reader has gone, say): nothing is written there any more.
+    std::optional<std::string> write(std::chrono::system_clock::time_point time, const std::string& line) {
+        if (fd_ < 0) return std::nullopt;
+        if (auto failed = writeUnfinished()) return failed;
         if (!unfinished_.empty()) {
             ++dropped_;
-            return;
+            return std::nullopt;
         }
         if (dropped_ > 0) unfinished_ = TraceLog::line(time, leftOut(dropped_, "standard error"));
         dropped_ = 0;
         unfinished_ += line;
-        writeUnfinished();
+        return writeUnfinished();
     }
 
 private:
-    void writeUnfinished() {
+    std::optional<std::string> writeUnfinished() {
         while (!unfinished_.empty()) {
             const ssize_t written =
                 socket_ ? ::send(fd_, unfinished_.data(), unfinished_.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
                         : ::write(fd_, unfinished_.data(), unfinished_.size());
-            if (written <= 0) return;
+            if (written < 0 && errno != EAGAIN && errno != EINTR) {
+                std::string failure = std::strerror(errno);
+                close();
+                return failure;
+            }
+            if (written <= 0) return std::nullopt;
             unfinished_.erase(0, static_cast<std::size_t>(written));
         }
+        return std::nullopt;
     }
 
     int fd_ = -1;
@@ -100,7 +112,13 @@ public:
 
     void write(std::chrono::system_clock::time_point time, std::string_view text) {
         const std::string line = TraceLog::line(time, text);
-        standardError_.write(time, line);
+        const auto failed = standardError_.write(time, line);
+        writeFile(line);
+        if (failed) writeFile(TraceLog::line(time, "stopped writing the trace to standard error: " + *failed));
+    }
+
+private:
+    void writeFile(const std::string& line) {
         if (configuration_.file.empty() || !openFile()) return;
         struct stat status {};
         if (::fstat(fd_, &status) == 0 &&
@@ -110,7 +128,6 @@ public:
         writeAll(fd_, line);
     }
 
-private:
     bool openFile() {
         if (fd_ >= 0) return true;
         try {
@@ -174,6 +191,8 @@ struct Trace {
     // Where the system clock's timers that end intervals fire; they hand the end to the queue.
     TessaloyBase::SerialQueue timers{"dev.tessaloy.trace.timers"};
     TraceSink sink;
+    // From start() until configure() says where lines go, they are held here.
+    std::optional<std::vector<std::pair<std::chrono::system_clock::time_point, std::string>>> held;
     std::map<std::string, Repeats, std::less<>> repeats;
     std::uint64_t nextInterval = 1;
 
@@ -199,7 +218,14 @@ struct Trace {
         });
     }
 
-    void write(std::chrono::system_clock::time_point time, std::string_view text) { sink.write(time, text); }
+    void write(std::chrono::system_clock::time_point time, std::string_view text) {
+        if (!held) return sink.write(time, text);
+        if (held->size() < TraceLog::maximumPendingLines) {
+            held->emplace_back(time, text);
+        } else {
+            dropped.fetch_add(1);
+        }
+    }
 
     void writeRepeats(std::chrono::system_clock::time_point time, const Repeats& held) {
         if (held.count == 0) return;
@@ -293,6 +319,11 @@ void traceQtMessage(QtMsgType type, const QMessageLogContext& context, const QSt
     if (type == QtWarningMsg || type == QtCriticalMsg) TraceLog::message([&] { return text.toStdString(); });
 }
 
+void routeMessages() {
+    TessaloyMedia::FFmpegLog::routeTo([](std::string_view line) { TraceLog::message(line); });
+    routeQtMessages();
+}
+
 } // namespace
 
 TraceLog::Configuration TraceLog::configurationFrom(const Platform::UserDefaults& defaults,
@@ -308,6 +339,13 @@ TraceLog::Configuration TraceLog::configurationFrom(const Platform::UserDefaults
 
 std::filesystem::path TraceLog::defaultFile() { return Platform::UserFolders::state() / "trace.log"; }
 
+void TraceLog::start() {
+    Trace& state = trace();
+    state.queue.async([&state] { state.held.emplace(); });
+    state.on = true;
+    routeMessages();
+}
+
 void TraceLog::configure(Configuration configuration) {
     Trace& state = trace();
     const bool enabled = configuration.enabled;
@@ -316,11 +354,13 @@ void TraceLog::configure(Configuration configuration) {
         state.flush();
         state.clock = configuration.clock;
         state.sink.configure(configuration);
+        const auto held = std::exchange(state.held, std::nullopt);
+        if (!held || !configuration.enabled) return;
+        for (const auto& [time, text] : *held) state.write(time, text);
     });
     state.queue.drain();
     state.on = enabled;
-    TessaloyMedia::FFmpegLog::routeTo([](std::string_view line) { message(line); });
-    routeQtMessages();
+    routeMessages();
 }
 
 bool TraceLog::isOn() { return trace().on.load(std::memory_order_relaxed); }

@@ -48,9 +48,13 @@ public:
                                            const std::function<const char*(const char*)>& environment);
     static std::filesystem::path defaultFile();
 
-    // Like flush(), waits until the lines asked for so far are written, where they were meant to go.
-    // From then on the warnings and errors of FFmpeg and Qt are trace lines too, and not written to
-    // standard error, where they would stop the thread that logs while nobody reads.
+    // First thing in the program: from then on the warnings and errors of FFmpeg and Qt are trace
+    // lines too, and not written to standard error, where they would stop the thread that logs
+    // while nobody reads; the lines asked for until configure() are held for it.
+    static void start();
+    // Like flush(), waits until the lines asked for so far are written, where they were meant to go;
+    // those held since start() go where this configuration sends lines, or nowhere when it is off.
+    // Routes the messages of FFmpeg and Qt as start() does.
     static void configure(Configuration configuration);
     static bool isOn();
 

@@ -1,6 +1,7 @@
 #include "net/channel/LANHostListener.h"
 
 #include "base/Hop.h"
+#include "base/OpenFiles.h"
 #include "core/Encoding.h"
 #include "core/MacKind.h"
 #include "net/channel/LANTransport.h"
@@ -199,6 +200,7 @@ void LANHostListener::accepted(std::error_code error, asio::ip::tcp::socket sock
         return;
     }
     acceptFailing_ = false;
+    if (turnedAway(socket)) return acceptNext();
     std::error_code remoteError;
     const auto remote = socket.remote_endpoint(remoteError);
     if (remoteError) {
@@ -232,6 +234,16 @@ void LANHostListener::acceptFailed(std::error_code error) {
     }
     acceptRetry_ = clock_->after(queue_, limits_.acceptRetry,
                                  hop(*this, [](LANHostListener& listener) { listener.acceptNext(); }));
+}
+
+bool LANHostListener::turnedAway(asio::ip::tcp::socket& socket) {
+    // A flood must not take the descriptors the program's own threads need; once it ends, the
+    // device's next attempt gets in.
+    if (TessaloyBase::OpenFiles::spare(0)) return false;
+    std::error_code ignored;
+    socket.close(ignored);
+    emit(Event::Rejected{std::string(Rejection::tooFewDescriptors)});
+    return true;
 }
 
 bool LANHostListener::admit(ConnectionID id, const asio::ip::address& remote) {

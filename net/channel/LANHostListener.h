@@ -56,6 +56,9 @@ struct LANHostListenerLimits {
 // within the hello deadline is refused as too slow. When accepting fails, the listener reports it
 // once (acceptFailedPrefix + the system's text) and tries again every `acceptRetry` meanwhile.
 //
+// While taking a connection would leave the program fewer descriptors than its reserve (OpenFiles),
+// each is closed at once and reported as tooFewDescriptors.
+//
 // Threading: runs on its own queue "dev.tessaloy.listener"; `events` is called there, one event at
 // a time, in order. Every method is safe from any thread and returns at once.
 //
@@ -71,7 +74,7 @@ public:
     // handshakeIncomplete ("did not complete"), handshakeFailedPrefix + the TLS library's text,
     // pairedDevicesUnreadablePrefix + the store's error, acceptFailedPrefix + the system's text,
     // firstPacketNotRole, unreadableRole, receiveBudgetExceeded, badHeaderPrefix + the WireError's
-    // case name, readTimeoutPrefix + seconds + readTimeoutSuffix.
+    // case name, readTimeoutPrefix + seconds + readTimeoutSuffix, tooFewDescriptors.
     using Rejection = RefusalReason;
 
     // Makes the advertiser that publishes the service; called on the listener's queue, with that
@@ -141,6 +144,8 @@ private:
     void acceptNext();
     void accepted(std::error_code error, asio::ip::tcp::socket socket);
     void acceptFailed(std::error_code error);
+    // Closes `socket` and says so when keeping it would eat into the program's reserve.
+    bool turnedAway(asio::ip::tcp::socket& socket);
     // Makes room by closing the connection admission control picks; false when that stopped the
     // listener.
     bool admit(ConnectionID id, const asio::ip::address& remote);

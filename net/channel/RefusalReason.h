@@ -28,6 +28,9 @@ struct RefusalReason {
     // Trusted mode: the trust store could not be read (out of descriptors, say): this prefix, then
     // the store's error with the system's text. Not the device's fault, so no "certificate" here.
     static constexpr std::string_view pairedDevicesUnreadablePrefix = "The paired devices could not be read: ";
+    // Taking the connection would have left the program too few descriptors for itself.
+    static constexpr std::string_view tooFewDescriptors =
+        "Too many files and connections are open on this computer; the connection was turned away.";
     // Accepting connections failed: this prefix, then the system's text. The listener keeps trying.
     static constexpr std::string_view acceptFailedPrefix = "Could not accept connections: ";
     // Any other handshake failure: this prefix, then the TLS library's text.

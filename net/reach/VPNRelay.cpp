@@ -1,6 +1,7 @@
 #include "net/reach/VPNRelay.h"
 
 #include "base/Hop.h"
+#include "base/OpenFiles.h"
 
 #include <asio/strand.hpp>
 
@@ -116,7 +117,8 @@ void VPNRelay::accepted(const std::string& address, const std::shared_ptr<Accept
     const std::string peer = peerError ? std::string() : remote.address().to_string();
     const auto count = perPeer_.find(peer);
     const int fromPeer = count == perPeer_.end() ? 0 : count->second;
-    if (total_ >= maximumConnections || fromPeer >= maximumPerPeer) {
+    // The bridge's connection to the listener and the listener's end of it come on top.
+    if (total_ >= maximumConnections || fromPeer >= maximumPerPeer || !TessaloyBase::OpenFiles::spare(2)) {
         std::error_code ignored;
         socket.close(ignored);
     } else {

@@ -22,8 +22,9 @@ namespace TessaloyNet {
 //
 // The addresses are read again every `rescanPeriod`, so a tunnel that comes up gets a listener and
 // one that goes away loses it. At most `maximumConnections` relayed connections are open at once,
-// and at most `maximumPerPeer` from one peer address; the listener sees them all come from loopback,
-// so each one is exempted from its per-host admission through the bridge source.
+// and at most `maximumPerPeer` from one peer address, and none that would eat into the program's
+// reserve of descriptors (OpenFiles); the listener sees them all come from loopback, so each one is
+// exempted from its per-host admission through the bridge source.
 //
 // Threading: the listeners and counters live on the queue "dev.tessaloy.vpn-relay"; each relayed
 // connection copies on a queue of its own. Every method is safe from any thread.

@@ -1,6 +1,7 @@
 #include "net/relay/RelayAnswers.h"
 
 #include "base/Hop.h"
+#include "base/OpenFiles.h"
 
 #include <utility>
 
@@ -12,15 +13,20 @@ std::shared_ptr<RelayAnswers> RelayAnswers::create(std::shared_ptr<TessaloyBase:
 
 RelayAnswers::RelayAnswers(std::shared_ptr<TessaloyBase::QueueClock> clock) : clock_(std::move(clock)) {}
 
-bool RelayAnswers::answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
-                          TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
-                          RelayAnswer::FailureHandler onFailure, RelayAnswer::BridgeSource bridgeSource,
-                          std::optional<TessaloyBase::QueueClock::Duration> patience) {
+std::optional<std::string> RelayAnswers::answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
+                                                TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
+                                                RelayAnswer::FailureHandler onFailure,
+                                                RelayAnswer::BridgeSource bridgeSource,
+                                                std::optional<TessaloyBase::QueueClock::Duration> patience) {
     {
         // Answers only end meanwhile: what is checked here still holds below.
         const std::lock_guard lock(lock_);
-        if (open_.size() >= maximumInFlight) return false;
+        if (open_.size() >= maximumInFlight) {
+            return std::to_string(maximumInFlight) + " calls are being answered already";
+        }
     }
+    // The connection to the relay, the bridge's to the listener, and the listener's end of it.
+    if (!TessaloyBase::OpenFiles::spare(3)) return "too few descriptors are left";
     auto answer = RelayAnswer::prepare(relay, sessionID, channel, localPort, std::move(bridgeSource), clock_);
     {
         const std::lock_guard lock(lock_);
@@ -33,7 +39,7 @@ bool RelayAnswers::answer(const RelayEndpoint& relay, TessaloyCore::ByteView ses
                                         answers.ended(key);
                                     }),
                   patience);
-    return true;
+    return std::nullopt;
 }
 
 void RelayAnswers::ended(const RelayAnswer* answer) {

@@ -12,12 +12,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace TessaloyNet {
 
 // The relayed calls being answered, and how many may be at once. A relay may send calls at any
 // rate, and each answer holds descriptors and, once bridged, buffers: past `maximumInFlight`
-// answers still waiting for the relay or bridging, calls are refused before anything is opened.
+// answers still waiting for the relay or bridging, or where an answer's descriptors would eat into
+// the program's reserve (OpenFiles), calls are refused before anything is opened.
 // Keeps each answer until it ends; dropping the object ends the answers waiting for the relay,
 // while those already bridged go on until one side ends.
 //
@@ -29,13 +31,14 @@ public:
 
     static std::shared_ptr<RelayAnswers> create(std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
 
-    // Answers the call (see RelayAnswer, also for `patience`) unless `maximumInFlight` answers are
-    // open: then it opens nothing and returns false. `onFailure` runs on the answer's queue. Throws
-    // when the hello cannot be sealed. Call it from one thread.
-    bool answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
-                TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
-                RelayAnswer::FailureHandler onFailure, RelayAnswer::BridgeSource bridgeSource = {},
-                std::optional<TessaloyBase::QueueClock::Duration> patience = std::nullopt);
+    // Answers the call (see RelayAnswer, also for `patience`) and returns nothing, or opens nothing
+    // and returns why it refused the call. `onFailure` runs on the answer's queue. Throws when the
+    // hello cannot be sealed. Call it from one thread.
+    std::optional<std::string> answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
+                                      TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
+                                      RelayAnswer::FailureHandler onFailure,
+                                      RelayAnswer::BridgeSource bridgeSource = {},
+                                      std::optional<TessaloyBase::QueueClock::Duration> patience = std::nullopt);
 
 private:
     explicit RelayAnswers(std::shared_ptr<TessaloyBase::QueueClock> clock);

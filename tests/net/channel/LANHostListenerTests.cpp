@@ -1,11 +1,13 @@
 #include "net/channel/LANHostListener.h"
 
+#include "base/OpenFiles.h"
 #include "core/Encoding.h"
 #include "net/channel/LANTransport.h"
 #include "net/channel/PairingLink.h"
 #include "net/channel/TlsByteStream.h"
 #include "tests/net/channel/IdleFlood.h"
 #include "tests/net/channel/ListenerHarness.h"
+#include "tests/support/DescriptorShortage.h"
 #include "tests/support/DeviceSimulator.h"
 #include "tests/support/LoopbackRelay.h"
 
@@ -227,6 +229,21 @@ TEST_F(LANHostListenerRefusals, AFloodBeyondTheReceiveBudgetEndsThatChannel) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(ended->error, std::string(RefusalReason::receiveBudgetExceeded));
     EXPECT_LE(static_cast<double>(mac->all<Event::Received>().size()), 719 + 240 * seconds);
+    expectStillServing();
+}
+
+// With few descriptors left, connections are turned away before they eat into the program's
+// reserve; once the flood has gone, the device gets in.
+TEST_F(LANHostListenerRefusals, AFloodLeavesTheProgramItsReserveOfDescriptors) {
+    // Opened before the shortage: only the listener's ends count against it.
+    std::vector<asio::ip::tcp::socket> flood;
+    for (int i = 0; i < 6; ++i) flood.emplace_back(TessaloyBase::sharedIoContext(), asio::ip::tcp::v6());
+    const Testing::DescriptorShortage shortage(TessaloyBase::OpenFiles::reserve + 2);
+    for (auto& socket : flood) socket.connect(at("::1", port));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(nextRejection(), RefusalReason::tooFewDescriptors);
+    EXPECT_GE(TessaloyBase::OpenFiles::available(), TessaloyBase::OpenFiles::reserve);
+    flood.clear();
+    ASSERT_TRUE(mac->waitUntil([&] { return mac->listener->pendingHandshakes() == 0; }));
     expectStillServing();
 }
 

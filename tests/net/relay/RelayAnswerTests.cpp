@@ -5,6 +5,7 @@
 #include "net/channel/RandomBytes.h"
 #include "net/relay/MeetingIdentity.h"
 #include "net/relay/RelayControlClient.h"
+#include "tests/support/DescriptorShortage.h"
 #include "tests/support/ManualQueueClock.h"
 #include "tests/support/TestRelay.h"
 
@@ -179,11 +180,11 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
     const auto answers = RelayAnswers::create();
     const auto client = RelayControlClient::create(relay.endpoint());
     client->setOnIncoming([&, endpoint = relay.endpoint()](Bytes session, Bytes, ConnectChannel channel) {
-        EXPECT_TRUE(answers->answer(endpoint, session, channel, localPort, outcome.onFailure(),
-                                    [&](const tcp::endpoint& source) {
-                                        const std::lock_guard lock(bridgesLock);
-                                        bridges.push_back(source);
-                                    }));
+        EXPECT_FALSE(answers->answer(endpoint, session, channel, localPort, outcome.onFailure(),
+                                     [&](const tcp::endpoint& source) {
+                                         const std::lock_guard lock(bridgesLock);
+                                         bridges.push_back(source);
+                                     }));
     });
     client->start({meetingID});
     ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return !heard.controlMessages.empty(); }));
@@ -214,26 +215,6 @@ TEST(RelayAnswer, BridgesACallToTheLocalListenerUntilOneSideEnds) {
     EXPECT_EQ(failure->kind, RelayAnswer::Failure::Kind::listenerUnreachable);
     client->stop();
 }
-
-// Takes every descriptor left under a lowered limit, until it goes.
-class DescriptorShortage {
-public:
-    DescriptorShortage() {
-        ::getrlimit(RLIMIT_NOFILE, &saved_);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
-        ::setrlimit(RLIMIT_NOFILE, &lowered);
-        for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) taken_.push_back(fd);
-    }
-    ~DescriptorShortage() {
-        for (const int fd : taken_) ::close(fd);
-        ::setrlimit(RLIMIT_NOFILE, &saved_);
-    }
-
-private:
-    rlimit saved_{};
-    std::vector<int> taken_;
-};
 
 // Out of descriptors, a call the relay joined fails alone, and not as an unreachable listener (a
 // restart of the listener would not mend it); the next call is bridged.
@@ -268,7 +249,7 @@ TEST(RelayAnswer, AShortageOfDescriptorsFailsOnlyTheCallThatMeetsIt) {
     ASSERT_TRUE(bridged());
     {
         auto [answer, call] = joined();
-        const DescriptorShortage shortage;
+        const Testing::DescriptorShortage shortage;
         asio::write(call, asio::buffer(Bytes{0}));
         const auto failure = outcome.awaitFailure();
         ASSERT_TRUE(failure);
