@@ -114,6 +114,9 @@ void StreamingSession::startServices() {
     transfers_->isAllowed = [this, lifetime = lifetime_] {
         return !lifetime.isCancelled() && isSharing() && allowsRemoteControl() && link_.isStreaming();
     };
+    transfers_->remoteControlAllowed = [this, lifetime = lifetime_] {
+        return !lifetime.isCancelled() && allowsRemoteControl();
+    };
     transfers_->paste = lifetime_.guard([this] {
         // Command-V: the V key (9) with Command, which this computer reads as Control.
         using TessaloyCore::InputEvent;
