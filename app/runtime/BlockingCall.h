@@ -12,20 +12,22 @@
 
 namespace Plovander {
 
-// `BlockingCall<T> call(actor, work); co_await call;` runs `work` on the pool for blocking work and
-// continues on the main actor with its result, or rethrows its exception there. `work` must not
-// touch the awaiting object: it may be gone by the time the work ends (the task then checks and
-// returns). Make the call a named local: g++ 12 destroys some temporaries of a co_await operand
-// (lambda init-captures among them) twice.
+// `BlockingCall<T> call(actor, work); co_await call;` runs `work` on the pool for blocking work (or
+// where `run` puts it) and continues on the main actor with its result, or rethrows its exception
+// there. `work` must not touch the awaiting object: it may be gone by the time the work ends (the
+// task then checks and returns). Make the call a named local: g++ 12 destroys some temporaries of a
+// co_await operand (lambda init-captures among them) twice.
 template <typename Result>
 class BlockingCall {
 public:
-    BlockingCall(TessaloyBase::MainActor& actor, std::function<Result()> work)
-        : actor_(actor), work_(std::move(work)), outcome_(std::make_shared<Outcome>()) {}
+    using Run = std::function<void(std::function<void()>)>;
+
+    BlockingCall(TessaloyBase::MainActor& actor, std::function<Result()> work, Run run = TessaloyBase::runBlocking)
+        : actor_(actor), work_(std::move(work)), run_(std::move(run)), outcome_(std::make_shared<Outcome>()) {}
 
     bool await_ready() const { return false; }
     void await_suspend(std::coroutine_handle<> waiting) {
-        TessaloyBase::runBlocking([work = std::move(work_), outcome = outcome_, waiting, &actor = actor_]() mutable {
+        run_([work = std::move(work_), outcome = outcome_, waiting, &actor = actor_]() mutable {
             try {
                 outcome->value.emplace(work());
             } catch (...) {
@@ -49,6 +51,7 @@ private:
 
     TessaloyBase::MainActor& actor_;
     std::function<Result()> work_;
+    Run run_;
     std::shared_ptr<Outcome> outcome_;
 };
 

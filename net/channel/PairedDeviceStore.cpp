@@ -69,7 +69,8 @@ Json jsonOf(const PairedDevice& device) {
 }
 
 // The stored device with this key, compared in constant time.
-std::vector<PairedDevice>::iterator findDevice(std::vector<PairedDevice>& devices, ByteView publicKey) {
+template <typename Devices>
+auto findDevice(Devices& devices, ByteView publicKey) {
     return std::find_if(devices.begin(), devices.end(), [&](const PairedDevice& device) {
         return SelfSignedCertificate::matches(device.publicKey, publicKey);
     });
@@ -101,19 +102,24 @@ const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept {
     return "Something went wrong.";
 }
 
-std::vector<PairedDevice> PairedDeviceStore::load() const {
+PairedDeviceStore::PairedDeviceStore(TessaloyBase::Keychain& keychain, TessaloyBase::DiskQueue disk)
+    : keychain_(keychain), item_(disk.file("the paired devices")) {}
+
+const std::vector<PairedDevice>& PairedDeviceStore::devices() const {
+    if (devices_) return *devices_;
     const auto stored = keychain_.read(keychainService, keychainAccount);
-    if (!stored) return {};
-    if (stored->size() > maximumItemBytes) corrupt();
-    const Json list = Json::parse(stored->begin(), stored->end(), nullptr, false);
-    if (list.is_discarded() || !list.is_array()) corrupt();
     std::vector<PairedDevice> devices;
-    devices.reserve(list.size());
-    for (const Json& entry : list) devices.push_back(deviceOf(entry));
-    return devices;
+    if (stored) {
+        if (stored->size() > maximumItemBytes) corrupt();
+        const Json list = Json::parse(stored->begin(), stored->end(), nullptr, false);
+        if (list.is_discarded() || !list.is_array()) corrupt();
+        devices.reserve(list.size());
+        for (const Json& entry : list) devices.push_back(deviceOf(entry));
+    }
+    return devices_.emplace(std::move(devices));
 }
 
-void PairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
+void PairedDeviceStore::save(std::vector<PairedDevice> devices) {
     Json list = Json::array();
     for (const PairedDevice& device : devices) list.push_back(jsonOf(device));
     std::string text;
@@ -122,14 +128,17 @@ void PairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
     } catch (const Json::exception&) {
         throw Error(PairedDeviceStoreProblem::invalidName);
     }
-    keychain_.write(keychainService, keychainAccount, Bytes(text.begin(), text.end()));
+    devices_ = std::move(devices);
+    item_.save([&keychain = keychain_, item = Bytes(text.begin(), text.end())] {
+        keychain.write(keychainService, keychainAccount, item);
+    });
 }
 
 bool PairedDeviceStore::add(const PairedDevice& device) {
     if (!P256PublicKey::isValidX963(device.publicKey)) throw Error(PairedDeviceStoreProblem::invalidKey);
     if (!TessaloyCore::isValidUtf8(device.name)) throw Error(PairedDeviceStoreProblem::invalidName);
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     if (const auto known = findDevice(devices, device.publicKey); known != devices.end()) {
         *known = device;
     } else if (devices.size() >= PairingLimits::devicesPerMac) {
@@ -137,19 +146,19 @@ bool PairedDeviceStore::add(const PairedDevice& device) {
     } else {
         devices.push_back(device);
     }
-    save(devices);
+    save(std::move(devices));
     return true;
 }
 
 bool PairedDeviceStore::remove(ByteView publicKey) {
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     const auto end = std::remove_if(devices.begin(), devices.end(), [&](const PairedDevice& device) {
         return SelfSignedCertificate::matches(device.publicKey, publicKey);
     });
     if (end == devices.end()) return false;
     devices.erase(end, devices.end());
-    save(devices);
+    save(std::move(devices));
     return true;
 }
 
@@ -158,33 +167,33 @@ void PairedDeviceStore::rename(ByteView publicKey, std::string_view name) {
     const std::string_view trimmed = TessaloyCore::trimmingWhitespace(name);
     if (trimmed.empty()) return;
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
     known->name = std::string(TessaloyCore::leadingCharacters(trimmed, maximumNameCharacters));
-    save(devices);
+    save(std::move(devices));
 }
 
 void PairedDeviceStore::markSeen(ByteView publicKey, Date at) {
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
     known->lastSeenAt = at;
-    save(devices);
+    save(std::move(devices));
 }
 
 std::vector<PairedDevice> PairedDeviceStore::all() const {
     std::lock_guard guard(lock_);
-    return load();
+    return devices();
 }
 
 std::optional<PairedDevice> PairedDeviceStore::device(ByteView publicKey) const {
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    const std::vector<PairedDevice>& devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return std::nullopt;
-    return std::move(*known);
+    return *known;
 }
 
 bool PairedDeviceStore::isTrusted(ByteView publicKey) const noexcept {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/DiskQueue.h"
 #include "base/Keychain.h"
 #include "core/Bytes.h"
 #include "core/CaseError.h"
@@ -22,10 +23,12 @@ const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept;
 
 // The trust store: the phones this Mac admits without a code, kept as one Keychain item holding a
 // JSON array of {"publicKey": base64, "name", "pairedAt": seconds since 1970, "lastSeenAt": seconds
-// or null}. Every call reads the item afresh under the store's lock, so concurrent changes from the
-// main actor and the listener's queues never lose one another. A stored item that cannot be read is
-// reported (KeychainError, or Error corruptItem) and never written over: it may be the only record
-// of the user's paired phones.
+// or null}. The item is read once and then kept in memory under the store's lock, so concurrent
+// changes from the main actor and the listener's queues never lose one another; each change is saved
+// whole on the disk queue, in order, and nobody waits for the disk. A save that fails is reported by
+// the queue, and the list in memory stays as it was changed. A stored item that cannot be read is
+// reported (KeychainError, or Error corruptItem), read again at the next call and never written
+// over: it may be the only record of the user's paired phones.
 class PairedDeviceStore {
 public:
     using Date = PairedDevice::Date;
@@ -38,8 +41,9 @@ public:
     // that whatever grew it costs no time of its readers.
     static constexpr std::size_t maximumItemBytes = 1'048'576;
 
-    // `keychain` must outlive the store.
-    explicit PairedDeviceStore(TessaloyBase::Keychain& keychain) : keychain_(keychain) {}
+    // `keychain` must outlive the store and the saves it hands to `disk`.
+    explicit PairedDeviceStore(TessaloyBase::Keychain& keychain,
+                               TessaloyBase::DiskQueue disk = TessaloyBase::DiskQueue::inPlace());
 
     // Stores the device. A device whose key is already stored is replaced in place; a new one is
     // refused, returning false and changing nothing, once PairingLimits::devicesPerMac devices are
@@ -60,16 +64,18 @@ public:
     // False also when the store cannot be read: an unreadable store trusts nobody.
     bool isTrusted(TessaloyCore::ByteView publicKey) const noexcept;
 
-    // Every method above throws the Keychain's KeychainError, and Error corruptItem for an item
+    // Every method above throws the Keychain's KeychainError, and Error corruptItem, for an item
     // that cannot be read.
 
 private:
-    // Both with lock_ held.
-    std::vector<PairedDevice> load() const;
-    void save(const std::vector<PairedDevice>& devices);
+    // Both with lock_ held: the list in memory, read first if need be, and the list changed.
+    const std::vector<PairedDevice>& devices() const;
+    void save(std::vector<PairedDevice> devices);
 
     TessaloyBase::Keychain& keychain_;
+    const TessaloyBase::DiskQueue::File item_;
     mutable std::mutex lock_;
+    mutable std::optional<std::vector<PairedDevice>> devices_;
 };
 
 } // namespace TessaloyNet

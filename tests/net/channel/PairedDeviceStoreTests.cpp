@@ -51,7 +51,8 @@ protected:
     void store(std::string_view text) { keychain.write(service, account, Bytes(text.begin(), text.end())); }
 
     Testing::MemoryKeychain keychain;
-    PairedDeviceStore devices{keychain};
+    TessaloyBase::DiskQueue disk = TessaloyBase::DiskQueue::inPlace();
+    PairedDeviceStore devices{keychain, disk};
 };
 
 TEST_F(PairedDeviceStoreTest, StartsEmptyWithoutAnItem) {
@@ -108,7 +109,7 @@ TEST_F(PairedDeviceStoreTest, ReadsItemsWrittenByOthersInTheAgreedLayout) {
     EXPECT_EQ(all[0].lastSeenAt, pairedAt + 100s + 500ms);
 
     store(R"([{"name": "Phone", "publicKey": ")" + TessaloyCore::base64(key) + R"(", "pairedAt": 0}])");
-    EXPECT_EQ(devices.device(key)->lastSeenAt, std::nullopt);
+    EXPECT_EQ(PairedDeviceStore(keychain).device(key)->lastSeenAt, std::nullopt);
 }
 
 TEST_F(PairedDeviceStoreTest, KeepsAtMostThreeDevices) {
@@ -265,29 +266,34 @@ TEST_F(PairedDeviceStoreTest, AnItemOverOneMebibyteIsRefusedAsCorruptEvenWhenItI
     const std::string tail = R"(", "pairedAt": 0}])";
     for (const std::size_t size : {PairedDeviceStore::maximumItemBytes, PairedDeviceStore::maximumItemBytes + 1}) {
         store(head + std::string(size - head.size() - tail.size(), 'x') + tail);
+        PairedDeviceStore fresh(keychain);
         if (size <= PairedDeviceStore::maximumItemBytes) {
-            EXPECT_EQ(devices.all().size(), 1u);
+            EXPECT_EQ(fresh.all().size(), 1u);
         } else {
-            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.all(); }),
-                      PairedDeviceStoreProblem::corruptItem);
+            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { fresh.all(); }), PairedDeviceStoreProblem::corruptItem);
         }
     }
 }
 
-TEST_F(PairedDeviceStoreTest, KeychainFailuresReachTheCaller) {
+TEST_F(PairedDeviceStoreTest, AFailedReadReachesTheCallerAndAFailedSaveIsReported) {
+    keychain.failReads = true;
+    EXPECT_THROW(devices.all(), TessaloyBase::KeychainError);
+    EXPECT_THROW(devices.add(deviceNamed("First")), TessaloyBase::KeychainError);
+    keychain.failReads = false;
     const PairedDevice phone = deviceNamed("Phone");
     devices.add(phone);
 
+    std::vector<std::string> failures;
+    disk.reportFailures(
+        [&](const std::string& file, const std::string& problem) { failures.push_back(file + ": " + problem); });
     keychain.failNextWrite = true;
-    EXPECT_THROW(devices.add(deviceNamed("Second")), TessaloyBase::KeychainError);
-    EXPECT_EQ(devices.all(), std::vector{phone});
-
-    keychain.failReads = true;
-    EXPECT_THROW(devices.all(), TessaloyBase::KeychainError);
-    EXPECT_THROW(devices.add(deviceNamed("Third")), TessaloyBase::KeychainError);
-    EXPECT_FALSE(devices.isTrusted(phone.publicKey));
-    keychain.failReads = false;
-    EXPECT_TRUE(devices.isTrusted(phone.publicKey));
+    const PairedDevice second = deviceNamed("Second");
+    EXPECT_TRUE(devices.add(second));
+    EXPECT_EQ(failures, std::vector<std::string>{"the paired devices: refused for the test"});
+    EXPECT_EQ(devices.all(), (std::vector{phone, second})) << "what is in memory stays";
+    EXPECT_EQ(PairedDeviceStore(keychain).all(), std::vector{phone});
+    devices.markSeen(phone.publicKey, pairedAt + 1h);
+    EXPECT_EQ(PairedDeviceStore(keychain).all(), devices.all()) << "the next save carries the whole list";
 }
 
 TEST(PairedDeviceStore, RoundTripsThroughTheFileKeychain) {

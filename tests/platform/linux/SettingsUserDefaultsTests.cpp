@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace {
@@ -32,6 +33,21 @@ TEST(SettingsUserDefaults, KeepsValuesAcrossInstances) {
     EXPECT_EQ(reopened.integer("TessaloyListenPort"), 55900);
     EXPECT_EQ(reopened.text("TessaloyRelay"), "relay.example 443 a b");
     EXPECT_EQ(reopened.boolean("TessaloyConnect"), std::nullopt);
+}
+
+TEST(SettingsUserDefaults, AChangeIsReadAtOnceAndSavedWhenTheDiskComesToIt) {
+    Testing::TemporaryDirectory folder;
+    const auto file = folder / "plovander.conf";
+    TessaloyBase::DiskQueue disk;
+    std::promise<void> diskFree;
+    disk.afterSaves([free = diskFree.get_future().share()] { free.wait_for(std::chrono::seconds(20)); });
+    SettingsUserDefaults defaults(file, {}, disk);
+    defaults.setInteger("TessaloyListenPort", 1234);
+    EXPECT_EQ(defaults.integer("TessaloyListenPort"), 1234);
+    EXPECT_FALSE(std::filesystem::exists(file)) << "the disk is busy";
+    diskFree.set_value();
+    disk.drain();
+    EXPECT_EQ(SettingsUserDefaults(file, {}).integer("TessaloyListenPort"), 1234);
 }
 
 TEST(SettingsUserDefaults, LaunchArgumentOverridesAreNeverWritten) {
