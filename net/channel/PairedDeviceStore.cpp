@@ -76,6 +76,11 @@ auto findDevice(Devices& devices, ByteView publicKey) {
     });
 }
 
+std::string shortName(std::string_view name) {
+    return std::string(TessaloyCore::leadingCharacters(name, PairedDeviceStore::maximumNameCharacters,
+                                                       PairedDeviceStore::maximumNameBytes));
+}
+
 } // namespace
 
 const char* nameOf(PairedDeviceStoreProblem problem) noexcept {
@@ -86,6 +91,8 @@ const char* nameOf(PairedDeviceStoreProblem problem) noexcept {
             return "invalidKey";
         case PairedDeviceStoreProblem::invalidName:
             return "invalidName";
+        case PairedDeviceStoreProblem::itemTooLarge:
+            return "itemTooLarge";
     }
     return "unknown";
 }
@@ -98,6 +105,8 @@ const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept {
             return "The device's key is not valid.";
         case PairedDeviceStoreProblem::invalidName:
             return "The device's name is not valid.";
+        case PairedDeviceStoreProblem::itemTooLarge:
+            return "The list of paired devices would be too large.";
     }
     return "Something went wrong.";
 }
@@ -128,6 +137,7 @@ void PairedDeviceStore::save(std::vector<PairedDevice> devices) {
     } catch (const Json::exception&) {
         throw Error(PairedDeviceStoreProblem::invalidName);
     }
+    if (text.size() > maximumItemBytes) throw Error(PairedDeviceStoreProblem::itemTooLarge);
     devices_ = std::move(devices);
     item_.save([&keychain = keychain_, item = Bytes(text.begin(), text.end())] {
         keychain.write(keychainService, keychainAccount, item);
@@ -137,14 +147,16 @@ void PairedDeviceStore::save(std::vector<PairedDevice> devices) {
 bool PairedDeviceStore::add(const PairedDevice& device) {
     if (!P256PublicKey::isValidX963(device.publicKey)) throw Error(PairedDeviceStoreProblem::invalidKey);
     if (!TessaloyCore::isValidUtf8(device.name)) throw Error(PairedDeviceStoreProblem::invalidName);
+    PairedDevice stored = device;
+    stored.name = shortName(device.name);
     std::lock_guard guard(lock_);
     std::vector<PairedDevice> devices = this->devices();
-    if (const auto known = findDevice(devices, device.publicKey); known != devices.end()) {
-        *known = device;
+    if (const auto known = findDevice(devices, stored.publicKey); known != devices.end()) {
+        *known = std::move(stored);
     } else if (devices.size() >= PairingLimits::devicesPerMac) {
         return false;
     } else {
-        devices.push_back(device);
+        devices.push_back(std::move(stored));
     }
     save(std::move(devices));
     return true;
@@ -164,13 +176,13 @@ bool PairedDeviceStore::remove(ByteView publicKey) {
 
 void PairedDeviceStore::rename(ByteView publicKey, std::string_view name) {
     if (!TessaloyCore::isValidUtf8(name)) throw Error(PairedDeviceStoreProblem::invalidName);
-    const std::string_view trimmed = TessaloyCore::trimmingWhitespace(name);
-    if (trimmed.empty()) return;
+    const std::string cut = shortName(TessaloyCore::trimmingWhitespace(name));
+    if (cut.empty()) return;
     std::lock_guard guard(lock_);
     std::vector<PairedDevice> devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
-    known->name = std::string(TessaloyCore::leadingCharacters(trimmed, maximumNameCharacters));
+    known->name = cut;
     save(std::move(devices));
 }
 
