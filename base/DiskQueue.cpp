@@ -1,18 +1,17 @@
 #include "base/DiskQueue.h"
 
-#include "base/BlockingQueue.h"
-
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <utility>
 
 namespace TessaloyBase {
 
 struct DiskQueue::Shared {
+    explicit Shared(bool inPlace) : inPlace(inPlace) {}
+
     void run(std::function<void()> work) const {
-        if (queue) return queue->async(std::move(work));
-        work();
+        if (inPlace) return work();
+        queue.async(std::move(work));
     }
     void report(const std::string& file, const std::string& problem) {
         Failure failure;
@@ -23,8 +22,8 @@ struct DiskQueue::Shared {
         if (failure) failure(file, problem);
     }
 
-    // None: in place.
-    std::optional<BlockingQueue> queue;
+    const bool inPlace;
+    const BlockingQueue queue{"dev.tessaloy.disk"};
     std::mutex lock;
     Failure failure;
 };
@@ -58,9 +57,9 @@ void DiskQueue::File::save(std::function<void()> write) const {
     });
 }
 
-DiskQueue::DiskQueue() : shared_(std::make_shared<Shared>()) { shared_->queue.emplace("dev.tessaloy.disk"); }
+DiskQueue::DiskQueue() : shared_(std::make_shared<Shared>(false)) {}
 
-DiskQueue DiskQueue::inPlace() { return DiskQueue(std::make_shared<Shared>()); }
+DiskQueue DiskQueue::inPlace() { return DiskQueue(std::make_shared<Shared>(true)); }
 
 void DiskQueue::reportFailures(Failure failure) const {
     std::lock_guard guard(shared_->lock);
@@ -74,10 +73,8 @@ DiskQueue::File DiskQueue::file(std::string name) const {
     return File(std::move(state));
 }
 
-void DiskQueue::afterSaves(std::function<void()> then) const { shared_->run(std::move(then)); }
+const BlockingQueue& DiskQueue::queue() const { return shared_->queue; }
 
-void DiskQueue::drain() const {
-    if (shared_->queue) shared_->queue->drain();
-}
+void DiskQueue::drain() const { shared_->queue.drain(); }
 
 } // namespace TessaloyBase

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/BlockingQueue.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,8 +41,8 @@ public:
     void reportFailures(Failure failure) const;
     // `name` names the file in failure reports.
     File file(std::string name) const;
-    // Runs `then` on the queue once every save handed over before has run.
-    void afterSaves(std::function<void()> then) const;
+    // The queue the saves run on: work posted to it runs after every save handed over before.
+    const BlockingQueue& queue() const;
     // Waits until every save handed over has run: for tests and shutdown. Aborts on the blocking pool.
     void drain() const;
 

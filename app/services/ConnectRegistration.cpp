@@ -19,9 +19,9 @@ using TessaloyNet::RelayEndpoint;
 
 namespace {
 
-// The client's back-off, keep-alive and connect time-out on the main actor's clock, like every
-// other delay of the controller, so tests move them in virtual time. The work itself still runs on
-// the client's queue.
+// The client's back-off, keep-alive and connect time-out, and the deadlines of the answers, on the
+// main actor's clock, like every other delay of the controller, so tests move them in virtual time.
+// The work itself still runs on the client's and the answers' queues.
 class MainActorQueueClock final : public TessaloyBase::QueueClock {
 public:
     explicit MainActorQueueClock(TessaloyBase::MainActor& actor) : actor_(actor) {}
@@ -55,9 +55,15 @@ std::string directSummary(const RouterPort::State& router, const std::vector<std
     return status ? *status + " · " + ipv6 : ipv6;
 }
 
+void traceListenerTooLate() {
+    TraceLog::message("relay: a call was not answered: the listener took too long to start");
+}
+
 } // namespace
 
-ConnectRegistration::ConnectRegistration(Collaborators collaborators) : c_(std::move(collaborators)) {
+ConnectRegistration::ConnectRegistration(Collaborators collaborators)
+    : c_(std::move(collaborators)),
+      answers_(TessaloyNet::RelayAnswers::create(std::make_shared<MainActorQueueClock>(c_.actor))) {
     c_.routerPort.onChange = [this] { publishCandidates(); };
 }
 
@@ -153,17 +159,27 @@ void ConnectRegistration::answer(const TessaloyCore::Bytes& sessionID, TessaloyC
     }
     TraceLog::coalesced("relay: a call waits", "relay: a call waits for the listener");
     // Every call waits as long, so the one whose patience runs out is always the oldest.
-    heldCalls_.push_back({sessionID, channel, c_.actor.after(heldCallPatience, lifetime_.guard([this] {
+    heldCalls_.push_back({sessionID, channel, c_.actor.now(), c_.actor.after(heldCallPatience, lifetime_.guard([this] {
                               heldCalls_.erase(heldCalls_.begin());
-                              TraceLog::message("relay: a call was not answered: the listener took too long to start");
+                              traceListenerTooLate();
                           }))});
 }
 
 void ConnectRegistration::listenerListens() {
-    for (const HeldCall& call : std::exchange(heldCalls_, {})) bridge(call.sessionID, call.channel);
+    for (const HeldCall& call : std::exchange(heldCalls_, {})) {
+        // A late expiry lets no stale call through, and the relay has only the rest of the call's
+        // patience to reply: the device gives up on the call then.
+        const TessaloyBase::MainActor::Duration patience = heldCallPatience - (c_.actor.now() - call.arrived);
+        if (patience <= TessaloyBase::MainActor::Duration::zero()) {
+            traceListenerTooLate();
+            continue;
+        }
+        bridge(call.sessionID, call.channel, patience);
+    }
 }
 
-void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel) {
+void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel,
+                                 std::optional<TessaloyBase::MainActor::Duration> patience) {
     auto onFailure = [this, &actor = c_.actor, lifetime = lifetime_](const TessaloyNet::RelayAnswer::Failure& failure) {
         // The relay decides how often calls fail.
         TraceLog::coalesced("relay: " + failure.description(),
@@ -176,7 +192,7 @@ void ConnectRegistration::bridge(const TessaloyCore::Bytes& sessionID, TessaloyC
     };
     try {
         if (answers_->answer(client_->relay(), sessionID, channel, c_.listenerPort(), std::move(onFailure),
-                             c_.bridgeSource())) {
+                             c_.bridgeSource(), patience)) {
             return;
         }
         TraceLog::coalesced("relay: refused a call", [] {

@@ -66,7 +66,8 @@ public:
     void publishCandidates();
     // While registered: asks the router again and publishes the candidates anew.
     void networkChanged();
-    // A listener takes connections now: the calls that came before it did are answered.
+    // A listener takes connections now: the calls that came before it did are answered, with what
+    // is left of their patience for the relay to reply.
     void listenerListens();
 
     // Calls that come while no listener takes connections wait for one, so many at most and for as
@@ -78,6 +79,7 @@ private:
     struct HeldCall {
         TessaloyCore::Bytes sessionID;
         TessaloyConnectWire::ConnectChannel channel;
+        TessaloyBase::MainActor::Date arrived;
         // Lets the call go once its patience has run out.
         TessaloyBase::ScheduledCall expiry;
     };
@@ -85,14 +87,15 @@ private:
     void registerDevices();
     void dropClient();
     void answer(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
-    void bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel);
+    void bridge(const TessaloyCore::Bytes& sessionID, TessaloyConnectWire::ConnectChannel channel,
+                std::optional<TessaloyBase::MainActor::Duration> patience = std::nullopt);
     void show(const TessaloyNet::RelayControlClient::State& state);
 
     Collaborators c_;
     std::shared_ptr<TessaloyNet::RelayControlClient> client_;
     std::vector<HeldCall> heldCalls_;
     // Outlive the client: a call bridged through one relay goes on when the client is replaced.
-    const std::shared_ptr<TessaloyNet::RelayAnswers> answers_ = TessaloyNet::RelayAnswers::create();
+    const std::shared_ptr<TessaloyNet::RelayAnswers> answers_;
     // Cancelled as this goes: what the client and the calls report after that does nothing.
     CancellationToken lifetime_;
 };

@@ -18,6 +18,7 @@
 #include "core/TransferMessage.h"
 #include "net/channel/PairedDeviceStore.h"
 #include "net/channel/PairingExchange.h"
+#include "net/channel/RefusalReason.h"
 #include "platform/Environment.h"
 
 namespace Plovander {
@@ -116,6 +117,18 @@ void ListenerEventRouter::controlAuthenticated(const std::shared_ptr<TessaloyNet
         });
     TraceLog::message("control channel attached");
     own_.messages.sendReachabilityInfo();
+    if (!c_.link.sender) awaitMediaChannel();
+}
+
+void ListenerEventRouter::awaitMediaChannel() {
+    // A device that opens only its control channel would keep every other one out.
+    c_.link.mediaDeadline =
+        c_.environment.mainActor().after(TessaloyNet::HostListener::handshakeDeadline, c_.lifetime.guard([this] {
+            const auto lone = c_.link.dropLoneControlChannel();
+            if (!lone) return;
+            TraceLog::message("closed a control channel whose media channel did not come in time");
+            lone->close(std::string(TessaloyNet::RefusalReason::handshakeTooSlow));
+        }));
 }
 
 void ListenerEventRouter::makeSender(const std::shared_ptr<TessaloyNet::PacketChannel>& channel) {

@@ -48,6 +48,8 @@ private:
     void authenticated(const Event::Authenticated& event);
     void mediaAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel, const std::string& peerName);
     void controlAuthenticated(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
+    // Closes the control channel when the session's media channel has not come by the deadline.
+    void awaitMediaChannel();
     void makeSender(const std::shared_ptr<TessaloyNet::PacketChannel>& channel);
     void stopAdvertising();
     void peerDisconnected(const Event::PeerDisconnected& event);

@@ -298,11 +298,8 @@ void SessionAvailability::stopListener() {
     if (!listenerEnded_) retiring_ = c_.link.listener;
     c_.link.listener->stop();
     c_.link.listener.reset();
-    // Its channels end with it: a control channel that no session took names no device any more.
-    if (!c_.link.sender) {
-        c_.link.controlChannel.reset();
-        c_.link.sessionPeerKey.reset();
-    }
+    // Its channels end with it.
+    c_.link.dropLoneControlChannel();
 }
 
 void SessionAvailability::retired() {

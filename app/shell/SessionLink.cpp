@@ -2,6 +2,8 @@
 
 #include "net/channel/SelfSignedCertificate.h"
 
+#include <utility>
+
 namespace Plovander {
 
 bool SessionLink::isOwnChannel(const TessaloyNet::PacketChannel& channel) const {
@@ -16,6 +18,12 @@ bool SessionLink::admitsDeviceOf(const TessaloyNet::PacketChannel& channel) {
         return true;
     }
     return key && TessaloyNet::SelfSignedCertificate::matches(*key, *sessionPeerKey);
+}
+
+std::shared_ptr<TessaloyNet::PacketChannel> SessionLink::dropLoneControlChannel() {
+    if (sender || !controlChannel) return nullptr;
+    sessionPeerKey.reset();
+    return std::exchange(controlChannel, nullptr);
 }
 
 bool SessionLink::sendOnControl(const TessaloyCore::SessionMessage& message) const {

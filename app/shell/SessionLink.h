@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/runtime/TaskHandle.h"
+#include "base/MainActor.h"
 #include "core/Bytes.h"
 #include "core/SessionMessage.h"
 #include "net/channel/HostListener.h"
@@ -25,6 +26,8 @@ struct SessionLink {
     std::optional<TessaloyCore::Bytes> sessionPeerKey;
     // The long-term key the device sent (or is stored with) for pairing.
     std::optional<TessaloyCore::Bytes> pendingPeerKey;
+    // Closes a control channel that no media channel joined in time.
+    TessaloyBase::ScheduledCall mediaDeadline;
     // The capture start of an approved session; empty once it ended or was cancelled.
     TaskHandle startupTask;
     // An update the device asked for; a stop withdraws it.
@@ -40,6 +43,9 @@ struct SessionLink {
     // Whether `channel` may join the session: the first channel accepted fixes the session's
     // device, whatever its role, and every later one must come from that device.
     bool admitsDeviceOf(const TessaloyNet::PacketChannel& channel);
+    // Forgets the control channel when no media channel joined it, so that it names no device any
+    // more; returns it. Nothing when there is none or the session has its media channel.
+    std::shared_ptr<TessaloyNet::PacketChannel> dropLoneControlChannel();
     // Sends at once on the control channel; false when there is none or the message cannot go.
     bool sendOnControl(const TessaloyCore::SessionMessage& message) const;
     bool isStreaming() const { return state.phase().is<TessaloyNet::HostSessionState::Phase::Streaming>(); }

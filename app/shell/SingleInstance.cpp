@@ -42,7 +42,7 @@ bool take(int fd) {
 std::filesystem::path SingleInstance::defaultLockFile() { return Platform::UserFolders::runtime() / "plovander.lock"; }
 
 std::variant<SingleInstance, pid_t> SingleInstance::acquire(const std::filesystem::path& lockFile,
-                                                            std::optional<pid_t> predecessor) {
+                                                            std::optional<pid_t> predecessor, TakenFirst takenFirst) {
     Platform::UserFolders::ensurePrivate(lockFile.parent_path());
     const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "could not open " + lockFile.string());
@@ -51,25 +51,25 @@ std::variant<SingleInstance, pid_t> SingleInstance::acquire(const std::filesyste
     const pid_t holder = readPid(fd);
     if (!predecessor || holder != *predecessor) return holder;
     // A predecessor that outlived its wait is on its way out; a later copy must still find the lock held.
-    instance.takeWhenEnded(holder);
-    return instance;
+    if (instance.takeWhenEnded(holder, std::move(takenFirst))) return instance;
+    return readPid(fd);
 }
 
 SingleInstance::SingleInstance(int fd) : fd_(fd) {}
 
-void SingleInstance::takeWhenEnded(pid_t pid) {
+bool SingleInstance::takeWhenEnded(pid_t pid, TakenFirst takenFirst) {
     ended_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (ended_ < 0) {
-        // Already gone, and its lock with it.
-        take(fd_);
-        return;
-    }
+    // Already gone, and its lock with it, unless a copy started meanwhile was quicker.
+    if (ended_ < 0) return take(fd_);
     // A process's locks are released before its pidfd turns readable.
     watch_ = std::make_unique<QSocketNotifier>(ended_, QSocketNotifier::Read);
-    QObject::connect(watch_.get(), &QSocketNotifier::activated, watch_.get(), [fd = fd_, watch = watch_.get()] {
-        watch->setEnabled(false);
-        take(fd);
-    });
+    QObject::connect(watch_.get(), &QSocketNotifier::activated, watch_.get(),
+                     [fd = fd_, watch = watch_.get(), takenFirst = std::move(takenFirst)] {
+                         watch->setEnabled(false);
+                         // A copy started while this one was busy may have found the lock free.
+                         if (!take(fd) && takenFirst) takenFirst(readPid(fd));
+                     });
+    return true;
 }
 
 SingleInstance::SingleInstance(SingleInstance&& other) noexcept

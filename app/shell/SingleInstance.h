@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -17,12 +18,18 @@ public:
     // $XDG_RUNTIME_DIR/tessaloy/plovander.lock
     static std::filesystem::path defaultLockFile();
 
+    // Told, on the main thread's event loop, of a copy that took the lock as the predecessor ended,
+    // with its process id (0 when it cannot be read): this copy then holds nothing.
+    using TakenFirst = std::function<void(pid_t)>;
+
     // Takes the lock. When another copy holds it, returns that copy's process id (0 when it cannot
     // be read) and holds nothing. `predecessor` (a copy being replaced) never counts as another
     // copy: while it still holds the lock, the lock is taken on the main thread's event loop as
-    // soon as that process has ended. Throws std::system_error when the lock file cannot be opened.
+    // soon as that process has ended, unless a copy started meanwhile is quicker (`takenFirst`).
+    // Throws std::system_error when the lock file cannot be opened.
     [[nodiscard]] static std::variant<SingleInstance, pid_t> acquire(const std::filesystem::path& lockFile,
-                                                                     std::optional<pid_t> predecessor = std::nullopt);
+                                                                     std::optional<pid_t> predecessor = std::nullopt,
+                                                                     TakenFirst takenFirst = {});
 
     SingleInstance(SingleInstance&& other) noexcept;
     SingleInstance& operator=(SingleInstance&&) = delete;
@@ -30,7 +37,8 @@ public:
 
 private:
     explicit SingleInstance(int fd);
-    void takeWhenEnded(pid_t pid);
+    // False when `pid` has already ended and another copy took the lock.
+    bool takeWhenEnded(pid_t pid, TakenFirst takenFirst);
 
     int fd_;
     int ended_ = -1; // turns readable when the predecessor has ended

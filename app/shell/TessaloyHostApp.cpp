@@ -7,17 +7,28 @@
 #include "app/trace/TraceLog.h"
 #include "base/MainActor.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 namespace Plovander {
+namespace {
+
+void traceAnotherCopy(pid_t other) {
+    TraceLog::message([&] { return "another copy is running (pid " + std::to_string(other) + "); exiting"; });
+}
+
+} // namespace
 
 std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const std::vector<std::string>& launchArguments,
                                                                     const std::filesystem::path& lockFile) {
     const std::optional<pid_t> predecessor = ReplacedInstance::waitForReplacedInstance(launchArguments);
-    auto outcome = SingleInstance::acquire(lockFile, predecessor);
+    // A copy that took the lock first as the predecessor ended is the one that runs.
+    auto outcome = SingleInstance::acquire(lockFile, predecessor, [](pid_t other) {
+        traceAnotherCopy(other);
+        QCoreApplication::quit();
+    });
     if (auto* held = std::get_if<SingleInstance>(&outcome)) return std::move(*held);
-    const pid_t other = std::get<pid_t>(outcome);
-    TraceLog::message([&] { return "another copy is running (pid " + std::to_string(other) + "); exiting"; });
+    traceAnotherCopy(std::get<pid_t>(outcome));
     return std::nullopt;
 }
 
@@ -47,9 +58,7 @@ QCoro::Task<> TessaloyHostApp::quit() {
     // Takes its turn after whatever the capture has in flight.
     co_await capture_->stop();
     // What the stores hold to save reaches the disk before the process goes.
-    BlockingCall<bool> saved(
-        environment_.mainActor(), [] { return true; },
-        [disk = environment_.diskQueue()](std::function<void()> then) { disk.afterSaves(std::move(then)); });
+    BlockingCall<bool> saved(environment_.mainActor(), environment_.diskQueue().queue(), [] { return true; });
     co_await saved;
 }
 

@@ -22,7 +22,8 @@ class TessaloyHostApp {
 public:
     // Steps before anything else runs: waits for a copy that an update replaced, then makes sure
     // this is the only copy of the user. Returns the lock to hold for the life of the process, or
-    // nothing when another copy runs (it has said so in the trace; exit with status 0).
+    // nothing when another copy runs (it has said so in the trace; exit with status 0). Should a
+    // copy started as the replaced one ended take the lock first, this one says so and quits.
     static std::optional<SingleInstance> ensureSingleInstance(const std::vector<std::string>& launchArguments,
                                                               const std::filesystem::path& lockFile);
 

@@ -62,6 +62,12 @@ ApprovalPrompt::ApprovalPrompt(StreamingSession& session, QWidget* parent)
     refresh();
 }
 
+void ApprovalPrompt::showEvent(QShowEvent* event) {
+    Card::showEvent(event);
+    // The focus starts on Allow, the default, where it shows, rather than unseen on the box.
+    allow_->setFocus();
+}
+
 void ApprovalPrompt::allow() {
     // One approval per waiting device: a second press could only refuse it.
     if (!allow_->isEnabled()) return;

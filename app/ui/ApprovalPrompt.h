@@ -21,6 +21,9 @@ public:
     // The popover's Return key.
     void allow();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void refresh();
 

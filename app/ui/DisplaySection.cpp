@@ -3,11 +3,11 @@
 #include "app/capture/CaptureProbe.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/shell/StreamingSession.h"
+#include "app/ui/ElidedPicker.h"
 #include "app/ui/Look.h"
 #include "app/ui/SmallButton.h"
 #include "app/ui/decisions/SettingsTexts.h"
 
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -23,7 +23,7 @@ DisplaySection::DisplaySection(StreamingSession& session, CaptureProbe& capture,
       loadRow_(new QWidget),
       load_(new SmallButton("Load displays")),
       pickerRow_(new QWidget),
-      picker_(new QComboBox) {
+      picker_(new ElidedPicker) {
     load_->setObjectName("loadDisplays");
     picker_->setObjectName("displayPicker");
     picker_->setAccessibleName("Display");

@@ -2,6 +2,8 @@
 
 #include "app/ui/Look.h"
 
+#include <QtMath>
+
 namespace Plovander {
 
 ElidedLabel::ElidedLabel(bool secondary, Qt::TextElideMode mode, QWidget* parent)
@@ -25,7 +27,9 @@ QSize ElidedLabel::minimumSizeHint() const {
 
 QSize ElidedLabel::sizeHint() const {
     const QMargins margins = contentsMargins();
-    return {fontMetrics().horizontalAdvance(full_) + margins.left() + margins.right(), QLabel::sizeHint().height()};
+    // Rounded up: the elision measures the text to the fraction of a pixel.
+    const int text = qCeil(QFontMetricsF(font()).horizontalAdvance(full_));
+    return {text + margins.left() + margins.right(), QLabel::sizeHint().height()};
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {

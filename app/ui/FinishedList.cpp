@@ -1,5 +1,6 @@
 #include "app/ui/FinishedList.h"
 
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/Look.h"
 #include "app/ui/SymbolView.h"
 #include "app/ui/decisions/DeviceNames.h"
@@ -47,9 +48,9 @@ QWidget* FinishedList::makeRow(const HostTransfers::Finished& finished) {
     const auto look = lookOf(finished);
     auto* icon = new SymbolView(look.symbol, look.tint, 16);
     const QString name = plainName(QString::fromStdString(finished.name));
-    QLabel* nameLabel = Look::label(name, Look::Text::callout);
-    nameLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    nameLabel->setText(nameLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, 340));
+    auto* nameLabel = new ElidedLabel(false, Qt::ElideMiddle);
+    nameLabel->setFont(Look::font(Look::Text::callout));
+    nameLabel->setFullText(name);
     QLabel* line = Look::label(look.line, Look::Text::caption, QFont::Normal, true);
     line->setObjectName("outcome");
     auto* text = new QVBoxLayout;

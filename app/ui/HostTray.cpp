@@ -27,7 +27,7 @@ public:
     std::function<void()> onResize;
 
     // Opening from the tray, it has a native popup menu's edge: a line in the palette's mid tone
-    // around its content, and the shadow that a compositor gives popup menus.
+    // filling the margin around its content, and the shadow that a compositor gives popup menus.
     void becomePopup() {
         setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
         // The type goes onto the window itself, so the window is made first.
@@ -40,8 +40,12 @@ protected:
     void paintEvent(QPaintEvent*) override {
         if (!windowFlags().testFlag(Qt::Popup)) return;
         QPainter painter(this);
-        painter.setPen(palette().color(QPalette::Mid));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        // Filled rather than stroked, the line is whole at every scale.
+        const QRect whole = rect();
+        painter.setClipRegion(QRegion(whole).subtracted(whole.marginsRemoved(layout()->contentsMargins())));
+        // A dark palette's mid tone can be the window's own: the line stands apart as a light one's does.
+        painter.fillRect(whole,
+                         Look::standingOut(palette().color(QPalette::Mid), palette().color(QPalette::Window), 1.7));
     }
     // Tab reaches the popover's controls in reading order, also before any of them has the focus.
     bool focusNextPrevChild(bool next) override { return ReadingOrder::moveFocus(*this, next); }
@@ -123,8 +127,9 @@ void HostTray::present() {
     if (usesTray()) {
         anchor();
         // Taller content scrolls in the middle of the popover instead of leaving the screen.
-        menu_->setMaximumHeight(
-            std::max(0, below_ ? room_.bottom() - anchor_.bottom() - gap : anchor_.top() - gap - room_.top()));
+        const QMargins edge = popover_->layout()->contentsMargins();
+        const int room = below_ ? room_.bottom() - anchor_.bottom() - gap : anchor_.top() - gap - room_.top();
+        menu_->setMaximumHeight(std::max(0, room - edge.top() - edge.bottom()));
     } else if (const QScreen* screen = popover_->screen()) {
         menu_->setMaximumHeight(screen->availableGeometry().height());
     }

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QPushButton>
 #include <QStyle>
 #include <QSvgRenderer>
 #include <QWidget>
@@ -205,13 +206,17 @@ void paintSecondaryText(QLabel& label) {
 
 void setLeadingSymbol(QAbstractButton& button, const QString& name, Tint tint) {
     const int side = qRound(button.fontMetrics().height() * 0.85);
+    // A style may make a button with a large icon shorter: it stays as tall as one without.
+    button.setMinimumHeight(button.sizeHint().height());
     button.setIcon(symbol(name, tint));
     // The icon's room is wider than the symbol: the rest is the space before the text.
     button.setIconSize(QSize(side + side / 3, side));
 }
 
 bool showsFocus(const QWidget& widget) {
-    return widget.hasFocus() && widget.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+    const auto* button = qobject_cast<const QPushButton*>(&widget);
+    const bool keyboard = widget.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+    return widget.hasFocus() && (keyboard || (button && button->isDefault()));
 }
 
 void drawFocusRing(QPainter& painter, const QRectF& area, qreal radius, const QColor& colour) {

@@ -59,7 +59,8 @@ QLabel* label(const QString& text, Text style, QFont::Weight weight = QFont::Nor
 void paintSecondaryText(QLabel& label);
 // Puts the symbol before the button's text, sized to its font, with a space between the two.
 void setLeadingSymbol(QAbstractButton& button, const QString& name, Tint tint);
-// Whether `widget` should show that it has the focus: it has it, and the keyboard moved it.
+// Whether `widget` should show that it has the focus: it has it, and the keyboard moved it or it is
+// the default button, which Return and Space press.
 bool showsFocus(const QWidget& widget);
 // The ring that marks keyboard focus, just inside `area`.
 void drawFocusRing(QPainter& painter, const QRectF& area, qreal radius, const QColor& colour);

@@ -2,13 +2,13 @@
 
 #include "app/shell/StreamingSession.h"
 #include "app/ui/DeviceRow.h"
+#include "app/ui/FlowRow.h"
 #include "app/ui/Look.h"
 #include "app/ui/PairDeviceButton.h"
 #include "app/ui/decisions/RelativeDate.h"
 #include "net/channel/SelfSignedCertificate.h"
 
 #include <QAccessible>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -17,10 +17,11 @@ namespace Plovander {
 PairedDevicesSection::PairedDevicesSection(StreamingSession& session, CaptureProbe& capture, QWidget* parent)
     : QWidget(parent), session_(session), rowsColumn_(new QVBoxLayout) {
     setObjectName("pairedDevices");
-    auto* header = new QHBoxLayout;
-    header->addWidget(Look::label("Paired devices", Look::Text::caption, QFont::DemiBold, true));
+    // With large text the button goes under the title rather than squeeze it.
+    auto* header = new FlowRow;
+    header->addWidget(Look::label("Paired devices", Look::Text::caption, QFont::DemiBold, true), false);
     header->addStretch();
-    header->addWidget(new PairDeviceButton(session, capture, false));
+    header->addWidget(new PairDeviceButton(session, capture, false), false);
     rowsColumn_->setContentsMargins(0, 0, 0, 0);
     rowsColumn_->setSpacing(8);
     auto* column = new QVBoxLayout(this);

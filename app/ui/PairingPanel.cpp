@@ -23,8 +23,9 @@ namespace {
 
 constexpr int qrSide = 132;
 
-// The QR code beside what to do with it, over a divider.
-void buildQRBlock(QWidget* block, QLabel* qr) {
+// The QR code beside what to do with it (headed by `scanTitle`), over a divider; returns the row of
+// the two.
+QBoxLayout* buildQRBlock(QWidget* block, QLabel* qr, QLabel* scanTitle) {
     qr->setObjectName("pairingQR");
     qr->setAccessibleName("Pairing QR code");
     qr->setFixedSize(qrSide + 16, qrSide + 16);
@@ -32,14 +33,12 @@ void buildQRBlock(QWidget* block, QLabel* qr) {
     qr->setStyleSheet("background: white; border-radius: 10px;");
     auto* scanText = new QVBoxLayout;
     scanText->setSpacing(6);
-    // Beside the code there is room for a few words a line only.
-    QLabel* scanTitle = Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold);
     scanText->addWidget(scanTitle);
     QLabel* scanHint = Look::label(QStringLiteral("Use the Camera app, or Add a Mac \u2192 Scan QR code in Plovander."),
                                    Look::Text::caption, QFont::Normal, true);
     scanText->addWidget(scanHint);
     scanText->addStretch();
-    auto* qrRow = new QHBoxLayout;
+    auto* qrRow = new QBoxLayout(QBoxLayout::LeftToRight);
     qrRow->setSpacing(14);
     qrRow->addWidget(qr);
     qrRow->addLayout(scanText, 1);
@@ -48,6 +47,7 @@ void buildQRBlock(QWidget* block, QLabel* qr) {
     qrColumn->setSpacing(12);
     qrColumn->addLayout(qrRow);
     qrColumn->addWidget(Look::divider());
+    return qrRow;
 }
 
 QHBoxLayout* atEnds(QWidget* left, QWidget* right) {
@@ -92,12 +92,13 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
       session_(session),
       qrBlock_(new QWidget),
       qr_(new QLabel),
+      scanTitle_(Look::label("Scan with your iPhone", Look::Text::body, QFont::DemiBold)),
+      qrRow_(buildQRBlock(qrBlock_, qr_, scanTitle_)),
       code_(Look::label({}, Look::Text::body, QFont::DemiBold)),
       copy_(new QToolButton),
       countdown_(new QWidget),
       countdownText_(Look::label({}, Look::Text::caption, QFont::Normal, true)) {
     setObjectName("pairingPanel");
-    buildQRBlock(qrBlock_, qr_);
     auto* cancel = new SmallButton("Cancel");
     column()->addWidget(qrBlock_);
     column()->addWidget(
@@ -120,6 +121,15 @@ PairingPanel::PairingPanel(StreamingSession& session, QWidget* parent)
     connect(&tick_, &QTimer::timeout, this, &PairingPanel::showCountdown);
     showCopied(false);
     showOffer();
+}
+
+void PairingPanel::resizeEvent(QResizeEvent* event) {
+    Card::resizeEvent(event);
+    // Beside the code there is room for a few words a line: where the title would take more than two
+    // lines there, the text goes under the code.
+    const int beside = column()->contentsRect().width() - qr_->width() - qrRow_->spacing();
+    const bool fits = scanTitle_->heightForWidth(beside) < 3 * scanTitle_->fontMetrics().lineSpacing();
+    qrRow_->setDirection(fits ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
 }
 
 void PairingPanel::showOffer() {

@@ -4,6 +4,7 @@
 
 #include <QTimer>
 
+class QBoxLayout;
 class QLabel;
 class QToolButton;
 class QWidget;
@@ -19,6 +20,9 @@ class PairingPanel final : public Card {
 public:
     explicit PairingPanel(StreamingSession& session, QWidget* parent = nullptr);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void showOffer();
     void showCountdown();
@@ -28,6 +32,8 @@ private:
     StreamingSession& session_;
     QWidget* qrBlock_;
     QLabel* qr_;
+    QLabel* scanTitle_;
+    QBoxLayout* qrRow_;
     QLabel* code_;
     QToolButton* copy_;
     QWidget* countdown_;

@@ -30,8 +30,9 @@ void ProminenceButton::setDestructive(bool destructive) {
 QSize ProminenceButton::sizeHint() const {
     const QFontMetrics metrics(font());
     const int symbol = symbol_.isEmpty() ? 0 : symbolSide(metrics) + metrics.averageCharWidth();
-    const QSize padding = prominent_ ? QSize(12, 7) : QSize(4, 3);
-    return {metrics.horizontalAdvance(text()) + symbol + 2 * padding.width(), metrics.height() + 2 * padding.height()};
+    const int width = metrics.horizontalAdvance(text()) + symbol + 2 * (prominent_ ? 12 : 4);
+    // A filled one is as tall as the platform's buttons, so that it matches one beside it.
+    return {width, prominent_ ? QPushButton::sizeHint().height() : metrics.height() + 6};
 }
 
 QColor ProminenceButton::fill() const {
@@ -42,7 +43,10 @@ QColor ProminenceButton::fill() const {
 void ProminenceButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const bool ringed = Look::showsFocus(*this);
+    // A focused filled shape stands inside its ring, apart from it.
+    const qreal inset = ringed && prominent_ ? 3.5 : 0.5;
+    const QRectF shape = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
     QColor label = palette().color(QPalette::ButtonText);
     QColor symbol = Look::tealAccent(*this);
     if (prominent_) {
@@ -70,11 +74,7 @@ void ProminenceButton::paintEvent(QPaintEvent*) {
     painter.drawText(QRectF(left + side + gap, 0, width() - left - side - gap, height()),
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, text());
 
-    if (Look::showsFocus(*this)) {
-        // On the accent's own ground the ring takes the label's colour.
-        Look::drawFocusRing(painter, QRectF(rect()), 5,
-                            prominent_ ? palette().color(QPalette::HighlightedText) : Look::focusColor(palette()));
-    }
+    if (ringed) Look::drawFocusRing(painter, QRectF(rect()), 5, Look::focusColor(palette()));
 }
 
 } // namespace Plovander

@@ -11,7 +11,14 @@
 
 #include <gnu/libc-version.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <initializer_list>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 namespace Plovander {
 
@@ -30,14 +37,44 @@ ReleaseManifest::SystemVersion runningLibraryVersion() {
     return version;
 }
 
-// A work folder may hold a whole unpacked release: it goes on the blocking pool.
-QCoro::Task<> removeOffTheMainActor(TessaloyBase::MainActor& actor, std::filesystem::path path) {
-    BlockingCall<bool> removal(actor, [path] {
-        WorkFolder::remove(path);
-        return true;
-    });
-    co_await removal;
+// Empty where the system names no temporary folder that exists: a download then fails, saying so.
+std::filesystem::path temporaryFolder() {
+    std::error_code missing;
+    return std::filesystem::temp_directory_path(missing);
 }
+
+// The sentence for an error that is not one of the updater's own; a full disk says so.
+std::string sentenceFor(const std::exception& error) {
+    const auto* system = dynamic_cast<const std::system_error*>(&error);
+    if (system && (system->code() == std::errc::no_space_on_device ||
+                   system->code() == std::error_condition(EDQUOT, std::generic_category()))) {
+        return "The update couldn't be installed: the disk is full. Free some space and try again.";
+    }
+    return std::string("The update couldn't be installed. Try again, or download it from ") + SelfUpdater::website +
+           ".";
+}
+
+// Raised as soon as any of its tokens is cancelled, for a blocking step to read; the step holds
+// `raised()`, since it may outlast the flag.
+class StopFlag {
+public:
+    explicit StopFlag(std::initializer_list<CancellationToken> tokens) {
+        for (const CancellationToken& token : tokens) {
+            watched_.emplace_back(token, token.onCancel([raised = raised_] { raised->store(true); }));
+        }
+    }
+    ~StopFlag() {
+        for (const auto& [token, registration] : watched_) token.removeCallback(registration);
+    }
+    StopFlag(const StopFlag&) = delete;
+    StopFlag& operator=(const StopFlag&) = delete;
+
+    std::shared_ptr<const std::atomic<bool>> raised() const { return raised_; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> raised_ = std::make_shared<std::atomic<bool>>(false);
+    std::vector<std::pair<CancellationToken, CancellationToken::Registration>> watched_;
+};
 
 } // namespace
 
@@ -47,7 +84,7 @@ SelfUpdater::Configuration SelfUpdater::Configuration::forThisProgram(std::funct
                                 .transport = {},
                                 .keys = TrustedKeys::pinned(),
                                 .architecture = ReleaseSignature::machineArchitecture(),
-                                .downloadFolder = std::filesystem::temp_directory_path(),
+                                .downloadFolder = temporaryFolder(),
                                 .system = runningLibraryVersion,
                                 .isWritable = InstalledCopy::accessAllowsWriting,
                                 .renames = TreeSwap::Renames::system(),
@@ -63,8 +100,13 @@ std::unique_ptr<MacUpdater> SelfUpdater::forThisProgram(TessaloyBase::MainActor&
 
 SelfUpdater::SelfUpdater(TessaloyBase::MainActor& actor, Configuration configuration)
     : actor_(actor), configuration_(std::move(configuration)) {
-    // Work folders of an update that a crash interrupted.
-    if (!configuration_.copy.tree().empty()) UpdateStaging::sweepLeftovers(configuration_.copy.tree());
+    // What an update that a crash or a quit interrupted left goes first, before any step of a new
+    // one. A copy that cannot update itself has made none, and what lies around it is not its own.
+    if (!canReplaceItself()) return;
+    files_.async([tree = configuration_.copy.tree(), downloads = configuration_.downloadFolder] {
+        UpdateStaging::sweepLeftovers(tree);
+        UpdateDownload::sweepLeftovers(downloads);
+    });
 }
 
 SelfUpdater::~SelfUpdater() { lifetime_.cancel(); }
@@ -108,13 +150,17 @@ QCoro::Task<std::optional<ReleaseManifest>> SelfUpdater::checkForUpdate() {
     options.bypassCaches = true;
     options.limit = manifestLimit;
     options.destination.clear();
-    BlockingCall<ReleaseFetch::Result> call(actor_, [location = configuration_.manifestLocation, options] {
-        return ReleaseFetch::fetch(location, options);
-    });
+    const StopFlag quitting({lifetime});
+    BlockingCall<ReleaseFetch::Result> call(
+        actor_,
+        [location = configuration_.manifestLocation, options, stop = quitting.raised()]() mutable {
+            options.cancelled = stop.get();
+            return ReleaseFetch::fetch(location, options);
+        },
+        lifetime);
     std::optional<ReleaseManifest> found;
     try {
         const ReleaseFetch::Result result = co_await call;
-        if (lifetime.isCancelled()) co_return std::nullopt;
         if (result.status != 200) co_return available_;
         const ReleaseManifest release = ReleaseManifest::decode(result.body, configuration_.transport.expectedHost);
         if (release.isUpdate(currentBuild(), configuration_.system())) found = release;
@@ -167,69 +213,85 @@ QCoro::Task<> SelfUpdater::installUpdate(std::function<bool()> isAllowed, Report
 QCoro::Task<> SelfUpdater::install(ReleaseManifest release, std::function<bool()> isAllowed, Report report,
                                    CancellationToken token) {
     const CancellationToken lifetime = lifetime_;
-    // Outlives this updater, which may be gone when a step ends.
-    TessaloyBase::MainActor& actor = actor_;
     const std::filesystem::path installed = configuration_.copy.tree();
     publish(State::downloading, std::nullopt, report);
     try {
-        const auto cancelled = std::make_shared<std::atomic<bool>>(false);
-        const auto registration = token.onCancel([cancelled] { cancelled->store(true); });
-        ReleaseFetch::Options transport = configuration_.transport;
-        transport.cancelled = cancelled.get();
+        // Quitting stops the download as a withdrawal does; staging only quitting stops.
+        const StopFlag withdrawing({lifetime, token});
+        const StopFlag quitting({lifetime});
         BlockingCall<std::filesystem::path> download(
-            actor_, [release, transport, cancelled, folder = configuration_.downloadFolder] {
+            actor_, files_,
+            [release, transport = configuration_.transport, stop = withdrawing.raised(),
+             folder = configuration_.downloadFolder]() mutable {
+                if (folder.empty()) throw std::runtime_error("no folder for temporary files to download into");
+                transport.cancelled = stop.get();
                 return UpdateDownload::download(release, transport, folder);
-            });
+            },
+            lifetime);
         const std::filesystem::path image = co_await download;
-        token.removeCallback(registration);
-        if (lifetime.isCancelled() || !isAllowed() || token.isCancelled()) {
-            co_await removeOffTheMainActor(actor, image);
-            if (lifetime.isCancelled()) co_return;
+        if (!isAllowed() || token.isCancelled()) {
+            co_await discard(image);
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::verifying, std::nullopt, report);
         const UpdateStaging::Rules rules{configuration_.keys, configuration_.architecture, currentBuild()};
-        BlockingCall<UpdateStaging::Staged> staging(actor_, [image, release, installed, rules] {
-            return UpdateStaging::stage(image, release, installed, rules);
-        });
+        BlockingCall<UpdateStaging::Staged> staging(
+            actor_, files_,
+            [image, release, installed, rules, stop = quitting.raised()] {
+                return UpdateStaging::stage(image, release, installed, rules, stop.get());
+            },
+            lifetime);
         const UpdateStaging::Staged staged = co_await staging;
-        if (lifetime.isCancelled() || !isAllowed() || token.isCancelled()) {
-            co_await removeOffTheMainActor(actor, staged.workFolder);
-            if (lifetime.isCancelled()) co_return;
+        if (!isAllowed() || token.isCancelled()) {
+            co_await discard(staged.workFolder);
             throw UpdateFailure(UpdateFailure::Kind::withdrawn);
         }
         publish(State::installing, std::nullopt, report);
         TraceLog::message(installingText(release));
         // Off the main actor: the work folder then holds the whole old tree.
-        BlockingCall<bool> swap(actor_, [installed, staged, renames = configuration_.renames] {
-            try {
-                TreeSwap::replace(installed, staged.tree, renames);
-            } catch (...) {
+        BlockingCall<bool> swap(
+            actor_, files_,
+            [installed, staged, renames = configuration_.renames] {
+                try {
+                    TreeSwap::replace(installed, staged.tree, renames);
+                } catch (...) {
+                    WorkFolder::remove(staged.workFolder);
+                    throw;
+                }
                 WorkFolder::remove(staged.workFolder);
-                throw;
-            }
-            WorkFolder::remove(staged.workFolder);
-            return true;
-        });
+                return true;
+            },
+            lifetime);
         co_await swap;
-        if (lifetime.isCancelled()) co_return;
+        BlockingCall<Platform::Relauncher::Result> relaunch(
+            actor_,
+            [relauncher = configuration_.relauncher, program = installed / InstalledCopy::program] {
+                return relauncher->start(program, relaunchWait);
+            },
+            lifetime);
+        const auto started = co_await relaunch;
+        if (started.outcome == Platform::Relauncher::Outcome::failed) {
+            TraceLog::message("couldn't start the updated copy: " + started.error);
+            publish(State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish.", report);
+            co_return;
+        }
     } catch (const std::exception& error) {
         if (!lifetime.isCancelled()) fail(error, report);
         co_return;
     }
-
-    BlockingCall<Platform::Relauncher::Result> relaunch(
-        actor_, [relauncher = configuration_.relauncher, program = installed / InstalledCopy::program] {
-            return relauncher->start(program, relaunchWait);
-        });
-    const auto started = co_await relaunch;
-    if (lifetime.isCancelled()) co_return;
-    if (started.outcome == Platform::Relauncher::Outcome::failed) {
-        TraceLog::message("couldn't start the updated copy: " + started.error);
-        publish(State::failed, "The update is installed. Quit and reopen Plovander on the Mac to finish.", report);
-        co_return;
-    }
     configuration_.quit();
+}
+
+QCoro::Task<> SelfUpdater::discard(std::filesystem::path path) {
+    // A work folder may hold a whole unpacked release.
+    BlockingCall<bool> removal(
+        actor_, files_,
+        [path] {
+            WorkFolder::remove(path);
+            return true;
+        },
+        lifetime_);
+    co_await removal;
 }
 
 void SelfUpdater::fail(const std::exception& error, const Report& report) {
@@ -240,10 +302,7 @@ void SelfUpdater::fail(const std::exception& error, const Report& report) {
         return;
     }
     TraceLog::message(std::string("update failed: ") + error.what());
-    publish(State::failed,
-            failure ? failure->description()
-                    : std::string("The update couldn't be installed. Try again, or download it from ") + website + ".",
-            report);
+    publish(State::failed, failure ? failure->description() : sentenceFor(error), report);
 }
 
 } // namespace Plovander

@@ -5,6 +5,7 @@
 #include "app/updater/ReleaseFetch.h"
 #include "app/updater/TreeSwap.h"
 #include "app/updater/UpdateStaging.h"
+#include "base/BlockingQueue.h"
 #include "base/MainActor.h"
 
 #include <chrono>
@@ -17,7 +18,9 @@ class Relauncher;
 namespace Plovander {
 
 // The updater of an installed copy: checks the release manifest 20 s after start and then daily,
-// and installs a newer signed release in place of the running tree, then starts it.
+// and installs a newer signed release in place of the running tree, then starts it. Its file steps
+// take their turns on one queue, the sweep of what an earlier run left first; as it goes, every
+// step it started stops, and none reaches the main actor again.
 class SelfUpdater final : public MacUpdater {
 public:
     static constexpr std::chrono::seconds firstCheckDelay{20};
@@ -34,7 +37,7 @@ public:
         ReleaseFetch::Options transport; // the release host, and a test server's trust and address
         TrustedKeys keys;
         std::string architecture;
-        std::filesystem::path downloadFolder;
+        std::filesystem::path downloadFolder; // empty: the system has none, and downloads fail saying so
         std::function<TessaloyCore::ReleaseManifest::SystemVersion()> system;
         InstalledCopy::WriteCheck isWritable;
         TreeSwap::Renames renames;
@@ -74,6 +77,8 @@ private:
     QCoro::Task<> install(TessaloyCore::ReleaseManifest release, std::function<bool()> isAllowed, Report report,
                           CancellationToken token);
     void fail(const std::exception& error, const Report& report);
+    // Removes what a withdrawn installation fetched or staged.
+    QCoro::Task<> discard(std::filesystem::path path);
 
     TessaloyBase::MainActor& actor_;
     Configuration configuration_;
@@ -83,6 +88,7 @@ private:
     bool scheduled_ = false;
     TessaloyBase::ScheduledCall firstCheck_;
     TessaloyBase::ScheduledCall timer_;
+    TessaloyBase::BlockingQueue files_{"dev.tessaloy.updater"};
     // Cancelled as the updater goes: its tasks stop there.
     CancellationToken lifetime_;
 };

@@ -1,6 +1,7 @@
 #include "app/updater/UpdateDownload.h"
 
 #include "app/updater/UpdateFailure.h"
+#include "app/updater/WorkFolder.h"
 
 #include <QUuid>
 
@@ -10,7 +11,11 @@ namespace Plovander {
 
 std::filesystem::path UpdateDownload::destinationIn(const std::filesystem::path& folder) {
     const std::string uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-    return folder / ("Plovander-update-" + uuid + ".tar.zst");
+    return folder / (std::string(namePrefix) + uuid + std::string(nameSuffix));
+}
+
+void UpdateDownload::sweepLeftovers(const std::filesystem::path& folder) {
+    WorkFolder::removeLeftovers(folder, namePrefix, nameSuffix);
 }
 
 std::filesystem::path UpdateDownload::download(const TessaloyCore::ReleaseManifest& manifest,

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <string_view>
 
 namespace Plovander {
 
@@ -15,8 +16,13 @@ struct UpdateDownload {
     // A whole release at 1 MB/s, with a minute to spare.
     static constexpr std::chrono::seconds deadline{limit / 1'000'000 + 60};
 
+    static constexpr std::string_view namePrefix = "Plovander-update-";
+    static constexpr std::string_view nameSuffix = ".tar.zst";
+
     // "Plovander-update-<UUID>.tar.zst" in `folder`, a new name on every call.
     static std::filesystem::path destinationIn(const std::filesystem::path& folder);
+    // Removes the downloads that a quit or a crash left in `folder`.
+    static void sweepLeftovers(const std::filesystem::path& folder);
 
     // `transport` gives the server's host and test settings; its limit, time-out and deadline are
     // set here unless already given, its destination always. Returns the complete file. Throws only UpdateFailure, and

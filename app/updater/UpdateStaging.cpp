@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
-#include <vector>
 
 namespace Plovander {
 
@@ -60,7 +59,8 @@ void settleUnsignedModes(const fs::path& tree) {
 } // namespace
 
 UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const TessaloyCore::ReleaseManifest& manifest,
-                                           const fs::path& installed, const Rules& rules) {
+                                           const fs::path& installed, const Rules& rules,
+                                           const std::atomic<bool>* stop) {
     struct RemoveArchive {
         const fs::path& path;
         ~RemoveArchive() { WorkFolder::remove(path); }
@@ -75,9 +75,9 @@ UpdateStaging::Staged UpdateStaging::stage(const fs::path& archive, const Tessal
         const fs::path mount = work / mountFolder;
         fs::create_directory(mount);
         try {
-            ReleaseArchive::extract(image.get(), mount);
+            ReleaseArchive::extract(image.get(), mount, stop);
         } catch (const ReleaseArchive::Refused&) {
-            throw UpdateFailure(UpdateFailure::Kind::mount);
+            throw UpdateFailure(stop && stop->load() ? UpdateFailure::Kind::withdrawn : UpdateFailure::Kind::mount);
         }
         fs::path source = mount / installed.filename();
         if (!fs::is_directory(fs::symlink_status(source))) source = mount / fallbackTreeName;
@@ -118,12 +118,7 @@ void UpdateStaging::verify(const fs::path& tree, const TessaloyCore::ReleaseMani
 }
 
 void UpdateStaging::sweepLeftovers(const fs::path& installed) {
-    std::error_code error;
-    std::vector<fs::path> leftovers;
-    for (const auto& entry : fs::directory_iterator(installed.parent_path(), error)) {
-        if (entry.path().filename().string().starts_with(workFolderPrefix)) leftovers.push_back(entry.path());
-    }
-    std::for_each(leftovers.begin(), leftovers.end(), WorkFolder::remove);
+    WorkFolder::removeLeftovers(installed.parent_path(), workFolderPrefix);
 }
 
 } // namespace Plovander

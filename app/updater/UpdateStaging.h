@@ -3,6 +3,7 @@
 #include "app/updater/release/ReleaseKeys.h"
 #include "core/ReleaseManifest.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -31,16 +32,18 @@ struct UpdateStaging {
     // Checks the archive's digest, unpacks from the very descriptor that was hashed, takes the tree
     // out and verifies it, its program included; its own folder and `_Signature/` then get the
     // modes of an install tree, whatever the archive said. Throws UpdateFailure (hashMismatch, mount, noApp, signature,
-    // notNewer) or std::system_error / std::filesystem::filesystem_error. The archive is removed on every way out; the
-    // work folder on every failure.
+    // notNewer, and withdrawn once `stop` is raised while unpacking) or std::system_error /
+    // std::filesystem::filesystem_error (a full disk among them). The archive is removed on every way out; the work
+    // folder on every failure.
     static Staged stage(const std::filesystem::path& archive, const TessaloyCore::ReleaseManifest& manifest,
-                        const std::filesystem::path& installed, const Rules& rules);
+                        const std::filesystem::path& installed, const Rules& rules,
+                        const std::atomic<bool>* stop = nullptr);
 
     // Signature, then identity and build. Throws UpdateFailure (signature, notNewer).
     static void verify(const std::filesystem::path& tree, const TessaloyCore::ReleaseManifest& manifest,
                        const Rules& rules);
 
-    // Removes work folders that a crash left beside the installed tree.
+    // Removes work folders that a crash or a quit left beside the installed tree.
     static void sweepLeftovers(const std::filesystem::path& installed);
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 
 namespace Plovander {
 
@@ -9,9 +10,16 @@ namespace Plovander {
 // descriptors.
 struct WorkFolder {
     // Removes `path`, and everything below it when it is a folder, as its owner: each folder is
-    // made owner-rwx before it is read, links are removed and never followed, and the walk holds a
-    // few descriptors whatever the depth. A removal that fails is traced with the system's reason.
+    // made owner-rwx before it is read, links are removed and never followed, the walk stays on the
+    // mount of the folder that holds `path` and holds a few descriptors whatever the depth. What
+    // cannot be removed is left, and the rest removed all the same; one trace line then says what
+    // was left, with the system's reason.
     static void remove(const std::filesystem::path& path) noexcept;
+
+    // Removes what an earlier run of this user left in `folder`: the entries it owns whose names
+    // start with `prefix` and end with `suffix`.
+    static void removeLeftovers(const std::filesystem::path& folder, std::string_view prefix,
+                                std::string_view suffix = {}) noexcept;
 };
 
 } // namespace Plovander

@@ -11,11 +11,15 @@
 namespace TessaloyNet {
 
 struct HandshakeAdmissionLimits {
-    // Handshakes under way: connections that have sent their first bytes. A device sharing its
-    // address with a flood of hellos has as long to answer as the flood takes to send perHost - 1
-    // more: at 1,000 a second, 7 ms, more than its handshake takes on a busy machine.
-    int total = 16;
-    int perHost = 8;
+    // Handshakes under way: connections that have sent their first bytes. Under a flood of hellos
+    // a handshake lasts until the flood has sent as many newer ones as its scope holds, so the
+    // limits are the flood a device must still get through, 1,000 hellos a second, times how long
+    // its handshake may take: 250 ms, five times a Wi-Fi round trip of 50 ms that its last flight
+    // waits on. Per host for a flood from the device's own address (or its /64, the whole LAN on
+    // IPv6); twice that in all, so that one host's flood leaves the others alone. Each holds about
+    // 80 KiB while it waits, its TLS buffers released (bench/HandshakeFloodBench): 40 MiB at most.
+    int total = 500;
+    int perHost = 250;
     // Connections that have sent nothing yet. They cost a descriptor and a timer each, and a device
     // that has just connected is one of them until its hello arrives.
     int silentTotal = 64;

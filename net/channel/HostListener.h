@@ -78,6 +78,10 @@ public:
     };
     using EventHandler = std::function<void(Event)>;
 
+    // How long a device has to connect: TLS and the role of each channel, and the session's media
+    // channel after its control channel.
+    static constexpr std::chrono::seconds handshakeDeadline{5};
+
     virtual ~HostListener() = default;
 
     // Starts listening on `port` (0: any free port), in pairing mode with `offer`, for paired devices

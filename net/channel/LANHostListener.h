@@ -35,7 +35,7 @@ struct LANHostListenerLimits {
     // To send the first bytes of the TLS hello, from the moment the connection is accepted.
     std::chrono::milliseconds helloDeadline{std::chrono::seconds(1)};
     // To finish TLS and declare the role, from the moment the connection is accepted.
-    std::chrono::milliseconds handshakeDeadline{std::chrono::seconds(5)};
+    std::chrono::milliseconds handshakeDeadline{HostListener::handshakeDeadline};
     // Between attempts to accept while accepting fails (out of descriptors and the like).
     std::chrono::milliseconds acceptRetry{std::chrono::milliseconds(100)};
     TlsPacketChannelOptions channel{};

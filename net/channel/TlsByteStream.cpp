@@ -115,6 +115,8 @@ void TlsByteStream::attach() {
     // Each SSL_write returns after one record, so a write can tell how much went out before the
     // socket filled up; the record it began is offered again from wherever its bytes now are.
     SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A handshake waiting on its peer holds no buffers: a flood of hellos keeps hundreds waiting.
+    SSL_set_mode(ssl, SSL_MODE_RELEASE_BUFFERS);
     if (parameters_.side() == TlsParameters::Side::server) {
         SSL_set_accept_state(ssl);
     } else {
@@ -198,6 +200,8 @@ void TlsByteStream::continueHandshake(Handler handler) {
         return;
     }
     if (next == Step::done) {
+        // An open channel keeps its buffers rather than allocating them again for every read.
+        SSL_clear_mode(ssl_.get(), SSL_MODE_RELEASE_BUFFERS);
         const X509* certificate = SSL_get0_peer_certificate(ssl_.get());
         peerPublicKey_ = SelfSignedCertificate::publicKey(certificate);
         peerName_ = SelfSignedCertificate::commonName(certificate);

@@ -54,11 +54,20 @@ RelayAnswer::RelayAnswer(const RelayEndpoint& relay, Bytes sealedHello, std::uin
       resolver_(queue_.executor()),
       relayed_(queue_.executor()) {}
 
-void RelayAnswer::start(EndHandler onEnd) {
-    queue_.async(hop(*this, [onEnd = std::move(onEnd)](RelayAnswer& answer) {
+void RelayAnswer::start(EndHandler onEnd, std::optional<TessaloyBase::QueueClock::Duration> patience) {
+    queue_.async(hop(*this, [onEnd = std::move(onEnd), patience](RelayAnswer& answer) {
         answer.onEnd_ = onEnd;
+        if (patience) answer.patience_ = answer.endUnlessRepliedWithin(*patience);
         answer.resolve();
     }));
+}
+
+TessaloyBase::ScheduledCall RelayAnswer::endUnlessRepliedWithin(TessaloyBase::QueueClock::Duration delay) {
+    return clock_->after(
+        queue_, delay, hop(*this, [](RelayAnswer& answer) {
+            // Not a refusal: the relay said nothing at all.
+            answer.close(Failure{Failure::Kind::relay, std::make_error_code(std::errc::stream_timeout)});
+        }));
 }
 
 void RelayAnswer::resolve() {
@@ -85,11 +94,7 @@ void RelayAnswer::connected() {
     deadline_.cancel();
     std::error_code ignored;
     relayed_.set_option(tcp::no_delay(true), ignored);
-    deadline_ =
-        clock_->after(queue_, replyDeadline, hop(*this, [](RelayAnswer& answer) {
-                          // Not a refusal: the relay said nothing at all.
-                          answer.close(Failure{Failure::Kind::relay, std::make_error_code(std::errc::stream_timeout)});
-                      }));
+    deadline_ = endUnlessRepliedWithin(replyDeadline);
     asio::async_write(relayed_, asio::buffer(sealedHello_),
                       hop(*this, [](RelayAnswer& answer, std::error_code error, std::size_t) {
                           if (error) answer.close(Failure{Failure::Kind::relay, error});
@@ -105,6 +110,7 @@ void RelayAnswer::connected() {
 
 void RelayAnswer::replied() {
     deadline_.cancel();
+    patience_.cancel();
     if (const auto refused = RelayRefusal::replyError(reply_)) return close(Failure{Failure::Kind::relay, *refused});
     // The bridge ends on this answer's queue; the answer stays open until then.
     const std::error_code noSocket =
@@ -121,6 +127,7 @@ void RelayAnswer::close(std::optional<Failure> failure) {
     if (closed_) return;
     closed_ = true;
     deadline_.cancel();
+    patience_.cancel();
     resolver_.cancel();
     std::error_code ignored;
     relayed_.close(ignored);

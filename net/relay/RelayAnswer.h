@@ -54,8 +54,9 @@ public:
                                                 TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
                                                 BridgeSource bridgeSource = {},
                                                 std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
-    // Opens the relayed connection. Any thread; once.
-    void start(EndHandler onEnd);
+    // Opens the relayed connection. Any thread; once. With a `patience`, a relay that has not replied
+    // by then ends the answer too: a call that waited has only the rest of its own.
+    void start(EndHandler onEnd, std::optional<TessaloyBase::QueueClock::Duration> patience = std::nullopt);
 
 private:
     RelayAnswer(const RelayEndpoint& relay, TessaloyCore::Bytes sealedHello, std::uint16_t localPort,
@@ -63,6 +64,7 @@ private:
 
     // The rest runs on the queue.
     void resolve();
+    TessaloyBase::ScheduledCall endUnlessRepliedWithin(TessaloyBase::QueueClock::Duration delay);
     void connected();
     void replied();
     void close(std::optional<Failure> failure = std::nullopt);
@@ -76,6 +78,7 @@ private:
     const std::shared_ptr<TessaloyBase::QueueClock> clock_;
     EndHandler onEnd_;
     TessaloyBase::ScheduledCall deadline_;
+    TessaloyBase::ScheduledCall patience_;
     bool closed_ = false;
     // Declared before the sockets, so that when the answer goes they close before it does.
     std::uint8_t reply_ = 0;

@@ -14,7 +14,8 @@ RelayAnswers::RelayAnswers(std::shared_ptr<TessaloyBase::QueueClock> clock) : cl
 
 bool RelayAnswers::answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
                           TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
-                          RelayAnswer::FailureHandler onFailure, RelayAnswer::BridgeSource bridgeSource) {
+                          RelayAnswer::FailureHandler onFailure, RelayAnswer::BridgeSource bridgeSource,
+                          std::optional<TessaloyBase::QueueClock::Duration> patience) {
     {
         // Answers only end meanwhile: what is checked here still holds below.
         const std::lock_guard lock(lock_);
@@ -25,12 +26,13 @@ bool RelayAnswers::answer(const RelayEndpoint& relay, TessaloyCore::ByteView ses
         const std::lock_guard lock(lock_);
         open_.emplace(answer.get(), answer);
     }
-    answer->start(
-        TessaloyBase::hop(*this, [key = answer.get(), onFailure = std::move(onFailure)](
-                                     RelayAnswers& answers, const std::optional<RelayAnswer::Failure>& failure) {
-            if (failure && onFailure) onFailure(*failure);
-            answers.ended(key);
-        }));
+    answer->start(TessaloyBase::hop(*this,
+                                    [key = answer.get(), onFailure = std::move(onFailure)](
+                                        RelayAnswers& answers, const std::optional<RelayAnswer::Failure>& failure) {
+                                        if (failure && onFailure) onFailure(*failure);
+                                        answers.ended(key);
+                                    }),
+                  patience);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace TessaloyNet {
 
@@ -28,12 +29,13 @@ public:
 
     static std::shared_ptr<RelayAnswers> create(std::shared_ptr<TessaloyBase::QueueClock> clock = nullptr);
 
-    // Answers the call (see RelayAnswer) unless `maximumInFlight` answers are open: then it opens
-    // nothing and returns false. `onFailure` runs on the answer's queue. Throws when the hello
-    // cannot be sealed. Call it from one thread.
+    // Answers the call (see RelayAnswer, also for `patience`) unless `maximumInFlight` answers are
+    // open: then it opens nothing and returns false. `onFailure` runs on the answer's queue. Throws
+    // when the hello cannot be sealed. Call it from one thread.
     bool answer(const RelayEndpoint& relay, TessaloyCore::ByteView sessionID,
                 TessaloyConnectWire::ConnectChannel channel, std::uint16_t localPort,
-                RelayAnswer::FailureHandler onFailure, RelayAnswer::BridgeSource bridgeSource = {});
+                RelayAnswer::FailureHandler onFailure, RelayAnswer::BridgeSource bridgeSource = {},
+                std::optional<TessaloyBase::QueueClock::Duration> patience = std::nullopt);
 
 private:
     explicit RelayAnswers(std::shared_ptr<TessaloyBase::QueueClock> clock);

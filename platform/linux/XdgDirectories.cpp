@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <system_error>
 
 namespace Platform::Linux {
 namespace {
@@ -31,7 +32,10 @@ std::filesystem::path XdgDirectories::stateHome() { return fromVariable("XDG_STA
 std::filesystem::path XdgDirectories::cacheHome() { return fromVariable("XDG_CACHE_HOME", home() / ".cache"); }
 
 std::filesystem::path XdgDirectories::runtimeDir() {
-    return fromVariable("XDG_RUNTIME_DIR", std::filesystem::temp_directory_path());
+    // A TMPDIR that names no folder must not stop the program.
+    std::error_code missing;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(missing);
+    return fromVariable("XDG_RUNTIME_DIR", missing ? "/tmp" : temporary);
 }
 
 } // namespace Platform::Linux

@@ -15,6 +15,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <vector>
 
 extern char** environ;
 
@@ -36,15 +39,16 @@ std::string contents(const fs::path& file) {
     return text.str();
 }
 
-// Waits for a process to end, bounded; reaps it when it is our child.
-bool waitForExit(pid_t pid, bool child) {
+// Waits for a process to end, bounded; reaps it when it is our child, giving its wait status.
+std::optional<int> waitForExit(pid_t pid, bool child) {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) return errno == ESRCH;
+    if (fd < 0) return errno == ESRCH ? std::optional(0) : std::nullopt;
     pollfd ready{fd, POLLIN, 0};
     const bool ended = ::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(patience).count())) == 1;
     ::close(fd);
-    if (ended && child) ::waitpid(pid, nullptr, 0);
-    return ended;
+    int status = 0;
+    if (ended && child) ::waitpid(pid, &status, 0);
+    return ended ? std::optional(status) : std::nullopt;
 }
 
 // Waits until `done` holds, looking again whenever something in `folder` is written; bounded.
@@ -65,18 +69,56 @@ bool untilWritten(const fs::path& folder, const std::function<bool()>& done) {
     return held;
 }
 
-TEST(SelfUpdate, TheInstalledProgramReplacesItselfAndTheNewCopyTakesOver) {
+class SelfUpdate : public ::testing::Test {
+protected:
+    SelfUpdate() {
+        fs::create_directories(home);
+        // Neither the product's relay service nor this machine's router is asked from a test.
+        fs::create_directories(home / ".config/tessaloy");
+        std::ofstream(home / ".config/tessaloy/plovander.conf") << "[General]\nTessaloyConnect=false\n";
+        fs::create_directories(runtime / "tessaloy");
+        fs::permissions(runtime, fs::perms::owner_all);
+        fs::create_directories(downloads);
+    }
+
+    // Starts `program` in a private home on the test's display, its updater pointed by `releases`,
+    // with `settings` ("NAME=value") besides.
+    pid_t launch(const fs::path& program, const fs::path& releases, const std::vector<std::string>& settings = {}) {
+        // First, so that they win over inherited ones of the same names.
+        std::vector<std::string> variables = settings;
+        for (const std::string& setting : std::initializer_list<std::string>{
+                 "DISPLAY=" + display.displayName(), "HOME=" + home.string(),
+                 "XDG_CONFIG_HOME=" + (home / ".config").string(), "XDG_DATA_HOME=" + (home / ".local/share").string(),
+                 "XDG_STATE_HOME=" + (home / ".local/state").string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
+                 "XDG_RUNTIME_DIR=" + runtime.string(), "TESSALOY_TRACE=1",
+                 // No session bus: without this, D-Bus forks a bus launcher from a thread of the
+                 // sanitized program, and that child can hang before it runs.
+                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (runtime / "no-bus").string(),
+                 "TESSALOY_TRACE_FILE=" + (fixture.folder / "trace.log").string(),
+                 // The display listing that start-up begins is still suspended when build 1 quits this soon.
+                 std::string("ASAN_OPTIONS=detect_leaks=0"),
+                 std::string(Plovander::TestReleases::variable) + "=" + releases.string(),
+                 std::string("QT_QPA_PLATFORM=xcb")}) {
+            variables.push_back(setting);
+        }
+        for (char** entry = environ; *entry; ++entry) variables.emplace_back(*entry);
+        std::vector<char*> environment;
+        for (auto& variable : variables) environment.push_back(variable.data());
+        environment.push_back(nullptr);
+        char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+        pid_t pid = 0;
+        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, arguments, environment.data()), 0);
+        return pid;
+    }
+
     Testing::ReleaseFixture fixture;
     const fs::path home = fixture.folder / "home";
     const fs::path runtime = fixture.folder / "run";
-    fs::create_directories(home);
-    // Neither the product's relay service nor this machine's router is asked from a test.
-    fs::create_directories(home / ".config/tessaloy");
-    std::ofstream(home / ".config/tessaloy/plovander.conf") << "[General]\nTessaloyConnect=false\n";
-    fs::create_directories(runtime / "tessaloy");
-    fs::permissions(runtime, fs::perms::owner_all);
-    fs::create_directories(fixture.folder / "downloads");
+    const fs::path downloads = fixture.folder / "downloads";
+    Testing::XvfbServer display;
+};
 
+TEST_F(SelfUpdate, TheInstalledProgramReplacesItselfAndTheNewCopyTakesOver) {
     // Build 1, as an install tree.
     const fs::path installed = fixture.folder / "v1/Plovander.app";
     const std::string install = std::string(PLOVANDER_CMAKE) + " --install " + PLOVANDER_BUILD_FOLDER + " --prefix " +
@@ -97,36 +139,7 @@ TEST(SelfUpdate, TheInstalledProgramReplacesItselfAndTheNewCopyTakesOver) {
     Testing::LoopbackHttpsServer server{TessaloyCore::ReleaseManifest::host()};
     fixture.publish(server, source, "/plovander/latest.json", "/plovander/Plovander-2.tar.zst");
     fs::remove_all(source);
-    const fs::path releases = fixture.pointUpdaterAt(server, {}, fixture.folder / "downloads");
-    nlohmann::json pointer = nlohmann::json::parse(contents(releases));
-    pointer["installAtStart"] = true;
-    Testing::ReleaseFixture::writeFile(releases, pointer.dump());
-
-    Testing::XvfbServer display;
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry; ++entry) variables.emplace_back(*entry);
-    for (const std::string& setting : std::initializer_list<std::string>{
-             "DISPLAY=" + display.displayName(), "HOME=" + home.string(),
-             "XDG_CONFIG_HOME=" + (home / ".config").string(), "XDG_DATA_HOME=" + (home / ".local/share").string(),
-             "XDG_STATE_HOME=" + (home / ".local/state").string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
-             "XDG_RUNTIME_DIR=" + runtime.string(), "TESSALOY_TRACE=1",
-             // No session bus: without this, D-Bus forks a bus launcher from a thread of the
-             // sanitized program, and that child can hang before it runs.
-             "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (runtime / "no-bus").string(),
-             "TESSALOY_TRACE_FILE=" + (fixture.folder / "trace.log").string(),
-             // The display listing that start-up begins is still suspended when build 1 quits this soon.
-             std::string("ASAN_OPTIONS=detect_leaks=0"),
-             std::string(Plovander::TestReleases::variable) + "=" + releases.string(),
-             std::string("QT_QPA_PLATFORM=xcb")}) {
-        variables.push_back(setting);
-    }
-    std::vector<char*> environment;
-    for (auto& variable : variables) environment.push_back(variable.data());
-    environment.push_back(nullptr);
-    const std::string program = (installed / "bin/plovander").string();
-    char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
-    pid_t first = 0;
-    ASSERT_EQ(::posix_spawn(&first, program.c_str(), nullptr, nullptr, arguments, environment.data()), 0);
+    const pid_t first = launch(installed / "bin/plovander", fixture.pointUpdaterAt(server, {}, downloads));
 
     // Build 1 installs build 2, starts it and quits.
     ASSERT_TRUE(waitForExit(first, true));
@@ -139,13 +152,30 @@ TEST(SelfUpdate, TheInstalledProgramReplacesItselfAndTheNewCopyTakesOver) {
     ASSERT_TRUE(untilWritten(runtime / "tessaloy", [&] { return holder() != 0 && holder() != first; }));
     const pid_t second = holder();
     EXPECT_EQ(Plovander::InstalledCopy(installed).build(), 2);
-    EXPECT_TRUE(fs::is_empty(fixture.folder / "downloads"));
+    EXPECT_TRUE(fs::is_empty(downloads));
     EXPECT_EQ(std::distance(fs::directory_iterator(installed.parent_path()), fs::directory_iterator()), 1);
 
     ASSERT_EQ(::kill(second, SIGTERM), 0);
     EXPECT_TRUE(waitForExit(second, false));
     const std::string trace = contents(fixture.folder / "trace.log");
     EXPECT_NE(trace.find("installing 2.0 (2)"), std::string::npos) << trace;
+}
+
+// A quit during a download that would take a minute ends the program at once and cleanly, the
+// download removed. A TMPDIR that names no folder stops nothing at start.
+TEST_F(SelfUpdate, QuittingDuringTheDownloadEndsTheProgramAtOnceAndLeavesNothing) {
+    const fs::path installed = Testing::ReleaseFixture::makeTree(fixture.folder / "v1", {.build = "1"});
+    const fs::path source = Testing::ReleaseFixture::makeTree(fixture.folder / "v2", {.build = "2"});
+    Testing::LoopbackHttpsServer server{TessaloyCore::ReleaseManifest::host()};
+    fixture.publish(server, source, "/plovander/latest.json", "/plovander/Plovander-2.tar.zst", true);
+    const pid_t pid = launch(PLOVANDER_TEST_PROGRAM, fixture.pointUpdaterAt(server, installed, downloads),
+                             {"TMPDIR=" + (fixture.folder / "missing").string()});
+
+    ASSERT_TRUE(untilWritten(downloads, [&] { return !fs::is_empty(downloads); }));
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    EXPECT_EQ(waitForExit(pid, true), 0);
+    EXPECT_TRUE(fs::is_empty(downloads));
+    EXPECT_EQ(Plovander::InstalledCopy(installed).build(), 1);
 }
 
 } // namespace

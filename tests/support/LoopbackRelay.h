@@ -4,6 +4,7 @@
 
 #include <asio/ip/tcp.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,9 +12,13 @@
 namespace Testing {
 
 // A TCP relay on loopback between a simulated device and the Mac's listener, for tests of a slow
-// device or one that stops reading. Each connection accepted at endpoint() gets a connection of its
-// own to `target`, and bytes are copied both ways; the device's bytes always go through at once, so
-// the Mac keeps hearing from the device.
+// device, a far one or one that stops reading. Each connection accepted at endpoint() gets a
+// connection of its own to `target`, and bytes are copied both ways; the device's bytes always go
+// through, so the Mac keeps hearing from the device.
+//
+// With a round trip (Options::roundTrip), everything takes half of it each way: the Mac accepts
+// the connection that long after the device made it, and each flight reaches the other side that
+// long after the relay read it, as over a network.
 //
 // The Mac's bytes can be slowed down (Options::bytesPerSecond) or held (hold): the relay then reads
 // them as slowly as asked, or not at all, and once its receive buffer and the Mac's send buffer are full the Mac's
@@ -37,6 +42,7 @@ public:
         int segmentSize = 1'400;
         // The Mac's bytes per second towards the device at first; 0 for no limit.
         std::size_t bytesPerSecond = 0;
+        std::chrono::milliseconds roundTrip{0};
     };
 
     explicit LoopbackRelay(asio::ip::tcp::endpoint target);
@@ -55,6 +61,7 @@ public:
 
 private:
     struct State;
+    struct Leg;
     struct Link;
 
     TessaloyBase::SerialQueue queue_{"test.relay"};

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace Plovander {
 
@@ -19,6 +20,8 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return fd_; }
+    // Hands the descriptor over to the caller, who closes it.
+    int release() { return std::exchange(fd_, -1); }
     // The size of the regular file it holds; nullopt for anything else.
     std::optional<std::uintmax_t> regularFileSize() const {
         struct stat info {};

@@ -34,12 +34,12 @@ int InsideTree::open(const std::filesystem::path& path, int flags) const {
 bool InsideTree::reaches(const std::filesystem::path& path) const { return Descriptor(open(path, O_PATH)).get() >= 0; }
 
 bool InsideTree::holdsRegularFile(const std::filesystem::path& path) const {
-    return Descriptor(open(path, O_PATH)).regularFileSize().has_value();
+    return Descriptor(open(path, O_PATH | O_NOFOLLOW)).regularFileSize().has_value();
 }
 
 std::optional<std::string> InsideTree::regularFile(const std::filesystem::path& path, std::size_t limit) const {
     // Non-blocking, so that a pipe in the file's place is refused instead of waited on.
-    const Descriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    const Descriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     const auto size = file.regularFileSize();
     if (!size || *size > limit) return std::nullopt;
     std::string bytes;

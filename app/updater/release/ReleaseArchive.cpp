@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace Plovander {
@@ -28,6 +30,13 @@ using Entry = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
 [[noreturn]] void refuse(archive* handle, const std::string& what) {
     const char* reason = handle ? archive_error_string(handle) : nullptr;
     throw ReleaseArchive::Refused(reason ? what + ": " + reason : what);
+}
+
+// A full disk is the system's reason, not the archive's fault.
+[[noreturn]] void failWriting(archive* disk, const std::string& what) {
+    const int error = archive_errno(disk);
+    if (error == ENOSPC || error == EDQUOT) throw std::system_error(error, std::generic_category(), what);
+    refuse(disk, what);
 }
 
 // A relative path of plain names, without "." or ".." parts.
@@ -120,7 +129,10 @@ void ReleaseArchive::pack(const fs::path& tree, const fs::path& archivePath) {
     if (archive_write_close(writer.get()) != ARCHIVE_OK) refuse(writer.get(), "couldn't finish the archive");
 }
 
-void ReleaseArchive::extract(int fd, const fs::path& destination) {
+void ReleaseArchive::extract(int fd, const fs::path& destination, const std::atomic<bool>* stop) {
+    const auto stopped = [stop] {
+        if (stop && stop->load()) throw Refused("stopped");
+    };
     if (::lseek(fd, 0, SEEK_SET) != 0) throw Refused("couldn't rewind the archive");
     const Reader reader(archive_read_new(), archive_read_free);
     archive_read_support_filter_zstd(reader.get());
@@ -135,6 +147,7 @@ void ReleaseArchive::extract(int fd, const fs::path& destination) {
     archive_entry* entry = nullptr;
     int status = ARCHIVE_OK;
     while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK) {
+        stopped();
         if (++count > maximumEntries) throw Refused("too many entries");
         const fs::path path = archive_entry_pathname(entry);
         checkEntry(entry, path);
@@ -142,23 +155,24 @@ void ReleaseArchive::extract(int fd, const fs::path& destination) {
         archive_entry_set_uid(entry, ::getuid());
         archive_entry_set_gid(entry, ::getgid());
         if (archive_write_header(disk.get(), entry) != ARCHIVE_OK)
-            refuse(disk.get(), "couldn't unpack " + path.string());
+            failWriting(disk.get(), "couldn't unpack " + path.string());
         std::array<char, 65'536> buffer{};
         la_ssize_t read = 0;
         while ((read = archive_read_data(reader.get(), buffer.data(), buffer.size())) > 0) {
+            stopped();
             expanded += static_cast<std::uint64_t>(read);
             if (expanded > maximumExpandedBytes) throw Refused("too large when unpacked");
             if (archive_write_data(disk.get(), buffer.data(), static_cast<std::size_t>(read)) != read) {
-                refuse(disk.get(), "couldn't unpack " + path.string());
+                failWriting(disk.get(), "couldn't unpack " + path.string());
             }
         }
         if (read < 0) refuse(reader.get(), "damaged archive");
         if (archive_write_finish_entry(disk.get()) != ARCHIVE_OK)
-            refuse(disk.get(), "couldn't unpack " + path.string());
+            failWriting(disk.get(), "couldn't unpack " + path.string());
     }
     if (status != ARCHIVE_EOF) refuse(reader.get(), "damaged archive");
     if (count == 0) throw Refused("empty archive");
-    if (archive_write_close(disk.get()) != ARCHIVE_OK) refuse(disk.get(), "couldn't finish unpacking");
+    if (archive_write_close(disk.get()) != ARCHIVE_OK) failWriting(disk.get(), "couldn't finish unpacking");
     checkLinks(destination);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -27,9 +28,9 @@ struct ReleaseArchive {
     // Extracts the archive read from `fd` (from its start) into the existing empty folder
     // `destination`, names byte for byte as packed. Refuses "..", absolute paths, links that lead
     // out of their tree as it lies on disk (followed through one another), hard links, devices and
-    // set-id bits, and stops at the caps. Throws Refused; what was written stays for the caller to
-    // remove.
-    static void extract(int fd, const std::filesystem::path& destination);
+    // set-id bits, and stops at the caps, or once `stop` is raised. Throws Refused, or
+    // std::system_error when the disk is full; what was written stays for the caller to remove.
+    static void extract(int fd, const std::filesystem::path& destination, const std::atomic<bool>* stop = nullptr);
 };
 
 } // namespace Plovander

@@ -50,6 +50,7 @@ struct ConnectRegistrationTest : testing::Test {
     ~ConnectRegistrationTest() override {
         registration.reset();
         router->letReleasesGo();
+        TraceLog::configure({});
     }
     bool shows(const std::string& status) {
         return actor.runUntil([&] { return !statuses.empty() && statuses.back() == status; });
@@ -62,7 +63,25 @@ struct ConnectRegistrationTest : testing::Test {
             std::count_if(heard.controlMessages.begin(), heard.controlMessages.end(),
                           [](const ControlMessage& message) { return message.as<ControlMessage::Register>(); }));
     }
+    std::string trace() const {
+        TraceLog::flush();
+        std::ifstream file(folder / "trace.log");
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    // Registered while no listener takes connections, the relay calls once more than calls may wait.
+    void holdAsManyCallsAsMayWait() {
+        TraceLog::configure({.enabled = true, .file = folder / "trace.log", .toStandardError = false});
+        listenerPort = 0;
+        registration->updateConnectRegistration();
+        ASSERT_TRUE(shows("On"));
+        // "On" comes when the control connection is up; the relay knows the Mac once it has read the list.
+        ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return registrations(heard) == 1; }));
+        const ControlMessage call(ControlMessage::Incoming{Bytes(16, 1), Bytes(32, 2)});
+        for (std::size_t i = 0; i <= ConnectRegistration::maximumHeldCalls; ++i) relay.sendOnControl(call.encoded());
+        ASSERT_TRUE(actor.runUntil([&] { return trace().find("too many calls wait") != std::string::npos; }));
+    }
 
+    Testing::TemporaryDirectory folder;
     Testing::TestRelay relay;
     Testing::ManualMainActor actor;
     Testing::MemoryUserDefaults defaults;
@@ -195,28 +214,13 @@ TEST_F(ConnectRegistrationTest, ForwardsTheRouterPortWhileLetAndPublishesItFirst
 // just after start): the call waits for the listener instead of meeting a closed port, and the device
 // gets in at its first call, even where calls that came earlier gave up waiting.
 TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDeviceGetsIn) {
-    Testing::TemporaryDirectory folder;
-    Plovander::TraceLog::configure({.enabled = true, .file = folder / "trace.log", .toStandardError = false});
     Testing::ListenerHarness mac;
     mac.mac = identity;
     Testing::DeviceSimulator phone("Ada's iPhone");
     device = phone.identity();
     mac.store->add({device.publicKey(), phone.name(), std::chrono::system_clock::now(), std::nullopt});
     phone.setMacKey(identity.publicKey());
-    listenerPort = 0;
-    registration->updateConnectRegistration();
-    ASSERT_TRUE(shows("On"));
-    // "On" comes when the control connection is up; the relay knows the Mac once it has read the list.
-    ASSERT_TRUE(relay.waitUntil([](const auto& heard) { return registrations(heard) == 1; }));
-
-    const auto trace = [&] {
-        Plovander::TraceLog::flush();
-        std::ifstream file(folder / "trace.log");
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    };
-    const ControlMessage call(ControlMessage::Incoming{Bytes(16, 1), Bytes(32, 2)});
-    for (std::size_t i = 0; i <= ConnectRegistration::maximumHeldCalls; ++i) relay.sendOnControl(call.encoded());
-    ASSERT_TRUE(actor.runUntil([&] { return trace().find("too many calls wait") != std::string::npos; }));
+    ASSERT_NO_FATAL_FAILURE(holdAsManyCallsAsMayWait());
     actor.advance(ConnectRegistration::heldCallPatience);
     const std::size_t earlier = trace().size();
 
@@ -229,7 +233,19 @@ TEST_F(ConnectRegistrationTest, ACallBeforeTheListenerListensWaitsForItAndTheDev
     });
     EXPECT_TRUE(mac.waitFor<Testing::ListenerHarness::Event::Authenticated>(2));
     EXPECT_EQ(restarts, 0);
-    Plovander::TraceLog::configure({});
+}
+
+// Calls that waited for the listener have only the rest of their patience for the relay to reply: a
+// relay silent on them keeps their places no longer than the device waits.
+TEST_F(ConnectRegistrationTest, CallsThatWaitedForTheListenerGiveUpWhenTheirPatienceRunsOut) {
+    ASSERT_NO_FATAL_FAILURE(holdAsManyCallsAsMayWait());
+    actor.advance(ConnectRegistration::heldCallPatience - std::chrono::seconds(1));
+    relay.holdReplies(true);
+    registration->listenerListens();
+    ASSERT_TRUE(relay.waitUntil(
+        [](const auto& heard) { return heard.hellos.size() == ConnectRegistration::maximumHeldCalls; }));
+    actor.advance(std::chrono::seconds(1));
+    EXPECT_TRUE(actor.runUntil([&] { return trace().find("not answered: Timer expired") != std::string::npos; }));
 }
 
 } // namespace

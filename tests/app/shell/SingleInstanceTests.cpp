@@ -37,24 +37,32 @@ TEST(SingleInstance, TheSecondCopyLearnsTheFirstOnesProcessId) {
     EXPECT_TRUE(std::holds_alternative<SingleInstance>(SingleInstance::acquire(lockFile)));
 }
 
-// A replaced predecessor is no other copy; as it ends the new copy takes the lock from it.
+// A replaced predecessor is no other copy; as it ends the new copy takes the lock from it, unless a
+// copy started meanwhile, while the new one was busy, found the lock free: that one keeps it, and the
+// new one learns who holds it.
 TEST(SingleInstance, AReplacedPredecessorDoesNotCountAndPassesTheLockOnAsItEnds) {
     Testing::OffscreenGuiApplication::start();
-    Testing::TemporaryDirectory folder;
-    const auto lockFile = folder / "plovander.lock";
-    auto taken = SingleInstance::acquire(lockFile);
-    const pid_t predecessor = ::fork();
-    if (predecessor == 0)
-        for (;;) ::pause();
-    taken = pid_t{0}; // the child's copy of the descriptor keeps the lock
-    std::ofstream(lockFile) << predecessor;
-    EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, predecessor + 1)));
-    const auto successor = SingleInstance::acquire(lockFile, predecessor);
-    EXPECT_TRUE(std::holds_alternative<SingleInstance>(successor));
-    ::kill(predecessor, SIGKILL);
-    ASSERT_EQ(::waitpid(predecessor, nullptr, 0), predecessor);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(std::get<pid_t>(SingleInstance::acquire(lockFile)), ::getpid());
+    for (const bool anotherCopyStarts : {false, true}) {
+        Testing::TemporaryDirectory folder;
+        const auto lockFile = folder / "plovander.lock";
+        auto taken = SingleInstance::acquire(lockFile);
+        const pid_t predecessor = ::fork();
+        if (predecessor == 0)
+            for (;;) ::pause();
+        taken = pid_t{0}; // the child's copy of the descriptor keeps the lock
+        std::ofstream(lockFile) << predecessor;
+        EXPECT_TRUE(std::holds_alternative<pid_t>(SingleInstance::acquire(lockFile, predecessor + 1)));
+        std::optional<pid_t> takenBy;
+        const auto successor = SingleInstance::acquire(lockFile, predecessor, [&](pid_t other) { takenBy = other; });
+        EXPECT_TRUE(std::holds_alternative<SingleInstance>(successor));
+        ::kill(predecessor, SIGKILL);
+        ASSERT_EQ(::waitpid(predecessor, nullptr, 0), predecessor);
+        if (anotherCopyStarts)
+            taken.emplace<SingleInstance>(std::get<SingleInstance>(SingleInstance::acquire(lockFile)));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(takenBy, anotherCopyStarts ? std::optional(::getpid()) : std::nullopt);
+        EXPECT_EQ(std::get<pid_t>(SingleInstance::acquire(lockFile)), ::getpid());
+    }
 }
 
 struct FakeClock {

@@ -209,6 +209,26 @@ TEST_F(StreamingSessionTest, AControlChannelAloneEndsWithItsListenerAndKeepsNobo
     EXPECT_EQ(session->pendingPeerName(), "Pairing");
 }
 
+TEST_F(StreamingSessionTest, AControlChannelAloneIsClosedAtTheHandshakeDeadlineAndKeepsNobodyOut) {
+    const Device first{"First"};
+    const Device second{"Second"};
+    listenFor(second);
+    listenFor(first);
+    const auto lone = connect(Role::control, first.name, first.key);
+    newTrace();
+    environment.actor.advance(TessaloyNet::HostListener::handshakeDeadline);
+    EXPECT_TRUE(lone->isClosed());
+    EXPECT_EQ(newTrace(),
+              std::vector<std::string>{"closed a control channel whose media channel did not come in time"});
+
+    // One whose media channel comes stays.
+    const auto control = connect(Role::control, second.name, second.key);
+    connect(Role::media, second.name, second.key);
+    ASSERT_TRUE(until([&] { return session->isSharing(); }));
+    environment.actor.advance(TessaloyNet::HostListener::handshakeDeadline);
+    EXPECT_FALSE(control->isClosed());
+}
+
 TEST_F(StreamingSessionTest, AnUnknownKeyIsRefusedWhileAvailable) {
     listenFor(Device{"Paired"});
     emit(Event::Rejected{std::string(TessaloyNet::RefusalReason::notPaired)});

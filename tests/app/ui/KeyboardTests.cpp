@@ -57,6 +57,13 @@ TEST_F(PopoverTest, TabFollowsReadingOrderAndShowsWhereTheFocusIs) {
     expectReadingOrderWithVisibleFocus(*menu);
     startSharing();
     expectReadingOrderWithVisibleFocus(*menu);
+    // A device asks to connect while the pointer is in use: the prompt opens with its focus shown, on Allow.
+    menu->setAttribute(Qt::WA_KeyboardFocusChange, false);
+    auto media = connect(Role::media, "Pairing", Device{}.key);
+    connect(Role::control, "Pairing", Device{}.key);
+    receive(media, Role::media, TessaloyNet::PairingExchange(Device{}.key, "Jo's iPhone").packet());
+    EXPECT_TRUE(Plovander::Look::showsFocus(*find("allow")));
+    expectReadingOrderWithVisibleFocus(*menu);
 }
 
 TEST_F(PopoverTest, TabGoesThroughTheSettingsInReadingOrder) {

@@ -3,6 +3,7 @@
 #include "app/ui/HostSettingsWindow.h"
 #include "tests/app/ui/PopoverFixture.h"
 #include "tests/support/BlockingWork.h"
+#include "tests/support/FakeDisplays.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <QPixmap>
@@ -27,6 +28,8 @@ protected:
     }
 
     void shoot(const QString& state) {
+        // Active, as an opened popover is: a focus that shows from the start shows here.
+        QApplication::setActiveWindow(menu.get());
         settleEvents();
         // As tall as the popover wants to be: on the screen, the tray's room caps it.
         menu->resize(menu->width(), menu->heightForWidth(menu->width()));
@@ -71,8 +74,9 @@ protected:
         environment.actor.runUntilIdle();
         shoot(menu->statusWord() == Plovander::MenuStatus::notAvailable ? "not-available" : "after-session");
         session->setListensAutomatically(true);
-        environment.network.setInterfaces({FakeInterfaces::link("tailscale0", Platform::Interfaces::Kind::tunnel,
-                                                                {"fd7a:115c:a1e0:ab12:4843:cd96:6258:b240"})});
+        environment.network.setInterfaces(
+            {FakeInterfaces::link("tailscale0", Platform::Interfaces::Kind::tunnel,
+                                  {"100.64.12.7", "fd7a:115c:a1e0:ab12:4843:cd96:6258:b240"})});
         environment.networkWatch.change();
         environment.actor.runUntilIdle();
         shoot(session->acceptsPairedDevices() ? "available" : "starting");
@@ -106,6 +110,7 @@ TEST_F(ScreenshotsTest, EveryStatusAndBothWindows) {
     if (folder.isEmpty()) GTEST_SKIP() << "set PLOVANDER_SCREENSHOTS to a folder to write them";
     const QFont font = QApplication::font();
     const QPalette palette = QApplication::palette();
+    environment.displayList = {FakeDisplays::display(1, 2560, 1440, true, "DELL U2720Q (DP-1)")};
     for (const int points : {8, 9, 11, 14, 16}) {
         for (const bool dark : {false, true}) {
             QFont sized = font;

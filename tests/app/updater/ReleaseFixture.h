@@ -135,14 +135,15 @@ public:
         return configuration;
     }
 
-    // The file that points the program's test build at `server` and these keys; the tree and the
-    // download folder are the program's own unless given.
+    // The file that points the program's test build at `server` and these keys, and has it install
+    // what it finds at once; the tree and the download folder are the program's own unless given.
     std::filesystem::path pointUpdaterAt(const LoopbackHttpsServer& server, const std::filesystem::path& tree = {},
                                          const std::filesystem::path& downloads = {}) const {
         nlohmann::json json{{"authority", server.authorityFile().string()},
                             {"connectTo", server.connectTo()},
                             {"publisher", TessaloyCore::hexString(publisher.publicKey())},
-                            {"notary", TessaloyCore::hexString(notary.publicKey())}};
+                            {"notary", TessaloyCore::hexString(notary.publicKey())},
+                            {"installAtStart", true}};
         if (!tree.empty()) json["tree"] = tree.string();
         if (!downloads.empty()) json["downloads"] = downloads.string();
         const auto file = folder / "test-releases.json";

@@ -12,8 +12,12 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <fstream>
+#include <latch>
 #include <sstream>
+#include <system_error>
 
 namespace {
 
@@ -69,6 +73,7 @@ public:
         configuration.relauncher = starter ? starter : relauncher;
         configuration.renames.exchange = [this, exchange = configuration.renames.exchange](auto& from, auto& to) {
             EXPECT_FALSE(actor.isCurrent()) << "the swap waits on the disk, off the main actor";
+            if (duringSwap) duringSwap();
             return exchange(from, to);
         };
         if (!trustsPublisher) configuration.keys.publisher = Plovander::SigningKey::generate().publicKey();
@@ -100,16 +105,21 @@ public:
         return result;
     }
 
-    InstallRun install(
-        SelfUpdater& updater, std::function<bool()> isAllowed = [] { return true; }) {
-        InstallRun run;
-        Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
+    void startInstall(
+        SelfUpdater& updater, InstallRun& run, std::function<bool()> isAllowed = [] { return true; }) {
+        Plovander::TaskHandle::detach([&updater, &run, isAllowed](Plovander::CancellationToken) -> QCoro::Task<> {
             co_await updater.installUpdate(
                 isAllowed,
                 [&](State state, const std::optional<std::string>& detail) { run.reports.emplace_back(state, detail); },
                 {});
             run.done = true;
         });
+    }
+
+    InstallRun install(
+        SelfUpdater& updater, std::function<bool()> isAllowed = [] { return true; }) {
+        InstallRun run;
+        startInstall(updater, run, std::move(isAllowed));
         EXPECT_TRUE(actor.runUntil([&] { return run.done; }, std::chrono::seconds(30)));
         return run;
     }
@@ -148,6 +158,7 @@ public:
     std::chrono::milliseconds deadline{0};
     // Runs as a copy started from a build folder: one without an Info.json.
     bool fromBuildFolder = false;
+    std::function<void()> duringSwap; // on the swap's thread, before the exchange
     int changes = 0;
     int quits = 0;
 };
@@ -275,6 +286,11 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
          3,
          {State::failed, "The update isn't signed and notarised as Plovander, so it wasn't installed."},
          "1"},
+        {"disk full at the swap",
+         [](auto& t) { t.duringSwap = [] { throw std::system_error(ENOSPC, std::generic_category(), "exchange"); }; },
+         3,
+         {State::failed, "The update couldn't be installed: the disk is full. Free some space and try again."},
+         "1"},
         {"start fails",
          [](auto& t) { t.relauncher->outcome = Platform::Relauncher::Outcome::failed; },
          3,
@@ -283,6 +299,7 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        duringSwap = {};
         fs::remove_all(installed);
         installed = Testing::ReleaseFixture::makeTree(fixture.folder / "installed", {.build = "1"});
         writable = true;
@@ -302,6 +319,46 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         EXPECT_EQ(leftovers(), 0u);
         EXPECT_EQ(quits, 0);
         EXPECT_TRUE(installedTreeStarts(c.build));
+    }
+}
+
+// What quitting does to a download, the program's own test shows; here the swap.
+TEST_F(SelfUpdaterTest, AnUpdaterThatGoesMidStepReachesTheMainActorNoMore) {
+    publishRelease();
+    std::atomic<bool> swapping = false;
+    std::latch swapMayGoOn{1};
+    duringSwap = [&] {
+        swapping = true;
+        swapMayGoOn.wait();
+    };
+    auto updater = makeUpdater();
+    InstallRun run;
+    startInstall(*updater, run);
+    ASSERT_TRUE(actor.runUntil([&] { return swapping.load(); }));
+    updater.reset();
+    swapMayGoOn.count_down();
+    Testing::finishBlockingWork();
+    EXPECT_EQ(actor.runUntilIdle(), 0u);
+    EXPECT_EQ(leftovers(), 0u);
+}
+
+TEST_F(SelfUpdaterTest, OnlyACopyThatReplacesItselfSweepsWhatAnEarlierRunLeftAndNotOnTheMainThread) {
+    for (const bool replacesItself : {true, false}) {
+        SCOPED_TRACE(replacesItself);
+        fromBuildFolder = !replacesItself;
+        const fs::path parent = replacesItself ? installed.parent_path() : fixture.folder.path();
+        const fs::path work = parent / ".Plovander-update-abc123";
+        const fs::path image = fixture.folder / "downloads/Plovander-update-0.tar.zst";
+        fs::create_directories(work / "mount");
+        ReleaseFixture::writeFile(image, "x");
+        {
+            const Testing::HeldBlockingPool held;
+            makeUpdater();
+            EXPECT_TRUE(fs::exists(work) && fs::exists(image));
+        }
+        Testing::finishBlockingWork();
+        EXPECT_NE(fs::exists(work), replacesItself);
+        EXPECT_NE(fs::exists(image), replacesItself);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "app/updater/release/FileDigest.h"
 #include "app/updater/release/ReleaseArchive.h"
 #include "tests/app/updater/ReleaseFixture.h"
+#include "tests/support/PrivateMount.h"
 #include "tests/support/ProblemOf.h"
 
 #include <archive.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -95,6 +97,8 @@ struct Case {
     std::function<TessaloyCore::ReleaseManifest(const ReleaseFixture&, const fs::path& source, const fs::path& archive)>
         make;
     const char* failure; // nullptr: staging succeeds
+    // Not zero: the installed tree lies on a disk that holds only this many bytes.
+    std::size_t diskBytes = 0;
 };
 
 TessaloyCore::ReleaseManifest signedRelease(const ReleaseFixture& fixture, const fs::path& source,
@@ -211,6 +215,14 @@ const Case cases[] = {
          fs::permissions(tree / "_Signature/CodeResources", fs::perms::all);
      }),
      nullptr},
+    {"programLinkedToASignatureFile", signedAfter([](const fs::path& tree) {
+         fs::remove(tree / "bin/plovander");
+         fs::create_symlink("../_Signature/CodeResources.sig", tree / "bin/plovander");
+     }),
+     "noApp"},
+    {"diskFullWhileUnpacking",
+     signedAfter([](const fs::path& tree) { ReleaseFixture::writeFile(tree / "bin/data", std::string(1 << 20, 'x')); }),
+     "couldn't unpack Plovander.app/bin/data: No space left on device", 256 << 10},
     {"programLinkedOutOfTheTree",
      signedAfter([](const fs::path& tree) { ReleaseFixture::linkOutOfTree(tree, "bin/plovander"); }), "mount"},
     {"infoLinkedOutOfTheTree",
@@ -239,10 +251,16 @@ protected:
 };
 
 TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) {
-    const AsTheUpdater user(fixture.folder.path());
-    if (!user.ordinary) GTEST_SKIP() << "no ordinary user to become";
     const fs::path source = fixture.folder / "source";
     const fs::path parent = fixture.folder / "installed";
+    std::optional<Testing::PrivateMount> disk;
+    if (GetParam().diskBytes != 0) {
+        fs::create_directories(parent);
+        disk.emplace("tmpfs", parent, "tmpfs", 0, "mode=0777,size=" + std::to_string(GetParam().diskBytes));
+        if (disk->problem) GTEST_SKIP() << "no small disk to fill: " << *disk->problem;
+    }
+    const AsTheUpdater user(fixture.folder.path());
+    if (!user.ordinary) GTEST_SKIP() << "no ordinary user to become";
     fs::create_directories(source);
     fs::create_directories(parent);
     const fs::path installed = ReleaseFixture::makeTree(parent, {.build = "1"});
@@ -265,6 +283,8 @@ TEST_P(UpdateStagingTest, StagesOnlyAnExactSignedNewerTreeAndLeavesNothingElse) 
         EXPECT_EQ(modeOf(staged.tree / "_Signature/CodeResources"), 0644u);
         fs::remove_all(staged.workFolder);
     } catch (const UpdateFailure& error) {
+        failure = error.what();
+    } catch (const std::system_error& error) {
         failure = error.what();
     }
     ::getrusage(RUSAGE_SELF, &after);
@@ -302,6 +322,34 @@ TEST(UpdateStaging, LeftoverWorkFoldersAreSweptHoweverDeepAndClosed) {
     UpdateStaging::sweepLeftovers(parent / "Plovander.app");
     EXPECT_FALSE(fs::exists(parent / ".Plovander-update-abc123"));
     EXPECT_TRUE(fs::exists(parent / "Plovander.app/bin"));
+}
+
+TEST(UpdateStaging, ASweepLeavesOtherMountsAndWhatItCannotRemoveAndRemovesAllElse) {
+    Testing::TemporaryDirectory parent;
+    const fs::path work = parent / ".Plovander-update-abc123";
+    for (const char* folder : {"a/kept", "b/kept", "a/tmpfs", "b/bound", "c"}) fs::create_directories(work / folder);
+    fs::create_directories(parent / "outside");
+    const Testing::PrivateMount tmpfs("tmpfs", work / "a/tmpfs", "tmpfs", 0),
+        bound((parent / "outside").c_str(), work / "b/bound", nullptr, MS_BIND);
+    const passwd* nobody = ::getpwnam("nobody");
+    if (tmpfs.problem || bound.problem || !nobody) GTEST_SKIP() << "needs root, to mount and to be someone else";
+    for (const char* file : {"a/kept/x", "b/kept/x", "a/tmpfs/x", "b/bound/x", "a/x", "b/x", "c/x"}) {
+        ReleaseFixture::writeFile(work / file, "x");
+    }
+    // All is the updater's user's but the folders "kept" and what they hold.
+    for (const auto& entry : fs::recursive_directory_iterator(parent.path())) {
+        if (entry.path().parent_path().filename() != "kept" && entry.path().filename() != "kept") {
+            ::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid);
+        }
+    }
+    {
+        const AsTheUpdater user(parent.path());
+        UpdateStaging::sweepLeftovers(parent / "Plovander.app");
+    }
+    for (const char* kept : {"a/kept/x", "b/kept/x", "a/tmpfs/x", "b/bound/x"}) EXPECT_TRUE(fs::exists(work / kept));
+    EXPECT_EQ(modeOf(work / "a/tmpfs"), 01777u);
+    EXPECT_EQ(modeOf(parent / "outside"), 0755u);
+    EXPECT_FALSE(fs::exists(work / "a/x") || fs::exists(work / "b/x") || fs::exists(work / "c"));
 }
 
 TEST(UpdateStaging, LinksAreJudgedByWhereTheyLeadOnDisk) {

@@ -10,6 +10,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -72,7 +73,8 @@ private:
                 waiting = std::chrono::steady_clock::now() < nextOpening;
                 if (waiting) break;
                 open(slot);
-                nextOpening = std::chrono::steady_clock::now() + interval_;
+                // On schedule however long opening took; no burst after a pause.
+                nextOpening = std::max(nextOpening + interval_, std::chrono::steady_clock::now() - interval_);
             }
             std::vector<pollfd> watched;
             std::vector<Slot*> owners;

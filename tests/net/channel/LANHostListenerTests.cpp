@@ -7,6 +7,7 @@
 #include "tests/net/channel/IdleFlood.h"
 #include "tests/net/channel/ListenerHarness.h"
 #include "tests/support/DeviceSimulator.h"
+#include "tests/support/LoopbackRelay.h"
 
 #include <gtest/gtest.h>
 
@@ -239,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(Loopback, LANHostListenerQuietHandshakes, ::testing::Bo
 
 TEST_P(LANHostListenerQuietHandshakes, TheyMakeWayForAHandshakeThatConnectedBeforeThemButSpokeAfter) {
     const auto from = [&](int i) {
-        return asio::ip::make_address(GetParam() ? "127.0.0.1" : "127.0.0." + std::to_string(i + 2));
+        return asio::ip::make_address(
+            GetParam() ? "127.0.0.1" : "127.0." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 2));
     };
     const TessaloyNet::HandshakeAdmissionLimits limits;
     const int others = (GetParam() ? limits.perHost : limits.total) - 1;
@@ -318,24 +320,48 @@ TEST(LANHostListener, ABridgesOwnConnectionIsNotCounted) {
     EXPECT_EQ(mac.listener->pendingHandshakes(), 1);
 }
 
-TEST(LANHostListener, IdleConnectionsFromTheDevicesOwnAddressCannotKeepItOut) {
+// Connections from the address the device comes from, each opened again as soon as it is closed:
+// ones that say nothing, or more hellos than one host may have pending, while the device answers
+// across a Wi-Fi round trip.
+struct OwnAddressFlood {
+    int connections;
+    int openingsPerSecond;
+    bool hello;
+    std::chrono::milliseconds roundTrip;
+
+    friend void PrintTo(const OwnAddressFlood& flood, std::ostream* out) {
+        *out << flood.connections << (flood.hello ? " hellos" : " silent") << " at " << flood.openingsPerSecond << "/s";
+    }
+};
+
+class LANHostListenerOwnAddressFlood : public ::testing::TestWithParam<OwnAddressFlood> {};
+
+INSTANTIATE_TEST_SUITE_P(Loopback, LANHostListenerOwnAddressFlood,
+                         ::testing::Values(OwnAddressFlood{16, 1'000'000, false, 0ms},
+                                           OwnAddressFlood{TessaloyNet::HandshakeAdmissionLimits{}.perHost + 50, 500,
+                                                           true, 50ms}),
+                         [](const auto& flood) { return flood.param.hello ? "Hellos" : "Silent"; });
+
+TEST_P(LANHostListenerOwnAddressFlood, CannotKeepTheDeviceOut) {
     ListenerHarness mac;
     DeviceSimulator device("Paired phone");
     mac.store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
     device.setMacKey(mac.mac.publicKey());
     const std::uint16_t port = mac.start(std::nullopt);
-    // Twice the handshakes one host may have under way, each opened again as soon as it is closed,
-    // from the address the device comes from.
-    Testing::IdleFlood flood(at("127.0.0.1", port), {asio::ip::make_address("127.0.0.1")}, 16, 1'000'000);
-    ASSERT_TRUE(mac.waitUntil([&] { return mac.listener->pendingHandshakes() == 16; }));
+    Testing::LoopbackRelay wifi(at("127.0.0.1", port), {.roundTrip = GetParam().roundTrip});
+    const int connections = GetParam().connections;
+    Testing::IdleFlood flood(at("127.0.0.1", port), {asio::ip::make_address("127.0.0.1")}, connections,
+                             GetParam().openingsPerSecond, 1'000'000'000,
+                             GetParam().hello ? Testing::clientHello(device.trustedParameters()) : Bytes{});
+    ASSERT_TRUE(mac.waitUntil([&] { return flood.openings() >= connections; }));
     for (int attempt = 1; attempt <= 5; ++attempt) {
-        // Those accepted by now pass their hello deadline and come back.
+        // Silent ones accepted by now pass their hello deadline and come back.
         mac.clock->advance(1s);
-        device.connect(at("127.0.0.1", port));
+        device.connect(wifi.endpoint());
         ASSERT_TRUE(mac.waitFor<Event::Authenticated>(2 * attempt, 20s)) << attempt;
         device.disconnect();
     }
-    EXPECT_TRUE(mac.waitUntil([&] { return flood.openings() > 16; }));
+    EXPECT_TRUE(mac.waitUntil([&] { return flood.openings() > connections; }));
 }
 
 TEST(LANHostListener, StopAdvertisingWithdrawsAtOnceAndAcceptsForTheWindowOnly) {

@@ -40,7 +40,7 @@ TEST(SettingsUserDefaults, AChangeIsReadAtOnceAndSavedWhenTheDiskComesToIt) {
     const auto file = folder / "plovander.conf";
     TessaloyBase::DiskQueue disk;
     std::promise<void> diskFree;
-    disk.afterSaves([free = diskFree.get_future().share()] { free.wait_for(std::chrono::seconds(20)); });
+    disk.queue().async([free = diskFree.get_future().share()] { free.wait_for(std::chrono::seconds(20)); });
     SettingsUserDefaults defaults(file, {}, disk);
     defaults.setInteger("TessaloyListenPort", 1234);
     EXPECT_EQ(defaults.integer("TessaloyListenPort"), 1234);

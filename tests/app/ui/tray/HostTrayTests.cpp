@@ -1,5 +1,6 @@
 #include "app/ui/HostMenuView.h"
 #include "app/ui/HostTray.h"
+#include "app/ui/Look.h"
 #include "tests/app/shell/StreamingSessionFixture.h"
 #include "tests/support/SystemTray.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -116,9 +117,7 @@ TEST_F(HostTrayTest, AClickOnTheIconOpensThePopoverBesideItAndASecondClosesIt) {
     EXPECT_LE(std::abs(popover.top() - icon.bottom()), 12) << popover.top() << " " << icon.bottom();
     EXPECT_LE(popover.left(), icon.center().x());
     EXPECT_GE(popover.right(), icon.center().x());
-    // A native popup menu's edge: its line, and the type under which a compositor shadows it.
-    const QImage shown = host->popover().grab().toImage();
-    EXPECT_EQ(shown.pixel(0, shown.height() / 2), host->popover().palette().color(QPalette::Mid).rgb());
+    // A native popup menu's type, under which a compositor shadows it.
     EXPECT_TRUE(hasWindowType(host->popover(), "_NET_WM_WINDOW_TYPE_POPUP_MENU"));
     shootScreen("tray-top");
 
@@ -130,7 +129,8 @@ TEST_F(HostTrayTest, AClickOnTheIconOpensThePopoverBesideItAndASecondClosesIt) {
 }
 
 // "Pair a device" makes the popover taller: it grows upwards from the icon of a tray at the bottom,
-// stays on the screen, and where the screen cannot hold it its middle scrolls while the footer stays.
+// stays on the screen as far from the icon, and where the screen cannot hold it its middle scrolls
+// while the footer stays. Its edge is a whole line that stands apart from it, light and dark.
 TEST_F(HostTrayTest, WithTheTrayAtTheBottomThePopoverStaysOnTheScreenAfterPairADevice) {
     listenFor(Device{"Jo's iPhone"});
     startIn(SystemTray::Edge::bottom);
@@ -139,14 +139,26 @@ TEST_F(HostTrayTest, WithTheTrayAtTheBottomThePopoverStaysOnTheScreenAfterPairAD
     click(icon.center());
     ASSERT_TRUE(settle([&] { return host->popover().isVisible(); }));
     const int before = host->popover().height();
-    shootScreen("tray-bottom");
+    const int gap = icon.top() - host->popover().frameGeometry().bottom();
+    for (const bool dark : {false, true}) {
+        host->popover().setPalette(dark ? QPalette(QColor(58, 58, 60), QColor(40, 40, 42)) : QApplication::palette());
+        QCoreApplication::processEvents();
+        shootScreen(dark ? "tray-bottom-dark" : "tray-bottom");
+        const QImage shown = host->popover().grab().toImage();
+        const int right = shown.width() - 1, bottom = shown.height() - 1;
+        for (const QPoint pixel :
+             {QPoint(0, bottom / 2), QPoint(right, bottom / 2), QPoint(right / 2, 0), QPoint(right / 2, bottom)})
+            EXPECT_NEAR(Plovander::Look::contrast(shown.pixelColor(pixel), host->popover().palette().window().color()),
+                        1.7, 0.2);
+    }
+    host->popover().setPalette({});
 
     host->menu().findChild<QAbstractButton*>("pairDeviceCompact")->click();
     ASSERT_TRUE(settle([&] { return host->popover().height() > before && session->pairingCode(); }));
     const QRect popover = host->popover().frameGeometry();
     const auto onScreen = [&] {
         const QRect now = host->popover().frameGeometry();
-        return screen().contains(now) && now.bottom() < icon.top();
+        return screen().contains(now) && icon.top() - now.bottom() == gap;
     };
     EXPECT_TRUE(settle(onScreen)) << popover.top() << ".." << popover.bottom() << " above " << icon.top();
     shootScreen("tray-bottom-pairing");
