@@ -349,29 +349,28 @@ TEST(TessaloyHostAppTest, QuitFinishesTheCaptureStopUnderWay) {
 
 // Quitting ends once the stores' saves have reached the disk, and a save that fails is traced.
 TEST(TessaloyHostAppTest, QuitEndsOnceTheStoresHaveSaved) {
-    using Plovander::TaskHandle, Plovander::CancellationToken;
     Testing::FakeEnvironment environment;
     environment.disk = TessaloyBase::DiskQueue();
-    const auto trace = environment.folder / "trace.log";
-    Plovander::TraceLog::configure({.enabled = true, .file = trace, .toStandardError = false});
+    Plovander::TraceLog::configure({.enabled = true, .file = environment.folder / "trace", .toStandardError = false});
     auto host = std::make_unique<Plovander::TessaloyHostApp>(environment, Testing::QuietUpdater::make);
     ASSERT_TRUE(environment.actor.runUntil([&] { return host->session().isReady(); }));
     std::promise<void> diskFree;
     environment.keychainItems.whileWriting = [free = diskFree.get_future().share()] { free.wait_for(20s); };
     environment.keychainItems.failNextWrite = true;
-    host->session().trusted().add({TessaloyNet::P256PrivateKey::generate().publicKey().x963Representation(), "Phone",
-                                   environment.actor.now(), std::nullopt});
+    host->session().trusted().add(
+        {TessaloyNet::P256PrivateKey::generate().publicKey().x963Representation(), "Phone", {}, {}});
 
-    const auto quitting = TaskHandle::start([&](CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
+    const auto quitting =
+        Plovander::TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
     environment.actor.runUntilIdle();
     EXPECT_TRUE(quitting.isRunning()) << "the save is still on its way to the disk";
     diskFree.set_value();
     ASSERT_TRUE(environment.actor.runUntil([&] { return !quitting.isRunning(); }));
     Plovander::TraceLog::flush();
     Plovander::TraceLog::configure({});
-    std::stringstream lines;
-    lines << std::ifstream(trace).rdbuf();
-    EXPECT_NE(lines.str().find(" could not save the paired devices: refused for the test\n"), std::string::npos);
+    std::stringstream trace;
+    trace << std::ifstream(environment.folder / "trace").rdbuf();
+    EXPECT_NE(trace.str().find(" could not save the paired devices: refused for the test\n"), std::string::npos);
 }
 
 } // namespace
