@@ -38,7 +38,7 @@ std::string_view leadingScalars(std::string_view text, std::size_t maximum) noex
     return text;
 }
 
-std::string_view leadingCharacters(std::string_view text, std::size_t maximum) {
+std::string_view leadingCharacters(std::string_view text, std::size_t maximum, std::size_t maximumBytes) {
     UErrorCode status = U_ZERO_ERROR;
     const std::unique_ptr<UText, decltype(&utext_close)> utf8(
         utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status), utext_close);
@@ -51,6 +51,7 @@ std::string_view leadingCharacters(std::string_view text, std::size_t maximum) {
     for (std::size_t count = 0; count < maximum; ++count) {
         const std::int32_t next = ubrk_next(characters.get());
         if (next == UBRK_DONE) return text;
+        if (static_cast<std::size_t>(next) > maximumBytes) break;
         end = next;
     }
     return text.substr(0, static_cast<std::size_t>(end));

@@ -16,8 +16,11 @@ bool isUnicodeWhiteSpace(char32_t scalar) noexcept;
 std::string_view leadingScalars(std::string_view text, std::size_t maximum) noexcept;
 
 // The first `maximum` characters (extended grapheme clusters) of `text`, so that no flag, family
-// emoji or accented letter is split. Throws std::runtime_error when Unicode's data cannot be used.
-std::string_view leadingCharacters(std::string_view text, std::size_t maximum);
+// emoji or accented letter is split, and no more of them than fit whole in `maximumBytes` bytes: one
+// character may carry any number of combining marks. Throws std::runtime_error when Unicode's data
+// cannot be used.
+std::string_view leadingCharacters(std::string_view text, std::size_t maximum,
+                                   std::size_t maximumBytes = std::string_view::npos);
 
 // The longest start of `text` that holds whole characters and at most `maximumBytes` bytes.
 std::string_view leadingBytes(std::string_view text, std::size_t maximumBytes) noexcept;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/DiskQueue.h"
 #include "base/Keychain.h"
 #include "base/MainActor.h"
 #include "base/SerialQueue.h"
@@ -49,6 +50,9 @@ public:
     virtual TessaloyBase::MainActor& mainActor() = 0;
     virtual UserDefaults& userDefaults() = 0;
     virtual TessaloyBase::Keychain& keychain() = 0;
+    // Where the settings and the stores kept in the keychain are saved; what it holds to save is
+    // saved before the environment goes.
+    virtual TessaloyBase::DiskQueue diskQueue() = 0;
 
     // Shared: a capture is held by its owner and by the work that starts and stops it.
     virtual std::shared_ptr<Displays> displays(std::string* whyNot) = 0;

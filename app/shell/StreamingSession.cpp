@@ -32,7 +32,7 @@ StreamingSession::StreamingSession(Platform::Environment& environment, CapturePr
       environment_(environment),
       defaults_(environment.userDefaults()),
       services_(environment),
-      trusted_(std::make_shared<TessaloyNet::PairedDeviceStore>(environment.keychain())),
+      trusted_(std::make_shared<TessaloyNet::PairedDeviceStore>(environment.keychain(), environment.diskQueue())),
       listenPort_(Plovander::listenPort(defaults_)),
       preferences_(model_.qualityMode, [&capture] { return capture.encodesHevcInHardware(); }) {
     model_.allowsRemoteControl.set(Settings::isOn(defaults_, Settings::allowRemoteControl));
@@ -114,6 +114,9 @@ void StreamingSession::startServices() {
     transfers_->isAllowed = [this, lifetime = lifetime_] {
         return !lifetime.isCancelled() && isSharing() && allowsRemoteControl() && link_.isStreaming();
     };
+    transfers_->remoteControlAllowed = [this, lifetime = lifetime_] {
+        return !lifetime.isCancelled() && allowsRemoteControl();
+    };
     transfers_->paste = lifetime_.guard([this] {
         // Command-V: the V key (9) with Command, which this computer reads as Control.
         using TessaloyCore::InputEvent;
@@ -162,10 +165,9 @@ QCoro::Task<> StreamingSession::loadIdentity() {
         TraceLog::message([&] { return std::string("could not load this Mac's identity: ") + error.what(); });
     }
     if (lifetime.isCancelled()) co_return;
-    // The trust store is a file too, and may have grown.
-    BlockingCall<std::vector<PairedDevice>> reading(environment_.mainActor(), [&keychain = environment_.keychain()] {
-        return SessionModel::readPairedDevices(TessaloyNet::PairedDeviceStore(keychain));
-    });
+    // The trust store is a file too, and may have grown: it is read into memory there.
+    BlockingCall<std::vector<PairedDevice>> reading(
+        environment_.mainActor(), [trusted = trusted_] { return SessionModel::readPairedDevices(*trusted); });
     auto devices = co_await reading;
     if (!lifetime.isCancelled()) model_.pairedDevices.set(std::move(devices));
 }

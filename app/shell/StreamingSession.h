@@ -90,6 +90,8 @@ public:
     const TessaloyNet::HostSessionState& state() const { return link_.state; }
     const std::optional<TessaloyNet::DeviceIdentity>& identity() const { return identity_; }
     HostTransfers& transfers() { return *transfers_; }
+    // The trust store, as the controller keeps it in memory.
+    TessaloyNet::PairedDeviceStore& trusted() { return *trusted_; }
     MacUpdater& updater() { return *services_.updater; }
     // The name this computer shows to devices: its host name, or "Mac" when it has none.
     std::string hostDisplayName() const;

@@ -1,5 +1,6 @@
 #include "app/shell/TessaloyHostApp.h"
 
+#include "app/runtime/BlockingCall.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/services/LoginItem.h"
 #include "app/shell/ReplacedInstance.h"
@@ -33,6 +34,9 @@ std::optional<SingleInstance> TessaloyHostApp::ensureSingleInstance(const std::v
 
 TessaloyHostApp::TessaloyHostApp(Platform::Environment& environment, const UpdaterFactory& makeUpdater)
     : environment_(environment) {
+    environment.diskQueue().reportFailures([](const std::string& file, const std::string& problem) {
+        TraceLog::message([&] { return "could not save " + file + ": " + problem; });
+    });
     LoginItem(environment.loginItems(), environment.userDefaults()).migrateFromMainApp();
     const TessaloyCore::MacKind kind = environment.machineKind();
     TraceLog::message([&] { return std::string("this computer is a ") + TessaloyCore::nameOf(kind); });
@@ -53,6 +57,9 @@ QCoro::Task<> TessaloyHostApp::quit() {
     session_.reset();
     // Takes its turn after whatever the capture has in flight.
     co_await capture_->stop();
+    // What the stores hold to save reaches the disk before the process goes.
+    BlockingCall<bool> saved(environment_.mainActor(), environment_.diskQueue().queue(), [] { return true; });
+    co_await saved;
 }
 
 } // namespace Plovander

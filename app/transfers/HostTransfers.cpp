@@ -120,12 +120,15 @@ void HostTransfers::attach(const std::shared_ptr<TessaloyNet::VideoSender>& send
     inbox->reply = whileAlive(this, &HostTransfers::reply);
     inbox->onStarted = whileAlive(this, &HostTransfers::incomingStarted);
     inbox->onProgress = whileAlive(this, &HostTransfers::incomingProgress);
-    // A file may still complete once this session has ended.
+    // A file may still complete, or fail, once this session has ended.
     inbox->onComplete = [self = QPointer(this), generation = generation_](const TransferOffer& offer,
                                                                           const std::filesystem::path& work) {
         if (self) self->saveReceived(offer, work, self->generation_ == generation);
     };
-    inbox->onFailed = whileAlive(this, &HostTransfers::incomingFailed);
+    inbox->onFailed = [self = QPointer(this), generation = generation_](const TransferOffer& offer,
+                                                                        TransferCancelReason reason) {
+        if (self && self->generation_ == generation) self->incomingFailed(offer, reason);
+    };
     inbox->onDiskFailure = [](const TransferOffer&, const std::string& problem) {
         TraceLog::message([&] { return "could not receive a file: " + problem; });
     };

@@ -149,6 +149,9 @@ public:
 
     // Whether transfers may run now; set by the controller right after creation.
     std::function<bool()> isAllowed = [] { return false; };
+    // Whether the user allows remote control, whatever the session: a file whose session has ended
+    // while it was being flushed is saved only if so. Set by the controller right after creation.
+    std::function<bool()> remoteControlAllowed = [] { return false; };
     // Presses the paste shortcut on this computer; set by the controller right after creation.
     std::function<void()> paste = [] {};
 
@@ -225,10 +228,12 @@ private:
     void incomingStarted(const TessaloyCore::TransferOffer& offer);
     void incomingProgress(const TessaloyCore::TransferOffer& offer, std::uint64_t received);
     void incomingFailed(const TessaloyCore::TransferOffer& offer, TessaloyCore::TransferCancelReason reason);
-    // `attached`: the transfer's session is still attached.
+    // `attached`: the transfer's session is still attached. Otherwise its row went with it, and its id
+    // may be another session's by now.
     void saveReceived(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work, bool attached);
     void pasteImage(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work);
-    void saveIntoDownloads(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work);
+    // Whether the file was saved.
+    bool saveIntoDownloads(const TessaloyCore::TransferOffer& offer, const std::filesystem::path& work);
     // Moves the work file into `folder` under the first free name for `name`; nullopt when it could
     // not be moved.
     std::optional<std::filesystem::path> claimDownload(const std::filesystem::path& work,

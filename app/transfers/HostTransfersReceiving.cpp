@@ -86,15 +86,22 @@ void HostTransfers::abortIncoming(std::optional<TransferCancelReason> tellDevice
 }
 
 void HostTransfers::saveReceived(const TransferOffer& offer, const std::filesystem::path& work, bool attached) {
-    removeActivity({true, offer.id});
-    // Once its session has ended, a file whose finish arrived is saved all the same.
-    if (attached && !isAllowed()) {
+    if (attached) removeActivity({true, offer.id});
+    // Once its session has ended, a file whose finish arrived is saved all the same, if receiving is
+    // still allowed.
+    if (!(attached ? isAllowed() : remoteControlAllowed())) {
         deleteQuietly(work);
         // The device believes the transfer arrived.
-        reply(TransferMessage::cancel(offer.id, TransferCancelReason::notAllowed));
+        if (attached) reply(TransferMessage::cancel(offer.id, TransferCancelReason::notAllowed));
         return setLastProblem(receiveNotAllowed);
     }
-    if (offer.purpose != TransferPurpose::clipboard) return saveIntoDownloads(offer, work);
+    if (offer.purpose != TransferPurpose::clipboard) {
+        // The device believes the transfer arrived.
+        if (!saveIntoDownloads(offer, work) && attached) {
+            reply(TransferMessage::cancel(offer.id, TransferCancelReason::failed));
+        }
+        return;
+    }
     // Pasting acts on this computer for the device: only while its session lasts.
     if (attached) return pasteImage(offer, work);
     deleteQuietly(work);
@@ -117,7 +124,7 @@ void HostTransfers::pasteImage(const TransferOffer& offer, const std::filesystem
     TraceLog::pastedImage(bytes->size());
 }
 
-void HostTransfers::saveIntoDownloads(const TransferOffer& offer, const std::filesystem::path& work) {
+bool HostTransfers::saveIntoDownloads(const TransferOffer& offer, const std::filesystem::path& work) {
     const std::string name = offer.safeFileName();
     const std::filesystem::path folder = files_->downloadsFolder() / receivedFolderName;
     std::error_code error;
@@ -134,9 +141,7 @@ void HostTransfers::saveIntoDownloads(const TransferOffer& offer, const std::fil
         addFinished(Finished{QUuid::createUuid(), name, true, Finished::Outcome::failed("Couldn't be saved"),
                              std::nullopt, actor_.now()});
         setLastProblem("Couldn't save " + name + " to Downloads.");
-        // The device believes the transfer arrived.
-        reply(TransferMessage::cancel(offer.id, TransferCancelReason::failed));
-        return;
+        return false;
     }
 
     std::filesystem::permissions(*destination,
@@ -148,6 +153,7 @@ void HostTransfers::saveIntoDownloads(const TransferOffer& offer, const std::fil
     addFinished(Finished{QUuid::createUuid(), destination->filename().string(), true, Finished::Outcome::done(),
                          *destination, actor_.now()});
     TraceLog::receivedFile(offer.size);
+    return true;
 }
 
 std::optional<std::filesystem::path> HostTransfers::claimDownload(const std::filesystem::path& work,

@@ -69,10 +69,16 @@ Json jsonOf(const PairedDevice& device) {
 }
 
 // The stored device with this key, compared in constant time.
-std::vector<PairedDevice>::iterator findDevice(std::vector<PairedDevice>& devices, ByteView publicKey) {
+template <typename Devices>
+auto findDevice(Devices& devices, ByteView publicKey) {
     return std::find_if(devices.begin(), devices.end(), [&](const PairedDevice& device) {
         return SelfSignedCertificate::matches(device.publicKey, publicKey);
     });
+}
+
+std::string shortName(std::string_view name) {
+    return std::string(TessaloyCore::leadingCharacters(name, PairedDeviceStore::maximumNameCharacters,
+                                                       PairedDeviceStore::maximumNameBytes));
 }
 
 } // namespace
@@ -85,6 +91,8 @@ const char* nameOf(PairedDeviceStoreProblem problem) noexcept {
             return "invalidKey";
         case PairedDeviceStoreProblem::invalidName:
             return "invalidName";
+        case PairedDeviceStoreProblem::itemTooLarge:
+            return "itemTooLarge";
     }
     return "unknown";
 }
@@ -97,23 +105,30 @@ const char* descriptionOf(PairedDeviceStoreProblem problem) noexcept {
             return "The device's key is not valid.";
         case PairedDeviceStoreProblem::invalidName:
             return "The device's name is not valid.";
+        case PairedDeviceStoreProblem::itemTooLarge:
+            return "The list of paired devices would be too large.";
     }
     return "Something went wrong.";
 }
 
-std::vector<PairedDevice> PairedDeviceStore::load() const {
+PairedDeviceStore::PairedDeviceStore(TessaloyBase::Keychain& keychain, TessaloyBase::DiskQueue disk)
+    : keychain_(keychain), item_(disk.file("the paired devices")) {}
+
+const std::vector<PairedDevice>& PairedDeviceStore::devices() const {
+    if (devices_) return *devices_;
     const auto stored = keychain_.read(keychainService, keychainAccount);
-    if (!stored) return {};
-    if (stored->size() > maximumItemBytes) corrupt();
-    const Json list = Json::parse(stored->begin(), stored->end(), nullptr, false);
-    if (list.is_discarded() || !list.is_array()) corrupt();
     std::vector<PairedDevice> devices;
-    devices.reserve(list.size());
-    for (const Json& entry : list) devices.push_back(deviceOf(entry));
-    return devices;
+    if (stored) {
+        if (stored->size() > maximumItemBytes) corrupt();
+        const Json list = Json::parse(stored->begin(), stored->end(), nullptr, false);
+        if (list.is_discarded() || !list.is_array()) corrupt();
+        devices.reserve(list.size());
+        for (const Json& entry : list) devices.push_back(deviceOf(entry));
+    }
+    return devices_.emplace(std::move(devices));
 }
 
-void PairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
+void PairedDeviceStore::save(std::vector<PairedDevice> devices) {
     Json list = Json::array();
     for (const PairedDevice& device : devices) list.push_back(jsonOf(device));
     std::string text;
@@ -122,69 +137,75 @@ void PairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
     } catch (const Json::exception&) {
         throw Error(PairedDeviceStoreProblem::invalidName);
     }
-    keychain_.write(keychainService, keychainAccount, Bytes(text.begin(), text.end()));
+    if (text.size() > maximumItemBytes) throw Error(PairedDeviceStoreProblem::itemTooLarge);
+    devices_ = std::move(devices);
+    item_.save([&keychain = keychain_, item = Bytes(text.begin(), text.end())] {
+        keychain.write(keychainService, keychainAccount, item);
+    });
 }
 
 bool PairedDeviceStore::add(const PairedDevice& device) {
     if (!P256PublicKey::isValidX963(device.publicKey)) throw Error(PairedDeviceStoreProblem::invalidKey);
     if (!TessaloyCore::isValidUtf8(device.name)) throw Error(PairedDeviceStoreProblem::invalidName);
+    PairedDevice stored = device;
+    stored.name = shortName(device.name);
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
-    if (const auto known = findDevice(devices, device.publicKey); known != devices.end()) {
-        *known = device;
+    std::vector<PairedDevice> devices = this->devices();
+    if (const auto known = findDevice(devices, stored.publicKey); known != devices.end()) {
+        *known = std::move(stored);
     } else if (devices.size() >= PairingLimits::devicesPerMac) {
         return false;
     } else {
-        devices.push_back(device);
+        devices.push_back(std::move(stored));
     }
-    save(devices);
+    save(std::move(devices));
     return true;
 }
 
 bool PairedDeviceStore::remove(ByteView publicKey) {
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     const auto end = std::remove_if(devices.begin(), devices.end(), [&](const PairedDevice& device) {
         return SelfSignedCertificate::matches(device.publicKey, publicKey);
     });
     if (end == devices.end()) return false;
     devices.erase(end, devices.end());
-    save(devices);
+    save(std::move(devices));
     return true;
 }
 
 void PairedDeviceStore::rename(ByteView publicKey, std::string_view name) {
     if (!TessaloyCore::isValidUtf8(name)) throw Error(PairedDeviceStoreProblem::invalidName);
-    const std::string_view trimmed = TessaloyCore::trimmingWhitespace(name);
-    if (trimmed.empty()) return;
+    const std::string cut = shortName(TessaloyCore::trimmingWhitespace(name));
+    if (cut.empty()) return;
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
-    known->name = std::string(TessaloyCore::leadingCharacters(trimmed, maximumNameCharacters));
-    save(devices);
+    known->name = cut;
+    save(std::move(devices));
 }
 
 void PairedDeviceStore::markSeen(ByteView publicKey, Date at) {
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    std::vector<PairedDevice> devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return;
     known->lastSeenAt = at;
-    save(devices);
+    save(std::move(devices));
 }
 
 std::vector<PairedDevice> PairedDeviceStore::all() const {
     std::lock_guard guard(lock_);
-    return load();
+    return devices();
 }
 
 std::optional<PairedDevice> PairedDeviceStore::device(ByteView publicKey) const {
     std::lock_guard guard(lock_);
-    std::vector<PairedDevice> devices = load();
+    const std::vector<PairedDevice>& devices = this->devices();
     const auto known = findDevice(devices, publicKey);
     if (known == devices.end()) return std::nullopt;
-    return std::move(*known);
+    return *known;
 }
 
 bool PairedDeviceStore::isTrusted(ByteView publicKey) const noexcept {

@@ -27,7 +27,7 @@ namespace Linux {
 
 LinuxEnvironment::LinuxEnvironment(const std::vector<std::string>& launchArguments)
     : allocator_(MemoryAllocator::create()),
-      defaults_(SettingsUserDefaults::defaultPath(), UserDefaults::parseLaunchArguments(launchArguments)),
+      defaults_(SettingsUserDefaults::defaultPath(), UserDefaults::parseLaunchArguments(launchArguments), disk_),
       keychain_(FileKeychain::defaultRoot()),
       gamma_(Gamma::create()),
       inputLock_(InputLock::create()),
@@ -37,7 +37,8 @@ LinuxEnvironment::LinuxEnvironment(const std::vector<std::string>& launchArgumen
       interfaces_(Interfaces::create()),
       workspace_(Workspace::create()) {}
 
-LinuxEnvironment::~LinuxEnvironment() = default;
+// The saves still queued use the settings and the keychain.
+LinuxEnvironment::~LinuxEnvironment() { disk_.drain(); }
 
 std::shared_ptr<Displays> LinuxEnvironment::displays(std::string* whyNot) { return Displays::create({}, whyNot); }
 

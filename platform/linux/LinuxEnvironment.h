@@ -21,6 +21,7 @@ public:
     TessaloyBase::MainActor& mainActor() override { return mainActor_; }
     UserDefaults& userDefaults() override { return defaults_; }
     TessaloyBase::Keychain& keychain() override { return keychain_; }
+    TessaloyBase::DiskQueue diskQueue() override { return disk_; }
 
     std::shared_ptr<Displays> displays(std::string* whyNot) override;
     std::shared_ptr<ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue, std::string* whyNot) override;
@@ -50,6 +51,7 @@ private:
     // First, so the allocator is held to few pools before anything here starts a thread.
     std::unique_ptr<MemoryAllocator> allocator_;
     QtMainActor mainActor_;
+    TessaloyBase::DiskQueue disk_;
     SettingsUserDefaults defaults_;
     FileKeychain keychain_;
     std::shared_ptr<Pasteboard> pasteboard_;

@@ -32,12 +32,12 @@ protected:
 
     // Devices paired before, behind the session's back.
     void storeDevices(int count) {
-        TessaloyNet::PairedDeviceStore store(environment.keychainItems);
         for (int i = 0; i < count; ++i) {
-            store.add({.publicKey = TessaloyNet::P256PrivateKey::generate().publicKey().x963Representation(),
-                       .name = "Phone " + std::to_string(i),
-                       .pairedAt = environment.actor.now(),
-                       .lastSeenAt = {}});
+            session->trusted().add(
+                {.publicKey = TessaloyNet::P256PrivateKey::generate().publicKey().x963Representation(),
+                 .name = "Phone " + std::to_string(i),
+                 .pairedAt = environment.actor.now(),
+                 .lastSeenAt = {}});
         }
         session->reloadPairedDevices();
     }

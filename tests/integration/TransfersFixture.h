@@ -123,6 +123,7 @@ public:
     TessaloyBase::MainActor& mainActor() override { return fake.mainActor(); }
     Platform::UserDefaults& userDefaults() override { return fake.userDefaults(); }
     TessaloyBase::Keychain& keychain() override { return fake.keychain(); }
+    TessaloyBase::DiskQueue diskQueue() override { return fake.diskQueue(); }
     std::shared_ptr<Platform::Displays> displays(std::string* whyNot) override { return fake.displays(whyNot); }
     std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
                                                            std::string* whyNot) override {
@@ -270,6 +271,22 @@ protected:
         peer.reset();
         control_.reset();
         media_.reset();
+    }
+
+    // The paired device comes back once the Mac listens for it: both channels in trusted mode.
+    void comeBack() {
+        const auto advertised = [&] {
+            std::lock_guard guard(environment.fake.advertisements->lock);
+            return environment.fake.advertisements->advertised.size();
+        };
+        const std::size_t before = advertised();
+        session->setListensAutomatically(true);
+        ASSERT_TRUE(until([&] { return advertised() > before; }));
+        device.setMacKey(session->identity()->publicKey());
+        media_ = connect(device.trustedParameters(), Role::media);
+        control_ = connect(device.trustedParameters(), Role::control);
+        ASSERT_EQ(problemOf(*media_), "");
+        ASSERT_EQ(problemOf(*control_), "");
     }
 
     // The folders of the environment's transfer files.

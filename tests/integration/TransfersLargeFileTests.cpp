@@ -1,5 +1,9 @@
 #include "core/TransferMessage.h"
+#include "net/channel/PairedDeviceStore.h"
 #include "tests/integration/TransfersFixture.h"
+
+#include <atomic>
+#include <future>
 
 namespace TransfersTesting {
 namespace {
@@ -50,6 +54,34 @@ TEST_F(LargeFileTransfers, AHundredMebibytesFromTheDeviceLandInDownloadsWhileVid
     EXPECT_TRUE(traced("received a file from the device, 104857600 bytes"));
     EXPECT_TRUE(peer->problems().empty());
     EXPECT_TRUE(session->isSharing());
+}
+
+// The device comes back while the disk is slow to take the note of when it was last seen: it streams
+// at once, and a file it sends meanwhile lands in Downloads.
+TEST_F(LargeFileTransfers, ADeviceThatComesBackWhileTheDiskIsSlowStreamsAndSendsAtOnce) {
+    environment.fake.disk = TessaloyBase::DiskQueue();
+    std::atomic<bool> diskHeld = false;
+    std::promise<void> diskFree;
+    environment.fake.keychainItems.whileWriting = [&diskHeld, free = diskFree.get_future().share()] {
+        if (diskHeld) free.wait_for(20s);
+    };
+    startStreaming();
+    disconnectDevice();
+    ASSERT_TRUE(until([&] { return !session->isSharing(); }));
+    environment.fake.disk.drain();
+    diskHeld = true;
+
+    comeBack();
+    ASSERT_TRUE(until([&] { return session->isSharing() && transfers().sender() != nullptr; }));
+    const auto source = sourceFolder() / "notes.txt";
+    writePatternFile(source, mebibyte, 2);
+    peer->sendFile(source);
+    ASSERT_TRUE(until([&] { return std::filesystem::exists(receivedFolder() / "notes.txt"); }));
+    const auto stored = [&] { return TessaloyNet::PairedDeviceStore(environment.fake.keychainItems).all().at(0); };
+    EXPECT_FALSE(stored().lastSeenAt) << "the disk has not taken it yet";
+    diskFree.set_value();
+    environment.fake.disk.drain();
+    EXPECT_TRUE(stored().lastSeenAt);
 }
 
 TEST_F(LargeFileTransfers, ChunksOfTheLargestSizeFromTheDeviceAreTakenAsTheyCome) {

@@ -20,7 +20,8 @@ FakeEnvironment::FakeEnvironment()
     defaults.setBoolean("TessaloyOpenRouterPort", false);
 }
 
-FakeEnvironment::~FakeEnvironment() = default;
+// The saves still queued use the keychain.
+FakeEnvironment::~FakeEnvironment() { disk.drain(); }
 
 std::shared_ptr<Platform::Displays> FakeEnvironment::displays(std::string* whyNot) {
     if (whileListing) whileListing();

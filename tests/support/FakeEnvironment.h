@@ -28,10 +28,10 @@ class FakeAudioCapture;
 class FakePasteboard;
 class FakeScreenCapture;
 
-// The whole platform on fakes and memory: a manual main actor, settings and keychain in memory,
-// one fake 1920x1080 display, a recording service advertiser, recording fakes of the computer's
-// facilities, and received files in a private temporary folder. A test environment that needs some
-// real facilities derives from it and replaces their factories (see X11Environment).
+// The whole platform on fakes and memory: a manual main actor, settings and keychain in memory (saved
+// in place), one fake 1920x1080 display, a recording service advertiser, recording fakes of the
+// computer's facilities, and received files in a private temporary folder. A test environment that
+// needs some real facilities derives from it and replaces their factories (see X11Environment).
 class FakeEnvironment : public Platform::Environment {
 public:
     FakeEnvironment();
@@ -40,6 +40,7 @@ public:
     TessaloyBase::MainActor& mainActor() override { return actor; }
     Platform::UserDefaults& userDefaults() override { return defaults; }
     TessaloyBase::Keychain& keychain() override { return keychainItems; }
+    TessaloyBase::DiskQueue diskQueue() override { return disk; }
 
     std::shared_ptr<Platform::Displays> displays(std::string* whyNot) override;
     std::shared_ptr<Platform::ScreenCapture> screenCapture(TessaloyBase::SerialQueue& queue,
@@ -80,6 +81,8 @@ public:
     ManualMainActor actor;
     MemoryUserDefaults defaults;
     MemoryKeychain keychainItems;
+    // Saves run in place, unless a test gives the environment a queue before the controller is made.
+    TessaloyBase::DiskQueue disk = TessaloyBase::DiskQueue::inPlace();
     TemporaryDirectory folder;
     std::vector<Platform::ShareableDisplay> displayList;
     std::atomic<bool> displaysFail{false};

@@ -2,6 +2,7 @@
 
 #include "base/Keychain.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -9,7 +10,8 @@
 namespace Testing {
 
 // Keychain items in memory. `failNextWrite` and `failReads` let tests see how callers handle a
-// keychain that refuses.
+// keychain that refuses, and `whileWriting`, which runs as each write begins (set it before the
+// first), one that is slow.
 class MemoryKeychain final : public TessaloyBase::Keychain {
 public:
     std::optional<Bytes> read(std::string_view service, std::string_view account) const override {
@@ -22,6 +24,7 @@ public:
     }
 
     void write(std::string_view service, std::string_view account, const Bytes& data) override {
+        if (whileWriting) whileWriting();
         std::lock_guard guard(lock_);
         if (std::exchange(failNextWrite, false)) {
             throw TessaloyBase::KeychainError(TessaloyBase::KeychainError::Kind::writeFailed, "refused for the test");
@@ -35,6 +38,7 @@ public:
         return items_.erase(key(service, account)) > 0;
     }
 
+    std::function<void()> whileWriting;
     bool failNextWrite = false;
     bool failReads = false;
     int writes = 0;

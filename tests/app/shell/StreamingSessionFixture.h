@@ -126,8 +126,8 @@ protected:
 
     // Stores `device` as paired, and makes the Mac available to paired devices.
     void listenFor(const Device& device) {
-        TessaloyNet::PairedDeviceStore(environment.keychainItems)
-            .add({.publicKey = device.key, .name = device.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
+        session->trusted().add(
+            {.publicKey = device.key, .name = device.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
         session->reloadPairedDevices();
         session->setListensAutomatically(true);
         ASSERT_TRUE(until([&] { return session->acceptsPairedDevices(); }));

@@ -54,10 +54,10 @@ TEST_F(StreamingSessionTest, AnOfferIsPublishedAndExpiresAfterFiveMinutes) {
 }
 
 TEST_F(StreamingSessionTest, ThePairingLimitRefusesAFourthOffer) {
-    TessaloyNet::PairedDeviceStore store(environment.keychainItems);
     for (int i = 0; i < 3; ++i) {
         const Device phone{"Phone " + std::to_string(i)};
-        store.add({.publicKey = phone.key, .name = phone.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
+        session->trusted().add(
+            {.publicKey = phone.key, .name = phone.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
     }
     session->reloadPairedDevices();
     bool returned = false;
@@ -345,6 +345,32 @@ TEST(TessaloyHostAppTest, QuitFinishesTheCaptureStopUnderWay) {
     ASSERT_TRUE(environment.actor.runUntil([&] { return !quitting.isRunning(); }));
     host.reset();
     EXPECT_TRUE(output.expired());
+}
+
+// Quitting ends once the stores' saves have reached the disk, and a save that fails is traced.
+TEST(TessaloyHostAppTest, QuitEndsOnceTheStoresHaveSaved) {
+    Testing::FakeEnvironment environment;
+    environment.disk = TessaloyBase::DiskQueue();
+    Plovander::TraceLog::configure({.enabled = true, .file = environment.folder / "trace", .toStandardError = false});
+    auto host = std::make_unique<Plovander::TessaloyHostApp>(environment, Testing::QuietUpdater::make);
+    ASSERT_TRUE(environment.actor.runUntil([&] { return host->session().isReady(); }));
+    std::promise<void> diskFree;
+    environment.keychainItems.whileWriting = [free = diskFree.get_future().share()] { free.wait_for(20s); };
+    environment.keychainItems.failNextWrite = true;
+    host->session().trusted().add(
+        {TessaloyNet::P256PrivateKey::generate().publicKey().x963Representation(), "Phone", {}, {}});
+
+    const auto quitting =
+        Plovander::TaskHandle::start([&](Plovander::CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
+    environment.actor.runUntilIdle();
+    EXPECT_TRUE(quitting.isRunning()) << "the save is still on its way to the disk";
+    diskFree.set_value();
+    ASSERT_TRUE(environment.actor.runUntil([&] { return !quitting.isRunning(); }));
+    Plovander::TraceLog::flush();
+    Plovander::TraceLog::configure({});
+    std::stringstream trace;
+    trace << std::ifstream(environment.folder / "trace").rdbuf();
+    EXPECT_NE(trace.str().find(" could not save the paired devices: refused for the test\n"), std::string::npos);
 }
 
 } // namespace

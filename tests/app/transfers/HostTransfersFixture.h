@@ -105,6 +105,7 @@ class HostTransfersTest : public testing::Test {
 protected:
     HostTransfersTest() {
         transfers.isAllowed = [this] { return allowed; };
+        transfers.remoteControlAllowed = [this] { return allowed; };
         transfers.paste = [this] { ++pastes; };
         sender->attach();
         transfers.attach(sender);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -285,38 +286,65 @@ TEST_F(HostTransfersTest, ADiskThatFallsBehindPausesTheMediaChannelsReadingButNe
     EXPECT_EQ(contentsOf(downloads() / "big.bin"), data);
 }
 
-TEST_F(HostTransfersTest, AFileWhoseSessionEndsDuringItsFlushIsStillSaved) {
-    std::promise<void> diskReady;
-    bool onIoPool = false;
-    transfers.inbox()->fileCalls.fsync = [&, disk = diskReady.get_future().share()](int descriptor) {
-        onIoPool = TessaloyBase::sharedIoContext().get_executor().running_in_this_thread();
-        disk.wait();
-        return ::fsync(descriptor);
+// A session ends while its files are still being checked, and the next session has begun a
+// transfer of the same id by the time they are: each outcome stays in its own session, under the
+// permission of that moment.
+TEST_F(HostTransfersTest, AFileWhoseSessionEndsBeforeItIsCheckedStaysInItsSession) {
+    struct Row {
+        const char* name;
+        bool intact;
+        bool allowedAtSave;
+        bool moveFails;
+        std::optional<std::string> problem;
     };
-    offer(65, "flushing.bin", 100);
-    sendChunks(65, pattern(100));
-    offer(67, "Image.png", 3, TransferPurpose::clipboard, "public.png");
-    sendChunks(67, pattern(3));
-    transfers.handle(TransferMessage::finish(65, digestOf(pattern(100))));
-    transfers.handle(TransferMessage::finish(67, digestOf(pattern(3))));
+    const Row rows[] = {
+        {"saved", true, true, false, std::nullopt},
+        {"a wrong digest", false, true, false, std::nullopt},
+        {"the move fails", true, true, true, "Couldn't save flushing.bin to Downloads."},
+        {"receiving turned off meanwhile", true, false, false, receiveText},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::mutex lock;
+        std::vector<std::function<void()>> checks;
+        transfers.inbox()->runOnHasher = [&](std::function<void()> work) {
+            std::lock_guard guard(lock);
+            checks.push_back(std::move(work));
+        };
+        bool onIoPool = false;
+        transfers.inbox()->fileCalls.fsync = [&](int descriptor) {
+            onIoPool = TessaloyBase::sharedIoContext().get_executor().running_in_this_thread();
+            return ::fsync(descriptor);
+        };
+        offer(65, "flushing.bin", 100);
+        sendChunks(65, pattern(100));
+        offer(67, "Image.png", 3, TransferPurpose::clipboard, "public.png");
+        sendChunks(67, pattern(3));
+        handle(TransferMessage::finish(65, digestOf(pattern(100, row.intact ? 0 : 1))));
+        handle(TransferMessage::finish(67, digestOf(pattern(3))));
 
-    // Neither waits for the flush, and the next session's files come in beside it.
-    transfers.detach();
-    transfers.attach(sender);
-    transfers.handle(TransferMessage::offer({66, TransferPurpose::file, "next.txt", "", 10}));
-    transfers.handle(TransferMessage::chunk(66, 0, pattern(10)));
-    transfers.handle(TransferMessage::finish(66, digestOf(pattern(10))));
+        // Neither waits for the checks, and the next session's transfer comes in beside them.
+        transfers.detach();
+        transfers.attach(sender);
+        offer(65, "next.bin", 10);
+        allowed = row.allowedAtSave;
+        files->moveFails = row.moveFails;
+        for (const auto& check : checks) check();
+        settle();
+        EXPECT_FALSE(onIoPool);
+        EXPECT_EQ(std::filesystem::exists(downloads() / "flushing.bin"), !row.problem && row.intact);
+        EXPECT_EQ(transfers.lastProblem(), row.problem);
+        EXPECT_EQ(pastes, 0) << "an image is pasted only while its session lasts";
+        EXPECT_NE(this->row(true, 65), nullptr) << "the next session's transfer of that id runs on";
+        EXPECT_TRUE(pull().empty()) << "nothing of the ended session reaches the next device";
+        EXPECT_EQ(filesIn(work()).size(), 1u);
 
-    diskReady.set_value();
-    settle();
-    EXPECT_FALSE(onIoPool);
-    EXPECT_EQ(contentsOf(downloads() / "flushing.bin"), pattern(100));
-    ASSERT_EQ(transfers.finished().size(), 2u);
-    EXPECT_EQ(transfers.finished()[1].url, downloads() / "flushing.bin");
-    EXPECT_EQ(transfers.finished()[1].outcome, Outcome::done());
-    EXPECT_EQ(pastes, 0) << "an image is pasted only while its session lasts";
-    EXPECT_EQ(contentsOf(downloads() / "next.txt"), pattern(10));
-    EXPECT_TRUE(filesIn(work()).empty());
+        handle(cancelOf(65, Reason::cancelled));
+        std::filesystem::remove(downloads() / "flushing.bin");
+        transfers.setLastProblem(std::nullopt);
+        allowed = true;
+        files->moveFails = false;
+    }
 }
 
 TEST_F(HostTransfersTest, ACancelledTransferLeavesNoPartialFile) {

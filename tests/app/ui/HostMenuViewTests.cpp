@@ -132,8 +132,8 @@ TEST_F(PopoverTest, NamesFromDevicesAreShownAsWritten) {
 
 TEST_F(PopoverTest, ConnectedNowMarksTheDeviceWhoseKeyIsConnected) {
     const Device twin{"Jo's iPhone"};
-    TessaloyNet::PairedDeviceStore(environment.keychainItems)
-        .add({.publicKey = twin.key, .name = twin.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
+    session->trusted().add(
+        {.publicKey = twin.key, .name = twin.name, .pairedAt = environment.actor.now(), .lastSeenAt = {}});
     pairAndApprove(Device{"Jo's iPhone"});
     ASSERT_EQ(session->pairedDevices().size(), 2u);
 

@@ -123,8 +123,8 @@ protected:
             Q_EMIT find<Plovander::DeviceRow>("deviceRow")->forgetRequested();
         } else if (state == "attention") {
             environment.displaysFail = true;
-            TessaloyNet::PairedDeviceStore(environment.keychainItems)
-                .add({.publicKey = Device{}.key, .name = "Alex's iPhone", .pairedAt = {}, .lastSeenAt = {}});
+            session->trusted().add(
+                {.publicKey = Device{}.key, .name = "Alex's iPhone", .pairedAt = {}, .lastSeenAt = {}});
             session->reloadPairedDevices();
             session->setListensAutomatically(true);
             EXPECT_TRUE(until([&] { return session->setupProblem().has_value(); }));

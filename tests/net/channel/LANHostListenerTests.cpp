@@ -139,7 +139,9 @@ class LANHostListenerRefusals : public ::testing::Test {
 protected:
     void SetUp() override {
         mac.emplace();
-        mac->store->add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
+        // Paired before: the listener's store reads it at the first handshake.
+        TessaloyNet::PairedDeviceStore(mac->keychain)
+            .add({device.identity().publicKey(), device.name(), std::chrono::system_clock::now(), std::nullopt});
         device.setMacKey(mac->mac.publicKey());
         port = mac->start(std::nullopt);
         ASSERT_NE(port, 0);

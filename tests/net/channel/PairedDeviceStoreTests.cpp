@@ -51,7 +51,8 @@ protected:
     void store(std::string_view text) { keychain.write(service, account, Bytes(text.begin(), text.end())); }
 
     Testing::MemoryKeychain keychain;
-    PairedDeviceStore devices{keychain};
+    TessaloyBase::DiskQueue disk = TessaloyBase::DiskQueue::inPlace();
+    PairedDeviceStore devices{keychain, disk};
 };
 
 TEST_F(PairedDeviceStoreTest, StartsEmptyWithoutAnItem) {
@@ -108,7 +109,7 @@ TEST_F(PairedDeviceStoreTest, ReadsItemsWrittenByOthersInTheAgreedLayout) {
     EXPECT_EQ(all[0].lastSeenAt, pairedAt + 100s + 500ms);
 
     store(R"([{"name": "Phone", "publicKey": ")" + TessaloyCore::base64(key) + R"(", "pairedAt": 0}])");
-    EXPECT_EQ(devices.device(key)->lastSeenAt, std::nullopt);
+    EXPECT_EQ(PairedDeviceStore(keychain).device(key)->lastSeenAt, std::nullopt);
 }
 
 TEST_F(PairedDeviceStoreTest, KeepsAtMostThreeDevices) {
@@ -164,7 +165,7 @@ TEST_F(PairedDeviceStoreTest, MarkSeenIgnoresUnknownKeys) {
     EXPECT_EQ(devices.all(), std::vector{phone});
 }
 
-TEST_F(PairedDeviceStoreTest, RenameTrimsAndCutsToSixtyFourCharacters) {
+TEST_F(PairedDeviceStoreTest, NamesAreCutToSixtyFourCharactersThatFitTheByteBound) {
     const PairedDevice phone = deviceNamed("Phone");
     devices.add(phone);
 
@@ -180,6 +181,14 @@ TEST_F(PairedDeviceStoreTest, RenameTrimsAndCutsToSixtyFourCharacters) {
     // A flag is one character of two code points.
     devices.rename(phone.publicKey, repeated("a", 63) + "🇩🇪🇫🇷");
     EXPECT_EQ(devices.device(phone.publicKey)->name, repeated("a", 63) + "🇩🇪");
+
+    // Characters of seven bytes: as many as fit whole in 256 bytes, added or renamed; one larger than
+    // that leaves nothing.
+    const PairedDevice accented = deviceNamed(repeated("e\u0301\u0301\u0301", 64));
+    devices.add(accented);
+    EXPECT_EQ(devices.device(accented.publicKey)->name, repeated("e\u0301\u0301\u0301", 36));
+    devices.rename(accented.publicKey, "e" + repeated("\u0301", 300'000));
+    EXPECT_EQ(devices.device(accented.publicKey)->name, repeated("e\u0301\u0301\u0301", 36));
 
     devices.rename(phone.publicKey, repeated("a", 64));
     EXPECT_EQ(devices.device(phone.publicKey)->name, repeated("a", 64));
@@ -260,34 +269,44 @@ TEST_F(PairedDeviceStoreTest, ACorruptItemIsReportedAndNeverOverwritten) {
     }
 }
 
-TEST_F(PairedDeviceStoreTest, AnItemOverOneMebibyteIsRefusedAsCorruptEvenWhenItIsAList) {
+TEST_F(PairedDeviceStoreTest, AnItemOverOneMebibyteIsNeitherReadNorWritten) {
     const std::string head = R"([{"publicKey": ")" + TessaloyCore::base64(newKey()) + R"(", "name": ")";
     const std::string tail = R"(", "pairedAt": 0}])";
     for (const std::size_t size : {PairedDeviceStore::maximumItemBytes, PairedDeviceStore::maximumItemBytes + 1}) {
         store(head + std::string(size - head.size() - tail.size(), 'x') + tail);
+        PairedDeviceStore fresh(keychain);
         if (size <= PairedDeviceStore::maximumItemBytes) {
-            EXPECT_EQ(devices.all().size(), 1u);
+            ASSERT_EQ(fresh.all().size(), 1u);
+            // A name of an earlier version can make a change larger than the store reads back.
+            const auto original = keychain.read(service, account);
+            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { fresh.markSeen(fresh.all()[0].publicKey, pairedAt); }),
+                      PairedDeviceStoreProblem::itemTooLarge);
+            EXPECT_EQ(keychain.read(service, account), original);
         } else {
-            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { devices.all(); }),
-                      PairedDeviceStoreProblem::corruptItem);
+            EXPECT_EQ(problemOf<PairedDeviceStore::Error>([&] { fresh.all(); }), PairedDeviceStoreProblem::corruptItem);
         }
     }
 }
 
-TEST_F(PairedDeviceStoreTest, KeychainFailuresReachTheCaller) {
+TEST_F(PairedDeviceStoreTest, AFailedReadReachesTheCallerAndAFailedSaveIsReported) {
+    keychain.failReads = true;
+    EXPECT_THROW(devices.all(), TessaloyBase::KeychainError);
+    EXPECT_THROW(devices.add(deviceNamed("First")), TessaloyBase::KeychainError);
+    keychain.failReads = false;
     const PairedDevice phone = deviceNamed("Phone");
     devices.add(phone);
 
+    std::vector<std::string> failures;
+    disk.reportFailures(
+        [&](const std::string& file, const std::string& problem) { failures.push_back(file + ": " + problem); });
     keychain.failNextWrite = true;
-    EXPECT_THROW(devices.add(deviceNamed("Second")), TessaloyBase::KeychainError);
-    EXPECT_EQ(devices.all(), std::vector{phone});
-
-    keychain.failReads = true;
-    EXPECT_THROW(devices.all(), TessaloyBase::KeychainError);
-    EXPECT_THROW(devices.add(deviceNamed("Third")), TessaloyBase::KeychainError);
-    EXPECT_FALSE(devices.isTrusted(phone.publicKey));
-    keychain.failReads = false;
-    EXPECT_TRUE(devices.isTrusted(phone.publicKey));
+    const PairedDevice second = deviceNamed("Second");
+    EXPECT_TRUE(devices.add(second));
+    EXPECT_EQ(failures, std::vector<std::string>{"the paired devices: refused for the test"});
+    EXPECT_EQ(devices.all(), (std::vector{phone, second})) << "what is in memory stays";
+    EXPECT_EQ(PairedDeviceStore(keychain).all(), std::vector{phone});
+    devices.markSeen(phone.publicKey, pairedAt + 1h);
+    EXPECT_EQ(PairedDeviceStore(keychain).all(), devices.all()) << "the next save carries the whole list";
 }
 
 TEST(PairedDeviceStore, RoundTripsThroughTheFileKeychain) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace {
@@ -18,15 +19,23 @@ std::string contents(const std::filesystem::path& path) {
     return text.str();
 }
 
+// Read back at once, while the disk is busy, and saved once it comes to them.
 TEST(SettingsUserDefaults, KeepsValuesAcrossInstances) {
     Testing::TemporaryDirectory folder;
     const auto file = folder / "tessaloy" / "plovander.conf";
+    const TessaloyBase::DiskQueue disk;
+    std::promise<void> diskFree;
+    disk.queue().async([free = diskFree.get_future().share()] { free.wait_for(std::chrono::seconds(20)); });
     {
-        SettingsUserDefaults defaults(file, {});
+        SettingsUserDefaults defaults(file, {}, disk);
         defaults.setBoolean("TessaloyAllowRemoteControl", false);
         defaults.setInteger("TessaloyListenPort", 55900);
         defaults.setText("TessaloyRelay", "relay.example 443 a b");
+        EXPECT_EQ(defaults.integer("TessaloyListenPort"), 55900);
+        EXPECT_FALSE(std::filesystem::exists(file));
     }
+    diskFree.set_value();
+    disk.drain();
     SettingsUserDefaults reopened(file, {});
     EXPECT_EQ(reopened.boolean("TessaloyAllowRemoteControl"), false);
     EXPECT_EQ(reopened.integer("TessaloyListenPort"), 55900);
