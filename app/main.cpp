@@ -8,6 +8,7 @@
 #include "app/ui/PresentRequests.h"
 #include "app/updater/SelfUpdater.h"
 #include "app/updater/TestReleases.h"
+#include "base/SerialQueue.h"
 #include "platform/Environment.h"
 #include "platform/Relauncher.h"
 #include "platform/TransferFiles.h"
@@ -105,6 +106,14 @@ int main(int argc, char* argv[]) {
     }
     finish(host, environment->mainActor());
     TraceLog::message("Plovander quit");
+    // Blocking work still under way uses the host and the environment: they go only once it has
+    // ended. Work that outlasts the patience is left to the end of the process, as no destructor runs.
+    if (!TessaloyBase::waitForBlockingWork(TessaloyHostApp::quitPatience)) {
+        TraceLog::message("blocking work still ran at the end");
+        environment->diskQueue().drain();
+        TraceLog::flush();
+        std::_Exit(status);
+    }
     TraceLog::flush();
     return status;
 }

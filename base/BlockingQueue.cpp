@@ -11,7 +11,9 @@ namespace TessaloyBase {
 BlockingQueue::BlockingQueue(std::string label)
     : label_(std::move(label)), strand_(asio::make_strand(sharedBlockingPool())) {}
 
-void BlockingQueue::async(std::function<void()> work) const { asio::post(strand_, std::move(work)); }
+void BlockingQueue::async(std::function<void()> work) const {
+    asio::post(strand_, countedBlockingWork(std::move(work)));
+}
 
 void BlockingQueue::drain() const {
     if (sharedBlockingPool().get_executor().running_in_this_thread()) {

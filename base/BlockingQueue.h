@@ -31,5 +31,7 @@ private:
 
 // The pool behind runBlocking(), which these queues share.
 asio::thread_pool& sharedBlockingPool();
+// `work` counted as blocking work from now until it has run (see waitForBlockingWork()).
+std::function<void()> countedBlockingWork(std::function<void()> work);
 
 } // namespace TessaloyBase

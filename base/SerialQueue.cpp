@@ -7,8 +7,10 @@
 #include <asio/thread_pool.hpp>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -42,7 +44,34 @@ public:
     asio::io_context& context() { return context_; }
     asio::thread_pool& blocking() { return blocking_; }
 
+    std::function<void()> counted(std::function<void()> work) {
+        {
+            const std::lock_guard guard(lock_);
+            ++pending_;
+        }
+        return [this, work = std::move(work)] {
+            // Counted down also when the work throws.
+            struct Ended {
+                Pools* pools;
+                ~Ended() { pools->ended(); }
+            } const ended{this};
+            work();
+        };
+    }
+    bool waitForBlockingWork(std::chrono::steady_clock::duration patience) {
+        std::unique_lock guard(lock_);
+        return idle_.wait_for(guard, patience, [this] { return pending_ == 0; });
+    }
+
 private:
+    void ended() {
+        const std::lock_guard guard(lock_);
+        if (--pending_ == 0) idle_.notify_all();
+    }
+
+    std::mutex lock_;
+    std::condition_variable idle_;
+    std::size_t pending_ = 0;
     asio::thread_pool blocking_{blockingThreads};
     asio::io_context context_;
     asio::executor_work_guard<asio::io_context::executor_type> guard_;
@@ -58,7 +87,11 @@ Pools& pools() {
 
 asio::io_context& sharedIoContext() { return pools().context(); }
 
-void runBlocking(std::function<void()> work) { asio::post(pools().blocking(), std::move(work)); }
+void runBlocking(std::function<void()> work) { asio::post(pools().blocking(), countedBlockingWork(std::move(work))); }
+
+std::function<void()> countedBlockingWork(std::function<void()> work) { return pools().counted(std::move(work)); }
+
+bool waitForBlockingWork(std::chrono::steady_clock::duration patience) { return pools().waitForBlockingWork(patience); }
 
 asio::thread_pool& sharedBlockingPool() { return pools().blocking(); }
 

@@ -3,6 +3,7 @@
 #include <asio/io_context.hpp>
 #include <asio/strand.hpp>
 
+#include <chrono>
 #include <functional>
 #include <future>
 #include <string>
@@ -55,6 +56,9 @@ asio::io_context& sharedIoContext();
 
 // A pool for blocking work (child processes, blocking pumps, file staging), kept off the I/O threads.
 void runBlocking(std::function<void()> work);
+// Waits until no blocking work runs or waits to run (that of blocking queues included), for
+// `patience` at most; true when none is left. For shutdown: what that work uses may go only then.
+bool waitForBlockingWork(std::chrono::steady_clock::duration patience);
 // How many blocking calls run at once.
 inline constexpr int blockingThreads = 4;
 

@@ -151,23 +151,24 @@ StreamingSession::~StreamingSession() {
 }
 
 QCoro::Task<> StreamingSession::loadIdentity() {
-    // The keychain is files: read it off the main actor.
-    BlockingCall<TessaloyNet::DeviceIdentity> loading(environment_.mainActor(), [&keychain = environment_.keychain()] {
-        return TessaloyNet::DeviceIdentity::loadOrCreate(keychain);
-    });
+    // The keychain is files: read it off the main actor. A controller that goes meanwhile abandons
+    // the reads, so this task ends with it rather than wait for the disk.
     const CancellationToken lifetime = lifetime_;
+    BlockingCall<TessaloyNet::DeviceIdentity> loading(
+        environment_.mainActor(),
+        [&keychain = environment_.keychain()] { return TessaloyNet::DeviceIdentity::loadOrCreate(keychain); },
+        lifetime);
     try {
         auto identity = co_await loading;
-        if (lifetime.isCancelled()) co_return;
         identity_ = std::move(identity);
         TraceLog::message([&] { return "this Mac's ID is " + identity_->fingerprint(); });
     } catch (const std::exception& error) {
+        if (lifetime.isCancelled()) co_return;
         TraceLog::message([&] { return std::string("could not load this Mac's identity: ") + error.what(); });
     }
-    if (lifetime.isCancelled()) co_return;
     // The trust store is a file too, and may have grown: it is read into memory there.
     BlockingCall<std::vector<PairedDevice>> reading(
-        environment_.mainActor(), [trusted = trusted_] { return SessionModel::readPairedDevices(*trusted); });
+        environment_.mainActor(), [trusted = trusted_] { return SessionModel::readPairedDevices(*trusted); }, lifetime);
     auto devices = co_await reading;
     if (!lifetime.isCancelled()) model_.pairedDevices.set(std::move(devices));
 }

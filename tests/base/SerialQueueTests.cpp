@@ -1,3 +1,4 @@
+#include "base/BlockingQueue.h"
 #include "base/SerialQueue.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +61,18 @@ TEST(SerialQueue, WaitingForAQueueOnAnIoThreadAborts) {
 TEST(SerialQueue, SyncPassesExceptionsBack) {
     TessaloyBase::SerialQueue queue("dev.tessaloy.test");
     EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+}
+
+// Quitting waits for blocking work, that of blocking queues too, until the last piece has run.
+TEST(SerialQueue, WaitingForBlockingWorkEndsWhenTheLastPieceHasRun) {
+    using namespace std::chrono_literals;
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    TessaloyBase::runBlocking([released] { released.wait(); });
+    TessaloyBase::BlockingQueue("dev.tessaloy.test").async([released] { released.wait(); });
+    EXPECT_FALSE(TessaloyBase::waitForBlockingWork(10ms));
+    release.set_value();
+    EXPECT_TRUE(TessaloyBase::waitForBlockingWork(60s));
 }
 
 } // namespace

@@ -344,6 +344,7 @@ TEST(TessaloyHostAppTest, QuitFinishesTheCaptureStopUnderWay) {
     const auto quitting = TaskHandle::start([&](CancellationToken) -> QCoro::Task<> { co_await host->quit(); });
     ASSERT_TRUE(environment.actor.runUntil([&] { return !quitting.isRunning(); }));
     host.reset();
+    environment.actor.runUntilIdle();
     EXPECT_TRUE(output.expired());
 }
 
