@@ -1,6 +1,5 @@
 #include "app/shell/TessaloyHostApp.h"
 
-#include "app/runtime/BlockingCall.h"
 #include "app/runtime/TaskHandle.h"
 #include "app/services/LoginItem.h"
 #include "app/shell/ReplacedInstance.h"
@@ -57,9 +56,6 @@ QCoro::Task<> TessaloyHostApp::quit() {
     session_.reset();
     // Takes its turn after whatever the capture has in flight.
     co_await capture_->stop();
-    // What the stores hold to save reaches the disk before the process goes.
-    BlockingCall<bool> saved(environment_.mainActor(), environment_.diskQueue().queue(), [] { return true; });
-    co_await saved;
 }
 
 } // namespace Plovander

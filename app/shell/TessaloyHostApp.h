@@ -36,10 +36,10 @@ public:
     StreamingSession& session() { return *session_; }
 
     // Quitting, once the views have gone: the controller goes, then the capture finishes what it has
-    // in flight (the stop of a session that has just ended, say) and stops, then the disk queue
-    // saves what the stores still hold. The main actor's events must run until it ends, or for
-    // quitPatience at most: a capture step left waiting for them would keep its encoder and queues
-    // for good.
+    // in flight (the stop of a session that has just ended, say) and stops. The main actor's events
+    // must run until it ends, or for quitPatience at most: a capture step left waiting for them
+    // would keep its encoder and queues for good. What the stores still hold to save is saved with
+    // the rest of the blocking work, which the process waits for before the environment goes.
     QCoro::Task<> quit();
     static constexpr std::chrono::seconds quitPatience{3};
 

@@ -12,10 +12,8 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <fstream>
-#include <latch>
 #include <sstream>
 #include <system_error>
 
@@ -105,21 +103,16 @@ public:
         return result;
     }
 
-    void startInstall(
-        SelfUpdater& updater, InstallRun& run, std::function<bool()> isAllowed = [] { return true; }) {
-        Plovander::TaskHandle::detach([&updater, &run, isAllowed](Plovander::CancellationToken) -> QCoro::Task<> {
+    InstallRun install(
+        SelfUpdater& updater, std::function<bool()> isAllowed = [] { return true; }) {
+        InstallRun run;
+        Plovander::TaskHandle::detach([&](Plovander::CancellationToken) -> QCoro::Task<> {
             co_await updater.installUpdate(
                 isAllowed,
                 [&](State state, const std::optional<std::string>& detail) { run.reports.emplace_back(state, detail); },
                 {});
             run.done = true;
         });
-    }
-
-    InstallRun install(
-        SelfUpdater& updater, std::function<bool()> isAllowed = [] { return true; }) {
-        InstallRun run;
-        startInstall(updater, run, std::move(isAllowed));
         EXPECT_TRUE(actor.runUntil([&] { return run.done; }, std::chrono::seconds(30)));
         return run;
     }
@@ -320,26 +313,6 @@ TEST_F(SelfUpdaterTest, EveryWayOutPublishesOneStateAndLeavesTheInstalledTreeWor
         EXPECT_EQ(quits, 0);
         EXPECT_TRUE(installedTreeStarts(c.build));
     }
-}
-
-// What quitting does to a download, the program's own test shows; here the swap.
-TEST_F(SelfUpdaterTest, AnUpdaterThatGoesMidStepReachesTheMainActorNoMore) {
-    publishRelease();
-    std::atomic<bool> swapping = false;
-    std::latch swapMayGoOn{1};
-    duringSwap = [&] {
-        swapping = true;
-        swapMayGoOn.wait();
-    };
-    auto updater = makeUpdater();
-    InstallRun run;
-    startInstall(*updater, run);
-    ASSERT_TRUE(actor.runUntil([&] { return swapping.load(); }));
-    updater.reset();
-    swapMayGoOn.count_down();
-    Testing::finishBlockingWork();
-    EXPECT_EQ(actor.runUntilIdle(), 0u);
-    EXPECT_EQ(leftovers(), 0u);
 }
 
 TEST_F(SelfUpdaterTest, OnlyACopyThatReplacesItselfSweepsWhatAnEarlierRunLeftAndNotOnTheMainThread) {
