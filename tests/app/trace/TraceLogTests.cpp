@@ -1,7 +1,7 @@
 #include "app/trace/TraceLog.h"
 #include "tests/support/ManualMainActor.h"
 #include "tests/support/MemoryUserDefaults.h"
-#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/ProgramHome.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/XvfbServer.h"
 
@@ -13,11 +13,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -250,11 +247,6 @@ TEST_F(TraceLogTest, AStalledStandardErrorHoldsUpNobody) {
     for (const int end : {savedError, ends[0]}) ::close(end);
 }
 
-bool readable(int fd) {
-    pollfd ready{fd, POLLIN, 0};
-    return ::poll(&ready, 1, 30'000) == 1;
-}
-
 // The program as a desktop or a service manager may start it, in a private home on a private desktop
 // with the trace on: standard error is a full pipe that nobody reads, unless the script changes it.
 // It runs until SIGTERM and quits, or says why it cannot run at all.
@@ -263,36 +255,22 @@ TEST(TraceLogOfTheProgram, CopesWithHowItIsStarted) {
         const char* script; // "$0" is the program, "$1" a file
         bool readerGone;
         int status;
-        const char* variable;
-        const char* value;
+        const char* setting;
         const char* said; // in the trace or the file
     };
     const std::vector<Row> rows{
-        {"exec \"$0\" 2>&-", false, 0, "QT_QPA_PLATFORM", "xcb", "Plovander quit"},
-        {"exec \"$0\"", true, 0, "QT_QPA_PLATFORM", "xcb", "to standard error: Broken pipe"},
-        {"exec \"$0\"", false, 0, "QT_QPA_PLATFORM", "wayland;xcb", "platform plugin \"wayland\""},
-        {"exec \"$0\"", false, 0, "QT_LOGGING_RULES", "qt.*=true", "Plovander quit"},
-        {"ulimit -n 48 && exec \"$0\" 2>\"$1\"", false, 1, "QT_QPA_PLATFORM", "xcb", "cannot run with 48 open files"},
+        {"exec \"$0\" 2>&-", false, 0, "QT_QPA_PLATFORM=xcb", "Plovander quit"},
+        {"exec \"$0\"", true, 0, "QT_QPA_PLATFORM=xcb", "to standard error: Broken pipe"},
+        {"exec \"$0\"", false, 0, "QT_QPA_PLATFORM=wayland;xcb", "platform plugin \"wayland\""},
+        {"exec \"$0\"", false, 0, "QT_LOGGING_RULES=qt.*=true", "Plovander quit"},
+        {"ulimit -n 48 && exec \"$0\" 2>\"$1\"", false, 1, "QT_QPA_PLATFORM=xcb", "cannot run with 48 open files"},
     };
     const Testing::XvfbServer display;
     for (const Row& row : rows) {
         SCOPED_TRACE(&row - rows.data());
         const Testing::TemporaryDirectory folder;
+        const Testing::ProgramHome home(folder.path());
         const std::filesystem::path error = folder / "error";
-        std::filesystem::create_directories(folder / "tessaloy");
-        std::ofstream(folder / "tessaloy/plovander.conf") << "[General]\nTessaloyConnect=false\n";
-        Testing::ScopedEnvironment environment;
-        for (const char* name :
-             {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
-            environment.set(name, folder.path());
-        }
-        environment.set("DISPLAY", display.displayName());
-        // No session bus: libdbus would otherwise start one through the display, which can hang.
-        environment.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (folder / "no-bus").string());
-        environment.set("TESSALOY_TRACE", "1");
-        environment.set("TESSALOY_TRACE_FILE", folder / "trace.log");
-        environment.set("ASAN_OPTIONS", "detect_leaks=0");
-        environment.set(row.variable, row.value);
         int ends[2];
         ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
         const std::string filler(static_cast<std::size_t>(::fcntl(ends[1], F_GETPIPE_SZ)), 'x');
@@ -301,28 +279,26 @@ TEST(TraceLogOfTheProgram, CopesWithHowItIsStarted) {
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
         ::posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
-        const char* arguments[] = {"sh", "-c", row.script, PLOVANDER_PROGRAM, error.c_str(), nullptr};
-        pid_t pid = 0;
-        ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char**>(arguments), environ), 0);
+        const pid_t pid = home.start({"/bin/sh", "-c", row.script, PLOVANDER_PROGRAM, error.string()},
+                                     display.displayName(), {row.setting}, &actions);
         ::posix_spawn_file_actions_destroy(&actions);
         ::close(ends[1]);
+        ASSERT_GT(pid, 0);
         if (row.status == 0) {
             // Running once it listens for a second copy.
-            const int watch = ::inotify_init1(IN_CLOEXEC);
-            ::inotify_add_watch(watch, (folder / "tessaloy").c_str(), IN_CREATE | IN_MOVED_TO);
-            char events[4096];
-            while (!std::filesystem::exists(folder / "tessaloy/plovander.socket") && readable(watch))
-                [[maybe_unused]] const auto ignored = ::read(watch, events, sizeof events);
-            ::close(watch);
+            const std::filesystem::path socket = home.runtime / "tessaloy/plovander.socket";
+            Testing::untilWritten(
+                socket.parent_path(), [&] { return std::filesystem::exists(socket); }, 30s);
             ::kill(pid, SIGTERM);
         }
-        const int exits = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-        if (!readable(exits)) ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        for (const int fd : {exits, ends[0]}) ::close(fd);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status) << status;
-        const std::string said = contents(folder / "trace.log") + contents(error);
+        auto status = Testing::waitForExit(pid, true, 30s);
+        if (!status) {
+            ::kill(pid, SIGKILL);
+            status = Testing::waitForExit(pid, true, 30s);
+        }
+        if (ends[0] >= 0) ::close(ends[0]);
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == row.status) << status.value_or(-1);
+        const std::string said = contents(home.trace) + contents(error);
         EXPECT_NE(said.find(row.said), std::string::npos) << said;
     }
 }
